@@ -1,0 +1,185 @@
+#include "db/Connection.h"
+
+#include <mysql.h>
+
+#include <utility>
+
+#include "db/HostPort.h"
+
+namespace db {
+
+namespace {
+
+// Without a limit, an address that drops packets blocks the window for minutes.
+constexpr unsigned kConnectTimeoutSeconds = 10;
+
+}  // namespace
+
+Connection::Connection(Connection&& other) noexcept
+    : mysql_(std::exchange(other.mysql_, nullptr)) {}
+
+Connection& Connection::operator=(Connection&& other) noexcept {
+    if (this != &other) {
+        close();
+        mysql_ = std::exchange(other.mysql_, nullptr);
+    }
+    return *this;
+}
+
+Connection::~Connection() { close(); }
+
+void Connection::connect(const ConnectParams& params) {
+    close();
+    MYSQL* handle = mysql_init(nullptr);
+    if (!handle) throw DbError(2008, "HY000", "The client library ran out of memory.");
+
+    const HostPort hp = parseHostPort(params.host);
+    if (!hp.valid) {
+        mysql_close(handle);
+        throw DbError(2005, "HY000",
+                      "Invalid port in host \"" + utf8(params.host) +
+                          "\": use host, host:port or [address]:port with a port from 1 to "
+                          "65535.");
+    }
+    mysql_optionsv(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    unsigned timeout = kConnectTimeoutSeconds;
+    mysql_optionsv(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+
+    const std::string host = utf8(hp.host);
+    const std::string user = utf8(params.user);
+    const std::string password = utf8(params.password);
+    const std::string database = utf8(params.database);
+    const unsigned port = hp.port ? hp.port : params.port;
+    const unsigned long flags = params.multiStatements ? CLIENT_MULTI_STATEMENTS : 0;
+
+    if (!mysql_real_connect(handle, host.c_str(), user.c_str(), password.c_str(),
+                            database.empty() ? nullptr : database.c_str(), port, nullptr,
+                            flags)) {
+        DbError error(mysql_errno(handle), mysql_sqlstate(handle), mysql_error(handle));
+        mysql_close(handle);
+        throw error;
+    }
+    mysql_ = handle;
+}
+
+void Connection::close() noexcept {
+    if (mysql_) mysql_close(mysql_);
+    mysql_ = nullptr;
+}
+
+bool Connection::selectDb(const QString& name) {
+    if (!mysql_) return false;
+    return mysql_select_db(mysql_, utf8(name).c_str()) == 0;
+}
+
+bool Connection::query(std::string_view statement) {
+    if (!mysql_) return false;
+    return mysql_real_query(mysql_, statement.data(), statement.size()) == 0;
+}
+
+Result Connection::storeResult() {
+    if (!mysql_) return {};
+    return Result(mysql_store_result(mysql_), true);
+}
+
+Result Connection::useResult() {
+    if (!mysql_) return {};
+    return Result(mysql_use_result(mysql_), false);
+}
+
+bool Connection::moreResults() const { return mysql_ && mysql_more_results(mysql_); }
+
+int Connection::nextResult() { return mysql_ ? mysql_next_result(mysql_) : -1; }
+
+void Connection::discardResults() {
+    if (!mysql_) return;
+    do {
+        if (MYSQL_RES* res = mysql_store_result(mysql_)) mysql_free_result(res);
+    } while (mysql_next_result(mysql_) == 0);
+}
+
+void Connection::exec(std::string_view statement) {
+    if (!query(statement)) throw lastError(statement);
+    discardResults();
+}
+
+Result Connection::select(std::string_view statement) {
+    if (!query(statement)) throw lastError(statement);
+    Result result = storeResult();
+    if (!result && errorNumber() != 0) throw lastError(statement);
+    if (!result)
+        throw DbError(0, "HY000", "The statement returned no rows.", std::string(statement));
+    return result;
+}
+
+unsigned Connection::errorNumber() const { return mysql_ ? mysql_errno(mysql_) : 2006; }
+
+QString Connection::errorText() const {
+    return mysql_ ? QString::fromUtf8(mysql_error(mysql_))
+                  : QStringLiteral("Not connected to a server.");
+}
+
+std::string Connection::sqlState() const { return mysql_ ? mysql_sqlstate(mysql_) : "HY000"; }
+
+DbError Connection::lastError(std::string_view statement) const {
+    return DbError(errorNumber(), sqlState(), utf8(errorText()), std::string(statement));
+}
+
+std::uint64_t Connection::affectedRows() const {
+    return mysql_ ? mysql_affected_rows(mysql_) : 0;
+}
+
+std::string Connection::escape(std::string_view bytes) const {
+    std::string out(bytes.size() * 2 + 1, '\0');
+    unsigned long n;
+    if (mysql_) {
+        n = mysql_real_escape_string(mysql_, out.data(), bytes.data(), bytes.size());
+    } else {
+        // No connection to ask: escape every byte the server treats specially, which is
+        // safe for UTF-8 and single-byte character sets.
+        n = mysql_escape_string(out.data(), bytes.data(), bytes.size());
+    }
+    out.resize(n);
+    return out;
+}
+
+std::string Connection::quoteValue(std::string_view bytes) const {
+    return "'" + escape(bytes) + "'";
+}
+
+std::string Connection::quoteValue(const QString& text) const {
+    return quoteValue(std::string_view(utf8(text)));
+}
+
+Result Connection::listProcesses() {
+    if (!mysql_) return {};
+    return Result(mysql_list_processes(mysql_), true);
+}
+
+QString Connection::serverInfo() const {
+    return mysql_ ? QString::fromUtf8(mysql_get_server_info(mysql_)) : QString();
+}
+
+QString Connection::hostInfo() const {
+    return mysql_ ? QString::fromUtf8(mysql_get_host_info(mysql_)) : QString();
+}
+
+std::string quoteIdentifier(std::string_view name) {
+    std::string out;
+    out.reserve(name.size() + 2);
+    out += '`';
+    for (char c : name) {
+        if (c == '`') out += '`';
+        out += c;
+    }
+    out += '`';
+    return out;
+}
+
+std::string quoteIdentifier(const QString& name) { return quoteIdentifier(utf8(name)); }
+
+std::string qualifiedName(const QString& database, const QString& name) {
+    return quoteIdentifier(database) + "." + quoteIdentifier(name);
+}
+
+}  // namespace db

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct st_mysql_res;
+
+namespace db {
+
+// One column descriptor, read once when the result is taken.
+struct Column {
+    std::string name;
+    unsigned type = 0;          // the client library's type code (enum_field_types)
+    unsigned long length = 0;   // defined length
+    unsigned flags = 0;
+    unsigned charsetNr = 0;     // 63: binary
+    unsigned decimals = 0;
+
+    bool isBinary() const { return charsetNr == 63; }
+};
+
+// A column value of the current row: bytes with their length. A NULL column has no
+// data and is distinct from an empty value; a value may hold zero bytes.
+struct Value {
+    const char* data = nullptr;
+    unsigned long length = 0;
+
+    bool isNull() const { return data == nullptr; }
+    std::string_view view() const { return {data ? data : "", length}; }
+    QByteArray bytes() const { return QByteArray(data ? data : "", qsizetype(length)); }
+    // UTF-8 text; NULL reads as empty text.
+    QString text() const { return QString::fromUtf8(data ? data : "", qsizetype(length)); }
+};
+
+// Owns a MYSQL_RES: freed by the destructor on every path. Move-only.
+// Rows are read by position with next(); a default-constructed Result holds no result.
+class Result {
+public:
+    Result() = default;
+    Result(st_mysql_res* res, bool stored);
+    Result(Result&& other) noexcept;
+    Result& operator=(Result&& other) noexcept;
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+    ~Result();
+
+    explicit operator bool() const { return res_ != nullptr; }
+    bool isStored() const { return stored_; }
+
+    // Rows of a stored result; for a streamed result, the rows read so far.
+    std::uint64_t rowCount() const;
+    unsigned columnCount() const { return unsigned(columns_.size()); }
+    const std::vector<Column>& columns() const { return columns_; }
+
+    // Moves to the next row; false after the last row (or on a read error of a
+    // streamed result, which the connection then reports).
+    bool next();
+    // Moves so that the next call of next() reads row `row` (stored results only).
+    void seek(std::uint64_t row);
+
+    Value value(unsigned column) const;
+    QString text(unsigned column) const { return value(column).text(); }
+
+    st_mysql_res* handle() const { return res_; }
+
+private:
+    void reset() noexcept;
+
+    st_mysql_res* res_ = nullptr;
+    bool stored_ = false;
+    char** row_ = nullptr;
+    unsigned long* lengths_ = nullptr;
+    std::vector<Column> columns_;
+};
+
+}  // namespace db

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+namespace ui {
+
+// Every message box, question, input box, file dialog and modal dialog goes through this
+// seam, so that tests can answer from a script instead of blocking on a window.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    // An information box with an OK button.
+    virtual void message(QWidget* parent, const QString& text, const QString& caption = {}) = 0;
+    // OK/Cancel question; true only for OK.
+    virtual bool okCancel(QWidget* parent, const QString& text, const QString& caption) = 0;
+    // Yes/No question; true only for Yes.
+    virtual bool yesNo(QWidget* parent, const QString& text, const QString& caption) = 0;
+    // Input box: returns the typed text, or `defaultText` when cancelled.
+    virtual QString inputBox(QWidget* parent, const QString& caption, const QString& prompt,
+                             const QString& defaultText) = 0;
+    // File dialogs: the chosen path, or empty when cancelled.
+    virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                 const QString& filter) = 0;
+    virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                 const QString& filter) = 0;
+    // Runs a modal dialog; returns its QDialog::DialogCode result.
+    virtual int exec(QDialog* dialog) = 0;
+};
+
+// The production implementation: QMessageBox, QInputDialog, QFileDialog, QDialog::exec().
+class WidgetPrompts : public Prompts {
+public:
+    void message(QWidget* parent, const QString& text, const QString& caption = {}) override;
+    bool okCancel(QWidget* parent, const QString& text, const QString& caption) override;
+    bool yesNo(QWidget* parent, const QString& text, const QString& caption) override;
+    QString inputBox(QWidget* parent, const QString& caption, const QString& prompt,
+                     const QString& defaultText) override;
+    QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
+                         const QString& filter) override;
+    QString saveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                         const QString& filter) override;
+    int exec(QDialog* dialog) override;
+};
+
+}  // namespace ui

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "db/Connection.h"
+
+// The server started by scripts/test, from LORVEX_TEST_HOST/PORT/USER/PASSWORD.
+// Without them, tests that need the server fail (they never skip silently).
+namespace testserver {
+
+bool available();
+// Fails the current test (with a hint to run scripts/test) when the server is not set up.
+db::ConnectParams params();
+// The registry host field of the test server: "127.0.0.1:PORT".
+QString hostField();
+QString user();
+QString password();
+// A fresh connection; throws db::DbError on failure.
+db::Connection connect();
+
+}  // namespace testserver
+
+// A uniquely named database, created on construction and dropped on destruction.
+class ScratchDatabase {
+public:
+    explicit ScratchDatabase(const QString& hint = QStringLiteral("t"));
+    ~ScratchDatabase();
+    ScratchDatabase(const ScratchDatabase&) = delete;
+    ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+
+    const QString& name() const { return name_; }
+    // Runs statements with this database current; throws db::DbError on failure.
+    void exec(const std::string& statement);
+    db::Connection& connection() { return admin_; }
+
+private:
+    QString name_;
+    db::Connection admin_;
+};

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "db/Connection.h"
-#include "db/HostPort.h"
 #include "support/TestServer.h"
 
 namespace {
@@ -12,6 +11,146 @@ TEST(QuoteIdentifier, DoublesBackticksAndKeepsEverythingElse) {
     EXPECT_EQ(db::quoteIdentifier(std::string_view("``")), "``````");
     EXPECT_EQ(db::quoteIdentifier(QStringLiteral("my db.x'y")), "`my db.x'y`");
     EXPECT_EQ(db::qualifiedName(QStringLiteral("d"), QStringLiteral("t`")), "`d`.`t```");
+}
+
+TEST(Connection, RefusedLoginCarriesTheServerMessageAndStaysClosed) {
+    db::ConnectParams p = testserver::params();
+    p.password += QStringLiteral("-wrong");
+    db::Connection c;
+    try {
+        c.connect(p);
+        FAIL() << "a wrong password was accepted";
+    } catch (const db::DbError& e) {
+        EXPECT_EQ(e.code(), 1045u);
+        EXPECT_NE(std::string(e.what()).find("Access denied"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(c.isOpen());
+    EXPECT_FALSE(c.query("SELECT 1"));
+    EXPECT_FALSE(c.storeResult());
+}
+
+TEST(Connection, UnreachablePortAndBadPortAreErrors) {
+    db::ConnectParams p = testserver::params();
+    p.host = QStringLiteral("127.0.0.1:1");
+    db::Connection c;
+    EXPECT_THROW(c.connect(p), db::DbError);
+    p.host = QStringLiteral("127.0.0.1:99999");
+    try {
+        c.connect(p);
+        FAIL() << "an invalid port was accepted";
+    } catch (const db::DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("99999"), std::string::npos) << e.what();
+    }
+}
+
+TEST(Connection, ErrorsCarryNumberStateAndStatement) {
+    ScratchDatabase scratch;
+    db::Connection& c = scratch.connection();
+    try {
+        c.exec("SELECT * FROM no_such_table");
+        FAIL();
+    } catch (const db::DbError& e) {
+        EXPECT_EQ(e.code(), 1146u);
+        EXPECT_EQ(e.sqlState(), "42S02");
+        EXPECT_EQ(e.statement(), "SELECT * FROM no_such_table");
+        EXPECT_FALSE(e.connectionLost());
+    }
+    // A statement that returns no rows is an error where rows are expected.
+    EXPECT_THROW(c.select("DO 1"), db::DbError);
+    // The connection is still usable afterwards.
+    EXPECT_EQ(c.select("SELECT 7").rowCount(), 1u);
+}
+
+TEST(Result, ReadsNullEmptyAndBinaryValuesByPosition) {
+    ScratchDatabase scratch;
+    scratch.exec("CREATE TABLE t (id INT, s VARCHAR(20), b BLOB)");
+    db::Connection& c = scratch.connection();
+    const std::string binary("a\0b\r\n\x1a\xff", 7);
+    scratch.exec("INSERT INTO t VALUES (1, NULL, ''), (2, '', " + c.quoteValue(binary) + ")");
+
+    db::Result r = c.select("SELECT id, s, b FROM t ORDER BY id");
+    ASSERT_EQ(r.rowCount(), 2u);
+    ASSERT_EQ(r.columnCount(), 3u);
+    EXPECT_EQ(r.columns()[0].name, "id");
+    EXPECT_EQ(r.columns()[0].type, 3u);    // LONG
+    EXPECT_EQ(r.columns()[1].type, 253u);  // VAR_STRING
+    EXPECT_EQ(r.columns()[2].type, 252u);  // BLOB
+    EXPECT_TRUE(r.columns()[2].isBinary());
+    EXPECT_FALSE(r.columns()[1].isBinary());
+
+    ASSERT_TRUE(r.next());
+    EXPECT_TRUE(r.value(1).isNull());
+    EXPECT_EQ(r.text(1), QString());
+    EXPECT_FALSE(r.value(2).isNull());
+    EXPECT_EQ(r.value(2).length, 0u);
+    ASSERT_TRUE(r.next());
+    EXPECT_FALSE(r.value(1).isNull());
+    EXPECT_EQ(r.value(1).length, 0u);
+    EXPECT_EQ(std::string(r.value(2).view()), binary);
+    EXPECT_TRUE(r.value(7).isNull());  // past the last column: no value
+    EXPECT_FALSE(r.next());
+
+    r.seek(1);
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.text(0), QStringLiteral("2"));
+
+    // Moving a result keeps one owner.
+    db::Result moved = std::move(r);
+    EXPECT_FALSE(r);
+    EXPECT_TRUE(moved);
+}
+
+// Values and names that would end a literal or an identifier must arrive as typed.
+TEST(Escaping, HostileValuesAndNamesRoundTrip) {
+    ScratchDatabase scratch;
+    db::Connection& c = scratch.connection();
+    const QString table = QStringLiteral("we`ird 'name\".x; drop");
+    scratch.exec("CREATE TABLE " + db::quoteIdentifier(table) + " (v LONGBLOB, t TEXT)");
+    const std::vector<std::string> values = {
+        "it's", "back\\slash", std::string("zero\0byte", 9), "cr\rlf\ncrlf\r\n",
+        "ctrl-z\x1a", "\"dq\"", "x'); DROP TABLE t; --", "",
+    };
+    for (const std::string& v : values)
+        scratch.exec("INSERT INTO " + db::quoteIdentifier(table) + " (v) VALUES (" +
+                     c.quoteValue(v) + ")");
+    const QString korean = QStringLiteral("한글 '값' \\ 😀");
+    scratch.exec("INSERT INTO " + db::quoteIdentifier(table) + " (t) VALUES (" +
+                 c.quoteValue(korean) + ")");
+
+    db::Result r = c.select("SELECT v, t FROM " + db::qualifiedName(scratch.name(), table));
+    ASSERT_EQ(r.rowCount(), values.size() + 1);
+    for (const std::string& v : values) {
+        ASSERT_TRUE(r.next());
+        EXPECT_EQ(std::string(r.value(0).view()), v);
+    }
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.text(1), korean);
+}
+
+TEST(Connection, MultiStatementResultsAreAllReadBack) {
+    db::ConnectParams p = testserver::params();
+    p.multiStatements = true;
+    db::Connection c;
+    c.connect(p);
+    ASSERT_TRUE(c.query("SELECT 1; SELECT 2, 3; DO 0"));
+    db::Result first = c.storeResult();
+    EXPECT_EQ(first.columnCount(), 1u);
+    EXPECT_TRUE(c.moreResults());
+    ASSERT_EQ(c.nextResult(), 0);
+    EXPECT_EQ(c.storeResult().columnCount(), 2u);
+    c.discardResults();
+    // Nothing is left pending: the next statement runs.
+    EXPECT_EQ(c.select("SELECT 4").rowCount(), 1u);
+}
+
+TEST(Connection, ProcessListAndServerInfo) {
+    db::Connection c = testserver::connect();
+    db::Result processes = c.listProcesses();
+    ASSERT_TRUE(processes);
+    EXPECT_GE(processes.rowCount(), 1u);
+    EXPECT_GE(processes.columnCount(), 8u);
+    EXPECT_FALSE(c.serverInfo().isEmpty());
+    EXPECT_TRUE(c.hostInfo().contains(QStringLiteral("127.0.0.1")));
 }
 
 }  // namespace

@@ -1,8 +1,288 @@
 #include "app/TfrmMain.h"
 
+#include <QCloseEvent>
 #include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "panels/DetailPanels.h"
+#include "panels/TreeMenus.h"
+#include "registry/ServerCommands.h"
+#include "ui/Prompts.h"
+
+namespace {
+
+QString withSeparator(const QString& dir) {
+    QString path = QDir(dir).absolutePath();
+    if (!path.endsWith(u'/')) path += u'/';
+    return path;
+}
+
+}  // namespace
 
 TfrmMain::TfrmMain(const QString& programDir, ui::Prompts& prompts, QWidget* parent)
-    : QMainWindow(parent), ProgramDir(QDir(programDir).absolutePath() + u'/'), prompts_(prompts) {
+    : QMainWindow(parent),
+      ProgramDir(withSeparator(programDir)),
+      RegistryPath(ProgramDir + QStringLiteral("HostInfor.Dat")),
+      IniPath(ProgramDir + QStringLiteral("Lorvex.ini")),
+      prompts_(prompts),
+      IniFile_(IniPath),
+      viewState_(IniFile_),
+      registry_(RegistryPath) {
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::FormCreate() {
     setWindowTitle(QStringLiteral("Lorvex"));
+    MySQLConnection1_ = new TMySQLConnection(this);
+    session_ = std::make_unique<ServerSession>(
+        *MySQLConnection1_, [this](const QString& name) { rememberConnectedServer(name); });
+    BuildLayout();
+    BuildMenus();
+    OpenSettings();
+    RestoreGeometry();
+}
+
+void TfrmMain::BuildLayout() {
+    auto* PanelClient = new QWidget(this);
+    auto* clientLayout = new QVBoxLayout(PanelClient);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+
+    Splitter1_ = new QSplitter(Qt::Horizontal, PanelClient);
+    Splitter1_->setChildrenCollapsible(false);
+    PanelTree_ = new QWidget(Splitter1_);
+    auto* treeLayout = new QVBoxLayout(PanelTree_);
+    treeLayout->setContentsMargins(0, 0, 0, 0);
+    PageControl1_ = new QTabWidget(PanelTree_);
+    TreeView1_ = new QTreeWidget(PageControl1_);
+    TreeView1_->setObjectName(QStringLiteral("TreeView1"));
+    PageControl1_->addTab(TreeView1_, QStringLiteral("Tree"));
+    treeLayout->addWidget(PageControl1_);
+
+    tree_ = std::make_unique<ObjectTree>(*TreeView1_, *session_, prompts_);
+    panels_ = new DetailPanels(*session_, prompts_, Splitter1_);
+    panels_->setObjectName(QStringLiteral("PanelShow"));
+    panels_->setTreeView(TreeView1_);
+    Splitter1_->addWidget(PanelTree_);
+    Splitter1_->addWidget(panels_);
+    Splitter1_->setStretchFactor(1, 1);
+    clientLayout->addWidget(Splitter1_);
+    setCentralWidget(PanelClient);
+
+    // Two status panels; the program writes nothing into them.
+    statusBar()->addWidget(new QLabel(statusBar()), 1);
+    statusBar()->addWidget(new QLabel(statusBar()), 1);
+
+    serverCommands_ = std::make_unique<ServerCommands>(*tree_, registry_, prompts_, this);
+
+    connect(TreeView1_, &QTreeWidget::itemClicked, this, [this] { TreeView1Click(); });
+    connect(TreeView1_, &QTreeWidget::itemDoubleClicked, this, [this] { tree_->ExpandNode(); });
+    menus_ = new TreeMenus(this);
+    TreeView1_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(TreeView1_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { TreeView1ContextPopup(pos); });
+    connect(menus_->Information1, &QAction::triggered, this,
+            [this] { serverCommands_->Information1Click(); });
+    connect(menus_->DeleteServer1, &QAction::triggered, this,
+            [this] { serverCommands_->DeleteServer1Click(); });
+    connect(menus_->Refresh1, &QAction::triggered, this, [this] { tree_->RefreshDatabases(); });
+    connect(menus_->Refresh4, &QAction::triggered, this, [this] { tree_->RefreshTables(); });
+
+    connect(tree_.get(), &ObjectTree::UserFolderEmpty, this, [this] { panels_->SwitchPanel(1); });
+    connect(tree_.get(), &ObjectTree::HostFolderEmpty, this, [this] { panels_->SwitchPanel(2); });
+}
+
+// The menu is shown as a tool bar of flat buttons, one per top-level menu, each dropping
+// down its submenu.
+void TfrmMain::BuildMenus() {
+    ToolBarMenu_ = new QToolBar(QStringLiteral("ToolBarMenu"), this);
+    ToolBarMenu_->setObjectName(QStringLiteral("ToolBarMenu"));
+    ToolBarMenu_->setMovable(false);
+    ToolBarMenu_->setFloatable(false);
+    addToolBar(Qt::TopToolBarArea, ToolBarMenu_);
+
+    auto* system = new QMenu(QStringLiteral("System"), this);
+    system->addAction(QStringLiteral("New Server"), this, [this] { serverCommands_->N3Click(); });
+    system->addAction(QStringLiteral("Delete Server"), this,
+                      [this] { serverCommands_->N4Click(); });
+    system->addSeparator();
+    system->addAction(QStringLiteral("Exit"), this, [this] { N2Click(); });
+
+    auto* help = new QMenu(QStringLiteral("Help"), this);
+    help->addAction(QStringLiteral("Help"));
+    help->addSeparator();
+    help->addAction(QStringLiteral("About"));
+
+    for (QMenu* menu : {system, help}) {
+        auto* button = new QToolButton(ToolBarMenu_);
+        button->setText(menu->title());
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setAutoRaise(true);
+        ToolBarMenu_->addWidget(button);
+    }
+    setMenuBar(nullptr);
+}
+
+void TfrmMain::OpenSettings() {
+    try {
+        IniFile_.open();
+        settingsOpen_ = true;
+    } catch (const IniFileError& error) {
+        reportSettingsError(error);
+    }
+}
+
+void TfrmMain::RestoreGeometry() {
+    const ViewState::Geometry g = viewState_.ReadGeometry();
+    move(g.left, g.top);
+    resize(g.width, g.height);
+    Splitter1_->setSizes({g.treeWidth, std::max(1, g.width - g.treeWidth)});
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TfrmMain::FormShow() {
+    shown_ = true;
+    panels_->SwitchPanel(0);
+    try {
+        for (const RegistryRecord& record : registry_.LoadServerRegistry())
+            tree_->AddServerNode(record.name, record.entry);
+    } catch (const RegistryError& error) {
+        prompts_.message(this, error.text());
+    }
+    if (!RestoreConnection()) return;
+
+    const QString database = viewState_.ReadSelectDb();
+    if (database != QLatin1String("NoneBD")) {
+        MySQLConnection1_->SelectDatabase(database);
+        SelectedDb = database;
+    }
+    panels_->SwitchPanel(viewState_.ReadShowPanel());
+}
+
+bool TfrmMain::RestoreConnection() {
+    const QString name = viewState_.ReadConnectServer();
+    session_->SetConnectedServer(name);
+    if (name == QLatin1String("None")) return true;
+    try {
+        TreeNode* server = nullptr;
+        for (QTreeWidgetItemIterator it(TreeView1_); *it; ++it) {
+            if ((*it)->text(0) == name) {
+                server = TreeNode::cast(*it);
+                break;
+            }
+        }
+        if (server && server->level() == nlServer && server->serverEntry())
+            tree_->ConnectServerNode(server);
+        tree_->RestoreExpansion(viewState_.ReadExpansion());
+    } catch (const std::exception& error) {
+        prompts_.message(this, QString::fromUtf8(error.what()));
+        return false;
+    }
+    return true;
+}
+
+void TfrmMain::rememberConnectedServer(const QString& name) {
+    if (!settingsOpen_) return;
+    try {
+        viewState_.WriteConnectServer(name);
+    } catch (const IniFileError& error) {
+        reportSettingsError(error);
+    }
+}
+
+void TfrmMain::reportSettingsError(const IniFileError& error) {
+    prompts_.message(this, error.text());
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    FormCloseQuery();
+    event->accept();
+}
+
+void TfrmMain::FormCloseQuery() { SaveViewState(); }
+
+void TfrmMain::SaveViewState() {
+    if (!settingsOpen_) return;
+    ViewState::Geometry g;
+    const QRect frame = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+    g.left = isMaximized() || isMinimized() ? frame.x() : x();
+    g.top = isMaximized() || isMinimized() ? frame.y() : y();
+    g.width = frame.width();
+    g.height = frame.height();
+    g.treeWidth = PanelTree_->width();
+    g.treeHeight = PanelTree_->height();
+    try {
+        viewState_.Save(g, tree_->CurrentExpansion(), panels_->ShownPanel(), SelectedDb);
+    } catch (const IniFileError& error) {
+        reportSettingsError(error);
+    }
+    // Nothing more is written to the settings file in this run.
+    settingsOpen_ = false;
+}
+
+void TfrmMain::N2Click() {
+    if (!session_->ConnectedServer().isEmpty()) session_->Disconnect();
+    close();
+}
+
+void TfrmMain::TreeView1Click() {
+    TreeNode* node = tree_->selectedNode();
+    if (!node) return;
+    try {
+        int up = -1;
+        switch (node->level()) {
+            case nlDatabase: up = 0; break;
+            case nlTablesFolder:
+            case nlProceduresFolder: up = 1; break;
+            case nlTable: up = 2; break;
+            case nlFieldsFolder:
+            case nlIndexKeyFolder: up = 3; break;
+            case nlField: up = 4; break;
+            default: break;
+        }
+        if (up >= 0) {
+            if (TreeNode* database = node->ancestor(up)) {
+                MySQLConnection1_->SelectDatabase(database->text());
+                SelectedDb = database->text();
+            }
+        }
+        switch (node->level()) {
+            case nlServer:
+            case nlDbFolder:
+            case nlDatabase: panels_->SwitchPanel(0); break;
+            default: panels_->SetPanel(node->level(), node); break;
+        }
+    } catch (const std::exception&) {
+        prompts_.message(this, QStringLiteral("TreeView Click Error"));
+    }
+}
+
+QMenu* TfrmMain::TreeView1ContextPopup(const QPoint& pos, bool show) {
+    TreeNode* node = TreeNode::cast(TreeView1_->itemAt(pos));
+    if (!node) return nullptr;
+    // Selecting here does not refill the detail panel: only a click does.
+    TreeView1_->setCurrentItem(node);
+    QMenu* menu = menus_->menuFor(node->level());
+    if (!menu) return nullptr;
+    if (node->level() == nlDatabase) ContextDb = node->text();
+    if (node->level() == nlTable) ContextTable = node->text();
+    if (show) menu->popup(TreeView1_->viewport()->mapToGlobal(pos));
+    return menu;
 }

@@ -1,17 +1,99 @@
 #pragma once
 
 #include <QMainWindow>
+#include <memory>
 
+#include "app/IniFile.h"
+#include "app/ViewState.h"
+#include "dataset/TMySQLConnection.h"
+#include "registry/ServerRegistry.h"
+#include "tree/ObjectTree.h"
+#include "tree/ServerSession.h"
+
+class DetailPanels;
+class QSplitter;
+class QTabWidget;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+class ServerCommands;
+class TreeMenus;
+class QMenu;
 namespace ui {
 class Prompts;
 }
 
+// The main window: wires the tree, the detail panels, the menus and the settings file
+// together. The work is done by the classes it owns.
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
+    // `programDir` holds the server registry and the settings file.
     TfrmMain(const QString& programDir, ui::Prompts& prompts, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    const QString ProgramDir;    // ends with a separator
+    const QString RegistryPath;  // ProgramDir + "HostInfor.Dat"
+    const QString IniPath;       // ProgramDir + "Lorvex.ini"
+    QString SelectedDb;
+    QString ContextDb;     // database node the context menu was last opened on
+    QString ContextTable;  // table node the context menu was last opened on
+
+    ObjectTree& tree() { return *tree_; }
+    QTreeWidget& TreeView1() { return *TreeView1_; }
+    DetailPanels& panels() { return *panels_; }
+    ServerSession& session() { return *session_; }
+    TMySQLConnection& MySQLConnection1() { return *MySQLConnection1_; }
+    ServerCommands& serverCommands() { return *serverCommands_; }
+    QSplitter& Splitter1() { return *Splitter1_; }
+    QWidget& PanelTree() { return *PanelTree_; }
+    QToolBar& ToolBarMenu() { return *ToolBarMenu_; }
+
+    // Start-up after the window was created: server list, reconnection, re-expansion,
+    // selected database and shown panel. Runs once, when the window is first shown.
+    void FormShow();
+    // The close step: saves the view state. Closing is never refused.
+    void FormCloseQuery();
+    // "Exit": closes both connections, then the window.
+    void N2Click();
+    // The tree's single click: selects the node's database and fills its panel.
+    void TreeView1Click();
+    // The tree's right click at `pos` (viewport coordinates): selects the node there and
+    // opens its level's menu. Returns the menu chosen, or null; `show` false only chooses.
+    QMenu* TreeView1ContextPopup(const QPoint& pos, bool show = true);
+    TreeMenus& menus() { return *menus_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
-    QString ProgramDir;
+    void FormCreate();
+    void BuildLayout();
+    void BuildMenus();
+    void OpenSettings();
+    void RestoreGeometry();
+    // False when the reconnection failed and the rest of the start-up is skipped.
+    bool RestoreConnection();
+    void SaveViewState();
+    void rememberConnectedServer(const QString& name);
+    void reportSettingsError(const IniFileError& error);
+
     ui::Prompts& prompts_;
+    IniFile IniFile_;
+    ViewState viewState_;
+    bool settingsOpen_ = false;
+    bool shown_ = false;
+    ServerRegistry registry_;
+    TMySQLConnection* MySQLConnection1_ = nullptr;
+    std::unique_ptr<ServerSession> session_;
+    QToolBar* ToolBarMenu_ = nullptr;
+    QSplitter* Splitter1_ = nullptr;
+    QWidget* PanelTree_ = nullptr;
+    QTabWidget* PageControl1_ = nullptr;
+    QTreeWidget* TreeView1_ = nullptr;
+    DetailPanels* panels_ = nullptr;
+    std::unique_ptr<ObjectTree> tree_;
+    std::unique_ptr<ServerCommands> serverCommands_;
+    TreeMenus* menus_ = nullptr;
 };

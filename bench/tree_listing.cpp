@@ -1,0 +1,109 @@
+// Times listing a "Tables" folder of 1,000, 5,000 and 10,000 tables into the tree widget,
+// against the bare SHOW TABLES fetch through the client library in the same run.
+// Server from LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run starts one).
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "dataset/TMySQLConnection.h"
+#include "db/Connection.h"
+#include "tree/ObjectTree.h"
+#include "tree/ServerSession.h"
+#include "ui/Prompts.h"
+
+namespace {
+
+TServerEntry entryFromEnvironment() {
+    return {qEnvironmentVariable("LORVEX_TEST_HOST", QStringLiteral("127.0.0.1")) + u':' +
+                qEnvironmentVariable("LORVEX_TEST_PORT"),
+            qEnvironmentVariable("LORVEX_TEST_USER"), qEnvironmentVariable("LORVEX_TEST_PASSWORD")};
+}
+
+// Creates the database with `count` tables once; later runs reuse it.
+void ensureDatabase(db::Connection& c, const QString& name, int count) {
+    c.exec("CREATE DATABASE IF NOT EXISTS " + db::quoteIdentifier(name));
+    db::Result r = c.select("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = " +
+                            c.quoteValue(name));
+    r.next();
+    int have = r.text(0).toInt();
+    if (have >= count) return;
+    std::fprintf(stderr, "creating %d tables in %s ...\n", count - have, qPrintable(name));
+    c.exec("SET SESSION sql_log_bin = 0");
+    for (int i = have; i < count; ++i)
+        c.exec("CREATE TABLE IF NOT EXISTS " +
+               db::qualifiedName(name, QStringLiteral("table_%1").arg(i, 5, 10, QLatin1Char('0'))) +
+               " (id INT PRIMARY KEY) ENGINE=MyISAM");
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const TServerEntry entry = entryFromEnvironment();
+    db::Connection admin;
+    db::ConnectParams params{entry.IP, entry.USERID, entry.PASSWD, {}, 0, false};
+    admin.connect(params);
+
+    const int runs = 7;
+    std::printf("%-8s %14s %14s %8s\n", "tables", "bare fetch ms", "tree list ms", "ratio");
+    for (int count : {1000, 5000, 10000}) {
+        const QString name = QStringLiteral("lvx_bench_tree_%1").arg(count);
+        ensureDatabase(admin, name, count);
+
+        std::vector<double> bare, listed;
+        for (int run = 0; run < runs; ++run) {
+            QElapsedTimer t;
+            t.start();
+            if (!admin.query("SHOW TABLES FROM " + db::quoteIdentifier(name))) return 1;
+            db::Result rows = admin.storeResult();
+            std::size_t bytes = 0;
+            while (rows.next()) bytes += rows.value(0).length;
+            bare.push_back(t.nsecsElapsed() / 1e6);
+            if (bytes == 0) return 1;
+        }
+
+        QTreeWidget widget;
+        widget.resize(300, 600);
+        widget.show();
+        TMySQLConnection dataset;
+        ServerSession session(dataset, {});
+        ui::WidgetPrompts prompts;
+        ObjectTree tree(widget, session, prompts);
+        TreeNode* server = tree.AddServerNode(QStringLiteral("bench"), entry);
+        tree.ConnectServerNode(server);
+        TreeNode* dbFolder = TreeNode::cast(server->child(0));
+        widget.setCurrentItem(dbFolder);
+        tree.ExpandNode();
+        TreeNode* database = nullptr;
+        for (int i = 0; i < dbFolder->childCount(); ++i)
+            if (dbFolder->child(i)->text(0) == name) database = TreeNode::cast(dbFolder->child(i));
+        if (!database) return 1;
+        widget.setCurrentItem(database);
+        tree.ExpandNode();
+        TreeNode* tables = TreeNode::cast(database->child(0));
+        for (int run = 0; run < runs; ++run) {
+            widget.setCurrentItem(tables);
+            QElapsedTimer t;
+            t.start();
+            tree.ExpandNode();          // deletes the previous listing and lists again
+            QApplication::processEvents();  // the tree lays out and paints the new rows
+            listed.push_back(t.nsecsElapsed() / 1e6);
+            if (tables->childCount() != count) {
+                std::fprintf(stderr, "listed %d of %d tables\n", tables->childCount(), count);
+                return 1;
+            }
+        }
+        const double b = median(bare), l = median(listed);
+        std::printf("%-8d %14.1f %14.1f %7.2fx\n", count, b, l, l / b);
+    }
+    return 0;
+}

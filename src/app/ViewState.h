@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include "tree/ObjectTree.h"
+
+class IniFile;
+
+// The window's state kept in the settings file between runs: sections and keys, their
+// defaults, and what is written when.
+class ViewState {
+public:
+    struct Geometry {
+        int left = 230;
+        int top = 160;
+        int width = 714;
+        int height = 636;
+        int treeWidth = 177;
+        int treeHeight = 505;
+    };
+
+    explicit ViewState(IniFile& settings) : settings_(settings) {}
+
+    Geometry ReadGeometry() const;
+    // Display name of the server to reconnect at start-up; "None" when none.
+    QString ReadConnectServer() const;
+    // Written at once after each successful connection. Throws IniFileError.
+    void WriteConnectServer(const QString& name);
+    ExpansionLists ReadExpansion() const;
+    // "NoneBD" when no database was saved.
+    QString ReadSelectDb() const;
+    int ReadShowPanel() const;
+
+    // The close step: geometry, expansion lists, shown panel and selected database.
+    // Throws IniFileError.
+    void Save(const Geometry& geometry, const ExpansionLists& expansion, int shownPanel,
+              const QString& selectedDb);
+
+private:
+    IniFile& settings_;
+};

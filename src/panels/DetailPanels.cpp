@@ -1,0 +1,436 @@
+#include "panels/DetailPanels.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <stdexcept>
+
+#include "db/Connection.h"
+#include "db/Result.h"
+#include "tree/ServerSession.h"
+#include "tree/TreeNode.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+using panels::ShownColumn;
+
+namespace {
+
+const char* const kUserBoxNames[] = {"USelect", "UInsert",     "UUpdate",   "UDelete",  "UCreate",
+                                     "UDrop",   "UReload",     "UShutdown", "UProcess", "UFile",
+                                     "UGrant",  "UReferences", "UIndex",    "UAlter"};
+const char* const kHostBoxNames[] = {"HSelect", "HInsert", "HUpdate",     "HDelete", "HCreate",
+                                     "HDrop",   "HGrant",  "HReferences", "HIndex",  "HAlter"};
+
+// A node the level's fill needs (an ancestor of the clicked node); a tree that lacks it
+// is not one this program built.
+TreeNode* required(TreeNode* node) {
+    if (!node) throw std::runtime_error("the node lacks the ancestors of its level");
+    return node;
+}
+
+// Report-style list: no root decoration, whole rows selected, cell borders for a grid.
+QTreeWidget* makeList(QWidget* parent, const char* name) {
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(QLatin1String(name));
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setAllColumnsShowFocus(true);
+    list->setUniformRowHeights(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setStyleSheet(
+        QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                       " border-bottom: 1px solid palette(midlight); }"));
+    return list;
+}
+
+QTreeWidget* makeColumnList(QWidget* parent, const char* name,
+                            std::span<const ShownColumn> columns) {
+    QTreeWidget* list = makeList(parent, name);
+    QStringList headers;
+    for (const ShownColumn& c : columns) headers << QLatin1String(c.caption);
+    list->setColumnCount(int(headers.size()));
+    list->setHeaderLabels(headers);
+    return list;
+}
+
+// Name/value list of one object's properties.
+QTreeWidget* makePropertyList(QWidget* parent, const char* name) {
+    QTreeWidget* list = makeList(parent, name);
+    list->setColumnCount(2);
+    list->setHeaderHidden(true);
+    return list;
+}
+
+QStringList rowTexts(const db::Result& row, const std::vector<int>& positions) {
+    QStringList texts;
+    texts.reserve(qsizetype(positions.size()));
+    for (int p : positions) texts << (p < 0 ? QString() : row.text(unsigned(p)));
+    return texts;
+}
+
+// Replaces the list's items by one item per row.
+void fillRows(QTreeWidget* list, db::Result& result, std::span<const ShownColumn> columns) {
+    list->clear();
+    const std::vector<int> positions = panels::columnPositions(result, columns);
+    QList<QTreeWidgetItem*> items;
+    while (result.next()) items << new QTreeWidgetItem(rowTexts(result, positions));
+    list->addTopLevelItems(items);
+}
+
+// Replaces the list's items by the properties of the row whose first column is exactly
+// `name` (the server's LIKE and collations ignore letter case; the node's name does not).
+void fillProperties(QTreeWidget* list, db::Result& result, std::span<const ShownColumn> columns,
+                    const QString& name) {
+    list->clear();
+    const std::vector<int> positions = panels::columnPositions(result, columns);
+    QList<QTreeWidgetItem*> items;
+    while (result.next()) {
+        if (positions.front() < 0 || result.text(unsigned(positions.front())) != name) continue;
+        const QStringList values = rowTexts(result, positions);
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            items << new QTreeWidgetItem(
+                QStringList{QLatin1String(columns[i].caption), values[qsizetype(i)]});
+    }
+    list->addTopLevelItems(items);
+}
+
+// The first row whose first two columns are exactly the key; false when there is none.
+bool seekExactRow(db::Result& result, const QString& first, const QString& second) {
+    while (result.next()) {
+        if (result.text(0) == first && result.text(1) == second) return true;
+    }
+    return false;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+QLineEdit* addLabelledEdit(QGridLayout* grid, int row, const QString& caption, const char* name) {
+    QWidget* parent = grid->parentWidget();
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(edit);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1);
+    return edit;
+}
+
+template <std::size_t N>
+void addPrivilegeBoxes(QWidget* parent, QGridLayout* grid, std::array<QCheckBox*, N>& boxes,
+                       const std::array<const char*, N>& columns, const char* const* names) {
+    const int rows = int((N + 1) / 2);
+    for (std::size_t i = 0; i < N; ++i) {
+        auto* box = new QCheckBox(QLatin1String(columns[i]), parent);
+        box->setObjectName(QLatin1String(names[i]));
+        grid->addWidget(box, int(i) % rows, int(i) / rows);
+        boxes[i] = box;
+    }
+}
+
+template <std::size_t N>
+void setPrivileges(std::array<QCheckBox*, N>& boxes, const db::Result& row, unsigned first) {
+    for (std::size_t i = 0; i < N; ++i)
+        boxes[i]->setChecked(row.text(first + unsigned(i)) == QLatin1String("Y"));
+}
+
+}  // namespace
+
+DetailPanels::DetailPanels(ServerSession& session, ui::Prompts& prompts, QWidget* parent)
+    : QWidget(parent), session_(session), prompts_(prompts) {
+    setObjectName(QStringLiteral("PanelShow"));
+    area_ = new QVBoxLayout(this);
+    area_->setContentsMargins(0, 0, 0, 0);
+
+    PanelSQL_ = new QWidget(this);
+    PanelSQL_->setObjectName(QStringLiteral("PanelSQL"));
+    auto* sqlLayout = new QVBoxLayout(PanelSQL_);
+    sqlLayout->setContentsMargins(0, 0, 0, 0);
+    PanelSQL_->hide();
+
+    buildUserPanel();
+    buildHostPanel();
+
+    TableListView_ = makeColumnList(this, "TableListView", panels::kTableListColumns);
+    FieldListView_ = makeColumnList(this, "FieldListView", panels::kFieldListColumns);
+    ColumnListView_ = makePropertyList(this, "ColumnListView");
+    IndexListView_ = makeColumnList(this, "IndexListView", panels::kIndexListColumns);
+    DetailListView_ = makePropertyList(this, "DetailListView");
+    ProcessListView_ = makeColumnList(this, "ProcessListView", panels::kProcessListColumns);
+    DataTab_ = new QWidget(this);
+    DataTab_->setObjectName(QStringLiteral("DataTab"));
+
+    PTable_ = addPageControl(pnTable, "PTable", TableListView_, "TableSql");
+    PField_ = addPageControl(pnField, "PField", FieldListView_, "FieldSql");
+    PColumn_ = addPageControl(pnColumn, "PColumn", ColumnListView_, "ColumnSql");
+    PIndex_ = addPageControl(pnIndex, "PIndex", IndexListView_, "IndexSql");
+    PTableDetail_ =
+        addPageControl(pnTableDetail, "PTableDetail", DetailListView_, "DetailSql", DataTab_);
+    PProcess_ = addPageControl(pnProcess, "PProcess", ProcessListView_, "ProcesSql");
+
+    for (QWidget* p : panels_) {
+        if (p) p->hide();
+    }
+}
+
+void DetailPanels::buildUserPanel() {
+    PUser_ = new QWidget(this);
+    PUser_->setObjectName(QStringLiteral("PUser"));
+    auto* layout = new QVBoxLayout(PUser_);
+    auto* edits = new QGridLayout;
+    layout->addLayout(edits);
+    EditUUser_ = addLabelledEdit(edits, 0, QStringLiteral("User :"), "EditUUser");
+    EditUHost_ = addLabelledEdit(edits, 1, QStringLiteral("Host :"), "EditUHost");
+    EditUPass_ = addLabelledEdit(edits, 2, QStringLiteral("Password :"), "EditUPass");
+    EditUPass_->setEchoMode(QLineEdit::Password);
+    EditUPass_->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+
+    auto* boxes = new QGridLayout;
+    layout->addLayout(boxes);
+    addPrivilegeBoxes(PUser_, boxes, userBoxes_, panels::kUserPrivilegeColumns, kUserBoxNames);
+
+    auto* buttons = new QHBoxLayout;
+    layout->addLayout(buttons);
+    SpeedButton1_ = makeButton(PUser_, "SpeedButton1", QStringLiteral("+"));
+    SpeedButton2_ = makeButton(PUser_, "SpeedButton2", QStringLiteral("Save"));
+    SpeedButton3_ = makeButton(PUser_, "SpeedButton3", QStringLiteral("-"));
+    buttons->addWidget(SpeedButton1_);
+    buttons->addWidget(SpeedButton2_);
+    buttons->addWidget(SpeedButton3_);
+    buttons->addStretch();
+    layout->addStretch();
+
+    area_->addWidget(PUser_);
+    panels_[pnUser] = PUser_;
+}
+
+void DetailPanels::buildHostPanel() {
+    PHost_ = new QWidget(this);
+    PHost_->setObjectName(QStringLiteral("PHost"));
+    auto* layout = new QVBoxLayout(PHost_);
+    auto* edits = new QGridLayout;
+    layout->addLayout(edits);
+    EditHHost_ = addLabelledEdit(edits, 0, QStringLiteral("Host :"), "EditHHost");
+    EditHDb_ = addLabelledEdit(edits, 1, QStringLiteral("Db :"), "EditHDb");
+
+    auto* boxes = new QGridLayout;
+    layout->addLayout(boxes);
+    addPrivilegeBoxes(PHost_, boxes, hostBoxes_, panels::kHostPrivilegeColumns, kHostBoxNames);
+
+    auto* buttons = new QHBoxLayout;
+    layout->addLayout(buttons);
+    SpeedButton4_ = makeButton(PHost_, "SpeedButton4", QStringLiteral("+"));
+    SpeedButton5_ = makeButton(PHost_, "SpeedButton5", QStringLiteral("Save"));
+    SpeedButton6_ = makeButton(PHost_, "SpeedButton6", QStringLiteral("-"));
+    buttons->addWidget(SpeedButton4_);
+    buttons->addWidget(SpeedButton5_);
+    buttons->addWidget(SpeedButton6_);
+    buttons->addStretch();
+    layout->addStretch();
+
+    area_->addWidget(PHost_);
+    panels_[pnHost] = PHost_;
+}
+
+QTabWidget* DetailPanels::addPageControl(int number, const char* name, QTreeWidget* list,
+                                         const char* sqlTabName, QWidget* dataTab) {
+    auto* pages = new QTabWidget(this);
+    pages->setObjectName(QLatin1String(name));
+    pages->addTab(list, QStringLiteral("Descript"));
+    if (dataTab) pages->addTab(dataTab, QStringLiteral("Data"));
+    auto* sqlTab = new QWidget(pages);
+    sqlTab->setObjectName(QLatin1String(sqlTabName));
+    auto* sqlLayout = new QVBoxLayout(sqlTab);
+    sqlLayout->setContentsMargins(0, 0, 0, 0);
+    pages->addTab(sqlTab, QStringLiteral("SQL"));
+
+    area_->addWidget(pages);
+    panels_[std::size_t(number)] = pages;
+    sqlTabs_[std::size_t(number)] = sqlTab;
+    return pages;
+}
+
+QWidget* DetailPanels::panel(int number) const {
+    return number >= pnUser && number <= pnProcess ? panels_[std::size_t(number)] : nullptr;
+}
+
+void DetailPanels::movePanelSql(int number) {
+    QWidget* tab = sqlTabs_[std::size_t(number)];
+    if (PanelSQL_->parentWidget() != tab) {
+        // Leave the old tab's layout first, so the move is not a layout conflict.
+        if (QWidget* old = PanelSQL_->parentWidget(); old && old->layout())
+            old->layout()->removeWidget(PanelSQL_);
+        tab->layout()->addWidget(PanelSQL_);
+    }
+    PanelSQL_->show();
+}
+
+void DetailPanels::SwitchPanel(int number) {
+    for (int n : {pnUser, pnHost, pnTable, pnField, pnColumn, pnIndex, pnProcess, pnTableDetail})
+        panels_[std::size_t(n)]->hide();
+    shownPanel_ = number;
+    if (number == pnNone) {
+        if (tree_) tree_->setFocus();
+        return;
+    }
+    QWidget* shown = panel(number);
+    if (!shown) return;
+    shown->show();
+    if (number >= pnTable) movePanelSql(number);
+}
+
+void DetailPanels::SetPanel(int level, TreeNode* selected) {
+    ui::BusyCursor busy;
+    try {
+        switch (level) {
+            case nlServer:
+                SwitchPanel(pnNone);
+                break;
+            case nlTablesFolder:
+                fillTables(required(selected));
+                break;
+            case nlProceduresFolder:
+                fillProcesses(required(selected));
+                break;
+            case nlTable:
+                fillTableDetail(required(selected));
+                break;
+            case nlFieldsFolder:
+                fillFields(required(selected));
+                break;
+            case nlField:
+                fillColumn(required(selected));
+                break;
+            case nlIndexKeyFolder:
+                fillIndexes(required(selected));
+                break;
+            case nlUser:
+                fillAccount(required(selected));
+                break;
+            case nlHostEntry:
+                fillHostEntry(required(selected));
+                break;
+            default:
+                break;  // folders without a panel leave the shown one as it is
+        }
+    } catch (const std::exception&) {
+        prompts_.message(window(), QStringLiteral("SetPanel Error"));
+    }
+}
+
+db::Result DetailPanels::list(const std::string& statement) {
+    db::Connection& connection = session_.MainConnection();
+    if (!connection.query(statement)) return {};
+    return connection.storeResult();
+}
+
+void DetailPanels::fillTables(TreeNode* folder) {
+    SwitchPanel(pnTable);
+    const QString database = required(folder->parentNode())->text();
+    if (!session_.MainConnection().selectDb(database)) return;
+    if (db::Result rows = list(panels::tableStatusStatement(database)))
+        fillRows(TableListView_, rows, panels::kTableListColumns);
+}
+
+void DetailPanels::fillProcesses(TreeNode* folder) {
+    SwitchPanel(pnProcess);
+    db::Connection& connection = session_.MainConnection();
+    if (!connection.selectDb(required(folder->parentNode())->text())) return;
+    if (db::Result rows = connection.listProcesses())
+        fillRows(ProcessListView_, rows, panels::kProcessListColumns);
+}
+
+void DetailPanels::fillTableDetail(TreeNode* table) {
+    SwitchPanel(pnTableDetail);
+    Q_EMIT LoadTableData(table);
+    db::Connection& connection = session_.MainConnection();
+    const QString database = required(table->ancestor(2))->text();
+    if (!connection.selectDb(database)) return;
+    if (db::Result rows = list(panels::tableStatusStatement(connection, database, table->text())))
+        fillProperties(DetailListView_, rows, panels::kTableProperties, table->text());
+}
+
+void DetailPanels::fillFields(TreeNode* folder) {
+    SwitchPanel(pnField);
+    TreeNode* table = required(folder->parentNode());
+    const QString database = required(table->ancestor(2))->text();
+    if (!session_.MainConnection().selectDb(database)) return;
+    if (db::Result rows = list(panels::showColumnsStatement(database, table->text())))
+        fillRows(FieldListView_, rows, panels::kFieldListColumns);
+}
+
+void DetailPanels::fillColumn(TreeNode* field) {
+    SwitchPanel(pnColumn);
+    TreeNode* table = required(field->ancestor(2));
+    const QString database = required(table->ancestor(2))->text();
+    if (!session_.MainConnection().selectDb(database)) return;
+    if (db::Result rows = list(panels::showColumnsStatement(database, table->text())))
+        fillProperties(ColumnListView_, rows, panels::kFieldListColumns, field->text());
+}
+
+void DetailPanels::fillIndexes(TreeNode* folder) {
+    SwitchPanel(pnIndex);
+    TreeNode* table = required(folder->parentNode());
+    const QString database = required(table->ancestor(2))->text();
+    if (!session_.MainConnection().selectDb(database)) return;
+    if (db::Result rows = list(panels::showIndexStatement(database, table->text())))
+        fillRows(IndexListView_, rows, panels::kIndexListColumns);
+}
+
+// The account and host-entry fills change nothing until their row is in hand: a missing
+// row or a refused statement leaves the edits, the boxes and the remembered key as they
+// were, so a following Save or Delete still addresses the row the panel shows.
+void DetailPanels::fillAccount(TreeNode* account) {
+    SwitchPanel(pnUser);
+    const TUserKey* key = account->userKey();
+    if (!key) throw std::runtime_error("an account node without its key");
+    db::Connection& connection = session_.MainConnection();
+    if (!connection.selectDb(grantsDb_)) throw connection.lastError();
+    const std::string statement = panels::accountFillStatement(
+        connection, grantsDb_, session_.traits().userHasPasswordColumn, key->User, key->Host);
+    if (!connection.query(statement)) throw connection.lastError(statement);
+    db::Result row = connection.storeResult();
+    if (!seekExactRow(row, key->User, key->Host))
+        throw std::runtime_error("the account is no longer on the server");
+
+    account_.AddMode = 0;
+    account_.OldUser = row.text(0);
+    account_.OldUHost = row.text(1);
+    account_.OldUPass = row.text(2);
+    EditUUser_->setText(account_.OldUser);
+    EditUHost_->setText(account_.OldUHost);
+    EditUPass_->setText(account_.OldUPass);
+    setPrivileges(userBoxes_, row, 3);
+}
+
+void DetailPanels::fillHostEntry(TreeNode* entry) {
+    SwitchPanel(pnHost);
+    const THostKey* key = entry->hostKey();
+    if (!key) throw std::runtime_error("a host-entry node without its key");
+    db::Connection& connection = session_.MainConnection();
+    if (!connection.selectDb(grantsDb_)) throw connection.lastError();
+    const std::string statement =
+        panels::hostEntryFillStatement(connection, grantsDb_, key->Host, key->Db);
+    if (!connection.query(statement)) throw connection.lastError(statement);
+    db::Result row = connection.storeResult();
+    if (!seekExactRow(row, key->Host, key->Db))
+        throw std::runtime_error("the host entry is no longer on the server");
+
+    account_.AddMode = 0;
+    account_.OldHHost = row.text(0);
+    account_.OldHDb = row.text(1);
+    EditHHost_->setText(account_.OldHHost);
+    EditHDb_->setText(account_.OldHDb);
+    setPrivileges(hostBoxes_, row, 2);
+}

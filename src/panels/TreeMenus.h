@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "tree/TreeNode.h"
+
+class QAction;
+class QMenu;
+class QWidget;
+
+// The tree's context menus, one per node level that has one, with their items.
+class TreeMenus : public QObject {
+    Q_OBJECT
+public:
+    explicit TreeMenus(QWidget* parent);
+
+    // The menu for a node level, or null for the levels that have none.
+    QMenu* menuFor(TNodeLevel level) const;
+
+    QMenu* PServer = nullptr;
+    QMenu* PopupUser = nullptr;
+    QMenu* PopupUserView = nullptr;
+    QMenu* PopupHost = nullptr;
+    QMenu* PopupHostView = nullptr;
+    QMenu* PopupFDB = nullptr;
+    QMenu* PopupDB = nullptr;
+    QMenu* PopupFtable = nullptr;
+    QMenu* PopupTable = nullptr;
+
+    QAction* Information1 = nullptr;   // "Properties"
+    QAction* DeleteServer1 = nullptr;  // "Delete Server"
+    QAction* Add2 = nullptr;           // "User Add" (accounts folder)
+    QAction* Refresh2 = nullptr;       // "Refresh" (accounts folder)
+    QAction* Add1 = nullptr;           // "User Add" (account)
+    QAction* Delete2 = nullptr;        // "User Delete"
+    QAction* Add3 = nullptr;           // "Host Add" (host entries folder)
+    QAction* Refresh3 = nullptr;       // "Refresh" (host entries folder)
+    QAction* Add4 = nullptr;           // "Host Add" (host entry)
+    QAction* Delete1 = nullptr;        // "Host Delete"
+    QAction* Add5 = nullptr;           // "DB Add"
+    QAction* Refresh1 = nullptr;       // "Refresh" (databases folder)
+    QAction* DBSchema1 = nullptr;      // "DB Schema / Dump"
+    QAction* Restore1 = nullptr;       // "Restore"
+    QAction* Drop1 = nullptr;          // "DB Drop"
+    QAction* NewTable1 = nullptr;      // "NewTable"
+    QAction* Refresh4 = nullptr;       // "Refresh" (tables folder)
+    QAction* TableSchema1 = nullptr;   // "Table Schema  / Dump"
+    QAction* TableInformation1 = nullptr;  // "Table Properties"
+    QAction* TableRename1 = nullptr;   // "Table Rename"
+    QAction* Drop2 = nullptr;          // "Table Drop"
+};

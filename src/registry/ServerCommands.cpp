@@ -1,0 +1,68 @@
+#include "registry/ServerCommands.h"
+
+#include <exception>
+
+#include "registry/ServerRegistry.h"
+#include "registry/TfrmNewConnect.h"
+#include "registry/TfrmServer.h"
+#include "tree/ObjectTree.h"
+#include "tree/TreeNode.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+ServerCommands::ServerCommands(ObjectTree& tree, ServerRegistry& registry, ui::Prompts& prompts,
+                               QWidget* dialogParent)
+    : tree_(tree), registry_(registry), prompts_(prompts), dialogParent_(dialogParent) {}
+
+void ServerCommands::N3Click() {
+    try {
+        TfrmNewConnect dialog(dialogParent_);
+        if (prompts_.exec(&dialog) != QDialog::Accepted) return;
+        const QString name = dialog.ServerName();
+        const TServerEntry entry{dialog.IP(), dialog.USERID(), dialog.PASSWD()};
+        // The node is added first and stays for this run even when the file cannot take
+        // the record; the message tells the user it was not registered.
+        tree_.AddServerNode(name, entry);
+        registry_.AppendServerEntry(name, entry);
+    } catch (const std::exception&) {
+        prompts_.message(dialogParent_, QStringLiteral("Server Registration Error"));
+    }
+}
+
+void ServerCommands::Information1Click() {
+    TreeNode* node = tree_.selectedNode();
+    if (!node || node->level() != nlServer || !node->serverEntry()) return;
+    try {
+        // Save and Delete could not rewrite a file that cannot be read or parsed: say so
+        // before the dialog opens.
+        registry_.checkRewritable();
+        TfrmServer dialog(registry_, prompts_, node->text(), *node->serverEntry(),
+                          dialogParent_);
+        if (prompts_.exec(&dialog) != QDialog::Accepted) return;
+        delete node;
+        if (dialog.Saved()) tree_.AddServerNode(dialog.ServerName(), dialog.Entry());
+    } catch (const std::exception&) {
+        prompts_.message(dialogParent_, QStringLiteral("Server Information Error"));
+    }
+}
+
+void ServerCommands::N4Click() {
+    TreeNode* node = tree_.selectedNode();
+    if (!node) {
+        prompts_.message(dialogParent_, QStringLiteral("Delete Server Error"));
+        return;
+    }
+    if (node->level() != nlServer || !node->serverEntry()) return;
+    if (!prompts_.okCancel(dialogParent_, QStringLiteral("선택하신 서버를 삭제하시겠습니까?"),
+                           QStringLiteral("Delete Notice")))
+        return;
+    try {
+        ui::BusyCursor busy;
+        // A record that could not be removed keeps its node, so the tree never shows fewer
+        // servers than the file will load next time.
+        registry_.RemoveServerEntry(*node->serverEntry());
+        delete node;
+    } catch (const std::exception&) {
+        prompts_.message(dialogParent_, QStringLiteral("Delete Server Error"));
+    }
+}

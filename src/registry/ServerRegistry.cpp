@@ -1,0 +1,243 @@
+#include "registry/ServerRegistry.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <algorithm>
+
+namespace {
+
+QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
+
+RegistryError readError(const QString& path, const QString& reason) {
+    return RegistryError(QStringLiteral("Cannot read the server list %1: %2. Check that the file "
+                                        "exists and that you may read it.")
+                             .arg(shownPath(path), reason));
+}
+
+RegistryError writeError(const QString& path, const QString& reason) {
+    return RegistryError(QStringLiteral("Cannot write the server list %1: %2. Check that you may "
+                                        "write to its folder and that the disk is not full; "
+                                        "the list was left unchanged.")
+                             .arg(shownPath(path), reason));
+}
+
+RegistryError unparsableError(const QString& path) {
+    return RegistryError(QStringLiteral("The server list %1 cannot be read as XML; it was left "
+                                        "unchanged. Correct or remove the file and try again.")
+                             .arg(shownPath(path)));
+}
+
+// XML text cannot hold most control characters, lone surrogates, U+FFFE or U+FFFF: one of
+// them would make the whole file unreadable. Line breaks are refused as well: no edit field
+// enters one, and a blank-only value holding a CR could not be read back.
+bool storable(QStringView value) {
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char16_t c = value[i].unicode();
+        if ((c < 0x20 && c != u'\t') || c == 0xFFFE || c == 0xFFFF) return false;
+        if (QChar::isLowSurrogate(c)) return false;
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 == value.size() || !QChar::isLowSurrogate(value[i + 1].unicode()))
+                return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
+void checkStorable(const QString& name, const TServerEntry& entry) {
+    const std::pair<const QString&, const char*> fields[] = {{name, "server name"},
+                                                             {entry.IP, "host"},
+                                                             {entry.USERID, "user id"},
+                                                             {entry.PASSWD, "password"}};
+    for (const auto& [value, what] : fields) {
+        if (!storable(value))
+            throw RegistryError(QStringLiteral("The %1 contains a line break or another control "
+                                               "character, which the server list cannot store. "
+                                               "Remove it and try again.")
+                                    .arg(QLatin1String(what)));
+    }
+}
+
+// Tab, LF and CR go out as character references: raw, XML would turn them into blanks
+// inside the NAME attribute, and CR into LF everywhere.
+QLatin1String entityFor(QChar c) {
+    switch (c.unicode()) {
+        case u'&':
+            return QLatin1String("&amp;");
+        case u'<':
+            return QLatin1String("&lt;");
+        case u'>':
+            return QLatin1String("&gt;");
+        case u'"':
+            return QLatin1String("&quot;");
+        case u'\t':
+            return QLatin1String("&#9;");
+        case u'\n':
+            return QLatin1String("&#10;");
+        case u'\r':
+            return QLatin1String("&#13;");
+        default:
+            return {};
+    }
+}
+
+void appendEscaped(QString& out, const QString& value) {
+    for (const QChar c : value) {
+        if (const QLatin1String entity = entityFor(c); !entity.isEmpty())
+            out += entity;
+        else
+            out += c;
+    }
+}
+
+// Qt's DOM parser drops element text made of blanks only, even when spelled as character
+// references, but keeps a CDATA section: a password of blanks must come back as written.
+// (Such a value never holds a CR: new values cannot, and XML reads none back.)
+void appendElementText(QString& out, const QString& value) {
+    const bool blanksOnly =
+        !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
+            return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+        });
+    if (!blanksOnly) return appendEscaped(out, value);
+    out += QLatin1String("<![CDATA[");
+    out += value;
+    out += QLatin1String("]]>");
+}
+
+// Exactly the shape the readers expect: the three children follow each other with nothing
+// between them, as they are read by position.
+void appendRecord(QString& out, const QString& name, const TServerEntry& entry) {
+    out += QLatin1String("<HOST NAME=\"");
+    appendEscaped(out, name);
+    out += QLatin1String("\"><IP>");
+    appendElementText(out, entry.IP);
+    out += QLatin1String("</IP><USERID>");
+    appendElementText(out, entry.USERID);
+    out += QLatin1String("</USERID><PASSWD>");
+    appendElementText(out, entry.PASSWD);
+    out += QLatin1String("</PASSWD></HOST>");
+}
+
+// A rewritten file: the records in order, each on its own line.
+QByteArray rewrittenText(const std::vector<RegistryRecord>& records) {
+    QString text;
+    for (const RegistryRecord& record : records) {
+        appendRecord(text, record.name, record.entry);
+        text += QLatin1String("\r\n");
+    }
+    return text.toUtf8();
+}
+
+QString nodeText(const QDomNode& node) {
+    return node.isElement() ? node.toElement().text() : node.nodeValue();
+}
+
+}  // namespace
+
+RegistryError::RegistryError(const QString& text)
+    : std::runtime_error(text.toStdString()), text_(text) {}
+
+std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError()) return std::nullopt;
+
+    // The file has no root element of its own. XML folds CR, LF and CR LF into LF wherever
+    // they stand, so the text needs no reading line by line.
+    QDomDocument document;
+    if (!document.setContent(QStringLiteral("<HOSTS>") + text + QStringLiteral("</HOSTS>")))
+        return std::nullopt;
+
+    // Children are taken by position, not by name. Whitespace-only text between elements
+    // does not count: the parser leaves it out, so hand-indented records read the same.
+    // A HOST without NAME or with fewer than three children has no reading; it is skipped
+    // rather than failing the whole file, and a rewrite does not carry it over.
+    std::vector<RegistryRecord> records;
+    const QDomNodeList hosts = document.elementsByTagName(QStringLiteral("HOST"));
+    records.reserve(hosts.size());
+    for (int i = 0; i < hosts.size(); ++i) {
+        const QDomElement host = hosts.at(i).toElement();
+        const QDomNodeList children = host.childNodes();
+        if (!host.hasAttribute(QStringLiteral("NAME")) || children.size() < 3) continue;
+        records.push_back(
+            {host.attribute(QStringLiteral("NAME")),
+             {nodeText(children.at(0)), nodeText(children.at(1)), nodeText(children.at(2))}});
+    }
+    return records;
+}
+
+std::vector<RegistryRecord> ServerRegistry::LoadServerRegistry() const {
+    return parseRegistryText(readBytes(true)).value_or(std::vector<RegistryRecord>{});
+}
+
+void ServerRegistry::AppendServerEntry(const QString& name, const TServerEntry& entry) {
+    checkStorable(name, entry);
+    QByteArray content = readBytes(true);
+    // A record behind text that does not parse would vanish with it at the next start.
+    if (!parseRegistryText(content)) throw unparsableError(path_);
+    QString record;
+    appendRecord(record, name, entry);
+    content += record.toUtf8();
+    writeBytes(content);
+}
+
+bool ServerRegistry::UpdateServerEntry(const TServerEntry& old, const QString& newName,
+                                       const TServerEntry& neu) {
+    checkStorable(newName, neu);
+    std::vector<RegistryRecord> records = readForRewrite();
+    const auto match = std::ranges::find(records, old, &RegistryRecord::entry);
+    if (match == records.end()) return false;
+    *match = {newName, neu};
+    writeBytes(rewrittenText(records));
+    return true;
+}
+
+bool ServerRegistry::RemoveServerEntry(const TServerEntry& old) {
+    std::vector<RegistryRecord> records = readForRewrite();
+    const auto match = std::ranges::find(records, old, &RegistryRecord::entry);
+    if (match == records.end()) return false;
+    records.erase(match);
+    writeBytes(rewrittenText(records));
+    return true;
+}
+
+void ServerRegistry::checkRewritable() const { readForRewrite(); }
+
+QByteArray ServerRegistry::readBytes(bool missingIsEmpty) const {
+    QFile file(path_);
+    if (missingIsEmpty && !file.exists()) return {};
+    if (!file.open(QIODevice::ReadOnly)) throw readError(path_, file.errorString());
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) throw readError(path_, file.errorString());
+    return bytes;
+}
+
+// A rewrite holds only the records that were read: writing back what a file that does not
+// parse yields would erase every registered server.
+std::vector<RegistryRecord> ServerRegistry::readForRewrite() const {
+    std::optional<std::vector<RegistryRecord>> records = parseRegistryText(readBytes(false));
+    if (!records) throw unparsableError(path_);
+    return std::move(*records);
+}
+
+void ServerRegistry::writeBytes(const QByteArray& bytes) const {
+    // Written beside the old file and renamed over it, so a failed write leaves the old list.
+    // Unbuffered and written in a loop: Qt reports a short write (full disk, size limit) only
+    // through the count, and a buffered QSaveFile would commit the truncated file; the
+    // retry then fails with the system's reason.
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw writeError(path_, file.errorString());
+    // Clear-text passwords: owner only, whatever the umask or the old file's mode.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw writeError(path_, file.errorString());
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) throw writeError(path_, file.errorString());
+        done += written;
+    }
+    if (!file.commit()) throw writeError(path_, file.errorString());
+}

@@ -1,0 +1,95 @@
+#include "registry/TfrmNewConnect.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+bool isBlankOrControl(QChar c) {
+    return c.isSpace() || c.category() == QChar::Other_Control;
+}
+
+QLineEdit* makeEdit(QWidget* parent, const char* objectName) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(objectName));
+    return edit;
+}
+
+}  // namespace
+
+QString TrimServerField(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlankOrControl(text.at(begin))) ++begin;
+    while (end > begin && isBlankOrControl(text.at(end - 1))) --end;
+    return text.mid(begin, end - begin);
+}
+
+TfrmNewConnect::TfrmNewConnect(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmNewConnect"));
+    setWindowTitle(QStringLiteral("새 데이터 베이스"));
+
+    Edit4 = makeEdit(this, "Edit4");
+    Edit1 = makeEdit(this, "Edit1");
+    Edit2 = makeEdit(this, "Edit2");
+    Edit3 = makeEdit(this, "Edit3");
+    Edit3->setEchoMode(QLineEdit::Password);
+
+    auto* fields = new QFormLayout;
+    fields->addRow(QStringLiteral("서     버 :"), Edit4);
+    fields->addRow(QStringLiteral("호 스 트 :"), Edit1);
+    fields->addRow(QStringLiteral("아 이 디 :"), Edit2);
+    fields->addRow(QStringLiteral("비밀번호 :"), Edit3);
+
+    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setDefault(true);
+    BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
+    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(BitBtn2);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+
+    setTabOrder(Edit4, Edit1);
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, Edit3);
+    setTabOrder(Edit3, BitBtn1);
+    setTabOrder(BitBtn1, BitBtn2);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TfrmNewConnect::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TfrmNewConnect::BitBtn2Click);
+}
+
+QString TfrmNewConnect::ServerName() const { return TrimServerField(Edit4->text()); }
+QString TfrmNewConnect::IP() const { return TrimServerField(Edit1->text()); }
+QString TfrmNewConnect::USERID() const { return TrimServerField(Edit2->text()); }
+QString TfrmNewConnect::PASSWD() const { return TrimServerField(Edit3->text()); }
+
+void TfrmNewConnect::BitBtn1Click() {
+    if (ServerName().isEmpty()) {
+        Edit4->setFocus();
+    } else if (IP().isEmpty()) {
+        Edit1->setFocus();
+    } else if (USERID().isEmpty()) {
+        Edit2->setFocus();
+    } else {
+        accept();
+    }
+}
+
+void TfrmNewConnect::BitBtn2Click() { reject(); }
+
+void TfrmNewConnect::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    Edit4->setFocus();
+}

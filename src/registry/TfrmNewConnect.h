@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+class QPushButton;
+
+// Removes leading and trailing blanks and control characters, as the server fields are
+// taken when a server is registered.
+QString TrimServerField(const QString& text);
+
+// The connect dialog of New Server: asks for the display name, host, user id and password
+// of a server to register. Accepted only with a name, a host and a user id.
+class TfrmNewConnect : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmNewConnect(QWidget* parent = nullptr);
+
+    // The fields as they are registered: trimmed.
+    QString ServerName() const;
+    QString IP() const;
+    QString USERID() const;
+    QString PASSWD() const;
+
+public Q_SLOTS:
+    // OK: moves the focus to the first required field that is empty, or accepts.
+    void BitBtn1Click();
+    // Cancel.
+    void BitBtn2Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QLineEdit* Edit4;  // display name
+    QLineEdit* Edit1;  // host
+    QLineEdit* Edit2;  // user id
+    QLineEdit* Edit3;  // password
+    QPushButton* BitBtn1;
+    QPushButton* BitBtn2;
+};

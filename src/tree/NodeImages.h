@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QIcon>
+
+// The tree's nine 16x16 images, by index: 0 server, 1 databases folder, 2 database,
+// 3 folder / account / host entry, 4 table, 5 table folders, 6 accounts folder, 7 column,
+// 8 host entries folder.
+class NodeImages {
+public:
+    static constexpr int Count = 9;
+    static QIcon icon(int index);
+};

@@ -1,0 +1,333 @@
+#include "tree/ObjectTree.h"
+
+#include <QTreeWidget>
+
+#include "app/CommaText.h"
+#include "db/Connection.h"
+#include "tree/ServerSession.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+namespace {
+
+// Adds the nodes under `parent` in one batch and expands the parent once: adding them one
+// by one and expanding after each costs O(n^2) on large databases.
+void addBatch(TreeNode* parent, QList<QTreeWidgetItem*>& nodes) {
+    parent->addChildren(nodes);
+    parent->setExpanded(true);
+}
+
+void removeChildren(TreeNode* node) { qDeleteAll(node->takeChildren()); }
+
+TreeNode* folderNode(const char* text, TNodeLevel level) {
+    return new TreeNode(QString::fromLatin1(text), TNodeData{level, {}});
+}
+
+// Runs a listing statement; an empty Result when it failed or returned no rows.
+db::Result listing(db::Connection& c, const std::string& statement) {
+    if (!c.query(statement)) return {};
+    return c.storeResult();
+}
+
+// One node per row, its text built from column 0 (and column 1 in brackets).
+template <typename MakeNode>
+void addRows(TreeNode* parent, db::Result& rows, MakeNode makeNode) {
+    QList<QTreeWidgetItem*> nodes;
+    nodes.reserve(qsizetype(rows.rowCount()));
+    while (rows.next()) nodes.append(makeNode(rows));
+    addBatch(parent, nodes);
+}
+
+TreeNode* databaseNode(db::Result& row) {
+    return new TreeNode(row.text(0), TNodeData{nlDatabase, {}});
+}
+
+TreeNode* tableNode(db::Result& row) { return new TreeNode(row.text(0), TNodeData{nlTable, {}}); }
+
+}  // namespace
+
+QString noHostTableMessage() {
+    return QStringLiteral("This server has no host privilege table (mysql.host).");
+}
+
+ObjectTree::ObjectTree(QTreeWidget& tree, ServerSession& session, ui::Prompts& prompts)
+    : tree_(tree), session_(session), prompts_(prompts) {
+    tree_.setColumnCount(1);
+    tree_.setHeaderHidden(true);
+    tree_.setRootIsDecorated(false);
+    tree_.setExpandsOnDoubleClick(false);
+    tree_.setUniformRowHeights(true);
+    tree_.setSortingEnabled(false);
+    tree_.setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+TreeNode* ObjectTree::selectedNode() const { return TreeNode::cast(tree_.currentItem()); }
+
+TreeNode* ObjectTree::serverNodeNamed(const QString& name) const {
+    for (int i = 0; i < tree_.topLevelItemCount(); ++i) {
+        TreeNode* node = TreeNode::cast(tree_.topLevelItem(i));
+        if (node && node->text() == name) return node;
+    }
+    return nullptr;
+}
+
+TreeNode* ObjectTree::AddServerNode(const QString& name, const TServerEntry& entry) {
+    auto* node = new TreeNode(name, TNodeData{nlServer, entry});
+    tree_.addTopLevelItem(node);
+    return node;
+}
+
+void ObjectTree::RemoveFoldersOf(const QString& serverName) {
+    if (TreeNode* node = serverNodeNamed(serverName)) removeChildren(node);
+}
+
+void ObjectTree::ConnectServerNode(TreeNode* server) {
+    if (!session_.ConnectedServer().isEmpty()) {
+        session_.Disconnect();
+        RemoveFoldersOf(session_.ConnectedServer());
+    }
+    // Another root of the same name holds the folders: leave them.
+    if (server->childCount() > 0) return;
+    const TServerEntry* entry = server->serverEntry();
+    if (!entry) return;
+    session_.Connect(server->text(), *entry);
+
+    server->insertChild(0, folderNode("DB", nlDbFolder));
+    server->addChild(folderNode("USER", nlUserFolder));
+    server->addChild(folderNode("HOST", nlHostFolder));
+    server->setExpanded(true);
+}
+
+void ObjectTree::ExpandNode() {
+    TreeNode* node = selectedNode();
+    if (!node) return;
+    ui::BusyCursor busy;
+    try {
+        switch (node->level()) {
+            case nlServer:
+                ConnectServerNode(node);
+                break;
+            case nlDbFolder:
+                listDatabases(node);
+                break;
+            case nlTablesFolder:
+                if (TreeNode* database = node->parentNode()) listTables(node, database);
+                break;
+            case nlFieldsFolder:
+                listColumns(node);
+                break;
+            case nlUserFolder:
+                if (node->childCount() == 0) listAccounts(node, true);
+                else node->setExpanded(!node->isExpanded());
+                break;
+            case nlHostFolder:
+                if (node->childCount() == 0) listHostEntries(node, true);
+                else node->setExpanded(!node->isExpanded());
+                break;
+            case nlDatabase:
+            case nlTable:
+                if (node->childCount() == 0) addObjectFolders(node);
+                else node->setExpanded(!node->isExpanded());
+                break;
+            default:
+                break;
+        }
+    } catch (const std::exception&) {
+        prompts_.message(tree_.window(), QStringLiteral("Server Connection Error"));
+    }
+}
+
+void ObjectTree::addObjectFolders(TreeNode* node) {
+    QList<QTreeWidgetItem*> folders;
+    if (node->level() == nlDatabase) {
+        folders << folderNode("Tables", nlTablesFolder)
+                << folderNode("Procedures", nlProceduresFolder);
+    } else {
+        folders << folderNode("Fields", nlFieldsFolder) << folderNode("Index Key", nlIndexKeyFolder)
+                << folderNode("Validity Checks", nlValidityChecksFolder);
+    }
+    addBatch(node, folders);
+}
+
+void ObjectTree::listDatabases(TreeNode* folder) {
+    removeChildren(folder);
+    db::Result rows = listing(session_.MainConnection(), "SHOW DATABASES");
+    addRows(folder, rows, databaseNode);
+}
+
+bool ObjectTree::listTables(TreeNode* folder, TreeNode* database) {
+    removeChildren(folder);
+    db::Connection& c = session_.MainConnection();
+    if (!c.selectDb(database->text())) return false;
+    db::Result rows = listing(c, "SHOW TABLES FROM " + db::quoteIdentifier(database->text()));
+    addRows(folder, rows, tableNode);
+    return true;
+}
+
+void ObjectTree::listColumns(TreeNode* folder) {
+    removeChildren(folder);
+    TreeNode* table = folder->parentNode();
+    TreeNode* database = table ? table->ancestor(2) : nullptr;
+    if (!database) return;
+    db::Result rows = listing(session_.MainConnection(),
+                              "SHOW COLUMNS FROM " +
+                                  db::qualifiedName(database->text(), table->text()));
+    addRows(folder, rows, [](db::Result& row) {
+        return new TreeNode(row.text(0), TNodeData{nlField, {}});
+    });
+}
+
+void ObjectTree::listAccounts(TreeNode* folder, bool announceEmpty) {
+    db::Connection& c = session_.MainConnection();
+    if (!c.selectDb(QStringLiteral("mysql"))) return;
+    const std::string statement = "SELECT user, host FROM `mysql`.`user`";
+    if (!c.query(statement)) throw c.lastError(statement);
+    db::Result rows = c.storeResult();
+    if (!rows) throw c.lastError(statement);
+    if (rows.rowCount() == 0 && announceEmpty) Q_EMIT UserFolderEmpty();
+    addRows(folder, rows, [](db::Result& row) {
+        TUserKey key{row.text(0), row.text(1)};
+        return new TreeNode(key.User + u'[' + key.Host + u']', TNodeData{nlUser, key});
+    });
+}
+
+void ObjectTree::listHostEntries(TreeNode* folder, bool announceEmpty) {
+    db::Connection& c = session_.MainConnection();
+    if (!c.selectDb(QStringLiteral("mysql"))) return;
+    if (!session_.traits().hasHostTable) {
+        prompts_.message(tree_.window(), noHostTableMessage());
+        return;
+    }
+    const std::string statement = "SELECT host, db FROM `mysql`.`host`";
+    if (!c.query(statement)) throw c.lastError(statement);
+    db::Result rows = c.storeResult();
+    if (!rows) throw c.lastError(statement);
+    if (rows.rowCount() == 0 && announceEmpty) Q_EMIT HostFolderEmpty();
+    addRows(folder, rows, [](db::Result& row) {
+        THostKey key{row.text(0), row.text(1)};
+        return new TreeNode(key.Host + u'[' + key.Db + u']', TNodeData{nlHostEntry, key});
+    });
+}
+
+void ObjectTree::RefreshDatabases() {
+    ui::BusyCursor busy;
+    TreeNode* node = selectedNode();
+    if (!node || node->level() != nlDbFolder) return;
+    try {
+        listDatabases(node);
+    } catch (const std::exception&) {
+        prompts_.message(tree_.window(), QStringLiteral("Refresh Error - DataBase Refresh"));
+    }
+}
+
+void ObjectTree::RefreshTables() {
+    ui::BusyCursor busy;
+    TreeNode* node = selectedNode();
+    if (!node || node->level() != nlTablesFolder) return;
+    try {
+        if (TreeNode* database = node->parentNode()) listTables(node, database);
+    } catch (const std::exception&) {
+        prompts_.message(tree_.window(), QStringLiteral("Refresh Error - Table Refresh"));
+    }
+}
+
+TreeNode* ObjectTree::firstNodeAtDepth(int depth,
+                                       const std::function<bool(TreeNode*)>& match) const {
+    QTreeWidgetItemIterator it(&tree_);
+    for (; *it; ++it) {
+        TreeNode* node = TreeNode::cast(*it);
+        if (node && node->depth() == depth && match(node)) return node;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// A saved list that is absent or holds only its marker value is skipped.
+bool skipList(const QString& value, const char* marker) {
+    return value.trimmed() == QLatin1String(marker);
+}
+
+}  // namespace
+
+void ObjectTree::RestoreExpansion(const ExpansionLists& lists) {
+    if (skipList(lists.level1, "None")) return;
+    db::Connection& c = session_.MainConnection();
+    auto folderNamed = [this](const QString& text) {
+        return firstNodeAtDepth(1, [&](TreeNode* n) { return n->text() == text; });
+    };
+
+    for (const QString& raw : commatext::split(lists.level1)) {
+        const QString item = raw.trimmed();
+        if (item == QLatin1String("DB")) {
+            if (TreeNode* folder = folderNamed(item)) {
+                db::Result rows = listing(c, "SHOW DATABASES");
+                addRows(folder, rows, databaseNode);
+            }
+        } else if (item == QLatin1String("USER")) {
+            if (TreeNode* folder = folderNamed(item)) listAccounts(folder, false);
+        } else if (item == QLatin1String("HOST")) {
+            if (TreeNode* folder = folderNamed(item)) listHostEntries(folder, true);
+        }
+    }
+
+    if (!skipList(lists.level2, "NoneBD")) {
+        for (const QString& raw : commatext::split(lists.level2)) {
+            const QString item = raw.trimmed();
+            TreeNode* database = firstNodeAtDepth(
+                2, [&](TreeNode* n) { return n->level() == nlDatabase && n->text().trimmed() == item; });
+            if (database && database->childCount() == 0) addObjectFolders(database);
+        }
+    }
+
+    if (!skipList(lists.level3, "NoneBD")) {
+        for (const QString& raw : commatext::split(lists.level3)) {
+            const QString item = raw.trimmed();
+            TreeNode* database = firstNodeAtDepth(
+                2, [&](TreeNode* n) { return n->level() == nlDatabase && n->text() == item; });
+            if (!database || database->childCount() == 0) continue;
+            TreeNode* tables = TreeNode::cast(database->child(0));
+            if (!tables || !c.selectDb(item)) continue;
+            db::Result rows = listing(c, "SHOW TABLES FROM " + db::quoteIdentifier(item));
+            addRows(tables, rows, tableNode);
+            database->setExpanded(true);
+        }
+    }
+
+    if (!skipList(lists.level4, "NoneBD")) {
+        const QStringList items = commatext::split(lists.level4);
+        for (qsizetype i = 0; i + 1 < items.size(); i += 2) {
+            const QString database = items[i].trimmed();
+            const QString table = items[i + 1].trimmed();
+            TreeNode* node = firstNodeAtDepth(4, [&](TreeNode* n) {
+                TreeNode* db = n->ancestor(2);
+                return n->level() == nlTable && n->text() == table && db &&
+                       db->text() == database;
+            });
+            if (node && node->childCount() == 0) addObjectFolders(node);
+        }
+    }
+}
+
+ExpansionLists ObjectTree::CurrentExpansion() const {
+    QStringList level1, level2, level3, level4;
+    QTreeWidgetItemIterator it(&tree_);
+    for (; *it; ++it) {
+        TreeNode* node = TreeNode::cast(*it);
+        if (!node || !node->isExpanded()) continue;
+        switch (node->depth()) {
+            case 1: level1 << node->text(); break;
+            case 2: level2 << node->text(); break;
+            case 3:
+                if (TreeNode* parent = node->parentNode()) level3 << parent->text();
+                break;
+            case 4:
+                if (TreeNode* grandparent = node->ancestor(2))
+                    level4 << grandparent->text() << node->text();
+                break;
+            default: break;
+        }
+    }
+    return {commatext::joinWithTrailingCommas(level1), commatext::joinWithTrailingCommas(level2),
+            commatext::joinWithTrailingCommas(level3), commatext::joinWithTrailingCommas(level4)};
+}

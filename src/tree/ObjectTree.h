@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <vector>
+
+#include "tree/TreeNode.h"
+
+class QTreeWidget;
+class ServerSession;
+namespace ui {
+class Prompts;
+}
+namespace db {
+class Result;
+}
+
+// The saved expansion of the connected server's tree: the values of keys level1..level4.
+struct ExpansionLists {
+    QString level1;
+    QString level2;
+    QString level3;
+    QString level4;
+};
+
+// The object tree: server nodes from the registry, and below the connected server the
+// folders, databases, tables, columns, accounts and host entries, listed on demand from
+// the main connection. Call from the user-interface thread only.
+class ObjectTree : public QObject {
+    Q_OBJECT
+public:
+    ObjectTree(QTreeWidget& tree, ServerSession& session, ui::Prompts& prompts);
+
+    QTreeWidget& widget() { return tree_; }
+    TreeNode* selectedNode() const;
+    TreeNode* serverNodeNamed(const QString& name) const;
+
+    // A server node appended after the existing root nodes.
+    TreeNode* AddServerNode(const QString& name, const TServerEntry& entry);
+
+    // The double click: connects a server node or lists the next level of the selected node.
+    // Failures are reported with "Server Connection Error".
+    void ExpandNode();
+    // Closes the previous server's connections, removes its folders and connects `server`,
+    // adding "DB", "USER" and "HOST". Throws db::DbError when the server refuses.
+    void ConnectServerNode(TreeNode* server);
+    // Re-list the selected "DB" or "Tables" folder.
+    void RefreshDatabases();
+    void RefreshTables();
+
+    // Start-up: rebuilds the folders recorded in the lists below the connected server.
+    // Throws db::DbError when a listing the server must answer fails.
+    void RestoreExpansion(const ExpansionLists& lists);
+    // The lists to save at close, from the nodes expanded now.
+    ExpansionLists CurrentExpansion() const;
+
+    // Removes every node below the root named `name` (the first such root).
+    void RemoveFoldersOf(const QString& serverName);
+
+Q_SIGNALS:
+    // An accounts or host-entries folder was listed from an empty table: the window
+    // opens the matching panel ready for a new entry.
+    void UserFolderEmpty();
+    void HostFolderEmpty();
+
+private:
+    void listDatabases(TreeNode* folder);
+    bool listTables(TreeNode* folder, TreeNode* database);
+    void listColumns(TreeNode* folder);
+    void listAccounts(TreeNode* folder, bool announceEmpty);
+    void listHostEntries(TreeNode* folder, bool announceEmpty);
+    void addObjectFolders(TreeNode* node);
+    TreeNode* firstNodeAtDepth(int depth, const std::function<bool(TreeNode*)>& match) const;
+
+    QTreeWidget& tree_;
+    ServerSession& session_;
+    ui::Prompts& prompts_;
+};
+
+// The message shown where a server has no host privilege table.
+QString noHostTableMessage();

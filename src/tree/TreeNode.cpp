@@ -1,0 +1,40 @@
+#include "tree/TreeNode.h"
+
+#include "tree/NodeImages.h"
+
+TreeNode::TreeNode(const QString& text, TNodeData data)
+    : QTreeWidgetItem(QStringList{text}, Type), data_(std::move(data)) {
+    setIcon(0, NodeImages::icon(imageIndexOf(data_.level)));
+}
+
+int TreeNode::depth() const {
+    int d = 0;
+    for (QTreeWidgetItem* p = parent(); p; p = p->parent()) ++d;
+    return d;
+}
+
+TreeNode* TreeNode::ancestor(int generations) const {
+    QTreeWidgetItem* item = const_cast<TreeNode*>(this);
+    for (int i = 0; i < generations && item; ++i) item = item->parent();
+    return cast(item);
+}
+
+int imageIndexOf(TNodeLevel level) {
+    switch (level) {
+        case nlServer: return 0;
+        case nlUserFolder: return 6;
+        case nlDbFolder: return 1;
+        case nlHostFolder: return 8;
+        case nlDatabase: return 2;
+        case nlTable: return 4;
+        case nlFieldsFolder:
+        case nlIndexKeyFolder:
+        case nlValidityChecksFolder: return 5;
+        case nlField: return 7;
+        case nlTablesFolder:
+        case nlProceduresFolder:
+        case nlUser:
+        case nlHostEntry: return 3;
+    }
+    return 0;
+}

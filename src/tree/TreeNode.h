@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QTreeWidgetItem>
+#include <variant>
+
+#include "registry/ServerRegistry.h"
+
+// What a tree node stands for. The values are stored with the nodes and shared with the
+// panels, menus and commands, so they never change.
+enum TNodeLevel : quint8 {
+    nlServer = 0,
+    nlUserFolder = 1,
+    nlDbFolder = 2,
+    nlHostFolder = 3,
+    nlTablesFolder = 4,
+    nlDatabase = 5,
+    nlProceduresFolder = 6,
+    nlTable = 7,
+    nlFieldsFolder = 8,
+    nlField = 9,
+    nlIndexKeyFolder = 10,
+    nlValidityChecksFolder = 11,
+    nlUser = 12,
+    nlHostEntry = 13,
+};
+
+// The account of a node below "USER": columns user and host of its row.
+struct TUserKey {
+    QString User;
+    QString Host;
+};
+
+// The host privilege entry of a node below "HOST": columns host and db of its row.
+struct THostKey {
+    QString Host;
+    QString Db;
+};
+
+struct TNodeData {
+    TNodeLevel level = nlServer;
+    std::variant<std::monostate, TServerEntry, TUserKey, THostKey> key;
+};
+
+// A node of the object tree; owns its node data, which lives as long as the node.
+class TreeNode : public QTreeWidgetItem {
+public:
+    static constexpr int Type = QTreeWidgetItem::UserType + 1;
+
+    TreeNode(const QString& text, TNodeData data);
+
+    const TNodeData& data() const { return data_; }
+    TNodeLevel level() const { return data_.level; }
+    const TServerEntry* serverEntry() const { return std::get_if<TServerEntry>(&data_.key); }
+    const TUserKey* userKey() const { return std::get_if<TUserKey>(&data_.key); }
+    const THostKey* hostKey() const { return std::get_if<THostKey>(&data_.key); }
+
+    QString text() const { return QTreeWidgetItem::text(0); }
+    TreeNode* parentNode() const { return cast(parent()); }
+    // Distance from the root: servers 0, their folders 1, and so on.
+    int depth() const;
+    // The node `generations` levels up (1: parent), or null.
+    TreeNode* ancestor(int generations) const;
+
+    static TreeNode* cast(QTreeWidgetItem* item) {
+        return item && item->type() == Type ? static_cast<TreeNode*>(item) : nullptr;
+    }
+
+private:
+    TNodeData data_;
+};
+
+// Image index of each level in the nine-image list.
+int imageIndexOf(TNodeLevel level);

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "app/IniFile.h"
+#include "app/TfrmMain.h"
+#include "panels/DetailPanels.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestServer.h"
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    void registerServer(const QString& name, const QString& password) {
+        QFile file(path("HostInfor.Dat"));
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write(QStringLiteral("<HOST NAME=\"%1\"><IP>%2</IP><USERID>%3</USERID><PASSWD>%4</PASSWD></HOST>")
+                       .arg(name, testserver::hostField(), testserver::user(), password)
+                       .toUtf8());
+    }
+
+    QString setting(const char* section, const char* key) const {
+        IniFile ini(path("Lorvex.ini"));
+        return ini.ReadString(QString::fromLatin1(section), QString::fromLatin1(key),
+                              QStringLiteral("<missing>"));
+    }
+
+    static TreeNode* find(TfrmMain& w, const QStringList& texts) {
+        QTreeWidgetItem* item = w.TreeView1().topLevelItem(0);
+        for (const QString& text : texts) {
+            QTreeWidgetItem* next = nullptr;
+            for (int i = 0; item && i < item->childCount(); ++i)
+                if (item->child(i)->text(0) == text) next = item->child(i);
+            item = next;
+        }
+        return TreeNode::cast(item);
+    }
+
+    static void doubleClick(TfrmMain& w, TreeNode* node) {
+        ASSERT_NE(node, nullptr);
+        w.TreeView1().setCurrentItem(node);
+        w.tree().ExpandNode();
+    }
+
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+};
+
+TEST_F(MainWindowTest, FirstRunCreatesTheSettingsFileAndUsesTheDefaults) {
+    ASSERT_FALSE(QFile::exists(path("Lorvex.ini")));
+    {
+        TfrmMain w(dir.path(), prompts);
+        EXPECT_TRUE(QFile::exists(path("Lorvex.ini")));
+        EXPECT_EQ(w.windowTitle(), QStringLiteral("Lorvex"));
+        EXPECT_EQ(w.IniPath, path("Lorvex.ini"));
+        EXPECT_EQ(w.RegistryPath, path("HostInfor.Dat"));
+        EXPECT_EQ(w.x(), 230);
+        EXPECT_EQ(w.y(), 160);
+        EXPECT_EQ(w.width(), 714);
+        EXPECT_EQ(w.height(), 636);
+        w.show();
+        EXPECT_EQ(w.PanelTree().width(), 177);
+        EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
+        EXPECT_EQ(w.panels().ShownPanel(), 0);
+        EXPECT_EQ(w.session().ConnectedServer(), QStringLiteral("None"));
+
+        // The menu is a tool bar of "System" and "Help" buttons.
+        QStringList buttons;
+        for (QToolButton* b : w.ToolBarMenu().findChildren<QToolButton*>())
+            if (b->menu()) buttons << b->text();
+        EXPECT_EQ(buttons, (QStringList{"System", "Help"}));
+        w.close();
+    }
+    EXPECT_EQ(setting("Windows", "left"), QStringLiteral("230"));
+    EXPECT_EQ(setting("Windows", "width"), QStringLiteral("714"));
+    EXPECT_EQ(setting("PanelTree", "width"), QStringLiteral("177"));
+    for (const char* key : {"level1", "level2", "level3", "level4"})
+        EXPECT_EQ(setting("Expand", key), QString()) << key;
+    EXPECT_EQ(setting("ShowPanel", "Panel"), QStringLiteral("0"));
+    EXPECT_EQ(setting("SelectDB", "DB"), QString());
+    EXPECT_EQ(setting("ConnectServer", "ConnectServer"), QStringLiteral("<missing>"));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, ViewStateSurvivesARestart) {
+    ScratchDatabase scratch(QStringLiteral("view state"));
+    scratch.exec("CREATE TABLE t1 (id INT PRIMARY KEY)");
+    registerServer(QStringLiteral("other"), QStringLiteral("unused"));
+    registerServer(QStringLiteral("test"), testserver::password());
+    {
+        TfrmMain w(dir.path(), prompts);
+        w.show();
+        ASSERT_EQ(w.TreeView1().topLevelItemCount(), 2);
+        TreeNode* server = TreeNode::cast(w.TreeView1().topLevelItem(1));
+        doubleClick(w, server);
+        EXPECT_EQ(setting("ConnectServer", "ConnectServer"), QStringLiteral("test"));
+        QTreeWidgetItem* root = server;
+        auto child = [&](QTreeWidgetItem* parent, const QString& text) -> TreeNode* {
+            for (int i = 0; parent && i < parent->childCount(); ++i)
+                if (parent->child(i)->text(0) == text) return TreeNode::cast(parent->child(i));
+            return nullptr;
+        };
+        doubleClick(w, child(root, "DB"));
+        TreeNode* database = child(child(root, "DB"), scratch.name());
+        doubleClick(w, database);
+        doubleClick(w, child(database, "Tables"));
+        TreeNode* table = child(child(database, "Tables"), "t1");
+        doubleClick(w, table);
+        w.TreeView1().setCurrentItem(table);
+        w.TreeView1Click();
+        EXPECT_EQ(w.panels().ShownPanel(), 7);
+        EXPECT_EQ(w.SelectedDb, scratch.name());
+        w.close();
+    }
+    const QString quoted = u'"' + scratch.name() + u'"';
+    EXPECT_EQ(setting("Expand", "level1"), QStringLiteral("DB,"));
+    EXPECT_EQ(setting("Expand", "level2"), quoted + u',');
+    EXPECT_EQ(setting("Expand", "level3"), quoted + u',');
+    EXPECT_EQ(setting("Expand", "level4"), quoted + QStringLiteral(",t1,"));
+    EXPECT_EQ(setting("ShowPanel", "Panel"), QStringLiteral("7"));
+    EXPECT_EQ(setting("SelectDB", "DB"), scratch.name());
+
+    TfrmMain again(dir.path(), prompts);
+    again.show();
+    TreeNode* server = TreeNode::cast(again.TreeView1().topLevelItem(1));
+    ASSERT_NE(server, nullptr);
+    ASSERT_EQ(server->childCount(), 3);
+    EXPECT_TRUE(again.MySQLConnection1().Connected());
+    EXPECT_EQ(again.MySQLConnection1().DB(), scratch.name());
+    EXPECT_EQ(again.panels().ShownPanel(), 7);
+    QTreeWidgetItem* tables = nullptr;
+    for (QTreeWidgetItemIterator it(&again.TreeView1()); *it; ++it)
+        if ((*it)->text(0) == QLatin1String("t1")) tables = (*it)->parent();
+    ASSERT_NE(tables, nullptr);
+    EXPECT_EQ(tables->parent()->text(0), scratch.name());
+    EXPECT_EQ(tables->child(0)->childCount(), 3);  // "t1" has its folders again
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+TEST_F(MainWindowTest, RefusedReconnectionIsReportedAndSkipsTheRestOfStartUp) {
+    registerServer(QStringLiteral("test"), testserver::password() + QStringLiteral("-changed"));
+    {
+        IniFile ini(path("Lorvex.ini"));
+        ini.open();
+        ini.WriteString(QStringLiteral("ConnectServer"), QStringLiteral("ConnectServer"),
+                        QStringLiteral("test"));
+        ini.WriteString(QStringLiteral("Expand"), QStringLiteral("level1"), QStringLiteral("DB,"));
+        ini.WriteInteger(QStringLiteral("ShowPanel"), QStringLiteral("Panel"), 4);
+    }
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("Access denied")))
+        << prompts.messages()[0].toStdString();
+    EXPECT_FALSE(prompts.messages()[0].contains(testserver::password()));
+    EXPECT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 0);
+    EXPECT_EQ(w.panels().ShownPanel(), 0);
+    EXPECT_FALSE(w.MySQLConnection1().Connected());
+}
+
+TEST_F(MainWindowTest, ExitClosesTheConnectionsAndSavesTheViewState) {
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+    ASSERT_TRUE(w.MySQLConnection1().Connected());
+    w.N2Click();
+    EXPECT_FALSE(w.MySQLConnection1().Connected());
+    EXPECT_FALSE(w.session().MainConnection().isOpen());
+    EXPECT_EQ(setting("Expand", "level1"), QString());
+    EXPECT_EQ(setting("ShowPanel", "Panel"), QStringLiteral("0"));
+    EXPECT_EQ(setting("ConnectServer", "ConnectServer"), QStringLiteral("test"));
+}
+
+}  // namespace

@@ -1,0 +1,342 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <csignal>
+
+#include "registry/ServerRegistry.h"
+
+static void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+static void PrintTo(const RegistryRecord& r, std::ostream* os) {
+    *os << '{' << r.name.toStdString() << '|' << r.entry.IP.toStdString() << '|'
+        << r.entry.USERID.toStdString() << '|' << r.entry.PASSWD.toStdString() << '}';
+}
+
+namespace {
+
+using Records = std::vector<RegistryRecord>;
+
+RegistryRecord rec(const char* name, const char* ip, const char* user, const char* password) {
+    return {QString::fromUtf8(name),
+            {QString::fromUtf8(ip), QString::fromUtf8(user), QString::fromUtf8(password)}};
+}
+
+// The text of the RegistryError an operation throws, or "no error".
+template <typename Operation>
+QString errorOf(Operation operation) {
+    try {
+        operation();
+    } catch (const RegistryError& error) {
+        return error.text();
+    }
+    return QStringLiteral("no error");
+}
+
+TServerEntry entry(const char* ip, const char* user, const char* password) {
+    return rec("", ip, user, password).entry;
+}
+
+const QByteArray kA = "<HOST NAME=\"a\"><IP>ha</IP><USERID>ua</USERID><PASSWD>pa</PASSWD></HOST>";
+const QByteArray kB = "<HOST NAME=\"b\"><IP>hb</IP><USERID>ub</USERID><PASSWD>pb</PASSWD></HOST>";
+const QByteArray kC = "<HOST NAME=\"c\"><IP>hc</IP><USERID>uc</USERID><PASSWD>pc</PASSWD></HOST>";
+const Records kABC = {rec("a", "ha", "ua", "pa"), rec("b", "hb", "ub", "pb"),
+                      rec("c", "hc", "uc", "pc")};
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    void put(const QByteArray& bytes) const {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+    QByteArray bytes() const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    }
+    unsigned mode() const {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+    QStringList dirEntries() const {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("HostInfor.Dat"));
+    ServerRegistry registry{path};
+};
+
+// Records stand anywhere between blanks and line breaks, or directly behind each other.
+class SeparatorTest : public RegistryTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SeparatorTest, LoadsEveryRecordInFileOrder) {
+    const QByteArray sep = GetParam();
+    put(sep + kA + sep + kB + sep + kC + sep);
+    EXPECT_EQ(registry.LoadServerRegistry(), kABC);
+
+    // A rewrite reads them the same way and leaves the others in order.
+    EXPECT_TRUE(registry.RemoveServerEntry(entry("hb", "ub", "pb")));
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{kABC[0], kABC[2]}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, SeparatorTest,
+                         ::testing::Values("", "\r\n", "\n", "\r", "\t", " ", " \r\n\t\n  "));
+
+TEST_F(RegistryTest, ChildrenAreReadByPositionWhereverTheRecordStands) {
+    put("\xEF\xBB\xBF"  // a byte-order mark from an editor is ignored
+        "<HOST NAME=\"indented\">\r\n\t<IP>h1</IP>\r\n\t<USERID>u1</USERID>\r\n\t"
+        "<PASSWD>p1</PASSWD>\r\n</HOST>"
+        "<HOST NAME=\"renamed\"><A>h2</A><B>u<i>2</i></B><C> p 2 </C><D>extra</D></HOST>"
+        "<HOST NAME=\"comment\"><IP>h3</IP><!--u3--><PASSWD>p3</PASSWD></HOST>"
+        "<GROUP><HOST NAME=\"nested\"><IP>h4</IP><USERID>u4</USERID><PASSWD/></HOST></GROUP>"
+        "<HOST><IP>no</IP><USERID>name</USERID><PASSWD>x</PASSWD></HOST>"
+        "<HOST NAME=\"short\"><IP>two</IP><USERID>children</USERID></HOST>"
+        "text between records");
+    EXPECT_EQ(registry.LoadServerRegistry(),
+              (Records{rec("indented", "h1", "u1", "p1"), rec("renamed", "h2", "u2", " p 2 "),
+                       rec("comment", "h3", "u3", "p3"), rec("nested", "h4", "u4", "")}));
+}
+
+TEST_F(RegistryTest, MissingEmptyAndUnparsableFilesLoadNoRecords) {
+    EXPECT_TRUE(registry.LoadServerRegistry().empty());
+    EXPECT_FALSE(QFile::exists(path));
+
+    for (const char* empty : {"", " \r\n\t"}) {
+        put(empty);
+        EXPECT_TRUE(registry.LoadServerRegistry().empty());
+        EXPECT_EQ(parseRegistryText(empty), Records{});
+    }
+    const QByteArray unparsable[] = {
+        kA.left(kA.size() - 1),              // cut short
+        kA + "<HOST NAME=\"x\"><IP>",        // half a record behind a whole one
+        kA + "</HOSTS><HOSTS>",              // closes the wrapper early
+        "<?xml version=\"1.0\"?>" + kA,      // a declaration cannot stand inside the wrapper
+        "<!DOCTYPE x [<!ENTITY e \"e\">]>",  // nor a DOCTYPE, so no entity expansion
+        kA + " & ",
+        "<HOST NAME=\"caf\xE9\"><IP>h</IP><USERID>u</USERID><PASSWD>p</PASSWD></HOST>",  // Latin-1
+        QByteArray("<HOST NAME=\"a\0\"/>", 17),
+    };
+    for (const QByteArray& text : unparsable) {
+        put(text);
+        EXPECT_TRUE(registry.LoadServerRegistry().empty()) << text.toStdString();
+        EXPECT_FALSE(parseRegistryText(text).has_value()) << text.toStdString();
+        EXPECT_EQ(bytes(), text);
+    }
+}
+
+TEST_F(RegistryTest, AppendCreatesAPrivateFileAndWritesRecordsOnOneLine) {
+    ::umask(022);
+    registry.AppendServerEntry(QStringLiteral("a"), entry("ha", "ua", "pa"));
+    EXPECT_EQ(mode(), 0600u);
+    registry.AppendServerEntry(QStringLiteral("b"), entry("hb", "ub", "pb"));
+    EXPECT_EQ(bytes(), kA + kB);
+
+    // Appending goes directly behind whatever stands at the end, line breaks included.
+    put(kA + "\r\n");
+    registry.AppendServerEntry(QStringLiteral("b"), entry("hb", "ub", "pb"));
+    EXPECT_EQ(bytes(), kA + "\r\n" + kB);
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{kABC[0], kABC[1]}));
+}
+
+TEST_F(RegistryTest, SpecialCharactersAndUtf8SurviveEveryOperation) {
+    const Records records = {
+        rec("a\"b&<c>'d", "h&<>\"", "u&amp;<", "p\"><&"),
+        rec("서버 하나", "호스트", "사용자", "비밀번호"),
+        rec("tab\tname", "  ", "\t", ""),  // blank-only values and an empty password
+        rec(" spaced ", " h ", "u u", " p"),
+        rec("emoji \xF0\x9F\x98\x80", "h", "u", "]]>"),
+    };
+    for (const RegistryRecord& r : records) registry.AppendServerEntry(r.name, r.entry);
+    EXPECT_EQ(registry.LoadServerRegistry(), records);
+
+    const QByteArray raw = bytes();
+    EXPECT_TRUE(raw.startsWith("<HOST NAME=\"a&quot;b&amp;&lt;c&gt;'d\"><IP>h&amp;&lt;&gt;"));
+    EXPECT_TRUE(raw.contains("<HOST NAME=\"\xEC\x84\x9C\xEB\xB2\x84 \xED\x95\x98\xEB\x82\x98\""));
+    EXPECT_TRUE(raw.contains("<PASSWD></PASSWD>"));
+
+    // Update and remove find records by special values and keep the others' values.
+    const RegistryRecord changed = rec("새 <이름> & \"따옴표\"", "h2&", "u2<", "p2\">");
+    EXPECT_TRUE(registry.UpdateServerEntry(records[0].entry, changed.name, changed.entry));
+    EXPECT_EQ(registry.LoadServerRegistry(),
+              (Records{changed, records[1], records[2], records[3], records[4]}));
+    EXPECT_TRUE(registry.RemoveServerEntry(records[2].entry));
+    EXPECT_TRUE(registry.RemoveServerEntry(changed.entry));
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{records[1], records[3], records[4]}));
+    EXPECT_FALSE(bytes().startsWith("\xEF\xBB\xBF"));
+}
+
+TEST_F(RegistryTest, RewriteWritesCompactPrivateRecordsOnePerLine) {
+    put("  <HOST NAME=\"a\">\n <IP>ha</IP>\n <USERID>ua</USERID>\n <PASSWD>pa</PASSWD>\n</HOST>\n"
+        "<!-- note --><HOST/>" +
+        kB + kC);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+    EXPECT_TRUE(registry.UpdateServerEntry(entry("hb", "ub", "pb"), QStringLiteral("B"),
+                                           entry("HB", "UB", "")));
+    EXPECT_EQ(bytes(), kA + "\r\n" +
+                           "<HOST NAME=\"B\"><IP>HB</IP><USERID>UB</USERID><PASSWD></PASSWD></HOST>"
+                           "\r\n" +
+                           kC + "\r\n");
+    EXPECT_EQ(mode(), 0600u);
+
+    EXPECT_TRUE(registry.RemoveServerEntry(entry("ha", "ua", "pa")));
+    EXPECT_EQ(mode(), 0600u);
+    EXPECT_TRUE(registry.RemoveServerEntry(entry("HB", "UB", "")));
+    EXPECT_TRUE(registry.RemoveServerEntry(entry("hc", "uc", "pc")));
+    EXPECT_EQ(bytes(), QByteArray());
+    EXPECT_EQ(dirEntries(), QStringList{"HostInfor.Dat"});  // no temporary file left behind
+}
+
+TEST_F(RegistryTest, DuplicatesAreUpdatedAndRemovedFirstOnly) {
+    const TServerEntry same = entry("h", "u", "p");
+    const Records start = {{"one", same}, rec("other", "h2", "u", "p"), {"two", same}};
+    for (const RegistryRecord& r : start) registry.AppendServerEntry(r.name, r.entry);
+
+    // Whatever name the caller has in mind, the first match in the file is the one changed.
+    EXPECT_TRUE(registry.UpdateServerEntry(same, QStringLiteral("two"), same));
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{{"two", same}, start[1], start[2]}));
+    EXPECT_TRUE(registry.UpdateServerEntry(same, QStringLiteral("moved"), entry("h3", "u", "p")));
+    EXPECT_EQ(registry.LoadServerRegistry(),
+              (Records{rec("moved", "h3", "u", "p"), start[1], start[2]}));
+    EXPECT_TRUE(registry.RemoveServerEntry(same));
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{rec("moved", "h3", "u", "p"), start[1]}));
+    EXPECT_FALSE(registry.RemoveServerEntry(same));
+}
+
+TEST_F(RegistryTest, OldValuesThatMatchNoRecordLeaveTheFileAlone) {
+    const QByteArray text = kA + "\n" + kB;
+    put(text);
+    const TServerEntry misses[] = {
+        entry("HA", "ua", "pa"),   // case counts
+        entry("ha ", "ua", "pa"),  // so do blanks
+        entry("ha", "ua", ""),     // and the password
+        entry("hb", "ua", "pa"),   // values of different records do not combine
+        entry("", "", ""),
+    };
+    for (const TServerEntry& miss : misses) {
+        EXPECT_FALSE(registry.UpdateServerEntry(miss, QStringLiteral("x"), entry("x", "x", "x")));
+        EXPECT_FALSE(registry.RemoveServerEntry(miss));
+    }
+    EXPECT_EQ(bytes(), text);
+}
+
+TEST_F(RegistryTest, FileThatDoesNotParseIsNeverWritten) {
+    const QByteArray broken =
+        kA + "<HOST NAME=\"b\"><IP>hb</IP><USERID>ub</USERID><PASSWD>pb</HOST>";
+    put(broken);
+    const QString expected = QStringLiteral(
+                                 "The server list %1 cannot be read as XML; it was left unchanged. "
+                                 "Correct or remove the file and try again.")
+                                 .arg(QDir::toNativeSeparators(path));
+    EXPECT_EQ(errorOf([&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); }), expected);
+    EXPECT_EQ(errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "n", {}); }),
+              expected);
+    EXPECT_EQ(errorOf([&] { registry.AppendServerEntry("c", entry("hc", "uc", "pc")); }), expected);
+    EXPECT_EQ(errorOf([&] { registry.checkRewritable(); }), expected);
+    EXPECT_EQ(bytes(), broken);
+}
+
+TEST_F(RegistryTest, MissingFileCannotBeUpdatedOrRemovedFrom) {
+    const QString expected = QStringLiteral(
+                                 "Cannot read the server list %1: No such file or directory. "
+                                 "Check that the file exists and that you may read it.")
+                                 .arg(QDir::toNativeSeparators(path));
+    EXPECT_EQ(errorOf([&] { registry.UpdateServerEntry(entry("h", "u", "p"), "n", {}); }),
+              expected);
+    EXPECT_EQ(errorOf([&] { registry.RemoveServerEntry(entry("h", "u", "p")); }), expected);
+    EXPECT_EQ(errorOf([&] { registry.checkRewritable(); }), expected);
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(RegistryTest, ValuesXmlCannotHoldAreRefusedBeforeAnyWrite) {
+    registry.AppendServerEntry(QStringLiteral("a"), entry("ha", "ua", "pa"));
+    const QByteArray before = bytes();
+    const struct {
+        RegistryRecord record;
+        const char* field;
+    } refused[] = {
+        {rec("line\nbreak", "h", "u", "p"), "server name"},
+        {rec("n", "h\r", "u", "p"), "host"},
+        {rec("n", "h", "u\x01", "p"), "user id"},
+        {{"n", {"h", "u", QString(QChar(0xD800))}}, "password"},  // lone surrogate
+        {{"n", {"h", "u", QString(QChar(0xFFFF))}}, "password"},
+    };
+    for (const auto& [r, field] : refused) {
+        const QString expected = QStringLiteral(
+                                     "The %1 contains a line break or another control character, "
+                                     "which the server list cannot store. Remove it and try again.")
+                                     .arg(QLatin1String(field));
+        EXPECT_EQ(errorOf([&] { registry.AppendServerEntry(r.name, r.entry); }), expected);
+        EXPECT_EQ(
+            errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), r.name, r.entry); }),
+            expected);
+    }
+    EXPECT_EQ(bytes(), before);
+}
+
+// The file size limit makes any write fail, even for root, whom permissions do not stop.
+TEST_F(RegistryTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
+    put(kA + kB);
+    ASSERT_NE(std::signal(SIGXFSZ, SIG_IGN), SIG_ERR);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const QString errors[] = {
+        errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "x", {}); }),
+        errorOf([&] { registry.RemoveServerEntry(entry("hb", "ub", "pb")); }),
+        errorOf([&] { registry.AppendServerEntry("c", entry("hc", "uc", "pc")); }),
+    };
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    for (const QString& text : errors)
+        EXPECT_EQ(text, QStringLiteral("Cannot write the server list %1: File too large. Check "
+                                       "that you may write to its folder and that the disk is "
+                                       "not full; the list was left unchanged.")
+                            .arg(QDir::toNativeSeparators(path)));
+    EXPECT_EQ(bytes(), kA + kB);
+    EXPECT_EQ(dirEntries(), QStringList{"HostInfor.Dat"});
+}
+
+TEST_F(RegistryTest, ReadOnlyFolderOrFolderInPlaceOfTheFileIsReported) {
+    const QString shown = QDir::toNativeSeparators(path);
+    if (::geteuid() != 0) {  // root writes anyway
+        put(kA);
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
+        EXPECT_TRUE(
+            errorOf([&] {
+                registry.RemoveServerEntry(entry("ha", "ua", "pa"));
+            }).startsWith("Cannot write the server list " + shown + ": Permission denied."));
+        EXPECT_TRUE(
+            errorOf([&] {
+                registry.AppendServerEntry("b", entry("h", "u", "p"));
+            }).startsWith("Cannot write the server list " + shown + ": Permission denied."));
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0700), 0);
+        EXPECT_EQ(bytes(), kA);
+        ASSERT_TRUE(QFile::remove(path));
+    }
+    // A directory is no empty list: loading it reports instead of showing no servers.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("HostInfor.Dat")));
+    EXPECT_TRUE(errorOf([&] {
+                    registry.LoadServerRegistry();
+                }).startsWith("Cannot read the server list " + shown));
+    EXPECT_TRUE(errorOf([&] {
+                    registry.AppendServerEntry("a", entry("h", "u", "p"));
+                }).startsWith("Cannot read the server list " + shown));
+    EXPECT_TRUE(errorOf([&] {
+                    registry.RemoveServerEntry(entry("h", "u", "p"));
+                }).startsWith("Cannot read the server list " + shown));
+    EXPECT_TRUE(QFileInfo(path).isDir());
+}
+
+}  // namespace

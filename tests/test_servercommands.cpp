@@ -1,0 +1,367 @@
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include "dataset/TMySQLConnection.h"
+#include "registry/ServerCommands.h"
+#include "registry/ServerRegistry.h"
+#include "registry/TfrmNewConnect.h"
+#include "registry/TfrmServer.h"
+#include "support/ScriptedPrompts.h"
+#include "tree/ObjectTree.h"
+#include "tree/ServerSession.h"
+#include "tree/TreeNode.h"
+
+namespace {
+
+const QString kDeleteQuestion = QStringLiteral("선택하신 서버를 삭제하시겠습니까?");
+
+QLineEdit* edit(QDialog* dialog, const char* name) {
+    auto* found = dialog->findChild<QLineEdit*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+void click(QDialog* dialog, const char* name) {
+    auto* button = dialog->findChild<QPushButton*>(QLatin1String(name));
+    ASSERT_NE(button, nullptr) << name;
+    button->click();
+}
+
+// Entries as "ip|user|password" and records as "name|ip|user|password", easy to compare and
+// to read in a failure.
+QString flatten(const TServerEntry& e) { return QStringList{e.IP, e.USERID, e.PASSWD}.join(u'|'); }
+
+QStringList flatten(const std::vector<RegistryRecord>& records) {
+    QStringList out;
+    for (const RegistryRecord& r : records) out << r.name + u'|' + flatten(r.entry);
+    return out;
+}
+
+class ServerCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    void TearDown() override { EXPECT_TRUE(prompts.allAnswersUsed()); }
+
+    QStringList fileRecords() { return flatten(registry.LoadServerRegistry()); }
+
+    QByteArray fileBytes() const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    void writeFile(const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+    // Registers the servers in the file and in the tree, as start-up does.
+    void registerServers(const std::vector<RegistryRecord>& records) {
+        for (const RegistryRecord& r : records) {
+            registry.AppendServerEntry(r.name, r.entry);
+            tree.AddServerNode(r.name, r.entry);
+        }
+    }
+
+    QStringList rootTexts() const {
+        QStringList out;
+        for (int i = 0; i < widget.topLevelItemCount(); ++i) out << widget.topLevelItem(i)->text(0);
+        return out;
+    }
+
+    TreeNode* root(int index) const { return TreeNode::cast(widget.topLevelItem(index)); }
+
+    void select(QTreeWidgetItem* item) { widget.setCurrentItem(item); }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("HostInfor.Dat"));
+    ServerRegistry registry{path};
+    TMySQLConnection dataset;
+    ServerSession session{dataset, {}};
+    QTreeWidget widget;
+    ScriptedPrompts prompts;
+    ObjectTree tree{widget, session, prompts};
+    ServerCommands commands{tree, registry, prompts, &widget};
+};
+
+TEST(ServerFieldTrim, RemovesOuterBlanksAndControlCharactersOnly) {
+    EXPECT_EQ(TrimServerField(QStringLiteral(" \t\r\n\x01 a b\tc\x7f \x1f")),
+              QStringLiteral("a b\tc"));
+    EXPECT_EQ(TrimServerField(QStringLiteral("\x02\x03  ")), QString());
+    EXPECT_EQ(TrimServerField(QStringLiteral("서버")), QStringLiteral("서버"));
+}
+
+TEST_F(ServerCommandsTest, NewServerChecksNameHostAndUserInOrderAndRegistersTrimmedValues) {
+    registerServers({{QStringLiteral("first"), {QStringLiteral("h0"), QStringLiteral("u0"),
+                                                QStringLiteral("p0")}}});
+    prompts.onDialog([](QDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("새 데이터 베이스"));
+        QLineEdit* name = edit(dialog, "Edit4");
+        QLineEdit* host = edit(dialog, "Edit1");
+        QLineEdit* user = edit(dialog, "Edit2");
+        QLineEdit* password = edit(dialog, "Edit3");
+        EXPECT_EQ(dialog->focusWidget(), name);
+        EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+
+        // Each failed check keeps the dialog open and puts the focus in the field.
+        name->setText(QStringLiteral("  \t "));
+        host->setText(QStringLiteral(" h "));
+        user->setText(QStringLiteral(" u "));
+        password->setFocus();
+        click(dialog, "BitBtn1");
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->focusWidget(), name);
+
+        name->setText(QStringLiteral(" 새 서버\x01"));
+        host->setText(QStringLiteral("\r\n"));
+        click(dialog, "BitBtn1");
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->focusWidget(), host);
+
+        host->setText(QStringLiteral(" 10.0.0.1:3307 "));
+        user->setText(QStringLiteral(" "));
+        click(dialog, "BitBtn1");
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->focusWidget(), user);
+
+        // An empty password is accepted.
+        user->setText(QStringLiteral("\troot "));
+        password->setText(QStringLiteral("  "));
+        click(dialog, "BitBtn1");
+        EXPECT_FALSE(dialog->isVisible());
+        return dialog->result();
+    });
+    commands.N3Click();
+
+    EXPECT_TRUE(prompts.messages().isEmpty());
+    ASSERT_EQ(rootTexts(), (QStringList{"first", "새 서버"}));
+    ASSERT_NE(root(1)->serverEntry(), nullptr);
+    EXPECT_EQ(root(1)->level(), nlServer);
+    EXPECT_EQ(flatten(*root(1)->serverEntry()), QStringLiteral("10.0.0.1:3307|root|"));
+    EXPECT_EQ(fileRecords(), (QStringList{"first|h0|u0|p0", "새 서버|10.0.0.1:3307|root|"}));
+}
+
+TEST_F(ServerCommandsTest, NewServerCancelledChangesNothing) {
+    prompts.onDialog([](QDialog* dialog) {
+        edit(dialog, "Edit4")->setText(QStringLiteral("s"));
+        edit(dialog, "Edit1")->setText(QStringLiteral("h"));
+        edit(dialog, "Edit2")->setText(QStringLiteral("u"));
+        click(dialog, "BitBtn2");
+        EXPECT_FALSE(dialog->isVisible());
+        return dialog->result();
+    });
+    commands.N3Click();
+    EXPECT_TRUE(rootTexts().isEmpty());
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+TEST_F(ServerCommandsTest, NewServerThatCannotBeWrittenIsReportedAndKeepsItsNodeForTheRun) {
+    // A directory where the file should be: the append cannot open it.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("HostInfor.Dat")));
+    prompts.onDialog([](QDialog* dialog) {
+        edit(dialog, "Edit4")->setText(QStringLiteral("s"));
+        edit(dialog, "Edit1")->setText(QStringLiteral("h"));
+        edit(dialog, "Edit2")->setText(QStringLiteral("u"));
+        click(dialog, "BitBtn1");
+        return dialog->result();
+    });
+    commands.N3Click();
+    EXPECT_EQ(prompts.messages(), QStringList{"Server Registration Error"});
+    EXPECT_EQ(rootTexts(), QStringList{"s"});
+}
+
+class PropertiesTest : public ServerCommandsTest {
+protected:
+    void SetUp() override {
+        ServerCommandsTest::SetUp();
+        registerServers({{QStringLiteral("a"), {QStringLiteral("ha"), QStringLiteral("ua"),
+                                                QStringLiteral("pa")}},
+                         {QStringLiteral("b"), {QStringLiteral("hb"), QStringLiteral("ub"),
+                                                QStringLiteral("pb")}},
+                         {QStringLiteral("c"), {QStringLiteral("hc"), QStringLiteral("uc"),
+                                                QStringLiteral("pc")}}});
+    }
+};
+
+TEST_F(PropertiesTest, SaveMovesTheServerToTheEndWithTheEditedValuesInNodeAndFile) {
+    // The server's folders go with the old node.
+    root(1)->addChild(new TreeNode(QStringLiteral("DB"), TNodeData{nlDbFolder, {}}));
+    select(root(1));
+    prompts.onDialog([](QDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Server Properties"));
+        EXPECT_EQ(edit(dialog, "Edit1")->text(), QStringLiteral("b"));
+        EXPECT_EQ(edit(dialog, "Edit2")->text(), QStringLiteral("hb"));
+        EXPECT_EQ(edit(dialog, "Edit3")->text(), QStringLiteral("ub"));
+        EXPECT_EQ(edit(dialog, "Edit4")->text(), QStringLiteral("pb"));
+        EXPECT_EQ(edit(dialog, "Edit4")->echoMode(), QLineEdit::Password);
+        edit(dialog, "Edit1")->setText(QStringLiteral(" b2 "));
+        edit(dialog, "Edit2")->setText(QStringLiteral("hb2\t"));
+        edit(dialog, "Edit4")->setText(QString());
+        click(dialog, "BitBtn1");
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_TRUE(qobject_cast<TfrmServer*>(dialog)->Saved());
+        return dialog->result();
+    });
+    commands.Information1Click();
+
+    EXPECT_TRUE(prompts.messages().isEmpty());
+    ASSERT_EQ(rootTexts(), (QStringList{"a", "c", "b2"}));
+    EXPECT_EQ(root(2)->childCount(), 0);
+    ASSERT_NE(root(2)->serverEntry(), nullptr);
+    EXPECT_EQ(flatten(*root(2)->serverEntry()), QStringLiteral("hb2|ub|"));
+    // The record keeps its place in the file.
+    EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "b2|hb2|ub|", "c|hc|uc|pc"}));
+
+    // Node and record stay in step: the moved node still finds its record.
+    select(root(2));
+    prompts.answerOkCancel(true);
+    commands.N4Click();
+    EXPECT_EQ(rootTexts(), (QStringList{"a", "c"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "c|hc|uc|pc"}));
+}
+
+TEST_F(PropertiesTest, SaveWithoutAMatchingRecordDropsTheNodeAndChangesNoRecord) {
+    TreeNode* stray = tree.AddServerNode(QStringLiteral("stray"), {QStringLiteral("hx"),
+                                                                  QStringLiteral("ux"),
+                                                                  QStringLiteral("px")});
+    select(stray);
+    prompts.onDialog([](QDialog* dialog) {
+        edit(dialog, "Edit1")->setText(QStringLiteral("renamed"));
+        click(dialog, "BitBtn1");
+        EXPECT_FALSE(qobject_cast<TfrmServer*>(dialog)->Saved());
+        return dialog->result();
+    });
+    commands.Information1Click();
+    EXPECT_TRUE(prompts.messages().isEmpty());
+    EXPECT_EQ(rootTexts(), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "b|hb|ub|pb", "c|hc|uc|pc"}));
+}
+
+TEST_F(PropertiesTest, DeleteRemovesTheFirstMatchingRecordAndTheChosenNode) {
+    // A second registration of server a, under another name.
+    registerServers({{QStringLiteral("a again"),
+                      {QStringLiteral("ha"), QStringLiteral("ua"), QStringLiteral("pa")}}});
+    select(root(3));
+    prompts.onDialog([](QDialog* dialog) {
+        click(dialog, "BitBtn2");
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_FALSE(qobject_cast<TfrmServer*>(dialog)->Saved());
+        return dialog->result();
+    });
+    commands.Information1Click();
+    EXPECT_TRUE(prompts.messages().isEmpty());
+    EXPECT_EQ(rootTexts(), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"b|hb|ub|pb", "c|hc|uc|pc", "a again|ha|ua|pa"}));
+}
+
+TEST_F(PropertiesTest, FailedSaveShowsTheErrorAndKeepsTheDialogOpenUntilClose) {
+    select(root(0));
+    prompts.onDialog([this](QDialog* dialog) {
+        // The file disappears while the dialog is open.
+        EXPECT_TRUE(QFile::remove(path));
+        edit(dialog, "Edit1")->setText(QStringLiteral("a2"));
+        click(dialog, "BitBtn1");
+        EXPECT_TRUE(dialog->isVisible());
+        click(dialog, "BitBtn2");
+        EXPECT_TRUE(dialog->isVisible());
+        click(dialog, "BitBtn3");
+        EXPECT_FALSE(dialog->isVisible());
+        return dialog->result();
+    });
+    commands.Information1Click();
+
+    const QStringList shown = prompts.messages();
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_FALSE(shown[0].isEmpty());
+    EXPECT_FALSE(shown.contains(QStringLiteral("Server Information Error")));
+    EXPECT_EQ(rootTexts(), (QStringList{"a", "b", "c"}));
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(PropertiesTest, UnreadableOrUnparsableRegistryIsReportedBeforeTheDialog) {
+    select(root(1));
+    writeFile("<HOST NAME=\"b\"><IP>hb</IP><USERID>ub</USERID><PASSWD>pb</HOST>");
+    commands.Information1Click();
+    ASSERT_TRUE(QFile::remove(path));
+    commands.Information1Click();
+    EXPECT_EQ(prompts.messages(),
+              (QStringList{"Server Information Error", "Server Information Error"}));
+    EXPECT_EQ(rootTexts(), (QStringList{"a", "b", "c"}));
+}
+
+TEST_F(ServerCommandsTest, DeleteServerAsksAndCancelChangesNothing) {
+    registerServers({{QStringLiteral("s"), {QStringLiteral("h"), QStringLiteral("u"),
+                                            QStringLiteral("p")}}});
+    const QByteArray before = fileBytes();
+    select(root(0));
+    prompts.answerOkCancel(false);
+    commands.N4Click();
+    ASSERT_EQ(prompts.shown().size(), 1u);
+    EXPECT_EQ(prompts.shown()[0].kind, QStringLiteral("okCancel"));
+    EXPECT_EQ(prompts.shown()[0].text, kDeleteQuestion);
+    EXPECT_EQ(prompts.shown()[0].caption, QStringLiteral("Delete Notice"));
+    EXPECT_EQ(rootTexts(), QStringList{"s"});
+    EXPECT_EQ(fileBytes(), before);
+}
+
+TEST_F(ServerCommandsTest, DeleteServerOnADuplicateRemovesTheFirstRecordAndTheChosenNode) {
+    const TServerEntry same{QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p")};
+    registerServers({{QStringLiteral("one"), same},
+                     {QStringLiteral("other"), {QStringLiteral("h2"), QStringLiteral("u"),
+                                                QStringLiteral("p")}},
+                     {QStringLiteral("two"), same}});
+    root(2)->addChild(new TreeNode(QStringLiteral("DB"), TNodeData{nlDbFolder, {}}));
+    select(root(2));
+    prompts.answerOkCancel(true);
+    commands.DeleteServer1Click();
+    EXPECT_TRUE(prompts.messages().isEmpty());
+    EXPECT_EQ(rootTexts(), (QStringList{"one", "other"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"other|h2|u|p", "two|h|u|p"}));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ServerCommandsTest, DeleteServerOnAnUnparsableRegistryKeepsNodeAndFile) {
+    tree.AddServerNode(QStringLiteral("s"),
+                       {QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p")});
+    const QByteArray broken = "<HOST NAME=\"s\"><IP>h</IP><USERID>u</USERID><PASSWD>p</HOST>";
+    writeFile(broken);
+    select(root(0));
+    prompts.answerOkCancel(true);
+    commands.N4Click();
+    EXPECT_EQ(prompts.messages(), QStringList{"Delete Server Error"});
+    EXPECT_EQ(rootTexts(), QStringList{"s"});
+    EXPECT_EQ(fileBytes(), broken);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ServerCommandsTest, CommandsIgnoreNodesOtherThanServers) {
+    registerServers({{QStringLiteral("s"), {QStringLiteral("h"), QStringLiteral("u"),
+                                            QStringLiteral("p")}}});
+    auto* folder = new TreeNode(QStringLiteral("DB"), TNodeData{nlDbFolder, {}});
+    root(0)->addChild(folder);
+    const QByteArray before = fileBytes();
+    select(folder);
+    // No question and no dialog: the scripted prompts would fail the test.
+    commands.Information1Click();
+    commands.N4Click();
+    EXPECT_TRUE(prompts.shown().empty());
+    EXPECT_EQ(rootTexts(), QStringList{"s"});
+    EXPECT_EQ(root(0)->childCount(), 1);
+    EXPECT_EQ(fileBytes(), before);
+
+    // Without a selection Properties does nothing and Delete Server reports.
+    select(nullptr);
+    commands.Information1Click();
+    commands.N4Click();
+    EXPECT_EQ(prompts.messages(), QStringList{"Delete Server Error"});
+    EXPECT_EQ(rootTexts(), QStringList{"s"});
+}
+
+}  // namespace

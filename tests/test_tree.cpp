@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include "support/TreeFixture.h"
+
+namespace {
+
+class ObjectTreeTest : public TreeFixture {};
+
+TEST_F(ObjectTreeTest, ConnectingAddsTheThreeFoldersAndRemembersTheServer) {
+    doubleClick(server());
+    EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST"}));
+    EXPECT_EQ(find({"DB"})->level(), nlDbFolder);
+    EXPECT_EQ(find({"USER"})->level(), nlUserFolder);
+    EXPECT_EQ(find({"HOST"})->level(), nlHostFolder);
+    EXPECT_TRUE(server()->isExpanded());
+    EXPECT_EQ(session.ConnectedServer(), QStringLiteral("test server"));
+    EXPECT_EQ(remembered, QStringList{"test server"});
+    EXPECT_TRUE(dataset.Connected());
+    EXPECT_EQ(dataset.DB(), QStringLiteral("mysql"));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+
+    // Connecting again rebuilds the folders empty.
+    doubleClick(find({"DB"}));
+    ASSERT_GT(find({"DB"})->childCount(), 0);
+    doubleClick(server());
+    EXPECT_EQ(find({"DB"})->childCount(), 0);
+}
+
+TEST_F(ObjectTreeTest, WrongPasswordLeavesNoFoldersAndAnotherServerStillConnects) {
+    TServerEntry bad = testEntry();
+    bad.PASSWD += QStringLiteral("-wrong");
+    TreeNode* badNode = tree->AddServerNode(QStringLiteral("bad"), bad);
+    doubleClick(server());
+    ASSERT_EQ(server()->childCount(), 3);
+
+    doubleClick(badNode);
+    EXPECT_EQ(prompts.messages(), QStringList{"Server Connection Error"});
+    EXPECT_EQ(badNode->childCount(), 0);
+    // The previous server was disconnected and lost its folders; its name is kept.
+    EXPECT_EQ(server()->childCount(), 0);
+    EXPECT_FALSE(dataset.Connected());
+    EXPECT_EQ(session.ConnectedServer(), QStringLiteral("test server"));
+    EXPECT_EQ(remembered, QStringList{"test server"});
+
+    doubleClick(server());
+    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_TRUE(dataset.Connected());
+}
+
+TEST_F(ObjectTreeTest, ListsDatabasesTablesAndColumnsWithAwkwardNames) {
+    ScratchDatabase scratch(QStringLiteral("my db"));
+    scratch.exec("CREATE TABLE `t 1.x'y` (id INT PRIMARY KEY, `na``me` VARCHAR(5))");
+    scratch.exec("CREATE TABLE t2 (a INT)");
+    doubleClick(server());
+    doubleClick(find({"DB"}));
+    TreeNode* database = find({"DB", scratch.name()});
+    ASSERT_NE(database, nullptr);
+    EXPECT_EQ(database->level(), nlDatabase);
+
+    doubleClick(database);
+    EXPECT_EQ(childTexts(database), (QStringList{"Tables", "Procedures"}));
+    doubleClick(find({"DB", scratch.name(), "Tables"}));
+    EXPECT_EQ(childTexts(find({"DB", scratch.name(), "Tables"})),
+              (QStringList{"t 1.x'y", "t2"}));
+
+    TreeNode* table = find({"DB", scratch.name(), "Tables", "t 1.x'y"});
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->level(), nlTable);
+    doubleClick(table);
+    EXPECT_EQ(childTexts(table), (QStringList{"Fields", "Index Key", "Validity Checks"}));
+    TreeNode* fields = find({"DB", scratch.name(), "Tables", "t 1.x'y", "Fields"});
+    doubleClick(fields);
+    EXPECT_EQ(childTexts(fields), (QStringList{"id", "na`me"}));
+    EXPECT_EQ(TreeNode::cast(fields->child(0))->level(), nlField);
+    EXPECT_EQ(TreeNode::cast(fields->child(0))->depth(), 6);
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+TEST_F(ObjectTreeTest, FoldersRelistWhileObjectsExpandOnlyOnce) {
+    ScratchDatabase scratch;
+    scratch.exec("CREATE TABLE t1 (a INT)");
+    doubleClick(server());
+    doubleClick(find({"DB"}));
+    TreeNode* database = find({"DB", scratch.name()});
+    doubleClick(database);
+    TreeNode* tables = find({"DB", scratch.name(), "Tables"});
+    doubleClick(tables);
+    EXPECT_EQ(childTexts(tables), QStringList{"t1"});
+
+    // Changes on the server show after a second double click on "Tables" and "DB" ...
+    scratch.exec("CREATE TABLE t0 (a INT)");
+    doubleClick(tables);
+    EXPECT_EQ(childTexts(tables), (QStringList{"t0", "t1"}));
+    ScratchDatabase second;
+    doubleClick(find({"DB"}));
+    EXPECT_NE(find({"DB", second.name()}), nullptr);
+    // ... which rebuilt the database nodes without their folders.
+    EXPECT_EQ(find({"DB", scratch.name()})->childCount(), 0);
+
+    // A database or table that has its folders keeps them: no second set is added.
+    database = find({"DB", scratch.name()});
+    doubleClick(database);
+    doubleClick(database);
+    EXPECT_EQ(database->childCount(), 2);
+
+    // Folders without listings send nothing and change nothing.
+    const int before = widget.topLevelItemCount();
+    doubleClick(find({"DB", scratch.name(), "Procedures"}));
+    EXPECT_EQ(find({"DB", scratch.name(), "Procedures"})->childCount(), 0);
+    EXPECT_EQ(widget.topLevelItemCount(), before);
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+TEST_F(ObjectTreeTest, RefreshTablesListsTheFoldersOwnDatabase) {
+    ScratchDatabase first, second;
+    first.exec("CREATE TABLE only_in_first (a INT)");
+    second.exec("CREATE TABLE only_in_second (a INT)");
+    doubleClick(server());
+    doubleClick(find({"DB"}));
+    doubleClick(find({"DB", first.name()}));
+    session.MainConnection().selectDb(second.name());
+    widget.setCurrentItem(find({"DB", first.name(), "Tables"}));
+    tree->RefreshTables();
+    EXPECT_EQ(childTexts(find({"DB", first.name(), "Tables"})), QStringList{"only_in_first"});
+
+    // Refresh acts only on the folder kind it belongs to.
+    widget.setCurrentItem(find({"DB", first.name()}));
+    tree->RefreshTables();
+    EXPECT_EQ(find({"DB", first.name()})->childCount(), 2);
+
+    second.exec("CREATE DATABASE IF NOT EXISTS " + db::quoteIdentifier(second.name() + "_x"));
+    widget.setCurrentItem(find({"DB"}));
+    tree->RefreshDatabases();
+    EXPECT_NE(find({"DB", second.name() + "_x"}), nullptr);
+    second.exec("DROP DATABASE " + db::quoteIdentifier(second.name() + "_x"));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+TEST_F(ObjectTreeTest, AccountsAreListedAndAMissingHostTableIsExplained) {
+    doubleClick(server());
+    TreeNode* users = find({"USER"});
+    doubleClick(users);
+    const QString label = testserver::user() + QStringLiteral("[%]");
+    TreeNode* account = find({"USER", label});
+    ASSERT_NE(account, nullptr) << childTexts(users).join(u' ').toStdString();
+    EXPECT_EQ(account->level(), nlUser);
+    ASSERT_NE(account->userKey(), nullptr);
+    EXPECT_EQ(account->userKey()->User, testserver::user());
+    EXPECT_EQ(account->userKey()->Host, QStringLiteral("%"));
+    // Listed once: a second double click does not add the accounts again.
+    const int count = users->childCount();
+    doubleClick(users);
+    EXPECT_EQ(users->childCount(), count);
+
+    ASSERT_FALSE(session.traits().hasHostTable);  // MariaDB 10.4 and later
+    doubleClick(find({"HOST"}));
+    EXPECT_EQ(prompts.messages(), QStringList{noHostTableMessage()});
+    EXPECT_EQ(find({"HOST"})->childCount(), 0);
+}
+
+TEST_F(ObjectTreeTest, ExpansionRoundTripRestoresTheSameFolders) {
+    ScratchDatabase scratch(QStringLiteral("with blank"));
+    scratch.exec("CREATE TABLE t1 (a INT)");
+    scratch.exec("CREATE TABLE `t 2` (a INT)");
+    doubleClick(server());
+    doubleClick(find({"DB"}));
+    doubleClick(find({"DB", scratch.name()}));
+    doubleClick(find({"DB", scratch.name(), "Tables"}));
+    doubleClick(find({"DB", scratch.name(), "Tables", "t1"}));
+    doubleClick(find({"DB", scratch.name(), "Tables", "t 2"}));
+    doubleClick(find({"USER"}));
+
+    const ExpansionLists saved = tree->CurrentExpansion();
+    const QString quoted = u'"' + scratch.name() + u'"';
+    EXPECT_EQ(saved.level1, QStringLiteral("DB,USER,"));
+    EXPECT_EQ(saved.level2, quoted + u',');
+    EXPECT_EQ(saved.level3, quoted + u',');
+    EXPECT_EQ(saved.level4, quoted + QStringLiteral(",\"t 2\",") + quoted + QStringLiteral(",t1,"));
+
+    // A new run: connect again and rebuild from the saved lists.
+    doubleClick(server());
+    ASSERT_EQ(find({"DB"})->childCount(), 0);
+    tree->RestoreExpansion(saved);
+    EXPECT_EQ(childTexts(find({"DB", scratch.name(), "Tables"})), (QStringList{"t 2", "t1"}));
+    EXPECT_EQ(childTexts(find({"DB", scratch.name(), "Tables", "t1"})),
+              (QStringList{"Fields", "Index Key", "Validity Checks"}));
+    EXPECT_EQ(find({"DB", scratch.name(), "Tables", "t 2"})->childCount(), 3);
+    EXPECT_NE(find({"USER", testserver::user() + QStringLiteral("[%]")}), nullptr);
+    EXPECT_EQ(tree->CurrentExpansion().level4, saved.level4);
+}
+
+TEST_F(ObjectTreeTest, NothingExpandedGivesEmptyListsAndMarkersRestoreNothing) {
+    doubleClick(server());
+    server()->setExpanded(false);
+    const ExpansionLists none = tree->CurrentExpansion();
+    EXPECT_TRUE(none.level1.isEmpty());
+    EXPECT_TRUE(none.level2.isEmpty());
+    EXPECT_TRUE(none.level3.isEmpty());
+    EXPECT_TRUE(none.level4.isEmpty());
+
+    tree->RestoreExpansion({QStringLiteral(" None "), QString(), QString(), QString()});
+    EXPECT_EQ(find({"DB"})->childCount(), 0);
+
+    // An odd level4 list ignores its last item; unknown level1 items are skipped.
+    ScratchDatabase scratch;
+    scratch.exec("CREATE TABLE t1 (a INT)");
+    tree->RestoreExpansion({QStringLiteral("Bogus,DB,"), scratch.name() + u',',
+                            scratch.name() + u',', scratch.name() + QStringLiteral(",t1,x")});
+    EXPECT_EQ(find({"DB", scratch.name(), "Tables", "t1"})->childCount(), 3);
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+}  // namespace

@@ -228,32 +228,37 @@ TEST_F(RegistryTest, OldValuesThatMatchNoRecordLeaveTheFileAlone) {
     EXPECT_EQ(bytes(), text);
 }
 
-TEST_F(RegistryTest, FileThatDoesNotParseIsNeverWritten) {
+// Writing back what such a file yields (nothing) would erase every registered server.
+TEST_F(RegistryTest, MissingOrUnparsableFileIsNeverWritten) {
+    const QString shown = QDir::toNativeSeparators(path);
+    const auto update = [&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "n", {}); };
+    const auto remove = [&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); };
+    const auto check = [&] { registry.checkRewritable(); };
+
+    const QString missing = QStringLiteral(
+                                "Cannot read the server list %1: No such file or "
+                                "directory. Check that the file exists and that you "
+                                "may read it.")
+                                .arg(shown);
+    EXPECT_EQ(errorOf(update), missing);
+    EXPECT_EQ(errorOf(remove), missing);
+    EXPECT_EQ(errorOf(check), missing);
+    EXPECT_FALSE(QFile::exists(path));
+
     const QByteArray broken =
         kA + "<HOST NAME=\"b\"><IP>hb</IP><USERID>ub</USERID><PASSWD>pb</HOST>";
     put(broken);
-    const QString expected = QStringLiteral(
-                                 "The server list %1 cannot be read as XML; it was left unchanged. "
-                                 "Correct or remove the file and try again.")
-                                 .arg(QDir::toNativeSeparators(path));
-    EXPECT_EQ(errorOf([&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); }), expected);
-    EXPECT_EQ(errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "n", {}); }),
-              expected);
-    EXPECT_EQ(errorOf([&] { registry.AppendServerEntry("c", entry("hc", "uc", "pc")); }), expected);
-    EXPECT_EQ(errorOf([&] { registry.checkRewritable(); }), expected);
+    const QString unparsable = QStringLiteral(
+                                   "The server list %1 cannot be read as XML; it was "
+                                   "left unchanged. Correct or remove the file and try "
+                                   "again.")
+                                   .arg(shown);
+    EXPECT_EQ(errorOf(update), unparsable);
+    EXPECT_EQ(errorOf(remove), unparsable);
+    EXPECT_EQ(errorOf(check), unparsable);
+    EXPECT_EQ(errorOf([&] { registry.AppendServerEntry("c", entry("hc", "uc", "pc")); }),
+              unparsable);
     EXPECT_EQ(bytes(), broken);
-}
-
-TEST_F(RegistryTest, MissingFileCannotBeUpdatedOrRemovedFrom) {
-    const QString expected = QStringLiteral(
-                                 "Cannot read the server list %1: No such file or directory. "
-                                 "Check that the file exists and that you may read it.")
-                                 .arg(QDir::toNativeSeparators(path));
-    EXPECT_EQ(errorOf([&] { registry.UpdateServerEntry(entry("h", "u", "p"), "n", {}); }),
-              expected);
-    EXPECT_EQ(errorOf([&] { registry.RemoveServerEntry(entry("h", "u", "p")); }), expected);
-    EXPECT_EQ(errorOf([&] { registry.checkRewritable(); }), expected);
-    EXPECT_FALSE(QFile::exists(path));
 }
 
 TEST_F(RegistryTest, ValuesXmlCannotHoldAreRefusedBeforeAnyWrite) {
@@ -310,32 +315,24 @@ TEST_F(RegistryTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
 
 TEST_F(RegistryTest, ReadOnlyFolderOrFolderInPlaceOfTheFileIsReported) {
     const QString shown = QDir::toNativeSeparators(path);
+    const auto remove = [&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); };
+    const auto append = [&] { registry.AppendServerEntry("b", entry("hb", "ub", "pb")); };
     if (::geteuid() != 0) {  // root writes anyway
         put(kA);
         ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
-        EXPECT_TRUE(
-            errorOf([&] {
-                registry.RemoveServerEntry(entry("ha", "ua", "pa"));
-            }).startsWith("Cannot write the server list " + shown + ": Permission denied."));
-        EXPECT_TRUE(
-            errorOf([&] {
-                registry.AppendServerEntry("b", entry("h", "u", "p"));
-            }).startsWith("Cannot write the server list " + shown + ": Permission denied."));
+        const QString denied = "Cannot write the server list " + shown + ": Permission denied.";
+        EXPECT_TRUE(errorOf(remove).startsWith(denied));
+        EXPECT_TRUE(errorOf(append).startsWith(denied));
         ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0700), 0);
         EXPECT_EQ(bytes(), kA);
         ASSERT_TRUE(QFile::remove(path));
     }
     // A directory is no empty list: loading it reports instead of showing no servers.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("HostInfor.Dat")));
-    EXPECT_TRUE(errorOf([&] {
-                    registry.LoadServerRegistry();
-                }).startsWith("Cannot read the server list " + shown));
-    EXPECT_TRUE(errorOf([&] {
-                    registry.AppendServerEntry("a", entry("h", "u", "p"));
-                }).startsWith("Cannot read the server list " + shown));
-    EXPECT_TRUE(errorOf([&] {
-                    registry.RemoveServerEntry(entry("h", "u", "p"));
-                }).startsWith("Cannot read the server list " + shown));
+    const QString unreadable = "Cannot read the server list " + shown + ": ";
+    EXPECT_TRUE(errorOf([&] { registry.LoadServerRegistry(); }).startsWith(unreadable));
+    EXPECT_TRUE(errorOf(remove).startsWith(unreadable));
+    EXPECT_TRUE(errorOf(append).startsWith(unreadable));
     EXPECT_TRUE(QFileInfo(path).isDir());
 }
 

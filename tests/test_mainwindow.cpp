@@ -10,6 +10,8 @@
 #include "app/IniFile.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
+#include "panels/TreeMenus.h"
+#include <QMenu>
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
 
@@ -178,6 +180,67 @@ TEST_F(MainWindowTest, ExitClosesTheConnectionsAndSavesTheViewState) {
     EXPECT_EQ(setting("Expand", "level1"), QString());
     EXPECT_EQ(setting("ShowPanel", "Panel"), QStringLiteral("0"));
     EXPECT_EQ(setting("ConnectServer", "ConnectServer"), QStringLiteral("test"));
+}
+
+TEST_F(MainWindowTest, EachNodeLevelOpensItsOwnMenuAndRemembersItsObject) {
+    ScratchDatabase scratch;
+    scratch.exec("CREATE TABLE t1 (a INT)");
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    TreeNode* server = TreeNode::cast(w.TreeView1().topLevelItem(0));
+    doubleClick(w, server);
+    doubleClick(w, find(w, {"DB"}));
+    doubleClick(w, find(w, {"DB", scratch.name()}));
+    doubleClick(w, find(w, {"DB", scratch.name(), "Tables"}));
+    doubleClick(w, find(w, {"DB", scratch.name(), "Tables", "t1"}));
+    doubleClick(w, find(w, {"USER"}));
+    w.TreeView1().scrollToTop();
+
+    auto menuAt = [&](TreeNode* node) -> QString {
+        if (!node) return QStringLiteral("<no node>");
+        w.TreeView1().scrollToItem(node);
+        QMenu* menu = w.TreeView1ContextPopup(w.TreeView1().visualItemRect(node).center(), false);
+        EXPECT_EQ(w.TreeView1().currentItem(), node);
+        return menu ? menu->objectName() : QString();
+    };
+    auto captions = [](QMenu* menu) {
+        QStringList out;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator()) out << a->text();
+        return out;
+    };
+    const int panelBefore = w.panels().ShownPanel();
+    EXPECT_EQ(menuAt(server), QStringLiteral("PServer"));
+    EXPECT_EQ(menuAt(find(w, {"DB"})), QStringLiteral("PopupFDB"));
+    EXPECT_EQ(menuAt(find(w, {"USER"})), QStringLiteral("PopupUser"));
+    EXPECT_EQ(menuAt(find(w, {"HOST"})), QStringLiteral("PopupHost"));
+    EXPECT_EQ(menuAt(find(w, {"USER", testserver::user() + QStringLiteral("[%]")})),
+              QStringLiteral("PopupUserView"));
+    EXPECT_EQ(menuAt(find(w, {"DB", scratch.name()})), QStringLiteral("PopupDB"));
+    EXPECT_EQ(w.ContextDb, scratch.name());
+    EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables"})), QStringLiteral("PopupFtable"));
+    EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables", "t1"})),
+              QStringLiteral("PopupTable"));
+    EXPECT_EQ(w.ContextTable, QStringLiteral("t1"));
+    for (const char* noMenu : {"Procedures"})
+        EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), noMenu})), QString());
+    EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables", "t1", "Fields"})), QString());
+    EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables", "t1", "Index Key"})), QString());
+    EXPECT_EQ(w.panels().ShownPanel(), panelBefore);  // a right click does not refill panels
+
+    // Outside any node: no menu.
+    find(w, {"DB"})->setExpanded(false);
+    find(w, {"USER"})->setExpanded(false);
+    EXPECT_EQ(w.TreeView1ContextPopup(QPoint(5, w.TreeView1().viewport()->height() - 2), false),
+              nullptr);
+
+    EXPECT_EQ(captions(w.menus().PopupTable),
+              (QStringList{"Table Schema  / Dump", "Table Properties", "Table Rename",
+                           "Table Drop"}));
+    EXPECT_EQ(captions(w.menus().PopupDB), (QStringList{"DB Schema / Dump", "Restore", "DB Drop"}));
+    EXPECT_EQ(captions(w.menus().PServer), (QStringList{"Properties", "Delete Server"}));
+    EXPECT_EQ(captions(w.menus().PopupHostView), (QStringList{"Host Add", "Host Delete"}));
 }
 
 }  // namespace

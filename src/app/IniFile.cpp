@@ -146,7 +146,8 @@ void IniFile::open() {
 
 int IniFile::ReadInteger(const QString& section, const QString& key, int def) const {
     try {
-        const Key* found = findKey(load(), section, key);
+        const Document doc = load();  // keeps the key alive while it is parsed
+        const Key* found = findKey(doc, section, key);
         return found ? parseInteger(found->value).value_or(def) : def;
     } catch (const IniFileError&) {
         return def;

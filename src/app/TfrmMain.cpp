@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "panels/DetailPanels.h"
+#include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "registry/ServerCommands.h"
 #include "ui/Prompts.h"
@@ -86,6 +87,13 @@ void TfrmMain::BuildLayout() {
 
     connect(TreeView1_, &QTreeWidget::itemClicked, this, [this] { TreeView1Click(); });
     connect(TreeView1_, &QTreeWidget::itemDoubleClicked, this, [this] { tree_->ExpandNode(); });
+    dataView_ = new TableDataView(*MySQLConnection1_, prompts_, panels_->DataTab());
+    auto* dataLayout = new QVBoxLayout(panels_->DataTab());
+    dataLayout->setContentsMargins(0, 0, 0, 0);
+    dataLayout->addWidget(dataView_);
+    connect(panels_, &DetailPanels::LoadTableData, this,
+            [this](TreeNode* table) { dataView_->LoadTableData(table); });
+
     menus_ = new TreeMenus(this);
     TreeView1_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(TreeView1_, &QWidget::customContextMenuRequested, this,

@@ -18,6 +18,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class ServerCommands;
 class TreeMenus;
+class TableDataView;
 class QMenu;
 namespace ui {
 class Prompts;
@@ -62,6 +63,7 @@ public:
     // opens its level's menu. Returns the menu chosen, or null; `show` false only chooses.
     QMenu* TreeView1ContextPopup(const QPoint& pos, bool show = true);
     TreeMenus& menus() { return *menus_; }
+    TableDataView& dataView() { return *dataView_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -96,4 +98,5 @@ private:
     std::unique_ptr<ObjectTree> tree_;
     std::unique_ptr<ServerCommands> serverCommands_;
     TreeMenus* menus_ = nullptr;
+    TableDataView* dataView_ = nullptr;
 };

@@ -13,8 +13,12 @@ Result::Result(st_mysql_res* res, bool stored) : res_(res), stored_(stored) {
     columns_.reserve(count);
     for (unsigned i = 0; i < count; ++i) {
         const MYSQL_FIELD& f = fields[i];
+        MARIADB_CONST_STRING format{nullptr, 0};
+        mariadb_field_attr(&format, &f, MARIADB_FIELD_ATTR_FORMAT_NAME);
         columns_.push_back(Column{std::string(f.name, f.name_length), unsigned(f.type), f.length,
-                                  f.flags, f.charsetnr, f.decimals});
+                                  f.flags, f.charsetnr, f.decimals,
+                                  format.str ? std::string(format.str, format.length)
+                                             : std::string()});
     }
 }
 
@@ -65,6 +69,38 @@ void Result::seek(std::uint64_t row) {
 Value Result::value(unsigned column) const {
     if (!row_ || column >= columns_.size()) return {};
     return Value{row_[column], lengths_[column]};
+}
+
+StoredRows::StoredRows(const Result& result) {
+    if (!result.res_ || !result.stored_ || !result.res_->data) return;
+    columns_ = result.columnCount();
+    count_ = std::size_t(mysql_num_rows(result.res_));
+    unwalked_ = result.res_->data->data;
+    // Reserved, not touched: the pages are committed only as far as the walk goes, and
+    // the array never reallocates.
+    rows_.reserve(count_);
+}
+
+char* const* StoredRows::row(std::size_t index) const {
+    while (rows_.size() <= index && unwalked_) {
+        rows_.push_back(unwalked_->data);
+        unwalked_ = unwalked_->next;
+    }
+    return index < rows_.size() ? rows_[index] : nullptr;
+}
+
+Value StoredRows::value(std::size_t row, unsigned column) const {
+    if (row >= count_ || column >= columns_) return {};
+    char* const* values = this->row(row);
+    if (!values) return {};
+    const char* start = values[column];
+    if (!start) return {};
+    // A stored row keeps its values back to back, each followed by a zero byte, and one
+    // extra pointer past the last value: a length is the distance to the next non-NULL
+    // value (the rule mysql_fetch_lengths applies to stored rows).
+    unsigned next = column + 1;
+    while (next < columns_ && !values[next]) ++next;
+    return Value{start, static_cast<unsigned long>(values[next] - start - 1)};
 }
 
 }  // namespace db

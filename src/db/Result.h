@@ -8,6 +8,7 @@
 #include <vector>
 
 struct st_mysql_res;
+struct st_mysql_rows;
 
 namespace db {
 
@@ -19,6 +20,9 @@ struct Column {
     unsigned flags = 0;
     unsigned charsetNr = 0;     // 63: binary
     unsigned decimals = 0;
+    // MariaDB's extended type format ("json" for JSON columns, which travel as LONGTEXT);
+    // empty when the server does not send it.
+    std::string format;
 
     bool isBinary() const { return charsetNr == 63; }
 };
@@ -68,6 +72,7 @@ public:
     st_mysql_res* handle() const { return res_; }
 
 private:
+    friend class StoredRows;
     void reset() noexcept;
 
     st_mysql_res* res_ = nullptr;
@@ -75,6 +80,30 @@ private:
     char** row_ = nullptr;
     unsigned long* lengths_ = nullptr;
     std::vector<Column> columns_;
+};
+
+// Random access to the rows of a stored result without seeking (mysql_data_seek walks
+// the row list from the start on every call). Row pointers are collected once, as far as
+// reads have asked: opening a large result for a grid that shows its first screen walks
+// only that screen. Values are read in place; valid while the Result it was taken from
+// holds the same result. Not thread-safe, although const.
+class StoredRows {
+public:
+    StoredRows() = default;
+    explicit StoredRows(const Result& result);
+
+    std::size_t size() const { return count_; }
+    unsigned columnCount() const { return columns_; }
+    // An empty Value (NULL) for a row or column out of range.
+    Value value(std::size_t row, unsigned column) const;
+
+private:
+    char* const* row(std::size_t index) const;
+
+    mutable std::vector<char**> rows_;
+    mutable st_mysql_rows* unwalked_ = nullptr;  // the first row not in rows_ yet
+    std::size_t count_ = 0;
+    unsigned columns_ = 0;
 };
 
 }  // namespace db

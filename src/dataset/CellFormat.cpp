@@ -1,0 +1,182 @@
+#include "dataset/CellFormat.h"
+
+namespace {
+
+// The client library's column type codes (enum_field_types); mysql.h stays inside src/db.
+enum TypeCode : unsigned {
+    kDecimal = 0,
+    kTiny = 1,
+    kShort = 2,
+    kLong = 3,
+    kFloat = 4,
+    kDouble = 5,
+    kTimestamp = 7,
+    kLongLong = 8,
+    kInt24 = 9,
+    kDate = 10,
+    kTime = 11,
+    kDateTime = 12,
+    kYear = 13,
+    kNewDate = 14,
+    kVarChar = 15,
+    kBit = 16,
+    kTimestamp2 = 17,
+    kDateTime2 = 18,
+    kTime2 = 19,
+    kJson = 245,
+    kNewDecimal = 246,
+    kEnum = 247,
+    kSet = 248,
+    kTinyBlob = 249,
+    kMediumBlob = 250,
+    kLongBlob = 251,
+    kBlob = 252,
+    kVarString = 253,
+    kString = 254,
+    kGeometry = 255,
+};
+
+// Cuts UTF-8 text for display without splitting a character.
+QString cutText(std::string_view bytes) {
+    if (bytes.size() <= std::size_t(CellFormat::kDisplayTextBytes))
+        return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+    std::size_t end = CellFormat::kDisplayTextBytes;
+    while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
+    return QString::fromUtf8(bytes.data(), qsizetype(end)) + QChar(0x2026);
+}
+
+}  // namespace
+
+FieldType CellFormat::typeOf(const db::Column& column) {
+    // JSON travels as LONGTEXT from MariaDB (marked by its format) and as its own type
+    // with a binary charset from MySQL; both are text.
+    if (column.type == kJson || column.format == "json") return FieldType::Json;
+    switch (column.type) {
+    case kTiny:
+    case kShort:
+    case kLong:
+    case kLongLong:
+    case kInt24:
+        return FieldType::Integer;
+    case kDecimal:
+    case kNewDecimal:
+        return FieldType::Decimal;
+    case kFloat:
+    case kDouble:
+        return FieldType::Float;
+    case kDate:
+    case kNewDate:
+        return FieldType::Date;
+    case kTime:
+    case kTime2:
+        return FieldType::Time;
+    case kTimestamp:
+    case kDateTime:
+    case kTimestamp2:
+    case kDateTime2:
+        return FieldType::DateTime;
+    case kYear:
+        return FieldType::Year;
+    case kBit:
+        return FieldType::Bit;
+    case kGeometry:
+        return FieldType::Geometry;
+    case kVarChar:
+    case kVarString:
+    case kString:
+    case kEnum:
+    case kSet:
+        return column.isBinary() ? FieldType::Binary : FieldType::String;
+    case kTinyBlob:
+    case kMediumBlob:
+    case kLongBlob:
+    case kBlob:
+        return column.isBinary() ? FieldType::Binary : FieldType::Text;
+    default:
+        // Unknown codes: bytes in a binary charset are not text.
+        return column.isBinary() ? FieldType::Binary : FieldType::Unknown;
+    }
+}
+
+QString CellFormat::typeName(FieldType type) {
+    switch (type) {
+    case FieldType::Integer: return QStringLiteral("integer");
+    case FieldType::Decimal: return QStringLiteral("decimal");
+    case FieldType::Float: return QStringLiteral("float");
+    case FieldType::Date: return QStringLiteral("date");
+    case FieldType::Time: return QStringLiteral("time");
+    case FieldType::DateTime: return QStringLiteral("datetime");
+    case FieldType::Year: return QStringLiteral("year");
+    case FieldType::Bit: return QStringLiteral("bit");
+    case FieldType::String: return QStringLiteral("string");
+    case FieldType::Text: return QStringLiteral("text");
+    case FieldType::Json: return QStringLiteral("json");
+    case FieldType::Binary: return QStringLiteral("binary");
+    case FieldType::Geometry: return QStringLiteral("geometry");
+    case FieldType::Unknown: break;
+    }
+    return QStringLiteral("unknown");
+}
+
+bool CellFormat::isNumeric(FieldType type) {
+    switch (type) {
+    case FieldType::Integer:
+    case FieldType::Decimal:
+    case FieldType::Float:
+    case FieldType::Year:
+    case FieldType::Bit:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString CellFormat::displayText(FieldType type, std::string_view bytes,
+                                unsigned long definedLength) {
+    switch (type) {
+    case FieldType::Integer:
+    case FieldType::Decimal:
+    case FieldType::Float:
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime:
+    case FieldType::Year:
+        // The server's own text: exact for BIGINT UNSIGNED and DECIMAL(65), and zero
+        // dates stay visible instead of turning into NULL.
+        return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    case FieldType::Bit:
+        return bitLiteral(bytes, definedLength);
+    case FieldType::Binary:
+    case FieldType::Geometry:
+        return hexPreview(bytes);
+    case FieldType::String:
+    case FieldType::Text:
+    case FieldType::Json:
+    case FieldType::Unknown:
+        break;
+    }
+    return cutText(bytes);
+}
+
+QString CellFormat::hexPreview(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    const std::size_t shown = std::min(bytes.size(), std::size_t(kPreviewBytes));
+    const QByteArray hex = QByteArray(bytes.data(), qsizetype(shown)).toHex().toUpper();
+    QString text = QStringLiteral("0x") + QString::fromLatin1(hex);
+    if (shown < bytes.size()) text += QChar(0x2026);
+    text += bytes.size() == 1 ? QStringLiteral(" (1 byte)")
+                              : QStringLiteral(" (%1 bytes)").arg(bytes.size());
+    return text;
+}
+
+QString CellFormat::bitLiteral(std::string_view bytes, unsigned long bits) {
+    // The server sends BIT(M) as big-endian bytes; show the M low bits.
+    QString digits;
+    digits.reserve(qsizetype(bytes.size() * 8));
+    for (char byte : bytes)
+        for (int bit = 7; bit >= 0; --bit)
+            digits += (static_cast<unsigned char>(byte) >> bit) & 1 ? u'1' : u'0';
+    if (bits > 0 && bits < static_cast<unsigned long>(digits.size()))
+        digits = digits.right(qsizetype(bits));
+    return QStringLiteral("b'") + digits + u'\'';
+}

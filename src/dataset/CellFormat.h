@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include "db/Result.h"
+
+// How a result column is presented. Every column gets one; none is hidden.
+enum class FieldType {
+    Integer,   // TINYINT .. BIGINT, signed or unsigned
+    Decimal,   // DECIMAL / NUMERIC
+    Float,     // FLOAT, DOUBLE
+    Date,
+    Time,
+    DateTime,  // DATETIME, TIMESTAMP
+    Year,
+    Bit,
+    String,    // CHAR, VARCHAR, ENUM, SET
+    Text,      // the TEXT types
+    Json,
+    Binary,    // BLOB types and binary strings (BINARY, VARBINARY, binary expressions)
+    Geometry,
+    Unknown,   // type codes this program does not know; shown as text or hex
+};
+
+struct FieldDef {
+    QString name;
+    FieldType type = FieldType::Unknown;
+    unsigned long size = 0;  // the column's defined length as the server reports it
+    int fieldNo = 0;         // 1-based position in the result
+};
+
+// Column classification and the text a grid shows for a cell. No widget code, so the
+// rules can be checked without a view.
+class CellFormat {
+public:
+    // A hex preview shows this many leading bytes.
+    static constexpr int kPreviewBytes = 16;
+    // Longer texts are cut (at a character boundary) for display; the raw bytes stay whole.
+    static constexpr int kDisplayTextBytes = 4096;
+
+    static FieldType typeOf(const db::Column& column);
+    static QString typeName(FieldType type);
+    // Numbers are right-aligned in a grid.
+    static bool isNumeric(FieldType type);
+    // Display text of a non-NULL value. `definedLength` is the column's length (the bit
+    // count of a BIT column).
+    static QString displayText(FieldType type, std::string_view bytes,
+                               unsigned long definedLength);
+    // "0x00FF10… (300 bytes)"
+    static QString hexPreview(std::string_view bytes);
+    // b'00000101', padded to the column's bit count.
+    static QString bitLiteral(std::string_view bytes, unsigned long bits);
+};

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QByteArray>
+#include <QStringList>
+#include <vector>
+
+#include "dataset/CellFormat.h"
+#include "db/Result.h"
+
+class TMySQLConnection;
+
+namespace ui {
+class Prompts;
+}
+
+// A position in one open result. A bookmark taken before the dataset was closed or
+// re-opened is refused by GotoBookmark.
+struct TBookmark {
+    int row = -1;
+    quint64 generation = 0;
+};
+
+// The read-only dataset: runs its SQL on a TMySQLConnection, keeps the whole result as the
+// client library stored it, and presents it as a table model with a record cursor.
+// Cells are converted only when a view asks for them. Nothing is ever written back.
+// Call from the user-interface thread only.
+class TMySQLDataSet : public QAbstractTableModel {
+    Q_OBJECT
+    Q_PROPERTY(bool Active READ Active WRITE SetActive)
+    Q_PROPERTY(QStringList SQL READ SQL WRITE SetSQL)
+
+public:
+    // data(): true for a NULL cell (whose DisplayRole text is "NULL").
+    static constexpr int IsNullRole = Qt::UserRole + 1;
+
+    explicit TMySQLDataSet(ui::Prompts& prompts, QObject* parent = nullptr);
+    ~TMySQLDataSet() override;
+
+    // Lines joined with CR LF and sent as one statement. Changing the SQL of an open
+    // dataset does not run it: close and open again.
+    const QStringList& SQL() const { return sql_; }
+    void SetSQL(const QStringList& lines) { sql_ = lines; }
+    // Not owned. Closing the connection leaves an open dataset with the rows it stored.
+    TMySQLConnection* Connection() const { return connection_; }
+    void SetConnection(TMySQLConnection* connection) { connection_ = connection; }
+
+    bool Active() const { return active_; }
+    void SetActive(bool value);
+    // Runs the statement and stores its result. A refused statement, one that returns
+    // no result set, or a missing connection is shown in one message box; the dataset
+    // then stays closed and Open returns false.
+    bool Open();
+    void Close();
+
+    const std::vector<FieldDef>& FieldDefs() const { return fields_; }
+    bool GetCanModify() const;
+    int RecordCount() const;
+
+    // Record cursor. Open and First put it on the first row with Bof() true; Next on the
+    // last row and Prior on the first row leave it where it is and set Eof() or Bof().
+    // An empty or closed dataset has Bof() and Eof() both true and RecNo() 0.
+    void First();
+    void Next();
+    void Prior();
+    void Last();
+    int RecNo() const;  // 1-based; 0 when there is no current row
+    // Moves to row n (1-based); values outside 1..RecordCount() are ignored.
+    void SetRecNo(int n);
+    bool Bof() const { return bof_; }
+    bool Eof() const { return eof_; }
+    TBookmark GetBookmark() const;
+    bool BookmarkValid(const TBookmark& bookmark) const;
+    // False (and the cursor unchanged) for a bookmark of another open or out of range.
+    bool GotoBookmark(const TBookmark& bookmark);
+
+    // The stored bytes of a cell, for exporters: no conversion, zero bytes kept. A cell
+    // outside the result reads as NULL.
+    QByteArray rawValue(int row, int column, bool* isNull = nullptr) const;
+    // The same without a copy; valid until the dataset closes.
+    db::Value cell(int row, int column) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value,
+                 int role = Qt::EditRole) override;
+
+Q_SIGNALS:
+    void BeforeOpen();
+    void AfterOpen();
+    void BeforeClose();
+    void AfterClose();
+    // The current record changed.
+    void AfterScroll();
+
+private:
+    bool Execute(db::Result& result);
+    void BuildFieldDefs();
+    void MoveTo(int row, bool bof, bool eof);
+    void Report(const QString& text);
+
+    ui::Prompts& prompts_;
+    TMySQLConnection* connection_ = nullptr;
+    QStringList sql_;
+    db::Result result_;
+    db::StoredRows rows_;
+    std::vector<FieldDef> fields_;
+    int rowCount_ = 0;
+    int current_ = -1;  // the current row; -1 without rows
+    bool bof_ = true;
+    bool eof_ = true;
+    bool active_ = false;
+    quint64 generation_ = 0;  // counts opens, so bookmarks of an earlier result are refused
+};

@@ -10,7 +10,11 @@
 #include "app/IniFile.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
+#include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
+#include "sqleditor/SqlPanel.h"
+#include <QLabel>
+#include "dataset/TMySQLDataSet.h"
 #include <QMenu>
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
@@ -241,6 +245,58 @@ TEST_F(MainWindowTest, EachNodeLevelOpensItsOwnMenuAndRemembersItsObject) {
     EXPECT_EQ(captions(w.menus().PopupDB), (QStringList{"DB Schema / Dump", "Restore", "DB Drop"}));
     EXPECT_EQ(captions(w.menus().PServer), (QStringList{"Properties", "Delete Server"}));
     EXPECT_EQ(captions(w.menus().PopupHostView), (QStringList{"Host Add", "Host Delete"}));
+}
+
+// A click on a table selects its database for the grids, shows the table panel and loads the
+// rows of that database's table, even when another database holds a table of the same name.
+TEST_F(MainWindowTest, ClickingATableLoadsItsOwnRowsIntoTheGrid) {
+    ScratchDatabase first, other;
+    first.exec("CREATE TABLE t (id INT, v VARCHAR(10))");
+    first.exec("INSERT INTO t VALUES (1, 'a'), (2, NULL), (3, '')");
+    other.exec("CREATE TABLE t (id INT)");
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+    doubleClick(w, find(w, {"DB"}));
+    doubleClick(w, find(w, {"DB", first.name()}));
+    doubleClick(w, find(w, {"DB", first.name(), "Tables"}));
+    // The grid's connection has the other database current: the statement must not rely on it.
+    w.MySQLConnection1().SelectDatabase(other.name());
+    TreeNode* table = find(w, {"DB", first.name(), "Tables", "t"});
+    w.TreeView1().setCurrentItem(table);
+    w.TreeView1Click();
+    EXPECT_EQ(w.panels().ShownPanel(), 7);
+    EXPECT_EQ(w.SelectedDb, first.name());
+    EXPECT_EQ(w.MySQLConnection1().DB(), first.name());
+    EXPECT_EQ(w.sqlPanel().LUseDb()->text(), QStringLiteral("Use DB : ") + first.name());
+    TMySQLDataSet& rows = w.dataView().MySQLDataSet1();
+    ASSERT_EQ(rows.rowCount(), 3);
+    EXPECT_EQ(rows.columnCount(), 2);
+    EXPECT_TRUE(rows.data(rows.index(1, 1), TMySQLDataSet::IsNullRole).toBool());
+    EXPECT_FALSE(rows.data(rows.index(2, 1), TMySQLDataSet::IsNullRole).toBool());
+    EXPECT_EQ(rows.data(rows.index(2, 1)).toString(), QString());
+    EXPECT_FALSE(rows.flags(rows.index(0, 0)).testFlag(Qt::ItemIsEditable));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+
+    // The navigator moves the record cursor; its editing buttons stay disabled.
+    const auto& nav = w.dataView().DBNavigator1();
+    ASSERT_EQ(nav.size(), 10);
+    nav[3]->click();  // last
+    EXPECT_EQ(rows.RecNo(), 3);
+    nav[1]->click();  // prior
+    EXPECT_EQ(rows.RecNo(), 2);
+    EXPECT_EQ(w.dataView().DBGrid1().currentIndex().row(), 1);
+    for (int i = 4; i <= 8; ++i) EXPECT_FALSE(nav[i]->isEnabled()) << i;
+
+    // A table dropped behind the tree's back: the server's message, then "Data View Error".
+    first.exec("DROP TABLE t");
+    w.TreeView1Click();
+    const QStringList shown = prompts.messages();
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("doesn't exist"))) << shown[0].toStdString();
+    EXPECT_EQ(shown[1], QStringLiteral("Data View Error"));
+    EXPECT_EQ(rows.rowCount(), 0);
 }
 
 }  // namespace

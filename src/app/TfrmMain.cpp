@@ -16,6 +16,7 @@
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "registry/ServerCommands.h"
+#include "sqleditor/SqlPanel.h"
 #include "ui/Prompts.h"
 
 namespace {
@@ -93,6 +94,9 @@ void TfrmMain::BuildLayout() {
     dataLayout->addWidget(dataView_);
     connect(panels_, &DetailPanels::LoadTableData, this,
             [this](TreeNode* table) { dataView_->LoadTableData(table); });
+
+    sqlPanel_ = new SqlPanel(*MySQLConnection1_, prompts_, ProgramDir, panels_->panelSQL());
+    panels_->panelSQL()->layout()->addWidget(sqlPanel_);
 
     menus_ = new TreeMenus(this);
     TreeView1_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -179,6 +183,7 @@ void TfrmMain::FormShow() {
     const QString database = viewState_.ReadSelectDb();
     if (database != QLatin1String("NoneBD")) {
         MySQLConnection1_->SelectDatabase(database);
+        sqlPanel_->SetUseDb(database);
         SelectedDb = database;
     }
     panels_->SwitchPanel(viewState_.ReadShowPanel());
@@ -268,6 +273,7 @@ void TfrmMain::TreeView1Click() {
         if (up >= 0) {
             if (TreeNode* database = node->ancestor(up)) {
                 MySQLConnection1_->SelectDatabase(database->text());
+                sqlPanel_->SetUseDb(database->text());
                 SelectedDb = database->text();
             }
         }

@@ -19,6 +19,7 @@ class QTreeWidgetItem;
 class ServerCommands;
 class TreeMenus;
 class TableDataView;
+class SqlPanel;
 class QMenu;
 namespace ui {
 class Prompts;
@@ -64,6 +65,7 @@ public:
     QMenu* TreeView1ContextPopup(const QPoint& pos, bool show = true);
     TreeMenus& menus() { return *menus_; }
     TableDataView& dataView() { return *dataView_; }
+    SqlPanel& sqlPanel() { return *sqlPanel_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -99,4 +101,5 @@ private:
     std::unique_ptr<ServerCommands> serverCommands_;
     TreeMenus* menus_ = nullptr;
     TableDataView* dataView_ = nullptr;
+    SqlPanel* sqlPanel_ = nullptr;
 };

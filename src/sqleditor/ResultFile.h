@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+#include "db/Result.h"
+
+class TMySQLDataSet;
+
+// The query result file: one line per row, the column values joined by TAB and the line
+// ended by one CR (no LF), NULL as empty text, no header. Values are written byte for byte,
+// zero bytes included.
+class ResultFile {
+public:
+    // The value of one cell; a NULL value has no data.
+    using CellReader = std::function<db::Value(int row, int column)>;
+
+    // Creates the file anew (replacing any file of that name only once every byte is
+    // written). On failure returns false, leaves an existing file as it was and sets
+    // `error` to a text naming the file and the reason.
+    static bool write(const QString& path, int rowCount, int columnCount,
+                      const CellReader& cell, QString* error);
+    // The rows of an open dataset, as its grid shows them.
+    static bool write(const QString& path, const TMySQLDataSet& dataSet, QString* error);
+
+    // Appends the line of one row.
+    static void appendLine(QByteArray& out, int row, int columnCount, const CellReader& cell);
+};

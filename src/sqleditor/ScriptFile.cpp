@@ -1,0 +1,65 @@
+#include "sqleditor/ScriptFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include "sqleditor/SqlText.h"
+
+bool ScriptFile::decode(const QByteArray& bytes, QString* text) {
+    // Strict: loading a file of another encoding as replacement characters, and saving it
+    // back, would destroy it.
+    QStringDecoder decoder(QStringConverter::Utf8);
+    const QString decoded = decoder(bytes);
+    if (decoder.hasError()) return false;
+    QString out;
+    out.reserve(decoded.size() + 1);
+    for (const QString& line : SqlText::splitLines(decoded)) out += line + u'\n';
+    *text = out;
+    return true;
+}
+
+QByteArray ScriptFile::encode(const QString& text) {
+    QByteArray out;
+    for (const QString& line : SqlText::splitLines(text)) out += line.toUtf8() + "\r\n";
+    return out;
+}
+
+bool ScriptFile::load(const QString& path, QString* text, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("Cannot read the script file \"%1\": %2")
+                         .arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("Cannot read the script file \"%1\": %2")
+                         .arg(path, file.errorString());
+        return false;
+    }
+    if (!decode(bytes, text)) {
+        if (error)
+            *error = QStringLiteral("Cannot load the script file \"%1\": it is not UTF-8 text.")
+                         .arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool ScriptFile::save(const QString& path, const QString& text, QString* error) {
+    const QByteArray bytes = encode(text);
+    // Unbuffered and checked for the full count: a buffered QSaveFile can commit a file
+    // whose last write failed.
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (ok && !bytes.isEmpty()) ok = file.write(bytes) == bytes.size();
+    if (ok) ok = file.commit();
+    if (!ok && error)
+        *error = QStringLiteral("Cannot write the script file \"%1\": %2")
+                     .arg(path, file.errorString());
+    // An uncommitted QSaveFile discards its temporary file.
+    return ok;
+}

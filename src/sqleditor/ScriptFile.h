@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// SQL script files of the SQL panel: UTF-8 text. Loading accepts CR, LF and CR LF line
+// ends; saving ends every line with CR LF.
+class ScriptFile {
+public:
+    // The editor text of a file: its lines, each followed by "\n". False with `error` set
+    // (naming the file and the reason) when the file cannot be read or is not UTF-8.
+    static bool load(const QString& path, QString* text, QString* error);
+    // Writes the editor's lines, each followed by CR LF, under the name exactly as given.
+    // A failed save leaves an existing file as it was.
+    static bool save(const QString& path, const QString& text, QString* error);
+
+    // The conversions behind load and save; decode returns false for bytes that are not
+    // UTF-8.
+    static bool decode(const QByteArray& bytes, QString* text);
+    static QByteArray encode(const QString& text);
+};

@@ -1,0 +1,264 @@
+#include "sqleditor/SqlPanel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStyle>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <exception>
+#include <optional>
+
+#include "dataset/TMySQLConnection.h"
+#include "dataset/TMySQLDataSet.h"
+#include "sqleditor/ResultFile.h"
+#include "sqleditor/ScriptFile.h"
+#include "sqleditor/SqlText.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+const QString SqlPanel::kDefaultOpenFilter = QStringLiteral("SQL files (*.sql);;All files (*.*)");
+const QString SqlPanel::kSaveFilter = QStringLiteral("SQL files (*.sql);;All Files (*.*)");
+
+namespace {
+
+constexpr int kCheckBoxRightMargin = 15;
+
+QToolButton* makeButton(QWidget* parent, const char* name, const QString& toolTip) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setToolTip(toolTip);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+QString commandOutcome(const ExecOutcome& outcome) {
+    if (!outcome.ok) {
+        return outcome.errorText.isEmpty() ? QStringLiteral("The server refused the statement.")
+                                           : outcome.errorText;
+    }
+    if (outcome.returnedRows) {
+        return QStringLiteral("Query OK. The statement returned rows; rows are shown only for "
+                              "statements that begin with SELECT, DESC or SHOW and a blank.");
+    }
+    return QStringLiteral("Query OK, %1 %2 affected")
+        .arg(outcome.affectedRows)
+        .arg(outcome.affectedRows == 1 ? QStringLiteral("row") : QStringLiteral("rows"));
+}
+
+}  // namespace
+
+SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
+                   const QString& programDir, QWidget* parent)
+    : QWidget(parent),
+      connection_(datasetConnection),
+      prompts_(prompts),
+      programDir_(programDir),
+      openFilter_(kDefaultOpenFilter) {
+    setObjectName(QStringLiteral("PanelSQL_content"));
+    MySQLDataSet2_ = new TMySQLDataSet(prompts_, this);
+    MySQLDataSet2_->setObjectName(QStringLiteral("MySQLDataSet2"));
+    MySQLDataSet2_->SetConnection(&connection_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    Panel6_ = new QWidget(this);
+    Panel6_->setObjectName(QStringLiteral("Panel6"));
+    auto* strip = new QHBoxLayout(Panel6_);
+    strip->setContentsMargins(2, 2, 2, 2);
+    SpeedButton7_ = makeButton(Panel6_, "SpeedButton7", QStringLiteral("Execute [Ctrl+E]"));
+    SpeedButton7_->setText(QStringLiteral("Exec"));
+    SpeedButton8_ = makeButton(Panel6_, "SpeedButton8", QStringLiteral("Open [Ctrl+O]"));
+    SpeedButton8_->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+    SpeedButton9_ = makeButton(Panel6_, "SpeedButton9", QStringLiteral("Save [Ctrl+S]"));
+    SpeedButton9_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    LUseDb_ = new QLabel(SqlText::useDbLabelFor({}), Panel6_);
+    LUseDb_->setObjectName(QStringLiteral("LUseDb"));
+    strip->addWidget(SpeedButton7_);
+    strip->addWidget(SpeedButton8_);
+    strip->addWidget(SpeedButton9_);
+    strip->addSpacing(8);
+    strip->addWidget(LUseDb_);
+    strip->addStretch(1);
+    // Outside the strip's layout: Panel6ConstrainedResize places it.
+    CheckBox1_ = new QCheckBox(QStringLiteral("Query Result Save"), Panel6_);
+    CheckBox1_->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1_->resize(CheckBox1_->sizeHint());
+    strip->addSpacing(CheckBox1_->width() + kCheckBoxRightMargin);
+    Panel6_->installEventFilter(this);
+    layout->addWidget(Panel6_);
+
+    Splitter2_ = new QSplitter(Qt::Vertical, this);
+    Splitter2_->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2_->setChildrenCollapsible(false);
+    MemoSQL_ = new QPlainTextEdit(Splitter2_);
+    MemoSQL_->setObjectName(QStringLiteral("MemoSQL"));
+    MemoSQL_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoSQL_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoSQL_->installEventFilter(this);
+
+    auto* resultArea = new QWidget(Splitter2_);
+    resultArea->setObjectName(QStringLiteral("ResultArea"));
+    auto* resultLayout = new QVBoxLayout(resultArea);
+    resultLayout->setContentsMargins(0, 0, 0, 0);
+    MemoResult_ = new QPlainTextEdit(resultArea);
+    MemoResult_->setObjectName(QStringLiteral("MemoResult"));
+    MemoResult_->setReadOnly(true);
+    DBGrid2_ = new QTableView(resultArea);
+    DBGrid2_->setObjectName(QStringLiteral("DBGrid2"));
+    DBGrid2_->setModel(MySQLDataSet2_);
+    DBGrid2_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid2_->verticalHeader()->setDefaultSectionSize(
+        DBGrid2_->fontMetrics().height() + 6);
+    DBGrid2_->hide();
+    resultLayout->addWidget(MemoResult_);
+    resultLayout->addWidget(DBGrid2_);
+    Splitter2_->addWidget(MemoSQL_);
+    Splitter2_->addWidget(resultArea);
+    Splitter2_->setStretchFactor(0, 1);
+    Splitter2_->setStretchFactor(1, 2);
+    layout->addWidget(Splitter2_, 1);
+
+    connect(SpeedButton7_, &QToolButton::clicked, this, &SqlPanel::SpeedButton7Click);
+    connect(SpeedButton8_, &QToolButton::clicked, this, &SqlPanel::SpeedButton8Click);
+    connect(SpeedButton9_, &QToolButton::clicked, this, &SqlPanel::SpeedButton9Click);
+}
+
+SqlPanel::~SqlPanel() = default;
+
+void SqlPanel::SetUseDb(const QString& name) { LUseDb_->setText(SqlText::useDbLabelFor(name)); }
+
+bool SqlPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == MemoSQL_ && event->type() == QEvent::KeyPress)
+        MemoSQLKeyDown(*static_cast<QKeyEvent*>(event));
+    else if (watched == Panel6_ && event->type() == QEvent::Resize)
+        Panel6ConstrainedResize();
+    return QWidget::eventFilter(watched, event);
+}
+
+void SqlPanel::MemoSQLKeyDown(const QKeyEvent& event) {
+    if (!(event.modifiers() & Qt::ControlModifier)) return;
+    const bool keypad = event.modifiers() & Qt::KeypadModifier;
+    switch (event.key()) {
+    case Qt::Key_E:
+    case Qt::Key_U:
+        SpeedButton7Click();
+        break;
+    case Qt::Key_O:
+        SpeedButton8Click();
+        break;
+    case Qt::Key_S:
+        SpeedButton9Click();
+        break;
+    case Qt::Key_9:
+        if (keypad) SpeedButton8Click();
+        break;
+    case Qt::Key_Minus:
+        if (keypad) SpeedButton9Click();
+        break;
+    default:
+        break;
+    }
+}
+
+void SqlPanel::Panel6ConstrainedResize() {
+    const int x = Panel6_->width() - CheckBox1_->width() - kCheckBoxRightMargin;
+    const int y = (Panel6_->height() - CheckBox1_->height()) / 2;
+    CheckBox1_->move(x, y);
+}
+
+void SqlPanel::showGrid(bool grid) {
+    MemoResult_->setVisible(!grid);
+    DBGrid2_->setVisible(grid);
+}
+
+QString SqlPanel::resolve(const QString& path) const {
+    return QDir::cleanPath(QDir(programDir_).absoluteFilePath(path));
+}
+
+void SqlPanel::SpeedButton7Click() {
+    std::optional<ui::BusyCursor> busy(std::in_place);
+    try {
+        const SqlText sql(MemoSQL_->toPlainText());
+        if (!sql.isQuery()) {
+            runCommand(sql);
+            return;
+        }
+        if (!runQuery(sql) || !sql.isSelect() || !CheckBox1_->isChecked()) return;
+        // The questions and the file dialog are the user's time, not the server's.
+        busy.reset();
+        saveResult();
+    } catch (const std::exception& e) {
+        busy.reset();
+        prompts_.message(this, QString::fromUtf8(e.what()));
+    }
+}
+
+bool SqlPanel::runQuery(const SqlText& sql) {
+    showGrid(true);
+    MySQLDataSet2_->Close();
+    MySQLDataSet2_->SetSQL(sql.lines());
+    // A refused statement has been shown by the dataset with the server's text; the grid
+    // stays shown, empty.
+    return MySQLDataSet2_->Open();
+}
+
+void SqlPanel::runCommand(const SqlText& sql) {
+    showGrid(false);
+    MemoResult_->clear();
+    if (sql.isEmpty()) return;
+    connection_.SetSQL(sql.lines());
+    const ExecOutcome outcome = connection_.ExecSQL();
+    // Only a USE the server accepted changes the database the label names.
+    if (outcome.ok && sql.isUse()) LUseDb_->setText(sql.useDbLabel());
+    MemoResult_->setPlainText(commandOutcome(outcome));
+}
+
+void SqlPanel::saveResult() {
+    if (!prompts_.yesNo(this, QStringLiteral("Query 결과를 파일로 저장하시겠습니까?"),
+                        QStringLiteral("Confirm")))
+        return;
+    const QString chosen = prompts_.saveFileName(this, {}, programDir_, kSaveFilter);
+    if (chosen.isEmpty()) return;
+    const QString path = resolve(chosen);
+    prompts_.message(this, QDir::toNativeSeparators(path));
+    QString error;
+    bool written = false;
+    {
+        ui::BusyCursor busy;
+        written = ResultFile::write(path, *MySQLDataSet2_, &error);
+    }
+    if (!written) prompts_.message(this, error);
+}
+
+void SqlPanel::SpeedButton8Click() {
+    const QString chosen = prompts_.openFileName(this, {}, programDir_, openFilter_);
+    if (chosen.isEmpty()) return;
+    QString text;
+    QString error;
+    if (!ScriptFile::load(resolve(chosen), &text, &error)) {
+        prompts_.message(this, error);
+        return;
+    }
+    MemoSQL_->setPlainText(text);
+}
+
+void SqlPanel::SpeedButton9Click() {
+    const QString text = MemoSQL_->toPlainText();
+    if (SqlText::trimmed(text).isEmpty()) return;
+    const QString chosen = prompts_.saveFileName(this, {}, programDir_, kSaveFilter);
+    if (chosen.isEmpty()) return;
+    QString error;
+    if (!ScriptFile::save(resolve(chosen), text, &error)) prompts_.message(this, error);
+}

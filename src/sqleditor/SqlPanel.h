@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QCheckBox;
+class QKeyEvent;
+class QLabel;
+class QPlainTextEdit;
+class QSplitter;
+class QTableView;
+class QToolButton;
+class SqlText;
+class TMySQLConnection;
+class TMySQLDataSet;
+namespace ui {
+class Prompts;
+}
+
+// The SQL panel: one typed or loaded statement at a time, run on the dataset connection.
+// Queries (SELECT, DESC, SHOW) show their rows in the grid; every other statement shows
+// its outcome as text. A SELECT's rows can be saved as a result file, and the statement
+// text loaded from and saved to script files.
+class SqlPanel : public QWidget {
+    Q_OBJECT
+public:
+    static const QString kDefaultOpenFilter;  // "SQL files (*.sql);;All files (*.*)"
+    static const QString kSaveFilter;         // "SQL files (*.sql);;All Files (*.*)"
+
+    // `programDir` is where the file dialogs open.
+    SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
+             const QString& programDir, QWidget* parent = nullptr);
+    ~SqlPanel() override;
+
+    // Sets the label to "Use DB : " and the name.
+    void SetUseDb(const QString& name);
+    // The filter of the open dialog, from the next open on.
+    void SetOpenFilter(const QString& filter) { openFilter_ = filter; }
+    const QString& OpenFilter() const { return openFilter_; }
+
+    QWidget* Panel6() const { return Panel6_; }
+    QToolButton* SpeedButton7() const { return SpeedButton7_; }
+    QToolButton* SpeedButton8() const { return SpeedButton8_; }
+    QToolButton* SpeedButton9() const { return SpeedButton9_; }
+    QLabel* LUseDb() const { return LUseDb_; }
+    QCheckBox* CheckBox1() const { return CheckBox1_; }
+    QPlainTextEdit* MemoSQL() const { return MemoSQL_; }
+    QSplitter* Splitter2() const { return Splitter2_; }
+    QPlainTextEdit* MemoResult() const { return MemoResult_; }
+    QTableView* DBGrid2() const { return DBGrid2_; }
+    TMySQLDataSet* MySQLDataSet2() const { return MySQLDataSet2_; }
+
+public Q_SLOTS:
+    // Runs the statement under the busy cursor.
+    void SpeedButton7Click();
+    // Replaces the editor text with a script file; nothing is run.
+    void SpeedButton8Click();
+    // Saves the editor text as a script file; nothing happens for a blank text.
+    void SpeedButton9Click();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Ctrl+E/U run, Ctrl+O/keypad 9 open, Ctrl+S/keypad minus save. The editor still
+    // receives the key.
+    void MemoSQLKeyDown(const QKeyEvent& event);
+    // Keeps CheckBox1's right edge 15 pixels from the strip's right edge.
+    void Panel6ConstrainedResize();
+
+    void showGrid(bool grid);
+    // False when the dataset refused to open (it has reported why).
+    bool runQuery(const SqlText& sql);
+    void runCommand(const SqlText& sql);
+    void saveResult();
+    QString resolve(const QString& path) const;
+
+    TMySQLConnection& connection_;
+    ui::Prompts& prompts_;
+    QString programDir_;
+    QString openFilter_;
+
+    TMySQLDataSet* MySQLDataSet2_ = nullptr;
+    QWidget* Panel6_ = nullptr;
+    QToolButton* SpeedButton7_ = nullptr;
+    QToolButton* SpeedButton8_ = nullptr;
+    QToolButton* SpeedButton9_ = nullptr;
+    QLabel* LUseDb_ = nullptr;
+    QCheckBox* CheckBox1_ = nullptr;
+    QPlainTextEdit* MemoSQL_ = nullptr;
+    QSplitter* Splitter2_ = nullptr;
+    QPlainTextEdit* MemoResult_ = nullptr;
+    QTableView* DBGrid2_ = nullptr;
+};

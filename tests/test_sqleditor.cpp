@@ -1,0 +1,559 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "dataset/TMySQLConnection.h"
+#include "dataset/TMySQLDataSet.h"
+#include "sqleditor/ResultFile.h"
+#include "sqleditor/ScriptFile.h"
+#include "sqleditor/SqlPanel.h"
+#include "sqleditor/SqlText.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestServer.h"
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+// The bytes of a literal, zero bytes included.
+template <std::size_t N>
+QByteArray bytes(const char (&literal)[N]) {
+    return QByteArray(literal, qsizetype(N - 1));
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// ---- Statement text and first word -------------------------------------------------------
+
+struct StatementCase {
+    const char* editor;
+    const char* statement;
+    const char* firstWord;
+    bool query;
+    bool select;
+    const char* useLabel;  // null: not a USE
+};
+
+class StatementRules : public ::testing::TestWithParam<StatementCase> {};
+
+TEST_P(StatementRules, StatementAndFirstWord) {
+    const StatementCase& c = GetParam();
+    const SqlText sql(QString::fromUtf8(c.editor));
+    EXPECT_EQ(sql.statement(), QString::fromUtf8(c.statement));
+    EXPECT_EQ(sql.firstWord(), QString::fromUtf8(c.firstWord));
+    EXPECT_EQ(sql.isQuery(), c.query);
+    EXPECT_EQ(sql.isSelect(), c.select);
+    EXPECT_EQ(sql.isUse(), c.useLabel != nullptr);
+    if (c.useLabel) {
+        EXPECT_EQ(sql.useDbLabel(), QString::fromUtf8(c.useLabel));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SqlText, StatementRules,
+    ::testing::Values(
+        StatementCase{"SELECT * FROM t;", "SELECT * FROM t", "SELECT", true, true, nullptr},
+        StatementCase{"select 1;;", "select 1;", "select", true, true, nullptr},
+        StatementCase{"SELECT\n1", "SELECT\n1", "", false, false, nullptr},
+        StatementCase{"SELECT\n* FROM t", "SELECT\n* FROM t", "SELECT\n*", false, false,
+                      nullptr},
+        StatementCase{"SELECT\t1 FROM t", "SELECT\t1 FROM t", "SELECT\t1", false, false,
+                      nullptr},
+        StatementCase{"SHOW", "SHOW", "", false, false, nullptr},
+        StatementCase{"show;", "show", "", false, false, nullptr},
+        StatementCase{"Show tables", "Show tables", "Show", true, false, nullptr},
+        StatementCase{"desc t", "desc t", "desc", true, false, nullptr},
+        StatementCase{" \r\n\t DESC t ;\r\n", "DESC t ", "DESC", true, false, nullptr},
+        StatementCase{"use   mydb  ", "use   mydb", "use", false, false, "Use DB : mydb"},
+        StatementCase{"\nUsE mydb;", "UsE mydb", "UsE", false, false, "Use DB : mydb"},
+        StatementCase{"USE `two words`", "USE `two words`", "USE", false, false,
+                      "Use DB : `two words`"},
+        StatementCase{"USED x", "USED x", "USED", false, false, nullptr},
+        // Letters are compared by ASCII only: the long s does not fold to "S".
+        StatementCase{"\u017FELECT 1", "\u017FELECT 1", "\u017FELECT", false, false, nullptr},
+        StatementCase{"", "", "", false, false, nullptr},
+        StatementCase{" \n\t \r\n", "", "", false, false, nullptr},
+        StatementCase{";", "", "", false, false, nullptr}));
+
+TEST(SqlText, LinesForTheStatementLists) {
+    EXPECT_EQ(SqlText(QStringLiteral("SELECT\r\n1\r2\n;")).lines(),
+              (QStringList{"SELECT", "1", "2"}));
+    EXPECT_TRUE(SqlText(QStringLiteral(" ; ")).lines().isEmpty());  // nothing to send
+}
+
+// ---- Result file format -------------------------------------------------------------------
+
+using Cells = std::vector<std::vector<std::optional<QByteArray>>>;
+
+ResultFile::CellReader reader(const Cells& cells) {
+    return [&cells](int row, int column) -> db::Value {
+        const std::optional<QByteArray>& v = cells[std::size_t(row)][std::size_t(column)];
+        if (!v) return {};
+        return {v->constData(), static_cast<unsigned long>(v->size())};
+    };
+}
+
+TEST(ResultFile, LinesAreTabSeparatedAndEndInCrOnly) {
+    const Cells cells{{QByteArray("a"), std::nullopt, QByteArray("c")},
+                      {QByteArray(""), QByteArray("x y"), std::nullopt},
+                      {QByteArray("\0\xff\r\n", 4), QByteArray("\t"), QByteArray("z")}};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rows.txt"));
+    writeFile(path, QByteArray(1000, 'o'));  // replaced entirely
+    QString error;
+    ASSERT_TRUE(ResultFile::write(path, 3, 3, reader(cells), &error)) << error.toStdString();
+    EXPECT_EQ(readFile(path), bytes("a\t\tc\r"
+                                    "\tx y\t\r"
+                                    "\0\xff\r\n\t\t\tz\r"));
+}
+
+TEST(ResultFile, EmptyResultGivesEmptyFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("none.txt"));
+    writeFile(path, "old contents");
+    QString error;
+    ASSERT_TRUE(ResultFile::write(path, 0, 2, reader({}), &error));
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_EQ(readFile(path), QByteArray());
+}
+
+TEST(ResultFile, LargeResultIsWrittenCompletely) {
+    // More than one write chunk, with a value that straddles the chunk boundary.
+    const QByteArray value(70000, 'v');
+    Cells cells(8, {QByteArray("k"), value});
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.txt"));
+    QString error;
+    ASSERT_TRUE(ResultFile::write(path, 8, 2, reader(cells), &error));
+    const QByteArray line = "k\t" + value + "\r";
+    EXPECT_EQ(readFile(path), line.repeated(8));
+}
+
+TEST(ResultFile, UnwritablePathIsReportedWithPathAndReason) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("missing/dir/rows.txt"));
+    QString error;
+    EXPECT_FALSE(ResultFile::write(path, 0, 1, reader({}), &error));
+    EXPECT_TRUE(error.contains(path)) << error.toStdString();
+    EXPECT_GT(error.size(), path.size() + 30) << "no reason given: " << error.toStdString();
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+// ---- Script files -------------------------------------------------------------------------
+
+struct ScriptCase {
+    QByteArray file;
+    const char* editor;
+};
+
+class ScriptLoad : public ::testing::TestWithParam<ScriptCase> {};
+
+TEST_P(ScriptLoad, LinesBecomeEditorLines) {
+    QString text = QStringLiteral("unchanged");
+    ASSERT_TRUE(ScriptFile::decode(GetParam().file, &text));
+    EXPECT_EQ(text, QString::fromUtf8(GetParam().editor));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ScriptFile, ScriptLoad,
+    ::testing::Values(ScriptCase{"SELECT 1\rFROM t\r", "SELECT 1\nFROM t\n"},
+                      ScriptCase{"SELECT 1\nFROM t", "SELECT 1\nFROM t\n"},
+                      ScriptCase{"SELECT 1\r\nFROM t\r\n", "SELECT 1\nFROM t\n"},
+                      ScriptCase{"a\r\r\n\nb", "a\n\n\nb\n"},
+                      ScriptCase{"\xEF\xBB\xBF-- \xED\x95\x9C\xEA\xB8\x80\r\n",
+                                 "-- \xED\x95\x9C\xEA\xB8\x80\n"},
+                      ScriptCase{"", ""}));
+
+TEST(ScriptFile, LoadedCrLfFileSavesBackUnchanged) {
+    QString loaded;
+    ASSERT_TRUE(ScriptFile::decode("x\r\n\r\n  y \r\n", &loaded));
+    EXPECT_EQ(ScriptFile::encode(loaded), QByteArray("x\r\n\r\n  y \r\n"));
+}
+
+TEST(ScriptFile, NonUtf8FileIsRefused) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cp949.sql"));
+    writeFile(path, "-- \xC7\xD1\xB1\xDB\r\n");
+    QString text = QStringLiteral("kept");
+    QString error;
+    EXPECT_FALSE(ScriptFile::load(path, &text, &error));
+    EXPECT_EQ(text, QStringLiteral("kept"));
+    EXPECT_TRUE(error.contains(path)) << error.toStdString();
+}
+
+// ---- The panel against the server ---------------------------------------------------------
+
+// Records where the file dialogs open and with which filter.
+class RecordingPrompts : public ScriptedPrompts {
+public:
+    struct Dialog {
+        QString dir;
+        QString filter;
+    };
+    QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
+                         const QString& filter) override {
+        dialogs.push_back({dir, filter});
+        return ScriptedPrompts::openFileName(parent, caption, dir, filter);
+    }
+    QString saveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                         const QString& filter) override {
+        dialogs.push_back({dir, filter});
+        return ScriptedPrompts::saveFileName(parent, caption, dir, filter);
+    }
+    QStringList kinds() const {
+        QStringList out;
+        for (const Shown& s : shown()) out << s.kind;
+        return out;
+    }
+    std::vector<Dialog> dialogs;
+};
+
+class SqlPanelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scratch.exec("CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20), data BLOB)");
+        scratch.exec("INSERT INTO t VALUES (1, 'one', x'00FF0D0A'), (2, NULL, ''), "
+                     "(3, '\xED\x95\x9C', NULL)");
+        connection.SetHost(testserver::hostField());
+        connection.SetUser(testserver::user());
+        connection.SetPasswd(testserver::password());
+        connection.SetDB(scratch.name());
+        connection.Open();
+        ASSERT_TRUE(programDir.isValid());
+        panel = std::make_unique<SqlPanel>(connection, prompts, programDir.path(), &window);
+        window.resize(800, 600);
+        window.show();
+    }
+    void TearDown() override { EXPECT_TRUE(prompts.allAnswersUsed()); }
+
+    void run(const QString& text) {
+        panel->MemoSQL()->setPlainText(text);
+        panel->SpeedButton7Click();
+    }
+    bool gridShown() const { return panel->DBGrid2()->isVisibleTo(panel.get()); }
+    bool memoShown() const { return panel->MemoResult()->isVisibleTo(panel.get()); }
+    QString memo() const { return panel->MemoResult()->toPlainText(); }
+    QString cell(int row, int column) const {
+        TMySQLDataSet* ds = panel->MySQLDataSet2();
+        return ds->data(ds->index(row, column)).toString();
+    }
+    QString currentDatabase() {
+        db::Result r = connection.connection().select("SELECT DATABASE()");
+        return r.next() ? r.text(0) : QString();
+    }
+    QString path(const char* name) const { return programDir.filePath(QLatin1String(name)); }
+
+    ScratchDatabase scratch{QStringLiteral("sql")};
+    TMySQLConnection connection;
+    RecordingPrompts prompts;
+    QTemporaryDir programDir;
+    QWidget window;
+    std::unique_ptr<SqlPanel> panel;
+};
+
+TEST_F(SqlPanelTest, CheckBoxKeepsToTheStripsRightEdge) {
+    for (int width : {900, 420, 1300}) {
+        panel->resize(width, 500);
+        QApplication::processEvents();
+        QWidget* strip = panel->Panel6();
+        ASSERT_EQ(strip->width(), width);
+        EXPECT_EQ(panel->CheckBox1()->x() + panel->CheckBox1()->width(), strip->width() - 15)
+            << "width " << width;
+    }
+}
+
+TEST_F(SqlPanelTest, SelectShowsTheRowsInTheGrid) {
+    EXPECT_FALSE(gridShown());
+    run(QStringLiteral("SELECT id, name FROM t ORDER BY id;"));
+    EXPECT_TRUE(gridShown());
+    EXPECT_FALSE(memoShown());
+    ASSERT_EQ(panel->MySQLDataSet2()->rowCount(), 3);
+    EXPECT_EQ(cell(0, 1), QStringLiteral("one"));
+    EXPECT_EQ(cell(2, 1), QString::fromUtf8("\xED\x95\x9C"));
+    EXPECT_TRUE(prompts.shown().empty());
+    // A command afterwards swaps the result area back.
+    run(QStringLiteral("DO 1"));
+    EXPECT_FALSE(gridShown());
+    EXPECT_TRUE(memoShown());
+}
+
+TEST_F(SqlPanelTest, DescAndShowUseTheGridAndNeverOfferTheFile) {
+    panel->CheckBox1()->setChecked(true);
+    for (const char* statement : {"DESC t", "SHOW COLUMNS FROM t", "show tables;"}) {
+        run(QLatin1String(statement));
+        EXPECT_TRUE(gridShown()) << statement;
+        EXPECT_GT(panel->MySQLDataSet2()->rowCount(), 0) << statement;
+    }
+    EXPECT_TRUE(prompts.shown().empty());  // no question, no dialog
+}
+
+TEST_F(SqlPanelTest, UseSetsTheLabelAndTheDatasetConnectionsDatabase) {
+    ScratchDatabase other{QStringLiteral("use")};
+    panel->SetUseDb(scratch.name());
+    run(QStringLiteral("use   ") + other.name() + QStringLiteral("  "));
+    EXPECT_EQ(panel->LUseDb()->text(), QStringLiteral("Use DB : ") + other.name());
+    EXPECT_EQ(currentDatabase(), other.name());
+    EXPECT_TRUE(memoShown());
+    EXPECT_EQ(memo(), QStringLiteral("Query OK, 0 rows affected"));
+
+    // A refused USE leaves the label on the database still in use.
+    run(QStringLiteral("USE lvx_no_such_database_here"));
+    EXPECT_EQ(panel->LUseDb()->text(), QStringLiteral("Use DB : ") + other.name());
+    EXPECT_EQ(currentDatabase(), other.name());
+    EXPECT_TRUE(memo().contains(QStringLiteral("lvx_no_such_database_here")))
+        << memo().toStdString();
+}
+
+TEST_F(SqlPanelTest, CommandsReportTheirOutcome) {
+    run(QStringLiteral("UPDATE t SET name = 'x' WHERE id <= 2"));
+    EXPECT_EQ(memo(), QStringLiteral("Query OK, 2 rows affected"));
+    run(QStringLiteral("DELETE FROM t WHERE id = 3;"));
+    EXPECT_EQ(memo(), QStringLiteral("Query OK, 1 row affected"));
+
+    run(QStringLiteral("DROP TABLE lvx_not_there"));
+    EXPECT_TRUE(memoShown());
+    EXPECT_TRUE(memo().contains(QStringLiteral("Unknown table"))) << memo().toStdString();
+    EXPECT_TRUE(prompts.shown().empty());  // the memo, not a message box
+}
+
+TEST_F(SqlPanelTest, SelectWithLineBreakRunsAsCommandAndKeepsTheConnectionInStep) {
+    run(QStringLiteral("SELECT\n1"));
+    EXPECT_FALSE(gridShown());
+    EXPECT_TRUE(memo().startsWith(QStringLiteral("Query OK."))) << memo().toStdString();
+    run(QStringLiteral("SELECT 2"));
+    ASSERT_TRUE(gridShown());
+    ASSERT_EQ(panel->MySQLDataSet2()->rowCount(), 1);
+    EXPECT_EQ(cell(0, 0), QStringLiteral("2"));
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(SqlPanelTest, RejectedQueryIsReportedOnce) {
+    for (const char* statement : {"SELECT * FROM lvx_missing_table", "SELECT 1; SELECT 2"}) {
+        prompts.clear();
+        run(QLatin1String(statement));
+        ASSERT_EQ(prompts.messages().size(), 1) << statement;
+        EXPECT_FALSE(prompts.messages().front().isEmpty());
+        EXPECT_TRUE(gridShown());
+        EXPECT_EQ(panel->MySQLDataSet2()->rowCount(), 0);
+    }
+    EXPECT_TRUE(prompts.messages().front().contains(QStringLiteral("syntax")));
+}
+
+TEST_F(SqlPanelTest, EmptyEditorSendsNothing) {
+    run(QStringLiteral("DO 1"));
+    ASSERT_FALSE(memo().isEmpty());
+    connection.SetConnected(false);  // anything sent now would report "not connected"
+    for (const char* text : {"", "  \n\t\r\n ", ";"}) {
+        run(QLatin1String(text));
+        EXPECT_TRUE(memoShown()) << text;
+        EXPECT_EQ(memo(), QString()) << text;
+    }
+    run(QStringLiteral("DO 1"));
+    EXPECT_EQ(memo(), QStringLiteral("Not connected to a server."));
+}
+
+TEST_F(SqlPanelTest, SelectRowsAreSavedAsTheGridShowsThem) {
+    // The same table in another database: after a USE in the panel, the file must hold the
+    // grid's rows, not those of some other connection's current database.
+    ScratchDatabase other{QStringLiteral("res")};
+    other.exec("CREATE TABLE t (id INT, name VARCHAR(20), data BLOB)");
+    other.exec("INSERT INTO t VALUES (7, 'seven', x'00FF'), (8, NULL, NULL)");
+    run(QStringLiteral("USE ") + other.name());
+
+    panel->CheckBox1()->setChecked(true);
+    const QString file = path("result");
+    writeFile(file, "previous contents, longer than the result");
+    prompts.answerYesNo(true);
+    prompts.answerFile(file);
+    run(QStringLiteral("select id, name, data, '' AS e from t order by id"));
+
+    EXPECT_EQ(prompts.kinds(), (QStringList{"yesNo", "save", "message"}));
+    EXPECT_EQ(prompts.shown()[0].text, QString::fromUtf8("Query 결과를 파일로 저장하시겠습니까?"));
+    ASSERT_EQ(prompts.dialogs.size(), 1u);
+    EXPECT_EQ(prompts.dialogs[0].dir, programDir.path());
+    EXPECT_EQ(prompts.dialogs[0].filter, QStringLiteral("SQL files (*.sql);;All Files (*.*)"));
+    EXPECT_EQ(prompts.messages(), QStringList{file});
+    EXPECT_EQ(readFile(file), bytes("7\tseven\t\0\xff\t\r8\t\t\t\r"));
+    EXPECT_EQ(panel->MySQLDataSet2()->rowCount(), 2);
+}
+
+TEST_F(SqlPanelTest, ResultFileIsOnlyWrittenWhenAsked) {
+    panel->CheckBox1()->setChecked(true);
+    prompts.answerYesNo(false);  // No: no dialog
+    run(QStringLiteral("SELECT id FROM t"));
+    prompts.answerYesNo(true);
+    prompts.answerFile(QString());  // the dialog cancelled: no message, no file
+    run(QStringLiteral("SELECT id FROM t"));
+    EXPECT_EQ(prompts.kinds(), (QStringList{"yesNo", "yesNo", "save"}));
+    EXPECT_TRUE(QDir(programDir.path()).entryList(QDir::Files).isEmpty());
+
+    // A refused SELECT asks nothing.
+    prompts.clear();
+    run(QStringLiteral("SELECT nope FROM t"));
+    EXPECT_EQ(prompts.kinds(), QStringList{"message"});
+}
+
+TEST_F(SqlPanelTest, UnwritableResultFileIsReportedAndTheGridKeepsItsRows) {
+    panel->CheckBox1()->setChecked(true);
+    const QString file = path("no/such/dir/out.txt");
+    prompts.answerYesNo(true);
+    prompts.answerFile(file);
+    run(QStringLiteral("SELECT id FROM t"));
+    const QStringList messages = prompts.messages();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[0], file);
+    EXPECT_TRUE(messages[1].contains(file)) << messages[1].toStdString();
+    EXPECT_EQ(panel->MySQLDataSet2()->rowCount(), 3);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(SqlPanelTest, OpenReplacesTheEditorTextWithoutRunning) {
+    const QString script = path("script.sql");
+    writeFile(script, "SELECT 1\rFROM t\r\nWHERE 1\n");
+    panel->MemoSQL()->setPlainText(QStringLiteral("old text"));
+    prompts.answerFile(script);
+    panel->SpeedButton8Click();
+    EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("SELECT 1\nFROM t\nWHERE 1\n"));
+    EXPECT_FALSE(panel->MemoSQL()->document()->isUndoAvailable());
+    EXPECT_FALSE(gridShown());
+    EXPECT_EQ(memo(), QString());
+
+    panel->SetOpenFilter(QStringLiteral("SQL files (*.sql)"));
+    prompts.answerFile(QString());  // cancelled: the text stays
+    panel->SpeedButton8Click();
+    EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("SELECT 1\nFROM t\nWHERE 1\n"));
+    ASSERT_EQ(prompts.dialogs.size(), 2u);
+    EXPECT_EQ(prompts.dialogs[0].dir, programDir.path());
+    EXPECT_EQ(prompts.dialogs[0].filter, QStringLiteral("SQL files (*.sql);;All files (*.*)"));
+    EXPECT_EQ(prompts.dialogs[1].filter, QStringLiteral("SQL files (*.sql)"));
+}
+
+TEST_F(SqlPanelTest, FileErrorsKeepTheEditorText) {
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT 42"));
+    prompts.answerFile(path("missing.sql"));
+    panel->SpeedButton8Click();
+    prompts.answerFile(programDir.path());  // a directory cannot be written as a file
+    panel->SpeedButton9Click();
+    const QStringList messages = prompts.messages();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].contains(path("missing.sql"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[1].contains(programDir.path())) << messages[1].toStdString();
+    EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("SELECT 42"));
+}
+
+TEST_F(SqlPanelTest, SaveWritesCrLfUnderTheNameAsTyped) {
+    const QString file = path("noext");
+    writeFile(file, "an older, longer script that must disappear");
+    panel->MemoSQL()->setPlainText(QString::fromUtf8("  SELECT 1\n-- \xED\x95\x9C\n"));
+    prompts.answerFile(file);
+    panel->SpeedButton9Click();
+    EXPECT_EQ(readFile(file), QByteArray("  SELECT 1\r\n-- \xED\x95\x9C\r\n"));
+    EXPECT_FALSE(QFile::exists(file + QStringLiteral(".sql")));
+    ASSERT_EQ(prompts.dialogs.size(), 1u);
+    EXPECT_EQ(prompts.dialogs[0].filter, QStringLiteral("SQL files (*.sql);;All Files (*.*)"));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+
+    // Only blanks and line breaks: no dialog at all.
+    panel->MemoSQL()->setPlainText(QStringLiteral(" \n\t\n  "));
+    panel->SpeedButton9Click();
+    EXPECT_EQ(prompts.dialogs.size(), 1u);
+}
+
+// ---- Editor keys --------------------------------------------------------------------------
+
+enum class Action { Run, Open, Save, None };
+
+struct KeyCase {
+    const char* name;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    Action action;
+};
+
+// Sees the key events that bubble up from the editor: they arrive only when the panel let
+// the editor have them and the editor had no use for them.
+class KeyRecorder : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) ++keyPresses;
+        return false;
+    }
+    int keyPresses = 0;
+};
+
+class EditorKeys : public SqlPanelTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(EditorKeys, RunOpenOrSaveAndLeaveTheKeyToTheEditor) {
+    const KeyCase& c = GetParam();
+    scratch.exec("CREATE TABLE k (x INT)");
+    panel->MemoSQL()->setPlainText(QStringLiteral("INSERT INTO k VALUES (1)"));
+    if (c.action == Action::Open || c.action == Action::Save) prompts.answerFile(QString());
+    KeyRecorder recorder;
+    window.installEventFilter(&recorder);
+
+    QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers);
+    QCoreApplication::sendEvent(panel->MemoSQL(), &press);
+
+    EXPECT_EQ(recorder.keyPresses, 1) << "the editor did not get the key";
+    db::Result r = scratch.connection().select("SELECT COUNT(*) FROM k");
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.text(0), c.action == Action::Run ? QStringLiteral("1") : QStringLiteral("0"));
+    QStringList expected;
+    if (c.action == Action::Open) expected << "open";
+    if (c.action == Action::Save) expected << "save";
+    EXPECT_EQ(prompts.kinds(), expected);
+}
+
+constexpr Qt::KeyboardModifiers kCtrl = Qt::ControlModifier;
+constexpr Qt::KeyboardModifiers kCtrlKeypad = Qt::ControlModifier | Qt::KeypadModifier;
+
+INSTANTIATE_TEST_SUITE_P(
+    SqlPanel, EditorKeys,
+    ::testing::Values(
+        KeyCase{"CtrlE", Qt::Key_E, kCtrl, Action::Run},
+        KeyCase{"CtrlU", Qt::Key_U, kCtrl, Action::Run},
+        KeyCase{"CtrlAltE", Qt::Key_E, kCtrl | Qt::AltModifier, Action::Run},
+        KeyCase{"CtrlO", Qt::Key_O, kCtrl, Action::Open},
+        KeyCase{"CtrlKeypad9", Qt::Key_9, kCtrlKeypad, Action::Open},
+        KeyCase{"Ctrl9", Qt::Key_9, kCtrl, Action::None},
+        KeyCase{"CtrlS", Qt::Key_S, kCtrl, Action::Save},
+        KeyCase{"CtrlShiftS", Qt::Key_S, kCtrl | Qt::ShiftModifier, Action::Save},
+        KeyCase{"CtrlKeypadMinus", Qt::Key_Minus, kCtrlKeypad, Action::Save},
+        KeyCase{"CtrlMinus", Qt::Key_Minus, kCtrl, Action::None},
+        KeyCase{"AltE", Qt::Key_E, Qt::AltModifier, Action::None},
+        KeyCase{"F5", Qt::Key_F5, Qt::NoModifier, Action::None}),
+    [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SqlPanelTest, HeldKeyRunsAgainOnEveryRepeat) {
+    scratch.exec("CREATE TABLE k (x INT)");
+    panel->MemoSQL()->setPlainText(QStringLiteral("INSERT INTO k VALUES (1)"));
+    for (bool repeat : {false, true, true}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_E, Qt::ControlModifier, QString(), repeat);
+        QCoreApplication::sendEvent(panel->MemoSQL(), &press);
+    }
+    db::Result r = scratch.connection().select("SELECT COUNT(*) FROM k");
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.text(0), QStringLiteral("3"));
+    // A plain key with text still types into the editor.
+    QKeyEvent typed(QEvent::KeyPress, Qt::Key_E, Qt::NoModifier, QStringLiteral("e"));
+    QCoreApplication::sendEvent(panel->MemoSQL(), &typed);
+    EXPECT_EQ(panel->MemoSQL()->toPlainText().count(u'e'), 1);
+}
+
+}  // namespace

@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "admin/AccountCommands.h"
 #include "panels/DetailPanels.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -109,8 +110,9 @@ void TfrmMain::BuildLayout() {
     connect(menus_->Refresh1, &QAction::triggered, this, [this] { tree_->RefreshDatabases(); });
     connect(menus_->Refresh4, &QAction::triggered, this, [this] { tree_->RefreshTables(); });
 
-    connect(tree_.get(), &ObjectTree::UserFolderEmpty, this, [this] { panels_->SwitchPanel(1); });
-    connect(tree_.get(), &ObjectTree::HostFolderEmpty, this, [this] { panels_->SwitchPanel(2); });
+    accountCommands_ =
+        std::make_unique<AccountCommands>(*tree_, *panels_, *session_, prompts_, this);
+    accountCommands_->connectMenus(*menus_);
 }
 
 // The menu is shown as a tool bar of flat buttons, one per top-level menu, each dropping

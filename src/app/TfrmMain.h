@@ -19,6 +19,7 @@ class QTreeWidgetItem;
 class ServerCommands;
 class TreeMenus;
 class TableDataView;
+class AccountCommands;
 class SqlPanel;
 class QMenu;
 namespace ui {
@@ -102,4 +103,5 @@ private:
     TreeMenus* menus_ = nullptr;
     TableDataView* dataView_ = nullptr;
     SqlPanel* sqlPanel_ = nullptr;
+    std::unique_ptr<AccountCommands> accountCommands_;  // last: it disconnects from the above
 };

@@ -1,0 +1,556 @@
+#include "admin/AccountCommands.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <tuple>
+
+#include "db/Connection.h"
+#include "panels/DetailPanels.h"
+#include "panels/TreeMenus.h"
+#include "tree/ObjectTree.h"
+#include "tree/ServerSession.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+using admin::AccountRow;
+using admin::HostEntryRow;
+
+namespace {
+
+const QString kDeleteCaption = QStringLiteral("Delete Notice");
+
+auto fields(const TUserKey& key) { return std::tie(key.User, key.Host); }
+auto fields(const THostKey& key) { return std::tie(key.Host, key.Db); }
+
+template <class Key>
+bool holds(const TreeNode* node, const Key& key) {
+    const Key* own = node ? std::get_if<Key>(&node->data().key) : nullptr;
+    return own && fields(*own) == fields(key);
+}
+
+TreeNode* nodeFor(const TUserKey& key) {
+    return new TreeNode(key.User + u'[' + key.Host + u']', TNodeData{nlUser, key});
+}
+
+TreeNode* nodeFor(const THostKey& key) {
+    return new TreeNode(key.Host + u'[' + key.Db + u']', TNodeData{nlHostEntry, key});
+}
+
+template <class Key>
+QList<TreeNode*> nodesWith(QTreeWidget& tree, const Key& key) {
+    QList<TreeNode*> nodes;
+    for (QTreeWidgetItemIterator it(&tree); *it; ++it) {
+        TreeNode* node = TreeNode::cast(*it);
+        if (holds(node, key)) nodes << node;
+    }
+    return nodes;
+}
+
+// One node per row of `rows` (columns 0 and 1 are the key), added in one batch.
+template <class Key>
+void addRows(TreeNode* folder, db::Result& rows) {
+    QList<QTreeWidgetItem*> nodes;
+    nodes.reserve(qsizetype(rows.rowCount()));
+    while (rows.next()) nodes << nodeFor(Key{rows.text(0), rows.text(1)});
+    folder->addChildren(nodes);
+    folder->setExpanded(true);
+}
+
+// The probed row whose key is exactly `key`; the probe's comparison may ignore case.
+template <class Key>
+bool seekKey(db::Result& rows, const Key& key) {
+    while (rows.next()) {
+        if (fields(Key{rows.text(0), rows.text(1)}) == fields(key)) return true;
+    }
+    return false;
+}
+
+template <std::size_t N>
+std::array<bool, N> checkedBoxes(const std::array<QCheckBox*, N>& boxes) {
+    std::array<bool, N> checked{};
+    for (std::size_t i = 0; i < N; ++i) checked[i] = boxes[i]->isChecked();
+    return checked;
+}
+
+template <std::size_t N>
+void checkAll(const std::array<QCheckBox*, N>& boxes) {
+    for (QCheckBox* box : boxes) box->setChecked(true);
+}
+
+}  // namespace
+
+AccountCommands::AccountCommands(ObjectTree& tree, DetailPanels& panels, ServerSession& session,
+                                 ui::Prompts& prompts, QWidget* window, QString grantsDb)
+    : tree_(tree),
+      panels_(panels),
+      session_(session),
+      prompts_(prompts),
+      window_(window),
+      grantsDb_(std::move(grantsDb)) {
+    panels_.setGrantsDatabase(grantsDb_);
+    connect(panels_.SpeedButton1(), &QPushButton::clicked, this,
+            &AccountCommands::SpeedButton1Click);
+    connect(panels_.SpeedButton2(), &QPushButton::clicked, this,
+            &AccountCommands::SpeedButton2Click);
+    connect(panels_.SpeedButton3(), &QPushButton::clicked, this,
+            &AccountCommands::SpeedButton3Click);
+    connect(panels_.SpeedButton4(), &QPushButton::clicked, this,
+            &AccountCommands::SpeedButton4Click);
+    connect(panels_.SpeedButton5(), &QPushButton::clicked, this,
+            &AccountCommands::SpeedButton5Click);
+    connect(panels_.SpeedButton6(), &QPushButton::clicked, this,
+            &AccountCommands::SpeedButton6Click);
+    connect(&tree_, &ObjectTree::UserFolderEmpty, this, &AccountCommands::OnUserFolderEmpty);
+    connect(&tree_, &ObjectTree::HostFolderEmpty, this, &AccountCommands::OnHostFolderEmpty);
+}
+
+void AccountCommands::connectMenus(TreeMenus& menus) {
+    connect(menus.Add2, &QAction::triggered, this, &AccountCommands::Add2Click);
+    connect(menus.Refresh2, &QAction::triggered, this, &AccountCommands::Refresh2Click);
+    connect(menus.Add1, &QAction::triggered, this, &AccountCommands::Add1Click);
+    connect(menus.Delete2, &QAction::triggered, this, &AccountCommands::Delete2Click);
+    connect(menus.Add3, &QAction::triggered, this, &AccountCommands::Add3Click);
+    connect(menus.Refresh3, &QAction::triggered, this, &AccountCommands::Refresh3Click);
+    connect(menus.Add4, &QAction::triggered, this, &AccountCommands::Add4Click);
+    connect(menus.Delete1, &QAction::triggered, this, &AccountCommands::Delete1Click);
+}
+
+// ---- shared ----
+
+db::ServerTraits AccountCommands::traits() {
+    // The session detects the traits of "mysql" once per connection; another grants
+    // database is looked at afresh by each command.
+    if (grantsDb_ == QLatin1String("mysql")) return session_.traits();
+    return db::detectServerTraits(session_.MainConnection(), grantsDb_);
+}
+
+AccountCommands::Sent AccountCommands::send(const std::string& statement) {
+    db::Connection& connection = session_.MainConnection();
+    if (connection.query(statement)) return {};
+    return {false, connection.errorText()};
+}
+
+AccountCommands::Sent AccountCommands::changeGrantTables(const std::string& statement) {
+    const Sent sent = send(statement);
+    if (!sent.ok) return sent;
+    // The server reads its grant tables only at start-up and on FLUSH PRIVILEGES; without
+    // it the change would look saved while the old privileges stay in force.
+    const Sent flushed = send("FLUSH PRIVILEGES");
+    if (!flushed.ok) report(QStringLiteral("FLUSH PRIVILEGES False\n") + flushed.reason);
+    return sent;
+}
+
+void AccountCommands::report(const QString& message) { prompts_.message(window_, message); }
+
+void AccountCommands::reportFailure(const char* message, const Sent& sent, bool withReason) {
+    QString text = QLatin1String(message);
+    if (withReason && !sent.reason.isEmpty()) text += u'\n' + sent.reason;
+    report(text);
+}
+
+TreeNode* AccountCommands::folderFor(TNodeLevel folderLevel, TNodeLevel entryLevel) const {
+    TreeNode* node = tree_.selectedNode();
+    if (node && node->level() == entryLevel) node = node->parentNode();
+    if (node && node->level() == folderLevel) return node;
+    for (QTreeWidgetItemIterator it(&tree_.widget()); *it; ++it) {
+        TreeNode* candidate = TreeNode::cast(*it);
+        if (candidate && candidate->level() == folderLevel) return candidate;
+    }
+    return nullptr;
+}
+
+template <class Key>
+void AccountCommands::showInserted(TreeNode* folder, const Key& key,
+                                   bool (AccountCommands::*list)(TreeNode*)) {
+    if (!folder) return;
+    if (folder->childCount() == 0) {
+        (this->*list)(folder);
+        return;
+    }
+    for (int i = 0; i < folder->childCount(); ++i) {
+        if (holds(TreeNode::cast(folder->child(i)), key)) return;
+    }
+    folder->addChild(nodeFor(key));
+    folder->setExpanded(true);
+}
+
+template <class Key>
+void AccountCommands::renameNodes(const Key& from, const Key& to) {
+    QTreeWidget& widget = tree_.widget();
+    for (TreeNode* node : nodesWith(widget, from)) {
+        QTreeWidgetItem* parent = node->parent();
+        if (!parent) continue;
+        TreeNode* renamed = nodeFor(to);
+        parent->insertChild(parent->indexOfChild(node), renamed);
+        if (widget.currentItem() == node) widget.setCurrentItem(renamed);
+        delete node;
+    }
+}
+
+template <class Key>
+void AccountCommands::removeNodes(const Key& key) {
+    QTreeWidget& widget = tree_.widget();
+    for (TreeNode* node : nodesWith(widget, key)) {
+        // The folder takes the selection, so a second "Delete" right after this one finds
+        // no account selected instead of the neighbour the tree would move to.
+        QTreeWidgetItem* parent = node->parent();
+        const bool wasCurrent = widget.currentItem() == node;
+        if (wasCurrent && parent) widget.setCurrentItem(parent);
+        delete node;
+    }
+}
+
+// ---- user accounts ----
+
+AccountRow AccountCommands::userPanelRow() const {
+    return {panels_.EditUUser()->text(), panels_.EditUHost()->text(), panels_.EditUPass()->text(),
+            checkedBoxes(panels_.userPrivilegeBoxes())};
+}
+
+void AccountCommands::newUser() {
+    AccountPanelState& state = panels_.accountState();
+    state.AddMode = 1;
+    panels_.EditUUser()->clear();
+    panels_.EditUHost()->clear();
+    state.OldUser.clear();
+    state.OldUHost.clear();
+    panels_.EditUPass()->clear();
+    checkAll(panels_.userPrivilegeBoxes());
+}
+
+void AccountCommands::SpeedButton1Click() {
+    ui::BusyCursor busy;
+    try {
+        newUser();
+    } catch (const std::exception&) {
+        report(QStringLiteral("User Add Error"));
+    }
+}
+
+void AccountCommands::Add2Click() {
+    panels_.SwitchPanel(DetailPanels::pnUser);
+    SpeedButton1Click();
+}
+
+void AccountCommands::Add1Click() { Add2Click(); }
+
+void AccountCommands::OnUserFolderEmpty() { Add2Click(); }
+
+void AccountCommands::SpeedButton2Click() {
+    ui::BusyCursor busy;
+    try {
+        AccountRow row = userPanelRow();
+        if (row.host.isEmpty()) return;
+        if (!session_.MainConnection().selectDb(grantsDb_)) return;
+        const bool legacy = traits().legacyUserTable;
+        // Account statements store host names in lower case; the remembered key and the
+        // probe must name the account as the server keeps it.
+        if (!legacy) row.host = row.host.toLower();
+        if (panels_.accountState().AddMode == 1)
+            insertUser(row, legacy);
+        else
+            updateUser(row, legacy);
+    } catch (const std::exception&) {
+        report(QStringLiteral("User Save Error"));
+    }
+}
+
+void AccountCommands::insertUser(const AccountRow& row, bool legacy) {
+    db::Connection& connection = session_.MainConnection();
+    AccountPanelState& state = panels_.accountState();
+    const Sent sent =
+        legacy ? changeGrantTables(admin::userInsertStatement(connection, grantsDb_, row))
+               : createAccount(row);
+    if (sent.ok) {
+        state.AddMode = 0;
+        // The next Save updates this account, not one with an empty key.
+        state.OldUser = row.user;
+        state.OldUHost = row.host;
+        state.OldUPass = row.password;
+    } else {
+        reportFailure("ADD False", sent, !legacy);
+    }
+
+    // Whatever the outcome, the tree shows the account when the server has it: a refused
+    // insert of an existing account still shows that account (once).
+    if (!connection.query(admin::userProbeStatement(connection, grantsDb_, row.key())))
+        report(QStringLiteral("Select False"));
+    db::Result rows = connection.storeResult();
+    if (!seekKey(rows, row.key())) {
+        report(QStringLiteral("User Save Error"));
+        return;
+    }
+    showInserted(folderFor(nlUserFolder, nlUser), row.key(), &AccountCommands::listAccounts);
+}
+
+AccountCommands::Sent AccountCommands::createAccount(const AccountRow& row) {
+    db::Connection& connection = session_.MainConnection();
+    Sent sent = send(admin::createUserStatement(connection, row));
+    if (!sent.ok) return sent;
+    const std::string grant = admin::grantStatement(connection, row.key(), row.privileges);
+    if (grant.empty()) return sent;
+    sent = send(grant);
+    // A refused GRANT takes the new account away again: "ADD False" leaves nothing behind
+    // that the next Save would collide with.
+    if (!sent.ok) send(admin::dropUserStatement(connection, row.key()));
+    return sent;
+}
+
+AccountCommands::Sent AccountCommands::matchPrivileges(const TUserKey& key,
+                                                       const admin::UserPrivileges& privileges) {
+    db::Connection& connection = session_.MainConnection();
+    for (const std::string& statement : {admin::grantStatement(connection, key, privileges),
+                                         admin::revokeStatement(connection, key, privileges)}) {
+        if (statement.empty()) continue;
+        if (Sent sent = send(statement); !sent.ok) return sent;
+    }
+    return {};
+}
+
+void AccountCommands::updateUser(const AccountRow& row, bool legacy) {
+    AccountPanelState& state = panels_.accountState();
+    // No account was loaded or inserted: there is no row to update.
+    if (state.OldUHost.isEmpty()) return;
+    db::Connection& connection = session_.MainConnection();
+    const TUserKey old{state.OldUser, state.OldUHost};
+    const bool renamed = fields(old) != fields(row.key());
+    const bool passwordChanged = row.password != state.OldUPass;
+
+    // Each step the server took is remembered at once, so that the key and the tree keep
+    // naming the account as it now is, also when a later step is refused.
+    const auto rememberKey = [&] {
+        state.OldUser = row.user;
+        state.OldUHost = row.host;
+        if (renamed) renameNodes(old, row.key());
+    };
+
+    if (legacy) {
+        const Sent sent = changeGrantTables(
+            admin::userUpdateStatement(connection, grantsDb_, row, passwordChanged, old));
+        if (!sent.ok) return reportFailure("Edit False", sent, false);
+        rememberKey();
+        state.OldUPass = row.password;
+        return;
+    }
+
+    if (renamed) {
+        const Sent sent = send(admin::renameUserStatement(connection, old, row.key()));
+        if (!sent.ok) return reportFailure("Edit False", sent, true);
+        rememberKey();
+    }
+    if (passwordChanged) {
+        const Sent sent = send(admin::setPasswordStatement(connection, row.key(), row.password));
+        if (!sent.ok) return reportFailure("Edit False", sent, true);
+        state.OldUPass = row.password;
+    }
+    const Sent sent = matchPrivileges(row.key(), row.privileges);
+    if (!sent.ok) reportFailure("Edit False", sent, true);
+}
+
+void AccountCommands::SpeedButton3Click() {
+    const AccountPanelState& state = panels_.accountState();
+    // Nothing to delete: no host typed, or no account loaded or inserted.
+    if (panels_.EditUHost()->text().isEmpty() || state.OldUHost.isEmpty()) return;
+    deleteUser({state.OldUser, state.OldUHost});
+}
+
+void AccountCommands::Delete2Click() {
+    // The menu acts on the account it was opened on, which need not be the one shown.
+    TreeNode* node = tree_.selectedNode();
+    if (node && node->level() == nlUser && node->userKey())
+        deleteUser(*node->userKey());
+    else
+        SpeedButton3Click();
+}
+
+void AccountCommands::deleteUser(const TUserKey& key) {
+    if (!prompts_.okCancel(window_, QStringLiteral("User를 삭제하시겠습니까?"), kDeleteCaption))
+        return;
+    ui::BusyCursor busy;
+    try {
+        db::Connection& connection = session_.MainConnection();
+        if (!connection.selectDb(grantsDb_)) return;
+        const bool legacy = traits().legacyUserTable;
+        const Sent sent =
+            legacy ? changeGrantTables(admin::userDeleteStatement(connection, grantsDb_, key))
+                   : send(admin::dropUserStatement(connection, key));
+        // A refused delete keeps the node and the panel: the account is still there.
+        if (!sent.ok) return reportFailure("Delete False", sent, !legacy);
+        removeNodes(key);
+        newUser();
+    } catch (const std::exception&) {
+        report(QStringLiteral("User Delete Error"));
+    }
+}
+
+bool AccountCommands::listAccounts(TreeNode* folder) {
+    db::Connection& connection = session_.MainConnection();
+    if (!connection.query(admin::userListStatement(grantsDb_))) return false;
+    db::Result rows = connection.storeResult();
+    if (!rows) return false;
+    addRows<TUserKey>(folder, rows);
+    return true;
+}
+
+void AccountCommands::Refresh2Click() {
+    ui::BusyCursor busy;
+    TreeNode* folder = tree_.selectedNode();
+    if (!folder || folder->level() != nlUserFolder) return;
+    try {
+        qDeleteAll(folder->takeChildren());
+        if (!session_.MainConnection().selectDb(grantsDb_)) return;
+        if (!listAccounts(folder)) report(QStringLiteral("Refresh Error - User Refresh"));
+    } catch (const std::exception&) {
+        report(QStringLiteral("Refresh Error - User Refresh"));
+    }
+}
+
+// ---- host privilege entries ----
+
+HostEntryRow AccountCommands::hostPanelRow() const {
+    return {panels_.EditHHost()->text(), panels_.EditHDb()->text(),
+            checkedBoxes(panels_.hostPrivilegeBoxes())};
+}
+
+void AccountCommands::newHostEntry() {
+    AccountPanelState& state = panels_.accountState();
+    state.AddMode = 1;
+    panels_.EditHHost()->clear();
+    panels_.EditHDb()->clear();
+    state.OldHHost.clear();
+    state.OldHDb.clear();
+    checkAll(panels_.hostPrivilegeBoxes());
+}
+
+void AccountCommands::SpeedButton4Click() {
+    ui::BusyCursor busy;
+    try {
+        newHostEntry();
+    } catch (const std::exception&) {
+        report(QStringLiteral("Host Add Error"));
+    }
+}
+
+void AccountCommands::Add3Click() {
+    panels_.SwitchPanel(DetailPanels::pnHost);
+    SpeedButton4Click();
+}
+
+void AccountCommands::Add4Click() { Add3Click(); }
+
+void AccountCommands::OnHostFolderEmpty() { Add3Click(); }
+
+void AccountCommands::SpeedButton5Click() {
+    ui::BusyCursor busy;
+    try {
+        const HostEntryRow row = hostPanelRow();
+        if (row.host.isEmpty() || row.db.isEmpty()) return;
+        if (!traits().hasHostTable) return report(noHostTableMessage());
+        if (!session_.MainConnection().selectDb(grantsDb_)) return;
+        if (panels_.accountState().AddMode == 1)
+            insertHostEntry(row);
+        else
+            updateHostEntry(row);
+    } catch (const std::exception&) {
+        report(QStringLiteral("Host Save Error"));
+    }
+}
+
+void AccountCommands::insertHostEntry(const HostEntryRow& row) {
+    db::Connection& connection = session_.MainConnection();
+    AccountPanelState& state = panels_.accountState();
+    const Sent sent = changeGrantTables(admin::hostInsertStatement(connection, grantsDb_, row));
+    if (sent.ok) {
+        state.AddMode = 0;
+        // The next Save updates this entry, not one with an empty key.
+        state.OldHHost = row.host;
+        state.OldHDb = row.db;
+    } else {
+        reportFailure("ADD False", sent, false);
+    }
+
+    if (!connection.query(admin::hostProbeStatement(connection, grantsDb_, row.key())))
+        report(QStringLiteral("Select False"));
+    db::Result rows = connection.storeResult();
+    if (!seekKey(rows, row.key())) {
+        report(QStringLiteral("Host Save Error"));
+        return;
+    }
+    showInserted(folderFor(nlHostFolder, nlHostEntry), row.key(),
+                 &AccountCommands::listHostEntries);
+}
+
+void AccountCommands::updateHostEntry(const HostEntryRow& row) {
+    AccountPanelState& state = panels_.accountState();
+    // No entry was loaded or inserted: there is no row to update.
+    if (state.OldHHost.isEmpty() || state.OldHDb.isEmpty()) return;
+    const THostKey old{state.OldHHost, state.OldHDb};
+    const Sent sent = changeGrantTables(
+        admin::hostUpdateStatement(session_.MainConnection(), grantsDb_, row, old));
+    if (!sent.ok) return reportFailure("Edit False", sent, false);
+    // Later commands and the tree name the entry by its new key.
+    state.OldHHost = row.host;
+    state.OldHDb = row.db;
+    if (fields(old) != fields(row.key())) renameNodes(old, row.key());
+}
+
+void AccountCommands::SpeedButton6Click() {
+    const AccountPanelState& state = panels_.accountState();
+    // Nothing to delete: host or db not typed, or no entry loaded or inserted.
+    if (panels_.EditHHost()->text().isEmpty() || panels_.EditHDb()->text().isEmpty() ||
+        state.OldHHost.isEmpty() || state.OldHDb.isEmpty())
+        return;
+    deleteHostEntry({state.OldHHost, state.OldHDb});
+}
+
+void AccountCommands::Delete1Click() {
+    // The menu acts on the entry it was opened on, which need not be the one shown.
+    TreeNode* node = tree_.selectedNode();
+    if (node && node->level() == nlHostEntry && node->hostKey())
+        deleteHostEntry(*node->hostKey());
+    else
+        SpeedButton6Click();
+}
+
+void AccountCommands::deleteHostEntry(const THostKey& key) {
+    if (!traits().hasHostTable) return report(noHostTableMessage());
+    if (!prompts_.okCancel(window_, QStringLiteral("Host를 삭제하시겠습니까?"), kDeleteCaption))
+        return;
+    ui::BusyCursor busy;
+    try {
+        db::Connection& connection = session_.MainConnection();
+        if (!connection.selectDb(grantsDb_)) return;
+        const Sent sent = changeGrantTables(admin::hostDeleteStatement(connection, grantsDb_, key));
+        // A refused delete keeps the node and the panel: the entry is still there.
+        if (!sent.ok) return reportFailure("Delete False", sent, false);
+        removeNodes(key);
+        newHostEntry();
+    } catch (const std::exception&) {
+        report(QStringLiteral("Host Delete Error"));
+    }
+}
+
+bool AccountCommands::listHostEntries(TreeNode* folder) {
+    db::Connection& connection = session_.MainConnection();
+    if (!connection.query(admin::hostListStatement(grantsDb_))) return false;
+    db::Result rows = connection.storeResult();
+    if (!rows) return false;
+    addRows<THostKey>(folder, rows);
+    return true;
+}
+
+void AccountCommands::Refresh3Click() {
+    ui::BusyCursor busy;
+    TreeNode* folder = tree_.selectedNode();
+    if (!folder || folder->level() != nlHostFolder) return;
+    try {
+        qDeleteAll(folder->takeChildren());
+        if (!traits().hasHostTable) return report(noHostTableMessage());
+        if (!session_.MainConnection().selectDb(grantsDb_)) return;
+        if (!listHostEntries(folder)) report(QStringLiteral("Refresh Error - Host Refresh"));
+    } catch (const std::exception&) {
+        report(QStringLiteral("Refresh Error - Host Refresh"));
+    }
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <string>
+
+#include "admin/AccountStatements.h"
+#include "db/ServerTraits.h"
+
+class DetailPanels;
+class ObjectTree;
+class ServerSession;
+class TreeMenus;
+class TreeNode;
+class QWidget;
+namespace ui {
+class Prompts;
+}
+
+// The commands of the user and host panels and of the tree's account menus: new, save,
+// delete and refresh of accounts and host privilege entries. Where the grant tables have
+// the old layout the rows are written directly and FLUSH PRIVILEGES makes the server use
+// them; where mysql.user is a view accounts change through CREATE USER, GRANT, REVOKE,
+// RENAME USER, SET PASSWORD and DROP USER, and host entries do not exist.
+class AccountCommands : public QObject {
+    Q_OBJECT
+public:
+    // Connects the panels' buttons and the tree's empty-folder signals. `window` owns the
+    // message boxes. `grantsDb` holds the user and host tables the commands read and write
+    // (tests point it at tables of their own); the panels' fills are pointed at it too.
+    AccountCommands(ObjectTree& tree, DetailPanels& panels, ServerSession& session,
+                    ui::Prompts& prompts, QWidget* window,
+                    QString grantsDb = QStringLiteral("mysql"));
+
+    void connectMenus(TreeMenus& menus);
+
+    // User panel: "+", "Save", "-".
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    // "User Add" on the accounts folder and on an account; "User Delete"; "Refresh".
+    void Add2Click();
+    void Add1Click();
+    void Delete2Click();
+    void Refresh2Click();
+
+    // Host panel: "+", "Save", "-".
+    void SpeedButton4Click();
+    void SpeedButton5Click();
+    void SpeedButton6Click();
+    // "Host Add" on the host entries folder and on an entry; "Host Delete"; "Refresh".
+    void Add3Click();
+    void Add4Click();
+    void Delete1Click();
+    void Refresh3Click();
+
+public Q_SLOTS:
+    // A folder listed from an empty table opens its panel ready for a new entry.
+    void OnUserFolderEmpty();
+    void OnHostFolderEmpty();
+
+private:
+    struct Sent {
+        bool ok = true;
+        QString reason;  // the server's error text when not ok
+    };
+
+    db::ServerTraits traits();
+    Sent send(const std::string& statement);
+    Sent changeGrantTables(const std::string& statement);
+    void report(const QString& message);
+    void reportFailure(const char* message, const Sent& sent, bool withReason);
+
+    void newUser();
+    void saveUser();
+    void insertUser(const admin::AccountRow& row, bool legacy);
+    void updateUser(const admin::AccountRow& row, bool legacy);
+    Sent createAccount(const admin::AccountRow& row);
+    Sent matchPrivileges(const TUserKey& key, const admin::UserPrivileges& privileges);
+    void deleteUser(const TUserKey& key);
+    bool listAccounts(TreeNode* folder);
+    admin::AccountRow userPanelRow() const;
+
+    void newHostEntry();
+    void saveHostEntry();
+    void insertHostEntry(const admin::HostEntryRow& row);
+    void updateHostEntry(const admin::HostEntryRow& row);
+    void deleteHostEntry(const THostKey& key);
+    bool listHostEntries(TreeNode* folder);
+    admin::HostEntryRow hostPanelRow() const;
+
+    // The folder that shows nodes of `entryLevel`: the selected one, the parent of a
+    // selected entry, else the first such folder of the tree; null when there is none.
+    TreeNode* folderFor(TNodeLevel folderLevel, TNodeLevel entryLevel) const;
+    // Shows a row the server confirmed in `folder`, once. An empty folder may never have
+    // been listed: it is listed whole by `list`, so it never shows the new row alone.
+    template <class Key>
+    void showInserted(TreeNode* folder, const Key& key, bool (AccountCommands::*list)(TreeNode*));
+    // The nodes of an account or entry whose key changed, or that is gone.
+    template <class Key>
+    void renameNodes(const Key& from, const Key& to);
+    template <class Key>
+    void removeNodes(const Key& key);
+
+    ObjectTree& tree_;
+    DetailPanels& panels_;
+    ServerSession& session_;
+    ui::Prompts& prompts_;
+    QWidget* window_;
+    QString grantsDb_;
+};

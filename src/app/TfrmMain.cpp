@@ -13,6 +13,8 @@
 #include <QVBoxLayout>
 
 #include "admin/AccountCommands.h"
+#include "admin/DatabaseCommands.h"
+#include "admin/HelpLauncher.h"
 #include "panels/DetailPanels.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -113,6 +115,9 @@ void TfrmMain::BuildLayout() {
     accountCommands_ =
         std::make_unique<AccountCommands>(*tree_, *panels_, *session_, prompts_, this);
     accountCommands_->connectMenus(*menus_);
+    databaseCommands_ = std::make_unique<DatabaseCommands>(*tree_, *session_, prompts_, this);
+    databaseCommands_->connectMenus(*menus_, ContextDb, ContextTable);
+    helpLauncher_ = std::make_unique<HelpLauncher>(ProgramDir, prompts_, this);
 }
 
 // The menu is shown as a tool bar of flat buttons, one per top-level menu, each dropping
@@ -132,9 +137,9 @@ void TfrmMain::BuildMenus() {
     system->addAction(QStringLiteral("Exit"), this, [this] { N2Click(); });
 
     auto* help = new QMenu(QStringLiteral("Help"), this);
-    help->addAction(QStringLiteral("Help"));
+    help->addAction(QStringLiteral("Help"), this, [this] { helpLauncher_->Help2Click(); });
     help->addSeparator();
-    help->addAction(QStringLiteral("About"));
+    help->addAction(QStringLiteral("About"), this, [this] { helpLauncher_->About1Click(); });
 
     for (QMenu* menu : {system, help}) {
         auto* button = new QToolButton(ToolBarMenu_);

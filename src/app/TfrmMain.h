@@ -20,6 +20,8 @@ class ServerCommands;
 class TreeMenus;
 class TableDataView;
 class AccountCommands;
+class DatabaseCommands;
+class HelpLauncher;
 class SqlPanel;
 class QMenu;
 namespace ui {
@@ -103,5 +105,7 @@ private:
     TreeMenus* menus_ = nullptr;
     TableDataView* dataView_ = nullptr;
     SqlPanel* sqlPanel_ = nullptr;
+    std::unique_ptr<DatabaseCommands> databaseCommands_;
+    std::unique_ptr<HelpLauncher> helpLauncher_;
     std::unique_ptr<AccountCommands> accountCommands_;  // last: it disconnects from the above
 };

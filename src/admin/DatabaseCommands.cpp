@@ -1,0 +1,186 @@
+#include "admin/DatabaseCommands.h"
+
+#include <QAction>
+#include <QTreeWidget>
+#include <memory>
+
+#include "db/Connection.h"
+#include "designer/TfrmCreateTable.h"
+#include "panels/TreeMenus.h"
+#include "tree/ObjectTree.h"
+#include "tree/ServerSession.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+namespace {
+
+const QString kDropCaption = QStringLiteral("Drop Notice");
+
+TreeNode* selectedAt(ObjectTree& tree, TNodeLevel level) {
+    TreeNode* node = tree.selectedNode();
+    return node && node->level() == level ? node : nullptr;
+}
+
+// The database of a table node: the text of its grandparent.
+TreeNode* databaseOf(TreeNode* table) { return table ? table->ancestor(2) : nullptr; }
+
+}  // namespace
+
+DatabaseCommands::DatabaseCommands(ObjectTree& tree, ServerSession& session, ui::Prompts& prompts,
+                                   QWidget* window)
+    : tree_(tree), session_(session), prompts_(prompts), window_(window) {}
+
+void DatabaseCommands::connectMenus(TreeMenus& menus, QString& contextDb, QString& contextTable) {
+    connect(menus.Add5, &QAction::triggered, this, [this] { Add5Click(); });
+    connect(menus.Drop1, &QAction::triggered, this, [this, &contextDb] { Drop1Click(contextDb); });
+    connect(menus.NewTable1, &QAction::triggered, this, [this] { NewTable1Click(); });
+    connect(menus.TableInformation1, &QAction::triggered, this,
+            [this] { TableInformation1Click(); });
+    connect(menus.TableRename1, &QAction::triggered, this, [this] { TableRename1Click(); });
+    connect(menus.Drop2, &QAction::triggered, this,
+            [this, &contextTable] { Drop2Click(contextTable); });
+}
+
+void DatabaseCommands::Add5Click() {
+    const QString defaultText = QStringLiteral("DataBase Name");
+    try {
+        const QString name = prompts_.inputBox(
+            window_, QStringLiteral("ADD"), QStringLiteral("DB Name을 입력하세요."), defaultText);
+        if (name.isEmpty()) {
+            prompts_.message(window_, QStringLiteral("추가할 DB명을 써주십시오."));
+            return;
+        }
+        if (name == defaultText) return;
+        bool created;
+        {
+            ui::BusyCursor busy;
+            created =
+                session_.MainConnection().query("create database " + db::quoteIdentifier(name));
+        }
+        if (!created) {
+            prompts_.message(window_, QStringLiteral("DB생성 실패!"));
+            return;
+        }
+        prompts_.message(window_, QStringLiteral("DB생성 성공!"));
+        tree_.RefreshDatabases();
+    } catch (const std::exception&) {
+        prompts_.message(window_, QStringLiteral("DataBase Add Error"));
+    }
+}
+
+void DatabaseCommands::Drop1Click(QString& contextDb) {
+    try {
+        TreeNode* node = selectedAt(tree_, nlDatabase);
+        if (!node) return;
+        if (!prompts_.okCancel(window_, QStringLiteral("DataBase를 삭제하시겠습니까?"),
+                               kDropCaption))
+            return;
+        bool dropped;
+        {
+            ui::BusyCursor busy;
+            dropped = session_.MainConnection().query("Drop database " +
+                                                      db::quoteIdentifier(node->text()));
+        }
+        contextDb.clear();
+        if (!dropped) {
+            prompts_.message(window_, QStringLiteral("DB 삭제 실패!"));
+            return;
+        }
+        delete node;
+        prompts_.message(window_, QStringLiteral("DB 삭제 성공!"));
+    } catch (const std::exception&) {
+        prompts_.message(window_, QStringLiteral("DataBase Drop Error"));
+    }
+}
+
+void DatabaseCommands::Drop2Click(QString& contextTable) {
+    try {
+        TreeNode* node = selectedAt(tree_, nlTable);
+        TreeNode* database = databaseOf(node);
+        if (!node || !database) return;
+        if (!prompts_.okCancel(window_, QStringLiteral("Table을 삭제하시겠습니까?"), kDropCaption))
+            return;
+        bool dropped;
+        {
+            ui::BusyCursor busy;
+            dropped = session_.MainConnection().query(
+                "Drop table " + db::qualifiedName(database->text(), node->text()));
+        }
+        contextTable.clear();
+        if (!dropped) {
+            prompts_.message(window_, QStringLiteral("Table 삭제 실패!"));
+            return;
+        }
+        delete node;
+        prompts_.message(window_, QStringLiteral("Table 삭제 성공!"));
+    } catch (const std::exception&) {
+        prompts_.message(window_, QStringLiteral("Table Drop Error"));
+    }
+}
+
+void DatabaseCommands::NewTable1Click() {
+    const QString prompt = QStringLiteral("Table Name을 넣어주세요.");
+    const QString defaultText = QStringLiteral("New Table");
+    // The designer reports its own failures; nothing else here has one worth a message.
+    try {
+        const QString name =
+            prompts_.inputBox(window_, QStringLiteral("New Table"), prompt, defaultText);
+        if (name.isEmpty()) {
+            prompts_.message(window_, prompt);
+            return;
+        }
+        if (name == defaultText) return;
+        TreeNode* folder = selectedAt(tree_, nlTablesFolder);
+        TreeNode* database = folder ? folder->parentNode() : nullptr;
+        if (!database) return;
+        {
+            TfrmCreateTable designer(session_.MainConnection(), prompts_, false, database->text(),
+                                     name.trimmed(), window_);
+            prompts_.exec(&designer);
+        }
+        tree_.widget().setCurrentItem(folder);
+        tree_.RefreshTables();
+    } catch (const std::exception&) {
+    }
+}
+
+void DatabaseCommands::TableInformation1Click() {
+    try {
+        TreeNode* node = selectedAt(tree_, nlTable);
+        TreeNode* database = databaseOf(node);
+        if (!database) return;
+        TfrmCreateTable designer(session_.MainConnection(), prompts_, true, database->text(),
+                                 node->text(), window_);
+        prompts_.exec(&designer);
+    } catch (const std::exception&) {
+        prompts_.message(window_, QStringLiteral("Table Properties Error"));
+    }
+}
+
+void DatabaseCommands::TableRename1Click() {
+    try {
+        TreeNode* node = selectedAt(tree_, nlTable);
+        TreeNode* database = databaseOf(node);
+        if (!database) return;
+        const QString oldName = node->text();
+        const QString newName = prompts_.inputBox(window_, QStringLiteral("Table Rename"),
+                                                  QStringLiteral("Table Name 변경"), oldName);
+        if (newName.isEmpty()) {
+            prompts_.message(window_, QStringLiteral("변경할 Table명을 써주십시오."));
+            return;
+        }
+        if (newName == oldName) return;
+        const bool renamed = session_.MainConnection().query(
+            "RENAME TABLE " + db::qualifiedName(database->text(), oldName) + " To " +
+            db::qualifiedName(database->text(), newName));
+        if (!renamed) {
+            prompts_.message(window_, QStringLiteral("Table ReName 실패!"));
+            return;
+        }
+        prompts_.message(window_, QStringLiteral("Table ReName 성공!"));
+        tree_.widget().setCurrentItem(node->parent());
+        tree_.RefreshTables();
+    } catch (const std::exception&) {
+        prompts_.message(window_, QStringLiteral("Table Schema Error"));
+    }
+}

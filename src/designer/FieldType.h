@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the designer needs to know about a column type name.
+struct FieldType {
+    // The type takes a length or precision in the Size column (int(11), decimal(10,2)).
+    bool takesLength = false;
+    // A character type (char, varchar): its default is written as a quoted value.
+    bool isCharacter = false;
+};
+
+// Classifies a type name by its first word, ignoring case ("int unsigned" is an int). Only
+// the eleven integer, fixed-point, float and character types take a length; "real" and
+// "double" do not.
+FieldType ClassifyType(const QString& typeName);
+
+// The 26 entries of the Type box, in their order. The last one is "set " with its blank.
+const QStringList& FieldTypeNames();
+
+// The first word of a type text ("int" for "int unsigned"), and what follows it, trimmed.
+QString typeBase(const QString& typeText);
+QString typeModifiers(const QString& typeText);

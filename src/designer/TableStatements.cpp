@@ -1,0 +1,162 @@
+#include "designer/TableStatements.h"
+
+#include <QRegularExpression>
+
+#include "db/Connection.h"
+#include "designer/FieldType.h"
+
+namespace {
+
+bool matchesWhole(const QString& text, const QRegularExpression& pattern) {
+    return pattern.match(text).hasMatch();
+}
+
+// Defaults written without quotes: numbers, hexadecimal numbers, a complete quoted literal
+// (as the server shows text defaults) and the server's constants and default functions.
+bool isVerbatimDefault(const QString& text) {
+    static const QRegularExpression number(
+        QStringLiteral(R"(^[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d+)?$|^0x[0-9A-Fa-f]+$)"));
+    static const QRegularExpression literal(QStringLiteral(R"(^'([^'\\]|'')*'$)"));
+    static const QRegularExpression keyword(
+        QStringLiteral(R"(^(null|true|false|current_timestamp|current_date|current_time|)"
+                       R"(current_user|localtime|localtimestamp|now|curdate|curtime|sysdate|)"
+                       R"(utc_date|utc_time|utc_timestamp|unix_timestamp|uuid)(\(\d*\))?$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    return matchesWhole(text, number) || matchesWhole(text, literal) || matchesWhole(text, keyword);
+}
+
+std::string join(const std::vector<std::string>& parts, const char* separator) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) out += separator;
+        out += parts[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+TableStatements::TableStatements(const db::Connection& connection, QString database, QString table)
+    : connection_(connection), database_(std::move(database)), table_(std::move(table)) {}
+
+std::string TableStatements::tableName() const { return db::qualifiedName(database_, table_); }
+
+bool TableStatements::isValidType(const QString& typeText) {
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^[A-Za-z][A-Za-z0-9_ ]*(\(([A-Za-z0-9_ ,.]|'([^'\\]|'')*')*\))?[A-Za-z0-9_ ]*$)"));
+    return matchesWhole(typeText.trimmed(), pattern);
+}
+
+bool TableStatements::isValidSize(const QString& size) {
+    static const QRegularExpression pattern(QStringLiteral(R"(^(\d+(\s*,\s*\d+)?)?$)"));
+    return matchesWhole(size.trimmed(), pattern);
+}
+
+std::string TableStatements::sqlType(const FieldRow& row) const {
+    const QString text = row.type.trimmed();
+    if (!isValidType(text)) throw InvalidFieldText("invalid type: " + db::utf8(text));
+    const bool takesLength = ClassifyType(text).takesLength;
+    const QString args = takesLength ? row.size.trimmed() : row.typeArgs;
+    if (takesLength && !isValidSize(args))
+        throw InvalidFieldText("invalid size: " + db::utf8(args));
+    if (args.isEmpty()) return db::utf8(text);
+    std::string out = db::utf8(typeBase(text)) + "(" + db::utf8(args) + ")";
+    const QString modifiers = typeModifiers(text);
+    if (!modifiers.isEmpty()) out += " " + db::utf8(modifiers);
+    return out;
+}
+
+std::string TableStatements::sqlDefault(const FieldRow& row) const {
+    if (ClassifyType(row.type).isCharacter) return connection_.quoteValue(row.defaultValue);
+    const QString value = row.defaultValue.trimmed();
+    return isVerbatimDefault(value) ? db::utf8(value) : connection_.quoteValue(value);
+}
+
+std::string TableStatements::createColumn(const FieldRow& row) const {
+    std::string out = db::quoteIdentifier(row.field) + " " + sqlType(row) + " ";
+    if (row.isAutoIncrement()) out += "auto_increment ";
+    out += row.allowsNull() ? "Null " : "Not Null ";
+    if (!row.defaultValue.trimmed().isEmpty()) out += "default " + sqlDefault(row) + " ";
+    return out;
+}
+
+std::string TableStatements::alterColumn(const FieldRow& row) const {
+    std::string out = db::quoteIdentifier(row.field) + " " + sqlType(row);
+    if (!row.defaultValue.trimmed().isEmpty()) out += " default " + sqlDefault(row);
+    if (!row.allowsNull()) out += " Not Null ";
+    if (row.isAutoIncrement()) out += " AUTO_INCREMENT";
+    return out;
+}
+
+std::string TableStatements::createTable(const std::vector<FieldRow>& rows) const {
+    std::vector<std::string> parts;
+    std::vector<std::string> keys;
+    for (const FieldRow& row : rows) {
+        if (row.field.trimmed().isEmpty()) continue;
+        if (row.isPrimary()) keys.push_back(db::quoteIdentifier(row.field));
+        parts.push_back(createColumn(row));
+    }
+    if (!keys.empty()) parts.push_back("Primary Key(" + join(keys, ",") + ")");
+    return "Create Table " + tableName() + "(" + join(parts, ",") + ")";
+}
+
+std::string TableStatements::addColumn(const FieldRow& row, bool withPrimaryKey) const {
+    std::string out = "alter table " + tableName() + " add column " + alterColumn(row);
+    if (withPrimaryKey) out += ", Add Primary Key (" + db::quoteIdentifier(row.field) + ")";
+    return out;
+}
+
+std::string TableStatements::changeColumn(const QString& oldName, const FieldRow& row,
+                                          bool withPrimaryKey) const {
+    std::string out = "alter table " + tableName() + " change column " +
+                      db::quoteIdentifier(oldName) + " " + alterColumn(row);
+    if (withPrimaryKey) out += ", Add Primary Key (" + db::quoteIdentifier(row.field) + ")";
+    return out;
+}
+
+std::string TableStatements::dropColumn(const QString& name) const {
+    return "alter table " + tableName() + " drop column " + db::quoteIdentifier(name);
+}
+
+std::string TableStatements::addPrimaryKey(const QString& column) const {
+    return "alter table " + tableName() + " Add Primary Key (" + db::quoteIdentifier(column) + ")";
+}
+
+std::string TableStatements::dropPrimaryKey() const {
+    return "alter table " + tableName() + " Drop Primary Key";
+}
+
+std::string TableStatements::describe() const { return "desc " + tableName(); }
+
+std::string TableStatements::primaryKeyColumns() const {
+    return "SHOW KEYS FROM " + tableName() + " WHERE Key_name = 'PRIMARY'";
+}
+
+FieldRow TableStatements::rowFromDesc(const QString& field, const QString& type,
+                                      const QString& null, const QString& key,
+                                      const QString& defaultValue, const QString& extra) {
+    FieldRow row;
+    row.key = key;
+    row.field = field;
+    const qsizetype open = type.indexOf(u'(');
+    if (open < 0) {
+        row.type = type.trimmed();
+    } else {
+        // Modifiers follow the closing bracket ("int(10) unsigned"); enum values may hold
+        // brackets of their own, so the arguments end at the last one.
+        const qsizetype close = type.lastIndexOf(u')');
+        const QString base = type.left(open).trimmed();
+        const QString args =
+            (close > open ? type.mid(open + 1, close - open - 1) : type.mid(open + 1)).trimmed();
+        const QString modifiers = close > open ? type.mid(close + 1).trimmed() : QString();
+        row.type = modifiers.isEmpty() ? base : base + u' ' + modifiers;
+        if (ClassifyType(base).takesLength)
+            row.size = args;
+        else
+            row.typeArgs = args;
+    }
+    row.defaultValue = defaultValue;
+    row.null = null;
+    if (extra == QLatin1String("auto_increment")) row.autoIncrement = QStringLiteral("YES");
+    return row;
+}

@@ -15,6 +15,7 @@
 #include "admin/AccountCommands.h"
 #include "admin/DatabaseCommands.h"
 #include "admin/HelpLauncher.h"
+#include "dump/DumpCommands.h"
 #include "panels/DetailPanels.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -118,6 +119,19 @@ void TfrmMain::BuildLayout() {
     databaseCommands_ = std::make_unique<DatabaseCommands>(*tree_, *session_, prompts_, this);
     databaseCommands_->connectMenus(*menus_, ContextDb, ContextTable);
     helpLauncher_ = std::make_unique<HelpLauncher>(ProgramDir, prompts_, this);
+    dumpCommands_ = std::make_unique<DumpCommands>(*session_, prompts_, ProgramDir, this);
+    connect(menus_->DBSchema1, &QAction::triggered, this,
+            [this] { dumpCommands_->DBSchema1Click(ContextDb); });
+    connect(menus_->TableSchema1, &QAction::triggered, this, [this] {
+        TreeNode* table = tree_->selectedNode();
+        TreeNode* database = table && table->level() == nlTable ? table->ancestor(2) : nullptr;
+        if (database) dumpCommands_->TableSchema1Click(database->text(), ContextTable);
+    });
+    connect(menus_->Restore1, &QAction::triggered, this, [this] {
+        // From the first restore of the run on, scripts open with the .sql filter only.
+        sqlPanel_->SetOpenFilter(QStringLiteral("SQL files (*.sql)"));
+        dumpCommands_->Restore1Click(ContextDb);
+    });
 }
 
 // The menu is shown as a tool bar of flat buttons, one per top-level menu, each dropping

@@ -22,6 +22,7 @@ class TableDataView;
 class AccountCommands;
 class DatabaseCommands;
 class HelpLauncher;
+class DumpCommands;
 class SqlPanel;
 class QMenu;
 namespace ui {
@@ -107,5 +108,6 @@ private:
     SqlPanel* sqlPanel_ = nullptr;
     std::unique_ptr<DatabaseCommands> databaseCommands_;
     std::unique_ptr<HelpLauncher> helpLauncher_;
+    std::unique_ptr<DumpCommands> dumpCommands_;
     std::unique_ptr<AccountCommands> accountCommands_;  // last: it disconnects from the above
 };

@@ -16,12 +16,14 @@ constexpr unsigned kConnectTimeoutSeconds = 10;
 }  // namespace
 
 Connection::Connection(Connection&& other) noexcept
-    : mysql_(std::exchange(other.mysql_, nullptr)) {}
+    : mysql_(std::exchange(other.mysql_, nullptr)),
+      multiStatements_(std::exchange(other.multiStatements_, false)) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {
         close();
         mysql_ = std::exchange(other.mysql_, nullptr);
+        multiStatements_ = std::exchange(other.multiStatements_, false);
     }
     return *this;
 }
@@ -60,6 +62,7 @@ void Connection::connect(const ConnectParams& params) {
         throw error;
     }
     mysql_ = handle;
+    multiStatements_ = params.multiStatements;
 }
 
 void Connection::close() noexcept {
@@ -96,6 +99,24 @@ void Connection::discardResults() {
     do {
         if (MYSQL_RES* res = mysql_store_result(mysql_)) mysql_free_result(res);
     } while (mysql_next_result(mysql_) == 0);
+}
+
+bool Connection::setMultiStatements(bool on) {
+    if (!mysql_) return false;
+    const auto option = on ? MYSQL_OPTION_MULTI_STATEMENTS_ON : MYSQL_OPTION_MULTI_STATEMENTS_OFF;
+    if (mysql_set_server_option(mysql_, option) != 0) return false;
+    multiStatements_ = on;
+    return true;
+}
+
+bool Connection::setCharacterSet(const char* name) {
+    return mysql_ && mysql_set_character_set(mysql_, name) == 0;
+}
+
+bool Connection::noBackslashEscapes() const {
+    unsigned status = 0;
+    if (mysql_) mariadb_get_infov(mysql_, MARIADB_CONNECTION_SERVER_STATUS, &status);
+    return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }
 
 void Connection::exec(std::string_view statement) {
@@ -143,8 +164,18 @@ std::string Connection::escape(std::string_view bytes) const {
     return out;
 }
 
+std::size_t Connection::escapeTo(char* out, std::string_view bytes) const {
+    return mysql_ ? mysql_real_escape_string(mysql_, out, bytes.data(), bytes.size())
+                  : mysql_escape_string(out, bytes.data(), bytes.size());
+}
+
 std::string Connection::quoteValue(std::string_view bytes) const {
-    return "'" + escape(bytes) + "'";
+    std::string out(bytes.size() * 2 + 2, '\0');
+    out[0] = '\'';
+    const std::size_t n = escapeTo(out.data() + 1, bytes);
+    out[n + 1] = '\'';
+    out.resize(n + 2);
+    return out;
 }
 
 std::string Connection::quoteValue(const QString& text) const {

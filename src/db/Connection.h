@@ -52,6 +52,16 @@ public:
     // next statement.
     void discardResults();
 
+    // Multi-statement support for this session, switched without reconnecting. Off unless
+    // the connection was opened with it.
+    bool setMultiStatements(bool on);
+    bool multiStatements() const { return mysql_ && multiStatements_; }
+    // The client character set for the session and for escaping ("utf8mb4").
+    bool setCharacterSet(const char* name);
+    // The session's SQL mode makes backslashes ordinary characters inside quotes (as last
+    // reported by the server).
+    bool noBackslashEscapes() const;
+
     // Throwing calls: DbError carrying the server's number, message and the statement.
     void exec(std::string_view statement);
     Result select(std::string_view statement);  // a statement that returns rows
@@ -67,6 +77,9 @@ public:
     std::string escape(std::string_view bytes) const;
     std::string quoteValue(std::string_view bytes) const;
     std::string quoteValue(const QString& text) const;
+    // escape() into a caller's buffer of at least 2 * bytes.size() + 1 bytes; returns the
+    // length written. For loops that escape millions of values.
+    std::size_t escapeTo(char* out, std::string_view bytes) const;
 
     Result listProcesses();
     QString serverInfo() const;
@@ -76,6 +89,7 @@ public:
 
 private:
     st_mysql* mysql_ = nullptr;
+    bool multiStatements_ = false;
 };
 
 // Identifier quoting: backticks, an embedded backtick doubled. The only way a name enters

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "dump/DumpFormat.h"
+
+// The command line of lorvex-cli.
+struct CliOptions {
+    enum class Command { Dump, Restore, Help };
+
+    Command command = Command::Help;
+    QString server;  // a registered server's name
+    QString host;
+    QString user;
+    std::optional<QString> password;
+    QString database;
+    QString table;
+    bool drop = false;
+    bool data = false;
+    dump::LetterCase letterCase = dump::LetterCase::Default;
+    QString out;   // dump: the schema file
+    QString file;  // restore: the schema file
+
+    // The options of `arguments` (without the program name); std::nullopt with `error` set
+    // when they do not make a valid command.
+    static std::optional<CliOptions> parse(const QStringList& arguments, QString* error);
+    static QString usage();
+};

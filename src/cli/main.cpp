@@ -1,0 +1,221 @@
+// lorvex-cli: the dump and restore of the main window's dialogs, on the command line.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+
+#include "cli/CliOptions.h"
+#include "cli/Terminal.h"
+#include "db/Connection.h"
+#include "dump/DumpFormat.h"
+#include "dump/DumpWriter.h"
+#include "dump/RestoreEngine.h"
+#include "registry/ServerRegistry.h"
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+void say(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int failure(const QString& text) {
+    say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(text));
+    return kFailed;
+}
+
+QString seconds(const QElapsedTimer& clock) {
+    return QString::number(double(clock.nsecsElapsed()) / 1e9, 'f', 2);
+}
+
+// Fills host, user and password from --server and the environment; false with `error` set
+// when the server is not registered.
+bool resolveConnection(CliOptions& o, QString* error) {
+    std::optional<QString> registered;
+    if (!o.server.isEmpty()) {
+        const QString path =
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("HostInfor.Dat"));
+        std::vector<RegistryRecord> records;
+        try {
+            records = ServerRegistry(path).LoadServerRegistry();
+        } catch (const RegistryError& e) {
+            *error = e.text();
+            return false;
+        }
+        const auto match =
+            std::find_if(records.begin(), records.end(),
+                         [&](const RegistryRecord& r) { return r.name == o.server; });
+        if (match == records.end()) {
+            *error = QStringLiteral("no server named \"%1\" is registered in %2")
+                         .arg(o.server, QDir::toNativeSeparators(path));
+            return false;
+        }
+        if (o.host.isEmpty()) o.host = match->entry.IP;
+        if (o.user.isEmpty()) o.user = match->entry.USERID;
+        registered = match->entry.PASSWD;
+    }
+    if (!o.password && qEnvironmentVariableIsSet("LORVEX_PASSWORD"))
+        o.password = qEnvironmentVariable("LORVEX_PASSWORD");
+    if (!o.password) o.password = registered;
+    if (!o.password && terminal::stdinIsTerminal())
+        o.password =
+            terminal::readPassword(QStringLiteral("Password for %1@%2: ").arg(o.user, o.host));
+    return true;
+}
+
+bool connect(db::Connection& connection, const CliOptions& o, bool multiStatements) {
+    db::ConnectParams params;
+    params.host = o.host;
+    params.user = o.user;
+    params.password = o.password.value_or(QString());
+    params.multiStatements = multiStatements;
+    try {
+        connection.connect(params);
+    } catch (const db::DbError& e) {
+        failure(QStringLiteral("cannot connect to %1 as %2: %3")
+                    .arg(o.host, o.user, QString::fromUtf8(e.what())));
+        return false;
+    }
+    return true;
+}
+
+// One line that rewrites itself on a terminal; nothing elsewhere.
+class ProgressLine {
+public:
+    ProgressLine() : shown_(terminal::stderrIsTerminal()) {}
+    ~ProgressLine() { clear(); }
+    void show(const QString& text) {
+        if (!shown_) return;
+        say(stderr, QStringLiteral("\r\x1b[K") + text.left(160));
+        dirty_ = true;
+    }
+    void clear() {
+        if (dirty_) say(stderr, QStringLiteral("\r\x1b[K"));
+        dirty_ = false;
+    }
+
+private:
+    bool shown_;
+    bool dirty_ = false;
+};
+
+int runDump(const CliOptions& o) {
+    QElapsedTimer clock;
+    clock.start();
+    db::Connection connection;
+    if (!connect(connection, o, false)) return kFailed;
+    dump::DumpWriter writer(connection);
+    const dump::DumpTarget target{o.database, o.table};
+    QString error;
+    std::optional<dump::SchemaText> schema = writer.schema(target, o.drop, &error);
+    if (!schema) return failure(error);
+    dump::convertCase(schema->text, o.letterCase);
+
+    const QString path = dump::withDefaultSuffix(o.out);
+    ProgressLine line;
+    const dump::DumpResult result = writer.save(
+        path, schema->text, o.data ? &target : nullptr, [&line](const dump::DumpProgress& p) {
+            line.show(
+                QStringLiteral("%1: %2 of about %3 rows").arg(p.table).arg(p.rows).arg(p.expected));
+            return true;
+        });
+    line.clear();
+    if (!result.ok) return failure(result.error);
+    QString files = QDir::toNativeSeparators(path);
+    if (o.data) files += QStringLiteral(", ") + QDir::toNativeSeparators(dump::dataFilePath(path));
+    say(stdout, QStringLiteral("dump: %1 tables, %2 rows, 0 failures, %3 s (%4)\n")
+                    .arg(schema->tables)
+                    .arg(result.rows)
+                    .arg(seconds(clock), files));
+    return 0;
+}
+
+int runRestore(const CliOptions& o) {
+    QElapsedTimer clock;
+    clock.start();
+    QFile script(o.file);
+    if (!script.open(QIODevice::ReadOnly))
+        return failure(QStringLiteral("cannot read %1: %2")
+                           .arg(QDir::toNativeSeparators(o.file), script.errorString()));
+    const QString dataPath = dump::dataFilePath(o.file);
+    QFile data(dataPath);
+    if (o.data) {
+        if (QFileInfo(dataPath).absoluteFilePath() == QFileInfo(o.file).absoluteFilePath())
+            return failure(QStringLiteral("%1 is its own data file; restore it without --data")
+                               .arg(QDir::toNativeSeparators(o.file)));
+        if (!data.open(QIODevice::ReadOnly))
+            return failure(QStringLiteral("Data Insert - Ignore: cannot read the data file %1: %2")
+                               .arg(QDir::toNativeSeparators(dataPath), data.errorString()));
+    }
+
+    db::Connection connection;
+    if (!connect(connection, o, true)) return kFailed;
+    dump::RestoreEngine engine(connection, o.database);
+    QString error;
+    if (!engine.begin(&error)) return failure(error);
+
+    ProgressLine line;
+    auto progressFor = [&line](const QString& prefix) {
+        return [&line, prefix](const dump::RestoreProgress& p) {
+            QString text = prefix + p.status;
+            if (p.size > 0) text += QStringLiteral("  (%1%)").arg(p.position * 100 / p.size);
+            line.show(text);
+            return true;
+        };
+    };
+    std::uint64_t statements = 0, failures = 0;
+    bool ok = true;
+    auto account = [&](const dump::RestoreRun& run, const QString& file) {
+        line.clear();
+        statements += run.statements;
+        failures += run.failures;
+        const QString report = dump::failureReport(run, QFileInfo(file).fileName());
+        if (!report.isEmpty()) say(stderr, report + u'\n');
+        if (!run.fatal.isEmpty()) say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(run.fatal));
+        ok = ok && run.ok();
+        return run.fatal.isEmpty();
+    };
+
+    const dump::RestoreRun scriptRun =
+        engine.run(script, dump::RunKind::Script, progressFor(QStringLiteral("SQL Exec.......  ")));
+    if (account(scriptRun, o.file) && o.data) {
+        const dump::RestoreRun dataRun = engine.run(
+            data, dump::RunKind::Data, progressFor(QStringLiteral("Data Insert Exec.......  ")));
+        account(dataRun, dataPath);
+    }
+    if (!engine.finish(&error)) {
+        ok = false;
+        say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(error));
+    }
+    say(stdout, QStringLiteral("restore: %1 statements, %2 failures, %3 s\n")
+                    .arg(statements)
+                    .arg(failures)
+                    .arg(seconds(clock)));
+    return ok ? 0 : kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    QString error;
+    std::optional<CliOptions> options = CliOptions::parse(arguments, &error);
+    if (!options) {
+        say(stderr, QStringLiteral("lorvex-cli: %1\n%2").arg(error, CliOptions::usage()));
+        return kUsage;
+    }
+    if (options->command == CliOptions::Command::Help) {
+        say(stdout, CliOptions::usage());
+        return 0;
+    }
+    if (!resolveConnection(*options, &error)) return failure(error);
+    return options->command == CliOptions::Command::Dump ? runDump(*options) : runRestore(*options);
+}

@@ -1,0 +1,47 @@
+#include "dump/DumpCommands.h"
+
+#include "dump/DumpFormat.h"
+#include "dump/TfrmRestore.h"
+#include "dump/TfrmSchema.h"
+#include "tree/ServerSession.h"
+#include "ui/Prompts.h"
+
+DumpCommands::DumpCommands(ServerSession& session, ui::Prompts& prompts, const QString& programDir,
+                           QWidget* parent)
+    : session_(session), prompts_(prompts), programDir_(programDir), parent_(parent) {}
+
+void DumpCommands::openSchema(int scope, const QString& database, const QString& table,
+                              const QString& errorText) {
+    try {
+        TfrmSchema dialog(session_.MainConnection(), prompts_, parent_);
+        dialog.SetState(scope, database, table, programDir_);
+        prompts_.exec(&dialog);
+    } catch (const std::exception&) {
+        prompts_.message(parent_, errorText);
+    }
+}
+
+void DumpCommands::DBSchema1Click(const QString& database) {
+    openSchema(TfrmSchema::ScopeDatabase, database, QString(),
+               QStringLiteral("DataBase Schema Error"));
+}
+
+void DumpCommands::TableSchema1Click(const QString& database, const QString& table) {
+    openSchema(TfrmSchema::ScopeTable, database, table, QStringLiteral("Table Schema Error"));
+}
+
+void DumpCommands::Restore1Click(const QString& database) {
+    const QString path = prompts_.openFileName(parent_, QStringLiteral("Open"), programDir_,
+                                               QStringLiteral("SQL files (*.sql)"));
+    if (path.isEmpty()) return;
+    try {
+        TfrmRestore dialog(session_.MainConnection(), prompts_, parent_);
+        dialog.LoadScript(path);
+        dialog.SetDatabase(database);
+        prompts_.exec(&dialog);
+    } catch (const dump::DumpError& error) {
+        prompts_.message(parent_, QStringLiteral("Restore Error\r\n\r\n") + error.text());
+    } catch (const std::exception&) {
+        prompts_.message(parent_, QStringLiteral("Restore Error"));
+    }
+}

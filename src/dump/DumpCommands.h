@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+class ServerSession;
+namespace ui {
+class Prompts;
+}
+
+// The tree's dump and restore commands. They work on the session's main connection; the
+// main window hands over the names from the node the context menu was opened on.
+class DumpCommands {
+public:
+    DumpCommands(ServerSession& session, ui::Prompts& prompts, const QString& programDir,
+                 QWidget* parent);
+
+    // "DB Schema / Dump" on a database node.
+    void DBSchema1Click(const QString& database);
+    // "Table Schema  / Dump" on a table node: the database is the table's grandparent.
+    void TableSchema1Click(const QString& database, const QString& table);
+    // "Restore" on a database node: asks for a schema file, then opens the restore dialog.
+    void Restore1Click(const QString& database);
+
+private:
+    void openSchema(int scope, const QString& database, const QString& table,
+                    const QString& errorText);
+
+    ServerSession& session_;
+    ui::Prompts& prompts_;
+    QString programDir_;
+    QWidget* parent_;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <stdexcept>
+#include <string_view>
+
+// The dump files: a schema file and a data file beside it, both CR LF text in which every
+// statement ends with the marker ";#+----" at the end of a line.
+namespace dump {
+
+inline constexpr std::string_view kMarker = ";#+----";
+inline constexpr std::string_view kLineBreak = "\r\n";
+
+enum class LetterCase { Default, Lower, Upper };
+
+// A failure of the dump or restore engine, worded for the user.
+class DumpError : public std::runtime_error {
+public:
+    explicit DumpError(const QString& text) : std::runtime_error(text.toStdString()), text_(text) {}
+    const QString& text() const { return text_; }
+
+private:
+    QString text_;
+};
+
+// The statements that start both files, each ended by the marker, then an empty line: any
+// reader that replays them restores values faithfully (character set, time zone, id 0 and
+// zero dates, tables in any order).
+QByteArray sessionHeader();
+
+// "Lower" and "Upper" change the ASCII letters only, so multi-byte characters stay intact.
+void convertCase(QByteArray& text, LetterCase letterCase);
+
+// The data file of a schema file: its last three characters replaced by "dat" (dump.sql
+// gives dump.dat, a.text gives a.tdat). A file name of fewer than three characters gets
+// ".dat" appended, so the data file never leaves the schema file's folder.
+QString dataFilePath(const QString& schemaPath);
+
+// The save dialog's default extension: "sql" when the chosen name has none.
+QString withDefaultSuffix(const QString& path);
+
+// A name inside a comment line: a line break in it would end the comment early and turn the
+// rest into statement text.
+QByteArray commentText(std::string_view name);
+
+// The server's CREATE text for the file: each line break becomes CR LF, except where the
+// reader's joining of trimmed lines would glue two words together (the partition clause of
+// "show create table") - there it becomes a blank - and inside quoted names and literals,
+// where an LF stays as it is (the reader keeps a lone LF).
+QByteArray createTextLines(std::string_view createText);
+
+}  // namespace dump

@@ -1,0 +1,441 @@
+#include "dump/DumpWriter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/Connection.h"
+#include "dump/DumpFormat.h"
+#include "dump/OutputFile.h"
+
+namespace dump {
+
+namespace {
+
+constexpr qint64 kProgressIntervalMs = 50;
+
+std::string_view marker() { return kMarker; }
+
+QString serverError(db::Connection& c, const std::string& statement) {
+    return QStringLiteral("The server refused \"%1\": %2")
+        .arg(QString::fromUtf8(statement.data(), qsizetype(statement.size())), c.errorText());
+}
+
+db::Result selectRows(db::Connection& c, const std::string& statement) {
+    if (!c.query(statement)) throw DumpError(serverError(c, statement));
+    db::Result result = c.storeResult();
+    if (!result) throw DumpError(serverError(c, statement));
+    return result;
+}
+
+std::string literalOrNull(db::Connection& c, const db::Value& v) {
+    return v.isNull() ? std::string("NULL") : c.quoteValue(v.view());
+}
+
+// The session settings a dump depends on, set for one call and put back afterwards, so
+// that the main window's connection reads as before.
+class DumpSession {
+public:
+    DumpSession(db::Connection& c, const QString& database) : c_(c) {
+        db::Result saved = selectRows(
+            c,
+            "SELECT @@session.time_zone, @@session.sql_mode, @@session.character_set_client, "
+            "@@session.character_set_results, @@session.collation_connection");
+        if (!saved.next()) throw DumpError(serverError(c, "SELECT @@session.time_zone"));
+        restore_ = "SET time_zone = " + literalOrNull(c, saved.value(0)) +
+                   ", sql_mode = " + literalOrNull(c, saved.value(1)) +
+                   ", character_set_client = " + literalOrNull(c, saved.value(2)) +
+                   ", character_set_results = " + literalOrNull(c, saved.value(3)) +
+                   ", collation_connection = " + literalOrNull(c, saved.value(4));
+        // Values escape the way the server reads them back only while backslashes escape,
+        // and CHAR values come unpadded only without PAD_CHAR_TO_FULL_LENGTH.
+        const std::string setup = "SET time_zone = '+00:00', sql_mode = ''";
+        if (!c.setCharacterSet("utf8mb4") || !c.query(setup)) {
+            const QString error = serverError(c, setup);
+            c.query(restore_);
+            throw DumpError(error);
+        }
+        if (!c.selectDb(database)) {
+            const QString error =
+                QStringLiteral("Cannot select the database %1: %2").arg(database, c.errorText());
+            c.query(restore_);
+            throw DumpError(error);
+        }
+    }
+    ~DumpSession() { c_.query(restore_); }
+    DumpSession(const DumpSession&) = delete;
+    DumpSession& operator=(const DumpSession&) = delete;
+
+private:
+    db::Connection& c_;
+    std::string restore_;
+};
+
+struct SchemaObject {
+    std::string name;
+    std::string create;
+    bool view = false;
+};
+
+SchemaObject showCreate(db::Connection& c, const QString& database, const std::string& table) {
+    const std::string statement =
+        "SHOW CREATE TABLE " + db::quoteIdentifier(database) + "." + db::quoteIdentifier(table);
+    db::Result r = selectRows(c, statement);
+    if (!r.next() || r.columnCount() < 2) throw DumpError(serverError(c, statement));
+    return {std::string(r.value(0).view()), std::string(r.value(1).view()),
+            r.columns()[0].name == "View"};
+}
+
+// Views after the views they select from. A view "uses" another when that one's quoted
+// name appears in its definition; a false match only reorders, and a cycle keeps the rest
+// in the server's order.
+std::vector<SchemaObject> viewsInCreationOrder(std::vector<SchemaObject> views) {
+    std::vector<SchemaObject> ordered;
+    while (!views.empty()) {
+        std::size_t pick = 0;
+        for (std::size_t i = 0; i < views.size(); ++i) {
+            bool ready = true;
+            for (std::size_t j = 0; j < views.size() && ready; ++j)
+                if (j != i &&
+                    views[i].create.find(db::quoteIdentifier(views[j].name)) != std::string::npos)
+                    ready = false;
+            if (ready) {
+                pick = i;
+                break;
+            }
+        }
+        ordered.push_back(std::move(views[pick]));
+        views.erase(views.begin() + std::ptrdiff_t(pick));
+    }
+    return ordered;
+}
+
+QByteArray dropBlock(const SchemaObject& o) {
+    QByteArray out = "#\r\n# Drop for Table '" + commentText(o.name) + "'\r\n#\r\n\r\n";
+    out += o.view ? "Drop View If Exists " : "Drop Table If Exists ";
+    out += db::quoteIdentifier(o.name);
+    out += marker();
+    out += "\r\n\r\n";
+    return out;
+}
+
+QByteArray structureBlock(const SchemaObject& o) {
+    QByteArray out = "#\r\n# Table structure for table '" + commentText(o.name) + "'\r\n#\r\n\r\n";
+    out += createTextLines(o.create);
+    out += marker();
+    return out;
+}
+
+// How a column's value is written, by the type code of the result metadata.
+enum class ValueForm { Plain, Quoted, Hex };
+
+ValueForm formOf(const db::Column& column) {
+    switch (column.type) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 8:
+        case 9:
+        case 246:
+            return ValueForm::Plain;  // numbers, as the server wrote them
+        case 16:
+        case 255:
+            return ValueForm::Hex;  // BIT, GEOMETRY
+        case 249:
+        case 250:
+        case 251:
+        case 252:
+        case 253:
+        case 254:
+            return column.isBinary() ? ValueForm::Hex : ValueForm::Quoted;
+        default:
+            return ValueForm::Quoted;  // temporal types, JSON, text, and codes unknown here
+    }
+}
+
+struct ColumnList {
+    std::string select;  // "*" or the stored columns, quoted
+    std::string insert;  // empty, or " (`a`,`b`)" when some column must be left out
+};
+
+// Generated columns take no value, and invisible ones are missing from "*": either way the
+// columns are named.
+ColumnList columnList(db::Connection& c, const QString& database, const std::string& table) {
+    db::Result r = selectRows(
+        c, "SELECT COLUMN_NAME, EXTRA FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+               c.quoteValue(database) + " AND TABLE_NAME = " + c.quoteValue(table) +
+               " ORDER BY ORDINAL_POSITION");
+    std::string names;
+    bool named = false;
+    while (r.next()) {
+        const QString extra = r.text(1).toUpper();
+        const bool generated = extra.contains(QLatin1String("VIRTUAL")) ||
+                               extra.contains(QLatin1String("STORED GENERATED")) ||
+                               extra.contains(QLatin1String("PERSISTENT"));
+        if (generated || extra.contains(QLatin1String("INVISIBLE"))) named = true;
+        if (generated) continue;
+        if (!names.empty()) names += ',';
+        names += db::quoteIdentifier(r.value(0).view());
+    }
+    if (!named || names.empty()) return {"*", {}};
+    return {names, " (" + names + ")"};
+}
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+class DataWriter {
+public:
+    DataWriter(db::Connection& c, OutputFile& out, const DumpProgressFn& progress)
+        : c_(c), out_(out), progress_(progress) {
+        clock_.start();
+    }
+
+    // Returns the rows written; throws DumpError, or Stopped when the callback said so.
+    std::uint64_t writeTable(const QString& database, const std::string& table,
+                             std::uint64_t expected, bool databaseScope);
+
+    struct Stopped {};
+
+private:
+    bool report(bool force) {
+        if (!progress_) return true;
+        if (!force && clock_.elapsed() < lastReport_ + kProgressIntervalMs) return true;
+        lastReport_ = clock_.elapsed();
+        return progress_(state_);
+    }
+
+    db::Connection& c_;
+    OutputFile& out_;
+    const DumpProgressFn& progress_;
+    QElapsedTimer clock_;
+    qint64 lastReport_ = -kProgressIntervalMs;
+    DumpProgress state_;
+};
+
+std::uint64_t DataWriter::writeTable(const QString& database, const std::string& table,
+                                     std::uint64_t expected, bool databaseScope) {
+    const ColumnList columns = columnList(c_, database, table);
+    const std::string statement = "SELECT " + columns.select + " FROM " +
+                                  db::quoteIdentifier(database) + "." + db::quoteIdentifier(table);
+    if (!c_.query(statement)) throw DumpError(serverError(c_, statement));
+    db::Result result = c_.useResult();
+    if (!result) throw DumpError(serverError(c_, statement));
+
+    state_ = {QString::fromUtf8(table.data(), qsizetype(table.size())), 0, expected};
+    if (!report(false)) throw Stopped{};
+
+    const std::string prefix =
+        "Insert Into " + db::quoteIdentifier(table) + columns.insert + " values (";
+    const std::string suffix = std::string(");") + std::string(marker().substr(1)) + "\r\n";
+    const unsigned count = result.columnCount();
+    std::vector<ValueForm> forms;
+    for (const db::Column& column : result.columns()) forms.push_back(formOf(column));
+
+    std::uint64_t rows = 0;
+    while (result.next()) {
+        if (rows == 0) {
+            if (databaseScope) out_.append("#\r\n");
+            out_.append("# Dumping data for table '" + commentText(table).toStdString() +
+                        "'\r\n#\r\n\r\n");
+        }
+        std::size_t room = prefix.size() + suffix.size();
+        for (unsigned i = 0; i < count; ++i) room += 2 * std::size_t(result.value(i).length) + 4;
+        char* const start = out_.reserve(room);
+        char* p = start;
+        std::memcpy(p, prefix.data(), prefix.size());
+        p += prefix.size();
+        for (unsigned i = 0; i < count; ++i) {
+            if (i) *p++ = ',';
+            const db::Value v = result.value(i);
+            if (v.isNull()) {
+                std::memcpy(p, "Null", 4);
+                p += 4;
+                continue;
+            }
+            switch (forms[i]) {
+                case ValueForm::Plain:
+                    std::memcpy(p, v.data, v.length);
+                    p += v.length;
+                    break;
+                case ValueForm::Quoted:
+                    *p++ = '\'';
+                    p += c_.escapeTo(p, v.view());
+                    *p++ = '\'';
+                    break;
+                case ValueForm::Hex:
+                    if (v.length == 0) {
+                        *p++ = '\'';
+                        *p++ = '\'';
+                        break;
+                    }
+                    *p++ = '0';
+                    *p++ = 'x';
+                    for (unsigned long k = 0; k < v.length; ++k) {
+                        const auto b = static_cast<unsigned char>(v.data[k]);
+                        *p++ = kHexDigits[b >> 4];
+                        *p++ = kHexDigits[b & 15];
+                    }
+                    break;
+            }
+        }
+        std::memcpy(p, suffix.data(), suffix.size());
+        p += suffix.size();
+        out_.written(std::size_t(p - start));
+        out_.flushIfFull();
+        ++rows;
+        if ((rows & 255) == 0) {
+            state_.rows = rows;
+            if (!report(false)) throw Stopped{};
+        }
+    }
+    // A streamed result ends early, without rows, when the connection fails.
+    if (c_.errorNumber() != 0)
+        throw DumpError(
+            QStringLiteral("Reading the rows of %1 failed: %2").arg(state_.table, c_.errorText()));
+    if (databaseScope && rows >= 2) out_.append("\r\n\r\n");
+    state_.rows = rows;
+    if (!report(false)) throw Stopped{};
+    return rows;
+}
+
+struct TableEntry {
+    std::string name;
+    std::uint64_t rows = 0;  // estimate
+    bool view = false;
+};
+
+std::vector<TableEntry> tablesOf(db::Connection& c, const QString& database) {
+    db::Result r = selectRows(c, "SHOW TABLE STATUS FROM " + db::quoteIdentifier(database));
+    std::vector<TableEntry> out;
+    while (r.next()) {
+        TableEntry e;
+        e.name = std::string(r.value(0).view());
+        e.rows = r.value(4).isNull() ? 0 : r.text(4).toULongLong();
+        e.view = r.value(1).isNull() && r.columnCount() > 17 && r.text(17) == QLatin1String("VIEW");
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+TableEntry tableOf(db::Connection& c, const QString& database, const QString& table) {
+    db::Result r =
+        selectRows(c,
+                   "SELECT TABLE_TYPE, TABLE_ROWS FROM information_schema.TABLES "
+                   "WHERE TABLE_SCHEMA = " +
+                       c.quoteValue(database) + " AND TABLE_NAME = " + c.quoteValue(table));
+    TableEntry e;
+    e.name = db::utf8(table);
+    if (r.next()) {
+        e.view = r.text(0) == QLatin1String("VIEW");
+        e.rows = r.text(1).toULongLong();
+    }
+    return e;
+}
+
+}  // namespace
+
+std::optional<SchemaText> DumpWriter::schema(const DumpTarget& target, bool drop, QString* error) {
+    try {
+        DumpSession session(connection_, target.database);
+        SchemaText out;
+        if (!target.table.isEmpty()) {
+            const SchemaObject object =
+                showCreate(connection_, target.database, db::utf8(target.table));
+            out.text = sessionHeader();
+            if (drop) out.text += dropBlock(object);
+            out.text += structureBlock(object);
+            out.tables = 1;
+            return out;
+        }
+        std::vector<SchemaObject> tables, views;
+        for (const TableEntry& entry : tablesOf(connection_, target.database)) {
+            SchemaObject object = showCreate(connection_, target.database, entry.name);
+            (object.view ? views : tables).push_back(std::move(object));
+        }
+        for (SchemaObject& view : viewsInCreationOrder(std::move(views)))
+            tables.push_back(std::move(view));
+        QByteArray drops, structures;
+        for (const SchemaObject& object : tables) {
+            if (drop) drops.prepend(dropBlock(object));
+            structures += structureBlock(object);
+            structures += "\r\n\r\n";
+        }
+        out.text = "#\r\n# MySQL DataBase : " + commentText(db::utf8(target.database)) +
+                   "\r\n#\r\n\r\n" + sessionHeader() + drops + structures;
+        out.tables = int(tables.size());
+        return out;
+    } catch (const DumpError& e) {
+        if (error) *error = e.text();
+        return std::nullopt;
+    }
+}
+
+DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaText,
+                            const DumpTarget* data, const DumpProgressFn& progress) {
+    DumpResult result;
+    try {
+        const QString dataPath = dataFilePath(schemaPath);
+        if (data &&
+            QFileInfo(dataPath).absoluteFilePath() == QFileInfo(schemaPath).absoluteFilePath())
+            throw DumpError(QStringLiteral("The data file would replace the schema file %1: "
+                                           "choose a name that does not end in \"dat\".")
+                                .arg(QDir::toNativeSeparators(schemaPath)));
+        std::optional<OutputFile> schemaFile;
+        try {
+            schemaFile.emplace(schemaPath);
+            schemaFile->append(
+                std::string_view(schemaText.constData(), std::size_t(schemaText.size())));
+            if (!data) {
+                schemaFile->commit();
+                result.ok = true;
+                return result;
+            }
+        } catch (const DumpError&) {
+            result.schemaFailed = true;
+            throw;
+        }
+        OutputFile dataFile(dataPath);
+        const QByteArray header = sessionHeader();
+        dataFile.append(std::string_view(header.constData(), std::size_t(header.size())));
+        {
+            DumpSession session(connection_, data->database);
+            DataWriter writer(connection_, dataFile, progress);
+            if (!data->table.isEmpty()) {
+                const TableEntry entry = tableOf(connection_, data->database, data->table);
+                if (!entry.view) {
+                    result.rows += writer.writeTable(data->database, entry.name, entry.rows, false);
+                    ++result.tables;
+                }
+            } else {
+                for (const TableEntry& entry : tablesOf(connection_, data->database)) {
+                    if (entry.view) continue;
+                    result.rows += writer.writeTable(data->database, entry.name, entry.rows, true);
+                    ++result.tables;
+                }
+            }
+        }
+        try {
+            schemaFile->commit();
+        } catch (const DumpError&) {
+            result.schemaFailed = true;
+            throw;
+        }
+        dataFile.commit();
+        result.ok = true;
+    } catch (const DumpError& e) {
+        result.error = e.text();
+    } catch (const DataWriter::Stopped&) {
+        result.stopped = true;
+        result.error = QStringLiteral("The dump was stopped; no file was written.");
+    }
+    return result;
+}
+
+}  // namespace dump

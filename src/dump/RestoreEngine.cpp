@@ -1,0 +1,548 @@
+#include "dump/RestoreEngine.h"
+
+#include <QElapsedTimer>
+#include <QIODevice>
+#include <QStringList>
+#include <algorithm>
+#include <unordered_map>
+
+#include "db/Connection.h"
+#include "dump/DumpFormat.h"
+#include "dump/StatementReader.h"
+
+namespace dump {
+
+namespace {
+
+constexpr qint64 kProgressIntervalMs = 50;
+constexpr std::size_t kStatementShown = 200;
+
+std::string_view firstWord(std::string_view s) {
+    std::size_t end = 0;
+    while (end < s.size() && static_cast<unsigned char>(s[end]) > 32 && s[end] != '(') ++end;
+    return s.substr(0, end);
+}
+
+bool isWord(std::string_view word, std::string_view upper) {
+    if (word.size() != upper.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'a' && c <= 'z') c = char(c - 32);
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
+// Errors after which going on would report statements as restored that are not: the
+// connection is gone, or the server rolled the open transaction back.
+bool endsTheRun(unsigned code) { return code == 2006 || code == 2013 || code == 1213; }
+
+bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+bool isNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Advances `i` over a quoted part that starts at s[i]; false when it is not closed.
+bool skipQuoted(std::string_view s, std::size_t& i, bool noBackslashEscapes) {
+    const char quote = s[i];
+    for (++i; i < s.size(); ++i) {
+        if (s[i] == '\\' && quote != '`' && !noBackslashEscapes) {
+            ++i;
+        } else if (s[i] == quote) {
+            if (i + 1 < s.size() && s[i + 1] == quote)
+                ++i;
+            else
+                return true;
+        }
+    }
+    return false;
+}
+
+bool isQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
+
+// The table an "INSERT INTO name ..." names, unquoted; empty when it is not that simple
+// (another form of INSERT, a name with its database).
+std::string insertTable(std::string_view s) {
+    std::size_t i = firstWord(s).size();
+    auto skipBlanks = [&] {
+        while (i < s.size() && isBlank(s[i])) ++i;
+    };
+    skipBlanks();
+    const std::string_view into = firstWord(s.substr(i));
+    if (!isWord(into, "INTO")) return {};
+    i += into.size();
+    skipBlanks();
+    std::string name;
+    if (i < s.size() && s[i] == '`') {
+        for (++i; i < s.size(); ++i) {
+            if (s[i] == '`') {
+                if (i + 1 < s.size() && s[i + 1] == '`') {
+                    ++i;
+                } else {
+                    ++i;
+                    break;
+                }
+            }
+            name += s[i];
+        }
+    } else {
+        while (i < s.size() && isNameChar(s[i])) name += s[i++];
+    }
+    if (i < s.size() && s[i] == '.') return {};
+    return name;
+}
+
+}  // namespace
+
+std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes) {
+    constexpr std::size_t none = std::string_view::npos;
+    if (!isWord(firstWord(s), "INSERT")) return none;
+    // "VALUES (" outside quotes and parentheses.
+    std::size_t rows = none;
+    int depth = 0;
+    for (std::size_t i = 0; i < s.size() && rows == none; ++i) {
+        const char c = s[i];
+        if (isQuote(c)) {
+            if (!skipQuoted(s, i, noBackslashEscapes)) return none;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            --depth;
+        } else if (depth == 0 && (c == 'V' || c == 'v') && (i == 0 || !isNameChar(s[i - 1])) &&
+                   isWord(s.substr(i, 6), "VALUES") &&
+                   (i + 6 == s.size() || !isNameChar(s[i + 6]))) {
+            std::size_t j = i + 6;
+            while (j < s.size() && isBlank(s[j])) ++j;
+            if (j < s.size() && s[j] == '(') rows = j;
+        }
+    }
+    if (rows == none) return none;
+    // Then nothing but parenthesized rows separated by commas: no ON DUPLICATE KEY UPDATE,
+    // no RETURNING, nothing a second row list could change the meaning of.
+    depth = 0;
+    bool expectRow = true;
+    for (std::size_t i = rows; i < s.size(); ++i) {
+        const char c = s[i];
+        if (depth > 0) {
+            if (isQuote(c) && !skipQuoted(s, i, noBackslashEscapes)) return none;
+            if (c == '(') ++depth;
+            if (c == ')') --depth;
+        } else if (c == '(') {
+            if (!expectRow) return none;
+            depth = 1;
+            expectRow = false;
+        } else if (c == ',') {
+            if (expectRow) return none;
+            expectRow = true;
+        } else if (!isBlank(c)) {
+            return none;
+        }
+    }
+    return depth == 0 && !expectRow ? rows : none;
+}
+
+// The state of one run over one input. Statements gather into trips of up to a hundred
+// units; a unit is one statement or, for consecutive one-row INSERTs into the same
+// transactional table, one INSERT of all their rows. Such a table undoes a refused INSERT
+// as a whole, so a refused unit is replayed statement by statement and every statement
+// still gets its own outcome.
+class RestoreEngine::Run {
+public:
+    Run(RestoreEngine& engine, RunKind kind, const RestoreProgressFn& progress, qint64 size)
+        : engine_(engine), c_(engine.connection_), status_(kind), progress_(progress) {
+        state_.kind = kind;
+        state_.size = size;
+        clock_.start();
+    }
+
+    RestoreRun result;
+
+    // False when the run must end (stopped or fatal).
+    bool add(std::string_view statement, qint64 line, qint64 position);
+    bool finish(qint64 position) {
+        position_ = position;
+        return flush();
+    }
+    // The last report of a run cannot stop it any more.
+    void report(bool last) {
+        state_.status = status_.text();
+        state_.statements = result.statements;
+        state_.failures = result.failures;
+        state_.position = position_;
+        result.status = state_.status;
+        if (progress_ && !progress_(state_) && !last) result.stopped = true;
+    }
+
+private:
+    struct Statement {
+        std::size_t offset;  // in texts_
+        std::size_t length;
+        std::size_t rows;  // where its row list starts, npos when it cannot join a unit
+        qint64 line;
+    };
+    struct Unit {
+        std::size_t first;  // index in statements_
+        std::size_t count;
+    };
+
+    std::string_view textOf(std::size_t i) const {
+        return {texts_.data() + statements_[i].offset, statements_[i].length};
+    }
+    std::size_t unitBytes(const Unit& u) const {
+        std::size_t bytes = statements_[u.first].length;
+        for (std::size_t k = 1; k < u.count; ++k) {
+            const Statement& st = statements_[u.first + k];
+            bytes += st.length - st.rows + 1;
+        }
+        return bytes;
+    }
+    void appendUnit(std::string& trip, const Unit& u) const {
+        trip.append(textOf(u.first));
+        for (std::size_t k = 1; k < u.count; ++k) {
+            trip += ',';
+            trip.append(textOf(u.first + k).substr(statements_[u.first + k].rows));
+        }
+    }
+    bool transactional(const std::string& table);
+    void accepted(std::string_view statement) {
+        status_.note(statement, true);
+        ++result.statements;
+        ++uncommitted_;
+    }
+    void refused(std::string_view statement, qint64 line);
+    bool sendAlone(std::string_view statement, qint64 line);
+    bool setMulti(bool on);
+    bool flush();
+    bool afterStatements();
+
+    RestoreEngine& engine_;
+    db::Connection& c_;
+    RestoreStatus status_;
+    const RestoreProgressFn& progress_;
+    RestoreProgress state_;
+    QElapsedTimer clock_;
+    qint64 lastReport_ = -kProgressIntervalMs;  // the first trip reports at once
+    qint64 position_ = 0;
+    std::string texts_;
+    std::vector<Statement> statements_;
+    std::vector<Unit> units_;
+    std::size_t pendingBytes_ = 0;
+    bool lastJoinable_ = false;  // the last unit may take more rows
+    std::unordered_map<std::string, bool> transactional_;
+    std::uint64_t uncommitted_ = 0;
+};
+
+bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 position) {
+    position_ = position;
+    const bool noBackslashEscapes = c_.noBackslashEscapes();
+    if (!selfContained(statement, noBackslashEscapes)) {
+        transactional_.clear();
+        return flush() && sendAlone(statement, line) && afterStatements();
+    }
+
+    std::size_t rows = rowListAt(statement, noBackslashEscapes);
+    if (rows == std::string_view::npos) transactional_.clear();  // it may change a table
+    // A long statement travels alone rather than push a trip past the packet limit.
+    if (!units_.empty() && pendingBytes_ + statement.size() >= engine_.tripBytes_ && !flush())
+        return false;
+
+    const Unit* last = units_.empty() ? nullptr : &units_.back();
+    const bool joins =
+        rows != std::string_view::npos && last && lastJoinable_ &&
+        statement.substr(0, rows) == textOf(last->first).substr(0, statements_[last->first].rows);
+    if (!joins && rows != std::string_view::npos) {
+        const std::string table = insertTable(statement);
+        auto known = transactional_.find(table);
+        if (known == transactional_.end()) {
+            // Asked once per table, after what came before has run.
+            if (!flush()) return false;
+            known = transactional_.emplace(table, !table.empty() && transactional(table)).first;
+        }
+        if (!known->second) rows = std::string_view::npos;
+    }
+    if (!joins && units_.size() >= kStatementsPerTrip && !flush()) return false;
+
+    statements_.push_back({texts_.size(), statement.size(), rows, line});
+    texts_.append(statement);
+    pendingBytes_ += statement.size();
+    if (joins) {
+        ++units_.back().count;
+    } else {
+        units_.push_back({statements_.size() - 1, 1});
+        lastJoinable_ = rows != std::string_view::npos;
+    }
+    // A SET may change how the following statements read (the SQL mode).
+    if (isWord(firstWord(statement), "SET")) return flush();
+    return true;
+}
+
+bool RestoreEngine::Run::transactional(const std::string& table) {
+    const std::string query =
+        "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES "
+        "e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = " +
+        c_.quoteValue(table);
+    if (!setMulti(false) || !c_.query(query)) return false;
+    db::Result r = c_.storeResult();
+    return r && r.rowCount() == 1 && r.next() && r.text(0) == QLatin1String("YES");
+}
+
+void RestoreEngine::Run::refused(std::string_view statement, qint64 line) {
+    status_.note(statement, false);
+    ++result.statements;
+    ++result.failures;
+    const unsigned code = c_.errorNumber();
+    if (result.firstFailures.size() < kFailuresListed) {
+        const std::string_view shown = statement.substr(0, kStatementShown);
+        result.firstFailures.push_back(
+            {line, QByteArray(shown.data(), qsizetype(shown.size())), code, c_.errorText()});
+    }
+    if (endsTheRun(code) && result.fatal.isEmpty())
+        result.fatal =
+            QStringLiteral("The restore stopped at line %1: %2").arg(line).arg(c_.errorText());
+}
+
+bool RestoreEngine::Run::setMulti(bool on) {
+    if (c_.multiStatements() == on) return true;
+    if (c_.setMultiStatements(on)) return true;
+    result.fatal = QStringLiteral("The server refused to switch multi-statement support: %1")
+                       .arg(c_.errorText());
+    return false;
+}
+
+bool RestoreEngine::Run::sendAlone(std::string_view statement, qint64 line) {
+    if (!setMulti(false)) return false;
+    if (c_.query(statement)) {
+        c_.discardResults();
+        accepted(statement);
+    } else {
+        refused(statement, line);
+    }
+    return result.fatal.isEmpty();
+}
+
+bool RestoreEngine::Run::flush() {
+    if (units_.empty()) return result.fatal.isEmpty() && !result.stopped;
+    std::vector<Unit> work = std::move(units_);
+    units_.clear();
+    std::string trip;
+    std::size_t at = 0;
+    while (at < work.size() && result.fatal.isEmpty()) {
+        std::size_t end = at, bytes = 0;
+        while (end < work.size() && end - at < kStatementsPerTrip &&
+               (end == at || bytes + unitBytes(work[end]) < engine_.tripBytes_))
+            bytes += unitBytes(work[end++]) + 1;
+        trip.clear();
+        for (std::size_t u = at; u < end; ++u) {
+            if (u > at) trip += ';';
+            appendUnit(trip, work[u]);
+        }
+        if (!setMulti(end - at > 1)) break;
+        bool ok = c_.query(trip);
+        std::size_t i = at;
+        for (;;) {
+            if (!ok) {
+                // The server runs nothing after a refused statement: the rest goes again.
+                const Unit failed = work[i];
+                if (failed.count > 1) {
+                    std::vector<Unit> singles;
+                    for (std::size_t k = 0; k < failed.count; ++k)
+                        singles.push_back({failed.first + k, 1});
+                    work.erase(work.begin() + std::ptrdiff_t(i));
+                    work.insert(work.begin() + std::ptrdiff_t(i), singles.begin(), singles.end());
+                } else {
+                    refused(textOf(failed.first), statements_[failed.first].line);
+                    ++i;
+                }
+                break;
+            }
+            c_.storeResult();  // freed at once
+            for (std::size_t k = 0; k < work[i].count; ++k) accepted(textOf(work[i].first + k));
+            if (++i == end) {
+                c_.discardResults();
+                break;
+            }
+            const int next = c_.nextResult();
+            if (next < 0) {
+                // Fewer outcomes than statements: they cannot be told apart any more.
+                result.fatal = QStringLiteral(
+                                   "The server answered fewer statements than were "
+                                   "sent, before line %1.")
+                                   .arg(statements_[work[end - 1].first].line);
+                break;
+            }
+            ok = next == 0;
+        }
+        at = i;
+    }
+    statements_.clear();
+    texts_.clear();
+    pendingBytes_ = 0;
+    lastJoinable_ = false;
+    return result.fatal.isEmpty() && afterStatements();
+}
+
+bool RestoreEngine::Run::afterStatements() {
+    if (uncommitted_ >= kStatementsPerCommit) {
+        if (!c_.query("COMMIT")) {
+            result.fatal = QStringLiteral("The server refused to commit: %1").arg(c_.errorText());
+            return false;
+        }
+        uncommitted_ = 0;
+    }
+    if (clock_.elapsed() >= lastReport_ + kProgressIntervalMs) {
+        lastReport_ = clock_.elapsed();
+        report(false);
+    }
+    return !result.stopped;
+}
+
+RestoreEngine::RestoreEngine(db::Connection& connection, QString database)
+    : connection_(connection), database_(std::move(database)) {}
+
+RestoreEngine::~RestoreEngine() {
+    if (begun_) finish(nullptr);
+}
+
+bool RestoreEngine::begin(QString* error) {
+    if (begun_) return true;
+    db::Connection& c = connection_;
+    const char* const read =
+        "SELECT @@session.foreign_key_checks, @@session.unique_checks, @@session.sql_mode, "
+        "@@session.time_zone, @@session.character_set_client, @@session.character_set_results, "
+        "@@session.collation_connection, @@session.autocommit, @@max_allowed_packet";
+    db::Result saved;
+    if (c.query(read)) saved = c.storeResult();
+    if (!saved || !saved.next()) {
+        if (error)
+            *error = QStringLiteral("Cannot read the session settings: %1").arg(c.errorText());
+        return false;
+    }
+    auto literal = [&](unsigned i) {
+        const db::Value v = saved.value(i);
+        return v.isNull() ? std::string("NULL") : c.quoteValue(v.view());
+    };
+    restoreSettings_ =
+        "SET foreign_key_checks = " + std::string(saved.value(0).view()) +
+        ", unique_checks = " + std::string(saved.value(1).view()) + ", sql_mode = " + literal(2) +
+        ", time_zone = " + literal(3) + ", character_set_client = " + literal(4) +
+        ", character_set_results = " + literal(5) + ", collation_connection = " + literal(6) +
+        ", autocommit = " + std::string(saved.value(7).view());
+    const std::uint64_t packet = saved.text(8).toULongLong();
+    if (packet > 8192) tripBytes_ = std::min<std::size_t>(tripBytes_, packet / 2);
+    multiBefore_ = c.multiStatements();
+    if (!c.query("SET foreign_key_checks = 0, autocommit = 0")) {
+        if (error) *error = QStringLiteral("Cannot prepare the session: %1").arg(c.errorText());
+        return false;
+    }
+    begun_ = true;
+    return true;
+}
+
+bool RestoreEngine::finish(QString* error) {
+    if (!begun_) return true;
+    begun_ = false;
+    db::Connection& c = connection_;
+    QString problem;
+    if (!c.query("COMMIT"))
+        problem = QStringLiteral("The server refused to commit: %1").arg(c.errorText());
+    if (!c.query(restoreSettings_) && problem.isEmpty())
+        problem = QStringLiteral("Cannot restore the session settings: %1").arg(c.errorText());
+    if (c.multiStatements() != multiBefore_) c.setMultiStatements(multiBefore_);
+    if (error) *error = problem;
+    return problem.isEmpty();
+}
+
+RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress) {
+    RestoreRun failed;
+    if (!begin(&failed.fatal)) return failed;
+    if (!connection_.selectDb(database_)) {
+        failed.fatal = QStringLiteral("The database %1 cannot be used: %2\nNothing was restored.")
+                           .arg(database_, connection_.errorText());
+        return failed;
+    }
+    Run run(*this, kind, progress, input.isSequential() ? 0 : input.size());
+    StatementReader reader(input);
+    std::string_view statement;
+    bool going = true;
+    while (going && reader.next(statement))
+        going = run.add(statement, reader.line(), reader.position());
+    if (going) going = run.finish(reader.position());
+    RestoreRun& result = run.result;
+    if (reader.failed() && result.fatal.isEmpty())
+        result.fatal =
+            QStringLiteral("Cannot read the file to its end: %1").arg(reader.errorString());
+    if (going && !result.stopped && !reader.leftover().empty())
+        result.leftoverLine = reader.leftoverLine();
+    run.report(true);
+    return std::move(result);
+}
+
+QString failureReport(const RestoreRun& run, const QString& fileName) {
+    QStringList lines;
+    if (run.failures) {
+        lines << QStringLiteral("%1: %2 of %3 statements failed:")
+                     .arg(fileName)
+                     .arg(run.failures)
+                     .arg(run.statements);
+        for (const RestoreFailure& f : run.firstFailures) {
+            lines << QStringLiteral("line %1: %2 (%3)").arg(f.line).arg(f.message).arg(f.code);
+            lines << QStringLiteral("    ") + QString::fromUtf8(f.statement).simplified();
+        }
+        if (run.failures > run.firstFailures.size())
+            lines << QStringLiteral("and %1 more.").arg(run.failures - run.firstFailures.size());
+    }
+    if (run.leftoverLine)
+        lines << QStringLiteral(
+                     "%1: the text from line %2 on has no end marker \"%3\" and was "
+                     "not executed.")
+                     .arg(fileName)
+                     .arg(run.leftoverLine)
+                     .arg(QLatin1String(kMarker.data(), qsizetype(kMarker.size())));
+    return lines.join(u'\n');
+}
+
+bool RestoreEngine::selfContained(std::string_view s, bool noBackslashEscapes) {
+    if (s.empty()) return false;
+    const std::string_view word = firstWord(s);
+    if (isWord(word, "CALL") || isWord(word, "EXECUTE")) return false;
+    char quote = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (quote) {
+            if (c == '\\' && quote != '`' && !noBackslashEscapes) {
+                ++i;
+            } else if (c == quote) {
+                if (i + 1 < s.size() && s[i + 1] == quote)
+                    ++i;
+                else
+                    quote = 0;
+            }
+            continue;
+        }
+        switch (c) {
+            case '\'':
+            case '"':
+            case '`':
+                quote = c;
+                break;
+            case ';':
+            case '#':
+                return false;
+            case '-':
+                if (i + 1 < s.size() && s[i + 1] == '-' &&
+                    (i + 2 >= s.size() || static_cast<unsigned char>(s[i + 2]) <= 32))
+                    return false;
+                break;
+            case '/':
+                if (i + 1 < s.size() && s[i + 1] == '*') return false;
+                break;
+            default:
+                break;
+        }
+    }
+    return quote == 0;
+}
+
+}  // namespace dump

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dump/RestoreStatus.h"
+
+class QIODevice;
+namespace db {
+class Connection;
+}
+
+namespace dump {
+
+struct RestoreFailure {
+    qint64 line = 0;       // the line on which the statement ended
+    QByteArray statement;  // its first bytes
+    unsigned code = 0;     // the server's error number
+    QString message;       // the server's message
+};
+
+struct RestoreProgress {
+    RunKind kind = RunKind::Script;
+    QString status;  // RestoreStatus text of the last statement
+    std::uint64_t statements = 0;
+    std::uint64_t failures = 0;
+    qint64 position = 0;  // bytes of the input read
+    qint64 size = 0;      // bytes of the input, 0 when unknown
+};
+// Called at most every ~50 ms during a run; returning false stops it after the statements
+// already sent.
+using RestoreProgressFn = std::function<bool(const RestoreProgress&)>;
+
+struct RestoreRun {
+    bool stopped = false;          // by the progress callback
+    QString fatal;                 // why the run ended early (database not usable, connection lost)
+    std::uint64_t statements = 0;  // sent to the server, accepted or not
+    std::uint64_t failures = 0;    // refused by the server
+    std::vector<RestoreFailure> firstFailures;
+    qint64 leftoverLine = 0;  // > 0: text from this line on had no marker and was not run
+    QString status;           // RestoreStatus text after the last statement
+
+    bool ok() const { return !stopped && fatal.isEmpty() && failures == 0 && leftoverLine == 0; }
+};
+
+// The refused statements of a run (the first few, with the server's messages) and any text
+// left without a marker, for the user; empty when there is nothing to report.
+QString failureReport(const RestoreRun& run, const QString& fileName);
+
+// Replays dump files into a database on a borrowed connection. For the whole restore the
+// session has foreign-key checks and autocommit off; finish() commits and puts every session
+// setting it or the files changed back. Statements travel up to a hundred per round trip
+// (multi-statement support on), each with its own outcome, and are committed every few
+// thousand; consecutive one-row INSERTs into a transactional table travel as one INSERT of
+// their rows and are replayed one by one if the server refuses it. A statement that cannot
+// safely share a round trip (quotes left open, comments, a ";" of its own) is sent alone
+// with multi-statements off. No widgets and no message boxes: outcomes come back as values.
+class RestoreEngine {
+public:
+    static constexpr std::size_t kFailuresListed = 10;
+    static constexpr std::size_t kStatementsPerTrip = 100;
+    static constexpr std::uint64_t kStatementsPerCommit = 5000;
+
+    RestoreEngine(db::Connection& connection, QString database);
+    ~RestoreEngine();
+    RestoreEngine(const RestoreEngine&) = delete;
+    RestoreEngine& operator=(const RestoreEngine&) = delete;
+
+    // Saves the session settings and prepares the session; false with `error` set when the
+    // server refuses. run() begins by itself when needed.
+    bool begin(QString* error);
+    // Selects the database ("use"), then runs every statement of `input`. When the database
+    // cannot be selected nothing runs and `fatal` says why.
+    RestoreRun run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress);
+    // Commits and restores the saved settings; false with `error` set when that fails.
+    bool finish(QString* error);
+
+    // Whether a statement ends where its text ends, so that it can share a round trip:
+    // quotes closed, no comment, no ";" outside quotes, not a CALL (several results).
+    static bool selfContained(std::string_view statement, bool noBackslashEscapes);
+    // For "INSERT ... VALUES (...)[, (...)]" and nothing after the rows: where the row list
+    // starts, so that the rows of INSERTs with the same text before it can be sent as one.
+    // std::string_view::npos for any other statement.
+    static std::size_t rowListAt(std::string_view statement, bool noBackslashEscapes);
+
+private:
+    class Run;
+
+    db::Connection& connection_;
+    QString database_;
+    bool begun_ = false;
+    bool multiBefore_ = false;
+    std::string restoreSettings_;
+    std::size_t tripBytes_ = std::size_t(1) << 20;
+};
+
+}  // namespace dump

@@ -1,0 +1,135 @@
+#include "dump/StatementReader.h"
+
+#include <QIODevice>
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "dump/DumpFormat.h"
+
+namespace dump {
+
+namespace {
+
+constexpr qint64 kReadSize = qint64(1) << 20;
+constexpr char kCtrlZ = '\x1a';
+
+bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+bool endsWithMarker(std::string_view text) {
+    return text.size() >= kMarker.size() && text.substr(text.size() - kMarker.size()) == kMarker;
+}
+
+}  // namespace
+
+StatementReader::StatementReader(QIODevice& input) : input_(input) {}
+
+std::string_view StatementReader::trim(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool StatementReader::isCommentLine(std::string_view t) {
+    static constexpr std::array<std::string_view, 19> prefixes = {
+        "# Dump", "# MySQ", "# Tabl", "# Drop", "# Host", "# Serv", "#-----",
+        "# dump", "# mysq", "# tabl", "# drop", "# host", "# serv", "# DUMP",
+        "# MYSQ", "# TABL", "# DROP", "# HOST", "# SERV"};
+    if (t == "#") return true;
+    if (t.size() < 6) return false;
+    return std::find(prefixes.begin(), prefixes.end(), t.substr(0, 6)) != prefixes.end();
+}
+
+// Reads more input behind the unread part; false when nothing more came.
+bool StatementReader::fill() {
+    if (inputEnded_) return false;
+    chunk_.erase(0, pos_);
+    pos_ = 0;
+    const std::size_t old = chunk_.size();
+    chunk_.resize(old + std::size_t(kReadSize));
+    const qint64 n = input_.read(chunk_.data() + old, kReadSize);
+    if (n < 0) error_ = input_.errorString();
+    chunk_.resize(old + std::size_t(std::max<qint64>(n, 0)));
+    if (n <= 0) inputEnded_ = true;
+    return n > 0;
+}
+
+bool StatementReader::nextLine(std::string_view& line) {
+    if (stop_) return false;
+    std::size_t searchFrom = pos_;
+    for (;;) {
+        const char* begin = chunk_.data() + searchFrom;
+        const char* end = chunk_.data() + chunk_.size();
+        const char* cr =
+            static_cast<const char*>(std::memchr(begin, '\r', std::size_t(end - begin)));
+        const char* z = static_cast<const char*>(
+            std::memchr(begin, kCtrlZ, std::size_t((cr ? cr : end) - begin)));
+        if (z) {
+            line = std::string_view(chunk_.data() + pos_, std::size_t(z - (chunk_.data() + pos_)));
+            consumed_ += qint64(z - (chunk_.data() + pos_)) + 1;
+            pos_ = chunk_.size();
+            stop_ = true;
+            ++lineNumber_;
+            return true;
+        }
+        // A CR at the very end may be the first half of CR LF: read on before deciding.
+        if (cr && (cr + 1 < end || inputEnded_)) {
+            const std::size_t start = pos_;
+            std::size_t stop = std::size_t(cr - chunk_.data());
+            std::size_t after = stop + 1;
+            if (after < chunk_.size() && chunk_[after] == '\n') ++after;
+            line = std::string_view(chunk_.data() + start, stop - start);
+            consumed_ += qint64(after - start);
+            pos_ = after;
+            ++lineNumber_;
+            return true;
+        }
+        const std::size_t scanned = cr ? std::size_t(cr - chunk_.data()) : chunk_.size();
+        const std::size_t rescanOffset = scanned - pos_;
+        const bool more = fill();
+        searchFrom = pos_ + rescanOffset;  // fill() moved the unread part to the front
+        if (more || cr) continue;          // a CR at the end of the input ends its line
+        if (pos_ < chunk_.size()) {
+            // The last line, without a line break.
+            line = std::string_view(chunk_.data() + pos_, chunk_.size() - pos_);
+            consumed_ += qint64(chunk_.size() - pos_);
+            pos_ = chunk_.size();
+            ++lineNumber_;
+            stop_ = true;
+            return true;
+        }
+        stop_ = true;
+        return false;
+    }
+}
+
+bool StatementReader::next(std::string_view& statement) {
+    std::string_view line;
+    while (nextLine(line)) {
+        const std::string_view t = trim(line);
+        if (isCommentLine(t)) continue;
+        if (pending_.empty()) {
+            if (t.empty()) continue;
+            pendingLine_ = lineNumber_;
+            if (endsWithMarker(t)) {
+                // The usual case, one statement on one line: no copy.
+                statementLine_ = lineNumber_;
+                statement = t.substr(0, t.size() - kMarker.size());
+                return true;
+            }
+        }
+        pending_.append(t);
+        if (endsWithMarker(t)) {
+            statement_ = trim(pending_);
+            statement_.resize(statement_.size() - kMarker.size());
+            pending_.clear();
+            statementLine_ = lineNumber_;
+            statement = statement_;
+            return true;
+        }
+    }
+    if (pending_.empty()) pendingLine_ = 0;
+    return false;
+}
+
+}  // namespace dump

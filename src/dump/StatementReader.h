@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+class QIODevice;
+
+namespace dump {
+
+// Cuts dump text into statements. A line ends at CR LF or at a lone CR (a lone LF is part of
+// the line); a Ctrl-Z ends the input. Each line is trimmed of blanks and control characters;
+// a lone "#" and the known comment lines of dumps are skipped; the other lines are joined
+// without separator until a line ends with the marker. The input is read in pieces, so a
+// file of any size takes the memory of its longest statement.
+class StatementReader {
+public:
+    explicit StatementReader(QIODevice& input);
+
+    // The next complete statement, trimmed and without its marker; valid until the next
+    // call. False at the end of the input.
+    bool next(std::string_view& statement);
+
+    // The line (from 1) on which the last statement ended.
+    qint64 line() const { return statementLine_; }
+    // Bytes of the input consumed so far.
+    qint64 position() const { return consumed_; }
+
+    // After the end: the text that no marker closed (not a statement), and its first line.
+    const std::string& leftover() const { return pending_; }
+    qint64 leftoverLine() const { return pendingLine_; }
+
+    // The input could not be read to its end.
+    bool failed() const { return !error_.isEmpty(); }
+    const QString& errorString() const { return error_; }
+
+    // A line the reader skips as a comment (T trimmed).
+    static bool isCommentLine(std::string_view trimmed);
+    static std::string_view trim(std::string_view text);
+
+private:
+    bool nextLine(std::string_view& line);
+    bool fill();
+
+    QIODevice& input_;
+    std::string chunk_;
+    std::size_t pos_ = 0;
+    bool inputEnded_ = false;  // nothing more to read (end of device or Ctrl-Z seen)
+    bool stop_ = false;        // Ctrl-Z reached: no more lines
+    qint64 consumed_ = 0;
+    qint64 lineNumber_ = 0;
+    qint64 statementLine_ = 0;
+    std::string pending_;
+    qint64 pendingLine_ = 0;
+    std::string statement_;
+    QString error_;
+};
+
+}  // namespace dump

@@ -1,0 +1,197 @@
+#include "dump/TfrmRestore.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "db/Connection.h"
+#include "dump/DumpFormat.h"
+#include "dump/RestoreEngine.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+namespace {
+
+const QString kScriptPrefix = QStringLiteral("SQL Exec.......  ");
+const QString kDataPrefix = QStringLiteral("Data Insert Exec.......  ");
+
+template <typename T>
+T* named(T* widget, const char* objectName) {
+    widget->setObjectName(QLatin1String(objectName));
+    return widget;
+}
+
+// The lines of the script as the reader sees them: CR LF or a lone CR ends a line, a
+// Ctrl-Z ends the text. For display only.
+QString shownLines(const QByteArray& bytes) {
+    QByteArray lines = bytes.left(bytes.indexOf('\x1a') < 0 ? bytes.size() : bytes.indexOf('\x1a'));
+    lines.replace("\r\n", "\r");
+    lines.replace('\r', '\n');
+    return QString::fromUtf8(lines);
+}
+
+QString doneText(const QString& done, const dump::RestoreRun& run) {
+    if (run.stopped) return done + QStringLiteral(" - Stopped");
+    if (run.failures) return done + QStringLiteral(" - %1 failed").arg(run.failures);
+    return done;
+}
+
+}  // namespace
+
+TfrmRestore::TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidget* parent)
+    : QDialog(parent), connection_(connection), prompts_(prompts) {
+    setObjectName(QStringLiteral("frmRestore"));
+    setWindowTitle(QStringLiteral("Restore"));
+    resize(640, 480);
+
+    SpeedButton2 = named(new QPushButton(QStringLiteral("Exec"), this), "SpeedButton2");
+    SpeedButton1 = named(new QPushButton(QStringLiteral("Close"), this), "SpeedButton1");
+    SpeedButton1->setToolTip(QStringLiteral("Close"));
+    SpeedButton3 = named(new QPushButton(QStringLiteral("Stop"), this), "SpeedButton3");
+    SpeedButton3->setEnabled(false);
+    Label1 = named(new QLabel(QStringLiteral("DB : "), this), "Label1");
+    CheckBox1 = named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
+    MemoSql = named(new QPlainTextEdit(this), "MemoSql");
+    MemoSql->setReadOnly(true);
+    MemoSql->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoSql->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Label2 = named(new QLabel(this), "Label2");
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(SpeedButton2);
+    top->addWidget(SpeedButton3);
+    top->addWidget(SpeedButton1);
+    top->addSpacing(16);
+    top->addWidget(Label1);
+    top->addStretch();
+    top->addWidget(CheckBox1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(MemoSql, 1);
+    layout->addWidget(Label2);
+
+    connect(SpeedButton1, &QPushButton::clicked, this, &TfrmRestore::SpeedButton1Click);
+    connect(SpeedButton2, &QPushButton::clicked, this, &TfrmRestore::SpeedButton2Click);
+    connect(SpeedButton3, &QPushButton::clicked, this, &TfrmRestore::SpeedButton3Click);
+}
+
+void TfrmRestore::SetDatabase(const QString& name) {
+    database_ = name;
+    Label1->setText(QStringLiteral("DB : ") + name);
+}
+
+void TfrmRestore::LoadScript(const QString& path) {
+    ui::BusyCursor busy;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw dump::DumpError(QStringLiteral("Cannot read %1: %2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw dump::DumpError(QStringLiteral("Cannot read %1: %2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+    scriptPath_ = path;
+    script_ = std::move(bytes);
+    MemoSql->setPlainText(shownLines(script_));
+}
+
+void TfrmRestore::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    MemoSql->setFocus();
+}
+
+void TfrmRestore::setRunning(bool running) {
+    busy_ = running;
+    stopRequested_ = false;
+    SpeedButton1->setEnabled(!running);
+    SpeedButton2->setEnabled(!running);
+    CheckBox1->setEnabled(!running);
+    SpeedButton3->setEnabled(running);
+}
+
+bool TfrmRestore::progress(const QString& prefix, const QString& status) {
+    Label2->setText(prefix + status);
+    QCoreApplication::processEvents();
+    return !stopRequested_;
+}
+
+void TfrmRestore::SpeedButton2Click() {
+    if (busy_) return;
+    ui::BusyCursor busy;
+    setRunning(true);
+    QStringList problems;  // shown together at the end
+
+    dump::RestoreEngine engine(connection_, database_);
+    QBuffer input(&script_);
+    input.open(QIODevice::ReadOnly);
+    const dump::RestoreRun script = engine.run(
+        input, dump::RunKind::Script,
+        [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p.status); });
+    const QString scriptName = QFileInfo(scriptPath_).fileName();
+    if (!script.fatal.isEmpty()) {
+        Label2->setText(kScriptPrefix + QStringLiteral("Restore Error - Exec"));
+        problems << QStringLiteral("Restore Error - Create / Drop\r\n\r\n") + script.fatal;
+    } else {
+        Label2->setText(doneText(QStringLiteral("SQL Done"), script));
+        const QString report = dump::failureReport(script, scriptName);
+        if (!report.isEmpty()) problems << report;
+        dump::RestoreRun data;
+        if (CheckBox1->isChecked() && !script.stopped && RestoreData(engine, data)) {
+            if (!data.fatal.isEmpty()) {
+                problems << QStringLiteral("Restore Error - Insert\r\n\r\n") + data.fatal;
+            } else {
+                Label2->setText(doneText(QStringLiteral("Data Insert Done"), data));
+                const QString dataReport = dump::failureReport(
+                    data, QFileInfo(dump::dataFilePath(scriptPath_)).fileName());
+                if (!dataReport.isEmpty()) problems << dataReport;
+            }
+        }
+    }
+    QString error;
+    if (!engine.finish(&error)) problems << error;
+    setRunning(false);
+    if (!problems.isEmpty())
+        prompts_.message(this, problems.join(QStringLiteral("\r\n\r\n")),
+                         QStringLiteral("Restore"));
+}
+
+bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run) {
+    const QString path = dump::dataFilePath(scriptPath_);
+    // A script named *.dat is its own data file: replaying it twice would insert twice.
+    if (!QFileInfo::exists(path) ||
+        QFileInfo(path).absoluteFilePath() == QFileInfo(scriptPath_).absoluteFilePath()) {
+        Label2->setText(QStringLiteral("Data Insert - Ignore"));
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        run.fatal = QStringLiteral("Cannot read %1: %2")
+                        .arg(QDir::toNativeSeparators(path), file.errorString());
+        return true;
+    }
+    run = engine.run(file, dump::RunKind::Data, [this](const dump::RestoreProgress& p) {
+        return progress(kDataPrefix, p.status);
+    });
+    return true;
+}
+
+void TfrmRestore::SpeedButton1Click() { reject(); }
+
+void TfrmRestore::SpeedButton3Click() { stopRequested_ = true; }
+
+void TfrmRestore::reject() {
+    if (busy_) {
+        stopRequested_ = true;
+        return;
+    }
+    QDialog::reject();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+namespace db {
+class Connection;
+}
+namespace ui {
+class Prompts;
+}
+namespace dump {
+class RestoreEngine;
+struct RestoreRun;
+}  // namespace dump
+
+// "Restore": replays a loaded schema file into a database and, with "Data Include", the
+// data file beside it.
+class TfrmRestore : public QDialog {
+    Q_OBJECT
+public:
+    TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidget* parent = nullptr);
+
+    // The target database; Label1 shows it.
+    void SetDatabase(const QString& name);
+    // Reads the script file into the dialog; throws dump::DumpError when it cannot be read.
+    void LoadScript(const QString& path);
+    const QString& ScriptPath() const { return scriptPath_; }
+    bool Busy() const { return busy_; }
+
+public Q_SLOTS:
+    void SpeedButton1Click();  // Close
+    void SpeedButton2Click();  // Exec
+    void SpeedButton3Click();  // Stop
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void reject() override;
+
+private:
+    // Runs the data file; returns its run, or false when there was none to run.
+    bool RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run);
+    void setRunning(bool running);
+    bool progress(const QString& prefix, const QString& status);
+
+    db::Connection& connection_;
+    ui::Prompts& prompts_;
+    QString database_;
+    QString scriptPath_;
+    QByteArray script_;
+    bool busy_ = false;
+    bool stopRequested_ = false;
+
+    QPushButton* SpeedButton1;
+    QPushButton* SpeedButton2;
+    QPushButton* SpeedButton3;
+    QLabel* Label1;
+    QCheckBox* CheckBox1;
+    QPlainTextEdit* MemoSql;
+    QLabel* Label2;
+};

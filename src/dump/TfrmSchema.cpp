@@ -1,0 +1,214 @@
+#include "dump/TfrmSchema.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+#include <climits>
+
+#include "db/Connection.h"
+#include "dump/DumpWriter.h"
+#include "ui/BusyCursor.h"
+#include "ui/Prompts.h"
+
+namespace {
+
+template <typename T>
+T* named(T* widget, const char* objectName) {
+    widget->setObjectName(QLatin1String(objectName));
+    return widget;
+}
+
+// The memo shows CR LF text as lines; the bytes stay in SchemaText().
+QString shownText(const QByteArray& bytes) {
+    QByteArray lines = bytes;
+    lines.replace("\r\n", "\n");
+    return QString::fromUtf8(lines);
+}
+
+}  // namespace
+
+TfrmSchema::TfrmSchema(db::Connection& connection, ui::Prompts& prompts, QWidget* parent)
+    : QDialog(parent), connection_(connection), prompts_(prompts) {
+    setObjectName(QStringLiteral("frmSchema"));
+    setWindowTitle(QStringLiteral("Scehma / Dump"));
+    resize(720, 520);
+
+    MemoSchema = named(new QPlainTextEdit(this), "MemoSchema");
+    MemoSchema->setReadOnly(true);
+    MemoSchema->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoSchema->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    BitBtn1 = named(new QPushButton(QStringLiteral("Save"), this), "BitBtn1");
+    BitBtn2 = named(new QPushButton(QStringLiteral("Close"), this), "BitBtn2");
+    BitBtn3 = named(new QPushButton(QStringLiteral("Stop"), this), "BitBtn3");
+    BitBtn3->setEnabled(false);
+    CheckBox1 = named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
+    CheckBox2 = named(new QCheckBox(QStringLiteral("Drop Include"), this), "CheckBox2");
+    RadioButton1 = named(new QRadioButton(QStringLiteral("Default"), this), "RadioButton1");
+    RadioButton2 = named(new QRadioButton(QStringLiteral("Lower"), this), "RadioButton2");
+    RadioButton3 = named(new QRadioButton(QStringLiteral("Upper"), this), "RadioButton3");
+    RadioButton1->setChecked(true);
+    ProgressBar1 = named(new QProgressBar(this), "ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    lblStatus = named(new QLabel(this), "lblStatus");
+
+    auto* options = new QHBoxLayout;
+    options->addWidget(CheckBox1);
+    options->addWidget(CheckBox2);
+    options->addSpacing(16);
+    options->addWidget(RadioButton1);
+    options->addWidget(RadioButton2);
+    options->addWidget(RadioButton3);
+    options->addStretch();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(lblStatus, 1);
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(BitBtn3);
+    buttons->addWidget(BitBtn2);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(MemoSchema, 1);
+    layout->addLayout(options);
+    layout->addWidget(ProgressBar1);
+    layout->addLayout(buttons);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TfrmSchema::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TfrmSchema::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TfrmSchema::BitBtn3Click);
+    connect(CheckBox2, &QCheckBox::clicked, this, &TfrmSchema::CheckBox2Click);
+    connect(RadioButton1, &QRadioButton::clicked, this, &TfrmSchema::RadioButton1Click);
+    connect(RadioButton2, &QRadioButton::clicked, this, &TfrmSchema::RadioButton2Click);
+    connect(RadioButton3, &QRadioButton::clicked, this, &TfrmSchema::RadioButton3Click);
+}
+
+void TfrmSchema::SetState(int scope, const QString& database, const QString& table,
+                          const QString& initialDir) {
+    scope_ = scope;
+    database_ = database;
+    table_ = table;
+    initialDir_ = initialDir;
+}
+
+void TfrmSchema::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+dump::LetterCase TfrmSchema::letterCase() const {
+    if (RadioButton2->isChecked()) return dump::LetterCase::Lower;
+    if (RadioButton3->isChecked()) return dump::LetterCase::Upper;
+    return dump::LetterCase::Default;
+}
+
+void TfrmSchema::FormShow() {
+    if (busy_) return;
+    ui::BusyCursor busy;
+    if (scope_ == ScopeTable || scope_ == ScopeDatabase) {
+        dump::DumpWriter writer(connection_);
+        QString error;
+        const dump::DumpTarget target{database_, scope_ == ScopeTable ? table_ : QString()};
+        std::optional<dump::SchemaText> schema = writer.schema(target, drop_, &error);
+        if (!schema) {
+            prompts_.message(this, QStringLiteral("Schema FormShow Error\r\n\r\n") + error);
+            return;
+        }
+        text_ = std::move(schema->text);
+    }
+    dump::convertCase(text_, letterCase());
+    MemoSchema->setPlainText(shownText(text_));
+}
+
+void TfrmSchema::CheckBox2Click() {
+    drop_ = CheckBox2->isChecked();
+    FormShow();
+}
+
+void TfrmSchema::setRunning(bool running) {
+    busy_ = running;
+    stopRequested_ = false;
+    for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, BitBtn2, CheckBox1, CheckBox2,
+                                                      RadioButton1, RadioButton2, RadioButton3})
+        w->setEnabled(!running);
+    BitBtn3->setEnabled(running);
+}
+
+void TfrmSchema::setProgress(std::uint64_t rows, std::uint64_t expected) {
+    std::uint64_t maximum = std::max(rows, expected);
+    if (maximum > std::uint64_t(INT_MAX)) {
+        const std::uint64_t scale = maximum / INT_MAX + 1;
+        rows /= scale;
+        maximum /= scale;
+    }
+    ProgressBar1->setRange(0, int(std::max<std::uint64_t>(maximum, 1)));
+    ProgressBar1->setValue(int(rows));
+}
+
+void TfrmSchema::BitBtn1Click() {
+    if (busy_) return;
+    const QString proposal = proposedPath_.isEmpty() ? initialDir_ : proposedPath_;
+    const QString chosen = prompts_.saveFileName(this, QStringLiteral("Save"), proposal,
+                                                 QStringLiteral("SQL Files (*.sql)"));
+    if (chosen.isEmpty()) {
+        scope_ = ScopeNone;
+        return;
+    }
+    const QString path = dump::withDefaultSuffix(chosen);
+    const bool withData = CheckBox1->isChecked();
+    const dump::DumpTarget target{database_, table_};
+
+    dump::DumpResult result;
+    {
+        ui::BusyCursor busy;
+        setRunning(withData);
+        ProgressBar1->setValue(0);
+        dump::DumpWriter writer(connection_);
+        result = writer.save(path, text_, withData ? &target : nullptr,
+                             [this](const dump::DumpProgress& p) {
+                                 lblStatus->setText(p.table);
+                                 setProgress(p.rows, p.expected);
+                                 QCoreApplication::processEvents();
+                                 return !stopRequested_;
+                             });
+        setRunning(false);
+        ProgressBar1->setRange(0, 100);
+        ProgressBar1->setValue(0);
+    }
+    if (result.ok) {
+        lblStatus->setText(QStringLiteral("Done"));
+        if (withData) proposedPath_ = dump::dataFilePath(path);
+    } else if (result.stopped) {
+        lblStatus->setText(QStringLiteral("Stopped"));
+    } else if (result.schemaFailed) {
+        lblStatus->clear();
+        prompts_.message(this, QStringLiteral("Schema Save Error\r\n\r\n") + result.error);
+        return;  // the scope stays
+    } else {
+        lblStatus->clear();
+        prompts_.message(this,
+                         QStringLiteral("Dumping Error\r\n\r\nRetry!\r\n\r\n") + result.error);
+    }
+    scope_ = ScopeNone;
+}
+
+void TfrmSchema::BitBtn2Click() { reject(); }
+
+void TfrmSchema::BitBtn3Click() { stopRequested_ = true; }
+
+void TfrmSchema::reject() {
+    // The close box or Escape during a dump stops it; the dialog closes afterwards.
+    if (busy_) {
+        stopRequested_ = true;
+        return;
+    }
+    scope_ = ScopeNone;
+    QDialog::reject();
+}

@@ -1,0 +1,1094 @@
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <optional>
+
+#include "db/Connection.h"
+#include "dump/DumpCommands.h"
+#include "dump/DumpFormat.h"
+#include "dump/DumpWriter.h"
+#include "dump/RestoreEngine.h"
+#include "dump/RestoreStatus.h"
+#include "dump/StatementReader.h"
+#include "dump/TfrmRestore.h"
+#include "dump/TfrmSchema.h"
+#include "registry/ServerRegistry.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestServer.h"
+#include "support/TreeFixture.h"
+
+namespace {
+
+using Row = std::vector<std::optional<std::string>>;
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
+    return f.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+std::string q(const QString& name) { return db::quoteIdentifier(name); }
+
+// Every column, the invisible and generated ones too, of every row, as bytes; sorted.
+std::vector<Row> rowsOf(db::Connection& c, const QString& database, const std::string& table) {
+    db::Result names = c.select(
+        "SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
+        "TABLE_SCHEMA = " +
+        c.quoteValue(database) + " AND TABLE_NAME = " + c.quoteValue(table) +
+        " ORDER BY ORDINAL_POSITION");
+    std::string list;
+    while (names.next())
+        list += (list.empty() ? "" : ",") + db::quoteIdentifier(names.value(0).view());
+    db::Result r =
+        c.select("SELECT " + list + " FROM " + q(database) + "." + db::quoteIdentifier(table));
+    std::vector<Row> rows;
+    while (r.next()) {
+        Row row;
+        for (unsigned i = 0; i < r.columnCount(); ++i) {
+            const db::Value v = r.value(i);
+            row.push_back(v.isNull() ? std::nullopt : std::optional<std::string>(v.view()));
+        }
+        rows.push_back(std::move(row));
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<std::pair<std::string, std::string>> objectsOf(db::Connection& c, const QString& db) {
+    db::Result r = c.select("SHOW FULL TABLES FROM " + q(db));
+    std::vector<std::pair<std::string, std::string>> out;
+    while (r.next()) out.emplace_back(r.value(0).view(), r.value(1).view());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string createOf(db::Connection& c, const QString& database, const std::string& table) {
+    c.selectDb(database);  // view texts name no database only when it is current
+    db::Result r = c.select("SHOW CREATE TABLE " + q(database) + "." + db::quoteIdentifier(table));
+    return r.next() ? std::string(r.value(1).view()) : std::string();
+}
+
+// Same tables and views, same definitions, same values byte for byte.
+void expectSameDatabase(const QString& source, const QString& target) {
+    db::Connection c = testserver::connect();
+    c.exec("SET time_zone = '+00:00'");
+    const auto objects = objectsOf(c, source);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objectsOf(c, target), objects);
+    for (const auto& [name, type] : objects) {
+        EXPECT_EQ(createOf(c, target, name), createOf(c, source, name)) << name;
+        EXPECT_EQ(rowsOf(c, target, name), rowsOf(c, source, name)) << name;
+    }
+}
+
+// A database full of values and names that are hard to write down and read back.
+void fillAwkward(ScratchDatabase& s) {
+    db::Connection& c = s.connection();
+    s.exec("SET SESSION sql_mode = 'NO_AUTO_VALUE_ON_ZERO', time_zone = '+09:00'");
+    // child sorts before parent: its rows and its key come first in the files.
+    s.exec("CREATE TABLE parent (id INT PRIMARY KEY) ENGINE=InnoDB");
+    s.exec(
+        "CREATE TABLE child (id INT PRIMARY KEY, pid INT NOT NULL, CONSTRAINT fk_child "
+        "FOREIGN KEY (pid) REFERENCES parent (id)) ENGINE=InnoDB");
+    s.exec("INSERT INTO parent VALUES (1), (2)");
+    s.exec("INSERT INTO child VALUES (10, 2), (11, 1)");
+    s.exec("CREATE TABLE `select` (`from` INT PRIMARY KEY, `where` VARCHAR(10))");
+    s.exec("INSERT INTO `select` VALUES (1, 'order'), (2, NULL)");
+    s.exec(
+        "CREATE TABLE `odd ``name`` 'q' \"dq\"` (`col ``x`` 'y'` INT PRIMARY KEY, "
+        "`sp ace` TEXT, hidden INT INVISIBLE)");
+    s.exec(
+        "INSERT INTO `odd ``name`` 'q' \"dq\"` (`col ``x`` 'y'`, `sp ace`, hidden) "
+        "VALUES (1, ' lead and trail ', 5)");
+
+    s.exec(
+        "CREATE TABLE vals (id INT PRIMARY KEY AUTO_INCREMENT, t TEXT, v VARCHAR(255), "
+        "c CHAR(10), ti TINYINT, si SMALLINT UNSIGNED, mi MEDIUMINT, bi BIGINT UNSIGNED, "
+        "de DECIMAL(30,10), f FLOAT, d DOUBLE, dt DATE, tm TIME(6), dtt DATETIME(6), "
+        "ts TIMESTAMP(6) NULL DEFAULT NULL, y YEAR, bt BIT(13), j JSON, g GEOMETRY, "
+        "bl LONGBLOB, vb VARBINARY(300), bn BINARY(4), e ENUM('a','b c',''), "
+        "st SET('x','y'), gen_v INT AS (ti + 1) VIRTUAL, "
+        "gen_s VARCHAR(300) AS (CONCAT(v, '!')) STORED) CHARACTER SET utf8mb4");
+    std::string all256;
+    for (int b = 0; b < 256; ++b) all256 += char(b);
+    static const char kNasty[] =
+        "q'uote \"dq\" back\\slash CR\r LF\n CRLF\r\n zero\0 ctrlz\x1a end";
+    const std::string nasty(kNasty, sizeof kNasty - 1);
+    s.exec("INSERT INTO vals VALUES (0, " + c.quoteValue(nasty) + ", " +
+           c.quoteValue(std::string_view("  \xED\x95\x9C\xEA\xB8\x80 \xF0\x9F\x98\x80 ")) +
+           ", '  c', -128, 65535, -8388608, 18446744073709551615, "
+           "-12345678901234567890.0123456789, 3.14159, 0.1, '0000-00-00', "
+           "'-838:59:59.000000', '0000-00-00 00:00:00.000000', '2021-03-28 02:30:00.123456', "
+           "0, b'1010101010101', '{\"k\": \"v\\\\\"q\\\\n\", \"arr\": [1, 2.5, null]}', "
+           "ST_GeomFromText('POLYGON((0 0,10 0,10 10,0 10,0 0))'), " +
+           c.quoteValue(all256) + ", '', 0x00000000, '', 'x,y', DEFAULT, DEFAULT)");
+    s.exec("INSERT INTO vals (id) VALUES (1)");  // NULL next to the empty values above
+    s.exec(
+        "INSERT INTO vals (id, t, v, c, d, f, dt, tm, y, bt, j, g, bl, vb, e, st) VALUES "
+        "(2, '', '', '', 1.7976931348623157e308, -1.5e-10, '2020-02-29', '12:34:56.789012', "
+        "2155, b'0', '[]', POINT(1, 2), '', 'x', 'b c', ''), "
+        "(3, NULL, '\\\\', NULL, -2.2250738585072014e-308, NULL, NULL, NULL, NULL, NULL, "
+        "NULL, NULL, NULL, NULL, NULL, NULL)");
+
+    std::string wide = "CREATE TABLE wide (id INT PRIMARY KEY";
+    std::string values = "(1", values2 = "(2";
+    for (int i = 1; i < 300; ++i) {
+        wide +=
+            i % 2 ? ", c" + std::to_string(i) + " INT" : ", c" + std::to_string(i) + " VARCHAR(3)";
+        values += i % 2 ? ", " + std::to_string(i) : ", 'v" + std::to_string(i % 100) + "'";
+        values2 += ", NULL";
+    }
+    s.exec(wide + ")");
+    s.exec("INSERT INTO wide VALUES " + values + "), " + values2 + ")");
+
+    // a_view sorts first but selects from v_vals.
+    s.exec("CREATE VIEW v_vals AS SELECT id, v FROM vals WHERE id < 3");
+    s.exec("CREATE VIEW a_view AS SELECT id FROM v_vals");
+}
+
+dump::RestoreRun runFile(dump::RestoreEngine& engine, const QString& path, dump::RunKind kind) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) ADD_FAILURE() << "cannot open " << path.toStdString();
+    return engine.run(f, kind, {});
+}
+
+dump::RestoreRun runText(db::Connection& c, const QString& database, const QByteArray& text,
+                         const dump::RestoreProgressFn& progress = {}) {
+    QByteArray copy = text;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    dump::RestoreEngine engine(c, database);
+    dump::RestoreRun run = engine.run(buffer, dump::RunKind::Script, progress);
+    QString error;
+    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    return run;
+}
+
+// ---- the file format -------------------------------------------------------------------
+
+struct PathCase {
+    const char* schema;
+    const char* data;
+};
+
+class DataFilePath : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(DataFilePath, ReplacesTheLastThreeCharactersWithinTheFolder) {
+    EXPECT_EQ(dump::dataFilePath(QString::fromUtf8(GetParam().schema)),
+              QString::fromUtf8(GetParam().data));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, DataFilePath,
+                         ::testing::Values(PathCase{"/d/dump.sql", "/d/dump.dat"},
+                                           PathCase{"/d/a.text", "/d/a.tdat"},
+                                           PathCase{"/d/backup.sql", "/d/backup.dat"},
+                                           PathCase{"/d/ab", "/d/ab.dat"},
+                                           PathCase{"/d/x.dat", "/d/x.dat"}));
+
+TEST(DumpFormat, DefaultSuffixCaseAndCommentNames) {
+    EXPECT_EQ(dump::withDefaultSuffix(QStringLiteral("/d/backup")),
+              QStringLiteral("/d/backup.sql"));
+    EXPECT_EQ(dump::withDefaultSuffix(QStringLiteral("/d/b.txt")), QStringLiteral("/d/b.txt"));
+
+    QByteArray text("CREATE table `T\xED\x95\x9C` -- Z");
+    dump::convertCase(text, dump::LetterCase::Lower);
+    EXPECT_EQ(text, QByteArray("create table `t\xED\x95\x9C` -- z"));
+    dump::convertCase(text, dump::LetterCase::Upper);
+    EXPECT_EQ(text, QByteArray("CREATE TABLE `T\xED\x95\x9C` -- Z"));
+
+    EXPECT_EQ(dump::commentText("a\rb\nc\x1a"), QByteArray("a b c "));
+}
+
+TEST(DumpFormat, CreateTextKeepsWhatTheReaderRejoins) {
+    // Line breaks after "(" and "," become CR LF; one between two words must not vanish
+    // when the reader joins trimmed lines; one inside a quoted name stays a lone LF.
+    const std::string create =
+        "CREATE TABLE `a\nb` (\n  `id` int(11) NOT NULL COMMENT 'x\\ny',\n  PRIMARY KEY (`id`)\n)"
+        " ENGINE=InnoDB DEFAULT CHARSET=latin1\n PARTITION BY RANGE (`id`)\n(PARTITION `p0` "
+        "VALUES LESS THAN (10) ENGINE = InnoDB,\n PARTITION `p1` VALUES LESS THAN MAXVALUE "
+        "ENGINE = InnoDB)";
+    const QByteArray lines = dump::createTextLines(create);
+    EXPECT_EQ(lines,
+              QByteArray("CREATE TABLE `a\nb` (\r\n  `id` int(11) NOT NULL COMMENT 'x\\ny',\r\n"
+                         "  PRIMARY KEY (`id`)\r\n) ENGINE=InnoDB DEFAULT CHARSET=latin1  "
+                         "PARTITION BY RANGE (`id`)\r\n(PARTITION `p0` VALUES LESS THAN (10) "
+                         "ENGINE = InnoDB,\r\n PARTITION `p1` VALUES LESS THAN MAXVALUE ENGINE "
+                         "= InnoDB)"));
+}
+
+// ---- the statement reader --------------------------------------------------------------
+
+struct ReaderCase {
+    const char* name;
+    std::string input;
+    std::vector<std::string> statements;
+    std::string leftover;
+};
+
+std::ostream& operator<<(std::ostream& os, const ReaderCase& c) { return os << c.name; }
+
+class Reader : public ::testing::TestWithParam<ReaderCase> {};
+
+TEST_P(Reader, CutsStatements) {
+    QByteArray bytes(GetParam().input.data(), qsizetype(GetParam().input.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    dump::StatementReader reader(buffer);
+    std::vector<std::string> statements;
+    std::string_view statement;
+    while (reader.next(statement)) statements.emplace_back(statement);
+    EXPECT_EQ(statements, GetParam().statements);
+    EXPECT_EQ(reader.leftover(), GetParam().leftover);
+    EXPECT_FALSE(reader.failed());
+}
+
+const std::string kM = ";#+----";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Reader,
+    ::testing::Values(
+        ReaderCase{"TableScopeWithoutFinalLineBreak",
+                   "#\r\n# Table structure for table 't'\r\n#\r\n\r\nCREATE TABLE `t` (\r\n  `a` "
+                   "int\r\n) ENGINE=InnoDB" +
+                       kM,
+                   {"CREATE TABLE `t` (`a` int) ENGINE=InnoDB"},
+                   ""},
+        ReaderCase{"CommentPrefixesInEveryCase",
+                   "# table structure for table 't'\r\n# DROP FOR TABLE 'T'\r\n# dumping data\r\n"
+                   "# MySQL DataBase : d\r\n#-----\r\n# serv x\r\n  #  \r\n# Host h\r\nselect 1" +
+                       kM + "\r\n",
+                   {"select 1"},
+                   ""},
+        ReaderCase{"NoteLinesJoinTheNextStatement",
+                   "# note\r\nInsert Into t values (1)" + kM + "\r\n",
+                   {"# noteInsert Into t values (1)"},
+                   ""},
+        ReaderCase{"OldStyleLoneCrInsideAValue",
+                   "Insert Into t values (1,'ab\r   cd');#+----\r\n",
+                   {"Insert Into t values (1,'abcd')"},
+                   ""},
+        ReaderCase{"LoneLfStaysInsideTheLine",
+                   "Insert Into t values ('a\nb')" + kM + "\r\n",
+                   {"Insert Into t values ('a\nb')"},
+                   ""},
+        ReaderCase{"CrLfAndLoneCrEndLinesAlike",
+                   "select\r1" + kM + "\rselect\r\n2" + kM + "\r\n",
+                   {"select1", "select2"},
+                   ""},
+        ReaderCase{"CtrlZEndsTheFile",
+                   "select 1" + kM + "\r\nselect 2" + kM + "\x1a" + "select 3" + kM + "\r\n",
+                   {"select 1", "select 2"},
+                   ""},
+        ReaderCase{"TextAfterTheLastMarkerIsLeftOver",
+                   "select 1" + kM + "\r\nInsert Into t\r\n values (2)\r\n",
+                   {"select 1"},
+                   "Insert Into tvalues (2)"},
+        ReaderCase{"MarkerNotAtTheLineEndDoesNotEndTheStatement",
+                   "select ';#+----x'\r\n, 2" + kM + "\r\n",
+                   {"select ';#+----x', 2"},
+                   ""},
+        ReaderCase{"EmptyInput", "", {}, ""},
+        ReaderCase{"StatementLongerThanOneRead",
+                   "select '" + std::string(2'500'000, 'x') + "'" + kM + "\r\nselect 2" + kM,
+                   {"select '" + std::string(2'500'000, 'x') + "'", "select 2"},
+                   ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RestoreStatus, NumbersInsertsPerTableAndNamesObjects) {
+    dump::RestoreStatus status(dump::RunKind::Script);
+    std::vector<std::string> texts;
+    auto note = [&](const char* statement, bool ok = true) {
+        status.note(statement, ok);
+        texts.push_back(status.text().toStdString());
+    };
+    note("Insert Into t values (1)");
+    note("Insert Into t values (2)");
+    note("insert into u values (1)");
+    note("INSERT INTO t values (3)");
+    note("Insert Into `my t` (`a`) values (1)");
+    note("Drop Table If Exists `my t`");
+    note("Drop Table t");
+    note("CREATE TABLE `a ``b```(\n`x` int)");
+    note("CREATE ALGORITHM=UNDEFINED DEFINER=`u`@`%` SQL SECURITY DEFINER VIEW `v` AS select 1");
+    note("SET NAMES utf8mb4");
+    note("COMMIT");
+    note("Insert Into t values (4)", false);
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "Insert Ok! - t[1]", "Insert Ok! - t[2]", "Insert Ok! - u[1]",
+                         "Insert Ok! - t[1]", "Insert Ok! - `my t`[1]", "Drop Ok! - `my t`",
+                         "Drop Ok! - t", "Crerate Ok! - `a ``b```", "Crerate Ok! - `v`",
+                         "Qurey OK!", "Qurey OK!", "Restore Error - Exec"}));
+
+    // A refused data statement leaves the status of the one before.
+    dump::RestoreStatus data(dump::RunKind::Data);
+    data.note("Insert Into t values (1)", true);
+    data.note("Insert Into t values (1)", false);
+    EXPECT_EQ(data.text(), QStringLiteral("Insert Ok! - t[1]"));
+}
+
+struct BatchCase {
+    const char* statement;
+    bool noBackslashEscapes;
+    bool selfContained;
+};
+
+class SelfContained : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(SelfContained, OnlyStatementsThatCannotSwallowTheNextShareATrip) {
+    EXPECT_EQ(
+        dump::RestoreEngine::selfContained(GetParam().statement, GetParam().noBackslashEscapes),
+        GetParam().selfContained)
+        << GetParam().statement;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, SelfContained,
+    ::testing::Values(BatchCase{"Insert Into t values (1,'a;b#c--d/*e')", false, true},
+                      BatchCase{"Insert Into t values ('O\\'Neil','\\\\')", false, true},
+                      BatchCase{"Insert Into t values ('it''s', \"q\"\"q\", `a``b`)", false, true},
+                      BatchCase{"Insert Into t values ('O\\'Neil')", true, false},
+                      BatchCase{"Insert Into t values ('open", false, false},
+                      BatchCase{"select 1; drop table x", false, false},
+                      BatchCase{"select 1 # comment", false, false},
+                      BatchCase{"select 1 -- comment", false, false},
+                      BatchCase{"select 1 /* c */", false, false},
+                      BatchCase{"select 2--1", false, true}, BatchCase{"call p()", false, false},
+                      BatchCase{"", false, false}));
+
+struct RowListCase {
+    const char* statement;
+    const char* rows;  // the text from the row list on; null: the statement cannot join others
+};
+
+class RowList : public ::testing::TestWithParam<RowListCase> {};
+
+TEST_P(RowList, OnlyPlainRowListsJoin) {
+    const std::string_view statement = GetParam().statement;
+    const std::size_t at = dump::RestoreEngine::rowListAt(statement, false);
+    if (!GetParam().rows)
+        EXPECT_EQ(at, std::string_view::npos) << statement;
+    else
+        EXPECT_EQ(at == std::string_view::npos ? "<none>" : statement.substr(at), GetParam().rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, RowList,
+    ::testing::Values(
+        RowListCase{"Insert Into `t` values (1,'a')", "(1,'a')"},
+        RowListCase{"insert into t (`a`, `values`) VALUES (1), ( 2 )", "(1), ( 2 )"},
+        RowListCase{"Insert Into t values ('x) values (y', \"(\")", "('x) values (y', \"(\")"},
+        RowListCase{"Insert Into t values ('it\\'s')", "('it\\'s')"},
+        RowListCase{"INSERT INTO t VALUES (1) ON DUPLICATE KEY UPDATE a=VALUES(a)", nullptr},
+        RowListCase{"Insert Into t values (1) RETURNING id", nullptr},
+        RowListCase{"Insert Into t values (1),", nullptr},
+        RowListCase{"Insert Into t select 1", nullptr},
+        RowListCase{"Insert Into t values (1", nullptr},
+        RowListCase{"REPLACE INTO t VALUES (1)", nullptr}));
+
+// ---- the dump writer against the server -------------------------------------------------
+
+class DumpTest : public ::testing::Test {
+protected:
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    QTemporaryDir dir;
+};
+
+TEST_F(DumpTest, DatabaseSchemaLayout) {
+    ScratchDatabase s;
+    db::Connection c = testserver::connect();
+    dump::DumpWriter writer(c);
+    QString error;
+
+    const QByteArray header =
+        "#\r\n# MySQL DataBase : " + s.name().toUtf8() + "\r\n#\r\n\r\n" + dump::sessionHeader();
+    std::optional<dump::SchemaText> empty = writer.schema({s.name(), {}}, true, &error);
+    ASSERT_TRUE(empty) << error.toStdString();
+    EXPECT_EQ(empty->text, header);
+
+    for (const char* t : {"b", "a", "c"}) s.exec(std::string("CREATE TABLE ") + t + " (x INT)");
+    std::optional<dump::SchemaText> schema = writer.schema({s.name(), {}}, true, &error);
+    ASSERT_TRUE(schema) << error.toStdString();
+    QByteArray expected = header;
+    for (const char* t : {"c", "b", "a"})
+        expected += QByteArray("#\r\n# Drop for Table '") + t +
+                    "'\r\n#\r\n\r\nDrop Table If Exists `" + t + "`;#+----\r\n\r\n";
+    for (const char* t : {"a", "b", "c"}) {
+        QByteArray create = QByteArray::fromStdString(createOf(c, s.name(), t));
+        create.replace("\n", "\r\n");
+        expected += QByteArray("#\r\n# Table structure for table '") + t + "'\r\n#\r\n\r\n" +
+                    create + ";#+----\r\n\r\n";
+    }
+    EXPECT_EQ(schema->text, expected);
+    EXPECT_EQ(schema->tables, 3);
+
+    // Table scope: no header, the marker last.
+    std::optional<dump::SchemaText> table =
+        writer.schema({s.name(), QStringLiteral("b")}, false, &error);
+    ASSERT_TRUE(table);
+    EXPECT_TRUE(
+        table->text.startsWith(dump::sessionHeader() + "#\r\n# Table structure for table 'b'"));
+    EXPECT_TRUE(table->text.endsWith(";#+----"));
+
+    // The session is left as it was found.
+    c.exec("SET time_zone = '+03:00', sql_mode = 'ANSI_QUOTES'");
+    ASSERT_TRUE(writer.schema({s.name(), {}}, false, &error));
+    db::Result r = c.select("SELECT @@time_zone, @@sql_mode");
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.text(0), QStringLiteral("+03:00"));
+    EXPECT_EQ(r.text(1), QStringLiteral("ANSI_QUOTES"));
+
+    EXPECT_FALSE(writer.schema({s.name(), QStringLiteral("missing")}, false, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("doesn't exist"))) << error.toStdString();
+}
+
+TEST_F(DumpTest, DataFileLayout) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT, a VARCHAR(20), b VARCHAR(20))");
+    s.exec("INSERT INTO t VALUES (7, 'O''Neil', NULL), (8, 'a\\\\b', '  x  ')");
+    s.exec("CREATE TABLE one (id INT)");
+    s.exec("INSERT INTO one VALUES (1)");
+    s.exec("CREATE TABLE none (id INT)");
+    db::Connection c = testserver::connect();
+    dump::DumpWriter writer(c);
+
+    const dump::DumpTarget table{s.name(), QStringLiteral("t")};
+    dump::DumpResult result = writer.save(path("t.sql"), "schema", &table, {});
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_EQ(readFile(path("t.sql")), QByteArray("schema"));
+    EXPECT_EQ(readFile(path("t.dat")),
+              dump::sessionHeader() +
+                  "# Dumping data for table 't'\r\n#\r\n\r\n"
+                  "Insert Into `t` values (7,'O\\'Neil',Null);#+----\r\n"
+                  "Insert Into `t` values (8,'a\\\\b','  x  ');#+----\r\n");
+    EXPECT_EQ(result.rows, 2u);
+
+    const dump::DumpTarget database{s.name(), {}};
+    result = writer.save(path("d.sql"), "", &database, {});
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_EQ(readFile(path("d.dat")),
+              dump::sessionHeader() +
+                  "#\r\n# Dumping data for table 'one'\r\n#\r\n\r\n"
+                  "Insert Into `one` values (1);#+----\r\n"
+                  "#\r\n# Dumping data for table 't'\r\n#\r\n\r\n"
+                  "Insert Into `t` values (7,'O\\'Neil',Null);#+----\r\n"
+                  "Insert Into `t` values (8,'a\\\\b','  x  ');#+----\r\n\r\n\r\n");
+    EXPECT_EQ(result.tables, 3);
+
+    // A table without rows still replaces an old data file: no stale rows beside a new schema.
+    writeFile(path("none.dat"), "Insert Into `none` values (99);#+----\r\n");
+    const dump::DumpTarget none{s.name(), QStringLiteral("none")};
+    ASSERT_TRUE(writer.save(path("none.sql"), "", &none, {}).ok);
+    EXPECT_EQ(readFile(path("none.dat")), dump::sessionHeader());
+}
+
+TEST_F(DumpTest, FailedOrStoppedDumpLeavesTheOldFiles) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    s.exec("INSERT INTO t SELECT seq FROM seq_1_to_2000");
+    writeFile(path("old.sql"), "old schema");
+    writeFile(path("old.dat"), "old data");
+    db::Connection c = testserver::connect();
+    dump::DumpWriter writer(c);
+
+    const dump::DumpTarget target{s.name(), {}};
+    dump::DumpResult stopped = writer.save(path("old.sql"), "new", &target,
+                                           [](const dump::DumpProgress&) { return false; });
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_FALSE(stopped.ok);
+
+    const dump::DumpTarget missing{s.name() + QStringLiteral("_gone"), {}};
+    dump::DumpResult failed = writer.save(path("old.sql"), "new", &missing, {});
+    EXPECT_FALSE(failed.ok);
+    EXPECT_FALSE(failed.schemaFailed);
+    EXPECT_FALSE(failed.error.isEmpty());
+
+    dump::DumpResult sameFile = writer.save(path("x.dat"), "new", &target, {});
+    EXPECT_FALSE(sameFile.ok);
+    EXPECT_FALSE(QFile::exists(path("x.dat")));
+
+    dump::DumpResult noFolder = writer.save(path("no/such/dir.sql"), "new", nullptr, {});
+    EXPECT_TRUE(noFolder.schemaFailed);
+
+    EXPECT_EQ(readFile(path("old.sql")), QByteArray("old schema"));
+    EXPECT_EQ(readFile(path("old.dat")), QByteArray("old data"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);  // no temporary files left
+}
+
+// The acceptance round trip through the engine, for both scopes.
+class RoundTrip : public DumpTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RoundTrip, AwkwardValuesComeBackByteForByte) {
+    const bool drop = GetParam();
+    ScratchDatabase source(QStringLiteral("src"));
+    fillAwkward(source);
+    ScratchDatabase target(QStringLiteral("dst"));
+    if (drop) target.exec("CREATE TABLE vals (junk INT)");  // replaced by the drop block
+
+    db::Connection c = testserver::connect();
+    c.exec("SET time_zone = '-07:00'");  // the files do not depend on the session's zone
+    dump::DumpWriter writer(c);
+    QString error;
+    std::optional<dump::SchemaText> schema = writer.schema({source.name(), {}}, drop, &error);
+    ASSERT_TRUE(schema) << error.toStdString();
+    EXPECT_EQ(schema->tables, 8);
+    const dump::DumpTarget all{source.name(), {}};
+    const dump::DumpResult dumped = writer.save(path("a.sql"), schema->text, &all, {});
+    ASSERT_TRUE(dumped.ok) << dumped.error.toStdString();
+    EXPECT_EQ(dumped.rows, 13u);
+    // Only the comment header names the source: no statement (views included) does.
+    EXPECT_FALSE(readFile(path("a.sql")).contains("`" + source.name().toUtf8() + "`"));
+
+    db::Connection r = testserver::connect();
+    for (int pass = 0; pass < (drop ? 2 : 1); ++pass) {  // with drop blocks a replay is repeatable
+        dump::RestoreEngine engine(r, target.name());
+        const dump::RestoreRun script = runFile(engine, path("a.sql"), dump::RunKind::Script);
+        EXPECT_TRUE(script.ok()) << dump::failureReport(script, "a.sql").toStdString()
+                                 << script.fatal.toStdString();
+        const dump::RestoreRun data = runFile(engine, path("a.dat"), dump::RunKind::Data);
+        EXPECT_TRUE(data.ok()) << dump::failureReport(data, "a.dat").toStdString();
+        EXPECT_EQ(data.statements, 13u + 5u);
+        ASSERT_TRUE(engine.finish(&error)) << error.toStdString();
+    }
+    expectSameDatabase(source.name(), target.name());
+}
+
+INSTANTIATE_TEST_SUITE_P(DropBlocks, RoundTrip, ::testing::Bool());
+
+TEST_F(DumpTest, TableScopeRoundTripOfAViewAndAGeneratedColumn) {
+    ScratchDatabase source(QStringLiteral("src"));
+    fillAwkward(source);
+    ScratchDatabase target(QStringLiteral("dst"));
+    db::Connection c = testserver::connect();
+    dump::DumpWriter writer(c);
+    QString error;
+    for (const char* table : {"vals", "v_vals"}) {
+        const dump::DumpTarget one{source.name(), QString::fromLatin1(table)};
+        std::optional<dump::SchemaText> schema = writer.schema(one, true, &error);
+        ASSERT_TRUE(schema) << error.toStdString();
+        ASSERT_TRUE(writer.save(path("t.sql"), schema->text, &one, {}).ok);
+        dump::RestoreEngine engine(c, target.name());
+        EXPECT_TRUE(runFile(engine, path("t.sql"), dump::RunKind::Script).ok()) << table;
+        EXPECT_TRUE(runFile(engine, path("t.dat"), dump::RunKind::Data).ok()) << table;
+    }
+    c.exec("SET time_zone = '+00:00'");
+    EXPECT_EQ(rowsOf(c, target.name(), "vals"), rowsOf(c, source.name(), "vals"));
+    EXPECT_EQ(rowsOf(c, target.name(), "v_vals"), rowsOf(c, source.name(), "v_vals"));
+    EXPECT_FALSE(readFile(path("t.dat")).contains("Insert"));  // a view has no rows of its own
+}
+
+// ---- the restore engine ----------------------------------------------------------------
+
+// InnoDB takes the one-row INSERTs as one and replays them one by one when it refuses
+// them; MyISAM, which keeps the rows before a refused one, takes them one by one.
+class RefusedStatements : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RefusedStatements, AreCountedListedAndTheRestRuns) {
+    ScratchDatabase s;
+    s.exec(std::string("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(20)) ENGINE=") + GetParam());
+    QByteArray text;
+    for (int i = 1; i <= 250; ++i) {
+        const int id = (i == 57 || i == 180) ? 1 : i;  // two duplicate keys inside trips
+        text += "Insert Into t values (" + QByteArray::number(id) + ",'a;b\\'c');#+----\r\n";
+    }
+    text += "select 1; drop table t;#+----\r\n";  // two statements in one: refused, not run
+    text += "Insert Into t values (999, 'open);#+----\r\n";
+    text += "Insert Into t values (1000, 'x');#+----\r\n";
+    text += "Insert Into t values (1001, 'y')\r\n";  // no marker: reported, not run
+
+    db::Connection c = testserver::connect();
+    const dump::RestoreRun run = runText(c, s.name(), text);
+    EXPECT_EQ(run.statements, 253u);
+    EXPECT_EQ(run.failures, 4u);
+    ASSERT_EQ(run.firstFailures.size(), 4u);
+    EXPECT_EQ(run.firstFailures[0].line, 57);
+    EXPECT_EQ(run.firstFailures[0].code, 1062u);
+    EXPECT_EQ(run.firstFailures[1].line, 180);
+    EXPECT_EQ(run.firstFailures[2].line, 251);
+    EXPECT_EQ(run.firstFailures[3].line, 252);
+    EXPECT_EQ(run.firstFailures[1].statement, QByteArray("Insert Into t values (1,'a;b\\'c')"));
+    EXPECT_EQ(run.leftoverLine, 254);
+    EXPECT_FALSE(run.ok());
+    EXPECT_EQ(run.status, QStringLiteral("Insert Ok! - t[249]"));
+
+    db::Result r = s.connection().select("SELECT COUNT(*), SUM(id), MIN(v) FROM t");
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.text(0), QStringLiteral("249"));
+    EXPECT_EQ(r.text(1).toLongLong(), 250LL * 251 / 2 - 57 - 180 + 1000);
+    EXPECT_EQ(r.text(2), QStringLiteral("a;b'c"));
+
+    const QString report = dump::failureReport(run, QStringLiteral("s.sql"));
+    EXPECT_TRUE(report.contains(QStringLiteral("s.sql: 4 of 253 statements failed:")));
+    EXPECT_TRUE(report.contains(QStringLiteral("line 57: Duplicate entry")));
+    EXPECT_TRUE(report.contains(QStringLiteral("from line 254 on has no end marker")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RefusedStatements, ::testing::Values("InnoDB", "MyISAM"));
+
+TEST(RestoreEngine, UnusableDatabaseStopsBeforeAnyStatement) {
+    ScratchDatabase s;
+    db::Connection c = testserver::connect();
+    ASSERT_TRUE(c.selectDb(s.name()));  // the database a careless replay would fill
+    const dump::RestoreRun run =
+        runText(c, s.name() + QStringLiteral("_missing"), "CREATE TABLE t (x INT);#+----\r\n");
+    EXPECT_TRUE(run.fatal.contains(QStringLiteral("cannot be used"))) << run.fatal.toStdString();
+    EXPECT_EQ(run.statements, 0u);
+    EXPECT_TRUE(s.connection().select("SHOW TABLES").rowCount() == 0);
+}
+
+TEST(RestoreEngine, RestoresTheSessionSettingsAndCommits) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY) ENGINE=InnoDB");
+    db::Connection c = testserver::connect();
+    c.exec(
+        "SET foreign_key_checks = 1, unique_checks = 1, autocommit = 1, "
+        "sql_mode = 'STRICT_ALL_TABLES', time_zone = '+02:00'");
+    QByteArray text = dump::sessionHeader();
+    for (int i = 0; i < 12000; ++i)
+        text += "Insert Into t values (" + QByteArray::number(i) + ");#+----\r\n";
+    const dump::RestoreRun run = runText(c, s.name(), text);
+    EXPECT_TRUE(run.ok());
+    EXPECT_EQ(run.statements, 12005u);
+    db::Result r = c.select(
+        "SELECT @@foreign_key_checks, @@unique_checks, @@autocommit, "
+        "@@sql_mode, @@time_zone");
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.text(0), QStringLiteral("1"));
+    EXPECT_EQ(r.text(1), QStringLiteral("1"));
+    EXPECT_EQ(r.text(2), QStringLiteral("1"));
+    EXPECT_EQ(r.text(3), QStringLiteral("STRICT_ALL_TABLES"));
+    EXPECT_EQ(r.text(4), QStringLiteral("+02:00"));
+    EXPECT_FALSE(c.multiStatements());
+    // Another session sees every row: all of it was committed.
+    db::Result n = s.connection().select("SELECT COUNT(*) FROM t");
+    ASSERT_TRUE(n.next());
+    EXPECT_EQ(n.text(0), QStringLiteral("12000"));
+}
+
+TEST(RestoreEngine, StopKeepsWhatRanAndRunsNoMore) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY) ENGINE=MyISAM");  // a hundred rows per trip
+    QByteArray text;
+    for (int i = 0; i < 1000; ++i)
+        text += "Insert Into t values (" + QByteArray::number(i) + ");#+----\r\n";
+    db::Connection c = testserver::connect();
+    const dump::RestoreRun run =
+        runText(c, s.name(), text, [](const dump::RestoreProgress&) { return false; });
+    EXPECT_TRUE(run.stopped);
+    EXPECT_EQ(run.statements, dump::RestoreEngine::kStatementsPerTrip);
+    db::Result n = s.connection().select("SELECT COUNT(*) FROM t");
+    ASSERT_TRUE(n.next());
+    EXPECT_EQ(n.text(0).toULongLong(), dump::RestoreEngine::kStatementsPerTrip);
+}
+
+// ---- the dialogs -------------------------------------------------------------------------
+
+template <typename T>
+T* child(QObject* parent, const char* name) {
+    T* widget = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+QString labelText(QObject* dialog, const char* name) { return child<QLabel>(dialog, name)->text(); }
+
+class DumpDialogs : public TreeFixture {
+protected:
+    void SetUp() override {
+        TreeFixture::SetUp();
+        doubleClick(server());  // connects the session
+        ASSERT_TRUE(session.MainConnection().isOpen());
+        commands = std::make_unique<DumpCommands>(session, prompts, dir.path(), nullptr);
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<DumpCommands> commands;
+};
+
+TEST_F(DumpDialogs, SchemaDialogControlsOptionsAndSave) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT, v VARCHAR(10))");
+    s.exec("INSERT INTO t VALUES (1, 'x'), (2, NULL)");
+
+    prompts.answerFile(path("backup"));  // no extension: the default one is added
+    prompts.onDialog([&](QDialog* d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Scehma / Dump"));
+        auto* dialog = static_cast<TfrmSchema*>(d);
+        EXPECT_EQ(dialog->Scope(), TfrmSchema::ScopeTable);
+        EXPECT_TRUE(child<QRadioButton>(d, "RadioButton1")->isChecked());
+        EXPECT_EQ(child<QCheckBox>(d, "CheckBox1")->text(), QStringLiteral("Data Include"));
+        EXPECT_EQ(child<QCheckBox>(d, "CheckBox2")->text(), QStringLiteral("Drop Include"));
+        EXPECT_EQ(labelText(d, "lblStatus"), QString());
+        const QByteArray shown = dialog->SchemaText();
+        EXPECT_TRUE(shown.contains("CREATE TABLE `t`"));
+
+        child<QCheckBox>(d, "CheckBox2")->click();
+        EXPECT_TRUE(dialog->SchemaText().contains("Drop Table If Exists `t`;#+----"));
+        child<QRadioButton>(d, "RadioButton2")->click();
+        EXPECT_TRUE(dialog->SchemaText().contains("create table `t`"));
+        EXPECT_TRUE(dialog->SchemaText().contains("# table structure for table 't'"));
+
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "BitBtn1")->click();
+        EXPECT_EQ(labelText(d, "lblStatus"), QStringLiteral("Done"));
+        EXPECT_EQ(dialog->Scope(), TfrmSchema::ScopeNone);
+        EXPECT_EQ(readFile(path("backup.sql")), dialog->SchemaText());
+        EXPECT_TRUE(
+            readFile(path("backup.dat")).contains("Insert Into `t` values (2,Null);#+----"));
+
+        // Scope 0: Default no longer rebuilds; Upper still converts.
+        const QByteArray lowered = dialog->SchemaText();
+        child<QRadioButton>(d, "RadioButton1")->click();
+        EXPECT_EQ(dialog->SchemaText(), lowered);
+        child<QRadioButton>(d, "RadioButton3")->click();
+        EXPECT_TRUE(dialog->SchemaText().contains("CREATE TABLE `T`"));
+        child<QPushButton>(d, "BitBtn2")->click();
+        return d->result();
+    });
+    commands->TableSchema1Click(s.name(), QStringLiteral("t"));
+    EXPECT_TRUE(prompts.allAnswersUsed());
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+TEST_F(DumpDialogs, SchemaDialogReportsErrors) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    prompts.answerFile(path("no/such/folder/x.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        child<QPushButton>(d, "BitBtn1")->click();
+        EXPECT_EQ(static_cast<TfrmSchema*>(d)->Scope(), TfrmSchema::ScopeDatabase);
+        return int(QDialog::Rejected);
+    });
+    commands->DBSchema1Click(s.name());
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].startsWith(QStringLiteral("Schema Save Error\r\n\r\n")));
+
+    prompts.clear();
+    prompts.onDialog([](QDialog*) { return int(QDialog::Rejected); });
+    commands->TableSchema1Click(s.name(), QStringLiteral("missing"));
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].startsWith(QStringLiteral("Schema FormShow Error\r\n\r\n")));
+    EXPECT_TRUE(prompts.allAnswersUsed());
+}
+
+TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
+    ScratchDatabase source(QStringLiteral("src"));
+    source.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    source.exec("INSERT INTO t VALUES (1), (2)");
+    ScratchDatabase target(QStringLiteral("dst"));
+    {
+        db::Connection c = testserver::connect();
+        dump::DumpWriter writer(c);
+        QString error;
+        const dump::DumpTarget all{source.name(), {}};
+        ASSERT_TRUE(
+            writer.save(path("r.sql"), writer.schema(all, false, &error)->text, &all, {}).ok);
+    }
+
+    prompts.answerFile(path("r.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Restore"));
+        EXPECT_EQ(labelText(d, "Label1"), QStringLiteral("DB : ") + target.name());
+        EXPECT_EQ(labelText(d, "Label2"), QString());
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done"));
+        // Again: the rows exist now, so both inserts are refused and counted.
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done - 2 failed"));
+        child<QCheckBox>(d, "CheckBox1")->click();
+        QFile::remove(path("r.dat"));
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done - 1 failed"));
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert - Ignore"));
+        child<QPushButton>(d, "SpeedButton1")->click();
+        return d->result();
+    });
+    commands->Restore1Click(target.name());
+    db::Result n = target.connection().select("SELECT COUNT(*) FROM t");
+    ASSERT_TRUE(n.next());
+    EXPECT_EQ(n.text(0), QStringLiteral("2"));
+    const QStringList messages = prompts.messages();
+    ASSERT_EQ(messages.size(), 3);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("r.sql: 1 of 6 statements failed:")));
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("r.dat: 2 of 7 statements failed:")));
+    EXPECT_TRUE(messages[1].contains(QStringLiteral("Table 't' already exists")));
+}
+
+TEST_F(DumpDialogs, RestoreDialogStopsAndReportsAnUnusableDatabase) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY) ENGINE=MyISAM");
+    QByteArray text;
+    for (int i = 0; i < 5000; ++i)
+        text += "Insert Into t values (" + QByteArray::number(i) + ");#+----\r\n";
+    writeFile(path("big.sql"), text);
+
+    prompts.answerFile(path("big.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        auto* stop = child<QPushButton>(d, "SpeedButton3");
+        EXPECT_FALSE(stop->isEnabled());
+        // Clicked from the event loop the run keeps alive while it works.
+        QTimer::singleShot(0, stop, [stop] {
+            EXPECT_TRUE(stop->isEnabled());
+            stop->click();
+        });
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done - Stopped"));
+        return int(QDialog::Rejected);
+    });
+    commands->Restore1Click(s.name());
+    db::Result n = s.connection().select("SELECT COUNT(*) FROM t");
+    ASSERT_TRUE(n.next());
+    EXPECT_GT(n.text(0).toInt(), 0);
+    EXPECT_LT(n.text(0).toInt(), 5000);
+
+    prompts.answerFile(path("big.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        child<QPushButton>(d, "SpeedButton2")->click();
+        return int(QDialog::Rejected);
+    });
+    commands->Restore1Click(s.name() + QStringLiteral("_missing"));
+    ASSERT_FALSE(prompts.messages().isEmpty());
+    EXPECT_TRUE(prompts.messages().last().contains(QStringLiteral("cannot be used")));
+
+    prompts.answerFile(path("missing.sql"));
+    commands->Restore1Click(s.name());
+    EXPECT_TRUE(prompts.messages().last().startsWith(QStringLiteral("Restore Error")));
+    EXPECT_TRUE(prompts.allAnswersUsed());
+}
+
+// ---- lorvex-cli ------------------------------------------------------------------------------
+
+QString cliPath() {
+    return QDir(QCoreApplication::applicationDirPath())
+        .absoluteFilePath(QStringLiteral("../lorvex-cli"));
+}
+
+struct CliResult {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+QProcessEnvironment cliEnvironment(
+    const std::optional<QString>& password = testserver::password()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LORVEX_PASSWORD"));
+    if (password) env.insert(QStringLiteral("LORVEX_PASSWORD"), *password);
+    return env;
+}
+
+CliResult runCli(const QStringList& arguments, const QProcessEnvironment& env = cliEnvironment(),
+                 const QString& program = cliPath()) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    if (!process.waitForStarted()) {
+        ADD_FAILURE() << "cannot start " << program.toStdString() << " (build lorvex-cli)";
+        return {};
+    }
+    process.closeWriteChannel();  // stdin is no terminal: nothing may wait for a password
+    process.waitForFinished(300000);
+    CliResult result;
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+QStringList connection() {
+    return {QStringLiteral("--host"), testserver::hostField(), QStringLiteral("--user"),
+            testserver::user()};
+}
+
+TEST_F(DumpTest, CliRoundTripOfAwkwardValues) {
+    ScratchDatabase source(QStringLiteral("src"));
+    fillAwkward(source);
+    ScratchDatabase target(QStringLiteral("dst"));
+    const CliResult dumped = runCli(
+        QStringList{QStringLiteral("dump")} + connection() +
+        QStringList{"--database", source.name(), "--drop", "--data", "--out", path("a.sql")});
+    EXPECT_EQ(dumped.code, 0) << dumped.err.toStdString();
+    EXPECT_TRUE(dumped.out.startsWith(QStringLiteral("dump: 8 tables, 13 rows, 0 failures, ")))
+        << dumped.out.toStdString();
+    EXPECT_EQ(dumped.err, QString());  // no progress where stderr is no terminal
+
+    const CliResult restored =
+        runCli(QStringList{QStringLiteral("restore")} + connection() +
+               QStringList{"--database", target.name(), "--data", path("a.sql")});
+    EXPECT_EQ(restored.code, 0) << restored.err.toStdString();
+    EXPECT_TRUE(restored.out.startsWith(QStringLiteral("restore: 39 statements, 0 failures, ")))
+        << restored.out.toStdString();
+    EXPECT_EQ(restored.err, QString());
+    expectSameDatabase(source.name(), target.name());
+}
+
+struct SameFilesCase {
+    const char* table;  // empty: the whole database
+    bool drop;
+    const char* button;
+    const char* letterCase;
+};
+
+class SameFiles : public DumpTest, public ::testing::WithParamInterface<SameFilesCase> {};
+
+TEST_P(SameFiles, DialogAndCliWriteIdenticalBytes) {
+    ScratchDatabase source;
+    fillAwkward(source);
+    const QString table = QString::fromLatin1(GetParam().table);
+
+    db::Connection c = testserver::connect();
+    ScriptedPrompts prompts;
+    TfrmSchema dialog(c, prompts);
+    dialog.SetState(table.isEmpty() ? TfrmSchema::ScopeDatabase : TfrmSchema::ScopeTable,
+                    source.name(), table, dir.path());
+    prompts.answerFile(path("dialog.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        if (GetParam().drop) child<QCheckBox>(d, "CheckBox2")->click();
+        child<QRadioButton>(d, GetParam().button)->click();
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "BitBtn1")->click();
+        return int(QDialog::Accepted);
+    });
+    prompts.exec(&dialog);
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+
+    QStringList arguments = QStringList{QStringLiteral("dump")} + connection() +
+                            QStringList{"--database",
+                                        source.name(),
+                                        "--data",
+                                        "--case",
+                                        QString::fromLatin1(GetParam().letterCase),
+                                        "--out",
+                                        path("cli.sql")};
+    if (!table.isEmpty()) arguments << QStringLiteral("--table") << table;
+    if (GetParam().drop) arguments << QStringLiteral("--drop");
+    const CliResult cli = runCli(arguments);
+    ASSERT_EQ(cli.code, 0) << cli.err.toStdString();
+
+    EXPECT_GT(readFile(path("cli.sql")).size(), 100);
+    EXPECT_EQ(readFile(path("dialog.sql")), readFile(path("cli.sql")));
+    EXPECT_GT(readFile(path("cli.dat")).size(), 100);
+    EXPECT_EQ(readFile(path("dialog.dat")), readFile(path("cli.dat")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, SameFiles,
+                         ::testing::Values(SameFilesCase{"", true, "RadioButton3", "upper"},
+                                           SameFilesCase{"vals", false, "RadioButton2", "lower"},
+                                           SameFilesCase{"wide", true, "RadioButton1", "default"}));
+
+TEST_F(DumpTest, CliExitCodesAndMessages) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    writeFile(path("s.sql"),
+              "Insert Into t values (1);#+----\r\n"
+              "Insert Into t values (1);#+----\r\n"
+              "Insert Into t values (2);#+----\r\n"
+              "Insert Into t values (3)");
+    const QString wrong = QStringLiteral("wrong-Pw-5521");
+    struct Case {
+        QStringList arguments;
+        QProcessEnvironment env;
+        int code;
+        QString err;
+    };
+    const QStringList dump = QStringList{QStringLiteral("dump")} + connection();
+    const QStringList restore = QStringList{QStringLiteral("restore")} + connection();
+    const std::vector<Case> cases = {
+        {{}, cliEnvironment(), 2, QStringLiteral("no command given")},
+        {{QStringLiteral("copy")}, cliEnvironment(), 2, QStringLiteral("unknown command")},
+        {dump + QStringList{"--bogus"}, cliEnvironment(), 2,
+         QStringLiteral("unknown option \"--bogus\"")},
+        {dump + QStringList{"--out", path("x.sql")}, cliEnvironment(), 2,
+         QStringLiteral("give --database")},
+        {dump + QStringList{"--database", s.name(), "--case", "title", "--out", path("x.sql")},
+         cliEnvironment(), 2, QStringLiteral("--case takes")},
+        {restore + QStringList{"--database", s.name(), "--table", "t", path("s.sql")},
+         cliEnvironment(), 2, QStringLiteral("unknown option \"--table\"")},
+        {dump + QStringList{"--database", s.name(), "--out", path("x.sql")}, cliEnvironment(wrong),
+         1, QStringLiteral("Access denied")},
+        {dump + QStringList{"--database", s.name(), "--out", path("x.sql")},
+         cliEnvironment(std::nullopt), 1, QStringLiteral("Access denied")},
+        {dump + QStringList{"--database", s.name() + "_none", "--out", path("x.sql")},
+         cliEnvironment(), 1, QStringLiteral("Cannot select the database")},
+        {restore + QStringList{"--database", s.name() + "_none", path("s.sql")}, cliEnvironment(),
+         1, QStringLiteral("cannot be used")},
+        {restore + QStringList{"--database", s.name(), "--data", path("s.sql")}, cliEnvironment(),
+         1, QStringLiteral("Data Insert - Ignore")},
+        {restore + QStringList{"--database", s.name(), path("none.sql")}, cliEnvironment(), 1,
+         QStringLiteral("cannot read")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+        const CliResult r = runCli(c.arguments, c.env);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains(wrong) || r.out.contains(wrong));
+        EXPECT_FALSE(r.err.contains(testserver::password()) ||
+                     r.out.contains(testserver::password()));
+    }
+    EXPECT_FALSE(QFile::exists(path("x.sql")));
+
+    // Refused statements and a last statement without its marker fail the run.
+    const CliResult r = runCli(restore + QStringList{"--database", s.name(), path("s.sql")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("restore: 3 statements, 1 failures, ")))
+        << r.out.toStdString();
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral("s.sql: 1 of 3 statements failed:\nline 2: Duplicate entry")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("from line 4 on has no end marker")));
+}
+
+TEST_F(DumpTest, CliRegisteredServerAndPasswordSources) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    const QString program = path("lorvex-cli");
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry(path("HostInfor.Dat"))
+        .AppendServerEntry(QStringLiteral("test srv"),
+                           {testserver::hostField(), testserver::user(), testserver::password()});
+    const QStringList arguments{"dump",   "--server", "test srv",   "--database",
+                                s.name(), "--out",    path("r.sql")};
+
+    CliResult r = runCli(arguments, cliEnvironment(std::nullopt), program);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(path("r.sql")));
+    EXPECT_FALSE(QFile::exists(path("r.dat")));
+
+    r = runCli(arguments, cliEnvironment(QStringLiteral("env-wins")),
+               program);  // env over registry
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Access denied"))) << r.err.toStdString();
+
+    r = runCli(arguments + QStringList{"--password", testserver::password()},
+               cliEnvironment(QStringLiteral("env-loses")), program);  // option over env
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+
+    r = runCli({"dump", "--server", "nobody", "--database", s.name(), "--out", path("n.sql")},
+               cliEnvironment(), program);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("no server named \"nobody\"")))
+        << r.err.toStdString();
+}
+
+}  // namespace

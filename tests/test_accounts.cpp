@@ -16,25 +16,13 @@
 #include "panels/PanelStatements.h"
 #include "panels/TreeMenus.h"
 #include "support/ScriptedPrompts.h"
+#include "support/TestNames.h"
 #include "support/TestServer.h"
 #include "tree/ObjectTree.h"
 #include "tree/ServerSession.h"
 
 // Readable failure messages.
-static void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
-
-std::atomic<int> nameCounter{0};
-
-QString uniqueName(const char* hint) {
-    return QStringLiteral("lvx_%1_%2_%3")
-        .arg(QLatin1String(hint))
-        .arg(::getpid())
-        .arg(nameCounter++);
-}
 
 std::string account(db::Connection& c, const QString& user, const QString& host) {
     return c.quoteValue(user) + "@" + c.quoteValue(host);

@@ -17,22 +17,10 @@
 #include "admin/TfrmInfor.h"
 #include "designer/TfrmCreateTable.h"
 #include "panels/TreeMenus.h"
+#include "support/TestNames.h"
 #include "support/TreeFixture.h"
 
-static void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
-
-std::atomic<int> nameCounter{0};
-
-QString uniqueName(const char* hint) {
-    return QStringLiteral("lvx_%1_%2_%3")
-        .arg(QLatin1String(hint))
-        .arg(::getpid())
-        .arg(nameCounter++);
-}
 
 bool databaseExists(db::Connection& c, const QString& name) {
     db::Result rows = c.select("SHOW DATABASES LIKE " + c.quoteValue(name));

@@ -30,13 +30,9 @@ bool holds(const TreeNode* node, const Key& key) {
     return own && fields(*own) == fields(key);
 }
 
-TreeNode* nodeFor(const TUserKey& key) {
-    return new TreeNode(key.User + u'[' + key.Host + u']', TNodeData{nlUser, key});
-}
+TreeNode* nodeFor(const TUserKey& key) { return makeAccountNode(key); }
 
-TreeNode* nodeFor(const THostKey& key) {
-    return new TreeNode(key.Host + u'[' + key.Db + u']', TNodeData{nlHostEntry, key});
-}
+TreeNode* nodeFor(const THostKey& key) { return makeHostEntryNode(key); }
 
 template <class Key>
 QList<TreeNode*> nodesWith(QTreeWidget& tree, const Key& key) {

@@ -39,13 +39,13 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     auto* navLayout = new QHBoxLayout(navigator);
     navLayout->setContentsMargins(0, 2, 0, 2);
     navLayout->setSpacing(1);
-    struct ButtonSpec {
+    struct NavigatorButton {
         const char* name;
         QStyle::StandardPixmap icon;
         const char* hint;
         bool enabled;
     };
-    static const ButtonSpec specs[] = {
+    static const NavigatorButton buttons[] = {
         {"nbFirst", QStyle::SP_MediaSkipBackward, "First record", true},
         {"nbPrior", QStyle::SP_MediaSeekBackward, "Prior record", true},
         {"nbNext", QStyle::SP_MediaSeekForward, "Next record", true},
@@ -57,14 +57,14 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
         {"nbCancel", QStyle::SP_DialogCancelButton, "Cancel edit", false},
         {"nbRefresh", QStyle::SP_BrowserReload, "Refresh data", true},
     };
-    for (const ButtonSpec& spec : specs) {
+    for (const NavigatorButton& kind : buttons) {
         auto* button = new QToolButton(navigator);
-        button->setObjectName(QString::fromLatin1(spec.name));
-        button->setIcon(style()->standardIcon(spec.icon));
-        button->setToolTip(QString::fromLatin1(spec.hint));
+        button->setObjectName(QString::fromLatin1(kind.name));
+        button->setIcon(style()->standardIcon(kind.icon));
+        button->setToolTip(QString::fromLatin1(kind.hint));
         button->setAutoRaise(true);
         // The rows are read-only: editing buttons are shown but never enabled.
-        button->setEnabled(spec.enabled);
+        button->setEnabled(kind.enabled);
         navLayout->addWidget(button);
         navigator_.append(button);
     }

@@ -185,10 +185,8 @@ void ObjectTree::listAccounts(TreeNode* folder, bool announceEmpty) {
     db::Result rows = c.storeResult();
     if (!rows) throw c.lastError(statement);
     if (rows.rowCount() == 0 && announceEmpty) Q_EMIT UserFolderEmpty();
-    addRows(folder, rows, [](db::Result& row) {
-        TUserKey key{row.text(0), row.text(1)};
-        return new TreeNode(key.User + u'[' + key.Host + u']', TNodeData{nlUser, key});
-    });
+    addRows(folder, rows,
+            [](db::Result& row) { return makeAccountNode({row.text(0), row.text(1)}); });
 }
 
 void ObjectTree::listHostEntries(TreeNode* folder, bool announceEmpty) {
@@ -203,10 +201,8 @@ void ObjectTree::listHostEntries(TreeNode* folder, bool announceEmpty) {
     db::Result rows = c.storeResult();
     if (!rows) throw c.lastError(statement);
     if (rows.rowCount() == 0 && announceEmpty) Q_EMIT HostFolderEmpty();
-    addRows(folder, rows, [](db::Result& row) {
-        THostKey key{row.text(0), row.text(1)};
-        return new TreeNode(key.Host + u'[' + key.Db + u']', TNodeData{nlHostEntry, key});
-    });
+    addRows(folder, rows,
+            [](db::Result& row) { return makeHostEntryNode({row.text(0), row.text(1)}); });
 }
 
 void ObjectTree::RefreshDatabases() {

@@ -19,6 +19,14 @@ TreeNode* TreeNode::ancestor(int generations) const {
     return cast(item);
 }
 
+TreeNode* makeAccountNode(const TUserKey& key) {
+    return new TreeNode(key.User + u'[' + key.Host + u']', TNodeData{nlUser, key});
+}
+
+TreeNode* makeHostEntryNode(const THostKey& key) {
+    return new TreeNode(key.Host + u'[' + key.Db + u']', TNodeData{nlHostEntry, key});
+}
+
 int imageIndexOf(TNodeLevel level) {
     switch (level) {
         case nlServer: return 0;

@@ -69,5 +69,9 @@ private:
     TNodeData data_;
 };
 
+// Nodes below "USER" and "HOST": labelled key column 0 + "[" + column 1 + "]".
+TreeNode* makeAccountNode(const TUserKey& key);
+TreeNode* makeHostEntryNode(const THostKey& key);
+
 // Image index of each level in the nine-image list.
 int imageIndexOf(TNodeLevel level);

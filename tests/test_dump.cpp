@@ -597,6 +597,86 @@ TEST_F(DumpTest, TableScopeRoundTripOfAViewAndAGeneratedColumn) {
 
 // InnoDB takes the one-row INSERTs as one and replays them one by one when it refuses
 // them; MyISAM, which keeps the rows before a refused one, takes them one by one.
+TEST(StatementReader, AStatementLongerThanTheLimitEndsTheReading) {
+    const auto readAll = [](const QByteArray& text, std::size_t limit) {
+        QByteArray copy = text;
+        QBuffer buffer(&copy);
+        buffer.open(QIODevice::ReadOnly);
+        dump::StatementReader reader(buffer, limit);
+        std::vector<std::string> statements;
+        std::string_view statement;
+        while (reader.next(statement)) statements.emplace_back(statement);
+        return std::make_pair(statements, reader.errorString());
+    };
+    // One line of 300 bytes without a line break, then many short lines adding up.
+    const QByteArray longLine = "select 1" + QByteArray(kM.c_str()) + "\r\n" + QByteArray(300, 'x');
+    auto [first, error] = readAll(longLine, 100);
+    EXPECT_EQ(first, std::vector<std::string>{"select 1"});
+    EXPECT_TRUE(error.startsWith(QStringLiteral("The statement that starts on line 2 is longer "
+                                                "than 100 bytes")))
+        << error.toStdString();
+    QByteArray joined = "select 1" + QByteArray(kM.c_str()) + "\r\n\r\n";
+    for (int i = 0; i < 40; ++i) joined += "abcd\r\n";
+    std::tie(first, error) = readAll(joined + "x" + QByteArray(kM.c_str()), 100);
+    EXPECT_EQ(first, std::vector<std::string>{"select 1"});
+    EXPECT_TRUE(error.contains(QStringLiteral("starts on line 3"))) << error.toStdString();
+    // At the limit itself the statement is still read.
+    std::tie(first, error) = readAll(QByteArray(93, 'y') + QByteArray(kM.c_str()), 100);
+    EXPECT_EQ(first, std::vector<std::string>{std::string(93, 'y')});
+    EXPECT_TRUE(error.isEmpty());
+}
+
+// Files that are no dumps: each run ends, reports what it could not run, and leaves the
+// connection usable and the database as the statements the server accepted left it.
+TEST(RestoreEngine, FilesThatAreNoDumpsEndInAReport) {
+    ScratchDatabase s;
+    db::Connection c = testserver::connect();
+
+    const dump::RestoreRun comments =
+        runText(c, s.name(), "# Dump of a database\r\n#\r\n# MySQL x\r\n\r\n   \r\n#-----\r\n");
+    EXPECT_TRUE(comments.ok());
+    EXPECT_EQ(comments.statements, 0u);
+    EXPECT_EQ(comments.leftoverLine, 0);
+
+    const dump::RestoreRun unfinished = runText(
+        c, s.name(), "CREATE TABLE t (x INT)" + QByteArray(kM.c_str()) + "\r\nInsert Into t\r\nvalues (1)");
+    EXPECT_EQ(unfinished.statements, 1u);
+    EXPECT_EQ(unfinished.leftoverLine, 2);
+    EXPECT_FALSE(unfinished.ok());
+
+    // Binary noise with markers and line ends scattered through it.
+    QByteArray noise;
+    quint32 state = 7;
+    for (int i = 1; i <= 2 << 20; ++i) {
+        state = state * 1664525u + 1013904223u;
+        noise += char(state >> 24) == '\x1a' ? 'Z' : char(state >> 24);  // Ctrl-Z ends a file
+        if (i % 5000 == 0) noise += QByteArray(kM.c_str()) + "\r\n";
+    }
+    const dump::RestoreRun garbage = runText(c, s.name(), noise);
+    EXPECT_TRUE(garbage.fatal.isEmpty()) << garbage.fatal.toStdString();
+    EXPECT_GT(garbage.failures, 100u);
+    EXPECT_EQ(garbage.firstFailures.size(), dump::RestoreEngine::kFailuresListed);
+    EXPECT_FALSE(dump::failureReport(garbage, QStringLiteral("noise.sql")).isEmpty());
+
+    // A 100 MB line without a marker is left over, not run; one with a marker is refused.
+    QByteArray huge(100 << 20, 'z');
+    const dump::RestoreRun leftover = runText(c, s.name(), "select 1" + QByteArray(kM.c_str()) + "\r\n" + huge);
+    EXPECT_EQ(leftover.statements, 1u);
+    EXPECT_EQ(leftover.leftoverLine, 2);
+    huge += QByteArray(kM.c_str());
+    const dump::RestoreRun refused = runText(c, s.name(), huge);
+    EXPECT_EQ(refused.statements, 1u);
+    EXPECT_EQ(refused.failures, 1u);
+    EXPECT_TRUE(refused.fatal.isEmpty()) << refused.fatal.toStdString();
+    huge.clear();
+
+    db::Result tables = c.select("SHOW TABLES FROM " + db::quoteIdentifier(s.name()));
+    EXPECT_EQ(tables.rowCount(), 1u);  // only t, created by the unfinished file
+    db::Result rows = c.select("SELECT COUNT(*) FROM " + db::qualifiedName(s.name(), QStringLiteral("t")));
+    ASSERT_TRUE(rows.next());
+    EXPECT_EQ(rows.text(0), QStringLiteral("0"));
+}
+
 class RefusedStatements : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RefusedStatements, AreCountedListedAndTheRestRuns) {

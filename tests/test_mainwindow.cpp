@@ -18,6 +18,7 @@
 #include <QMenu>
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
+#include "support/TestNames.h"
 
 namespace {
 
@@ -170,6 +171,38 @@ TEST_F(MainWindowTest, RefusedReconnectionIsReportedAndSkipsTheRestOfStartUp) {
     EXPECT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 0);
     EXPECT_EQ(w.panels().ShownPanel(), 0);
     EXPECT_FALSE(w.MySQLConnection1().Connected());
+}
+
+// A program folder nobody may write to (root included) and a damaged server list: each is
+// reported once, the window comes up with its defaults, and nothing is written or replaced.
+TEST_F(MainWindowTest, UnwritableFolderAndDamagedServerListAreReported) {
+    {
+        TfrmMain w(QStringLiteral("/proc/self"), prompts);
+        w.show();
+        ASSERT_EQ(prompts.messages().size(), 1);
+        EXPECT_TRUE(prompts.messages()[0].startsWith(QStringLiteral(
+            "Cannot create the settings file /proc/self/Lorvex.ini")))
+            << prompts.messages()[0].toStdString();
+        EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
+        w.close();
+        EXPECT_EQ(prompts.messages().size(), 1);  // closing does not try again
+    }
+    prompts.clear();
+    const QByteArray damaged = "<HOST NAME=\"a\"><IP>h</IP><USERID>u</USERID><PASSWD>p";
+    {
+        QFile file(path("HostInfor.Dat"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(damaged);
+    }
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("is damaged"))) << prompts.messages()[0].toStdString();
+    EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
+    w.close();
+    QFile file(path("HostInfor.Dat"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), damaged);
 }
 
 TEST_F(MainWindowTest, ExitClosesTheConnectionsAndSavesTheViewState) {

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -127,10 +128,57 @@ TEST_F(RegistryTest, MissingEmptyAndUnparsableFilesLoadNoRecords) {
     };
     for (const QByteArray& text : unparsable) {
         put(text);
-        EXPECT_TRUE(registry.LoadServerRegistry().empty()) << text.toStdString();
+        QString damaged;
+        EXPECT_TRUE(registry.LoadServerRegistry(&damaged).empty()) << text.toStdString();
+        EXPECT_TRUE(damaged.startsWith("The server list " + QDir::toNativeSeparators(path) +
+                                       " is damaged"))
+            << damaged.toStdString();
         EXPECT_FALSE(parseRegistryText(text).has_value()) << text.toStdString();
         EXPECT_EQ(bytes(), text);
     }
+}
+
+// Files no user wrote as a server list: turned away quickly, reported, and never replaced.
+TEST_F(RegistryTest, HostileFilesAreReportedWithoutHangingAndKeptAsTheyAre) {
+    const QString shown = QDir::toNativeSeparators(path);
+    const auto append = [&] { registry.AppendServerEntry("n", entry("h", "u", "p")); };
+
+    // Shapes the XML reader would take minutes over: deep nesting, a tag full of attributes.
+    QByteArray deep;
+    for (int i = 0; i < 200000; ++i) deep += "<a>";
+    QByteArray attributes = "<HOST ";
+    for (int i = 0; i < 100000; ++i) attributes += "x" + QByteArray::number(i) + "='1' ";
+    attributes += "/>";
+    for (const QByteArray& text : {kA + deep, kA + attributes}) {
+        EXPECT_FALSE(parseRegistryText(text).has_value());
+        put(text);
+        QString damaged;
+        EXPECT_TRUE(registry.LoadServerRegistry(&damaged).empty());
+        EXPECT_FALSE(damaged.isEmpty());
+        EXPECT_TRUE(errorOf(append).contains(QStringLiteral("cannot be read as XML")));
+        EXPECT_EQ(bytes(), text);
+    }
+    // Markup the guard skips over still parses as before.
+    EXPECT_EQ(parseRegistryText("<!-- <a b='1' c='2' d='3' e='4' f='5'> -->" + kA +
+                                "<![CDATA[<<<]]>"),
+              (Records{rec("a", "ha", "ua", "pa")}));
+
+    // A huge file is not read at all.
+    put(kA);
+    ASSERT_TRUE(QFile::resize(path, 50 << 20));
+    const QString tooLarge = "Cannot read the server list " + shown + ": at 50 MB it is far larger";
+    EXPECT_TRUE(errorOf([&] { registry.LoadServerRegistry(); }).startsWith(tooLarge));
+    EXPECT_TRUE(errorOf(append).startsWith(tooLarge));
+    EXPECT_TRUE(errorOf([&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); })
+                    .startsWith(tooLarge));
+    EXPECT_EQ(QFileInfo(path).size(), 50 << 20);
+    ASSERT_TRUE(QFile::remove(path));
+
+    // A pipe must not block the start of the program.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const QString notAFile = "Cannot read the server list " + shown + ": it is not a regular file";
+    EXPECT_TRUE(errorOf([&] { registry.LoadServerRegistry(); }).startsWith(notAFile));
+    EXPECT_TRUE(errorOf(append).startsWith(notAFile));
 }
 
 TEST_F(RegistryTest, AppendCreatesAPrivateFileAndWritesRecordsOnOneLine) {
@@ -334,6 +382,13 @@ TEST_F(RegistryTest, ReadOnlyFolderOrFolderInPlaceOfTheFileIsReported) {
     EXPECT_TRUE(errorOf(remove).startsWith(unreadable));
     EXPECT_TRUE(errorOf(append).startsWith(unreadable));
     EXPECT_TRUE(QFileInfo(path).isDir());
+
+    // A folder no one may write to, root included: the list reads empty, a new server is
+    // refused with the reason.
+    ServerRegistry proc(QStringLiteral("/proc/self/HostInfor.Dat"));
+    EXPECT_TRUE(proc.LoadServerRegistry().empty());
+    EXPECT_TRUE(errorOf([&] { proc.AppendServerEntry("b", entry("hb", "ub", "pb")); })
+                    .startsWith(QStringLiteral("Cannot write the server list /proc/self/HostInfor.Dat: ")));
 }
 
 }  // namespace

@@ -194,8 +194,10 @@ void TfrmMain::FormShow() {
     shown_ = true;
     panels_->SwitchPanel(0);
     try {
-        for (const RegistryRecord& record : registry_.LoadServerRegistry())
+        QString damaged;
+        for (const RegistryRecord& record : registry_.LoadServerRegistry(&damaged))
             tree_->AddServerNode(record.name, record.entry);
+        if (!damaged.isEmpty()) prompts_.message(this, damaged);
     } catch (const RegistryError& error) {
         prompts_.message(this, error.text());
     }

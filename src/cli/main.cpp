@@ -42,10 +42,15 @@ bool resolveConnection(CliOptions& o, QString* error) {
         const QString path =
             QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("HostInfor.Dat"));
         std::vector<RegistryRecord> records;
+        QString damaged;
         try {
-            records = ServerRegistry(path).LoadServerRegistry();
+            records = ServerRegistry(path).LoadServerRegistry(&damaged);
         } catch (const RegistryError& e) {
             *error = e.text();
+            return false;
+        }
+        if (!damaged.isEmpty()) {
+            *error = damaged;
             return false;
         }
         const auto match =

@@ -22,7 +22,22 @@ bool endsWithMarker(std::string_view text) {
 
 }  // namespace
 
-StatementReader::StatementReader(QIODevice& input) : input_(input) {}
+StatementReader::StatementReader(QIODevice& input, std::size_t limit)
+    : input_(input), limit_(std::max<std::size_t>(limit, 1)) {}
+
+// Stops the reading at a statement the server could not take anyway.
+bool StatementReader::tooLong(std::size_t length) {
+    if (length <= limit_) return false;
+    error_ = QStringLiteral(
+                 "The statement that starts on line %1 is longer than %2 bytes, more than the "
+                 "server accepts (max_allowed_packet); nothing from that line on was run. Is "
+                 "this a dump file?")
+                 .arg(pending_.empty() ? lineNumber_ + 1 : pendingLine_)
+                 .arg(limit_);
+    pending_.clear();
+    stop_ = true;
+    return true;
+}
 
 std::string_view StatementReader::trim(std::string_view text) {
     while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
@@ -46,9 +61,12 @@ bool StatementReader::fill() {
     chunk_.erase(0, pos_);
     pos_ = 0;
     const std::size_t old = chunk_.size();
-    chunk_.resize(old + std::size_t(kReadSize));
-    const qint64 n = input_.read(chunk_.data() + old, kReadSize);
-    if (n < 0) error_ = input_.errorString();
+    // A small file is read in one piece of its own size rather than a full buffer.
+    qint64 want = kReadSize;
+    if (!input_.isSequential()) want = std::clamp<qint64>(input_.bytesAvailable(), 1, kReadSize);
+    chunk_.resize(old + std::size_t(want));
+    const qint64 n = input_.read(chunk_.data() + old, want);
+    if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
     chunk_.resize(old + std::size_t(std::max<qint64>(n, 0)));
     if (n <= 0) inputEnded_ = true;
     return n > 0;
@@ -86,6 +104,7 @@ bool StatementReader::nextLine(std::string_view& line) {
         }
         const std::size_t scanned = cr ? std::size_t(cr - chunk_.data()) : chunk_.size();
         const std::size_t rescanOffset = scanned - pos_;
+        if (tooLong(pending_.size() + rescanOffset)) return false;
         const bool more = fill();
         searchFrom = pos_ + rescanOffset;  // fill() moved the unread part to the front
         if (more || cr) continue;          // a CR at the end of the input ends its line
@@ -118,6 +137,7 @@ bool StatementReader::next(std::string_view& statement) {
                 return true;
             }
         }
+        if (tooLong(pending_.size() + t.size())) return false;
         pending_.append(t);
         if (endsWithMarker(t)) {
             statement_ = trim(pending_);

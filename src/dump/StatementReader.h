@@ -12,10 +12,14 @@ namespace dump {
 // the line); a Ctrl-Z ends the input. Each line is trimmed of blanks and control characters;
 // a lone "#" and the known comment lines of dumps are skipped; the other lines are joined
 // without separator until a line ends with the marker. The input is read in pieces, so a
-// file of any size takes the memory of its longest statement.
+// file of any size takes the memory of its longest statement, and a statement longer than
+// the limit ends the reading with an error instead of growing without bound.
 class StatementReader {
 public:
-    explicit StatementReader(QIODevice& input);
+    // The server accepts no statement longer than its largest max_allowed_packet.
+    static constexpr std::size_t kDefaultLimit = std::size_t(1) << 30;
+
+    explicit StatementReader(QIODevice& input, std::size_t limit = kDefaultLimit);
 
     // The next complete statement, trimmed and without its marker; valid until the next
     // call. False at the end of the input.
@@ -30,7 +34,8 @@ public:
     const std::string& leftover() const { return pending_; }
     qint64 leftoverLine() const { return pendingLine_; }
 
-    // The input could not be read to its end.
+    // The input could not be read to its end, or a statement was longer than the limit;
+    // errorString() is a sentence for the user.
     bool failed() const { return !error_.isEmpty(); }
     const QString& errorString() const { return error_; }
 
@@ -41,8 +46,10 @@ public:
 private:
     bool nextLine(std::string_view& line);
     bool fill();
+    bool tooLong(std::size_t length);
 
     QIODevice& input_;
+    std::size_t limit_;
     std::string chunk_;
     std::size_t pos_ = 0;
     bool inputEnded_ = false;  // nothing more to read (end of device or Ctrl-Z seen)

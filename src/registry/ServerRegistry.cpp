@@ -3,9 +3,11 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -131,6 +133,57 @@ QByteArray rewrittenText(const std::vector<RegistryRecord>& records) {
     return text.toUtf8();
 }
 
+// Whether the markup keeps to the shape of a server list: elements nested at most four deep,
+// at most a few attributes each, no document type. Qt's XML reader takes quadratic time on
+// deep nesting and on many attributes in one element, so a hostile or broken file of that
+// kind must be turned away before it is parsed. One linear pass over the bytes: in XML a
+// raw '<' only ever starts markup.
+bool plausibleShape(const QByteArray& bytes) {
+    constexpr int kMaxDepth = 4;
+    constexpr int kMaxAttributes = 4;
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    const auto skipPast = [&](const char* from, const char* token) -> const char* {
+        const QByteArrayView rest(from, end - from);
+        const qsizetype at = rest.indexOf(QByteArrayView(token));
+        return at < 0 ? end : from + at + qstrlen(token);
+    };
+    int depth = 0;
+    while ((p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p))))) {
+        const QByteArrayView tag(p, end - p);
+        if (tag.startsWith("<!--")) {
+            p = skipPast(p + 4, "-->");
+        } else if (tag.startsWith("<![CDATA[")) {
+            p = skipPast(p + 9, "]]>");
+        } else if (tag.startsWith("<?")) {
+            p = skipPast(p + 2, "?>");
+        } else if (tag.startsWith("<!")) {
+            return false;  // a document type could declare entities
+        } else {
+            const bool closing = tag.startsWith("</");
+            int attributes = 0;
+            char quote = 0;
+            ++p;
+            for (; p < end && (quote || *p != '>'); ++p) {
+                if (quote) {
+                    if (*p == quote) quote = 0;
+                } else if (*p == '"' || *p == '\'') {
+                    quote = *p;
+                } else if (*p == '=' && ++attributes > kMaxAttributes) {
+                    return false;
+                }
+            }
+            const bool empty = p > bytes.constData() && p[-1] == '/';
+            if (closing)
+                --depth;
+            else if (!empty && ++depth > kMaxDepth)
+                return false;
+        }
+        if (p == end) break;
+    }
+    return true;
+}
+
 QString nodeText(const QDomNode& node) {
     return node.isElement() ? node.toElement().text() : node.nodeValue();
 }
@@ -141,6 +194,7 @@ RegistryError::RegistryError(const QString& text)
     : std::runtime_error(text.toStdString()), text_(text) {}
 
 std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& bytes) {
+    if (!plausibleShape(bytes)) return std::nullopt;
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder.decode(bytes);
     if (decoder.hasError()) return std::nullopt;
@@ -169,8 +223,15 @@ std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& b
     return records;
 }
 
-std::vector<RegistryRecord> ServerRegistry::LoadServerRegistry() const {
-    return parseRegistryText(readBytes(true)).value_or(std::vector<RegistryRecord>{});
+std::vector<RegistryRecord> ServerRegistry::LoadServerRegistry(QString* damaged) const {
+    std::optional<std::vector<RegistryRecord>> records = parseRegistryText(readBytes(true));
+    if (records) return std::move(*records);
+    if (damaged)
+        *damaged = QStringLiteral("The server list %1 is damaged and no server could be read from "
+                                  "it. It was left as it is; new servers cannot be registered "
+                                  "until it is corrected or moved away.")
+                       .arg(shownPath(path_));
+    return {};
 }
 
 void ServerRegistry::AppendServerEntry(const QString& name, const TServerEntry& entry) {
@@ -209,9 +270,18 @@ void ServerRegistry::checkRewritable() const { readForRewrite(); }
 QByteArray ServerRegistry::readBytes(bool missingIsEmpty) const {
     QFile file(path_);
     if (missingIsEmpty && !file.exists()) return {};
+    // A directory or a pipe in its place would fail or block the read.
+    const QFileInfo info(path_);
+    if (info.exists() && !info.isFile())
+        throw readError(path_, QStringLiteral("it is not a regular file"));
+    if (info.size() > kMaxFileSize)
+        throw readError(path_, QStringLiteral("at %1 MB it is far larger than a server list")
+                                   .arg(info.size() >> 20));
     if (!file.open(QIODevice::ReadOnly)) throw readError(path_, file.errorString());
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError) throw readError(path_, file.errorString());
+    if (bytes.size() > kMaxFileSize)
+        throw readError(path_, QStringLiteral("it is far larger than a server list"));
     return bytes;
 }
 

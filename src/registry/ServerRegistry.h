@@ -49,9 +49,15 @@ public:
 
     const QString& path() const { return path_; }
 
-    // A missing file, an empty one or one that does not parse holds no records. Throws
-    // RegistryError when the file exists but cannot be read.
-    std::vector<RegistryRecord> LoadServerRegistry() const;
+    // A list of some thousand servers takes a few hundred kilobytes; a file larger than
+    // this is not one and is never read.
+    static constexpr qint64 kMaxFileSize = 8 * 1024 * 1024;
+
+    // A missing file, an empty one or one that does not parse holds no records; for one that
+    // does not parse, `damaged` (when given) receives a message for the user. Throws
+    // RegistryError when the file exists but cannot be read, is no regular file or is larger
+    // than kMaxFileSize.
+    std::vector<RegistryRecord> LoadServerRegistry(QString* damaged = nullptr) const;
 
     // Adds the record directly behind the existing content, creating the file if needed.
     // Throws RegistryError when a value holds a character the file cannot store, or the

@@ -316,10 +316,11 @@ TEST_F(AccountsTest, CurrentServerRefusalsShowTheReasonAndKeepWhatIsThere) {
 
     // An account that exists already: refused, still in insert mode, and not listed twice.
     onNode(users, menus->Add2);
-    fillUser(other, "%", "x", {});
+    fillUser(other, "%", "Secr3t;x", {});
     panels->SpeedButton2()->click();
     ASSERT_EQ(prompts.messages().size(), 1);
     EXPECT_TRUE(prompts.messages()[0].startsWith("ADD False\n"));
+    EXPECT_FALSE(prompts.messages()[0].contains(QStringLiteral("Secr3t")));  // never the password
     EXPECT_GT(prompts.messages()[0].size(), QStringLiteral("ADD False\n").size());
     EXPECT_EQ(state().AddMode, 1);
     EXPECT_EQ(countChildren(users, otherLabel), 1);

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
+#include <sys/stat.h>
+#include <QThread>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -1137,6 +1139,50 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         r.err.contains(QStringLiteral("s.sql: 1 of 3 statements failed:\nline 2: Duplicate entry")))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("from line 4 on has no end marker")));
+}
+
+// A password given on the command line disappears from the process's arguments (what ps and
+// /proc show) as soon as they are read, and never shows in an error about a misspelt option.
+TEST_F(DumpTest, CliHidesAPasswordGivenAsAnArgument) {
+    ScratchDatabase s;
+    const QString fifo = path("wait.sql");
+    const QByteArray secret = testserver::password().toLocal8Bit();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QStringList& password :
+         {QStringList{"--password=" + testserver::password()},
+          QStringList{"--password", testserver::password()}}) {
+        QProcess process;
+        process.setProcessEnvironment(cliEnvironment(std::nullopt));
+        process.start(cliPath(), QStringList{"restore"} + connection() + password +
+                                     QStringList{"--database", s.name(), fifo});
+        ASSERT_TRUE(process.waitForStarted());
+        // The program now waits for the script to be written into the pipe.
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(process.processId()));
+        QByteArray shown;
+        for (int i = 0; i < 100; ++i) {
+            ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
+            shown = cmdline.readAll();
+            cmdline.close();
+            if (!shown.contains(secret)) break;
+            QThread::msleep(50);
+        }
+        ASSERT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
+        EXPECT_TRUE(shown.contains("restore")) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(secret));
+        QFile writer(fifo);  // opening blocks until the program reads: it does, it is running
+        ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
+        writer.write("select 1;#+----\r\n");
+        writer.close();
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    }
+
+    const CliResult r = runCli(QStringList{"dump"} + connection() +
+                               QStringList{"--pasword=" + testserver::password(), "--database",
+                                           s.name(), "--out", path("x.sql")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("unknown option \"--pasword\""))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(testserver::password()));
 }
 
 TEST_F(DumpTest, CliRegisteredServerAndPasswordSources) {

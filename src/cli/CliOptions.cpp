@@ -101,7 +101,8 @@ std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QStrin
             o.file = option;
             continue;
         }
-        return fail(QStringLiteral("unknown option \"%1\" for %2").arg(arguments[i], command));
+        // Only the name: the value of a misspelt --password=... is a password.
+        return fail(QStringLiteral("unknown option \"%1\" for %2").arg(option, command));
     }
 
     if (o.host.isEmpty() && o.server.isEmpty())

@@ -211,6 +211,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
+    terminal::hidePasswordArguments(argc, argv);
     QString error;
     std::optional<CliOptions> options = CliOptions::parse(arguments, &error);
     if (!options) {

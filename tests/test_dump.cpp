@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <sys/stat.h>
 #include <QThread>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -914,6 +915,48 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
     EXPECT_TRUE(messages[0].contains(QStringLiteral("r.sql: 1 of 6 statements failed:")));
     EXPECT_TRUE(messages[0].contains(QStringLiteral("r.dat: 2 of 7 statements failed:")));
     EXPECT_TRUE(messages[1].contains(QStringLiteral("Table 't' already exists")));
+}
+
+// A script too large to hold: the memo shows its beginning with long lines cut, and Exec
+// runs the whole file from disk. A folder chosen as the script is refused with a message.
+TEST_F(DumpDialogs, RestoreDialogShowsPartOfALargeScriptAndRunsAllOfIt) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY, v LONGTEXT)");
+    QByteArray text = "Insert Into t values (1, '" + QByteArray(5 << 20, 'a') + "');#+----\r\n";
+    for (int i = 2; text.size() <= TfrmRestore::kScriptHeld; ++i)
+        text += "Insert Into t values (" + QByteArray::number(i) + ", '" +
+                QByteArray(1 << 20, 'b') + "');#+----\r\n";
+    text += "Insert Into t values (0, 'last');#+----\r\n";
+    QFile file(path("big.sql"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(text), text.size());
+    file.close();
+
+    prompts.answerFile(path("big.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        const QString shown = child<QPlainTextEdit>(d, "MemoSql")->toPlainText();
+        EXPECT_LT(shown.size(), TfrmRestore::kPreviewBytes);
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("Insert Into t values (1, 'aaa")));
+        EXPECT_TRUE(shown.contains(QStringLiteral("a ...\n")));
+        EXPECT_TRUE(shown.endsWith(QStringLiteral(" more bytes of the file are not shown)")));
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done"));
+        child<QPushButton>(d, "SpeedButton1")->click();
+        return d->result();
+    });
+    commands->Restore1Click(s.name());
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+    db::Result r = s.connection().select("SELECT COUNT(*), MAX(v = 'last') FROM t");
+    ASSERT_TRUE(r.next());
+    EXPECT_GT(r.text(0).toInt(), 10);
+    EXPECT_EQ(r.text(1), QStringLiteral("1"));
+
+    prompts.clear();
+    prompts.answerFile(dir.path());
+    commands->Restore1Click(s.name());
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("it is not a regular file")))
+        << prompts.messages()[0].toStdString();
 }
 
 TEST_F(DumpDialogs, RestoreDialogStopsAndReportsAnUnusableDatabase) {

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
@@ -30,12 +31,27 @@ T* named(T* widget, const char* objectName) {
 }
 
 // The lines of the script as the reader sees them: CR LF or a lone CR ends a line, a
-// Ctrl-Z ends the text. For display only.
-QString shownLines(const QByteArray& bytes) {
-    QByteArray lines = bytes.left(bytes.indexOf('\x1a') < 0 ? bytes.size() : bytes.indexOf('\x1a'));
-    lines.replace("\r\n", "\r");
-    lines.replace('\r', '\n');
-    return QString::fromUtf8(lines);
+// Ctrl-Z ends the text. For display only: a line longer than `lineShown` is cut, and when
+// `more` bytes of the file were not read a last line says so. A very long line would take
+// the text editor minutes to lay out.
+QString shownLines(const QByteArray& bytes, qsizetype lineShown, qint64 more) {
+    const qsizetype end = bytes.indexOf('\x1a') < 0 ? bytes.size() : bytes.indexOf('\x1a');
+    QByteArray lines;
+    lines.reserve(end);
+    qsizetype start = 0;
+    while (start < end) {
+        qsizetype cr = bytes.indexOf('\r', start);
+        if (cr < 0 || cr > end) cr = end;
+        const qsizetype length = cr - start;
+        lines += bytes.mid(start, std::min(length, lineShown));
+        if (length > lineShown) lines += " ...";
+        start = cr + (bytes.mid(cr, 2) == "\r\n" ? 2 : 1);
+        if (cr < end) lines += '\n';
+    }
+    QString text = QString::fromUtf8(lines);
+    if (more > 0)
+        text += QStringLiteral("\n... (%1 more bytes of the file are not shown)").arg(more);
+    return text;
 }
 
 QString doneText(const QString& done, const dump::RestoreRun& run) {
@@ -91,17 +107,23 @@ void TfrmRestore::SetDatabase(const QString& name) {
 
 void TfrmRestore::LoadScript(const QString& path) {
     ui::BusyCursor busy;
+    const auto unreadable = [&](const QString& reason) {
+        return dump::DumpError(
+            QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), reason));
+    };
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) throw unreadable(QStringLiteral("it is not a regular file"));
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw dump::DumpError(QStringLiteral("Cannot read %1: %2")
-                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw dump::DumpError(QStringLiteral("Cannot read %1: %2")
-                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+    if (!file.open(QIODevice::ReadOnly)) throw unreadable(file.errorString());
+    const bool held = file.size() <= kScriptHeld;
+    QByteArray bytes = file.read(held ? kScriptHeld : kPreviewBytes);
+    if (file.error() != QFileDevice::NoError) throw unreadable(file.errorString());
     scriptPath_ = path;
-    script_ = std::move(bytes);
-    MemoSql->setPlainText(shownLines(script_));
+    scriptHeld_ = held;
+    script_ = held ? std::move(bytes) : QByteArray();
+    const QByteArray& preview = held ? script_ : bytes;
+    MemoSql->setPlainText(shownLines(preview.left(kPreviewBytes), kLineShown,
+                                     file.size() - std::min<qint64>(preview.size(), kPreviewBytes)));
 }
 
 void TfrmRestore::showEvent(QShowEvent* event) {
@@ -131,8 +153,17 @@ void TfrmRestore::SpeedButton2Click() {
     QStringList problems;  // shown together at the end
 
     dump::RestoreEngine engine(connection_, database_);
-    QBuffer input(&script_);
-    input.open(QIODevice::ReadOnly);
+    QBuffer held(&script_);
+    QFile file(scriptPath_);
+    QIODevice& input = scriptHeld_ ? static_cast<QIODevice&>(held) : file;
+    if (!input.open(QIODevice::ReadOnly)) {
+        setRunning(false);
+        prompts_.message(this,
+                         QStringLiteral("Cannot read %1: %2")
+                             .arg(QDir::toNativeSeparators(scriptPath_), input.errorString()),
+                         QStringLiteral("Restore"));
+        return;
+    }
     const dump::RestoreRun script = engine.run(
         input, dump::RunKind::Script,
         [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p.status); });

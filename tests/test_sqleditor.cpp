@@ -197,6 +197,21 @@ TEST(ScriptFile, NonUtf8FileIsRefused) {
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
 }
 
+TEST(ScriptFile, FolderAndHugeFileAreRefusedAndTheTextIsKept) {
+    QTemporaryDir dir;
+    const QString huge = dir.filePath(QStringLiteral("huge.sql"));
+    writeFile(huge, "select 1;\r\n");
+    ASSERT_TRUE(QFile::resize(huge, ScriptFile::kMaxSize + 1));
+    for (const QString& path : {dir.path(), huge}) {
+        QString text = QStringLiteral("kept");
+        QString error;
+        EXPECT_FALSE(ScriptFile::load(path, &text, &error));
+        EXPECT_EQ(text, QStringLiteral("kept"));
+        EXPECT_TRUE(error.startsWith("Cannot load the script file \"" + path + "\": "))
+            << error.toStdString();
+    }
+}
+
 // ---- The panel against the server ---------------------------------------------------------
 
 // Records where the file dialogs open and with which filter.

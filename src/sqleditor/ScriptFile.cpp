@@ -1,6 +1,7 @@
 #include "sqleditor/ScriptFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -26,6 +27,18 @@ QByteArray ScriptFile::encode(const QString& text) {
 }
 
 bool ScriptFile::load(const QString& path, QString* text, QString* error) {
+    // A folder or a pipe would fail or block the read; a huge file would freeze the editor.
+    const QFileInfo info(path);
+    QString refusal;
+    if (info.exists() && !info.isFile())
+        refusal = QStringLiteral("it is not a regular file.");
+    else if (info.size() > kMaxSize)
+        refusal = QStringLiteral("at %1 MB it is too large for the editor; run it with Restore.")
+                      .arg(info.size() >> 20);
+    if (!refusal.isEmpty()) {
+        if (error) *error = QStringLiteral("Cannot load the script file \"%1\": %2").arg(path, refusal);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)

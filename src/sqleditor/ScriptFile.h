@@ -7,6 +7,9 @@
 // ends; saving ends every line with CR LF.
 class ScriptFile {
 public:
+    // Larger files are refused: the editor is for statements, not for dumps.
+    static constexpr qint64 kMaxSize = 32 * 1024 * 1024;
+
     // The editor text of a file: its lines, each followed by "\n". False with `error` set
     // (naming the file and the reason) when the file cannot be read or is not UTF-8.
     static bool load(const QString& path, QString* text, QString* error);

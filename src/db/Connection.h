@@ -67,6 +67,8 @@ public:
     Result select(std::string_view statement);  // a statement that returns rows
 
     unsigned errorNumber() const;
+    // The last call failed because the server went away (isConnectionLost).
+    bool connectionLost() const { return isConnectionLost(errorNumber()); }
     QString errorText() const;
     std::string sqlState() const;
     DbError lastError(std::string_view statement = {}) const;

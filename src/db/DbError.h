@@ -5,6 +5,11 @@
 
 namespace db {
 
+// The session is gone: 2006 "server has gone away" (found when sending) and 2013 "lost
+// connection during query" (found when reading). What it had not committed is gone with it,
+// and only a new connection helps.
+inline bool isConnectionLost(unsigned code) { return code == 2006 || code == 2013; }
+
 // The one error type of the server layer: the server's (or client library's) error
 // number, SQLSTATE and message, and the statement that failed, if any.
 class DbError : public std::runtime_error {
@@ -19,8 +24,7 @@ public:
     const std::string& sqlState() const noexcept { return sqlState_; }
     const std::string& statement() const noexcept { return statement_; }
 
-    // 2006 "server has gone away" and 2013 "lost connection during query".
-    bool connectionLost() const noexcept { return code_ == 2006 || code_ == 2013; }
+    bool connectionLost() const noexcept { return isConnectionLost(code_); }
 
 private:
     unsigned code_;

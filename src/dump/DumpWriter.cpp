@@ -20,9 +20,18 @@ constexpr qint64 kProgressIntervalMs = 50;
 
 std::string_view marker() { return kMarker; }
 
+// A connection that went away is no refusal, and nothing can go on without a new one.
+QString lostConnection(db::Connection& c, const QString& during) {
+    return QStringLiteral(
+               "The connection to the server was lost while %1: %2\n"
+               "No file was written; repeat the dump once the server is back.")
+        .arg(during, c.errorText());
+}
+
 QString serverError(db::Connection& c, const std::string& statement) {
-    return QStringLiteral("The server refused \"%1\": %2")
-        .arg(QString::fromUtf8(statement.data(), qsizetype(statement.size())), c.errorText());
+    const QString text = QString::fromUtf8(statement.data(), qsizetype(statement.size()));
+    if (c.connectionLost()) return lostConnection(c, QStringLiteral("running \"%1\"").arg(text));
+    return QStringLiteral("The server refused \"%1\": %2").arg(text, c.errorText());
 }
 
 db::Result selectRows(db::Connection& c, const std::string& statement) {
@@ -61,7 +70,10 @@ public:
         }
         if (!c.selectDb(database)) {
             const QString error =
-                QStringLiteral("Cannot select the database %1: %2").arg(database, c.errorText());
+                c.connectionLost()
+                    ? lostConnection(c, QStringLiteral("selecting the database %1").arg(database))
+                    : QStringLiteral("Cannot select the database %1: %2")
+                          .arg(database, c.errorText());
             c.query(restore_);
             throw DumpError(error);
         }
@@ -81,13 +93,24 @@ struct SchemaObject {
     bool view = false;
 };
 
+// A table whose names the dump file cannot carry is refused rather than written broken.
+DumpError notDumpable(std::string_view table) {
+    return DumpError(QStringLiteral("The table %1 cannot be dumped: its name, or the name of one "
+                                    "of its columns or keys, holds a carriage return or a "
+                                    "Ctrl-Z, which a dump file cannot carry. Rename it, then "
+                                    "dump again.")
+                         .arg(QString::fromUtf8(commentText(table))));
+}
+
 SchemaObject showCreate(db::Connection& c, const QString& database, const std::string& table) {
     const std::string statement =
         "SHOW CREATE TABLE " + db::quoteIdentifier(database) + "." + db::quoteIdentifier(table);
     db::Result r = selectRows(c, statement);
     if (!r.next() || r.columnCount() < 2) throw DumpError(serverError(c, statement));
-    return {std::string(r.value(0).view()), std::string(r.value(1).view()),
-            r.columns()[0].name == "View"};
+    SchemaObject object{std::string(r.value(0).view()), std::string(r.value(1).view()),
+                        r.columns()[0].name == "View"};
+    if (!fitsDumpFile(object.name) || !fitsDumpFile(object.create)) throw notDumpable(table);
+    return object;
 }
 
 // Views after the views they select from. A view "uses" another when that one's quoted
@@ -222,6 +245,7 @@ private:
 std::uint64_t DataWriter::writeTable(const QString& database, const std::string& table,
                                      std::uint64_t expected, bool databaseScope) {
     const ColumnList columns = columnList(c_, database, table);
+    if (!fitsDumpFile(table) || !fitsDumpFile(columns.insert)) throw notDumpable(table);
     const std::string statement = "SELECT " + columns.select + " FROM " +
                                   db::quoteIdentifier(database) + "." + db::quoteIdentifier(table);
     if (!c_.query(statement)) throw DumpError(serverError(c_, statement));
@@ -298,7 +322,10 @@ std::uint64_t DataWriter::writeTable(const QString& database, const std::string&
     // A streamed result ends early, without rows, when the connection fails.
     if (c_.errorNumber() != 0)
         throw DumpError(
-            QStringLiteral("Reading the rows of %1 failed: %2").arg(state_.table, c_.errorText()));
+            c_.connectionLost()
+                ? lostConnection(c_, QStringLiteral("reading the rows of %1").arg(state_.table))
+                : QStringLiteral("Reading the rows of %1 failed: %2")
+                      .arg(state_.table, c_.errorText()));
     if (databaseScope && rows >= 2) out_.append("\r\n\r\n");
     state_.rows = rows;
     if (!report(false)) throw Stopped{};

@@ -35,7 +35,15 @@ bool isWord(std::string_view word, std::string_view upper) {
 
 // Errors after which going on would report statements as restored that are not: the
 // connection is gone, or the server rolled the open transaction back.
-bool endsTheRun(unsigned code) { return code == 2006 || code == 2013 || code == 1213; }
+bool endsTheRun(unsigned code) { return db::isConnectionLost(code) || code == 1213; }
+
+// A lost connection is no refusal by the server: where it happened, the library's reason,
+// and what it means for the database.
+QString lostConnectionText(const db::Connection& c, const QString& where,
+                           const QString& consequence) {
+    return QStringLiteral("The connection to the server was lost %1: %2\n%3")
+        .arg(where, c.errorText(), consequence);
+}
 
 bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
@@ -205,15 +213,18 @@ private:
             trip.append(textOf(u.first + k).substr(statements_[u.first + k].rows));
         }
     }
-    bool transactional(const std::string& table);
-    void accepted(std::string_view statement) {
+    bool transactional(const std::string& table, qint64 line);
+    void accepted(std::string_view statement, qint64 line) {
         status_.note(statement, true);
         ++result.statements;
         ++uncommitted_;
+        lastAcceptedLine_ = line;
     }
     void refused(std::string_view statement, qint64 line);
+    void lost(qint64 line);
     bool sendAlone(std::string_view statement, qint64 line);
-    bool setMulti(bool on);
+    // `line`: of the statement that needs the switch, for the report of a lost connection.
+    bool setMulti(bool on, qint64 line);
     bool flush();
     bool afterStatements();
 
@@ -231,7 +242,9 @@ private:
     std::size_t pendingBytes_ = 0;
     bool lastJoinable_ = false;  // the last unit may take more rows
     std::unordered_map<std::string, bool> transactional_;
-    std::uint64_t uncommitted_ = 0;
+    std::uint64_t uncommitted_ = 0;  // statements accepted since the last COMMIT
+    qint64 lastAcceptedLine_ = 0;
+    qint64 committedLine_ = 0;  // the line of the last statement the last COMMIT covered
 };
 
 bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 position) {
@@ -258,7 +271,9 @@ bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 pos
         if (known == transactional_.end()) {
             // Asked once per table, after what came before has run.
             if (!flush()) return false;
-            known = transactional_.emplace(table, !table.empty() && transactional(table)).first;
+            known =
+                transactional_.emplace(table, !table.empty() && transactional(table, line)).first;
+            if (!result.fatal.isEmpty()) return false;
         }
         if (!known->second) rows = std::string_view::npos;
     }
@@ -278,17 +293,25 @@ bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 pos
     return true;
 }
 
-bool RestoreEngine::Run::transactional(const std::string& table) {
+bool RestoreEngine::Run::transactional(const std::string& table, qint64 line) {
     const std::string query =
         "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES "
         "e ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = " +
         c_.quoteValue(table);
-    if (!setMulti(false) || !c_.query(query)) return false;
+    if (!setMulti(false, line)) return false;
+    if (!c_.query(query)) {
+        if (c_.connectionLost()) lost(line);
+        return false;
+    }
     db::Result r = c_.storeResult();
     return r && r.rowCount() == 1 && r.next() && r.text(0) == QLatin1String("YES");
 }
 
 void RestoreEngine::Run::refused(std::string_view statement, qint64 line) {
+    if (c_.connectionLost()) {
+        lost(line);
+        return;
+    }
     status_.note(statement, false);
     ++result.statements;
     ++result.failures;
@@ -303,19 +326,41 @@ void RestoreEngine::Run::refused(std::string_view statement, qint64 line) {
             QStringLiteral("The restore stopped at line %1: %2").arg(line).arg(c_.errorText());
 }
 
-bool RestoreEngine::Run::setMulti(bool on) {
+// The statement at `line` did not run, and the server rolled back what the session had not
+// committed: the count drops to what was kept (for tables without transactions it may claim
+// fewer than were kept, never more), and nothing more can run on this connection.
+void RestoreEngine::Run::lost(qint64 line) {
+    engine_.lost_ = true;
+    result.statements -= uncommitted_;
+    uncommitted_ = 0;
+    if (!result.fatal.isEmpty()) return;
+    const QString missing =
+        committedLine_ > 0
+            ? QStringLiteral("What ran after line %1 was not committed and may be missing; "
+                             "run the restore again once the server is back.")
+                  .arg(committedLine_)
+            : QStringLiteral("What ran was not committed and may be missing; run the restore "
+                             "again once the server is back.");
+    result.fatal = lostConnectionText(c_, QStringLiteral("at line %1").arg(line), missing);
+}
+
+bool RestoreEngine::Run::setMulti(bool on, qint64 line) {
     if (c_.multiStatements() == on) return true;
     if (c_.setMultiStatements(on)) return true;
+    if (c_.connectionLost()) {
+        lost(line);
+        return false;
+    }
     result.fatal = QStringLiteral("The server refused to switch multi-statement support: %1")
                        .arg(c_.errorText());
     return false;
 }
 
 bool RestoreEngine::Run::sendAlone(std::string_view statement, qint64 line) {
-    if (!setMulti(false)) return false;
+    if (!setMulti(false, line)) return false;
     if (c_.query(statement)) {
         c_.discardResults();
-        accepted(statement);
+        accepted(statement, line);
     } else {
         refused(statement, line);
     }
@@ -338,11 +383,15 @@ bool RestoreEngine::Run::flush() {
             if (u > at) trip += ';';
             appendUnit(trip, work[u]);
         }
-        if (!setMulti(end - at > 1)) break;
+        if (!setMulti(end - at > 1, statements_[work[at].first].line)) break;
         bool ok = c_.query(trip);
         std::size_t i = at;
         for (;;) {
             if (!ok) {
+                if (c_.connectionLost()) {
+                    lost(statements_[work[i].first].line);
+                    break;
+                }
                 // The server runs nothing after a refused statement: the rest goes again.
                 const Unit failed = work[i];
                 if (failed.count > 1) {
@@ -358,7 +407,8 @@ bool RestoreEngine::Run::flush() {
                 break;
             }
             c_.storeResult();  // freed at once
-            for (std::size_t k = 0; k < work[i].count; ++k) accepted(textOf(work[i].first + k));
+            for (std::size_t k = 0; k < work[i].count; ++k)
+                accepted(textOf(work[i].first + k), statements_[work[i].first + k].line);
             if (++i == end) {
                 c_.discardResults();
                 break;
@@ -386,10 +436,15 @@ bool RestoreEngine::Run::flush() {
 bool RestoreEngine::Run::afterStatements() {
     if (uncommitted_ >= kStatementsPerCommit) {
         if (!c_.query("COMMIT")) {
-            result.fatal = QStringLiteral("The server refused to commit: %1").arg(c_.errorText());
+            if (c_.connectionLost())
+                lost(lastAcceptedLine_);
+            else
+                result.fatal =
+                    QStringLiteral("The server refused to commit: %1").arg(c_.errorText());
             return false;
         }
         uncommitted_ = 0;
+        committedLine_ = lastAcceptedLine_;
     }
     if (clock_.elapsed() >= lastReport_ + kProgressIntervalMs) {
         lastReport_ = clock_.elapsed();
@@ -416,7 +471,12 @@ bool RestoreEngine::begin(QString* error) {
     if (c.query(read)) saved = c.storeResult();
     if (!saved || !saved.next()) {
         if (error)
-            *error = QStringLiteral("Cannot read the session settings: %1").arg(c.errorText());
+            *error = c.connectionLost()
+                         ? lostConnectionText(c, QStringLiteral("before the restore began"),
+                                              QStringLiteral("Nothing was restored; connect "
+                                                             "again and run the restore."))
+                         : QStringLiteral("Cannot read the session settings: %1")
+                               .arg(c.errorText());
         return false;
     }
     auto literal = [&](unsigned i) {
@@ -431,6 +491,7 @@ bool RestoreEngine::begin(QString* error) {
         ", autocommit = " + std::string(saved.value(7).view());
     const std::uint64_t packet = saved.text(8).toULongLong();
     if (packet > 8192) tripBytes_ = std::min<std::size_t>(tripBytes_, packet / 2);
+    if (packet > 0) statementLimit_ = std::size_t(packet);
     multiBefore_ = c.multiStatements();
     if (!c.query("SET foreign_key_checks = 0, autocommit = 0")) {
         if (error) *error = QStringLiteral("Cannot prepare the session: %1").arg(c.errorText());
@@ -443,10 +504,19 @@ bool RestoreEngine::begin(QString* error) {
 bool RestoreEngine::finish(QString* error) {
     if (!begun_) return true;
     begun_ = false;
+    // The run has said what the lost connection cost; the session and its settings are gone.
+    if (lost_) {
+        if (error) error->clear();
+        return true;
+    }
     db::Connection& c = connection_;
     QString problem;
     if (!c.query("COMMIT"))
-        problem = QStringLiteral("The server refused to commit: %1").arg(c.errorText());
+        problem = c.connectionLost()
+                      ? lostConnectionText(c, QStringLiteral("before the last commit"),
+                                           QStringLiteral("The last statements may be missing; "
+                                                          "run the restore again."))
+                      : QStringLiteral("The server refused to commit: %1").arg(c.errorText());
     if (!c.query(restoreSettings_) && problem.isEmpty())
         problem = QStringLiteral("Cannot restore the session settings: %1").arg(c.errorText());
     if (c.multiStatements() != multiBefore_) c.setMultiStatements(multiBefore_);
@@ -458,21 +528,28 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
     RestoreRun failed;
     if (!begin(&failed.fatal)) return failed;
     if (!connection_.selectDb(database_)) {
-        failed.fatal = QStringLiteral("The database %1 cannot be used: %2\nNothing was restored.")
-                           .arg(database_, connection_.errorText());
+        if (connection_.connectionLost()) {
+            lost_ = true;
+            failed.fatal = lostConnectionText(
+                connection_, QStringLiteral("before line 1"),
+                QStringLiteral("Nothing of this file was restored; run the restore again once "
+                               "the server is back."));
+        } else {
+            failed.fatal =
+                QStringLiteral("The database %1 cannot be used: %2\nNothing was restored.")
+                    .arg(database_, connection_.errorText());
+        }
         return failed;
     }
     Run run(*this, kind, progress, input.isSequential() ? 0 : input.size());
-    StatementReader reader(input);
+    StatementReader reader(input, statementLimit_);
     std::string_view statement;
     bool going = true;
     while (going && reader.next(statement))
         going = run.add(statement, reader.line(), reader.position());
     if (going) going = run.finish(reader.position());
     RestoreRun& result = run.result;
-    if (reader.failed() && result.fatal.isEmpty())
-        result.fatal =
-            QStringLiteral("Cannot read the file to its end: %1").arg(reader.errorString());
+    if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
     if (going && !result.stopped && !reader.leftover().empty())
         result.leftoverLine = reader.leftoverLine();
     run.report(true);

@@ -39,7 +39,9 @@ using RestoreProgressFn = std::function<bool(const RestoreProgress&)>;
 struct RestoreRun {
     bool stopped = false;          // by the progress callback
     QString fatal;                 // why the run ended early (database not usable, connection lost)
-    std::uint64_t statements = 0;  // sent to the server, accepted or not
+    // Sent to the server, accepted or not; after a lost connection without those the server
+    // rolled back with it.
+    std::uint64_t statements = 0;
     std::uint64_t failures = 0;    // refused by the server
     std::vector<RestoreFailure> firstFailures;
     qint64 leftoverLine = 0;  // > 0: text from this line on had no marker and was not run
@@ -78,6 +80,7 @@ public:
     // cannot be selected nothing runs and `fatal` says why.
     RestoreRun run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress);
     // Commits and restores the saved settings; false with `error` set when that fails.
+    // After a run lost the connection there is nothing left to do: true.
     bool finish(QString* error);
 
     // Whether a statement ends where its text ends, so that it can share a round trip:
@@ -95,8 +98,10 @@ private:
     QString database_;
     bool begun_ = false;
     bool multiBefore_ = false;
+    bool lost_ = false;  // a run lost the connection
     std::string restoreSettings_;
     std::size_t tripBytes_ = std::size_t(1) << 20;
+    std::size_t statementLimit_ = std::size_t(1) << 30;  // the server's max_allowed_packet
 };
 
 }  // namespace dump

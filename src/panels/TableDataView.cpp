@@ -7,8 +7,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
 #include "db/Connection.h"
+#include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
 #include "ui/BusyCursor.h"
 #include "ui/Prompts.h"
@@ -84,7 +86,7 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     connect(navigator_[9], &QToolButton::clicked, this, [this] {
         ui::BusyCursor busy;
         MySQLDataSet1_->Close();
-        MySQLDataSet1_->Open();
+        if (!MySQLDataSet1_->Open()) reportLostConnection();
     });
     connect(MySQLDataSet1_, &TMySQLDataSet::AfterScroll, this, [this] { followCursor(); });
     // Moving in the grid moves the record cursor.
@@ -119,8 +121,15 @@ bool TableDataView::LoadTableData(TreeNode* table) {
                             QString::fromStdString(db::qualifiedName(database->text(),
                                                                      table->text()))});
     if (!MySQLDataSet1_->Open()) {
-        prompts_.message(window(), QStringLiteral("Data View Error"));
+        if (!reportLostConnection()) prompts_.message(window(), QStringLiteral("Data View Error"));
         return false;
     }
+    return true;
+}
+
+bool TableDataView::reportLostConnection() {
+    TMySQLConnection* connection = MySQLDataSet1_->Connection();
+    if (!connection || !connection->connection().connectionLost()) return false;
+    prompts_.message(window(), lostConnectionMessage(connection->connection().errorText()));
     return true;
 }

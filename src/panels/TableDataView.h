@@ -26,12 +26,16 @@ public:
     const QList<QToolButton*>& DBNavigator1() const { return navigator_; }
 
     // Loads the rows of the table node (its database is the node's grandparent). A table
-    // that cannot be read shows the server's text, then "Data View Error"; the grid is
-    // then empty. Returns whether the rows were loaded.
+    // that cannot be read shows the server's text, then "Data View Error" (or, when the
+    // connection was lost, how to connect again); the grid is then empty. Returns whether
+    // the rows were loaded.
     bool LoadTableData(TreeNode* table);
 
 private:
     void followCursor();
+    // After a failed open: when the dataset's connection was lost, says so and how to
+    // connect again. Returns whether it did.
+    bool reportLostConnection();
 
     ui::Prompts& prompts_;
     TMySQLDataSet* MySQLDataSet1_ = nullptr;

@@ -23,10 +23,17 @@ TreeNode* folderNode(const char* text, TNodeLevel level) {
     return new TreeNode(QString::fromLatin1(text), TNodeData{level, {}});
 }
 
-// Runs a listing statement; an empty Result when it failed or returned no rows.
+// Runs a listing statement; throws db::DbError when it fails, so that a lost connection is
+// reported instead of showing as an empty folder.
 db::Result listing(db::Connection& c, const std::string& statement) {
-    if (!c.query(statement)) return {};
-    return c.storeResult();
+    if (!c.query(statement)) throw c.lastError(statement);
+    db::Result rows = c.storeResult();
+    if (!rows) throw c.lastError(statement);
+    return rows;
+}
+
+void selectDatabase(db::Connection& c, const QString& name) {
+    if (!c.selectDb(name)) throw c.lastError("USE " + db::quoteIdentifier(name));
 }
 
 // One node per row, its text built from column 0 (and column 1 in brackets).
@@ -132,9 +139,18 @@ void ObjectTree::ExpandNode() {
             default:
                 break;
         }
-    } catch (const std::exception&) {
-        prompts_.message(tree_.window(), QStringLiteral("Server Connection Error"));
+    } catch (const std::exception& error) {
+        // A listing the server refused shows its reason.
+        reportFailure(error, node->level() == nlServer ? QStringLiteral("Server Connection Error")
+                                                       : QString::fromUtf8(error.what()));
     }
+}
+
+void ObjectTree::reportFailure(const std::exception& error, const QString& otherwise) {
+    const auto* dbError = dynamic_cast<const db::DbError*>(&error);
+    prompts_.message(tree_.window(), dbError && dbError->connectionLost()
+                                         ? lostConnectionMessage(QString::fromUtf8(error.what()))
+                                         : otherwise);
 }
 
 void ObjectTree::addObjectFolders(TreeNode* node) {
@@ -149,29 +165,30 @@ void ObjectTree::addObjectFolders(TreeNode* node) {
     addBatch(node, folders);
 }
 
+// Listings read first and replace the folder's nodes afterwards: a failed one keeps what the
+// folder showed.
 void ObjectTree::listDatabases(TreeNode* folder) {
-    removeChildren(folder);
     db::Result rows = listing(session_.MainConnection(), "SHOW DATABASES");
+    removeChildren(folder);
     addRows(folder, rows, databaseNode);
 }
 
-bool ObjectTree::listTables(TreeNode* folder, TreeNode* database) {
-    removeChildren(folder);
+void ObjectTree::listTables(TreeNode* folder, TreeNode* database) {
     db::Connection& c = session_.MainConnection();
-    if (!c.selectDb(database->text())) return false;
+    selectDatabase(c, database->text());
     db::Result rows = listing(c, "SHOW TABLES FROM " + db::quoteIdentifier(database->text()));
+    removeChildren(folder);
     addRows(folder, rows, tableNode);
-    return true;
 }
 
 void ObjectTree::listColumns(TreeNode* folder) {
-    removeChildren(folder);
     TreeNode* table = folder->parentNode();
     TreeNode* database = table ? table->ancestor(2) : nullptr;
     if (!database) return;
     db::Result rows = listing(session_.MainConnection(),
                               "SHOW COLUMNS FROM " +
                                   db::qualifiedName(database->text(), table->text()));
+    removeChildren(folder);
     addRows(folder, rows, [](db::Result& row) {
         return new TreeNode(row.text(0), TNodeData{nlField, {}});
     });
@@ -179,7 +196,7 @@ void ObjectTree::listColumns(TreeNode* folder) {
 
 void ObjectTree::listAccounts(TreeNode* folder, bool announceEmpty) {
     db::Connection& c = session_.MainConnection();
-    if (!c.selectDb(QStringLiteral("mysql"))) return;
+    selectDatabase(c, QStringLiteral("mysql"));
     const std::string statement = "SELECT user, host FROM `mysql`.`user`";
     if (!c.query(statement)) throw c.lastError(statement);
     db::Result rows = c.storeResult();
@@ -191,7 +208,7 @@ void ObjectTree::listAccounts(TreeNode* folder, bool announceEmpty) {
 
 void ObjectTree::listHostEntries(TreeNode* folder, bool announceEmpty) {
     db::Connection& c = session_.MainConnection();
-    if (!c.selectDb(QStringLiteral("mysql"))) return;
+    selectDatabase(c, QStringLiteral("mysql"));
     if (!session_.traits().hasHostTable) {
         prompts_.message(tree_.window(), noHostTableMessage());
         return;
@@ -211,8 +228,8 @@ void ObjectTree::RefreshDatabases() {
     if (!node || node->level() != nlDbFolder) return;
     try {
         listDatabases(node);
-    } catch (const std::exception&) {
-        prompts_.message(tree_.window(), QStringLiteral("Refresh Error - DataBase Refresh"));
+    } catch (const std::exception& error) {
+        reportFailure(error, QStringLiteral("Refresh Error - DataBase Refresh"));
     }
 }
 
@@ -222,8 +239,8 @@ void ObjectTree::RefreshTables() {
     if (!node || node->level() != nlTablesFolder) return;
     try {
         if (TreeNode* database = node->parentNode()) listTables(node, database);
-    } catch (const std::exception&) {
-        prompts_.message(tree_.window(), QStringLiteral("Refresh Error - Table Refresh"));
+    } catch (const std::exception& error) {
+        reportFailure(error, QStringLiteral("Refresh Error - Table Refresh"));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <exception>
 #include <vector>
 
 #include "tree/TreeNode.h"
@@ -39,7 +40,9 @@ public:
     TreeNode* AddServerNode(const QString& name, const TServerEntry& entry);
 
     // The double click: connects a server node or lists the next level of the selected node.
-    // Failures are reported with "Server Connection Error".
+    // A failed connection is reported with "Server Connection Error", a refused listing with
+    // the server's text, and a lost connection with lostConnectionMessage; the folder then
+    // keeps its nodes. On a connected server node it connects afresh.
     void ExpandNode();
     // Closes the previous server's connections, removes its folders and connects `server`,
     // adding "DB", "USER" and "HOST". Throws db::DbError when the server refuses.
@@ -65,11 +68,13 @@ Q_SIGNALS:
 
 private:
     void listDatabases(TreeNode* folder);
-    bool listTables(TreeNode* folder, TreeNode* database);
+    void listTables(TreeNode* folder, TreeNode* database);
     void listColumns(TreeNode* folder);
     void listAccounts(TreeNode* folder, bool announceEmpty);
     void listHostEntries(TreeNode* folder, bool announceEmpty);
     void addObjectFolders(TreeNode* node);
+    // Shows a lost connection as such, with what to do; any other failure as `otherwise`.
+    void reportFailure(const std::exception& error, const QString& otherwise);
     TreeNode* firstNodeAtDepth(int depth, const std::function<bool(TreeNode*)>& match) const;
 
     QTreeWidget& tree_;

@@ -35,3 +35,10 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
     connectedServer_ = displayName;
     if (rememberServer_) rememberServer_(displayName);
 }
+
+QString lostConnectionMessage(const QString& reason) {
+    return QStringLiteral(
+               "The connection to the server was lost: %1\n"
+               "Double-click the server in the tree to connect again.")
+        .arg(reason);
+}

@@ -43,3 +43,7 @@ private:
     db::ServerTraits traits_;
     QString connectedServer_;
 };
+
+// The message for a connection lost under the window (the server was stopped, restarted or
+// went away): `reason` is the client library's text.
+QString lostConnectionMessage(const QString& reason);

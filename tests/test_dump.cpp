@@ -27,6 +27,7 @@
 #include "dump/TfrmRestore.h"
 #include "dump/TfrmSchema.h"
 #include "registry/ServerRegistry.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
 #include "support/TreeFixture.h"
@@ -528,6 +529,16 @@ TEST_F(DumpTest, FailedOrStoppedDumpLeavesTheOldFiles) {
 
     dump::DumpResult noFolder = writer.save(path("no/such/dir.sql"), "new", nullptr, {});
     EXPECT_TRUE(noFolder.schemaFailed);
+
+    {
+        // The disk fills up while the data file is written: the schema file is not replaced
+        // either, or a new schema would stand beside the old rows.
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.ok());
+        dump::DumpResult full = writer.save(path("old.sql"), "new", &target, {});
+        EXPECT_FALSE(full.ok);
+        EXPECT_TRUE(full.error.contains(QStringLiteral("File too large"))) << full.error.toStdString();
+    }
 
     EXPECT_EQ(readFile(path("old.sql")), QByteArray("old schema"));
     EXPECT_EQ(readFile(path("old.dat")), QByteArray("old data"));

@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include "registry/ServerRegistry.h"
+#include "support/FileSizeLimit.h"
 
 static void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -338,19 +339,16 @@ TEST_F(RegistryTest, ValuesXmlCannotHoldAreRefusedBeforeAnyWrite) {
 // The file size limit makes any write fail, even for root, whom permissions do not stop.
 TEST_F(RegistryTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
     put(kA + kB);
-    ASSERT_NE(std::signal(SIGXFSZ, SIG_IGN), SIG_ERR);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit tight = saved;
-    tight.rlim_cur = 16;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    const QString errors[] = {
-        errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "x", {}); }),
-        errorOf([&] { registry.RemoveServerEntry(entry("hb", "ub", "pb")); }),
-        errorOf([&] { registry.AppendServerEntry("c", entry("hc", "uc", "pc")); }),
-    };
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, SIG_DFL);
+    std::vector<QString> errors;
+    {
+        FileSizeLimit limit(16);
+        ASSERT_TRUE(limit.ok());
+        errors = {
+            errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "x", {}); }),
+            errorOf([&] { registry.RemoveServerEntry(entry("hb", "ub", "pb")); }),
+            errorOf([&] { registry.AppendServerEntry("c", entry("hc", "uc", "pc")); }),
+        };
+    }
 
     for (const QString& text : errors)
         EXPECT_EQ(text, QStringLiteral("Cannot write the server list %1: File too large. Check "

@@ -12,6 +12,7 @@
 
 #include "app/CommaText.h"
 #include "app/IniFile.h"
+#include "support/FileSizeLimit.h"
 
 static void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -329,28 +330,6 @@ TEST_F(IniFileTest, UnreadableFilesGiveDefaultsAndAreNeverOverwritten) {
     EXPECT_THROW(ini.open(), IniFileError);
     EXPECT_EQ(QFileInfo(path()).size(), IniFile::kMaxFileSize + 1);
 }
-
-// Lowers the largest file size this process may write, as a full disk would stop it.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ok_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-    bool ok_ = false;
-};
 
 TEST_F(IniFileTest, AFailedRewriteIsReportedAndKeepsTheOldFile) {
     const QByteArray before = "[S]\r\nk=old\r\n";

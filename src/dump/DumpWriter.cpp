@@ -448,7 +448,9 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
                 }
             }
         }
+        dataFile.finish();
         try {
+            schemaFile->finish();
             schemaFile->commit();
         } catch (const DumpError&) {
             result.schemaFailed = true;

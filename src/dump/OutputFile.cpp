@@ -1,7 +1,9 @@
 #include "dump/OutputFile.h"
 
 #include <QDir>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 #ifdef __linux__
 #include <fcntl.h>
 #endif
@@ -49,13 +51,18 @@ void OutputFile::flush() {
 #endif
 }
 
+void OutputFile::finish() {
+    flush();
+    if (::fdatasync(file_.handle()) != 0) fail(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
 void OutputFile::commit() {
     flush();
     if (!file_.commit()) fail();
 }
 
-void OutputFile::fail() {
-    const QString reason = file_.errorString();
+void OutputFile::fail(const QString& why) {
+    const QString reason = why.isEmpty() ? file_.errorString() : why;
     file_.cancelWriting();
     throw DumpError(
         QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path_), reason));

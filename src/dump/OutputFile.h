@@ -30,6 +30,10 @@ public:
         if (size_ >= kFlushSize) flush();
     }
 
+    // Writes out everything and waits until it is on disk, without renaming yet: files that
+    // belong together are all finished before the first is committed, so that a full disk
+    // cannot leave a new schema file beside an old data file.
+    void finish();
     void commit();
 
 private:
@@ -37,7 +41,8 @@ private:
     static constexpr std::size_t kSyncStep = std::size_t(8) << 20;
 
     void flush();
-    [[noreturn]] void fail();
+    // `reason` empty: the file's own error.
+    [[noreturn]] void fail(const QString& reason = QString());
 
     QString path_;
     QSaveFile file_;

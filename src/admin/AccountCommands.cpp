@@ -63,6 +63,18 @@ bool seekKey(db::Result& rows, const Key& key) {
     return false;
 }
 
+// The grant tables keep names in CHAR columns, which drop trailing blanks, while the
+// server's live account list keeps them until the next reload: "bob " would be saved as one
+// account and act as another. Such names are refused with a reason instead.
+bool endsWithBlank(const QString& text) { return text.endsWith(u' '); }
+
+const QString kTrailingBlankUser = QStringLiteral(
+    "User and host names cannot end with a blank: the server would keep the account without "
+    "it. Remove the trailing blanks, then save again.");
+const QString kTrailingBlankHost = QStringLiteral(
+    "Host and database names cannot end with a blank: the server would keep the entry without "
+    "it. Remove the trailing blanks, then save again.");
+
 template <std::size_t N>
 std::array<bool, N> checkedBoxes(const std::array<QCheckBox*, N>& boxes) {
     std::array<bool, N> checked{};
@@ -239,6 +251,7 @@ void AccountCommands::SpeedButton2Click() {
     try {
         AccountRow row = userPanelRow();
         if (row.host.isEmpty()) return;
+        if (endsWithBlank(row.user) || endsWithBlank(row.host)) return report(kTrailingBlankUser);
         if (!session_.MainConnection().selectDb(grantsDb_)) return;
         const bool legacy = traits().legacyUserTable;
         // Account statements store host names in lower case; the remembered key and the
@@ -443,6 +456,7 @@ void AccountCommands::SpeedButton5Click() {
     try {
         const HostEntryRow row = hostPanelRow();
         if (row.host.isEmpty() || row.db.isEmpty()) return;
+        if (endsWithBlank(row.host) || endsWithBlank(row.db)) return report(kTrailingBlankHost);
         if (!traits().hasHostTable) return report(noHostTableMessage());
         if (!session_.MainConnection().selectDb(grantsDb_)) return;
         if (panels_.accountState().AddMode == 1)

@@ -31,7 +31,12 @@ FieldType ClassifyType(const QString& typeName) {
     const QString base = typeBase(typeName).toLower();
     FieldType type;
     type.takesLength = lengthTypes.contains(base);
-    type.isCharacter = base == QLatin1String("char") || base == QLatin1String("varchar");
+    // A type typed with its arguments ("varchar(20)", "enum('a')") is named up to the bracket.
+    const QString name = base.section(u'(', 0, 0);
+    type.isCharacter = name == QLatin1String("char") || name == QLatin1String("varchar");
+    static const QStringList stringTypes{QStringLiteral("enum"), QStringLiteral("set"),
+                                         QStringLiteral("binary"), QStringLiteral("varbinary")};
+    type.quotedDefault = type.isCharacter || stringTypes.contains(name);
     return type;
 }
 

@@ -7,8 +7,13 @@
 struct FieldType {
     // The type takes a length or precision in the Size column (int(11), decimal(10,2)).
     bool takesLength = false;
-    // A character type (char, varchar): its default is written as a quoted value.
+    // A character type (char, varchar).
     bool isCharacter = false;
+    // The default is a string and is written as a quoted value whatever it looks like: the
+    // character types, enum, set, binary and varbinary. The server shows these defaults
+    // unquoted, so a value that looks like a number or a keyword ("1e3", "null") is still
+    // text.
+    bool quotedDefault = false;
 };
 
 // Classifies a type name by its first word, ignoring case ("int unsigned" is an int). Only

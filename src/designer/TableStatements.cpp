@@ -12,11 +12,15 @@ bool matchesWhole(const QString& text, const QRegularExpression& pattern) {
 }
 
 // Defaults written without quotes: numbers, hexadecimal numbers, a complete quoted literal
-// (as the server shows text defaults) and the server's constants and default functions.
-bool isVerbatimDefault(const QString& text) {
+// (as the server shows the defaults of text columns) and the server's constants and default
+// functions. A literal may hold backslash escapes (the server shows it's as 'it\'s') only
+// while backslashes escape: otherwise 'a\' x ' would end after a\ and go on as SQL.
+bool isVerbatimDefault(const QString& text, bool backslashEscapes) {
     static const QRegularExpression number(
         QStringLiteral(R"(^[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d+)?$|^0x[0-9A-Fa-f]+$)"));
-    static const QRegularExpression literal(QStringLiteral(R"(^'([^'\\]|'')*'$)"));
+    static const QRegularExpression plainLiteral(QStringLiteral(R"(^'([^'\\]|'')*'$)"));
+    static const QRegularExpression escapedLiteral(QStringLiteral(R"(^'([^'\\]|''|\\[\s\S])*'$)"));
+    const QRegularExpression& literal = backslashEscapes ? escapedLiteral : plainLiteral;
     static const QRegularExpression keyword(
         QStringLiteral(R"(^(null|true|false|current_timestamp|current_date|current_time|)"
                        R"(current_user|localtime|localtimestamp|now|curdate|curtime|sysdate|)"
@@ -67,9 +71,11 @@ std::string TableStatements::sqlType(const FieldRow& row) const {
 }
 
 std::string TableStatements::sqlDefault(const FieldRow& row) const {
-    if (ClassifyType(row.type).isCharacter) return connection_.quoteValue(row.defaultValue);
+    if (ClassifyType(row.type).quotedDefault) return connection_.quoteValue(row.defaultValue);
     const QString value = row.defaultValue.trimmed();
-    return isVerbatimDefault(value) ? db::utf8(value) : connection_.quoteValue(value);
+    return isVerbatimDefault(value, !connection_.noBackslashEscapes())
+               ? db::utf8(value)
+               : connection_.quoteValue(value);
 }
 
 std::string TableStatements::createColumn(const FieldRow& row) const {

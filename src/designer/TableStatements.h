@@ -46,9 +46,10 @@ public:
     // The column's type as written: the first word, the size (or the kept arguments) in
     // brackets, then the modifiers: int(10) unsigned.
     std::string sqlType(const FieldRow& row) const;
-    // The default's text as written: character columns quoted and escaped; numbers,
-    // complete quoted literals and the server's default keywords as typed; anything else
-    // quoted, so that a default never ends the column definition.
+    // The default's text as written: string columns (character, enum, set, binary) quoted
+    // and escaped; otherwise numbers, complete quoted literals and the server's default
+    // keywords as typed and anything else quoted, so that a default never ends the column
+    // definition.
     std::string sqlDefault(const FieldRow& row) const;
 
     // A grid row from one row of `desc` (Field, Type, Null, Key, Default, Extra).

@@ -50,6 +50,10 @@ QString withDefaultSuffix(const QString& path) {
     return path + QStringLiteral(".sql");
 }
 
+bool fitsDumpFile(std::string_view text) {
+    return text.find_first_of("\r\x1a") == std::string_view::npos;
+}
+
 QByteArray commentText(std::string_view name) {
     QByteArray out(name.data(), qsizetype(name.size()));
     for (char& c : out)

@@ -40,6 +40,12 @@ QString dataFilePath(const QString& schemaPath);
 // The save dialog's default extension: "sql" when the chosen name has none.
 QString withDefaultSuffix(const QString& path);
 
+// Whether statement text can stand in a dump file as it is. The reader ends a line at a
+// carriage return and the whole input at a Ctrl-Z, and a quoted name has no escape for
+// either: a name holding one would be cut there, and the rest of it read as statements.
+// The server writes both as escapes inside literals, so only names can hold them raw.
+bool fitsDumpFile(std::string_view text);
+
 // A name inside a comment line: a line break in it would end the comment early and turn the
 // rest into statement text.
 QByteArray commentText(std::string_view name);

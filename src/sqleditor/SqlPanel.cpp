@@ -55,6 +55,18 @@ QString commandOutcome(const ExecOutcome& outcome) {
         .arg(outcome.affectedRows == 1 ? QStringLiteral("row") : QStringLiteral("rows"));
 }
 
+// The label after a USE the server accepted: the database the server now uses, as the
+// server names it, rather than the statement's text ("use `a``b`" uses a`b).
+QString usedDatabaseLabel(TMySQLConnection& connection, const SqlText& sql) {
+    db::Connection& c = connection.connection();
+    if (c.query("SELECT DATABASE()")) {
+        db::Result current = c.storeResult();
+        if (current && current.next() && !current.value(0).isNull())
+            return SqlText::useDbLabelFor(current.text(0));
+    }
+    return sql.useDbLabel();
+}
+
 }  // namespace
 
 SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
@@ -221,7 +233,7 @@ void SqlPanel::runCommand(const SqlText& sql) {
     connection_.SetSQL(sql.lines());
     const ExecOutcome outcome = connection_.ExecSQL();
     // Only a USE the server accepted changes the database the label names.
-    if (outcome.ok && sql.isUse()) LUseDb_->setText(sql.useDbLabel());
+    if (outcome.ok && sql.isUse()) LUseDb_->setText(usedDatabaseLabel(connection_, sql));
     MemoResult_->setPlainText(commandOutcome(outcome));
 }
 

@@ -26,6 +26,7 @@
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
 #include "panels/TableDataView.h"
+#include "panels/DetailPanels.h"
 #include "support/PrivateServer.h"
 #include "support/TestNames.h"
 #include "support/TreeFixture.h"
@@ -246,6 +247,18 @@ TEST_F(ServerFault, TreeReportsALostServerKeepsItsNodesAndReconnectsOnDoubleClic
     }
     EXPECT_EQ(childTexts(find({"DB", database, "Tables"})), QStringList{"t1"});
     EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST"}));
+
+    // A click shows a node's panel: the loss is said there as well, not an empty panel.
+    DetailPanels panels(session, prompts);
+    for (const QStringList& path : {QStringList{"DB", database, "Tables"},
+                                    QStringList{"DB", database, "Tables", "t1"}}) {
+        prompts.clear();
+        TreeNode* node = find(path);
+        ASSERT_NE(node, nullptr);
+        panels.SetPanel(node->level(), node);
+        ASSERT_EQ(prompts.messages().size(), 1) << path.join(u'/').toStdString();
+        EXPECT_TRUE(saysConnectionLost(prompts.messages()[0])) << prompts.messages()[0].toStdString();
+    }
 
     // While the server is down, connecting fails at once and the folders go.
     prompts.clear();

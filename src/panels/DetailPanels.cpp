@@ -324,21 +324,36 @@ void DetailPanels::SetPanel(int level, TreeNode* selected) {
             default:
                 break;  // folders without a panel leave the shown one as it is
         }
+    } catch (const db::DbError& error) {
+        prompts_.message(window(), error.connectionLost()
+                                       ? lostConnectionMessage(QString::fromUtf8(error.what()))
+                                       : QStringLiteral("SetPanel Error"));
     } catch (const std::exception&) {
         prompts_.message(window(), QStringLiteral("SetPanel Error"));
     }
 }
 
+// A refused listing leaves the panel empty; a lost connection is said, with how to reconnect.
 db::Result DetailPanels::list(const std::string& statement) {
     db::Connection& connection = session_.MainConnection();
-    if (!connection.query(statement)) return {};
+    if (!connection.query(statement)) {
+        if (connection.connectionLost()) throw connection.lastError();
+        return {};
+    }
     return connection.storeResult();
+}
+
+bool DetailPanels::use(const QString& database) {
+    db::Connection& connection = session_.MainConnection();
+    if (connection.selectDb(database)) return true;
+    if (connection.connectionLost()) throw connection.lastError();
+    return false;
 }
 
 void DetailPanels::fillTables(TreeNode* folder) {
     SwitchPanel(pnTable);
     const QString database = required(folder->parentNode())->text();
-    if (!session_.MainConnection().selectDb(database)) return;
+    if (!use(database)) return;
     if (db::Result rows = list(panels::tableStatusStatement(database)))
         fillRows(TableListView_, rows, panels::kTableListColumns);
 }
@@ -346,7 +361,7 @@ void DetailPanels::fillTables(TreeNode* folder) {
 void DetailPanels::fillProcesses(TreeNode* folder) {
     SwitchPanel(pnProcess);
     db::Connection& connection = session_.MainConnection();
-    if (!connection.selectDb(required(folder->parentNode())->text())) return;
+    if (!use(required(folder->parentNode())->text())) return;
     if (db::Result rows = connection.listProcesses())
         fillRows(ProcessListView_, rows, panels::kProcessListColumns);
 }
@@ -356,7 +371,7 @@ void DetailPanels::fillTableDetail(TreeNode* table) {
     Q_EMIT LoadTableData(table);
     db::Connection& connection = session_.MainConnection();
     const QString database = required(table->ancestor(2))->text();
-    if (!connection.selectDb(database)) return;
+    if (!use(database)) return;
     if (db::Result rows = list(panels::tableStatusStatement(connection, database, table->text())))
         fillProperties(DetailListView_, rows, panels::kTableProperties, table->text());
 }
@@ -365,7 +380,7 @@ void DetailPanels::fillFields(TreeNode* folder) {
     SwitchPanel(pnField);
     TreeNode* table = required(folder->parentNode());
     const QString database = required(table->ancestor(2))->text();
-    if (!session_.MainConnection().selectDb(database)) return;
+    if (!use(database)) return;
     if (db::Result rows = list(panels::showColumnsStatement(database, table->text())))
         fillRows(FieldListView_, rows, panels::kFieldListColumns);
 }
@@ -374,7 +389,7 @@ void DetailPanels::fillColumn(TreeNode* field) {
     SwitchPanel(pnColumn);
     TreeNode* table = required(field->ancestor(2));
     const QString database = required(table->ancestor(2))->text();
-    if (!session_.MainConnection().selectDb(database)) return;
+    if (!use(database)) return;
     if (db::Result rows = list(panels::showColumnsStatement(database, table->text())))
         fillProperties(ColumnListView_, rows, panels::kFieldListColumns, field->text());
 }
@@ -383,7 +398,7 @@ void DetailPanels::fillIndexes(TreeNode* folder) {
     SwitchPanel(pnIndex);
     TreeNode* table = required(folder->parentNode());
     const QString database = required(table->ancestor(2))->text();
-    if (!session_.MainConnection().selectDb(database)) return;
+    if (!use(database)) return;
     if (db::Result rows = list(panels::showIndexStatement(database, table->text())))
         fillRows(IndexListView_, rows, panels::kIndexListColumns);
 }

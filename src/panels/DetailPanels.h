@@ -132,6 +132,8 @@ private:
     // Sends a listing on the main connection; an empty result when the statement fails or
     // yields none, and the list then keeps what it showed.
     db::Result list(const std::string& statement);
+    // Selects the database; false when the server refuses, throws when the connection is lost.
+    bool use(const QString& database);
 
     ServerSession& session_;
     ui::Prompts& prompts_;

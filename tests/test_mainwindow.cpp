@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -203,6 +205,48 @@ TEST_F(MainWindowTest, UnwritableFolderAndDamagedServerListAreReported) {
     QFile file(path("HostInfor.Dat"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), damaged);
+}
+
+// Every trace the program writes, with all its logging on, and every text it shows while
+// it connects, lists, reads rows and fails to connect: no password among them.
+QStringList traced;
+
+TEST_F(MainWindowTest, PasswordsStayOutOfTracesTitlesAndMessages) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    s.exec("INSERT INTO t VALUES (1)");
+    const QString wrong = QStringLiteral("Wr0ng-Secret-7731");
+    registerServer(QStringLiteral("test"), testserver::password());
+    registerServer(QStringLiteral("wrong"), wrong);
+    traced.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("lorvex.*=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { traced << text; });
+    QStringList titles;
+    {
+        TfrmMain w(dir.path(), prompts);
+        w.show();
+        doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+        doubleClick(w, find(w, {"DB"}));
+        doubleClick(w, find(w, {"DB", s.name()}));
+        doubleClick(w, find(w, {"DB", s.name(), "Tables"}));
+        w.TreeView1().setCurrentItem(find(w, {"DB", s.name(), "Tables", "t"}));
+        w.TreeView1Click();
+        EXPECT_EQ(w.dataView().MySQLDataSet1().rowCount(), 1);
+        doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(1)));
+        for (QWidget* widget : QApplication::topLevelWidgets()) titles << widget->windowTitle();
+    }
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+
+    EXPECT_FALSE(traced.isEmpty());  // the trace was on
+    ASSERT_FALSE(prompts.messages().isEmpty());  // the wrong password was reported
+    for (const QStringList& texts : {traced, titles, prompts.messages()}) {
+        for (const QString& text : texts) {
+            EXPECT_FALSE(text.contains(testserver::password())) << text.toStdString();
+            EXPECT_FALSE(text.contains(wrong)) << text.toStdString();
+        }
+    }
 }
 
 TEST_F(MainWindowTest, ExitClosesTheConnectionsAndSavesTheViewState) {

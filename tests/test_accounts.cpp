@@ -15,6 +15,7 @@
 #include "panels/DetailPanels.h"
 #include "panels/PanelStatements.h"
 #include "panels/TreeMenus.h"
+#include "support/CommandWindows.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestNames.h"
 #include "support/TestServer.h"
@@ -40,21 +41,6 @@ struct AccountsToDrop {
     }
 };
 
-// The global privileges of an account as SHOW GRANTS lists them, sorted.
-QStringList globalPrivileges(db::Connection& c, const QString& user, const QString& host) {
-    db::Result rows = c.select("SHOW GRANTS FOR " + account(c, user, host));
-    while (rows.next()) {
-        const QString line = rows.text(0);
-        const qsizetype on = line.indexOf(QLatin1String(" ON *.* TO "));
-        if (!line.startsWith(QLatin1String("GRANT ")) || on < 0) continue;
-        QStringList privileges = line.mid(6, on - 6).split(QStringLiteral(", "));
-        privileges.removeAll(QStringLiteral("USAGE"));
-        if (line.endsWith(QLatin1String("WITH GRANT OPTION"))) privileges << "GRANT OPTION";
-        privileges.sort();
-        return privileges;
-    }
-    return {QStringLiteral("<no global grant>")};
-}
 
 bool accountExists(db::Connection& c, const QString& user, const QString& host) {
     db::Result rows =
@@ -128,11 +114,6 @@ int checkedCount(const std::array<QCheckBox*, N>& boxes) {
     return n;
 }
 
-TreeNode* child(TreeNode* folder, const QString& text) {
-    for (int i = 0; i < folder->childCount(); ++i)
-        if (folder->child(i)->text(0) == text) return TreeNode::cast(folder->child(i));
-    return nullptr;
-}
 
 int countChildren(TreeNode* folder, const QString& text) {
     int n = 0;
@@ -140,32 +121,9 @@ int countChildren(TreeNode* folder, const QString& text) {
     return n;
 }
 
-// The window's pieces around the commands: a tree connected to the test server through
-// its own connection step, the detail panels and the context menus.
-class AccountsTest : public ::testing::Test {
+class AccountsTest : public ::testing::Test, public AccountWindow {
 protected:
-    void SetUp() override {
-        auto* layout = new QVBoxLayout(&window);
-        widget = new QTreeWidget(&window);
-        panels = new DetailPanels(session, prompts, &window);
-        panels->setTreeView(widget);
-        layout->addWidget(widget);
-        layout->addWidget(panels);
-        menus = new TreeMenus(&window);
-        tree = std::make_unique<ObjectTree>(*widget, session, prompts);
-        TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
-        TreeNode* server = tree->AddServerNode(QStringLiteral("test"), entry);
-        ASSERT_NO_THROW(tree->ConnectServerNode(server));
-        users = child(server, QStringLiteral("USER"));
-        hosts = child(server, QStringLiteral("HOST"));
-        ASSERT_TRUE(users && hosts);
-    }
-
-    void useGrantsDb(const QString& grantsDb = QStringLiteral("mysql")) {
-        commands =
-            std::make_unique<AccountCommands>(*tree, *panels, session, prompts, &window, grantsDb);
-        commands->connectMenus(*menus);
-    }
+    void SetUp() override { setUpWindow(); }
 
     void fillUser(const QString& user, const QString& host, const QString& password,
                   const QStringList& boxes) {
@@ -188,13 +146,6 @@ protected:
         item->trigger();
     }
 
-    // The tree click on an account or host entry.
-    void click(TreeNode* node) {
-        ASSERT_NE(node, nullptr);
-        widget->setCurrentItem(node);
-        panels->SetPanel(node->level(), node);
-    }
-
     // Every prompt so far was an information box; none asked a question.
     bool askedNothing() const {
         for (const auto& shown : prompts.shown())
@@ -203,18 +154,6 @@ protected:
     }
 
     AccountPanelState& state() { return panels->accountState(); }
-
-    TMySQLConnection dataset;
-    ServerSession session{dataset, nullptr};
-    ScriptedPrompts prompts;
-    QWidget window;
-    QTreeWidget* widget = nullptr;
-    DetailPanels* panels = nullptr;
-    TreeMenus* menus = nullptr;
-    std::unique_ptr<ObjectTree> tree;
-    std::unique_ptr<AccountCommands> commands;
-    TreeNode* users = nullptr;
-    TreeNode* hosts = nullptr;
 };
 
 TEST_F(AccountsTest, CurrentServerAddsEditsRenamesAndDeletesAnAccount) {
@@ -341,7 +280,7 @@ TEST_F(AccountsTest, CurrentServerRefusalsShowTheReasonAndKeepWhatIsThere) {
     // Delete with Cancel changes nothing.
     prompts.clear();
     prompts.answerOkCancel(false);
-    onNode(child(users, mine + "[%]"), menus->Delete2);
+    onNode(childNamed(users, mine + "[%]"), menus->Delete2);
     EXPECT_TRUE(accountExists(dba, mine, "%"));
     EXPECT_EQ(countChildren(users, mine + "[%]"), 1);
     EXPECT_EQ(state().OldUser, mine);
@@ -349,7 +288,7 @@ TEST_F(AccountsTest, CurrentServerRefusalsShowTheReasonAndKeepWhatIsThere) {
     // The account went away behind the tree's back: the refused delete keeps the node.
     dba.exec("DROP USER " + account(dba, mine, "%"));
     prompts.answerOkCancel(true);
-    onNode(child(users, mine + "[%]"), menus->Delete2);
+    onNode(childNamed(users, mine + "[%]"), menus->Delete2);
     ASSERT_EQ(prompts.messages().size(), 1);
     EXPECT_TRUE(prompts.messages()[0].startsWith("Delete False\n"));
     EXPECT_EQ(countChildren(users, mine + "[%]"), 1);
@@ -370,7 +309,7 @@ TEST_F(AccountsTest, QuotesAndBackslashesInNamesAndPasswordsAreStoredAsTyped) {
     EXPECT_TRUE(accountExists(drop.dba, name, "%"));
     EXPECT_TRUE(logsIn(name, password));
     EXPECT_EQ(globalPrivileges(drop.dba, name, "%"), QStringList{"SELECT"});
-    EXPECT_NE(child(users, name + "[%]"), nullptr);
+    EXPECT_NE(childNamed(users, name + "[%]"), nullptr);
 
     panels->EditUPass()->setText(password + "'");
     panels->SpeedButton2()->click();
@@ -379,7 +318,7 @@ TEST_F(AccountsTest, QuotesAndBackslashesInNamesAndPasswordsAreStoredAsTyped) {
     prompts.answerOkCancel(true);
     panels->SpeedButton3()->click();
     EXPECT_FALSE(accountExists(drop.dba, name, "%"));
-    EXPECT_EQ(child(users, name + "[%]"), nullptr);
+    EXPECT_EQ(childNamed(users, name + "[%]"), nullptr);
 }
 
 // The server keeps host names in lower case; the tree and the next Save name the account
@@ -395,7 +334,7 @@ TEST_F(AccountsTest, CurrentServerHostTypedInCapitalsNamesTheStoredAccount) {
     panels->SpeedButton2()->click();
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join('|').toStdString();
     EXPECT_TRUE(accountExists(drop.dba, name, "lvx.example"));
-    EXPECT_NE(child(users, name + "[lvx.example]"), nullptr);
+    EXPECT_NE(childNamed(users, name + "[lvx.example]"), nullptr);
 
     check(panels->userPrivilegeBoxes(), {"UInsert"});
     panels->SpeedButton2()->click();
@@ -552,8 +491,8 @@ TEST_F(AccountsTest, AddModeIsSharedByTheUserAndHostPanels) {
     useGrantsDb(scratch.name());
     onNode(users, menus->Refresh2);
     onNode(hosts, menus->Refresh3);
-    TreeNode* user = child(users, "u1[h1]");
-    TreeNode* host = child(hosts, "h1[d1]");
+    TreeNode* user = childNamed(users, "u1[h1]");
+    TreeNode* host = childNamed(hosts, "h1[d1]");
     ASSERT_TRUE(user && host);
 
     EXPECT_EQ(state().AddMode, 0);  // window created
@@ -586,7 +525,7 @@ TEST_F(AccountsTest, AddModeIsSharedByTheUserAndHostPanels) {
 
     // A host delete sets the flag and keeps the user key; a user delete the other way.
     click(user);
-    click(child(hosts, "h2[d2]"));
+    click(childNamed(hosts, "h2[d2]"));
     prompts.answerOkCancel(true);
     panels->SpeedButton6()->click();
     EXPECT_EQ(state().AddMode, 1);

@@ -17,6 +17,7 @@
 #include "admin/TfrmInfor.h"
 #include "designer/TfrmCreateTable.h"
 #include "panels/TreeMenus.h"
+#include "support/CommandWindows.h"
 #include "support/TestNames.h"
 #include "support/TreeFixture.h"
 
@@ -46,47 +47,7 @@ void answer(ScriptedPrompts& prompts, const Input& input) {
         prompts.cancelInput();
 }
 
-class DatabaseCommandsTest : public TreeFixture {
-protected:
-    void SetUp() override {
-        TreeFixture::SetUp();
-        doubleClick(server());
-        menus = std::make_unique<TreeMenus>(&widget);
-        commands = std::make_unique<DatabaseCommands>(*tree, session, prompts, &widget);
-        commands->connectMenus(*menus, contextDb, contextTable);
-        doubleClick(find({"DB"}));
-    }
-    void TearDown() override {
-        for (const QString& name : toDrop)
-            dba.query("DROP DATABASE IF EXISTS " + db::quoteIdentifier(name));
-    }
-
-    // Lists the tables of a database and returns its "Tables" folder.
-    TreeNode* tablesOf(const QString& database) {
-        TreeNode* node = find({"DB", database});
-        if (!node) {
-            doubleClick(find({"DB"}));
-            node = find({"DB", database});
-        }
-        EXPECT_NE(node, nullptr) << database.toStdString();
-        if (!node) return nullptr;
-        if (node->childCount() == 0) doubleClick(node);
-        TreeNode* folder = find({"DB", database, "Tables"});
-        doubleClick(folder);
-        return folder;
-    }
-    void select(TreeNode* node) {
-        ASSERT_NE(node, nullptr);
-        widget.setCurrentItem(node);
-    }
-
-    db::Connection dba = testserver::connect();
-    QStringList toDrop;
-    QString contextDb;
-    QString contextTable;
-    std::unique_ptr<TreeMenus> menus;
-    std::unique_ptr<DatabaseCommands> commands;
-};
+using DatabaseCommandsTest = DatabaseCommandsFixture;
 
 // --- DB Add -------------------------------------------------------------------------------
 

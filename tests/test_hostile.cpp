@@ -45,6 +45,7 @@
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "sqleditor/SqlPanel.h"
+#include "support/CommandWindows.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestNames.h"
 #include "support/TestServer.h"
@@ -367,7 +368,7 @@ QStringList sorted(QStringList list) {
 }
 
 // The tables of a database, sorted here (the server's collation orders blanks otherwise).
-QStringList tablesOf(db::Connection& c, const QString& database) {
+QStringList tableNames(db::Connection& c, const QString& database) {
     db::Result r = c.select("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
                             "TABLE_SCHEMA = " + c.quoteValue(database));
     QStringList out;
@@ -415,27 +416,7 @@ bool hasPassword(db::Connection& c, const QString& user, const QString& host,
     return r.rowCount() == 1 && r.next() && r.text(0) == QLatin1String("1");
 }
 
-// The global privileges of an account, sorted, as SHOW GRANTS lists them.
-QStringList globalPrivileges(db::Connection& c, const QString& user, const QString& host) {
-    db::Result rows = c.select("SHOW GRANTS FOR " + c.quoteValue(user) + "@" + c.quoteValue(host));
-    while (rows.next()) {
-        const QString line = rows.text(0);
-        const qsizetype on = line.indexOf(QLatin1String(" ON *.* TO "));
-        if (!line.startsWith(QLatin1String("GRANT ")) || on < 0) continue;
-        QStringList privileges = line.mid(6, on - 6).split(QStringLiteral(", "));
-        privileges.removeAll(QStringLiteral("USAGE"));
-        if (line.endsWith(QLatin1String("WITH GRANT OPTION"))) privileges << "GRANT OPTION";
-        privileges.sort();
-        return privileges;
-    }
-    return {QStringLiteral("<no global grant>")};
-}
 
-TreeNode* childNamed(TreeNode* folder, const QString& text) {
-    for (int i = 0; folder && i < folder->childCount(); ++i)
-        if (folder->child(i)->text(0) == text) return TreeNode::cast(folder->child(i));
-    return nullptr;
-}
 
 }  // namespace
 
@@ -443,44 +424,17 @@ namespace {
 
 // ---- databases and tables through the tree's commands -----------------------------------
 
-class HostileCommands : public TreeFixture {
+class HostileCommands : public DatabaseCommandsFixture {
 protected:
-    void SetUp() override {
-        TreeFixture::SetUp();
-        doubleClick(server());
-        menus = std::make_unique<TreeMenus>(&widget);
-        commands = std::make_unique<DatabaseCommands>(*tree, session, prompts, &widget);
-        commands->connectMenus(*menus, contextDb, contextTable);
-        doubleClick(find({"DB"}));
-    }
     void TearDown() override {
-        for (const QString& name : toDrop)
-            dba.query("DROP DATABASE IF EXISTS " + db::quoteIdentifier(name));
+        DatabaseCommandsFixture::TearDown();
         EXPECT_TRUE(canaryAlive(dba));
     }
-
-    void select(TreeNode* node) {
-        ASSERT_NE(node, nullptr);
-        widget.setCurrentItem(node);
-    }
-    // The "Tables" folder of a database, listed.
+    // The "Tables" folder of a database, listed afresh.
     TreeNode* tablesFolder(const QString& database) {
         doubleClick(find({"DB"}));
-        TreeNode* node = find({"DB", database});
-        EXPECT_NE(node, nullptr);
-        if (!node) return nullptr;
-        if (node->childCount() == 0) doubleClick(node);
-        TreeNode* folder = find({"DB", database, "Tables"});
-        doubleClick(folder);
-        return folder;
+        return tablesOf(database);
     }
-
-    db::Connection dba = testserver::connect();
-    QStringList toDrop;
-    QString contextDb;
-    QString contextTable;
-    std::unique_ptr<TreeMenus> menus;
-    std::unique_ptr<DatabaseCommands> commands;
 };
 
 class HostileDatabaseName : public HostileCommands,
@@ -584,7 +538,7 @@ TEST_P(HostileTableName, NewTablePropertiesRenameAndDropTouchOnlyThatTable) {
     menus->NewTable1->trigger();
     EXPECT_EQ(prompts.messages(), QStringList{"Table Create 성공!"});
     EXPECT_EQ(watch.changed(), Keys{tableKey(database.name(), table)});
-    EXPECT_EQ(tablesOf(dba, database.name()), sorted({"keep", table}));
+    EXPECT_EQ(tableNames(dba, database.name()), sorted({"keep", table}));
     const std::vector<std::pair<QString, std::optional<QString>>> created{
         {QStringLiteral("id"), std::nullopt}, {column, value}};
     EXPECT_EQ(columnsOf(dba, database.name(), table), created);
@@ -640,7 +594,7 @@ TEST_P(HostileTableName, NewTablePropertiesRenameAndDropTouchOnlyThatTable) {
     EXPECT_EQ(prompts.messages(), QStringList{"Table ReName 성공!"});
     EXPECT_EQ(watch.changed(),
               (Keys{tableKey(database.name(), table), tableKey(database.name(), newName)}));
-    EXPECT_EQ(tablesOf(dba, database.name()), sorted({"keep", newName}));
+    EXPECT_EQ(tableNames(dba, database.name()), sorted({"keep", newName}));
 
     // Table Drop.
     node = find({"DB", database.name(), "Tables", newName});
@@ -651,7 +605,7 @@ TEST_P(HostileTableName, NewTablePropertiesRenameAndDropTouchOnlyThatTable) {
     menus->Drop2->trigger();
     EXPECT_EQ(prompts.messages(), QStringList{"Table 삭제 성공!"});
     EXPECT_EQ(watch.changed(), Keys{tableKey(database.name(), newName)});
-    EXPECT_EQ(tablesOf(dba, database.name()), QStringList{"keep"});
+    EXPECT_EQ(tableNames(dba, database.name()), QStringList{"keep"});
     EXPECT_TRUE(prompts.allAnswersUsed());
 }
 
@@ -673,7 +627,7 @@ TEST_P(RefusedTableName, NewTableAndRenameReportTheFailureAndChangeNothing) {
     menus->TableRename1->trigger();
     EXPECT_EQ(prompts.messages(), QStringList{"Table ReName 실패!"});
     EXPECT_EQ(watch.changed(), Keys{});
-    EXPECT_EQ(tablesOf(dba, database.name()), QStringList{"t"});
+    EXPECT_EQ(tableNames(dba, database.name()), QStringList{"t"});
 
     // NewTable trims the typed name; the designer itself takes it as given.
     prompts.clear();
@@ -1158,29 +1112,9 @@ TEST_P(HostileAccount, AccountStatementsWithoutBackslashEscapes) { sweepStatemen
 
 // The user panel and the account menus, on a server whose accounts change through account
 // statements.
-class HostileAccountPanel : public HostileAccount {
+class HostileAccountPanel : public HostileAccount, public AccountWindow {
 protected:
-    void SetUp() override {
-        auto* layout = new QVBoxLayout(&window);
-        widget = new QTreeWidget(&window);
-        panels = new DetailPanels(session, prompts, &window);
-        panels->setTreeView(widget);
-        layout->addWidget(widget);
-        layout->addWidget(panels);
-        menus = new TreeMenus(&window);
-        tree = std::make_unique<ObjectTree>(*widget, session, prompts);
-        TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
-        TreeNode* server = tree->AddServerNode(QStringLiteral("test"), entry);
-        ASSERT_NO_THROW(tree->ConnectServerNode(server));
-        users = childNamed(server, QStringLiteral("USER"));
-        hosts = childNamed(server, QStringLiteral("HOST"));
-        ASSERT_TRUE(users && hosts);
-    }
-    void useGrantsDb(const QString& grantsDb) {
-        commands =
-            std::make_unique<AccountCommands>(*tree, *panels, session, prompts, &window, grantsDb);
-        commands->connectMenus(*menus);
-    }
+    void SetUp() override { setUpWindow(); }
     void fillUser(const QString& user, const QString& host, const QString& password) {
         panels->EditUUser()->setText(user);
         panels->EditUHost()->setText(host);
@@ -1188,26 +1122,9 @@ protected:
         for (QCheckBox* box : panels->userPrivilegeBoxes())
             box->setChecked(box->objectName() == QLatin1String("USelect"));
     }
-    void click(TreeNode* node) {
-        ASSERT_NE(node, nullptr);
-        widget->setCurrentItem(node);
-        panels->SetPanel(node->level(), node);
-    }
     QString label(const QString& first, const QString& second) {
         return first + u'[' + second + u']';
     }
-
-    TMySQLConnection dataset;
-    ServerSession session{dataset, nullptr};
-    ScriptedPrompts prompts;
-    QWidget window;
-    QTreeWidget* widget = nullptr;
-    DetailPanels* panels = nullptr;
-    TreeMenus* menus = nullptr;
-    std::unique_ptr<ObjectTree> tree;
-    std::unique_ptr<AccountCommands> commands;
-    TreeNode* users = nullptr;
-    TreeNode* hosts = nullptr;
 };
 
 TEST_P(HostileAccountPanel, AddEditRenameAndDeleteTouchOnlyThatAccount) {
@@ -1576,7 +1493,7 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
     ASSERT_TRUE(engine.finish(&error)) << error.toStdString();
     EXPECT_EQ(watch.changed(), restored);
 
-    EXPECT_EQ(tablesOf(dba, target.name()), tablesOf(dba, source.name()));
+    EXPECT_EQ(tableNames(dba, target.name()), tableNames(dba, source.name()));
     for (const QString& table : tables) {
         EXPECT_EQ(createText(dba, target.name(), table), createText(dba, source.name(), table))
             << table.toStdString();
@@ -1619,7 +1536,7 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
         EXPECT_TRUE(oneEngine.run(oneData, dump::RunKind::Data, {}).ok()) << table.toStdString();
         ASSERT_TRUE(oneEngine.finish(&error)) << error.toStdString();
     }
-    EXPECT_EQ(tablesOf(dba, single.name()), tablesOf(dba, source.name()));
+    EXPECT_EQ(tableNames(dba, single.name()), tableNames(dba, source.name()));
     for (const QString& table : tables)
         EXPECT_EQ(rowsOf(dba, single.name(), table), rowsOf(dba, source.name(), table))
             << table.toStdString();

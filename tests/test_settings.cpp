@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 #include <climits>
@@ -198,6 +200,45 @@ TEST_F(IniFileTest, WritesKeepEveryOtherLineAndMatchNamesWithoutCase) {
     EXPECT_EQ(ini.ReadString("expand", "LEVEL1", "None"), "");
     // A key before the first section belongs to none.
     EXPECT_EQ(ini.ReadInteger("Windows", "orphan", 0), 0);
+}
+
+// Several changes in one rewrite: the same lines as one write after another; a change the
+// format cannot hold is left out and reported after the others are written.
+TEST_F(IniFileTest, ChangesAppliedTogetherWriteWhatSingleWritesWould) {
+    const QByteArray start = "[Windows]\nleft=10\ntop=20\n[Expand]\nlevel1=a\nlevel1=b\n";
+    put(start);
+    IniFile single(path());
+    single.WriteInteger("Windows", "left", 300);
+    single.DeleteKey("Expand", "level1");
+    single.WriteString("Expand", "level1", "c,");
+    single.WriteString("SelectDB", "DB", "x");
+    const QByteArray expected = bytes();
+
+    put(start);
+    IniFile batch(path());
+    try {
+        batch.Apply({{"Windows", "left", QStringLiteral("300")},
+                     {"Expand", "level1", std::nullopt},
+                     {"Bad]", "k", QStringLiteral("v")},
+                     {"Expand", "level1", QStringLiteral("c,")},
+                     {"SelectDB", "DB", QStringLiteral("x")},
+                     {"Windows", "top", QStringLiteral("two\nlines")}});
+        ADD_FAILURE() << "no error";
+    } catch (const IniFileError& e) {
+        EXPECT_TRUE(e.text().contains(QStringLiteral("\"[Bad]] k\" is not a valid section")))
+            << e.text().toStdString();
+    }
+    EXPECT_EQ(bytes(), expected);
+
+    // Nothing to change: the file is not rewritten.
+    const QDateTime old = QFileInfo(path()).lastModified().addSecs(-100);
+    {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    batch.Apply({{"Nowhere", "none", std::nullopt}});
+    EXPECT_EQ(QFileInfo(path()).lastModified(), old);
 }
 
 TEST_F(IniFileTest, EveryWrittenTextReadsBackAsWritten) {

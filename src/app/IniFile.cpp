@@ -173,6 +173,36 @@ void IniFile::WriteInteger(const QString& section, const QString& key, int value
 }
 
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+    Apply({{section, key, value}});
+}
+
+void IniFile::DeleteKey(const QString& section, const QString& key) {
+    Apply({{section, key, std::nullopt}});
+}
+
+void IniFile::Apply(const std::vector<Change>& changes) {
+    Document doc = load();
+    bool changed = false;
+    std::optional<IniFileError> firstError;
+    for (const Change& change : changes) {
+        try {
+            if (!(change.value ? setValue(doc, change.section, change.key, *change.value)
+                               : removeKey(doc, change.section, change.key)))
+                continue;
+        } catch (const IniFileError& error) {
+            if (!firstError) firstError = error;
+            continue;
+        }
+        // The line numbers of the sections moved: read the edited lines afresh.
+        doc = parse(serialized(doc.lines));
+        changed = true;
+    }
+    if (changed) save(doc.lines);
+    if (firstError) throw *firstError;
+}
+
+bool IniFile::setValue(Document& doc, const QString& section, const QString& key,
+                       const QString& value) const {
     if (!validSection(section) || !validKey(key))
         failWrite(QStringLiteral("\"[%1] %2\" is not a valid section and key").arg(section, key));
     if (value.contains(u'\r') || value.contains(u'\n'))
@@ -185,7 +215,6 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
                                              (value.front() == u'"' || value.front() == u'\'')));
     const QByteArray text = (quote ? u'"' + value + u'"' : value).toUtf8();
 
-    Document doc = load();
     const Section* home = nullptr;
     const Key* found = nullptr;
     for (const Section& s : doc.sections) {
@@ -209,11 +238,10 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         doc.lines.append('[' + section.toUtf8() + ']');
         doc.lines.append(key.toUtf8() + '=' + text);
     }
-    save(doc.lines);
+    return true;
 }
 
-void IniFile::DeleteKey(const QString& section, const QString& key) {
-    Document doc = load();
+bool IniFile::removeKey(Document& doc, const QString& section, const QString& key) {
     // Every copy goes, so that no later duplicate shows through once the first is deleted.
     std::vector<qsizetype> doomed;
     for (const Section& s : doc.sections) {
@@ -221,9 +249,8 @@ void IniFile::DeleteKey(const QString& section, const QString& key) {
         for (const Key& k : s.keys)
             if (sameName(k.name, key)) doomed.push_back(k.line);
     }
-    if (doomed.empty()) return;
     for (auto line = doomed.rbegin(); line != doomed.rend(); ++line) doc.lines.removeAt(*line);
-    save(doc.lines);
+    return !doomed.empty();
 }
 
 IniFile::Document IniFile::load() const {
@@ -244,9 +271,14 @@ IniFile::Document IniFile::load() const {
     return parse(data);
 }
 
-void IniFile::save(const QList<QByteArray>& lines) const {
+QByteArray IniFile::serialized(const QList<QByteArray>& lines) {
     QByteArray data;
     for (const QByteArray& line : lines) data += line + "\r\n";
+    return data;
+}
+
+void IniFile::save(const QList<QByteArray>& lines) const {
+    const QByteArray data = serialized(lines);
     if (data.size() > kMaxFileSize) failWrite(QStringLiteral("the file would be too large"));
 
     // QSaveFile writes beside the file and renames over it on commit. Unbuffered, because a

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -71,8 +72,21 @@ public:
     void WriteString(const QString& section, const QString& key, const QString& value);
     void DeleteKey(const QString& section, const QString& key);
 
+    struct Change {
+        QString section;
+        QString key;
+        std::optional<QString> value;  // none: every copy of the key is deleted
+    };
+    // The changes in order, in one rewrite of the file. A change the format cannot hold is
+    // left out and the others are written; then the first such IniFileError is thrown.
+    void Apply(const std::vector<Change>& changes);
+
 private:
     Document load() const;
+    bool setValue(Document& doc, const QString& section, const QString& key,
+                  const QString& value) const;
+    static bool removeKey(Document& doc, const QString& section, const QString& key);
+    static QByteArray serialized(const QList<QByteArray>& lines);
     void save(const QList<QByteArray>& lines) const;
     [[noreturn]] void failWrite(const QString& reason) const;
 

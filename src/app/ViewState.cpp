@@ -2,8 +2,6 @@
 
 #include "app/IniFile.h"
 
-#include <optional>
-
 namespace {
 const QString kWindows = QStringLiteral("Windows");
 const QString kPanelTree = QStringLiteral("PanelTree");
@@ -50,37 +48,28 @@ int ViewState::ReadShowPanel() const {
 
 void ViewState::Save(const Geometry& g, const ExpansionLists& expansion, int shownPanel,
                      const QString& selectedDb) {
-    // Every key gets its chance: one value the file cannot hold must not cost the others.
-    std::optional<IniFileError> firstError;
-    auto attempt = [&](const auto& write) {
-        try {
-            write();
-        } catch (const IniFileError& error) {
-            if (!firstError) firstError = error;
-        }
-    };
-    auto integer = [&](const QString& section, const char* key, int value) {
-        attempt([&] { settings_.WriteInteger(section, QString::fromLatin1(key), value); });
-    };
-    auto text = [&](const QString& section, const char* key, const QString& value) {
-        attempt([&] { settings_.WriteString(section, QString::fromLatin1(key), value); });
-    };
-    integer(kWindows, "left", g.left);
-    integer(kWindows, "top", g.top);
-    integer(kWindows, "width", g.width);
-    integer(kWindows, "height", g.height);
-    integer(kPanelTree, "width", g.treeWidth);
-    integer(kPanelTree, "height", g.treeHeight);
-    // Deleted first so that the keys are written afresh, as the last keys of their sections.
-    for (const char* key : {"level1", "level2", "level3", "level4"})
-        attempt([&] { settings_.DeleteKey(kExpand, QString::fromLatin1(key)); });
-    attempt([&] { settings_.DeleteKey(kShowPanel, QStringLiteral("Panel")); });
-    attempt([&] { settings_.DeleteKey(kSelectDb, QStringLiteral("DB")); });
-    text(kExpand, "level1", expansion.level1);
-    text(kExpand, "level2", expansion.level2);
-    text(kExpand, "level3", expansion.level3);
-    text(kExpand, "level4", expansion.level4);
-    integer(kShowPanel, "Panel", shownPanel);
-    text(kSelectDb, "DB", selectedDb);
-    if (firstError) throw *firstError;
+    // One rewrite of the file for the whole state; a value the file cannot hold does not
+    // cost the others. The keys below are deleted first so that they are written afresh, as
+    // the last keys of their sections.
+    const auto number = [](int value) { return std::optional<QString>(QString::number(value)); };
+    settings_.Apply({
+        {kWindows, QStringLiteral("left"), number(g.left)},
+        {kWindows, QStringLiteral("top"), number(g.top)},
+        {kWindows, QStringLiteral("width"), number(g.width)},
+        {kWindows, QStringLiteral("height"), number(g.height)},
+        {kPanelTree, QStringLiteral("width"), number(g.treeWidth)},
+        {kPanelTree, QStringLiteral("height"), number(g.treeHeight)},
+        {kExpand, QStringLiteral("level1"), std::nullopt},
+        {kExpand, QStringLiteral("level2"), std::nullopt},
+        {kExpand, QStringLiteral("level3"), std::nullopt},
+        {kExpand, QStringLiteral("level4"), std::nullopt},
+        {kShowPanel, QStringLiteral("Panel"), std::nullopt},
+        {kSelectDb, QStringLiteral("DB"), std::nullopt},
+        {kExpand, QStringLiteral("level1"), expansion.level1},
+        {kExpand, QStringLiteral("level2"), expansion.level2},
+        {kExpand, QStringLiteral("level3"), expansion.level3},
+        {kExpand, QStringLiteral("level4"), expansion.level4},
+        {kShowPanel, QStringLiteral("Panel"), number(shownPanel)},
+        {kSelectDb, QStringLiteral("DB"), selectedDb},
+    });
 }

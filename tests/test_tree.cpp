@@ -211,3 +211,33 @@ TEST_F(ObjectTreeTest, NothingExpandedGivesEmptyListsAndMarkersRestoreNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The database a click makes current, for every level of a hand-built branch.
+TEST(TreeNodeDatabase, EachLevelFindsItsDatabaseAndOthersHaveNone) {
+    auto add = [](QTreeWidgetItem* parent, const char* text, TNodeLevel level) {
+        auto* node = new TreeNode(QString::fromLatin1(text), TNodeData{level, {}});
+        parent->addChild(node);
+        return node;
+    };
+    TreeNode server(QStringLiteral("srv"), TNodeData{nlServer, {}});
+    TreeNode* dbFolder = add(&server, "DB", nlDbFolder);
+    TreeNode* users = add(&server, "USER", nlUserFolder);
+    TreeNode* database = add(dbFolder, "shop", nlDatabase);
+    TreeNode* tables = add(database, "Tables", nlTablesFolder);
+    TreeNode* procedures = add(database, "Procedures", nlProceduresFolder);
+    TreeNode* table = add(tables, "t", nlTable);
+    TreeNode* fields = add(table, "Fields", nlFieldsFolder);
+    TreeNode* keys = add(table, "Index Key", nlIndexKeyFolder);
+    TreeNode* checks = add(table, "Validity Checks", nlValidityChecksFolder);
+    TreeNode* field = add(fields, "id", nlField);
+    TreeNode* account = add(users, "u[h]", nlUser);
+
+    for (TreeNode* node : {database, tables, procedures, table, fields, keys, field})
+        EXPECT_EQ(node->databaseNode(), database) << node->text().toStdString();
+    for (TreeNode* node : {&server, dbFolder, users, checks, account})
+        EXPECT_EQ(node->databaseNode(), nullptr) << node->text().toStdString();
+}
+
+}  // namespace

@@ -21,8 +21,6 @@ TreeNode* selectedAt(ObjectTree& tree, TNodeLevel level) {
     return node && node->level() == level ? node : nullptr;
 }
 
-// The database of a table node: the text of its grandparent.
-TreeNode* databaseOf(TreeNode* table) { return table ? table->ancestor(2) : nullptr; }
 
 }  // namespace
 
@@ -96,7 +94,7 @@ void DatabaseCommands::Drop1Click(QString& contextDb) {
 void DatabaseCommands::Drop2Click(QString& contextTable) {
     try {
         TreeNode* node = selectedAt(tree_, nlTable);
-        TreeNode* database = databaseOf(node);
+        TreeNode* database = node ? node->databaseNode() : nullptr;
         if (!node || !database) return;
         if (!prompts_.okCancel(window_, QStringLiteral("Table을 삭제하시겠습니까?"), kDropCaption))
             return;
@@ -147,7 +145,7 @@ void DatabaseCommands::NewTable1Click() {
 void DatabaseCommands::TableInformation1Click() {
     try {
         TreeNode* node = selectedAt(tree_, nlTable);
-        TreeNode* database = databaseOf(node);
+        TreeNode* database = node ? node->databaseNode() : nullptr;
         if (!database) return;
         TfrmCreateTable designer(session_.MainConnection(), prompts_, true, database->text(),
                                  node->text(), window_);
@@ -160,7 +158,7 @@ void DatabaseCommands::TableInformation1Click() {
 void DatabaseCommands::TableRename1Click() {
     try {
         TreeNode* node = selectedAt(tree_, nlTable);
-        TreeNode* database = databaseOf(node);
+        TreeNode* database = node ? node->databaseNode() : nullptr;
         if (!database) return;
         const QString oldName = node->text();
         const QString newName = prompts_.inputBox(window_, QStringLiteral("Table Rename"),

@@ -124,7 +124,7 @@ void TfrmMain::BuildLayout() {
             [this] { dumpCommands_->DBSchema1Click(ContextDb); });
     connect(menus_->TableSchema1, &QAction::triggered, this, [this] {
         TreeNode* table = tree_->selectedNode();
-        TreeNode* database = table && table->level() == nlTable ? table->ancestor(2) : nullptr;
+        TreeNode* database = table && table->level() == nlTable ? table->databaseNode() : nullptr;
         if (database) dumpCommands_->TableSchema1Click(database->text(), ContextTable);
     });
     connect(menus_->Restore1, &QAction::triggered, this, [this] {
@@ -282,23 +282,10 @@ void TfrmMain::TreeView1Click() {
     TreeNode* node = tree_->selectedNode();
     if (!node) return;
     try {
-        int up = -1;
-        switch (node->level()) {
-            case nlDatabase: up = 0; break;
-            case nlTablesFolder:
-            case nlProceduresFolder: up = 1; break;
-            case nlTable: up = 2; break;
-            case nlFieldsFolder:
-            case nlIndexKeyFolder: up = 3; break;
-            case nlField: up = 4; break;
-            default: break;
-        }
-        if (up >= 0) {
-            if (TreeNode* database = node->ancestor(up)) {
-                MySQLConnection1_->SelectDatabase(database->text());
-                sqlPanel_->SetUseDb(database->text());
-                SelectedDb = database->text();
-            }
+        if (TreeNode* database = node->databaseNode()) {
+            MySQLConnection1_->SelectDatabase(database->text());
+            sqlPanel_->SetUseDb(database->text());
+            SelectedDb = database->text();
         }
         switch (node->level()) {
             case nlServer:

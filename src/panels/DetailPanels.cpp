@@ -370,7 +370,7 @@ void DetailPanels::fillTableDetail(TreeNode* table) {
     SwitchPanel(pnTableDetail);
     Q_EMIT LoadTableData(table);
     db::Connection& connection = session_.MainConnection();
-    const QString database = required(table->ancestor(2))->text();
+    const QString database = required(table->databaseNode())->text();
     if (!use(database)) return;
     if (db::Result rows = list(panels::tableStatusStatement(connection, database, table->text())))
         fillProperties(DetailListView_, rows, panels::kTableProperties, table->text());
@@ -379,7 +379,7 @@ void DetailPanels::fillTableDetail(TreeNode* table) {
 void DetailPanels::fillFields(TreeNode* folder) {
     SwitchPanel(pnField);
     TreeNode* table = required(folder->parentNode());
-    const QString database = required(table->ancestor(2))->text();
+    const QString database = required(folder->databaseNode())->text();
     if (!use(database)) return;
     if (db::Result rows = list(panels::showColumnsStatement(database, table->text())))
         fillRows(FieldListView_, rows, panels::kFieldListColumns);
@@ -388,7 +388,7 @@ void DetailPanels::fillFields(TreeNode* folder) {
 void DetailPanels::fillColumn(TreeNode* field) {
     SwitchPanel(pnColumn);
     TreeNode* table = required(field->ancestor(2));
-    const QString database = required(table->ancestor(2))->text();
+    const QString database = required(field->databaseNode())->text();
     if (!use(database)) return;
     if (db::Result rows = list(panels::showColumnsStatement(database, table->text())))
         fillProperties(ColumnListView_, rows, panels::kFieldListColumns, field->text());
@@ -397,7 +397,7 @@ void DetailPanels::fillColumn(TreeNode* field) {
 void DetailPanels::fillIndexes(TreeNode* folder) {
     SwitchPanel(pnIndex);
     TreeNode* table = required(folder->parentNode());
-    const QString database = required(table->ancestor(2))->text();
+    const QString database = required(folder->databaseNode())->text();
     if (!use(database)) return;
     if (db::Result rows = list(panels::showIndexStatement(database, table->text())))
         fillRows(IndexListView_, rows, panels::kIndexListColumns);

@@ -109,7 +109,7 @@ void TableDataView::followCursor() {
 
 bool TableDataView::LoadTableData(TreeNode* table) {
     ui::BusyCursor busy;
-    TreeNode* database = table ? table->ancestor(2) : nullptr;
+    TreeNode* database = table ? table->databaseNode() : nullptr;
     MySQLDataSet1_->Close();
     if (!database) {
         prompts_.message(window(), QStringLiteral("Data View Error"));

@@ -183,7 +183,7 @@ void ObjectTree::listTables(TreeNode* folder, TreeNode* database) {
 
 void ObjectTree::listColumns(TreeNode* folder) {
     TreeNode* table = folder->parentNode();
-    TreeNode* database = table ? table->ancestor(2) : nullptr;
+    TreeNode* database = folder->databaseNode();
     if (!database) return;
     db::Result rows = listing(session_.MainConnection(),
                               "SHOW COLUMNS FROM " +

@@ -19,6 +19,19 @@ TreeNode* TreeNode::ancestor(int generations) const {
     return cast(item);
 }
 
+TreeNode* TreeNode::databaseNode() const {
+    switch (level()) {
+        case nlDatabase: return ancestor(0);
+        case nlTablesFolder:
+        case nlProceduresFolder: return ancestor(1);
+        case nlTable: return ancestor(2);
+        case nlFieldsFolder:
+        case nlIndexKeyFolder: return ancestor(3);
+        case nlField: return ancestor(4);
+        default: return nullptr;
+    }
+}
+
 TreeNode* makeAccountNode(const TUserKey& key) {
     return new TreeNode(key.User + u'[' + key.Host + u']', TNodeData{nlUser, key});
 }

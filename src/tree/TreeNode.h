@@ -60,6 +60,10 @@ public:
     int depth() const;
     // The node `generations` levels up (1: parent), or null.
     TreeNode* ancestor(int generations) const;
+    // The database a node belongs to: a database node itself, its "Tables" and procedures
+    // folders, its tables, their "Fields" and "Index Key" folders and their fields. Null for
+    // every other level.
+    TreeNode* databaseNode() const;
 
     static TreeNode* cast(QTreeWidgetItem* item) {
         return item && item->type() == Type ? static_cast<TreeNode*>(item) : nullptr;

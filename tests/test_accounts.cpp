@@ -49,39 +49,8 @@ bool accountExists(db::Connection& c, const QString& user, const QString& host) 
     return rows.next() && rows.text(0) == QLatin1String("1");
 }
 
-bool logsIn(const QString& user, const QString& password) {
-    db::ConnectParams params = testserver::params();
-    params.user = user;
-    params.password = password;
-    db::Connection c;
-    try {
-        c.connect(params);
-        return true;
-    } catch (const db::DbError&) {
-        return false;
-    }
-}
 
-QString passwordHash(db::Connection& c, const QString& password) {
-    db::Result rows = c.select("SELECT PASSWORD(" + c.quoteValue(password) + ")");
-    return rows.next() ? rows.text(0) : QString();
-}
 
-// Grant tables of the old layout, with the columns the panels read and write.
-void createLegacyGrantTables(ScratchDatabase& scratch) {
-    std::string user =
-        "CREATE TABLE user (Host CHAR(60) NOT NULL DEFAULT '', "
-        "User CHAR(80) NOT NULL DEFAULT '', Password CHAR(41) NOT NULL DEFAULT ''";
-    for (const char* c : panels::kUserPrivilegeColumns)
-        user += std::string(", ") + c + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
-    scratch.exec(user + ", PRIMARY KEY (Host, User))");
-    std::string host =
-        "CREATE TABLE host (Host CHAR(60) NOT NULL DEFAULT '', "
-        "Db CHAR(64) NOT NULL DEFAULT ''";
-    for (const char* c : panels::kHostPrivilegeColumns)
-        host += std::string(", ") + c + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
-    scratch.exec(host + ", PRIMARY KEY (Host, Db))");
-}
 
 // Every row of a legacy table as "key|key[|password]|flags", in key order.
 QStringList tableRows(ScratchDatabase& scratch, bool users) {
@@ -344,7 +313,7 @@ TEST_F(AccountsTest, CurrentServerHostTypedInCapitalsNamesTheStoredAccount) {
 
 TEST_F(AccountsTest, LegacyGrantTablesAreWrittenRowByRow) {
     ScratchDatabase scratch;
-    createLegacyGrantTables(scratch);
+    createLegacyGrantTables(scratch.connection(), scratch.name());
     useGrantsDb(scratch.name());
     db::Connection& c = scratch.connection();
     const QString name = QStringLiteral("an'n\\a");
@@ -406,7 +375,7 @@ TEST_F(AccountsTest, LegacyGrantTablesAreWrittenRowByRow) {
 
 TEST_F(AccountsTest, LegacyHostEntriesAreAddedEditedAndDeleted) {
     ScratchDatabase scratch;
-    createLegacyGrantTables(scratch);
+    createLegacyGrantTables(scratch.connection(), scratch.name());
     scratch.exec("INSERT INTO host (Host, Db, Select_priv) VALUES ('h0', 'd0', 'Y')");
     useGrantsDb(scratch.name());
 
@@ -453,7 +422,7 @@ TEST_F(AccountsTest, LegacyHostEntriesAreAddedEditedAndDeleted) {
 
 TEST_F(AccountsTest, SaveAndDeleteWithoutAKeyDoNothing) {
     ScratchDatabase scratch;
-    createLegacyGrantTables(scratch);
+    createLegacyGrantTables(scratch.connection(), scratch.name());
     useGrantsDb(scratch.name());
 
     // Nothing loaded yet: an update has no row to address.
@@ -485,7 +454,7 @@ TEST_F(AccountsTest, SaveAndDeleteWithoutAKeyDoNothing) {
 
 TEST_F(AccountsTest, AddModeIsSharedByTheUserAndHostPanels) {
     ScratchDatabase scratch;
-    createLegacyGrantTables(scratch);
+    createLegacyGrantTables(scratch.connection(), scratch.name());
     scratch.exec("INSERT INTO user (Host, User, Password) VALUES ('h1', 'u1', 'hash1')");
     scratch.exec("INSERT INTO host (Host, Db) VALUES ('h1', 'd1')");
     useGrantsDb(scratch.name());
@@ -579,7 +548,7 @@ TEST_F(AccountsTest, HostPanelWithoutAHostTableExplainsAndSendsNothing) {
 // the user is told so instead of seeing a plain success.
 TEST_F(AccountsTest, LegacyChangeThatCannotBeReloadedIsReported) {
     ScratchDatabase scratch;
-    createLegacyGrantTables(scratch);
+    createLegacyGrantTables(scratch.connection(), scratch.name());
     AccountsToDrop drop;
     const QString limited = uniqueName("lim");
     drop.add(limited, "%");

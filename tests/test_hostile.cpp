@@ -393,18 +393,6 @@ QString showCreate(db::Connection& c, const QString& database, const QString& ta
     return r.next() ? r.text(1) : QString();
 }
 
-bool logsIn(const QString& user, const QString& password) {
-    db::ConnectParams params = testserver::params();
-    params.user = user;
-    params.password = password;
-    db::Connection c;
-    try {
-        c.connect(params);
-        return true;
-    } catch (const db::DbError&) {
-        return false;
-    }
-}
 
 // The stored hash of an account is the hash of the password: for accounts whose host the
 // test cannot log in from.
@@ -1187,20 +1175,6 @@ TEST_P(HostileAccountPanel, AddEditRenameAndDeleteTouchOnlyThatAccount) {
     EXPECT_TRUE(prompts.allAnswersUsed());
 }
 
-// Grant tables of the old layout in a database with a hostile name of its own.
-void createLegacyGrantTables(db::Connection& c, const OwnedDatabase& database) {
-    std::string user = "CREATE TABLE " + database.table(QStringLiteral("user")) +
-                       " (Host CHAR(60) NOT NULL DEFAULT '', User CHAR(80) NOT NULL DEFAULT '', "
-                       "Password CHAR(41) NOT NULL DEFAULT ''";
-    for (const char* column : panels::kUserPrivilegeColumns)
-        user += std::string(", ") + column + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
-    c.exec(user + ", PRIMARY KEY (Host, User))");
-    std::string host = "CREATE TABLE " + database.table(QStringLiteral("host")) +
-                       " (Host CHAR(60) NOT NULL DEFAULT '', Db CHAR(64) NOT NULL DEFAULT ''";
-    for (const char* column : panels::kHostPrivilegeColumns)
-        host += std::string(", ") + column + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
-    c.exec(host + ", PRIMARY KEY (Host, Db))");
-}
 
 // Every row of a legacy table: its key columns (and the password hash) as stored.
 QStringList legacyRows(db::Connection& c, const OwnedDatabase& database, bool users) {
@@ -1218,15 +1192,11 @@ QStringList legacyRows(db::Connection& c, const OwnedDatabase& database, bool us
     return out;
 }
 
-QString passwordHash(db::Connection& c, const QString& password) {
-    db::Result r = c.select("SELECT PASSWORD(" + c.quoteValue(password) + ")");
-    return r.next() ? r.text(0) : QString();
-}
 
 TEST_P(HostileAccountPanel, LegacyGrantTablesStoreTheRowsAsTyped) {
     const AccountCase& param = GetParam();
     OwnedDatabase grants(dba, fresh(u8("{u} gr'ants`\\;--")));
-    createLegacyGrantTables(dba, grants);
+    createLegacyGrantTables(dba, grants.name());
     // The traits are read from the hostile database itself.
     const db::ServerTraits traits = db::detectServerTraits(dba, grants.name());
     EXPECT_TRUE(traits.legacyUserTable);
@@ -1337,7 +1307,7 @@ TEST_F(HostileAccountPanel, RefusedAccountNamesAreReportedAndMakeNothing) {
 // list: such names are refused before anything is sent, for accounts and host entries.
 TEST_F(HostileAccountPanel, NamesEndingWithABlankAreRefusedWithTheReason) {
     OwnedDatabase grants(dba, fresh(u8("{u} legacy")));
-    createLegacyGrantTables(dba, grants);
+    createLegacyGrantTables(dba, grants.name());
     const QString user = fresh(u8("{u}"));
     made.emplace_back(user, QStringLiteral("%"));
     made.emplace_back(user + u8("  "), QStringLiteral("%"));
@@ -1378,7 +1348,7 @@ TEST_F(HostileAccountPanel, NamesEndingWithABlankAreRefusedWithTheReason) {
 TEST(HostileTraits, GrantsDatabaseNamesNoOtherDatabase) {
     db::Connection dba = testserver::connect();
     OwnedDatabase grants(dba, fresh(u8("{u} gr'ants")));
-    createLegacyGrantTables(dba, grants);
+    createLegacyGrantTables(dba, grants.name());
     const db::ServerTraits legacy = db::detectServerTraits(dba, grants.name());
     EXPECT_TRUE(legacy.legacyUserTable);
     EXPECT_TRUE(legacy.userHasPasswordColumn);

@@ -2,6 +2,40 @@
 
 #include <QVBoxLayout>
 
+#include "panels/PanelStatements.h"
+
+bool logsIn(const QString& user, const QString& password) {
+    db::ConnectParams params = testserver::params();
+    params.user = user;
+    params.password = password;
+    db::Connection c;
+    try {
+        c.connect(params);
+        return true;
+    } catch (const db::DbError&) {
+        return false;
+    }
+}
+
+QString passwordHash(db::Connection& c, const QString& password) {
+    db::Result r = c.select("SELECT PASSWORD(" + c.quoteValue(password) + ")");
+    return r.next() ? r.text(0) : QString();
+}
+
+void createLegacyGrantTables(db::Connection& c, const QString& database) {
+    std::string user = "CREATE TABLE " + db::qualifiedName(database, QStringLiteral("user")) +
+                       " (Host CHAR(60) NOT NULL DEFAULT '', User CHAR(80) NOT NULL DEFAULT '', "
+                       "Password CHAR(41) NOT NULL DEFAULT ''";
+    for (const char* column : panels::kUserPrivilegeColumns)
+        user += std::string(", ") + column + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
+    c.exec(user + ", PRIMARY KEY (Host, User))");
+    std::string host = "CREATE TABLE " + db::qualifiedName(database, QStringLiteral("host")) +
+                       " (Host CHAR(60) NOT NULL DEFAULT '', Db CHAR(64) NOT NULL DEFAULT ''";
+    for (const char* column : panels::kHostPrivilegeColumns)
+        host += std::string(", ") + column + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
+    c.exec(host + ", PRIMARY KEY (Host, Db))");
+}
+
 QStringList globalPrivileges(db::Connection& c, const QString& user, const QString& host) {
     db::Result rows = c.select("SHOW GRANTS FOR " + c.quoteValue(user) + "@" + c.quoteValue(host));
     while (rows.next()) {

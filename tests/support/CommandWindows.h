@@ -18,6 +18,14 @@
 #include "tree/ObjectTree.h"
 #include "tree/ServerSession.h"
 
+// Whether the account can log in to the test server with this password.
+bool logsIn(const QString& user, const QString& password);
+// The server's PASSWORD() hash of a password.
+QString passwordHash(db::Connection& c, const QString& password);
+// Grant tables of the old layout ("user" and "host" in `database`), with the columns the
+// panels read and write.
+void createLegacyGrantTables(db::Connection& c, const QString& database);
+
 // The global privileges of an account as SHOW GRANTS lists them, sorted.
 QStringList globalPrivileges(db::Connection& c, const QString& user, const QString& host);
 

@@ -928,15 +928,15 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
     EXPECT_TRUE(messages[1].contains(QStringLiteral("Table 't' already exists")));
 }
 
-// A script too large to hold: the memo shows its beginning with long lines cut, and Exec
-// runs the whole file from disk. A folder chosen as the script is refused with a message.
+// A large script: the memo shows its beginning with long lines cut, and Exec runs the whole
+// file from disk. A folder chosen as the script is refused with a message.
 TEST_F(DumpDialogs, RestoreDialogShowsPartOfALargeScriptAndRunsAllOfIt) {
     ScratchDatabase s;
     s.exec("CREATE TABLE t (id INT PRIMARY KEY, v LONGTEXT)");
-    QByteArray text = "Insert Into t values (1, '" + QByteArray(5 << 20, 'a') + "');#+----\r\n";
-    for (int i = 2; text.size() <= TfrmRestore::kScriptHeld; ++i)
+    QByteArray text = "Insert Into t values (1, '" + QByteArray(2 << 20, 'a') + "');#+----\r\n";
+    for (int i = 2; i <= 20; ++i)  // well past what the memo shows
         text += "Insert Into t values (" + QByteArray::number(i) + ", '" +
-                QByteArray(1 << 20, 'b') + "');#+----\r\n";
+                QByteArray(256 << 10, 'b') + "');#+----\r\n";
     text += "Insert Into t values (0, 'last');#+----\r\n";
     QFile file(path("big.sql"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

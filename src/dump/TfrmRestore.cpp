@@ -1,6 +1,5 @@
 #include "dump/TfrmRestore.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -115,15 +114,10 @@ void TfrmRestore::LoadScript(const QString& path) {
     if (info.exists() && !info.isFile()) throw unreadable(QStringLiteral("it is not a regular file"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) throw unreadable(file.errorString());
-    const bool held = file.size() <= kScriptHeld;
-    QByteArray bytes = file.read(held ? kScriptHeld : kPreviewBytes);
+    const QByteArray preview = file.read(kPreviewBytes);
     if (file.error() != QFileDevice::NoError) throw unreadable(file.errorString());
     scriptPath_ = path;
-    scriptHeld_ = held;
-    script_ = held ? std::move(bytes) : QByteArray();
-    const QByteArray& preview = held ? script_ : bytes;
-    MemoSql->setPlainText(shownLines(preview.left(kPreviewBytes), kLineShown,
-                                     file.size() - std::min<qint64>(preview.size(), kPreviewBytes)));
+    MemoSql->setPlainText(shownLines(preview, kLineShown, file.size() - preview.size()));
 }
 
 void TfrmRestore::showEvent(QShowEvent* event) {
@@ -153,9 +147,8 @@ void TfrmRestore::SpeedButton2Click() {
     QStringList problems;  // shown together at the end
 
     dump::RestoreEngine engine(connection_, database_);
-    QBuffer held(&script_);
-    QFile file(scriptPath_);
-    QIODevice& input = scriptHeld_ ? static_cast<QIODevice&>(held) : file;
+    // Read from the file as it runs: a dump of any size takes the memory of one statement.
+    QFile input(scriptPath_);
     if (!input.open(QIODevice::ReadOnly)) {
         setRunning(false);
         prompts_.message(this,

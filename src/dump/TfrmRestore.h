@@ -28,14 +28,12 @@ public:
 
     // The target database; Label1 shows it.
     void SetDatabase(const QString& name);
-    // Scripts up to this size are read into the dialog when it opens and run from there;
-    // a larger one is shown in part and run from the file.
-    static constexpr qint64 kScriptHeld = 16 * 1024 * 1024;
     // The memo shows at most this much of a script, and at most kLineShown bytes of a line.
     static constexpr qint64 kPreviewBytes = 1024 * 1024;
     static constexpr qsizetype kLineShown = 4096;
 
-    // Reads the script file into the dialog; throws dump::DumpError when it cannot be read.
+    // Shows the beginning of the script file, which Exec runs from the disk; throws
+    // dump::DumpError when it cannot be read.
     void LoadScript(const QString& path);
     const QString& ScriptPath() const { return scriptPath_; }
     bool Busy() const { return busy_; }
@@ -59,8 +57,6 @@ private:
     ui::Prompts& prompts_;
     QString database_;
     QString scriptPath_;
-    QByteArray script_;
-    bool scriptHeld_ = false;  // script_ holds the whole file
     bool busy_ = false;
     bool stopRequested_ = false;
 

@@ -27,26 +27,16 @@
 #include "dump/TfrmRestore.h"
 #include "dump/TfrmSchema.h"
 #include "registry/ServerRegistry.h"
+#include "support/CliRunner.h"
 #include "support/FileSizeLimit.h"
 #include "support/ScriptedPrompts.h"
+#include "support/TestFiles.h"
 #include "support/TestServer.h"
 #include "support/TreeFixture.h"
 
 namespace {
 
 using Row = std::vector<std::optional<std::string>>;
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-    return f.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 std::string q(const QString& name) { return db::quoteIdentifier(name); }
 
@@ -1014,17 +1004,6 @@ TEST_F(DumpDialogs, RestoreDialogStopsAndReportsAnUnusableDatabase) {
 
 // ---- lorvex-cli ------------------------------------------------------------------------------
 
-QString cliPath() {
-    return QDir(QCoreApplication::applicationDirPath())
-        .absoluteFilePath(QStringLiteral("../lorvex-cli"));
-}
-
-struct CliResult {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
 QProcessEnvironment cliEnvironment(
     const std::optional<QString>& password = testserver::password()) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -1035,20 +1014,7 @@ QProcessEnvironment cliEnvironment(
 
 CliResult runCli(const QStringList& arguments, const QProcessEnvironment& env = cliEnvironment(),
                  const QString& program = cliPath()) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    if (!process.waitForStarted()) {
-        ADD_FAILURE() << "cannot start " << program.toStdString() << " (build lorvex-cli)";
-        return {};
-    }
-    process.closeWriteChannel();  // stdin is no terminal: nothing may wait for a password
-    process.waitForFinished(300000);
-    CliResult result;
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
+    return runProgram(program, arguments, env);
 }
 
 QStringList connection() {

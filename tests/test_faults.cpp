@@ -9,7 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -27,7 +27,9 @@
 #include "dump/RestoreEngine.h"
 #include "panels/TableDataView.h"
 #include "panels/DetailPanels.h"
+#include "support/CliRunner.h"
 #include "support/PrivateServer.h"
+#include "support/TestFiles.h"
 #include "support/TestNames.h"
 #include "support/TreeFixture.h"
 
@@ -127,22 +129,6 @@ private:
 };
 
 std::string q(const QString& name) { return db::quoteIdentifier(name); }
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QStringList filesIn(const QTemporaryDir& dir) {
-    return QDir(dir.path())
-        .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 bool saysConnectionLost(const QString& text) {
     return text.contains(QLatin1String("connection to the server was lost"));
@@ -376,7 +362,7 @@ TEST_F(ServerFault, DumpKilledMidwayLeavesTheFilesAsTheyWere) {
     EXPECT_TRUE(saysConnectionLost(result.error)) << result.error.toStdString();
     EXPECT_TRUE(result.error.contains(QLatin1String("b_big"))) << result.error.toStdString();
     EXPECT_EQ(readFile(schemaPath), before);
-    EXPECT_EQ(filesIn(dir), QStringList{"dump.sql"});  // no data file, no temporary file
+    EXPECT_EQ(filesIn(dir.path()), QStringList{"dump.sql"});  // no data file, no temporary file
 
     // A new connection dumps again.
     ensureRunning();
@@ -387,49 +373,21 @@ TEST_F(ServerFault, DumpKilledMidwayLeavesTheFilesAsTheyWere) {
     ASSERT_TRUE(schema) << error.toStdString();
     const dump::DumpResult retried = again.save(schemaPath, schema->text, &one, {});
     EXPECT_TRUE(retried.ok) << retried.error.toStdString();
-    EXPECT_EQ(filesIn(dir), (QStringList{"dump.dat", "dump.sql"}));
+    EXPECT_EQ(filesIn(dir.path()), (QStringList{"dump.dat", "dump.sql"}));
 }
 
 // ---- lorvex-cli -------------------------------------------------------------------------
 
-QString cliPath() {
-    return QDir(QCoreApplication::applicationDirPath())
-        .absoluteFilePath(QStringLiteral("../lorvex-cli"));
-}
-
-struct CliRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
 // Runs lorvex-cli against the private server; a run that does not end in time is killed
 // and fails the test.
-CliRun runCli(const PrivateServer& server, const QStringList& arguments) {
-    QProcess process;
+CliResult runCli(const PrivateServer& server, const QStringList& arguments) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LORVEX_PASSWORD"), server.password());
-    process.setProcessEnvironment(env);
-    process.start(cliPath(),
-                  QStringList{arguments.first(), QStringLiteral("--host"), server.hostField(),
-                              QStringLiteral("--user"), server.user()} +
-                      arguments.mid(1));
-    if (!process.waitForStarted()) {
-        ADD_FAILURE() << "cannot start " << cliPath().toStdString() << " (build lorvex-cli)";
-        return {};
-    }
-    process.closeWriteChannel();
-    if (!process.waitForFinished(90000)) {
-        ADD_FAILURE() << "lorvex-cli " << arguments.first().toStdString()
-                      << " did not end within 90 s";
-        process.kill();
-        process.waitForFinished();
-    }
-    CliRun run;
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return runProgram(cliPath(),
+                      QStringList{arguments.first(), QStringLiteral("--host"), server.hostField(),
+                                  QStringLiteral("--user"), server.user()} +
+                          arguments.mid(1),
+                      env, 90);
 }
 
 // The server is killed while the CLI waits for a table another session holds locked: after
@@ -443,7 +401,7 @@ TEST_F(ServerFault, CliDumpKilledMidwayExitsNonZeroAndLeavesTheFilesAsTheyWere) 
 
     db::Connection locker = mariadb().connect();
     locker.exec("LOCK TABLES " + q(database) + ".b_big WRITE");
-    CliRun run;
+    CliResult run;
     {
         KillWhenSeen killer(mariadb(), "STATE LIKE 'Waiting for table metadata lock%' AND DB = '" +
                                            db::utf8(database) + "'");
@@ -457,7 +415,7 @@ TEST_F(ServerFault, CliDumpKilledMidwayExitsNonZeroAndLeavesTheFilesAsTheyWere) 
     EXPECT_TRUE(run.err.startsWith(QLatin1String("lorvex-cli: "))) << run.err.toStdString();
     EXPECT_TRUE(saysConnectionLost(run.err)) << run.err.toStdString();
     EXPECT_EQ(readFile(out), before);
-    EXPECT_EQ(filesIn(dir), QStringList{"out.sql"});
+    EXPECT_EQ(filesIn(dir.path()), QStringList{"out.sql"});
 
     // Every run opens its own connection: after the restart the same command works.
     ensureRunning();
@@ -466,7 +424,7 @@ TEST_F(ServerFault, CliDumpKilledMidwayExitsNonZeroAndLeavesTheFilesAsTheyWere) 
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.startsWith(QLatin1String("dump: 2 tables, 200002 rows")))
         << run.out.toStdString();
-    EXPECT_EQ(filesIn(dir), (QStringList{"out.dat", "out.sql"}));
+    EXPECT_EQ(filesIn(dir.path()), (QStringList{"out.dat", "out.sql"}));
 }
 
 // ---- restore ----------------------------------------------------------------------------
@@ -539,7 +497,7 @@ TEST_F(ServerFault, CliRestoreKilledMidwayExitsNonZeroNamingTheLine) {
 
     db::Connection locker = mariadb().connect();
     locker.exec("LOCK TABLES " + q(database) + ".t WRITE");
-    CliRun run;
+    CliResult run;
     {
         KillWhenSeen killer(mariadb(), "STATE LIKE 'Waiting for table metadata lock%' AND DB = '" +
                                            db::utf8(database) + "'");
@@ -579,7 +537,7 @@ TEST_F(ServerFault, AfterARestartTheOldConnectionReportsAndTheDialogEnginesWrite
     const dump::DumpResult dumped = writer.save(schemaPath, "schema", &target, {});
     EXPECT_FALSE(dumped.ok);
     EXPECT_TRUE(saysConnectionLost(dumped.error)) << dumped.error.toStdString();
-    EXPECT_TRUE(filesIn(dir).isEmpty()) << filesIn(dir).join(u' ').toStdString();
+    EXPECT_TRUE(filesIn(dir.path()).isEmpty()) << filesIn(dir.path()).join(u' ').toStdString();
 
     QByteArray script = "INSERT INTO a VALUES (3);#+----\r\n";
     QBuffer input(&script);

@@ -17,26 +17,15 @@
 #include "sqleditor/SqlPanel.h"
 #include "sqleditor/SqlText.h"
 #include "support/ScriptedPrompts.h"
+#include "support/TestFiles.h"
 #include "support/TestServer.h"
 
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
-    return file.readAll();
-}
 
 // The bytes of a literal, zero bytes included.
 template <std::size_t N>
 QByteArray bytes(const char (&literal)[N]) {
     return QByteArray(literal, qsizetype(N - 1));
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 // ---- Statement text and first word -------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include "registry/ServerRegistry.h"
 #include "support/FileSizeLimit.h"
+#include "support/TestFiles.h"
 
 static void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -55,15 +56,8 @@ class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
-    void put(const QByteArray& bytes) const {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(file.write(bytes), bytes.size());
-    }
-    QByteArray bytes() const {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-    }
+    void put(const QByteArray& bytes) const { writeFile(path, bytes); }
+    QByteArray bytes() const { return readFile(path); }
     unsigned mode() const {
         struct stat st {};
         return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;

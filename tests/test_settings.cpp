@@ -15,6 +15,7 @@
 #include "app/CommaText.h"
 #include "app/IniFile.h"
 #include "support/FileSizeLimit.h"
+#include "support/TestFiles.h"
 
 static void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -25,15 +26,8 @@ namespace {
 class IniFileTest : public ::testing::Test {
 protected:
     QString path() const { return dir.filePath(QStringLiteral("Lorvex.ini")); }
-    void put(const QByteArray& bytes) const {
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_EQ(file.write(bytes), bytes.size());
-    }
-    QByteArray bytes() const {
-        QFile file(path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-    }
+    void put(const QByteArray& bytes) const { writeFile(path(), bytes); }
+    QByteArray bytes() const { return readFile(path()); }
 
     QTemporaryDir dir;
 };

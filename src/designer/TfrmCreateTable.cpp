@@ -16,6 +16,7 @@
 #include "db/Connection.h"
 #include "designer/FieldType.h"
 #include "ui/BusyCursor.h"
+#include "ui/Named.h"
 #include "ui/Prompts.h"
 
 namespace {
@@ -46,12 +47,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text) 
     return button;
 }
 
-template <typename W>
-W* named(W* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
 }  // namespace
 
 TfrmCreateTable::TfrmCreateTable(db::Connection& connection, ui::Prompts& prompts, bool alterMode,
@@ -64,23 +59,23 @@ TfrmCreateTable::TfrmCreateTable(db::Connection& connection, ui::Prompts& prompt
     setObjectName(QStringLiteral("frmCreateTable"));
     setWindowTitle(QStringLiteral("Tables"));
 
-    LTable = named(new QLabel(QStringLiteral("Table Name : ") + table, this), "LTable");
+    LTable = ui::named(new QLabel(QStringLiteral("Table Name : ") + table, this), "LTable");
     QFont bold = LTable->font();
     bold.setBold(true);
     LTable->setFont(bold);
 
-    EdField = named(new QLineEdit(this), "EdField");
-    ChkIndex = named(new QCheckBox(QStringLiteral("Index Key"), this), "ChkIndex");
-    ComboBox1 = named(new QComboBox(this), "ComboBox1");
+    EdField = ui::named(new QLineEdit(this), "EdField");
+    ChkIndex = ui::named(new QCheckBox(QStringLiteral("Index Key"), this), "ChkIndex");
+    ComboBox1 = ui::named(new QComboBox(this), "ComboBox1");
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->addItems(FieldTypeNames());
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QString());
-    EdLength = named(new QLineEdit(this), "EdLength");
-    EdDefault = named(new QLineEdit(this), "EdDefault");
-    ChkAuto = named(new QCheckBox(QStringLiteral("Auto Increment"), this), "ChkAuto");
-    ChkNull = named(new QCheckBox(QStringLiteral("Null"), this), "ChkNull");
+    EdLength = ui::named(new QLineEdit(this), "EdLength");
+    EdDefault = ui::named(new QLineEdit(this), "EdDefault");
+    ChkAuto = ui::named(new QCheckBox(QStringLiteral("Auto Increment"), this), "ChkAuto");
+    ChkNull = ui::named(new QCheckBox(QStringLiteral("Null"), this), "ChkNull");
 
     NewField = makeButton(this, "NewField", QStringLiteral("New Field"));
     Edit = makeButton(this, "Edit", QStringLiteral("Edit"));
@@ -90,7 +85,7 @@ TfrmCreateTable::TfrmCreateTable(db::Connection& connection, ui::Prompts& prompt
     // Enter on the focused New Field button, reached by Enter from the last editor, adds.
     NewField->setAutoDefault(true);
 
-    StrGrid = named(new QTableWidget(1, cColumnCount, this), "StrGrid");
+    StrGrid = ui::named(new QTableWidget(1, cColumnCount, this), "StrGrid");
     StrGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     StrGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     StrGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -16,18 +16,13 @@
 #include "dump/DumpFormat.h"
 #include "dump/RestoreEngine.h"
 #include "ui/BusyCursor.h"
+#include "ui/Named.h"
 #include "ui/Prompts.h"
 
 namespace {
 
 const QString kScriptPrefix = QStringLiteral("SQL Exec.......  ");
 const QString kDataPrefix = QStringLiteral("Data Insert Exec.......  ");
-
-template <typename T>
-T* named(T* widget, const char* objectName) {
-    widget->setObjectName(QLatin1String(objectName));
-    return widget;
-}
 
 // The lines of the script as the reader sees them: CR LF or a lone CR ends a line, a
 // Ctrl-Z ends the text. For display only: a line longer than `lineShown` is cut, and when
@@ -67,18 +62,18 @@ TfrmRestore::TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidg
     setWindowTitle(QStringLiteral("Restore"));
     resize(640, 480);
 
-    SpeedButton2 = named(new QPushButton(QStringLiteral("Exec"), this), "SpeedButton2");
-    SpeedButton1 = named(new QPushButton(QStringLiteral("Close"), this), "SpeedButton1");
+    SpeedButton2 = ui::named(new QPushButton(QStringLiteral("Exec"), this), "SpeedButton2");
+    SpeedButton1 = ui::named(new QPushButton(QStringLiteral("Close"), this), "SpeedButton1");
     SpeedButton1->setToolTip(QStringLiteral("Close"));
-    SpeedButton3 = named(new QPushButton(QStringLiteral("Stop"), this), "SpeedButton3");
+    SpeedButton3 = ui::named(new QPushButton(QStringLiteral("Stop"), this), "SpeedButton3");
     SpeedButton3->setEnabled(false);
-    Label1 = named(new QLabel(QStringLiteral("DB : "), this), "Label1");
-    CheckBox1 = named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
-    MemoSql = named(new QPlainTextEdit(this), "MemoSql");
+    Label1 = ui::named(new QLabel(QStringLiteral("DB : "), this), "Label1");
+    CheckBox1 = ui::named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
+    MemoSql = ui::named(new QPlainTextEdit(this), "MemoSql");
     MemoSql->setReadOnly(true);
     MemoSql->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSql->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Label2 = named(new QLabel(this), "Label2");
+    Label2 = ui::named(new QLabel(this), "Label2");
 
     auto* top = new QHBoxLayout;
     top->addWidget(SpeedButton2);

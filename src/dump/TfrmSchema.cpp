@@ -15,15 +15,10 @@
 #include "db/Connection.h"
 #include "dump/DumpWriter.h"
 #include "ui/BusyCursor.h"
+#include "ui/Named.h"
 #include "ui/Prompts.h"
 
 namespace {
-
-template <typename T>
-T* named(T* widget, const char* objectName) {
-    widget->setObjectName(QLatin1String(objectName));
-    return widget;
-}
 
 // The memo shows CR LF text as lines; the bytes stay in SchemaText().
 QString shownText(const QByteArray& bytes) {
@@ -40,25 +35,25 @@ TfrmSchema::TfrmSchema(db::Connection& connection, ui::Prompts& prompts, QWidget
     setWindowTitle(QStringLiteral("Scehma / Dump"));
     resize(720, 520);
 
-    MemoSchema = named(new QPlainTextEdit(this), "MemoSchema");
+    MemoSchema = ui::named(new QPlainTextEdit(this), "MemoSchema");
     MemoSchema->setReadOnly(true);
     MemoSchema->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSchema->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-    BitBtn1 = named(new QPushButton(QStringLiteral("Save"), this), "BitBtn1");
-    BitBtn2 = named(new QPushButton(QStringLiteral("Close"), this), "BitBtn2");
-    BitBtn3 = named(new QPushButton(QStringLiteral("Stop"), this), "BitBtn3");
+    BitBtn1 = ui::named(new QPushButton(QStringLiteral("Save"), this), "BitBtn1");
+    BitBtn2 = ui::named(new QPushButton(QStringLiteral("Close"), this), "BitBtn2");
+    BitBtn3 = ui::named(new QPushButton(QStringLiteral("Stop"), this), "BitBtn3");
     BitBtn3->setEnabled(false);
-    CheckBox1 = named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
-    CheckBox2 = named(new QCheckBox(QStringLiteral("Drop Include"), this), "CheckBox2");
-    RadioButton1 = named(new QRadioButton(QStringLiteral("Default"), this), "RadioButton1");
-    RadioButton2 = named(new QRadioButton(QStringLiteral("Lower"), this), "RadioButton2");
-    RadioButton3 = named(new QRadioButton(QStringLiteral("Upper"), this), "RadioButton3");
+    CheckBox1 = ui::named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
+    CheckBox2 = ui::named(new QCheckBox(QStringLiteral("Drop Include"), this), "CheckBox2");
+    RadioButton1 = ui::named(new QRadioButton(QStringLiteral("Default"), this), "RadioButton1");
+    RadioButton2 = ui::named(new QRadioButton(QStringLiteral("Lower"), this), "RadioButton2");
+    RadioButton3 = ui::named(new QRadioButton(QStringLiteral("Upper"), this), "RadioButton3");
     RadioButton1->setChecked(true);
-    ProgressBar1 = named(new QProgressBar(this), "ProgressBar1");
+    ProgressBar1 = ui::named(new QProgressBar(this), "ProgressBar1");
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
-    lblStatus = named(new QLabel(this), "lblStatus");
+    lblStatus = ui::named(new QLabel(this), "lblStatus");
 
     auto* options = new QHBoxLayout;
     options->addWidget(CheckBox1);

@@ -16,6 +16,7 @@
 #include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
 #include "ui/BusyCursor.h"
+#include "ui/Named.h"
 #include "ui/Prompts.h"
 
 using panels::ShownColumn;
@@ -110,12 +111,6 @@ bool seekExactRow(db::Result& result, const QString& first, const QString& secon
     return false;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    return button;
-}
-
 QLineEdit* addLabelledEdit(QGridLayout* grid, int row, const QString& caption, const char* name) {
     QWidget* parent = grid->parentWidget();
     auto* edit = new QLineEdit(parent);
@@ -202,9 +197,9 @@ void DetailPanels::buildUserPanel() {
 
     auto* buttons = new QHBoxLayout;
     layout->addLayout(buttons);
-    SpeedButton1_ = makeButton(PUser_, "SpeedButton1", QStringLiteral("+"));
-    SpeedButton2_ = makeButton(PUser_, "SpeedButton2", QStringLiteral("Save"));
-    SpeedButton3_ = makeButton(PUser_, "SpeedButton3", QStringLiteral("-"));
+    SpeedButton1_ = ui::named(new QPushButton(QStringLiteral("+"), PUser_), "SpeedButton1");
+    SpeedButton2_ = ui::named(new QPushButton(QStringLiteral("Save"), PUser_), "SpeedButton2");
+    SpeedButton3_ = ui::named(new QPushButton(QStringLiteral("-"), PUser_), "SpeedButton3");
     buttons->addWidget(SpeedButton1_);
     buttons->addWidget(SpeedButton2_);
     buttons->addWidget(SpeedButton3_);
@@ -230,9 +225,9 @@ void DetailPanels::buildHostPanel() {
 
     auto* buttons = new QHBoxLayout;
     layout->addLayout(buttons);
-    SpeedButton4_ = makeButton(PHost_, "SpeedButton4", QStringLiteral("+"));
-    SpeedButton5_ = makeButton(PHost_, "SpeedButton5", QStringLiteral("Save"));
-    SpeedButton6_ = makeButton(PHost_, "SpeedButton6", QStringLiteral("-"));
+    SpeedButton4_ = ui::named(new QPushButton(QStringLiteral("+"), PHost_), "SpeedButton4");
+    SpeedButton5_ = ui::named(new QPushButton(QStringLiteral("Save"), PHost_), "SpeedButton5");
+    SpeedButton6_ = ui::named(new QPushButton(QStringLiteral("-"), PHost_), "SpeedButton6");
     buttons->addWidget(SpeedButton4_);
     buttons->addWidget(SpeedButton5_);
     buttons->addWidget(SpeedButton6_);

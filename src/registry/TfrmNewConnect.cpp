@@ -7,16 +7,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/Named.h"
+
 namespace {
 
 bool isBlankOrControl(QChar c) {
     return c.isSpace() || c.category() == QChar::Other_Control;
-}
-
-QLineEdit* makeEdit(QWidget* parent, const char* objectName) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QLatin1String(objectName));
-    return edit;
 }
 
 }  // namespace
@@ -33,10 +29,10 @@ TfrmNewConnect::TfrmNewConnect(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmNewConnect"));
     setWindowTitle(QStringLiteral("새 데이터 베이스"));
 
-    Edit4 = makeEdit(this, "Edit4");
-    Edit1 = makeEdit(this, "Edit1");
-    Edit2 = makeEdit(this, "Edit2");
-    Edit3 = makeEdit(this, "Edit3");
+    Edit4 = ui::named(new QLineEdit(this), "Edit4");
+    Edit1 = ui::named(new QLineEdit(this), "Edit1");
+    Edit2 = ui::named(new QLineEdit(this), "Edit2");
+    Edit3 = ui::named(new QLineEdit(this), "Edit3");
     Edit3->setEchoMode(QLineEdit::Password);
 
     auto* fields = new QFormLayout;
@@ -45,11 +41,9 @@ TfrmNewConnect::TfrmNewConnect(QWidget* parent) : QDialog(parent) {
     fields->addRow(QStringLiteral("아 이 디 :"), Edit2);
     fields->addRow(QStringLiteral("비밀번호 :"), Edit3);
 
-    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1 = ui::named(new QPushButton(QStringLiteral("OK"), this), "BitBtn1");
     BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(QStringLiteral("Cancel"), this);
-    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+    BitBtn2 = ui::named(new QPushButton(QStringLiteral("Cancel"), this), "BitBtn2");
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

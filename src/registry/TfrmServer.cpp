@@ -7,23 +7,8 @@
 #include <QVBoxLayout>
 
 #include "registry/TfrmNewConnect.h"
+#include "ui/Named.h"
 #include "ui/Prompts.h"
-
-namespace {
-
-QLineEdit* makeEdit(QWidget* parent, const char* objectName, const QString& text) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(QLatin1String(objectName));
-    return edit;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* objectName, const QString& text) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(objectName));
-    return button;
-}
-
-}  // namespace
 
 TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QString& oldName,
                        const TServerEntry& oldEntry, QWidget* parent)
@@ -35,10 +20,10 @@ TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QSt
     setObjectName(QStringLiteral("frmServer"));
     setWindowTitle(QStringLiteral("Server Properties"));
 
-    Edit1 = makeEdit(this, "Edit1", oldName);
-    Edit2 = makeEdit(this, "Edit2", oldEntry.IP);
-    Edit3 = makeEdit(this, "Edit3", oldEntry.USERID);
-    Edit4 = makeEdit(this, "Edit4", oldEntry.PASSWD);
+    Edit1 = ui::named(new QLineEdit(oldName, this), "Edit1");
+    Edit2 = ui::named(new QLineEdit(oldEntry.IP, this), "Edit2");
+    Edit3 = ui::named(new QLineEdit(oldEntry.USERID, this), "Edit3");
+    Edit4 = ui::named(new QLineEdit(oldEntry.PASSWD, this), "Edit4");
     Edit4->setEchoMode(QLineEdit::Password);
 
     auto* fields = new QFormLayout;
@@ -47,9 +32,9 @@ TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QSt
     fields->addRow(QStringLiteral("아 이 디 :"), Edit3);
     fields->addRow(QStringLiteral("비밀번호 :"), Edit4);
 
-    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Save"));
-    BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("Delete"));
-    BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("Close"));
+    BitBtn1 = ui::named(new QPushButton(QStringLiteral("Save"), this), "BitBtn1");
+    BitBtn2 = ui::named(new QPushButton(QStringLiteral("Delete"), this), "BitBtn2");
+    BitBtn3 = ui::named(new QPushButton(QStringLiteral("Close"), this), "BitBtn3");
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

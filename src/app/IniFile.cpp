@@ -8,6 +8,8 @@
 #include <climits>
 #include <optional>
 
+#include "files/RegularFile.h"
+
 namespace {
 
 // The blanks the platform trims around names and values.
@@ -254,21 +256,14 @@ bool IniFile::removeKey(Document& doc, const QString& section, const QString& ke
 }
 
 IniFile::Document IniFile::load() const {
-    const QFileInfo info(path_);
-    if (!info.exists()) return {};
-    const auto fail = [&](const QString& reason) {
-        return IniFileError(QStringLiteral("Cannot read the settings file %1: %2")
-                                .arg(QDir::toNativeSeparators(path_), reason));
-    };
-    // A directory or a pipe would fail or block the read.
-    if (!info.isFile()) throw fail(QStringLiteral("it is not a regular file"));
-    if (info.size() > kMaxFileSize) throw fail(QStringLiteral("the file is too large"));
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) throw fail(file.errorString());
-    const QByteArray data = file.read(kMaxFileSize + 1);
-    if (file.error() != QFileDevice::NoError) throw fail(file.errorString());
-    if (data.size() > kMaxFileSize) throw fail(QStringLiteral("the file is too large"));
-    return parse(data);
+    if (!QFileInfo::exists(path_)) return {};
+    const files::Read read = files::readRegularFile(path_, kMaxFileSize);
+    if (read.ok()) return parse(read.bytes);
+    throw IniFileError(QStringLiteral("Cannot read the settings file %1: %2")
+                           .arg(QDir::toNativeSeparators(path_),
+                                read.outcome == files::Read::TooLarge
+                                    ? QStringLiteral("the file is too large")
+                                    : read.reason()));
 }
 
 QByteArray IniFile::serialized(const QList<QByteArray>& lines) {

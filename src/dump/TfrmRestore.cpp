@@ -15,6 +15,7 @@
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "dump/RestoreEngine.h"
+#include "files/RegularFile.h"
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
@@ -101,18 +102,12 @@ void TfrmRestore::SetDatabase(const QString& name) {
 
 void TfrmRestore::LoadScript(const QString& path) {
     ui::BusyCursor busy;
-    const auto unreadable = [&](const QString& reason) {
-        return dump::DumpError(
-            QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), reason));
-    };
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) throw unreadable(QStringLiteral("it is not a regular file"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) throw unreadable(file.errorString());
-    const QByteArray preview = file.read(kPreviewBytes);
-    if (file.error() != QFileDevice::NoError) throw unreadable(file.errorString());
+    const files::Read read = files::readRegularFile(path, kPreviewBytes, true);
+    if (!read.ok())
+        throw dump::DumpError(
+            QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), read.reason()));
     scriptPath_ = path;
-    MemoSql->setPlainText(shownLines(preview, kLineShown, file.size() - preview.size()));
+    MemoSql->setPlainText(shownLines(read.bytes, kLineShown, read.size - read.bytes.size()));
 }
 
 void TfrmRestore::showEvent(QShowEvent* event) {

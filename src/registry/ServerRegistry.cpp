@@ -2,12 +2,13 @@
 
 #include <QDir>
 #include <QDomDocument>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cstring>
+
+#include "files/RegularFile.h"
 
 namespace {
 
@@ -268,21 +269,13 @@ bool ServerRegistry::RemoveServerEntry(const TServerEntry& old) {
 void ServerRegistry::checkRewritable() const { readForRewrite(); }
 
 QByteArray ServerRegistry::readBytes(bool missingIsEmpty) const {
-    QFile file(path_);
-    if (missingIsEmpty && !file.exists()) return {};
-    // A directory or a pipe in its place would fail or block the read.
-    const QFileInfo info(path_);
-    if (info.exists() && !info.isFile())
-        throw readError(path_, QStringLiteral("it is not a regular file"));
-    if (info.size() > kMaxFileSize)
-        throw readError(path_, QStringLiteral("at %1 MB it is far larger than a server list")
-                                   .arg(info.size() >> 20));
-    if (!file.open(QIODevice::ReadOnly)) throw readError(path_, file.errorString());
-    QByteArray bytes = file.read(kMaxFileSize + 1);
-    if (file.error() != QFileDevice::NoError) throw readError(path_, file.errorString());
-    if (bytes.size() > kMaxFileSize)
-        throw readError(path_, QStringLiteral("it is far larger than a server list"));
-    return bytes;
+    if (missingIsEmpty && !QFileInfo::exists(path_)) return {};
+    const files::Read read = files::readRegularFile(path_, kMaxFileSize);
+    if (read.ok()) return read.bytes;
+    throw readError(path_, read.outcome == files::Read::TooLarge
+                               ? QStringLiteral("at %1 MB it is far larger than a server list")
+                                     .arg(read.size >> 20)
+                               : read.reason());
 }
 
 // A rewrite holds only the records that were read: writing back what a file that does not

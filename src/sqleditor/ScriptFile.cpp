@@ -1,10 +1,9 @@
 #include "sqleditor/ScriptFile.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include "files/RegularFile.h"
 #include "sqleditor/SqlText.h"
 
 bool ScriptFile::decode(const QByteArray& bytes, QString* text) {
@@ -27,32 +26,24 @@ QByteArray ScriptFile::encode(const QString& text) {
 }
 
 bool ScriptFile::load(const QString& path, QString* text, QString* error) {
-    // A folder or a pipe would fail or block the read; a huge file would freeze the editor.
-    const QFileInfo info(path);
-    QString refusal;
-    if (info.exists() && !info.isFile())
-        refusal = QStringLiteral("it is not a regular file.");
-    else if (info.size() > kMaxSize)
-        refusal = QStringLiteral("at %1 MB it is too large for the editor; run it with Restore.")
-                      .arg(info.size() >> 20);
-    if (!refusal.isEmpty()) {
-        if (error) *error = QStringLiteral("Cannot load the script file \"%1\": %2").arg(path, refusal);
+    // A huge file would freeze the editor.
+    const files::Read read = files::readRegularFile(path, kMaxSize);
+    if (!read.ok()) {
+        if (error) {
+            if (read.outcome == files::Read::Failed)
+                *error = QStringLiteral("Cannot read the script file \"%1\": %2")
+                             .arg(path, read.reason());
+            else
+                *error = QStringLiteral("Cannot load the script file \"%1\": %2")
+                             .arg(path, read.outcome == files::Read::TooLarge
+                                            ? QStringLiteral("at %1 MB it is too large for the "
+                                                             "editor; run it with Restore.")
+                                                  .arg(read.size >> 20)
+                                            : read.reason() + u'.');
+        }
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("Cannot read the script file \"%1\": %2")
-                         .arg(path, file.errorString());
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = QStringLiteral("Cannot read the script file \"%1\": %2")
-                         .arg(path, file.errorString());
-        return false;
-    }
+    const QByteArray& bytes = read.bytes;
     if (!decode(bytes, text)) {
         if (error)
             *error = QStringLiteral("Cannot load the script file \"%1\": it is not UTF-8 text.")

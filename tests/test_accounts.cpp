@@ -193,7 +193,7 @@ TEST_F(AccountsTest, CurrentServerAddsEditsRenamesAndDeletesAnAccount) {
     prompts.answerOkCancel(true);
     onNode(node, menus->Delete2);
     ASSERT_EQ(prompts.shown().size(), 1u);
-    EXPECT_EQ(prompts.shown()[0].text, QStringLiteral("User를 삭제하시겠습니까?"));
+    EXPECT_EQ(prompts.shown()[0].text, "User를 삭제하시겠습니까?\n" + renamed + "[%]");
     EXPECT_EQ(prompts.shown()[0].caption, QStringLiteral("Delete Notice"));
     EXPECT_FALSE(accountExists(dba, renamed, "%"));
     EXPECT_EQ(users->childCount(), listed);
@@ -403,8 +403,9 @@ TEST_F(AccountsTest, LegacyHostEntriesAreAddedEditedAndDeleted) {
 
     // "Host Delete" on another entry than the one shown deletes that entry.
     prompts.answerOkCancel(true);
+    const QString firstLabel = first->text();
     onNode(first, menus->Delete1);
-    EXPECT_EQ(prompts.shown().back().text, QStringLiteral("Host를 삭제하시겠습니까?"));
+    EXPECT_EQ(prompts.shown().back().text, "Host를 삭제하시겠습니까?\n" + firstLabel);
     EXPECT_EQ(tableRows(scratch, false), QStringList{"h'1|db2|NYNNNNNNNY"});
     ASSERT_EQ(hosts->childCount(), 1);
     EXPECT_EQ(hosts->child(0)->text(0), "h'1[db2]");
@@ -527,7 +528,14 @@ TEST_F(AccountsTest, AddModeIsSharedByTheUserAndHostPanels) {
 TEST_F(AccountsTest, HostPanelWithoutAHostTableExplainsAndSendsNothing) {
     ASSERT_FALSE(session.traits().hasHostTable);  // MariaDB 10.4 and later
     useGrantsDb();
+    // "Host Add" says so at once and opens no panel for an entry that could not be saved.
+    const int shown = panels->ShownPanel();
     onNode(hosts, menus->Add3);
+    EXPECT_EQ(prompts.messages(), QStringList{noHostTableMessage()});
+    EXPECT_EQ(panels->ShownPanel(), shown);
+    EXPECT_EQ(state().AddMode, 0);
+    prompts.clear();
+    state().AddMode = 1;
     fillHost("h", "d", {});
     panels->SpeedButton5()->click();
     EXPECT_EQ(prompts.messages(), QStringList{noHostTableMessage()});

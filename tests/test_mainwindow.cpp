@@ -76,7 +76,7 @@ TEST_F(MainWindowTest, FirstRunCreatesTheSettingsFileAndUsesTheDefaults) {
         EXPECT_EQ(w.width(), 714);
         EXPECT_EQ(w.height(), 636);
         w.show();
-        EXPECT_EQ(w.PanelTree().width(), 177);
+        EXPECT_EQ(w.PanelTree().width(), 260);  // a database, table and column name fit
         EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
         EXPECT_EQ(w.panels().ShownPanel(), 0);
         EXPECT_EQ(w.session().ConnectedServer(), QStringLiteral("None"));
@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, FirstRunCreatesTheSettingsFileAndUsesTheDefaults) {
     }
     EXPECT_EQ(setting("Windows", "left"), QStringLiteral("230"));
     EXPECT_EQ(setting("Windows", "width"), QStringLiteral("714"));
-    EXPECT_EQ(setting("PanelTree", "width"), QStringLiteral("177"));
+    EXPECT_EQ(setting("PanelTree", "width"), QStringLiteral("260"));
     for (const char* key : {"level1", "level2", "level3", "level4"})
         EXPECT_EQ(setting("Expand", key), QString()) << key;
     EXPECT_EQ(setting("ShowPanel", "Panel"), QStringLiteral("0"));

@@ -191,7 +191,7 @@ TEST_F(PanelsTest, PanelsCarryTheirControlsTabsAndHeaders) {
     EXPECT_EQ(headers(panels->IndexListView()),
               (QStringList{"Key_name", "Column_name", "Non_unique", "Comment"}));
     EXPECT_EQ(headers(panels->ProcessListView()),
-              (QStringList{"User", "Host", "DB", "Command", "Time", "State", "Info"}));
+              (QStringList{"Id", "User", "Host", "DB", "Command", "Time", "State", "Info"}));
     for (QTreeWidget* list : {panels->ColumnListView(), panels->DetailListView()}) {
         EXPECT_TRUE(list->isHeaderHidden()) << list->objectName().toStdString();
         EXPECT_EQ(list->columnCount(), 2);
@@ -432,7 +432,10 @@ TEST_F(PanelsTest, ProceduresFolderListsTheServersConnections) {
     bool found = false;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         const QStringList r = row(list, i);
-        if (r[0] == testserver::user() && r[2] == scratch.name()) found = true;
+        if (r[1] == testserver::user() && r[3] == scratch.name()) {
+            found = true;
+            EXPECT_GT(r[0].toULongLong(), 0u);  // the connection's Id, to kill it by
+        }
     }
     EXPECT_TRUE(found) << "no connection of " << testserver::user().toStdString() << " on "
                        << scratch.name().toStdString();

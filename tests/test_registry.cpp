@@ -80,7 +80,7 @@ TEST_P(SeparatorTest, LoadsEveryRecordInFileOrder) {
     EXPECT_EQ(registry.LoadServerRegistry(), kABC);
 
     // A rewrite reads them the same way and leaves the others in order.
-    EXPECT_TRUE(registry.RemoveServerEntry(entry("hb", "ub", "pb")));
+    EXPECT_TRUE(registry.RemoveServerEntry(rec("b", "hb", "ub", "pb")));
     EXPECT_EQ(registry.LoadServerRegistry(), (Records{kABC[0], kABC[2]}));
 }
 
@@ -164,7 +164,7 @@ TEST_F(RegistryTest, HostileFilesAreReportedWithoutHangingAndKeptAsTheyAre) {
     const QString tooLarge = "Cannot read the server list " + shown + ": at 50 MB it is far larger";
     EXPECT_TRUE(errorOf([&] { registry.LoadServerRegistry(); }).startsWith(tooLarge));
     EXPECT_TRUE(errorOf(append).startsWith(tooLarge));
-    EXPECT_TRUE(errorOf([&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); })
+    EXPECT_TRUE(errorOf([&] { registry.RemoveServerEntry(rec("a", "ha", "ua", "pa")); })
                     .startsWith(tooLarge));
     EXPECT_EQ(QFileInfo(path).size(), 50 << 20);
     ASSERT_TRUE(QFile::remove(path));
@@ -208,11 +208,11 @@ TEST_F(RegistryTest, SpecialCharactersAndUtf8SurviveEveryOperation) {
 
     // Update and remove find records by special values and keep the others' values.
     const RegistryRecord changed = rec("새 <이름> & \"따옴표\"", "h2&", "u2<", "p2\">");
-    EXPECT_TRUE(registry.UpdateServerEntry(records[0].entry, changed.name, changed.entry));
+    EXPECT_TRUE(registry.UpdateServerEntry(records[0], changed.name, changed.entry));
     EXPECT_EQ(registry.LoadServerRegistry(),
               (Records{changed, records[1], records[2], records[3], records[4]}));
-    EXPECT_TRUE(registry.RemoveServerEntry(records[2].entry));
-    EXPECT_TRUE(registry.RemoveServerEntry(changed.entry));
+    EXPECT_TRUE(registry.RemoveServerEntry(records[2]));
+    EXPECT_TRUE(registry.RemoveServerEntry(changed));
     EXPECT_EQ(registry.LoadServerRegistry(), (Records{records[1], records[3], records[4]}));
     EXPECT_FALSE(bytes().startsWith("\xEF\xBB\xBF"));
 }
@@ -222,7 +222,7 @@ TEST_F(RegistryTest, RewriteWritesCompactPrivateRecordsOnePerLine) {
         "<!-- note --><HOST/>" +
         kB + kC);
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
-    EXPECT_TRUE(registry.UpdateServerEntry(entry("hb", "ub", "pb"), QStringLiteral("B"),
+    EXPECT_TRUE(registry.UpdateServerEntry(rec("b", "hb", "ub", "pb"), QStringLiteral("B"),
                                            entry("HB", "UB", "")));
     EXPECT_EQ(bytes(), kA + "\r\n" +
                            "<HOST NAME=\"B\"><IP>HB</IP><USERID>UB</USERID><PASSWD></PASSWD></HOST>"
@@ -230,41 +230,81 @@ TEST_F(RegistryTest, RewriteWritesCompactPrivateRecordsOnePerLine) {
                            kC + "\r\n");
     EXPECT_EQ(mode(), 0600u);
 
-    EXPECT_TRUE(registry.RemoveServerEntry(entry("ha", "ua", "pa")));
+    EXPECT_TRUE(registry.RemoveServerEntry(rec("a", "ha", "ua", "pa")));
     EXPECT_EQ(mode(), 0600u);
-    EXPECT_TRUE(registry.RemoveServerEntry(entry("HB", "UB", "")));
-    EXPECT_TRUE(registry.RemoveServerEntry(entry("hc", "uc", "pc")));
+    EXPECT_TRUE(registry.RemoveServerEntry(rec("B", "HB", "UB", "")));
+    EXPECT_TRUE(registry.RemoveServerEntry(rec("c", "hc", "uc", "pc")));
     EXPECT_EQ(bytes(), QByteArray());
     EXPECT_EQ(dirEntries(), QStringList{"HostInfor.Dat"});  // no temporary file left behind
 }
 
-TEST_F(RegistryTest, DuplicatesAreUpdatedAndRemovedFirstOnly) {
+TEST_F(RegistryTest, EachServerActsOnItsOwnRecordAndOnlyTwinsShareTheFirst) {
+    // The same login registered under three names, one of them twice.
     const TServerEntry same = entry("h", "u", "p");
-    const Records start = {{"one", same}, rec("other", "h2", "u", "p"), {"two", same}};
+    const Records start = {{"one", same}, rec("other", "h2", "u", "p"), {"two", same},
+                           {"two", same}};
     for (const RegistryRecord& r : start) registry.AppendServerEntry(r.name, r.entry);
 
-    // Whatever name the caller has in mind, the first match in the file is the one changed.
-    EXPECT_TRUE(registry.UpdateServerEntry(same, QStringLiteral("two"), same));
-    EXPECT_EQ(registry.LoadServerRegistry(), (Records{{"two", same}, start[1], start[2]}));
-    EXPECT_TRUE(registry.UpdateServerEntry(same, QStringLiteral("moved"), entry("h3", "u", "p")));
-    EXPECT_EQ(registry.LoadServerRegistry(),
-              (Records{rec("moved", "h3", "u", "p"), start[1], start[2]}));
-    EXPECT_TRUE(registry.RemoveServerEntry(same));
-    EXPECT_EQ(registry.LoadServerRegistry(), (Records{rec("moved", "h3", "u", "p"), start[1]}));
-    EXPECT_FALSE(registry.RemoveServerEntry(same));
+    EXPECT_TRUE(registry.UpdateServerEntry({"two", same}, QStringLiteral("2"), same));
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{start[0], start[1], {"2", same}, start[3]}));
+    EXPECT_TRUE(registry.RemoveServerEntry({"one", same}));
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{start[1], {"2", same}, start[3]}));
+    EXPECT_TRUE(registry.RemoveServerEntry({"two", same}));
+    EXPECT_EQ(registry.LoadServerRegistry(), (Records{start[1], {"2", same}}));
+    EXPECT_FALSE(registry.RemoveServerEntry({"two", same}));
+}
+
+TEST_F(RegistryTest, KoreanCodePageFileIsReadKeptAndConvertedOnlyOnRequest) {
+    // "서버" and "비밀" in CP949, as older versions wrote them.
+    const QByteArray cp949 = "<HOST NAME=\"\xbc\xad\xb9\xf6\"><IP>h</IP><USERID>u</USERID>"
+                             "<PASSWD>\xba\xf1\xb9\xd0</PASSWD></HOST><!-- \xb8\xde\xb8\xf0 -->";
+    put(cp949);
+    RegistryEncoding encoding = RegistryEncoding::Utf8;
+    QString damaged;
+    EXPECT_EQ(registry.LoadServerRegistry(&damaged, &encoding),
+              (Records{rec("서버", "h", "u", "비밀")}));
+    EXPECT_EQ(encoding, RegistryEncoding::Cp949);
+    EXPECT_TRUE(damaged.isEmpty());
+    EXPECT_EQ(bytes(), cp949);  // reading never rewrites
+
+    // Written in the file's own code page until it is converted; a character CP949 lacks is
+    // refused with the file untouched.
+    registry.AppendServerEntry(QStringLiteral("둘"), entry("h2", "u2", ""));
+    EXPECT_EQ(bytes(), cp949 + "<HOST NAME=\"\xb5\xd1\"><IP>h2</IP><USERID>u2</USERID>"
+                               "<PASSWD></PASSWD></HOST>");
+    const QByteArray before = bytes();
+    EXPECT_TRUE(errorOf([&] { registry.AppendServerEntry(QStringLiteral("emoji \U0001F600"),
+                                                         entry("h", "u", "p")); })
+                    .contains("CP949"));
+    EXPECT_EQ(bytes(), before);
+
+    registry.ConvertToUtf8();
+    EXPECT_EQ(bytes(), QString::fromUtf8("<HOST NAME=\"서버\"><IP>h</IP><USERID>u</USERID>"
+                                         "<PASSWD>비밀</PASSWD></HOST><!-- 메모 --><HOST NAME=\"둘\">"
+                                         "<IP>h2</IP><USERID>u2</USERID><PASSWD></PASSWD></HOST>")
+                           .toUtf8());
+    EXPECT_EQ(registry.LoadServerRegistry(&damaged, &encoding).size(), 2u);
+    EXPECT_EQ(encoding, RegistryEncoding::Utf8);
+
+    // Bytes that are neither UTF-8 nor CP949 are damage, as before.
+    put("<HOST NAME=\"\xff\xfe\"><IP>h</IP><USERID>u</USERID><PASSWD/></HOST>");
+    EXPECT_TRUE(registry.LoadServerRegistry(&damaged).empty());
+    EXPECT_FALSE(damaged.isEmpty());
 }
 
 TEST_F(RegistryTest, OldValuesThatMatchNoRecordLeaveTheFileAlone) {
     const QByteArray text = kA + "\n" + kB;
     put(text);
-    const TServerEntry misses[] = {
-        entry("HA", "ua", "pa"),   // case counts
-        entry("ha ", "ua", "pa"),  // so do blanks
-        entry("ha", "ua", ""),     // and the password
-        entry("hb", "ua", "pa"),   // values of different records do not combine
-        entry("", "", ""),
+    const RegistryRecord misses[] = {
+        rec("a", "HA", "ua", "pa"),   // case counts
+        rec("a", "ha ", "ua", "pa"),  // so do blanks
+        rec("a", "ha", "ua", ""),     // and the password
+        rec("a", "hb", "ua", "pa"),   // values of different records do not combine
+        rec("b", "ha", "ua", "pa"),   // nor do one record's name and another's values
+        rec("A", "ha", "ua", "pa"),
+        rec("", "", "", ""),
     };
-    for (const TServerEntry& miss : misses) {
+    for (const RegistryRecord& miss : misses) {
         EXPECT_FALSE(registry.UpdateServerEntry(miss, QStringLiteral("x"), entry("x", "x", "x")));
         EXPECT_FALSE(registry.RemoveServerEntry(miss));
     }
@@ -274,8 +314,8 @@ TEST_F(RegistryTest, OldValuesThatMatchNoRecordLeaveTheFileAlone) {
 // Writing back what such a file yields (nothing) would erase every registered server.
 TEST_F(RegistryTest, MissingOrUnparsableFileIsNeverWritten) {
     const QString shown = QDir::toNativeSeparators(path);
-    const auto update = [&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "n", {}); };
-    const auto remove = [&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); };
+    const auto update = [&] { registry.UpdateServerEntry(rec("a", "ha", "ua", "pa"), "n", {}); };
+    const auto remove = [&] { registry.RemoveServerEntry(rec("a", "ha", "ua", "pa")); };
     const auto check = [&] { registry.checkRewritable(); };
 
     const QString missing = QStringLiteral(
@@ -324,7 +364,7 @@ TEST_F(RegistryTest, ValuesXmlCannotHoldAreRefusedBeforeAnyWrite) {
                                      .arg(QLatin1String(field));
         EXPECT_EQ(errorOf([&] { registry.AppendServerEntry(r.name, r.entry); }), expected);
         EXPECT_EQ(
-            errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), r.name, r.entry); }),
+            errorOf([&] { registry.UpdateServerEntry(rec("a", "ha", "ua", "pa"), r.name, r.entry); }),
             expected);
     }
     EXPECT_EQ(bytes(), before);
@@ -338,8 +378,8 @@ TEST_F(RegistryTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
         FileSizeLimit limit(16);
         ASSERT_TRUE(limit.ok());
         errors = {
-            errorOf([&] { registry.UpdateServerEntry(entry("ha", "ua", "pa"), "x", {}); }),
-            errorOf([&] { registry.RemoveServerEntry(entry("hb", "ub", "pb")); }),
+            errorOf([&] { registry.UpdateServerEntry(rec("a", "ha", "ua", "pa"), "x", {}); }),
+            errorOf([&] { registry.RemoveServerEntry(rec("b", "hb", "ub", "pb")); }),
             errorOf([&] { registry.AppendServerEntry("c", entry("hc", "uc", "pc")); }),
         };
     }
@@ -355,7 +395,7 @@ TEST_F(RegistryTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
 
 TEST_F(RegistryTest, ReadOnlyFolderOrFolderInPlaceOfTheFileIsReported) {
     const QString shown = QDir::toNativeSeparators(path);
-    const auto remove = [&] { registry.RemoveServerEntry(entry("ha", "ua", "pa")); };
+    const auto remove = [&] { registry.RemoveServerEntry(rec("a", "ha", "ua", "pa")); };
     const auto append = [&] { registry.AppendServerEntry("b", entry("hb", "ub", "pb")); };
     if (::geteuid() != 0) {  // root writes anyway
         put(kA);

@@ -147,6 +147,29 @@ TEST_F(ServerCommandsTest, NewServerChecksNameHostAndUserInOrderAndRegistersTrim
     EXPECT_EQ(fileRecords(), (QStringList{"first|h0|u0|p0", "새 서버|10.0.0.1:3307|root|"}));
 }
 
+TEST_F(ServerCommandsTest, NewServerAsksBeforeRegisteringANameTwice) {
+    registerServers({{QStringLiteral("twin"), {QStringLiteral("h"), QStringLiteral("u"),
+                                               QStringLiteral("p")}}});
+    prompts.answerOkCancel(false);
+    prompts.answerOkCancel(true);
+    prompts.onDialog([this](QDialog* dialog) {
+        edit(dialog, "Edit4")->setText(QStringLiteral(" twin "));
+        edit(dialog, "Edit1")->setText(QStringLiteral("h2"));
+        edit(dialog, "Edit2")->setText(QStringLiteral("u"));
+        click(dialog, "BitBtn1");  // Cancel: the dialog stays, its fields kept
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->focusWidget(), edit(dialog, "Edit4"));
+        EXPECT_EQ(edit(dialog, "Edit1")->text(), QStringLiteral("h2"));
+        EXPECT_EQ(prompts.shown().back().caption, QStringLiteral("Register Notice"));
+        EXPECT_TRUE(prompts.shown().back().text.contains(QStringLiteral("\"twin\"")));
+        click(dialog, "BitBtn1");  // OK: registered all the same
+        return dialog->result();
+    });
+    commands.N3Click();
+    EXPECT_EQ(rootTexts(), (QStringList{"twin", "twin"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"twin|h|u|p", "twin|h2|u|"}));
+}
+
 TEST_F(ServerCommandsTest, NewServerCancelledChangesNothing) {
     prompts.onDialog([](QDialog* dialog) {
         edit(dialog, "Edit4")->setText(QStringLiteral("s"));
@@ -244,7 +267,7 @@ TEST_F(PropertiesTest, SaveWithoutAMatchingRecordDropsTheNodeAndChangesNoRecord)
     EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "b|hb|ub|pb", "c|hc|uc|pc"}));
 }
 
-TEST_F(PropertiesTest, DeleteRemovesTheFirstMatchingRecordAndTheChosenNode) {
+TEST_F(PropertiesTest, SaveAndDeleteActOnTheRecordOfTheChosenNodeOnly) {
     // A second registration of server a, under another name.
     registerServers({{QStringLiteral("a again"),
                       {QStringLiteral("ha"), QStringLiteral("ua"), QStringLiteral("pa")}}});
@@ -258,7 +281,20 @@ TEST_F(PropertiesTest, DeleteRemovesTheFirstMatchingRecordAndTheChosenNode) {
     commands.Information1Click();
     EXPECT_TRUE(prompts.messages().isEmpty());
     EXPECT_EQ(rootTexts(), (QStringList{"a", "b", "c"}));
-    EXPECT_EQ(fileRecords(), (QStringList{"b|hb|ub|pb", "c|hc|uc|pc", "a again|ha|ua|pa"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "b|hb|ub|pb", "c|hc|uc|pc"}));
+
+    // Saving the first of two registrations leaves the second as it was.
+    registerServers({{QStringLiteral("a again"),
+                      {QStringLiteral("ha"), QStringLiteral("ua"), QStringLiteral("pa")}}});
+    select(root(0));
+    prompts.onDialog([](QDialog* dialog) {
+        edit(dialog, "Edit1")->setText(QStringLiteral("a2"));
+        click(dialog, "BitBtn1");
+        return dialog->result();
+    });
+    commands.Information1Click();
+    EXPECT_EQ(fileRecords(),
+              (QStringList{"a2|ha|ua|pa", "b|hb|ub|pb", "c|hc|uc|pc", "a again|ha|ua|pa"}));
 }
 
 TEST_F(PropertiesTest, FailedSaveShowsTheErrorAndKeepsTheDialogOpenUntilClose) {
@@ -305,13 +341,13 @@ TEST_F(ServerCommandsTest, DeleteServerAsksAndCancelChangesNothing) {
     commands.N4Click();
     ASSERT_EQ(prompts.shown().size(), 1u);
     EXPECT_EQ(prompts.shown()[0].kind, QStringLiteral("okCancel"));
-    EXPECT_EQ(prompts.shown()[0].text, kDeleteQuestion);
+    EXPECT_EQ(prompts.shown()[0].text, kDeleteQuestion + QStringLiteral("\ns"));
     EXPECT_EQ(prompts.shown()[0].caption, QStringLiteral("Delete Notice"));
     EXPECT_EQ(rootTexts(), QStringList{"s"});
     EXPECT_EQ(fileBytes(), before);
 }
 
-TEST_F(ServerCommandsTest, DeleteServerOnADuplicateRemovesTheFirstRecordAndTheChosenNode) {
+TEST_F(ServerCommandsTest, DeleteServerOnADuplicateRemovesTheChosenRecordAndNode) {
     const TServerEntry same{QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("p")};
     registerServers({{QStringLiteral("one"), same},
                      {QStringLiteral("other"), {QStringLiteral("h2"), QStringLiteral("u"),
@@ -323,7 +359,7 @@ TEST_F(ServerCommandsTest, DeleteServerOnADuplicateRemovesTheFirstRecordAndTheCh
     commands.DeleteServer1Click();
     EXPECT_TRUE(prompts.messages().isEmpty());
     EXPECT_EQ(rootTexts(), (QStringList{"one", "other"}));
-    EXPECT_EQ(fileRecords(), (QStringList{"other|h2|u|p", "two|h|u|p"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"one|h|u|p", "other|h2|u|p"}));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 

@@ -336,15 +336,34 @@ TEST_F(SqlPanelTest, CommandsReportTheirOutcome) {
     EXPECT_TRUE(prompts.shown().empty());  // the memo, not a message box
 }
 
-TEST_F(SqlPanelTest, SelectWithLineBreakRunsAsCommandAndKeepsTheConnectionInStep) {
-    run(QStringLiteral("SELECT\n1"));
-    EXPECT_FALSE(gridShown());
-    EXPECT_TRUE(memo().startsWith(QStringLiteral("Query OK."))) << memo().toStdString();
-    run(QStringLiteral("SELECT 2"));
-    ASSERT_TRUE(gridShown());
-    ASSERT_EQ(panel->MySQLDataSet2()->rowCount(), 1);
-    EXPECT_EQ(cell(0, 0), QStringLiteral("2"));
+TEST_F(SqlPanelTest, EveryStatementThatAnswersWithRowsShowsThemOnce) {
+    // Not SELECT, DESC or SHOW and a blank, yet each answers with rows; none offers the file.
+    panel->CheckBox1()->setChecked(true);
+    const struct {
+        const char* statement;
+        int rows;
+    } cases[] = {
+        {"SELECT\n1", 1},
+        {"-- first a comment\nSELECT id FROM t", 3},
+        {"EXPLAIN SELECT * FROM t", 1},
+        {"DESCRIBE t", 3},
+        {"WITH x AS (SELECT 1 AS a UNION SELECT 2) SELECT * FROM x", 2},
+        {"CHECK TABLE t", 1},
+        {"(SELECT 5)", 1},
+    };
+    for (const auto& c : cases) {
+        run(QLatin1String(c.statement));
+        EXPECT_TRUE(gridShown()) << c.statement;
+        EXPECT_EQ(panel->MySQLDataSet2()->rowCount(), c.rows) << c.statement;
+    }
+    EXPECT_EQ(cell(0, 0), QStringLiteral("5"));
     EXPECT_TRUE(prompts.shown().empty());
+    // Sent once: an INSERT ... RETURNING answers with its row and inserts one row.
+    run(QStringLiteral("INSERT INTO t (id) VALUES (9) RETURNING id"));
+    EXPECT_EQ(cell(0, 0), QStringLiteral("9"));
+    db::Result count = scratch.connection().select("SELECT COUNT(*) FROM t WHERE id = 9");
+    ASSERT_TRUE(count.next());
+    EXPECT_EQ(count.text(0), QStringLiteral("1"));
 }
 
 TEST_F(SqlPanelTest, RejectedQueryIsReportedOnce) {
@@ -488,6 +507,7 @@ struct KeyCase {
     int key;
     Qt::KeyboardModifiers modifiers;
     Action action;
+    const char* text = "";  // the character the key carries, as a keyboard sends it
 };
 
 // Sees the key events that bubble up from the editor: they arrive only when the panel let
@@ -511,10 +531,12 @@ TEST_P(EditorKeys, RunOpenOrSaveAndLeaveTheKeyToTheEditor) {
     KeyRecorder recorder;
     window.installEventFilter(&recorder);
 
-    QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers);
+    QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers, QString::fromLatin1(c.text));
     QCoreApplication::sendEvent(panel->MemoSQL(), &press);
 
     EXPECT_EQ(recorder.keyPresses, 1) << "the editor did not get the key";
+    EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("INSERT INTO k VALUES (1)"))
+        << "the key typed into the statement";
     db::Result r = scratch.connection().select("SELECT COUNT(*) FROM k");
     ASSERT_TRUE(r.next());
     EXPECT_EQ(r.text(0), c.action == Action::Run ? QStringLiteral("1") : QStringLiteral("0"));
@@ -535,10 +557,12 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"CtrlAltE", Qt::Key_E, kCtrl | Qt::AltModifier, Action::Run},
         KeyCase{"CtrlO", Qt::Key_O, kCtrl, Action::Open},
         KeyCase{"CtrlKeypad9", Qt::Key_9, kCtrlKeypad, Action::Open},
+        KeyCase{"CtrlKeypad9WithItsDigit", Qt::Key_9, kCtrlKeypad, Action::Open, "9"},
         KeyCase{"Ctrl9", Qt::Key_9, kCtrl, Action::None},
         KeyCase{"CtrlS", Qt::Key_S, kCtrl, Action::Save},
         KeyCase{"CtrlShiftS", Qt::Key_S, kCtrl | Qt::ShiftModifier, Action::Save},
         KeyCase{"CtrlKeypadMinus", Qt::Key_Minus, kCtrlKeypad, Action::Save},
+        KeyCase{"CtrlKeypadMinusWithItsSign", Qt::Key_Minus, kCtrlKeypad, Action::Save, "-"},
         KeyCase{"CtrlMinus", Qt::Key_Minus, kCtrl, Action::None},
         KeyCase{"AltE", Qt::Key_E, Qt::AltModifier, Action::None},
         KeyCase{"F5", Qt::Key_F5, Qt::NoModifier, Action::None}),

@@ -10,6 +10,7 @@
 #include "panels/DetailPanels.h"
 #include "panels/TreeMenus.h"
 #include "tree/ObjectTree.h"
+#include "tree/GrantListings.h"
 #include "tree/ServerSession.h"
 #include "ui/BusyCursor.h"
 #include "ui/Prompts.h"
@@ -21,7 +22,7 @@ namespace {
 
 const QString kDeleteCaption = QStringLiteral("Delete Notice");
 
-auto fields(const TUserKey& key) { return std::tie(key.User, key.Host); }
+auto fields(const TUserKey& key) { return std::tie(key.User, key.Host, key.Role); }
 auto fields(const THostKey& key) { return std::tie(key.Host, key.Db); }
 
 template <class Key>
@@ -42,16 +43,6 @@ QList<TreeNode*> nodesWith(QTreeWidget& tree, const Key& key) {
         if (holds(node, key)) nodes << node;
     }
     return nodes;
-}
-
-// One node per row of `rows` (columns 0 and 1 are the key), added in one batch.
-template <class Key>
-void addRows(TreeNode* folder, db::Result& rows) {
-    QList<QTreeWidgetItem*> nodes;
-    nodes.reserve(qsizetype(rows.rowCount()));
-    while (rows.next()) nodes << nodeFor(Key{rows.text(0), rows.text(1)});
-    folder->addChildren(nodes);
-    folder->setExpanded(true);
 }
 
 // The probed row whose key is exactly `key`; the probe's comparison may ignore case.
@@ -80,6 +71,21 @@ std::array<bool, N> checkedBoxes(const std::array<QCheckBox*, N>& boxes) {
     std::array<bool, N> checked{};
     for (std::size_t i = 0; i < N; ++i) checked[i] = boxes[i]->isChecked();
     return checked;
+}
+
+const QString kRoleEditRefused = QStringLiteral(
+    "This is a role: it has no host and no password, and it cannot be renamed here. Only its "
+    "privileges can be changed: put back its name, leave Host and Password empty, then save "
+    "again.");
+
+// The role every account has on MariaDB; the server refuses to drop it.
+bool isPublicRole(const TUserKey& key) {
+    return key.Role && key.User.compare(QLatin1String("PUBLIC"), Qt::CaseInsensitive) == 0;
+}
+
+// The question of a delete, naming what goes.
+QString deleteQuestion(const char* question, const QString& what) {
+    return QString::fromUtf8(question) + u'\n' + what;
 }
 
 template <std::size_t N>
@@ -134,6 +140,11 @@ db::ServerTraits AccountCommands::traits() {
     return db::detectServerTraits(session_.MainConnection(), grantsDb_);
 }
 
+db::ServerTraits AccountCommands::freshTraits() {
+    if (grantsDb_ == QLatin1String("mysql")) return session_.refreshTraits();
+    return traits();
+}
+
 AccountCommands::Sent AccountCommands::send(const std::string& statement) {
     db::Connection& connection = session_.MainConnection();
     if (connection.query(statement)) return {};
@@ -153,9 +164,7 @@ AccountCommands::Sent AccountCommands::changeGrantTables(const std::string& stat
 void AccountCommands::report(const QString& message) { prompts_.message(window_, message); }
 
 void AccountCommands::reportFailure(const char* message, const Sent& sent, bool withReason) {
-    QString text = QLatin1String(message);
-    if (withReason && !sent.reason.isEmpty()) text += u'\n' + sent.reason;
-    report(text);
+    report(ui::withReason(QLatin1String(message), withReason ? sent.reason : QString()));
 }
 
 TreeNode* AccountCommands::folderFor(TNodeLevel folderLevel, TNodeLevel entryLevel) const {
@@ -224,6 +233,7 @@ void AccountCommands::newUser() {
     panels_.EditUHost()->clear();
     state.OldUser.clear();
     state.OldUHost.clear();
+    state.OldURole = false;
     panels_.EditUPass()->clear();
     checkAll(panels_.userPrivilegeBoxes());
 }
@@ -246,10 +256,28 @@ void AccountCommands::Add1Click() { Add2Click(); }
 
 void AccountCommands::OnUserFolderEmpty() { Add2Click(); }
 
+std::optional<TUserKey> AccountCommands::shownAccount() const {
+    const AccountPanelState& state = panels_.accountState();
+    // After "+" nothing is loaded; an account always has a host, a role never has one.
+    if (state.AddMode == 1 || (state.OldUHost.isEmpty() && !state.OldURole)) return std::nullopt;
+    return TUserKey{state.OldUser, state.OldUHost, state.OldURole};
+}
+
+void AccountCommands::reloadAccount(const TUserKey& key) {
+    // The panel shows what the server holds after a save, also after a partial failure.
+    try {
+        panels_.LoadAccount(key);
+    } catch (const std::exception&) {
+        // The account cannot be read back (gone, or no rights): the panel keeps its edits.
+    }
+}
+
 void AccountCommands::SpeedButton2Click() {
     ui::BusyCursor busy;
     try {
         AccountRow row = userPanelRow();
+        if (const std::optional<TUserKey> shown = shownAccount(); shown && shown->Role)
+            return saveRole(*shown, row);
         if (row.host.isEmpty()) return;
         if (endsWithBlank(row.user) || endsWithBlank(row.host)) return report(kTrailingBlankUser);
         if (!session_.MainConnection().selectDb(grantsDb_)) return;
@@ -266,6 +294,17 @@ void AccountCommands::SpeedButton2Click() {
     }
 }
 
+void AccountCommands::saveRole(const TUserKey& role, const AccountRow& row) {
+    const AccountPanelState& state = panels_.accountState();
+    if (row.user != role.User || !row.host.isEmpty() || row.password != state.OldUPass)
+        return report(kRoleEditRefused);
+    if (!session_.MainConnection().selectDb(grantsDb_)) return;
+    const Sent sent = matchPrivileges(role, row.privileges);
+    reloadAccount(role);
+    if (!sent.ok) return reportFailure("Edit False", sent, true);
+    Q_EMIT statusMessage(QStringLiteral("Role %1 saved.").arg(role.User));
+}
+
 void AccountCommands::insertUser(const AccountRow& row, bool legacy) {
     db::Connection& connection = session_.MainConnection();
     AccountPanelState& state = panels_.accountState();
@@ -278,6 +317,8 @@ void AccountCommands::insertUser(const AccountRow& row, bool legacy) {
         state.OldUser = row.user;
         state.OldUHost = row.host;
         state.OldUPass = row.password;
+        state.OldURole = false;
+        Q_EMIT statusMessage(QStringLiteral("Account %1 added.").arg(accountLabel(row.key())));
     } else {
         reportFailure("ADD False", sent, !legacy);
     }
@@ -321,9 +362,10 @@ AccountCommands::Sent AccountCommands::matchPrivileges(const TUserKey& key,
 void AccountCommands::updateUser(const AccountRow& row, bool legacy) {
     AccountPanelState& state = panels_.accountState();
     // No account was loaded or inserted: there is no row to update.
-    if (state.OldUHost.isEmpty()) return;
+    const std::optional<TUserKey> shown = shownAccount();
+    if (!shown) return;
     db::Connection& connection = session_.MainConnection();
-    const TUserKey old{state.OldUser, state.OldUHost};
+    const TUserKey old = *shown;
     const bool renamed = fields(old) != fields(row.key());
     const bool passwordChanged = row.password != state.OldUPass;
 
@@ -335,34 +377,49 @@ void AccountCommands::updateUser(const AccountRow& row, bool legacy) {
         if (renamed) renameNodes(old, row.key());
     };
 
+    const auto saved = [&](const TUserKey& key) {
+        Q_EMIT statusMessage(QStringLiteral("Account %1 saved.").arg(accountLabel(key)));
+    };
+
     if (legacy) {
+        // One statement: the row changes as a whole or not at all.
         const Sent sent = changeGrantTables(
             admin::userUpdateStatement(connection, grantsDb_, row, passwordChanged, old));
         if (!sent.ok) return reportFailure("Edit False", sent, false);
         rememberKey();
         state.OldUPass = row.password;
-        return;
+        return saved(row.key());
     }
 
-    if (renamed) {
-        const Sent sent = send(admin::renameUserStatement(connection, old, row.key()));
-        if (!sent.ok) return reportFailure("Edit False", sent, true);
+    // Three statements: each change the server accepts is kept, each one it refuses is
+    // reported, and the panel then shows the account as the server holds it.
+    TUserKey current = old;
+    QStringList refused;
+    const auto attempt = [&](const char* what, const std::string& statement) {
+        const Sent sent = send(statement);
+        if (!sent.ok) refused << QLatin1String(what) + QStringLiteral(": ") + sent.reason;
+        return sent.ok;
+    };
+    if (renamed && attempt("Rename", admin::renameUserStatement(connection, old, row.key()))) {
         rememberKey();
+        current = row.key();
     }
-    if (passwordChanged) {
-        const Sent sent = send(admin::setPasswordStatement(connection, row.key(), row.password));
-        if (!sent.ok) return reportFailure("Edit False", sent, true);
+    if (passwordChanged &&
+        attempt("Password", admin::setPasswordStatement(connection, current, row.password)))
         state.OldUPass = row.password;
-    }
-    const Sent sent = matchPrivileges(row.key(), row.privileges);
-    if (!sent.ok) reportFailure("Edit False", sent, true);
+    const Sent privileges = matchPrivileges(current, row.privileges);
+    if (!privileges.ok) refused << QStringLiteral("Privileges: ") + privileges.reason;
+    reloadAccount(current);
+    if (!refused.isEmpty())
+        return report(ui::withReason(QStringLiteral("Edit False"), refused.join(u'\n')));
+    saved(current);
 }
 
 void AccountCommands::SpeedButton3Click() {
-    const AccountPanelState& state = panels_.accountState();
-    // Nothing to delete: no host typed, or no account loaded or inserted.
-    if (panels_.EditUHost()->text().isEmpty() || state.OldUHost.isEmpty()) return;
-    deleteUser({state.OldUser, state.OldUHost});
+    // Nothing to delete: no account loaded or inserted, or an account whose host was erased.
+    const std::optional<TUserKey> shown = shownAccount();
+    if (!shown || (!shown->Role && panels_.EditUHost()->text().isEmpty())) return;
+    deleteUser(*shown);
 }
 
 void AccountCommands::Delete2Click() {
@@ -375,13 +432,19 @@ void AccountCommands::Delete2Click() {
 }
 
 void AccountCommands::deleteUser(const TUserKey& key) {
-    if (!prompts_.okCancel(window_, QStringLiteral("User를 삭제하시겠습니까?"), kDeleteCaption))
+    if (isPublicRole(key))
+        return report(QStringLiteral("PUBLIC is the role every account has; the server does not "
+                                     "let it be deleted. Its privileges can be changed in the "
+                                     "panel."));
+    if (!prompts_.okCancel(window_, deleteQuestion("User를 삭제하시겠습니까?", accountLabel(key)),
+                           kDeleteCaption))
         return;
     ui::BusyCursor busy;
     try {
         db::Connection& connection = session_.MainConnection();
         if (!connection.selectDb(grantsDb_)) return;
-        const bool legacy = traits().legacyUserTable;
+        // Roles exist only where account statements do; they are never rows to delete.
+        const bool legacy = traits().legacyUserTable && !key.Role;
         const Sent sent =
             legacy ? changeGrantTables(admin::userDeleteStatement(connection, grantsDb_, key))
                    : send(admin::dropUserStatement(connection, key));
@@ -396,10 +459,11 @@ void AccountCommands::deleteUser(const TUserKey& key) {
 
 bool AccountCommands::listAccounts(TreeNode* folder) {
     db::Connection& connection = session_.MainConnection();
-    if (!connection.query(admin::userListStatement(grantsDb_))) return false;
+    if (!connection.query(grants::accountList(grantsDb_, traits().userHasIsRoleColumn)))
+        return false;
     db::Result rows = connection.storeResult();
     if (!rows) return false;
-    addRows<TUserKey>(folder, rows);
+    grants::addAccountNodes(folder, rows);
     return true;
 }
 
@@ -443,6 +507,8 @@ void AccountCommands::SpeedButton4Click() {
 }
 
 void AccountCommands::Add3Click() {
+    // Said before the panel opens: an entry typed in could never be saved.
+    if (!freshTraits().hasHostTable) return report(noHostTableMessage());
     panels_.SwitchPanel(DetailPanels::pnHost);
     SpeedButton4Click();
 }
@@ -477,6 +543,7 @@ void AccountCommands::insertHostEntry(const HostEntryRow& row) {
         // The next Save updates this entry, not one with an empty key.
         state.OldHHost = row.host;
         state.OldHDb = row.db;
+        Q_EMIT statusMessage(QStringLiteral("Host entry %1 added.").arg(hostEntryLabel(row.key())));
     } else {
         reportFailure("ADD False", sent, false);
     }
@@ -504,6 +571,7 @@ void AccountCommands::updateHostEntry(const HostEntryRow& row) {
     state.OldHHost = row.host;
     state.OldHDb = row.db;
     if (fields(old) != fields(row.key())) renameNodes(old, row.key());
+    Q_EMIT statusMessage(QStringLiteral("Host entry %1 saved.").arg(hostEntryLabel(row.key())));
 }
 
 void AccountCommands::SpeedButton6Click() {
@@ -526,7 +594,8 @@ void AccountCommands::Delete1Click() {
 
 void AccountCommands::deleteHostEntry(const THostKey& key) {
     if (!traits().hasHostTable) return report(noHostTableMessage());
-    if (!prompts_.okCancel(window_, QStringLiteral("Host를 삭제하시겠습니까?"), kDeleteCaption))
+    if (!prompts_.okCancel(window_, deleteQuestion("Host를 삭제하시겠습니까?", hostEntryLabel(key)),
+                           kDeleteCaption))
         return;
     ui::BusyCursor busy;
     try {
@@ -544,10 +613,10 @@ void AccountCommands::deleteHostEntry(const THostKey& key) {
 
 bool AccountCommands::listHostEntries(TreeNode* folder) {
     db::Connection& connection = session_.MainConnection();
-    if (!connection.query(admin::hostListStatement(grantsDb_))) return false;
+    if (!connection.query(grants::hostEntryList(grantsDb_))) return false;
     db::Result rows = connection.storeResult();
     if (!rows) return false;
-    addRows<THostKey>(folder, rows);
+    grants::addHostEntryNodes(folder, rows);
     return true;
 }
 
@@ -557,7 +626,8 @@ void AccountCommands::Refresh3Click() {
     if (!folder || folder->level() != nlHostFolder) return;
     try {
         qDeleteAll(folder->takeChildren());
-        if (!traits().hasHostTable) return report(noHostTableMessage());
+        // Looked up again: Refresh is how a table created since connecting is found.
+        if (!freshTraits().hasHostTable) return report(noHostTableMessage());
         if (!session_.MainConnection().selectDb(grantsDb_)) return;
         if (!listHostEntries(folder)) report(QStringLiteral("Refresh Error - Host Refresh"));
     } catch (const std::exception&) {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
 #include <string>
 
 #include "admin/AccountStatements.h"
@@ -54,6 +55,10 @@ public:
     void Delete1Click();
     void Refresh3Click();
 
+Q_SIGNALS:
+    // A change the server carried out, for the status bar.
+    void statusMessage(const QString& text);
+
 public Q_SLOTS:
     // A folder listed from an empty table opens its panel ready for a new entry.
     void OnUserFolderEmpty();
@@ -66,13 +71,20 @@ private:
     };
 
     db::ServerTraits traits();
+    // The traits looked up again, for the commands that must see a table created or dropped
+    // since connecting.
+    db::ServerTraits freshTraits();
     Sent send(const std::string& statement);
     Sent changeGrantTables(const std::string& statement);
     void report(const QString& message);
     void reportFailure(const char* message, const Sent& sent, bool withReason);
 
+    // The account or role the panel was loaded from (or inserted); none after "+".
+    std::optional<TUserKey> shownAccount() const;
+    void reloadAccount(const TUserKey& key);
     void newUser();
-    void saveUser();
+    // A role keeps its name and has no host or password: only its privileges change.
+    void saveRole(const TUserKey& role, const admin::AccountRow& row);
     void insertUser(const admin::AccountRow& row, bool legacy);
     void updateUser(const admin::AccountRow& row, bool legacy);
     Sent createAccount(const admin::AccountRow& row);

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "panels/PanelStatements.h"
+#include "tree/GrantListings.h"
 
 namespace admin {
 
@@ -64,13 +65,9 @@ static_assert(std::string_view(panels::kUserPrivilegeColumns[kGrantOption]) == "
 
 }  // namespace
 
-std::string userListStatement(const QString& grantsDb) {
-    return "SELECT `User`, `Host` FROM " + table(grantsDb, "user");
-}
-
 std::string userProbeStatement(const db::Connection& c, const QString& grantsDb,
                                const TUserKey& key) {
-    return userListStatement(grantsDb) + keyCondition(c, "User", key.User, "Host", key.Host);
+    return grants::accountList(grantsDb, false) + keyCondition(c, "User", key.User, "Host", key.Host);
 }
 
 std::string userInsertStatement(const db::Connection& c, const QString& grantsDb,
@@ -97,13 +94,9 @@ std::string userDeleteStatement(const db::Connection& c, const QString& grantsDb
            keyCondition(c, "User", key.User, "Host", key.Host);
 }
 
-std::string hostListStatement(const QString& grantsDb) {
-    return "SELECT `Host`, `Db` FROM " + table(grantsDb, "host");
-}
-
 std::string hostProbeStatement(const db::Connection& c, const QString& grantsDb,
                                const THostKey& key) {
-    return hostListStatement(grantsDb) + keyCondition(c, "Host", key.Host, "Db", key.Db);
+    return grants::hostEntryList(grantsDb) + keyCondition(c, "Host", key.Host, "Db", key.Db);
 }
 
 std::string hostInsertStatement(const db::Connection& c, const QString& grantsDb,
@@ -128,6 +121,7 @@ std::string hostDeleteStatement(const db::Connection& c, const QString& grantsDb
 }
 
 std::string accountName(const db::Connection& c, const TUserKey& key) {
+    if (key.Role) return c.quoteValue(key.User);
     return c.quoteValue(key.User) + "@" + c.quoteValue(key.Host);
 }
 
@@ -165,7 +159,7 @@ std::string revokeStatement(const db::Connection& c, const TUserKey& key,
 }
 
 std::string dropUserStatement(const db::Connection& c, const TUserKey& key) {
-    return "DROP USER " + accountName(c, key);
+    return (key.Role ? "DROP ROLE " : "DROP USER ") + accountName(c, key);
 }
 
 }  // namespace admin

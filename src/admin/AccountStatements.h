@@ -45,8 +45,8 @@ struct HostEntryRow {
     THostKey key() const { return {host, db}; }
 };
 
-// Grant tables of the old layout, in `grantsDb`.
-std::string userListStatement(const QString& grantsDb);
+// Grant tables of the old layout, in `grantsDb`. (The listings are grants::accountList and
+// grants::hostEntryList.)
 std::string userProbeStatement(const db::Connection& c, const QString& grantsDb,
                                const TUserKey& key);
 std::string userInsertStatement(const db::Connection& c, const QString& grantsDb,
@@ -57,7 +57,6 @@ std::string userUpdateStatement(const db::Connection& c, const QString& grantsDb
 std::string userDeleteStatement(const db::Connection& c, const QString& grantsDb,
                                 const TUserKey& key);
 
-std::string hostListStatement(const QString& grantsDb);
 std::string hostProbeStatement(const db::Connection& c, const QString& grantsDb,
                                const THostKey& key);
 std::string hostInsertStatement(const db::Connection& c, const QString& grantsDb,
@@ -67,8 +66,8 @@ std::string hostUpdateStatement(const db::Connection& c, const QString& grantsDb
 std::string hostDeleteStatement(const db::Connection& c, const QString& grantsDb,
                                 const THostKey& key);
 
-// Account statements.
-std::string accountName(const db::Connection& c, const TUserKey& key);  // 'user'@'host'
+// Account statements. An account is named 'user'@'host', a role by its name alone.
+std::string accountName(const db::Connection& c, const TUserKey& key);
 std::string createUserStatement(const db::Connection& c, const AccountRow& row);
 std::string renameUserStatement(const db::Connection& c, const TUserKey& from, const TUserKey& to);
 std::string setPasswordStatement(const db::Connection& c, const TUserKey& key,
@@ -79,6 +78,7 @@ std::string grantStatement(const db::Connection& c, const TUserKey& key,
 // Revokes the unchecked privileges on *.*; empty when all are checked.
 std::string revokeStatement(const db::Connection& c, const TUserKey& key,
                             const UserPrivileges& privileges);
+// DROP USER for an account, DROP ROLE for a role.
 std::string dropUserStatement(const db::Connection& c, const TUserKey& key);
 
 }  // namespace admin

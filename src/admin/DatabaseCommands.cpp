@@ -16,6 +16,11 @@ namespace {
 
 const QString kDropCaption = QStringLiteral("Drop Notice");
 
+// The question of a drop, naming what goes.
+QString dropQuestion(const char* question, const QString& what) {
+    return QString::fromUtf8(question) + u'\n' + what;
+}
+
 TreeNode* selectedAt(ObjectTree& tree, TNodeLevel level) {
     TreeNode* node = tree.selectedNode();
     return node && node->level() == level ? node : nullptr;
@@ -49,14 +54,15 @@ void DatabaseCommands::Add5Click() {
             return;
         }
         if (name == defaultText) return;
+        db::Connection& connection = session_.MainConnection();
         bool created;
         {
             ui::BusyCursor busy;
-            created =
-                session_.MainConnection().query("create database " + db::quoteIdentifier(name));
+            created = connection.query("create database " + db::quoteIdentifier(name));
         }
         if (!created) {
-            prompts_.message(window_, QStringLiteral("DB생성 실패!"));
+            prompts_.message(window_,
+                             ui::withReason(QStringLiteral("DB생성 실패!"), connection.errorText()));
             return;
         }
         prompts_.message(window_, QStringLiteral("DB생성 성공!"));
@@ -70,18 +76,19 @@ void DatabaseCommands::Drop1Click(QString& contextDb) {
     try {
         TreeNode* node = selectedAt(tree_, nlDatabase);
         if (!node) return;
-        if (!prompts_.okCancel(window_, QStringLiteral("DataBase를 삭제하시겠습니까?"),
+        if (!prompts_.okCancel(window_, dropQuestion("DataBase를 삭제하시겠습니까?", node->text()),
                                kDropCaption))
             return;
+        db::Connection& connection = session_.MainConnection();
         bool dropped;
         {
             ui::BusyCursor busy;
-            dropped = session_.MainConnection().query("Drop database " +
-                                                      db::quoteIdentifier(node->text()));
+            dropped = connection.query("Drop database " + db::quoteIdentifier(node->text()));
         }
         contextDb.clear();
         if (!dropped) {
-            prompts_.message(window_, QStringLiteral("DB 삭제 실패!"));
+            prompts_.message(window_,
+                             ui::withReason(QStringLiteral("DB 삭제 실패!"), connection.errorText()));
             return;
         }
         delete node;
@@ -96,17 +103,22 @@ void DatabaseCommands::Drop2Click(QString& contextTable) {
         TreeNode* node = selectedAt(tree_, nlTable);
         TreeNode* database = node ? node->databaseNode() : nullptr;
         if (!node || !database) return;
-        if (!prompts_.okCancel(window_, QStringLiteral("Table을 삭제하시겠습니까?"), kDropCaption))
+        if (!prompts_.okCancel(window_,
+                               dropQuestion("Table을 삭제하시겠습니까?",
+                                            database->text() + u'.' + node->text()),
+                               kDropCaption))
             return;
+        db::Connection& connection = session_.MainConnection();
         bool dropped;
         {
             ui::BusyCursor busy;
-            dropped = session_.MainConnection().query(
-                "Drop table " + db::qualifiedName(database->text(), node->text()));
+            dropped = connection.query("Drop table " +
+                                       db::qualifiedName(database->text(), node->text()));
         }
         contextTable.clear();
         if (!dropped) {
-            prompts_.message(window_, QStringLiteral("Table 삭제 실패!"));
+            prompts_.message(window_, ui::withReason(QStringLiteral("Table 삭제 실패!"),
+                                                     connection.errorText()));
             return;
         }
         delete node;
@@ -168,11 +180,13 @@ void DatabaseCommands::TableRename1Click() {
             return;
         }
         if (newName == oldName) return;
-        const bool renamed = session_.MainConnection().query(
-            "RENAME TABLE " + db::qualifiedName(database->text(), oldName) + " To " +
-            db::qualifiedName(database->text(), newName));
+        db::Connection& connection = session_.MainConnection();
+        const bool renamed =
+            connection.query("RENAME TABLE " + db::qualifiedName(database->text(), oldName) +
+                             " To " + db::qualifiedName(database->text(), newName));
         if (!renamed) {
-            prompts_.message(window_, QStringLiteral("Table ReName 실패!"));
+            prompts_.message(window_, ui::withReason(QStringLiteral("Table ReName 실패!"),
+                                                     connection.errorText()));
             return;
         }
         prompts_.message(window_, QStringLiteral("Table ReName 성공!"));

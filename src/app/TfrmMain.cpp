@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QMenu>
 #include <QSplitter>
@@ -15,12 +17,15 @@
 #include "admin/AccountCommands.h"
 #include "admin/DatabaseCommands.h"
 #include "admin/HelpLauncher.h"
+#include "app/ScreenFit.h"
 #include "dump/DumpCommands.h"
 #include "panels/DetailPanels.h"
+#include "panels/ProcessCommands.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "registry/ServerCommands.h"
 #include "sqleditor/SqlPanel.h"
+#include "tree/ObjectTreeView.h"
 #include "ui/Prompts.h"
 
 namespace {
@@ -69,7 +74,8 @@ void TfrmMain::BuildLayout() {
     auto* treeLayout = new QVBoxLayout(PanelTree_);
     treeLayout->setContentsMargins(0, 0, 0, 0);
     PageControl1_ = new QTabWidget(PanelTree_);
-    TreeView1_ = new QTreeWidget(PageControl1_);
+    auto* treeView = new ObjectTreeView(PageControl1_);
+    TreeView1_ = treeView;
     TreeView1_->setObjectName(QStringLiteral("TreeView1"));
     PageControl1_->addTab(TreeView1_, QStringLiteral("Tree"));
     treeLayout->addWidget(PageControl1_);
@@ -92,6 +98,10 @@ void TfrmMain::BuildLayout() {
 
     connect(TreeView1_, &QTreeWidget::itemClicked, this, [this] { TreeView1Click(); });
     connect(TreeView1_, &QTreeWidget::itemDoubleClicked, this, [this] { tree_->ExpandNode(); });
+    // The keyboard does what the mouse does: the panel follows the current node, and Enter
+    // is the double click.
+    connect(treeView, &ObjectTreeView::currentMovedByKey, this, [this] { TreeView1Click(); });
+    connect(treeView, &ObjectTreeView::enterPressed, this, [this] { tree_->ExpandNode(); });
     dataView_ = new TableDataView(*MySQLConnection1_, prompts_, panels_->DataTab());
     auto* dataLayout = new QVBoxLayout(panels_->DataTab());
     dataLayout->setContentsMargins(0, 0, 0, 0);
@@ -101,6 +111,8 @@ void TfrmMain::BuildLayout() {
 
     sqlPanel_ = new SqlPanel(*MySQLConnection1_, prompts_, ProgramDir, panels_->panelSQL());
     panels_->panelSQL()->layout()->addWidget(sqlPanel_);
+
+    processCommands_ = new ProcessCommands(*panels_, *session_, prompts_, this);
 
     menus_ = new TreeMenus(this);
     TreeView1_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -116,6 +128,8 @@ void TfrmMain::BuildLayout() {
     accountCommands_ =
         std::make_unique<AccountCommands>(*tree_, *panels_, *session_, prompts_, this);
     accountCommands_->connectMenus(*menus_);
+    connect(accountCommands_.get(), &AccountCommands::statusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 10000); });
     databaseCommands_ = std::make_unique<DatabaseCommands>(*tree_, *session_, prompts_, this);
     databaseCommands_->connectMenus(*menus_, ContextDb, ContextTable);
     helpLauncher_ = std::make_unique<HelpLauncher>(ProgramDir, prompts_, this);
@@ -177,9 +191,12 @@ void TfrmMain::OpenSettings() {
 
 void TfrmMain::RestoreGeometry() {
     const ViewState::Geometry g = viewState_.ReadGeometry();
-    move(g.left, g.top);
-    resize(g.width, g.height);
-    Splitter1_->setSizes({g.treeWidth, std::max(1, g.width - g.treeWidth)});
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) screens << screen->availableGeometry();
+    const QRect frame = fitOnScreens(QRect(g.left, g.top, g.width, g.height), screens);
+    move(frame.topLeft());
+    resize(frame.size());
+    Splitter1_->setSizes({g.treeWidth, std::max(1, frame.width() - g.treeWidth)});
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -193,14 +210,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
 void TfrmMain::FormShow() {
     shown_ = true;
     panels_->SwitchPanel(0);
-    try {
-        QString damaged;
-        for (const RegistryRecord& record : registry_.LoadServerRegistry(&damaged))
-            tree_->AddServerNode(record.name, record.entry);
-        if (!damaged.isEmpty()) prompts_.message(this, damaged);
-    } catch (const RegistryError& error) {
-        prompts_.message(this, error.text());
-    }
+    LoadServers();
     if (!RestoreConnection()) return;
 
     const QString database = viewState_.ReadSelectDb();
@@ -210,6 +220,29 @@ void TfrmMain::FormShow() {
         SelectedDb = database;
     }
     panels_->SwitchPanel(viewState_.ReadShowPanel());
+}
+
+void TfrmMain::LoadServers() {
+    try {
+        QString damaged;
+        RegistryEncoding encoding = RegistryEncoding::Utf8;
+        for (const RegistryRecord& record : registry_.LoadServerRegistry(&damaged, &encoding))
+            tree_->AddServerNode(record.name, record.entry);
+        if (!damaged.isEmpty()) prompts_.message(this, damaged);
+        // Older versions wrote the list in the Korean code page. It is read and written that
+        // way until the user agrees to convert it; it is never converted unasked.
+        if (encoding == RegistryEncoding::Cp949 &&
+            prompts_.yesNo(this,
+                           QStringLiteral("The server list %1 is written in the Korean code page "
+                                          "CP949 of older versions. Convert it to UTF-8 now?\n\n"
+                                          "Until it is converted it is read and written in CP949, "
+                                          "which cannot hold every character.")
+                               .arg(QDir::toNativeSeparators(RegistryPath)),
+                           QStringLiteral("Server List")))
+            registry_.ConvertToUtf8();
+    } catch (const RegistryError& error) {
+        prompts_.message(this, error.text());
+    }
 }
 
 bool TfrmMain::RestoreConnection() {

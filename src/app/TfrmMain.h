@@ -11,6 +11,7 @@
 #include "tree/ServerSession.h"
 
 class DetailPanels;
+class ProcessCommands;
 class QSplitter;
 class QTabWidget;
 class QToolBar;
@@ -69,6 +70,7 @@ public:
     QMenu* TreeView1ContextPopup(const QPoint& pos, bool show = true);
     TreeMenus& menus() { return *menus_; }
     TableDataView& dataView() { return *dataView_; }
+    ProcessCommands& processCommands() { return *processCommands_; }
     SqlPanel& sqlPanel() { return *sqlPanel_; }
 
 protected:
@@ -81,6 +83,8 @@ private:
     void BuildMenus();
     void OpenSettings();
     void RestoreGeometry();
+    // The registered servers as the tree's roots.
+    void LoadServers();
     // False when the reconnection failed and the rest of the start-up is skipped.
     bool RestoreConnection();
     void SaveViewState();
@@ -104,6 +108,7 @@ private:
     std::unique_ptr<ObjectTree> tree_;
     std::unique_ptr<ServerCommands> serverCommands_;
     TreeMenus* menus_ = nullptr;
+    ProcessCommands* processCommands_ = nullptr;
     TableDataView* dataView_ = nullptr;
     SqlPanel* sqlPanel_ = nullptr;
     std::unique_ptr<DatabaseCommands> databaseCommands_;

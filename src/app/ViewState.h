@@ -15,7 +15,8 @@ public:
         int top = 160;
         int width = 714;
         int height = 636;
-        int treeWidth = 177;
+        // Wide enough for a database, table and column name below each other.
+        int treeWidth = 260;
         int treeHeight = 505;
     };
 

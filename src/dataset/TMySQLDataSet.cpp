@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QBrush>
 #include <QLoggingCategory>
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <numeric>
 
 #include "dataset/TMySQLConnection.h"
 #include "ui/Prompts.h"
@@ -18,6 +21,43 @@ Q_LOGGING_CATEGORY(lcDataSet, "lorvex.dataset", QtWarningMsg)
 const QString& noResultSetText() {
     static const QString text = QStringLiteral("The statement returned no result set.");
     return text;
+}
+
+// A tooltip shows the value, cut where no tooltip could show more.
+constexpr int kToolTipChars = 1000;
+
+// Decimal integers as the server sends them: a sign, then digits. Compared exactly, also
+// beyond the 53 bits a double holds.
+int compareIntegers(std::string_view a, std::string_view b) {
+    const bool negativeA = !a.empty() && a.front() == '-';
+    const bool negativeB = !b.empty() && b.front() == '-';
+    if (negativeA != negativeB) return negativeA ? -1 : 1;
+    const auto digits = [](std::string_view v) {
+        if (!v.empty() && (v.front() == '-' || v.front() == '+')) v.remove_prefix(1);
+        while (v.size() > 1 && v.front() == '0') v.remove_prefix(1);
+        return v;
+    };
+    a = digits(a);
+    b = digits(b);
+    int c = a.size() == b.size() ? a.compare(b) : (a.size() < b.size() ? -1 : 1);
+    c = c < 0 ? -1 : (c > 0 ? 1 : 0);
+    return negativeA ? -c : c;
+}
+
+int compareNumbers(std::string_view a, std::string_view b) {
+    const double x = std::strtod(std::string(a).c_str(), nullptr);
+    const double y = std::strtod(std::string(b).c_str(), nullptr);
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+int compareBytes(std::string_view a, std::string_view b) {
+    const int c = a.compare(b);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+bool comparedAsText(FieldType type) {
+    return type == FieldType::String || type == FieldType::Text || type == FieldType::Json ||
+           type == FieldType::Unknown;
 }
 
 }  // namespace
@@ -38,51 +78,78 @@ void TMySQLDataSet::Report(const QString& text) {
     prompts_.message(QApplication::activeWindow(), text);
 }
 
-bool TMySQLDataSet::Execute(db::Result& result) {
+TMySQLDataSet::Executed TMySQLDataSet::Execute() {
+    Executed done;
     if (!connection_) {
         qCDebug(lcDataSet) << "Open failed: no connection";
-        Report(QStringLiteral("The dataset has no connection."));
-        return false;
+        done.failure = QStringLiteral("The dataset has no connection.");
+        return done;
     }
     db::Connection& c = connection_->connection();
     if (!c.query(db::utf8(sql_.join(QStringLiteral("\r\n"))))) {
         qCDebug(lcDataSet) << "Open failed: error" << c.errorNumber();
-        Report(c.errorText());
-        return false;
+        done.errorCode = c.errorNumber();
+        done.failure = c.errorText();
+        return done;
     }
-    result = c.storeResult();
-    QString failure;
-    if (!result && c.errorNumber() != 0) {
-        failure = c.errorText();
-    } else {
-        if (!result) failure = noResultSetText();
-        // CALL ends with a status result, and a procedure may return several sets: read
-        // them all so that the connection is ready for its next statement. Only the first
-        // set is kept; a later statement's error is still reported.
-        while (c.moreResults()) {
-            const int next = c.nextResult();
-            if (next > 0 && failure.isEmpty()) failure = c.errorText();
-            if (next != 0) break;
-            c.storeResult();
+    done.result = c.storeResult();
+    if (!done.result && c.errorNumber() != 0) {
+        done.errorCode = c.errorNumber();
+        done.failure = c.errorText();
+        return done;
+    }
+    if (!done.result) done.affectedRows = c.affectedRows();
+    // CALL ends with a status result, and a procedure may return several sets: read them all
+    // so that the connection is ready for its next statement. Only the first set is kept; a
+    // later statement's error is still reported.
+    while (c.moreResults()) {
+        const int next = c.nextResult();
+        if (next > 0 && done.failure.isEmpty()) {
+            done.errorCode = c.errorNumber();
+            done.failure = c.errorText();
         }
+        if (next != 0) break;
+        c.storeResult();
     }
-    if (!failure.isEmpty()) {
-        qCDebug(lcDataSet) << "Open:" << (result ? "a later result failed" : "no result set");
-        Report(failure);
-    }
-    return bool(result);
+    if (!done.failure.isEmpty()) qCDebug(lcDataSet) << "Open: a later result failed";
+    return done;
 }
 
 bool TMySQLDataSet::Open() {
     if (active_) return true;
     qCDebug(lcDataSet) << "Open";
     Q_EMIT BeforeOpen();
-    db::Result result;
-    if (!Execute(result)) return false;
+    Executed done = Execute();
+    if (!done.result && done.failure.isEmpty()) done.failure = noResultSetText();
+    if (!done.failure.isEmpty()) Report(done.failure);
+    if (!done.result) return false;
+    Adopt(std::move(done.result));
+    return true;
+}
+
+ExecOutcome TMySQLDataSet::Run() {
+    ExecOutcome outcome;
+    Close();
+    if (sql_.join(QString()).isEmpty()) return outcome;
+    qCDebug(lcDataSet) << "Run";
+    outcome.sent = true;
+    Q_EMIT BeforeOpen();
+    Executed done = Execute();
+    outcome.ok = done.failure.isEmpty();
+    outcome.errorCode = done.errorCode;
+    outcome.errorText = done.failure;
+    outcome.affectedRows = done.affectedRows;
+    outcome.returnedRows = bool(done.result);
+    if (done.result) Adopt(std::move(done.result));
+    return outcome;
+}
+
+void TMySQLDataSet::Adopt(db::Result result) {
     // Index first: the row pointers stay valid when the result moves into the dataset.
     db::StoredRows rows(result);
 
     beginResetModel();
+    order_.clear();
     result_ = std::move(result);
     rows_ = std::move(rows);
     rowCount_ = int(std::min<std::size_t>(rows_.size(), INT_MAX));
@@ -95,7 +162,6 @@ bool TMySQLDataSet::Open() {
     endResetModel();
     qCDebug(lcDataSet) << "Open:" << rowCount_ << "rows," << fields_.size() << "columns";
     Q_EMIT AfterOpen();
-    return true;
 }
 
 void TMySQLDataSet::Close() {
@@ -104,6 +170,7 @@ void TMySQLDataSet::Close() {
     Q_EMIT BeforeClose();
     beginResetModel();
     rows_ = {};
+    order_.clear();
     result_ = {};
     fields_.clear();
     rowCount_ = 0;
@@ -195,9 +262,13 @@ bool TMySQLDataSet::GotoBookmark(const TBookmark& bookmark) {
     return true;
 }
 
+std::size_t TMySQLDataSet::storedRow(int row) const {
+    return order_.empty() ? std::size_t(row) : std::size_t(order_[std::size_t(row)]);
+}
+
 db::Value TMySQLDataSet::cell(int row, int column) const {
-    if (row < 0 || column < 0) return {};
-    return rows_.value(std::size_t(row), unsigned(column));
+    if (row < 0 || column < 0 || row >= rowCount_) return {};
+    return rows_.value(storedRow(row), unsigned(column));
 }
 
 QByteArray TMySQLDataSet::rawValue(int row, int column, bool* isNull) const {
@@ -231,6 +302,13 @@ QVariant TMySQLDataSet::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
         if (cell(index.row(), index.column()).isNull()) return QBrush(Qt::gray);
         return {};
+    case Qt::ToolTipRole: {
+        const db::Value value = cell(index.row(), index.column());
+        if (value.isNull()) return QStringLiteral("NULL");
+        QString text = CellFormat::displayText(field.type, value.view(), field.size);
+        if (text.size() > kToolTipChars) text = text.left(kToolTipChars) + QStringLiteral("…");
+        return text;
+    }
     case IsNullRole:
         return cell(index.row(), index.column()).isNull();
     default:
@@ -253,4 +331,66 @@ Qt::ItemFlags TMySQLDataSet::flags(const QModelIndex& index) const {
 bool TMySQLDataSet::setData(const QModelIndex&, const QVariant&, int) {
     qCDebug(lcDataSet) << "SetFieldData";
     return false;
+}
+
+void TMySQLDataSet::sort(int column, Qt::SortOrder order) {
+    if (!active_ || column >= columnCount() || (column < 0 && order_.empty())) return;
+    qCDebug(lcDataSet) << "Sort";
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    // Whatever the views hold on to (current cell, selection) and the record cursor keep
+    // their records.
+    const QModelIndexList persistent = persistentIndexList();
+    std::vector<int> heldRows;
+    heldRows.reserve(std::size_t(persistent.size()));
+    for (const QModelIndex& index : persistent) heldRows.push_back(int(storedRow(index.row())));
+    const int currentRow = current_ >= 0 ? int(storedRow(current_)) : -1;
+
+    std::vector<int> shown(static_cast<std::size_t>(rowCount_));
+    std::iota(shown.begin(), shown.end(), 0);
+    if (column >= 0) {
+        const unsigned c = unsigned(column);
+        const FieldType type = fields_[std::size_t(column)].type;
+        // Text is compared without regard to case; its keys are decoded once, not per
+        // comparison.
+        std::vector<QString> keys;
+        if (comparedAsText(type)) {
+            keys.reserve(shown.size());
+            for (int r = 0; r < rowCount_; ++r) keys.push_back(rows_.value(std::size_t(r), c).text());
+        }
+        const auto compare = [&](int a, int b) {
+            const db::Value x = rows_.value(std::size_t(a), c);
+            const db::Value y = rows_.value(std::size_t(b), c);
+            if (x.isNull() || y.isNull()) return int(y.isNull()) - int(x.isNull());
+            switch (type) {
+            case FieldType::Integer: return compareIntegers(x.view(), y.view());
+            case FieldType::Decimal:
+            case FieldType::Float:
+            case FieldType::Year: return compareNumbers(x.view(), y.view());
+            default: break;
+            }
+            if (!keys.empty()) {
+                if (const int k = keys[std::size_t(a)].compare(keys[std::size_t(b)],
+                                                               Qt::CaseInsensitive))
+                    return k < 0 ? -1 : 1;
+            }
+            return compareBytes(x.view(), y.view());
+        };
+        const bool ascending = order == Qt::AscendingOrder;
+        std::stable_sort(shown.begin(), shown.end(), [&](int a, int b) {
+            const int c = compare(a, b);
+            return ascending ? c < 0 : c > 0;
+        });
+        order_ = std::move(shown);
+    } else {
+        order_.clear();
+    }
+
+    std::vector<int> shownAt(static_cast<std::size_t>(rowCount_));
+    for (int r = 0; r < rowCount_; ++r) shownAt[storedRow(r)] = r;
+    for (qsizetype i = 0; i < persistent.size(); ++i)
+        changePersistentIndex(persistent[i],
+                              index(shownAt[std::size_t(heldRows[std::size_t(i)])],
+                                    persistent[i].column()));
+    if (currentRow >= 0) current_ = shownAt[std::size_t(currentRow)];
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

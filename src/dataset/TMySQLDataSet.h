@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "dataset/CellFormat.h"
+#include "dataset/TMySQLConnection.h"
 #include "db/Result.h"
-
-class TMySQLConnection;
 
 namespace ui {
 class Prompts;
@@ -51,6 +50,10 @@ public:
     // no result set, or a missing connection is shown in one message box; the dataset
     // then stays closed and Open returns false.
     bool Open();
+    // Runs the statement whatever it is, and opens on its rows when it answers with any (a
+    // query whatever its first word: EXPLAIN, WITH, CHECK TABLE, a comment first). Otherwise
+    // the dataset stays closed and the outcome says what the server did. Shows nothing.
+    ExecOutcome Run();
     void Close();
 
     const std::vector<FieldDef>& FieldDefs() const { return fields_; }
@@ -74,6 +77,7 @@ public:
     // False (and the cursor unchanged) for a bookmark of another open or out of range.
     bool GotoBookmark(const TBookmark& bookmark);
 
+    // Rows are in the order shown: the result's order until sort() reorders them.
     // The stored bytes of a cell, for exporters: no conversion, zero bytes kept. A cell
     // outside the result reads as NULL.
     QByteArray rawValue(int row, int column, bool* isNull = nullptr) const;
@@ -88,6 +92,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value,
                  int role = Qt::EditRole) override;
+    // Orders the stored rows by a column's values (NULL first, numbers as numbers, text
+    // without regard to case); a column of -1 puts back the result's order. Nothing is sent
+    // to the server.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 Q_SIGNALS:
     void BeforeOpen();
@@ -98,7 +106,16 @@ Q_SIGNALS:
     void AfterScroll();
 
 private:
-    bool Execute(db::Result& result);
+    struct Executed {
+        db::Result result;
+        QString failure;  // the server's error text, empty when the statement ran
+        unsigned errorCode = 0;
+        std::uint64_t affectedRows = 0;
+    };
+    Executed Execute();
+    void Adopt(db::Result result);
+    // The stored row shown at `row`.
+    std::size_t storedRow(int row) const;
     void BuildFieldDefs();
     void MoveTo(int row, bool bof, bool eof);
     void Report(const QString& text);
@@ -108,6 +125,7 @@ private:
     QStringList sql_;
     db::Result result_;
     db::StoredRows rows_;
+    std::vector<int> order_;  // stored row of each shown row; empty: the result's order
     std::vector<FieldDef> fields_;
     int rowCount_ = 0;
     int current_ = -1;  // the current row; -1 without rows

@@ -44,6 +44,12 @@ void Connection::connect(const ConnectParams& params) {
                           "65535.");
     }
     mysql_optionsv(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // The client library sends "localhost" to its local socket whatever the port; a port in
+    // the host field means that port, over TCP.
+    if (hp.port && hp.host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
+        unsigned protocol = MYSQL_PROTOCOL_TCP;
+        mysql_optionsv(handle, MYSQL_OPT_PROTOCOL, &protocol);
+    }
     unsigned timeout = kConnectTimeoutSeconds;
     mysql_optionsv(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
 
@@ -190,6 +196,8 @@ Result Connection::listProcesses() {
 QString Connection::serverInfo() const {
     return mysql_ ? QString::fromUtf8(mysql_get_server_info(mysql_)) : QString();
 }
+
+unsigned long Connection::threadId() const { return mysql_ ? mysql_thread_id(mysql_) : 0; }
 
 QString Connection::hostInfo() const {
     return mysql_ ? QString::fromUtf8(mysql_get_host_info(mysql_)) : QString();

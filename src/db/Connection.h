@@ -86,6 +86,8 @@ public:
     Result listProcesses();
     QString serverInfo() const;
     QString hostInfo() const;
+    // The server's id of this session (as SHOW PROCESSLIST lists it); 0 when closed.
+    unsigned long threadId() const;
 
     st_mysql* handle() const { return mysql_; }
 

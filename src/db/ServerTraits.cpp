@@ -18,10 +18,15 @@ ServerTraits detectServerTraits(Connection& connection, const QString& grantsDb)
                 traits.legacyUserTable = tables.text(1) == QLatin1String("BASE TABLE");
         }
     }
-    if (connection.query("SELECT COUNT(*) FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
-                         schema + " AND TABLE_NAME = 'user' AND COLUMN_NAME = 'Password'")) {
+    if (connection.query("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+                         schema +
+                         " AND TABLE_NAME = 'user' AND COLUMN_NAME IN ('Password', 'is_role')")) {
         Result columns = connection.storeResult();
-        traits.userHasPasswordColumn = columns.next() && columns.text(0) != QLatin1String("0");
+        while (columns.next()) {
+            const QString name = columns.text(0).toLower();
+            if (name == QLatin1String("password")) traits.userHasPasswordColumn = true;
+            if (name == QLatin1String("is_role")) traits.userHasIsRoleColumn = true;
+        }
     }
     traits.legacyUserTable = traits.legacyUserTable && traits.userHasPasswordColumn;
     return traits;

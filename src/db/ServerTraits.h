@@ -16,6 +16,8 @@ struct ServerTraits {
     bool userHasPasswordColumn = false;
     // The host privilege table exists (old servers only).
     bool hasHostTable = false;
+    // The accounts table tells roles from accounts (MariaDB's is_role column).
+    bool userHasIsRoleColumn = false;
 };
 
 // Reads the traits of the grant tables in `grantsDb` (normally "mysql"). A user without

@@ -51,6 +51,9 @@ QString shownLines(const QByteArray& bytes, qsizetype lineShown, qint64 more) {
 
 QString doneText(const QString& done, const dump::RestoreRun& run) {
     if (run.stopped) return done + QStringLiteral(" - Stopped");
+    // A file without one statement this program can find (not one of its dumps).
+    if (run.statements == 0 && run.leftoverLine)
+        return done + QStringLiteral(" - nothing was executed");
     if (run.failures) return done + QStringLiteral(" - %1 failed").arg(run.failures);
     return done;
 }

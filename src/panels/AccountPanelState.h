@@ -9,4 +9,5 @@
 struct AccountPanelState {
     int AddMode = 0;  // 1: Save inserts a new row; any other value: Save updates
     QString OldUser, OldUHost, OldUPass, OldHHost, OldHDb;
+    bool OldURole = false;  // the loaded account is a role, named by OldUser alone
 };

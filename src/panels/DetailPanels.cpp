@@ -16,6 +16,7 @@
 #include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
 #include "ui/BusyCursor.h"
+#include "ui/GridLineDelegate.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
 
@@ -46,10 +47,18 @@ QTreeWidget* makeList(QWidget* parent, const char* name) {
     list->setUniformRowHeights(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setStyleSheet(
-        QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
-                       " border-bottom: 1px solid palette(midlight); }"));
+    list->setItemDelegate(new ui::GridLineDelegate(list));
     return list;
+}
+
+// Columns as wide as their captions and the values shown, within reason: a long comment or
+// query text is not allowed to push the other columns out of sight.
+void fitColumns(QTreeWidget* list) {
+    constexpr int kMaxWidth = 400;
+    for (int c = 0; c < list->columnCount(); ++c) {
+        list->resizeColumnToContents(c);
+        if (list->columnWidth(c) > kMaxWidth) list->setColumnWidth(c, kMaxWidth);
+    }
 }
 
 QTreeWidget* makeColumnList(QWidget* parent, const char* name,
@@ -84,6 +93,7 @@ void fillRows(QTreeWidget* list, db::Result& result, std::span<const ShownColumn
     QList<QTreeWidgetItem*> items;
     while (result.next()) items << new QTreeWidgetItem(rowTexts(result, positions));
     list->addTopLevelItems(items);
+    fitColumns(list);
 }
 
 // Replaces the list's items by the properties of the row whose first column is exactly
@@ -101,6 +111,7 @@ void fillProperties(QTreeWidget* list, db::Result& result, std::span<const Shown
                 QStringList{QLatin1String(columns[i].caption), values[qsizetype(i)]});
     }
     list->addTopLevelItems(items);
+    fitColumns(list);
 }
 
 // The first row whose first two columns are exactly the key; false when there is none.
@@ -355,9 +366,12 @@ void DetailPanels::fillTables(TreeNode* folder) {
 
 void DetailPanels::fillProcesses(TreeNode* folder) {
     SwitchPanel(pnProcess);
-    db::Connection& connection = session_.MainConnection();
     if (!use(required(folder->parentNode())->text())) return;
-    if (db::Result rows = connection.listProcesses())
+    ListProcesses();
+}
+
+void DetailPanels::ListProcesses() {
+    if (db::Result rows = session_.MainConnection().listProcesses())
         fillRows(ProcessListView_, rows, panels::kProcessListColumns);
 }
 
@@ -405,19 +419,24 @@ void DetailPanels::fillAccount(TreeNode* account) {
     SwitchPanel(pnUser);
     const TUserKey* key = account->userKey();
     if (!key) throw std::runtime_error("an account node without its key");
+    LoadAccount(*key);
+}
+
+void DetailPanels::LoadAccount(const TUserKey& key) {
     db::Connection& connection = session_.MainConnection();
     if (!connection.selectDb(grantsDb_)) throw connection.lastError();
     const std::string statement = panels::accountFillStatement(
-        connection, grantsDb_, session_.traits().userHasPasswordColumn, key->User, key->Host);
+        connection, grantsDb_, session_.traits().userHasPasswordColumn, key.User, key.Host);
     if (!connection.query(statement)) throw connection.lastError(statement);
     db::Result row = connection.storeResult();
-    if (!seekExactRow(row, key->User, key->Host))
+    if (!seekExactRow(row, key.User, key.Host))
         throw std::runtime_error("the account is no longer on the server");
 
     account_.AddMode = 0;
     account_.OldUser = row.text(0);
     account_.OldUHost = row.text(1);
     account_.OldUPass = row.text(2);
+    account_.OldURole = key.Role;
     EditUUser_->setText(account_.OldUser);
     EditUHost_->setText(account_.OldUHost);
     EditUPass_->setText(account_.OldUPass);

@@ -17,6 +17,7 @@ class QTreeWidget;
 class QVBoxLayout;
 class ServerSession;
 class TreeNode;
+struct TUserKey;
 namespace db {
 class Result;
 }
@@ -62,6 +63,14 @@ public:
     // silently; an account or host entry that cannot be read, and any other failure, is
     // reported as "SetPanel Error". Levels without a panel leave the shown one as it is.
     void SetPanel(int level, TreeNode* selected);
+
+    // Lists the server's connections in the process panel again; a refused listing keeps
+    // what it showed.
+    void ListProcesses();
+    // Reads an account (or role) into the user panel and remembers its key, as the click on
+    // its node does, without switching panels. Throws when it cannot be read; the panel
+    // then keeps what it showed.
+    void LoadAccount(const TUserKey& key);
 
     AccountPanelState& accountState() { return account_; }
     const AccountPanelState& accountState() const { return account_; }

@@ -56,7 +56,7 @@ inline constexpr ShownColumn kIndexListColumns[] = {
 };
 
 inline constexpr ShownColumn kProcessListColumns[] = {
-    {"User", "User"}, {"Host", "Host"},   {"DB", "db"},     {"Command", "Command"},
+    {"Id", "Id"},     {"User", "User"}, {"Host", "Host"},   {"DB", "db"},     {"Command", "Command"},
     {"Time", "Time"}, {"State", "State"}, {"Info", "Info"},
 };
 

@@ -10,6 +10,7 @@
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
 #include "db/Connection.h"
+#include "panels/ResultGrid.h"
 #include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
 #include "ui/BusyCursor.h"
@@ -22,9 +23,8 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     MySQLDataSet1_->setObjectName(QStringLiteral("MySQLDataSet1"));
     MySQLDataSet1_->SetConnection(&datasetConnection);
 
-    DBGrid1_ = new QTableView(this);
+    DBGrid1_ = new ResultGrid(*MySQLDataSet1_, prompts, this);
     DBGrid1_->setObjectName(QStringLiteral("DBGrid1"));
-    DBGrid1_->setModel(MySQLDataSet1_);
     DBGrid1_->setSelectionBehavior(QAbstractItemView::SelectItems);
     DBGrid1_->setSelectionMode(QAbstractItemView::SingleSelection);
     DBGrid1_->setTabKeyNavigation(true);

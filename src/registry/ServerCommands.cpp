@@ -17,6 +17,18 @@ ServerCommands::ServerCommands(ObjectTree& tree, ServerRegistry& registry, ui::P
 void ServerCommands::N3Click() {
     try {
         TfrmNewConnect dialog(dialogParent_);
+        // Two servers of one name cannot be told apart at the next start, which reconnects
+        // to the first of them.
+        dialog.setNameCheck([this, &dialog](const QString& name) {
+            return !tree_.serverNodeNamed(name) ||
+                   prompts_.okCancel(&dialog,
+                                     QStringLiteral("A server named \"%1\" is already "
+                                                    "registered. At start-up Lorvex reconnects "
+                                                    "to the first server of a name.\n\nRegister "
+                                                    "another server with the same name?")
+                                         .arg(name),
+                                     QStringLiteral("Register Notice"));
+        });
         if (prompts_.exec(&dialog) != QDialog::Accepted) return;
         const QString name = dialog.ServerName();
         const TServerEntry entry{dialog.IP(), dialog.USERID(), dialog.PASSWD()};
@@ -53,14 +65,15 @@ void ServerCommands::N4Click() {
         return;
     }
     if (node->level() != nlServer || !node->serverEntry()) return;
-    if (!prompts_.okCancel(dialogParent_, QStringLiteral("선택하신 서버를 삭제하시겠습니까?"),
+    if (!prompts_.okCancel(dialogParent_,
+                           QStringLiteral("선택하신 서버를 삭제하시겠습니까?\n") + node->text(),
                            QStringLiteral("Delete Notice")))
         return;
     try {
         ui::BusyCursor busy;
         // A record that could not be removed keeps its node, so the tree never shows fewer
         // servers than the file will load next time.
-        registry_.RemoveServerEntry(*node->serverEntry());
+        registry_.RemoveServerEntry({node->text(), *node->serverEntry()});
         delete node;
     } catch (const std::exception&) {
         prompts_.message(dialogParent_, QStringLiteral("Delete Server Error"));

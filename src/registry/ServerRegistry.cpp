@@ -4,10 +4,10 @@
 #include <QDomDocument>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
 #include <algorithm>
 #include <cstring>
 
+#include "files/Cp949.h"
 #include "files/RegularFile.h"
 
 namespace {
@@ -125,13 +125,26 @@ void appendRecord(QString& out, const QString& name, const TServerEntry& entry) 
 }
 
 // A rewritten file: the records in order, each on its own line.
-QByteArray rewrittenText(const std::vector<RegistryRecord>& records) {
+QString rewrittenText(const std::vector<RegistryRecord>& records) {
     QString text;
     for (const RegistryRecord& record : records) {
         appendRecord(text, record.name, record.entry);
         text += QLatin1String("\r\n");
     }
-    return text.toUtf8();
+    return text;
+}
+
+// The file's text: UTF-8, or else CP949 as older versions wrote it. Text that is valid UTF-8
+// is taken as UTF-8 (an ASCII file is both); Korean CP949 text is practically never valid
+// UTF-8.
+std::optional<QString> decodeText(const QByteArray& bytes, RegistryEncoding* encoding) {
+    if (files::isUtf8(bytes)) {
+        if (encoding) *encoding = RegistryEncoding::Utf8;
+        return QString::fromUtf8(bytes);
+    }
+    std::optional<QString> text = files::fromCp949(bytes);
+    if (text && encoding) *encoding = RegistryEncoding::Cp949;
+    return text;
 }
 
 // Whether the markup keeps to the shape of a server list: elements nested at most four deep,
@@ -194,11 +207,12 @@ QString nodeText(const QDomNode& node) {
 RegistryError::RegistryError(const QString& text)
     : std::runtime_error(text.toStdString()), text_(text) {}
 
-std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& bytes) {
+std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& bytes,
+                                                              RegistryEncoding* encoding) {
     if (!plausibleShape(bytes)) return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(bytes);
-    if (decoder.hasError()) return std::nullopt;
+    const std::optional<QString> decoded = decodeText(bytes, encoding);
+    if (!decoded) return std::nullopt;
+    const QString& text = *decoded;
 
     // The file has no root element of its own. XML folds CR, LF and CR LF into LF wherever
     // they stand, so the text needs no reading line by line.
@@ -224,8 +238,10 @@ std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& b
     return records;
 }
 
-std::vector<RegistryRecord> ServerRegistry::LoadServerRegistry(QString* damaged) const {
-    std::optional<std::vector<RegistryRecord>> records = parseRegistryText(readBytes(true));
+std::vector<RegistryRecord> ServerRegistry::LoadServerRegistry(QString* damaged,
+                                                               RegistryEncoding* encoding) const {
+    std::optional<std::vector<RegistryRecord>> records =
+        parseRegistryText(readBytes(true), encoding);
     if (records) return std::move(*records);
     if (damaged)
         *damaged = QStringLiteral("The server list %1 is damaged and no server could be read from "
@@ -239,34 +255,54 @@ void ServerRegistry::AppendServerEntry(const QString& name, const TServerEntry& 
     checkStorable(name, entry);
     QByteArray content = readBytes(true);
     // A record behind text that does not parse would vanish with it at the next start.
-    if (!parseRegistryText(content)) throw unparsableError(path_);
+    RegistryEncoding encoding = RegistryEncoding::Utf8;
+    if (!parseRegistryText(content, &encoding)) throw unparsableError(path_);
     QString record;
     appendRecord(record, name, entry);
-    content += record.toUtf8();
+    content += encode(record, encoding);
     writeBytes(content);
 }
 
-bool ServerRegistry::UpdateServerEntry(const TServerEntry& old, const QString& newName,
+bool ServerRegistry::UpdateServerEntry(const RegistryRecord& old, const QString& newName,
                                        const TServerEntry& neu) {
     checkStorable(newName, neu);
-    std::vector<RegistryRecord> records = readForRewrite();
-    const auto match = std::ranges::find(records, old, &RegistryRecord::entry);
-    if (match == records.end()) return false;
+    Parsed file = readForRewrite();
+    const auto match = std::ranges::find(file.records, old);
+    if (match == file.records.end()) return false;
     *match = {newName, neu};
-    writeBytes(rewrittenText(records));
+    writeBytes(encode(rewrittenText(file.records), file.encoding));
     return true;
 }
 
-bool ServerRegistry::RemoveServerEntry(const TServerEntry& old) {
-    std::vector<RegistryRecord> records = readForRewrite();
-    const auto match = std::ranges::find(records, old, &RegistryRecord::entry);
-    if (match == records.end()) return false;
-    records.erase(match);
-    writeBytes(rewrittenText(records));
+bool ServerRegistry::RemoveServerEntry(const RegistryRecord& old) {
+    Parsed file = readForRewrite();
+    const auto match = std::ranges::find(file.records, old);
+    if (match == file.records.end()) return false;
+    file.records.erase(match);
+    writeBytes(encode(rewrittenText(file.records), file.encoding));
     return true;
+}
+
+void ServerRegistry::ConvertToUtf8() {
+    const QByteArray bytes = readBytes(false);
+    RegistryEncoding encoding = RegistryEncoding::Utf8;
+    if (!parseRegistryText(bytes, &encoding)) throw unparsableError(path_);
+    if (encoding == RegistryEncoding::Utf8) return;
+    // The whole text, not the records read from it: whatever else the file holds stays.
+    writeBytes(decodeText(bytes, nullptr)->toUtf8());
 }
 
 void ServerRegistry::checkRewritable() const { readForRewrite(); }
+
+QByteArray ServerRegistry::encode(const QString& text, RegistryEncoding encoding) const {
+    if (encoding == RegistryEncoding::Utf8) return text.toUtf8();
+    if (std::optional<QByteArray> bytes = files::toCp949(text)) return std::move(*bytes);
+    throw RegistryError(QStringLiteral("The server list %1 is written in the Korean code page "
+                                       "CP949, which cannot hold a character of these values. "
+                                       "Restart Lorvex and let it convert the list to UTF-8, "
+                                       "or use other characters.")
+                            .arg(shownPath(path_)));
+}
 
 QByteArray ServerRegistry::readBytes(bool missingIsEmpty) const {
     if (missingIsEmpty && !QFileInfo::exists(path_)) return {};
@@ -280,10 +316,13 @@ QByteArray ServerRegistry::readBytes(bool missingIsEmpty) const {
 
 // A rewrite holds only the records that were read: writing back what a file that does not
 // parse yields would erase every registered server.
-std::vector<RegistryRecord> ServerRegistry::readForRewrite() const {
-    std::optional<std::vector<RegistryRecord>> records = parseRegistryText(readBytes(false));
+ServerRegistry::Parsed ServerRegistry::readForRewrite() const {
+    Parsed file;
+    std::optional<std::vector<RegistryRecord>> records =
+        parseRegistryText(readBytes(false), &file.encoding);
     if (!records) throw unparsableError(path_);
-    return std::move(*records);
+    file.records = std::move(*records);
+    return file;
 }
 
 void ServerRegistry::writeBytes(const QByteArray& bytes) const {

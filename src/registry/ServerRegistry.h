@@ -35,14 +35,22 @@ private:
     QString text_;
 };
 
-// The records of a registry file's bytes, in document order; std::nullopt when the bytes
-// are not UTF-8 or do not parse as XML element content.
-std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& bytes);
+// How the text of a registry file is encoded: UTF-8, or the Korean code page CP949 in which
+// older versions wrote it.
+enum class RegistryEncoding { Utf8, Cp949 };
 
-// The server registry file (HostInfor.Dat): a UTF-8 text of records
+// The records of a registry file's bytes, in document order; std::nullopt when the bytes
+// are neither UTF-8 nor CP949 or do not parse as XML element content. `encoding` (when
+// given) receives the encoding the bytes were read in.
+std::optional<std::vector<RegistryRecord>> parseRegistryText(
+    const QByteArray& bytes, RegistryEncoding* encoding = nullptr);
+
+// The server registry file (HostInfor.Dat): a text of records
 // <HOST NAME="..."><IP>...</IP><USERID>...</USERID><PASSWD>...</PASSWD></HOST>
-// with no root element. Every operation opens and closes the file; nothing is cached.
-// Every write replaces the whole file through a temporary file beside it, with mode 0600.
+// with no root element, in UTF-8 or, as older versions wrote it, in CP949. Every operation
+// opens and closes the file; nothing is cached. Every write keeps the file's encoding (only
+// ConvertToUtf8 changes it) and replaces the whole file through a temporary file beside it,
+// with mode 0600.
 class ServerRegistry {
 public:
     explicit ServerRegistry(QString path) : path_(std::move(path)) {}
@@ -56,28 +64,41 @@ public:
     // A missing file, an empty one or one that does not parse holds no records; for one that
     // does not parse, `damaged` (when given) receives a message for the user. Throws
     // RegistryError when the file exists but cannot be read, is no regular file or is larger
-    // than kMaxFileSize.
-    std::vector<RegistryRecord> LoadServerRegistry(QString* damaged = nullptr) const;
+    // than kMaxFileSize. `encoding` (when given) receives the encoding of the file's text.
+    std::vector<RegistryRecord> LoadServerRegistry(QString* damaged = nullptr,
+                                                   RegistryEncoding* encoding = nullptr) const;
 
     // Adds the record directly behind the existing content, creating the file if needed.
     // Throws RegistryError when a value holds a character the file cannot store, or the
     // file cannot be read, does not parse, or cannot be written; the file is then unchanged.
     void AppendServerEntry(const QString& name, const TServerEntry& entry);
 
-    // Update replaces, Remove deletes, the first record whose IP, USERID and PASSWD equal
-    // `old` exactly (the name is not compared); both tell whether a record matched. Without
-    // a match the file is not touched. Throws RegistryError (file unchanged) when the file
-    // is missing, cannot be read, does not parse or cannot be written.
-    bool UpdateServerEntry(const TServerEntry& old, const QString& newName,
+    // Update replaces, Remove deletes, the first record whose name, IP, USERID and PASSWD
+    // equal `old` exactly: a server registered twice with the same login under two names is
+    // two records, and each node acts on its own. Both tell whether a record matched.
+    // Without a match the file is not touched. Throws RegistryError (file unchanged) when
+    // the file is missing, cannot be read, does not parse or cannot be written.
+    bool UpdateServerEntry(const RegistryRecord& old, const QString& newName,
                            const TServerEntry& neu);
-    bool RemoveServerEntry(const TServerEntry& old);
+    bool RemoveServerEntry(const RegistryRecord& old);
+
+    // Rewrites a CP949 file as UTF-8, text for text; a UTF-8 file is left alone. Throws
+    // RegistryError (file unchanged) when it cannot be read, parsed or written.
+    void ConvertToUtf8();
 
     // Throws the RegistryError that Update or Remove would throw before changing anything.
     void checkRewritable() const;
 
 private:
+    struct Parsed {
+        std::vector<RegistryRecord> records;
+        RegistryEncoding encoding = RegistryEncoding::Utf8;
+    };
+
     QByteArray readBytes(bool missingIsEmpty) const;
-    std::vector<RegistryRecord> readForRewrite() const;
+    Parsed readForRewrite() const;
+    // The text in the file's encoding; throws RegistryError for a character CP949 lacks.
+    QByteArray encode(const QString& text, RegistryEncoding encoding) const;
     void writeBytes(const QByteArray& bytes) const;
 
     QString path_;

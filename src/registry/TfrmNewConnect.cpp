@@ -76,6 +76,9 @@ void TfrmNewConnect::BitBtn1Click() {
         Edit1->setFocus();
     } else if (USERID().isEmpty()) {
         Edit2->setFocus();
+    } else if (nameCheck_ && !nameCheck_(ServerName())) {
+        Edit4->setFocus();
+        Edit4->selectAll();
     } else {
         accept();
     }

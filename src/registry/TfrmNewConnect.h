@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 
 class QLineEdit;
 class QPushButton;
@@ -16,6 +17,10 @@ class TfrmNewConnect : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmNewConnect(QWidget* parent = nullptr);
+
+    // Asked on OK, once the required fields are filled, with the trimmed display name;
+    // false keeps the dialog open with the focus on the name.
+    void setNameCheck(std::function<bool(const QString&)> check) { nameCheck_ = std::move(check); }
 
     // The fields as they are registered: trimmed.
     QString ServerName() const;
@@ -33,6 +38,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    std::function<bool(const QString&)> nameCheck_;
     QLineEdit* Edit4;  // display name
     QLineEdit* Edit1;  // host
     QLineEdit* Edit2;  // user id

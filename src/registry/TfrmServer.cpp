@@ -69,7 +69,7 @@ void TfrmServer::BitBtn1Click() {
     // The file gets the same trimmed values as the new tree node: a record that differed
     // from its node by a blank could no longer be found by the node's later commands.
     try {
-        saved_ = registry_.UpdateServerEntry(oldEntry_, ServerName(), Entry());
+        saved_ = registry_.UpdateServerEntry({oldName_, oldEntry_}, ServerName(), Entry());
     } catch (const std::exception& error) {
         showError(error);
         return;
@@ -79,7 +79,7 @@ void TfrmServer::BitBtn1Click() {
 
 void TfrmServer::BitBtn2Click() {
     try {
-        registry_.RemoveServerEntry(oldEntry_);
+        registry_.RemoveServerEntry({oldName_, oldEntry_});
     } catch (const std::exception& error) {
         showError(error);
         return;

@@ -18,7 +18,7 @@ class TfrmServer : public QDialog {
     Q_OBJECT
 public:
     // `oldName` and `oldEntry` are the server's values before editing; the record is found
-    // by the entry (the name is not part of the match).
+    // by both.
     TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QString& oldName,
                const TServerEntry& oldEntry, QWidget* parent = nullptr);
 
@@ -31,9 +31,9 @@ public:
     TServerEntry Entry() const;
 
 public Q_SLOTS:
-    // Save: rewrites the first matching record; accepts whether or not one matched.
+    // Save: rewrites the server's record; accepts whether or not one matched.
     void BitBtn1Click();
-    // Delete: removes the first matching record without asking, then accepts.
+    // Delete: removes the server's record without asking, then accepts.
     void BitBtn2Click();
     // Close: rejects.
     void BitBtn3Click();

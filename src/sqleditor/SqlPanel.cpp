@@ -1,6 +1,7 @@
 #include "sqleditor/SqlPanel.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QEvent>
@@ -19,10 +20,12 @@
 
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
+#include "panels/ResultGrid.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
 #include "sqleditor/SqlText.h"
 #include "ui/BusyCursor.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Prompts.h"
 
 const QString SqlPanel::kDefaultOpenFilter = QStringLiteral("SQL files (*.sql);;All files (*.*)");
@@ -45,10 +48,6 @@ QString commandOutcome(const ExecOutcome& outcome) {
     if (!outcome.ok) {
         return outcome.errorText.isEmpty() ? QStringLiteral("The server refused the statement.")
                                            : outcome.errorText;
-    }
-    if (outcome.returnedRows) {
-        return QStringLiteral("Query OK. The statement returned rows; rows are shown only for "
-                              "statements that begin with SELECT, DESC or SHOW and a blank.");
     }
     return QStringLiteral("Query OK, %1 %2 affected")
         .arg(outcome.affectedRows)
@@ -95,14 +94,14 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     SpeedButton8_->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
     SpeedButton9_ = makeButton(Panel6_, "SpeedButton9", QStringLiteral("Save [Ctrl+S]"));
     SpeedButton9_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    LUseDb_ = new QLabel(SqlText::useDbLabelFor({}), Panel6_);
+    LUseDb_ = new ui::ElidedLabel(Panel6_);
     LUseDb_->setObjectName(QStringLiteral("LUseDb"));
+    LUseDb_->setFullText(SqlText::useDbLabelFor({}));
     strip->addWidget(SpeedButton7_);
     strip->addWidget(SpeedButton8_);
     strip->addWidget(SpeedButton9_);
     strip->addSpacing(8);
-    strip->addWidget(LUseDb_);
-    strip->addStretch(1);
+    strip->addWidget(LUseDb_, 1);
     // Outside the strip's layout: Panel6ConstrainedResize places it.
     CheckBox1_ = new QCheckBox(QStringLiteral("Query Result Save"), Panel6_);
     CheckBox1_->setObjectName(QStringLiteral("CheckBox1"));
@@ -127,9 +126,8 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     MemoResult_ = new QPlainTextEdit(resultArea);
     MemoResult_->setObjectName(QStringLiteral("MemoResult"));
     MemoResult_->setReadOnly(true);
-    DBGrid2_ = new QTableView(resultArea);
+    DBGrid2_ = new ResultGrid(*MySQLDataSet2_, prompts_, resultArea);
     DBGrid2_->setObjectName(QStringLiteral("DBGrid2"));
-    DBGrid2_->setModel(MySQLDataSet2_);
     DBGrid2_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid2_->verticalHeader()->setDefaultSectionSize(
         DBGrid2_->fontMetrics().height() + 6);
@@ -149,12 +147,26 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
 
 SqlPanel::~SqlPanel() = default;
 
-void SqlPanel::SetUseDb(const QString& name) { LUseDb_->setText(SqlText::useDbLabelFor(name)); }
+QLabel* SqlPanel::LUseDb() const { return LUseDb_; }
+
+void SqlPanel::SetUseDb(const QString& name) { LUseDb_->setFullText(SqlText::useDbLabelFor(name)); }
 
 bool SqlPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == MemoSQL_ && event->type() == QEvent::KeyPress)
-        MemoSQLKeyDown(*static_cast<QKeyEvent*>(event));
-    else if (watched == Panel6_ && event->type() == QEvent::Resize)
+    if (watched == MemoSQL_ && event->type() == QEvent::KeyPress && !forwardingKey_) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        MemoSQLKeyDown(*key);
+        // Ctrl with a keypad key still carries the key's character, which the editor would
+        // insert; the editor gets the key without it.
+        if ((key->modifiers() & Qt::ControlModifier) && (key->modifiers() & Qt::KeypadModifier) &&
+            !key->text().isEmpty()) {
+            QKeyEvent withoutText(key->type(), key->key(), key->modifiers(), QString(),
+                                  key->isAutoRepeat(), ushort(key->count()));
+            forwardingKey_ = true;
+            QCoreApplication::sendEvent(MemoSQL_, &withoutText);
+            forwardingKey_ = false;
+            return true;
+        }
+    } else if (watched == Panel6_ && event->type() == QEvent::Resize)
         Panel6ConstrainedResize();
     return QWidget::eventFilter(watched, event);
 }
@@ -230,10 +242,16 @@ void SqlPanel::runCommand(const SqlText& sql) {
     showGrid(false);
     MemoResult_->clear();
     if (sql.isEmpty()) return;
-    connection_.SetSQL(sql.lines());
-    const ExecOutcome outcome = connection_.ExecSQL();
+    // Run on the dataset, on the same connection: a statement that answers with rows shows
+    // them whatever its first word, and nothing is sent twice.
+    MySQLDataSet2_->SetSQL(sql.lines());
+    const ExecOutcome outcome = MySQLDataSet2_->Run();
     // Only a USE the server accepted changes the database the label names.
-    if (outcome.ok && sql.isUse()) LUseDb_->setText(usedDatabaseLabel(connection_, sql));
+    if (outcome.ok && sql.isUse()) LUseDb_->setFullText(usedDatabaseLabel(connection_, sql));
+    if (outcome.returnedRows) {
+        showGrid(true);
+        return;
+    }
     MemoResult_->setPlainText(commandOutcome(outcome));
 }
 

@@ -14,6 +14,7 @@ class SqlText;
 class TMySQLConnection;
 class TMySQLDataSet;
 namespace ui {
+class ElidedLabel;
 class Prompts;
 }
 
@@ -42,7 +43,8 @@ public:
     QToolButton* SpeedButton7() const { return SpeedButton7_; }
     QToolButton* SpeedButton8() const { return SpeedButton8_; }
     QToolButton* SpeedButton9() const { return SpeedButton9_; }
-    QLabel* LUseDb() const { return LUseDb_; }
+    // Cut to its width with the whole text as tooltip: a long name never widens the window.
+    QLabel* LUseDb() const;
     QCheckBox* CheckBox1() const { return CheckBox1_; }
     QPlainTextEdit* MemoSQL() const { return MemoSQL_; }
     QSplitter* Splitter2() const { return Splitter2_; }
@@ -79,13 +81,14 @@ private:
     ui::Prompts& prompts_;
     QString programDir_;
     QString openFilter_;
+    bool forwardingKey_ = false;  // a key handed on to the editor, not to be handled again
 
     TMySQLDataSet* MySQLDataSet2_ = nullptr;
     QWidget* Panel6_ = nullptr;
     QToolButton* SpeedButton7_ = nullptr;
     QToolButton* SpeedButton8_ = nullptr;
     QToolButton* SpeedButton9_ = nullptr;
-    QLabel* LUseDb_ = nullptr;
+    ui::ElidedLabel* LUseDb_ = nullptr;
     QCheckBox* CheckBox1_ = nullptr;
     QPlainTextEdit* MemoSQL_ = nullptr;
     QSplitter* Splitter2_ = nullptr;

@@ -1,9 +1,11 @@
 #include "tree/ObjectTree.h"
 
+#include <QHeaderView>
 #include <QTreeWidget>
 
 #include "app/CommaText.h"
 #include "db/Connection.h"
+#include "tree/GrantListings.h"
 #include "tree/ServerSession.h"
 #include "ui/BusyCursor.h"
 #include "ui/Prompts.h"
@@ -61,6 +63,13 @@ ObjectTree::ObjectTree(QTreeWidget& tree, ServerSession& session, ui::Prompts& p
     : tree_(tree), session_(session), prompts_(prompts) {
     tree_.setColumnCount(1);
     tree_.setHeaderHidden(true);
+    // Names are never cut: the one column is as wide as its widest shown node, and a narrow
+    // tree scrolls sideways instead.
+    tree_.header()->setStretchLastSection(false);
+    tree_.header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    tree_.setTextElideMode(Qt::ElideNone);
+    tree_.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    tree_.setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     tree_.setRootIsDecorated(false);
     tree_.setExpandsOnDoubleClick(false);
     tree_.setUniformRowHeights(true);
@@ -84,20 +93,27 @@ TreeNode* ObjectTree::AddServerNode(const QString& name, const TServerEntry& ent
     return node;
 }
 
-void ObjectTree::RemoveFoldersOf(const QString& serverName) {
-    if (TreeNode* node = serverNodeNamed(serverName)) removeChildren(node);
+TreeNode* ObjectTree::connectedNode() const {
+    // Compared, never dereferenced, until found among the roots: the node may be gone.
+    for (int i = 0; connected_ && i < tree_.topLevelItemCount(); ++i) {
+        if (tree_.topLevelItem(i) == connected_) return connected_;
+    }
+    return nullptr;
 }
 
 void ObjectTree::ConnectServerNode(TreeNode* server) {
     if (!session_.ConnectedServer().isEmpty()) {
         session_.Disconnect();
-        RemoveFoldersOf(session_.ConnectedServer());
+        // The folders of the node that was connected, not of another root of the same name:
+        // folders listed through one account must never act for another.
+        if (TreeNode* previous = connectedNode()) removeChildren(previous);
+        connected_ = nullptr;
     }
-    // Another root of the same name holds the folders: leave them.
-    if (server->childCount() > 0) return;
     const TServerEntry* entry = server->serverEntry();
     if (!entry) return;
+    removeChildren(server);
     session_.Connect(server->text(), *entry);
+    connected_ = server;
 
     server->insertChild(0, folderNode("DB", nlDbFolder));
     server->addChild(folderNode("USER", nlUserFolder));
@@ -128,7 +144,7 @@ void ObjectTree::ExpandNode() {
                 else node->setExpanded(!node->isExpanded());
                 break;
             case nlHostFolder:
-                if (node->childCount() == 0) listHostEntries(node, true);
+                if (node->childCount() == 0) listHostEntries(node, HostListing::DoubleClick);
                 else node->setExpanded(!node->isExpanded());
                 break;
             case nlDatabase:
@@ -140,9 +156,14 @@ void ObjectTree::ExpandNode() {
                 break;
         }
     } catch (const std::exception& error) {
-        // A listing the server refused shows its reason.
-        reportFailure(error, node->level() == nlServer ? QStringLiteral("Server Connection Error")
-                                                       : QString::fromUtf8(error.what()));
+        // A refused connection says why under the fixed text; a refused listing shows the
+        // server's reason.
+        if (node->level() == nlServer) {
+            prompts_.message(tree_.window(), ui::withReason(QStringLiteral("Server Connection Error"),
+                                                            QString::fromUtf8(error.what())));
+        } else {
+            reportFailure(error, QString::fromUtf8(error.what()));
+        }
     }
 }
 
@@ -196,30 +217,27 @@ void ObjectTree::listColumns(TreeNode* folder) {
 
 void ObjectTree::listAccounts(TreeNode* folder, bool announceEmpty) {
     db::Connection& c = session_.MainConnection();
-    selectDatabase(c, QStringLiteral("mysql"));
-    const std::string statement = "SELECT user, host FROM `mysql`.`user`";
-    if (!c.query(statement)) throw c.lastError(statement);
-    db::Result rows = c.storeResult();
-    if (!rows) throw c.lastError(statement);
+    const QString grants = QStringLiteral("mysql");
+    selectDatabase(c, grants);
+    db::Result rows =
+        listing(c, grants::accountList(grants, session_.traits().userHasIsRoleColumn));
     if (rows.rowCount() == 0 && announceEmpty) Q_EMIT UserFolderEmpty();
-    addRows(folder, rows,
-            [](db::Result& row) { return makeAccountNode({row.text(0), row.text(1)}); });
+    grants::addAccountNodes(folder, rows);
 }
 
-void ObjectTree::listHostEntries(TreeNode* folder, bool announceEmpty) {
+void ObjectTree::listHostEntries(TreeNode* folder, HostListing how) {
     db::Connection& c = session_.MainConnection();
-    selectDatabase(c, QStringLiteral("mysql"));
-    if (!session_.traits().hasHostTable) {
-        prompts_.message(tree_.window(), noHostTableMessage());
+    const QString grants = QStringLiteral("mysql");
+    selectDatabase(c, grants);
+    // Looked up again: the table may have been created or dropped since connecting.
+    if (!session_.refreshTraits().hasHostTable) {
+        // At start-up the saved folder is skipped quietly; a double click is answered.
+        if (how == HostListing::DoubleClick) prompts_.message(tree_.window(), noHostTableMessage());
         return;
     }
-    const std::string statement = "SELECT host, db FROM `mysql`.`host`";
-    if (!c.query(statement)) throw c.lastError(statement);
-    db::Result rows = c.storeResult();
-    if (!rows) throw c.lastError(statement);
-    if (rows.rowCount() == 0 && announceEmpty) Q_EMIT HostFolderEmpty();
-    addRows(folder, rows,
-            [](db::Result& row) { return makeHostEntryNode({row.text(0), row.text(1)}); });
+    db::Result rows = listing(c, grants::hostEntryList(grants));
+    if (rows.rowCount() == 0) Q_EMIT HostFolderEmpty();
+    grants::addHostEntryNodes(folder, rows);
 }
 
 void ObjectTree::RefreshDatabases() {
@@ -280,7 +298,7 @@ void ObjectTree::RestoreExpansion(const ExpansionLists& lists) {
         } else if (item == QLatin1String("USER")) {
             if (TreeNode* folder = folderNamed(item)) listAccounts(folder, false);
         } else if (item == QLatin1String("HOST")) {
-            if (TreeNode* folder = folderNamed(item)) listHostEntries(folder, true);
+            if (TreeNode* folder = folderNamed(item)) listHostEntries(folder, HostListing::StartUp);
         }
     }
 

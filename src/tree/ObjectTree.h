@@ -40,12 +40,14 @@ public:
     TreeNode* AddServerNode(const QString& name, const TServerEntry& entry);
 
     // The double click: connects a server node or lists the next level of the selected node.
-    // A failed connection is reported with "Server Connection Error", a refused listing with
-    // the server's text, and a lost connection with lostConnectionMessage; the folder then
-    // keeps its nodes. On a connected server node it connects afresh.
+    // A failed connection is reported with "Server Connection Error" and, on a second line,
+    // the client library's reason; a refused listing with the server's text, and a lost
+    // connection with lostConnectionMessage; the folder then keeps its nodes. On a connected
+    // server node it connects afresh.
     void ExpandNode();
-    // Closes the previous server's connections, removes its folders and connects `server`,
-    // adding "DB", "USER" and "HOST". Throws db::DbError when the server refuses.
+    // Closes the previous server's connections, removes the folders of the node connected
+    // before and connects `server`, adding "DB", "USER" and "HOST". Throws db::DbError when
+    // the server refuses.
     void ConnectServerNode(TreeNode* server);
     // Re-list the selected "DB" or "Tables" folder.
     void RefreshDatabases();
@@ -57,8 +59,9 @@ public:
     // The lists to save at close, from the nodes expanded now.
     ExpansionLists CurrentExpansion() const;
 
-    // Removes every node below the root named `name` (the first such root).
-    void RemoveFoldersOf(const QString& serverName);
+    // The server node connected last in this run, while it is still in the tree; null
+    // before the first connection and after the node was removed.
+    TreeNode* connectedNode() const;
 
 Q_SIGNALS:
     // An accounts or host-entries folder was listed from an empty table: the window
@@ -70,8 +73,9 @@ private:
     void listDatabases(TreeNode* folder);
     void listTables(TreeNode* folder, TreeNode* database);
     void listColumns(TreeNode* folder);
+    enum class HostListing { DoubleClick, StartUp };
     void listAccounts(TreeNode* folder, bool announceEmpty);
-    void listHostEntries(TreeNode* folder, bool announceEmpty);
+    void listHostEntries(TreeNode* folder, HostListing how);
     void addObjectFolders(TreeNode* node);
     // Shows a lost connection as such, with what to do; any other failure as `otherwise`.
     void reportFailure(const std::exception& error, const QString& otherwise);
@@ -80,6 +84,7 @@ private:
     QTreeWidget& tree_;
     ServerSession& session_;
     ui::Prompts& prompts_;
+    TreeNode* connected_ = nullptr;
 };
 
 // The message shown where a server has no host privilege table.

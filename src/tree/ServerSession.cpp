@@ -36,6 +36,11 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
     if (rememberServer_) rememberServer_(displayName);
 }
 
+const db::ServerTraits& ServerSession::refreshTraits() {
+    if (main_.isOpen()) traits_ = db::detectServerTraits(main_);
+    return traits_;
+}
+
 QString lostConnectionMessage(const QString& reason) {
     return QStringLiteral(
                "The connection to the server was lost: %1\n"

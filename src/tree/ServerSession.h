@@ -22,6 +22,8 @@ public:
     db::Connection& MainConnection() { return main_; }
     TMySQLConnection& DatasetConnection() { return dataset_; }
     const db::ServerTraits& traits() const { return traits_; }
+    // Detects the traits afresh: a grant table created or dropped while connected is seen.
+    const db::ServerTraits& refreshTraits();
 
     // Empty or "None": nothing was connected.
     const QString& ConnectedServer() const { return connectedServer_; }

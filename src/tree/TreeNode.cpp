@@ -32,12 +32,24 @@ TreeNode* TreeNode::databaseNode() const {
     }
 }
 
+QVariant TreeNode::data(int column, int role) const {
+    if (role == Qt::ToolTipRole && column == 0) return text();
+    return QTreeWidgetItem::data(column, role);
+}
+
+QString accountLabel(const TUserKey& key) {
+    if (key.Role) return key.User + QStringLiteral(" (role)");
+    return key.User + u'[' + key.Host + u']';
+}
+
+QString hostEntryLabel(const THostKey& key) { return key.Host + u'[' + key.Db + u']'; }
+
 TreeNode* makeAccountNode(const TUserKey& key) {
-    return new TreeNode(key.User + u'[' + key.Host + u']', TNodeData{nlUser, key});
+    return new TreeNode(accountLabel(key), TNodeData{nlUser, key});
 }
 
 TreeNode* makeHostEntryNode(const THostKey& key) {
-    return new TreeNode(key.Host + u'[' + key.Db + u']', TNodeData{nlHostEntry, key});
+    return new TreeNode(hostEntryLabel(key), TNodeData{nlHostEntry, key});
 }
 
 int imageIndexOf(TNodeLevel level) {

@@ -24,10 +24,13 @@ enum TNodeLevel : quint8 {
     nlHostEntry = 13,
 };
 
-// The account of a node below "USER": columns user and host of its row.
+// The account of a node below "USER": columns user and host of its row. A role (MariaDB
+// keeps roles in the accounts table with an empty host) is named by its name alone in every
+// statement: 'carol'@'' would name the account carol@%.
 struct TUserKey {
     QString User;
     QString Host;
+    bool Role = false;
 };
 
 // The host privilege entry of a node below "HOST": columns host and db of its row.
@@ -55,6 +58,8 @@ public:
     const THostKey* hostKey() const { return std::get_if<THostKey>(&data_.key); }
 
     QString text() const { return QTreeWidgetItem::text(0); }
+    // The full text as the tooltip: a narrow tree never hides a name.
+    QVariant data(int column, int role) const override;
     TreeNode* parentNode() const { return cast(parent()); }
     // Distance from the root: servers 0, their folders 1, and so on.
     int depth() const;
@@ -73,7 +78,10 @@ private:
     TNodeData data_;
 };
 
-// Nodes below "USER" and "HOST": labelled key column 0 + "[" + column 1 + "]".
+// Nodes below "USER" and "HOST": labelled key column 0 + "[" + column 1 + "]"; a role as its
+// name and " (role)".
+QString accountLabel(const TUserKey& key);
+QString hostEntryLabel(const THostKey& key);
 TreeNode* makeAccountNode(const TUserKey& key);
 TreeNode* makeHostEntryNode(const THostKey& key);
 

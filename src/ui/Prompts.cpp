@@ -8,6 +8,10 @@
 
 namespace ui {
 
+QString withReason(const QString& message, const QString& reason) {
+    return reason.isEmpty() ? message : message + u'\n' + reason;
+}
+
 namespace {
 
 QString captionOrProduct(const QString& caption) {

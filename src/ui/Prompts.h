@@ -7,6 +7,11 @@ class QWidget;
 
 namespace ui {
 
+// A fixed message with the reason under it ("DB 삭제 실패!" and the server's text), as every
+// failure the server or the client library explains is shown; the fixed text alone when
+// there is no reason.
+QString withReason(const QString& message, const QString& reason);
+
 // Every message box, question, input box, file dialog and modal dialog goes through this
 // seam, so that tests can answer from a script instead of blocking on a window.
 class Prompts {

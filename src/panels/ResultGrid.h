@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QTableView>
+
+class TMySQLDataSet;
+namespace ui {
+class Prompts;
+}
+
+// A read-only grid on a dataset: after each open the columns fit their content (sampled
+// from the first rows, capped) and the first record is current; a header click sorts the
+// stored rows; a double click shows the whole value of a cell.
+class ResultGrid : public QTableView {
+    Q_OBJECT
+public:
+    static constexpr int kSampledRows = 100;
+    static constexpr int kMaxColumnWidth = 320;
+
+    ResultGrid(TMySQLDataSet& dataSet, ui::Prompts& prompts, QWidget* parent = nullptr);
+
+    // The value viewer on one cell.
+    void ShowValue(const QModelIndex& index);
+
+private:
+    void afterOpen();
+
+    TMySQLDataSet& dataSet_;
+    ui::Prompts& prompts_;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QDialog>
+
+class QPlainTextEdit;
+
+namespace ui {
+
+// Shows the whole value of one cell, read-only, in a fixed-width font.
+class ValueViewer : public QDialog {
+    Q_OBJECT
+public:
+    ValueViewer(const QString& columnName, const QString& text, QWidget* parent = nullptr);
+
+    QPlainTextEdit* Text() const { return text_; }
+
+private:
+    QPlainTextEdit* text_;
+};
+
+}  // namespace ui

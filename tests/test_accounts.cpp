@@ -29,15 +29,17 @@ std::string account(db::Connection& c, const QString& user, const QString& host)
     return c.quoteValue(user) + "@" + c.quoteValue(host);
 }
 
-// Drops the accounts a test may create, however the test ends.
+// Drops the accounts and roles a test may create, however the test ends.
 struct AccountsToDrop {
     db::Connection dba = testserver::connect();
     std::vector<std::pair<QString, QString>> accounts;
+    QStringList roles;
 
     void add(const QString& user, const QString& host) { accounts.emplace_back(user, host); }
     ~AccountsToDrop() {
         for (const auto& [user, host] : accounts)
             dba.query("DROP USER IF EXISTS " + account(dba, user, host));
+        for (const QString& role : roles) dba.query("DROP ROLE IF EXISTS " + dba.quoteValue(role));
     }
 };
 
@@ -262,6 +264,94 @@ TEST_F(AccountsTest, CurrentServerRefusalsShowTheReasonAndKeepWhatIsThere) {
     EXPECT_TRUE(prompts.messages()[0].startsWith("Delete False\n"));
     EXPECT_EQ(countChildren(users, mine + "[%]"), 1);
     EXPECT_TRUE(prompts.allAnswersUsed());
+}
+
+// MariaDB lists roles among the accounts with an empty host; 'carol'@'' would name carol@%.
+TEST_F(AccountsTest, RolesAreShownAsRolesAndEveryStatementNamesTheRole) {
+    useGrantsDb();
+    AccountsToDrop drop;
+    db::Connection& dba = drop.dba;
+    const QString name = uniqueName("role");
+    drop.add(name, "%");
+    drop.roles << name;
+    dba.exec("CREATE USER " + account(dba, name, "%"));
+    dba.exec("CREATE ROLE " + dba.quoteValue(name));
+    onNode(users, menus->Refresh2);
+    TreeNode* role = childNamed(users, name + " (role)");
+    ASSERT_NE(role, nullptr);
+    ASSERT_NE(childNamed(users, name + "[%]"), nullptr);
+    EXPECT_TRUE(role->userKey()->Role);
+
+    // Save changes the privileges of the role, not of the account.
+    click(role);
+    check(panels->userPrivilegeBoxes(), {"USelect", "UInsert"});
+    panels->SpeedButton2()->click();
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join('|').toStdString();
+    EXPECT_EQ(globalPrivileges(dba, name, ""), (QStringList{"INSERT", "SELECT"}));
+    EXPECT_EQ(globalPrivileges(dba, name, "%"), QStringList{});
+    // A name, host or password typed for a role is refused, saying what can be done.
+    panels->EditUUser()->setText(name + "x");
+    panels->SpeedButton2()->click();
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains("Only its privileges")) << prompts.messages()[0].toStdString();
+
+    // Delete drops the role; the account of the same name and its node stay.
+    prompts.clear();
+    prompts.answerOkCancel(true);
+    onNode(role, menus->Delete2);
+    ASSERT_FALSE(prompts.shown().empty());
+    EXPECT_EQ(prompts.shown()[0].text, "User를 삭제하시겠습니까?\n" + name + " (role)");
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join('|').toStdString();
+    EXPECT_TRUE(accountExists(dba, name, "%"));
+    EXPECT_FALSE(accountExists(dba, name, ""));
+    EXPECT_EQ(childNamed(users, name + " (role)"), nullptr);
+    EXPECT_NE(childNamed(users, name + "[%]"), nullptr);
+
+    // PUBLIC, the role of every account, cannot be dropped: said at once, nothing asked.
+    prompts.clear();
+    TreeNode* everyone = makeAccountNode({QStringLiteral("PUBLIC"), QString(), true});
+    users->addChild(everyone);
+    onNode(everyone, menus->Delete2);
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].startsWith("PUBLIC"));
+    EXPECT_TRUE(askedNothing());
+}
+
+// Three statements make one edit: what the server takes is kept, each refusal is named, and
+// the panel then shows the account as the server holds it.
+TEST_F(AccountsTest, PartlyRefusedEditKeepsWhatTheServerTookAndShowsWhatItHolds) {
+    useGrantsDb();
+    AccountsToDrop drop;
+    db::Connection& dba = drop.dba;
+    const QString name = uniqueName("sock");
+    const QString renamed = name + "_r";
+    drop.add(name, "%");
+    drop.add(renamed, "%");
+    dba.exec("CREATE USER " + account(dba, name, "%") + " IDENTIFIED VIA unix_socket");
+    QStringList statuses;
+    QObject::connect(commands.get(), &AccountCommands::statusMessage,
+                     [&](const QString& text) { statuses << text; });
+    onNode(users, menus->Refresh2);
+    click(childNamed(users, name + "[%]"));
+
+    fillUser(renamed, "%", "Secr3t", {"USelect"});  // no password for a unix_socket account
+    panels->SpeedButton2()->click();
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].startsWith("Edit False\nPassword: "))
+        << prompts.messages()[0].toStdString();
+    EXPECT_FALSE(prompts.messages()[0].contains("Secr3t"));
+    EXPECT_FALSE(accountExists(dba, name, "%"));
+    EXPECT_EQ(globalPrivileges(dba, renamed, "%"), QStringList{"SELECT"});
+    EXPECT_EQ(panels->EditUUser()->text(), renamed);
+    EXPECT_EQ(panels->EditUPass()->text(), QString());  // what the server holds
+    EXPECT_EQ(checkedCount(panels->userPrivilegeBoxes()), 1);
+    EXPECT_TRUE(statuses.isEmpty());
+
+    // A save the server takes whole is said in the status bar.
+    check(panels->userPrivilegeBoxes(), {"USelect", "UInsert"});
+    panels->SpeedButton2()->click();
+    EXPECT_EQ(prompts.messages().size(), 1);
+    EXPECT_EQ(statuses, QStringList{"Account " + renamed + "[%] saved."});
 }
 
 TEST_F(AccountsTest, QuotesAndBackslashesInNamesAndPasswordsAreStoredAsTyped) {

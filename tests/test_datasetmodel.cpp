@@ -5,6 +5,11 @@
 
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
+#include "dataset/ValueText.h"
+#include "panels/ResultGrid.h"
+#include "ui/ValueViewer.h"
+#include <QHeaderView>
+#include <QPlainTextEdit>
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
 
@@ -374,6 +379,98 @@ TEST_F(DataSetTest, TraceIsOffByDefaultAndNeverShowsStatementText) {
     if (!testserver::password().isEmpty()) {
         EXPECT_FALSE(trace.contains(testserver::password())) << trace.toStdString();
     }
+}
+
+// The grid on a dataset: the first record current after each open, columns fitted to what
+// they show, sorting on the stored rows that keeps the current record, and the whole value
+// of a cell in the viewer.
+TEST_F(DataSetTest, ResultGridSortsStoredRowsAndShowsWholeValues) {
+    scratch.exec("CREATE TABLE g (id INT, name VARCHAR(40), big BIGINT UNSIGNED, j JSON, b BLOB, "
+                 "note TEXT)");
+    scratch.exec("INSERT INTO g VALUES (1, 'beta', 18446744073709551615, '{\"a\":[1,2]}', "
+                 "x'00414243', REPEAT('long ', 400)), (2, 'Alpha', 9007199254740993, NULL, NULL, "
+                 "'short'), (3, NULL, 9007199254740992, '[]', '', NULL), (4, 'alpha', 10, NULL, "
+                 "NULL, 'n')");
+    ResultGrid grid(dataSet, prompts);
+    grid.resize(700, 300);
+    ASSERT_TRUE(open(QStringLiteral("SELECT * FROM g ORDER BY id")));
+    EXPECT_EQ(grid.currentIndex(), dataSet.index(0, 0));
+    EXPECT_TRUE(grid.selectionModel()->isSelected(dataSet.index(0, 0)));
+    for (int c = 0; c < dataSet.columnCount(); ++c) {
+        EXPECT_LE(grid.columnWidth(c), ResultGrid::kMaxColumnWidth) << c;
+        EXPECT_GE(grid.columnWidth(c), grid.fontMetrics().horizontalAdvance(
+                                           dataSet.headerData(c, Qt::Horizontal).toString()))
+            << c;
+    }
+    EXPECT_EQ(grid.columnWidth(5), ResultGrid::kMaxColumnWidth);  // the long text is capped
+    EXPECT_TRUE(data(0, 5, Qt::ToolTipRole).toString().startsWith(QStringLiteral("long long")));
+
+    const auto ids = [&] {
+        QStringList out;
+        for (int r = 0; r < dataSet.rowCount(); ++r) out << text(r, 0);
+        return out.join(u',');
+    };
+    grid.setCurrentIndex(dataSet.index(1, 1));  // the record of id 2, in the grid
+    dataSet.SetRecNo(2);                        // and under the record cursor
+    const struct {
+        int column;
+        Qt::SortOrder order;
+        const char* ids;
+    } sorts[] = {
+        {1, Qt::AscendingOrder, "3,2,4,1"},   // NULL first, case ignored, stable
+        {1, Qt::DescendingOrder, "1,4,2,3"},
+        {2, Qt::AscendingOrder, "4,3,2,1"},   // exact beyond the 53 bits of a double
+        {0, Qt::DescendingOrder, "4,3,2,1"},
+        {-1, Qt::AscendingOrder, "1,2,3,4"},  // the server's order again
+    };
+    for (const auto& sort : sorts) {
+        grid.sortByColumn(sort.column, sort.order);
+        EXPECT_EQ(ids(), QLatin1String(sort.ids)) << sort.column;
+        EXPECT_EQ(text(grid.currentIndex().row(), 0), QStringLiteral("2")) << sort.column;
+        EXPECT_EQ(text(dataSet.RecNo() - 1, 0), QStringLiteral("2")) << sort.column;
+    }
+
+    // A new open starts unsorted, with its first record current.
+    grid.sortByColumn(0, Qt::DescendingOrder);
+    dataSet.Close();
+    ASSERT_TRUE(dataSet.Open());
+    EXPECT_EQ(ids(), QStringLiteral("1,2,3,4"));
+    EXPECT_EQ(grid.horizontalHeader()->sortIndicatorSection(), -1);
+
+    QStringList viewed;
+    const auto view = [&](int row, int column) {
+        prompts.onDialog([&](QDialog* d) {
+            viewed << static_cast<ui::ValueViewer*>(d)->Text()->toPlainText();
+            return int(QDialog::Rejected);
+        });
+        grid.ShowValue(dataSet.index(row, column));
+    };
+    view(0, 3);
+    view(0, 4);
+    view(1, 3);
+    EXPECT_EQ(viewed, (QStringList{"{\n    \"a\": [\n        1,\n        2\n    ]\n}\n",
+                                   "00000000  00 41 42 43                                       |.ABC|\n",
+                                   "NULL"}));
+}
+
+TEST(ValueText, TextJsonAndBytesAreShownWhole) {
+    using valuetext::forViewer;
+    EXPECT_EQ(forViewer(FieldType::String, "plain {", false), QStringLiteral("plain {"));
+    EXPECT_EQ(forViewer(FieldType::Text, "[1, 2", false), QStringLiteral("[1, 2"));  // not JSON
+    EXPECT_EQ(forViewer(FieldType::Text, "[1,2]", false), QStringLiteral("[\n    1,\n    2\n]\n"));
+    EXPECT_EQ(forViewer(FieldType::String, std::string_view("a\xff", 2), false),
+              QStringLiteral("00000000  61 ff                                             |a.|\n"));
+    EXPECT_EQ(valuetext::hexDump(std::string_view("0123456789abcdefg")),
+              QStringLiteral("00000000  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  "
+                             "|0123456789abcdef|\n"
+                             "00000010  67                                                |g|\n"));
+    // A value beyond what the viewer shows is cut between characters and says so.
+    const std::string big(valuetext::kShownBytes - 1, 'x');
+    std::string text = big;
+    text.append("\xED\x95\x9C" "yz");
+    const QString cut = forViewer(FieldType::Text, text, false);
+    EXPECT_TRUE(cut.endsWith(QStringLiteral("\n... (5 more bytes not shown)")));
+    EXPECT_EQ(cut.size(), qsizetype(big.size()) + 29);
 }
 
 }  // namespace

@@ -43,6 +43,15 @@ TEST(Connection, UnreachablePortAndBadPortAreErrors) {
     }
 }
 
+// The client library would try its local socket for "localhost" and ignore the port.
+TEST(Connection, LocalhostWithAPortConnectsOverTcpToThatPort) {
+    db::ConnectParams p = testserver::params();
+    p.host = QStringLiteral("localhost:%1").arg(qEnvironmentVariable("LORVEX_TEST_PORT"));
+    db::Connection c;
+    ASSERT_NO_THROW(c.connect(p));
+    EXPECT_TRUE(c.hostInfo().contains(QStringLiteral("TCP/IP"))) << c.hostInfo().toStdString();
+}
+
 TEST(Connection, ErrorsCarryNumberStateAndStatement) {
     ScratchDatabase scratch;
     db::Connection& c = scratch.connection();

@@ -918,6 +918,22 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
     EXPECT_TRUE(messages[1].contains(QStringLiteral("Table 't' already exists")));
 }
 
+// A file that is not one of this program's dumps runs nothing, and the status says so.
+TEST_F(DumpDialogs, RestoreOfAForeignFileSaysNothingWasExecuted) {
+    ScratchDatabase s;
+    writeFile(path("foreign.sql"), "CREATE TABLE t (id INT);\nINSERT INTO t VALUES (1);\n");
+    prompts.answerFile(path("foreign.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done - nothing was executed"));
+        child<QPushButton>(d, "SpeedButton1")->click();
+        return d->result();
+    });
+    commands->Restore1Click(s.name());
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("has no end marker")));
+}
+
 // A large script: the memo shows its beginning with long lines cut, and Exec runs the whole
 // file from disk. A folder chosen as the script is refused with a message.
 TEST_F(DumpDialogs, RestoreDialogShowsPartOfALargeScriptAndRunsAllOfIt) {

@@ -212,6 +212,27 @@ protected:
 
 // ---- the tree ---------------------------------------------------------------------------
 
+// The server's grant tables are looked at again when the host entries are listed: a host table
+// created while connected is seen without connecting again. (On the private server, so the
+// shared one keeps its catalogue.)
+TEST_F(ServerFault, AHostTableCreatedWhileConnectedIsSeenWithoutReconnecting) {
+    doubleClick(server());
+    doubleClick(find({"HOST"}));
+    ASSERT_EQ(prompts.messages(), QStringList{noHostTableMessage()});
+    db::Connection admin = mariadb().connect();
+    admin.exec("CREATE TABLE mysql.host (Host CHAR(60) NOT NULL, Db CHAR(64) NOT NULL, "
+               "PRIMARY KEY (Host, Db))");
+    struct DropHostTable {
+        db::Connection& c;
+        ~DropHostTable() { c.query("DROP TABLE IF EXISTS mysql.host"); }
+    } dropLater{admin};
+    admin.exec("INSERT INTO mysql.host VALUES ('h1', 'd1')");
+    prompts.clear();
+    doubleClick(find({"HOST"}));
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+    EXPECT_EQ(childTexts(find({"HOST"})), QStringList{"h1[d1]"});
+}
+
 TEST_F(ServerFault, TreeReportsALostServerKeepsItsNodesAndReconnectsOnDoubleClick) {
     exec({"CREATE TABLE t1 (a INT)"});
     Watchdog watchdog("the tree after a lost server", 120);

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QSplitter>
@@ -10,6 +15,7 @@
 #include <QTreeWidget>
 
 #include "app/IniFile.h"
+#include "app/ScreenFit.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
 #include "panels/TableDataView.h"
@@ -19,6 +25,7 @@
 #include "dataset/TMySQLDataSet.h"
 #include <QMenu>
 #include "support/ScriptedPrompts.h"
+#include "support/TestFiles.h"
 #include "support/TestServer.h"
 #include "support/TestNames.h"
 
@@ -34,6 +41,18 @@ protected:
         file.write(QStringLiteral("<HOST NAME=\"%1\"><IP>%2</IP><USERID>%3</USERID><PASSWD>%4</PASSWD></HOST>")
                        .arg(name, testserver::hostField(), testserver::user(), password)
                        .toUtf8());
+    }
+
+    void writeSettings(const std::vector<std::array<const char*, 3>>& values) {
+        IniFile ini(path("Lorvex.ini"));
+        ini.open();
+        for (const auto& [section, key, value] : values)
+            ini.WriteString(QLatin1String(section), QLatin1String(key), QString::fromUtf8(value));
+    }
+
+    static void press(TfrmMain& w, int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w.TreeView1(), &event);
     }
 
     QString setting(const char* section, const char* key) const {
@@ -374,6 +393,112 @@ TEST_F(MainWindowTest, ClickingATableLoadsItsOwnRowsIntoTheGrid) {
     EXPECT_TRUE(shown[0].contains(QStringLiteral("doesn't exist"))) << shown[0].toStdString();
     EXPECT_EQ(shown[1], QStringLiteral("Data View Error"));
     EXPECT_EQ(rows.rowCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScreenFit, AWindowStaysWhereItCanBeReachedAndComesBackOntoTheNearestScreen) {
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    const struct {
+        QRect window;
+        QRect fitted;
+    } cases[] = {
+        {{230, 160, 714, 636}, {230, 160, 714, 636}},      // on a screen
+        {{1700, 900, 714, 636}, {1700, 900, 714, 636}},    // partly off, title bar reachable
+        {{2200, 100, 714, 636}, {2200, 100, 714, 636}},    // on the second screen
+        {{3500, 200, 714, 636}, {2486, 200, 714, 636}},    // right of the second screen
+        {{-3000, -2000, 714, 636}, {0, 0, 714, 636}},      // a monitor removed since
+        {{100, -600, 714, 636}, {100, 0, 714, 636}},       // title bar above every screen
+        {{5000, 5000, 3000, 2000}, {1920, 0, 1280, 1024}},  // larger than the screen near it
+    };
+    for (const auto& c : cases) EXPECT_EQ(fitOnScreens(c.window, screens), c.fitted) << c.window.x();
+    EXPECT_EQ(fitOnScreens(QRect(-9000, 0, 10, 10), {}), QRect(-9000, 0, 10, 10));
+}
+
+TEST_F(MainWindowTest, AWindowSavedOffEveryScreenOpensOnOne) {
+    writeSettings({{"Windows", "left", "-6000"}, {"Windows", "top", "-4000"}});
+    TfrmMain w(dir.path(), prompts);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.intersects(QRect(w.pos(), w.size()))) << w.x() << "," << w.y();
+}
+
+// Names are never cut: the tree scrolls sideways and every node has its text as tooltip.
+TEST_F(MainWindowTest, TheTreeShowsWholeNamesAtAnyWidth) {
+    const QString longName = QStringLiteral("a server with a rather long name: ") + QString(60, u'x');
+    registerServer(longName, QStringLiteral("unused"));
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    QApplication::processEvents();
+    QTreeWidget& tree = w.TreeView1();
+    QTreeWidgetItem* node = tree.topLevelItem(0);
+    EXPECT_EQ(tree.textElideMode(), Qt::ElideNone);
+    EXPECT_GE(tree.header()->sectionSize(0), tree.fontMetrics().horizontalAdvance(longName));
+    EXPECT_GT(tree.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(node->data(0, Qt::ToolTipRole).toString(), longName);
+}
+
+// The keyboard does what the mouse does: the panel follows the current node, Enter lists.
+TEST_F(MainWindowTest, ArrowKeysMoveThePanelAlongAndEnterIsTheDoubleClick) {
+    ScratchDatabase scratch;
+    scratch.exec("CREATE TABLE t1 (id INT)");
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    w.TreeView1().setCurrentItem(w.TreeView1().topLevelItem(0));
+    press(w, Qt::Key_Return);  // connects
+    ASSERT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 3);
+    w.TreeView1().setCurrentItem(find(w, {"DB"}));
+    press(w, Qt::Key_Enter);
+    w.TreeView1().setCurrentItem(find(w, {"DB", scratch.name()}));
+    press(w, Qt::Key_Return);
+    TreeNode* tables = find(w, {"DB", scratch.name(), "Tables"});
+    w.TreeView1().setCurrentItem(tables);
+    press(w, Qt::Key_Return);
+    ASSERT_EQ(tables->childCount(), 1);
+    EXPECT_EQ(w.panels().ShownPanel(), 0);  // selecting in code fills nothing
+
+    press(w, Qt::Key_Down);
+    EXPECT_EQ(w.TreeView1().currentItem(), tables->child(0));
+    EXPECT_EQ(w.panels().ShownPanel(), 7);
+    EXPECT_EQ(w.SelectedDb, scratch.name());
+    EXPECT_EQ(w.dataView().MySQLDataSet1().columnCount(), 1);
+    press(w, Qt::Key_Up);
+    EXPECT_EQ(w.panels().ShownPanel(), 3);
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+// A server list in the old Korean code page loads; it is converted only when the user agrees.
+TEST_F(MainWindowTest, AKoreanCodePageServerListLoadsAndIsConvertedOnlyWhenAsked) {
+    const QByteArray cp949 = "<HOST NAME=\"\xbc\xad\xb9\xf6\"><IP>h</IP><USERID>u</USERID>"
+                             "<PASSWD></PASSWD></HOST>";
+    writeFile(path("HostInfor.Dat"), cp949);
+    for (bool convert : {false, true}) {
+        prompts.answerYesNo(convert);
+        TfrmMain w(dir.path(), prompts);
+        w.show();
+        ASSERT_EQ(w.TreeView1().topLevelItemCount(), 1);
+        EXPECT_EQ(w.TreeView1().topLevelItem(0)->text(0), QStringLiteral("서버"));
+        EXPECT_EQ(prompts.shown().back().kind, QStringLiteral("yesNo"));
+        EXPECT_EQ(readFile(path("HostInfor.Dat")),
+                  convert ? QStringLiteral("<HOST NAME=\"서버\"><IP>h</IP><USERID>u</USERID>"
+                                           "<PASSWD></PASSWD></HOST>").toUtf8()
+                          : cp949);
+    }
+    EXPECT_TRUE(prompts.allAnswersUsed());
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+// A saved HOST folder on a server without mysql.host is skipped quietly at start-up.
+TEST_F(MainWindowTest, SavedHostFolderWithoutAHostTableIsSkippedQuietly) {
+    registerServer(QStringLiteral("test"), testserver::password());
+    writeSettings({{"ConnectServer", "ConnectServer", "test"}, {"Expand", "level1", "USER,HOST,"}});
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    ASSERT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 3);
+    EXPECT_GT(find(w, {"USER"})->childCount(), 0);
+    EXPECT_TRUE(prompts.shown().empty()) << prompts.messages().join(u'|').toStdString();
 }
 
 }  // namespace

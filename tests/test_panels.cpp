@@ -10,12 +10,14 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cmath>
 #include <optional>
 
 #include "dataset/TMySQLConnection.h"
 #include "db/Connection.h"
 #include "panels/DetailPanels.h"
 #include "panels/PanelStatements.h"
+#include "panels/ProcessCommands.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
 #include "tree/ServerSession.h"
@@ -85,6 +87,38 @@ TreeNode* add(QTreeWidgetItem* parent, const QString& text, TNodeLevel level,
     auto* node = new TreeNode(text, TNodeData{level, std::move(key)});
     parent->addChild(node);
     return node;
+}
+
+double luminance(QRgb c) {
+    const auto channel = [](int v) {
+        const double x = v / 255.0;
+        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+// How clearly the first row's text stands out once the row is selected, as drawn: the
+// contrast ratio between the row's background (its commonest colour) and the pixel that
+// differs from it most. 1 is invisible, 21 black on white.
+double selectedRowContrast(QTreeWidget* list) {
+    list->setCurrentItem(list->topLevelItem(0));
+    QApplication::processEvents();
+    const QImage image = list->viewport()->grab().toImage();
+    const QRect row = list->visualItemRect(list->topLevelItem(0)).intersected(image.rect());
+    QHash<QRgb, int> counts;
+    for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = row.left(); x <= row.right(); ++x) ++counts[image.pixel(x, y)];
+    if (counts.isEmpty()) return 0;
+    QRgb background = counts.begin().key();
+    for (auto it = counts.begin(); it != counts.end(); ++it)
+        if (it.value() > counts[background]) background = it.key();
+    double best = 1;
+    const double b = luminance(background);
+    for (auto it = counts.begin(); it != counts.end(); ++it) {
+        const double l = luminance(it.key());
+        best = std::max(best, (std::max(l, b) + 0.05) / (std::min(l, b) + 0.05));
+    }
+    return best;
 }
 
 // Drops an extra database or account when the test ends, however it ends.
@@ -419,6 +453,86 @@ TEST_F(PanelsTest, FolderLevelsWithoutAPanelLeaveTheShownOne) {
     EXPECT_EQ(panels->ShownPanel(), 0);
     EXPECT_TRUE(visiblePanels().empty());
     EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+TEST_F(PanelsTest, EveryListShowsItsSelectedRowClearlyAndItsCaptionsWhole) {
+    ScratchDatabase scratch;
+    scratch.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    const TablePath p = pathTo(scratch.name(), QStringLiteral("t"));
+    const std::pair<TreeNode*, QTreeWidget*> fills[] = {
+        {p.tables, panels->TableListView()},
+        {p.fields, panels->FieldListView()},
+        {add(p.fields, QStringLiteral("id"), nlField), panels->ColumnListView()},
+        {p.indexes, panels->IndexListView()},
+        {p.table, panels->DetailListView()},
+        {add(p.database, QStringLiteral("Procedures"), nlProceduresFolder),
+         panels->ProcessListView()},
+    };
+    window.resize(900, 700);
+    window.show();
+    for (const auto& [node, list] : fills) {
+        setPanel(node->level(), node);
+        ASSERT_GT(list->topLevelItemCount(), 0) << list->objectName().toStdString();
+        EXPECT_GE(selectedRowContrast(list), 3.0) << list->objectName().toStdString();
+    }
+    // The property names are never cut.
+    for (QTreeWidget* list : {panels->DetailListView(), panels->ColumnListView()}) {
+        int widest = 0;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            widest = std::max(widest, list->fontMetrics().horizontalAdvance(
+                                          list->topLevelItem(i)->text(0)));
+        EXPECT_GT(list->columnWidth(0), widest) << list->objectName().toStdString();
+    }
+}
+
+// "Kill Query" and "Kill Connection" act on the connection of the current row, after a
+// question naming it; the window's own connections are never ended.
+TEST_F(PanelsTest, ProcessListKillsTheChosenConnectionAfterAskingAndSparesItsOwn) {
+    ProcessCommands commands(*panels, session, prompts, &window);
+    db::Connection victim = testserver::connect();
+    const QString id = QString::number(victim.threadId());
+    ScratchDatabase scratch;
+    TreeNode* procedures = add(pathTo(scratch.name(), QStringLiteral("t")).database,
+                               QStringLiteral("Procedures"), nlProceduresFolder);
+    const auto selectRow = [&](const QString& rowId) {
+        QTreeWidget* list = panels->ProcessListView();
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (list->topLevelItem(i)->text(0) == rowId) {
+                list->setCurrentItem(list->topLevelItem(i));
+                return true;
+            }
+        return false;
+    };
+    setPanel(nlProceduresFolder, procedures);
+    ASSERT_TRUE(selectRow(id));
+
+    prompts.answerOkCancel(false);
+    commands.KillConnection()->trigger();
+    ASSERT_EQ(prompts.shown().size(), 1u);
+    EXPECT_EQ(prompts.shown()[0].caption, QStringLiteral("Kill Notice"));
+    EXPECT_TRUE(prompts.shown()[0].text.contains(id));
+    EXPECT_TRUE(prompts.shown()[0].text.contains(testserver::user()));
+    EXPECT_TRUE(victim.query("SELECT 1"));
+    victim.discardResults();
+
+    prompts.answerOkCancel(true);
+    commands.KillQuery()->trigger();  // an idle connection: nothing to stop, it lives on
+    EXPECT_TRUE(victim.query("SELECT 1"));
+    victim.discardResults();
+    ASSERT_TRUE(selectRow(id));
+    prompts.answerOkCancel(true);
+    commands.KillConnection()->trigger();
+    EXPECT_FALSE(victim.query("SELECT 1"));
+    EXPECT_FALSE(selectRow(id));  // listed afresh
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join('|').toStdString();
+
+    ASSERT_TRUE(selectRow(QString::number(session.MainConnection().threadId())));
+    commands.KillConnection()->trigger();
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains("own connections"));
+    EXPECT_TRUE(session.MainConnection().query("SELECT 1"));
+    session.MainConnection().discardResults();
+    EXPECT_TRUE(prompts.allAnswersUsed());
 }
 
 TEST_F(PanelsTest, ProceduresFolderListsTheServersConnections) {

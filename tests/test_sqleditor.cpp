@@ -324,6 +324,16 @@ TEST_F(SqlPanelTest, UseSetsTheLabelAndTheDatasetConnectionsDatabase) {
         << memo().toStdString();
 }
 
+TEST_F(SqlPanelTest, ALongDatabaseNameIsCutInTheLabelAndNeverWidensThePanel) {
+    panel->SetUseDb(QStringLiteral("d"));
+    const int narrowest = panel->minimumSizeHint().width();
+    const QString label = QStringLiteral("Use DB : ") + QString(300, u'd');
+    panel->SetUseDb(QString(300, u'd'));
+    EXPECT_EQ(panel->minimumSizeHint().width(), narrowest);
+    EXPECT_EQ(panel->LUseDb()->text(), label);
+    EXPECT_EQ(panel->LUseDb()->toolTip(), label);
+}
+
 TEST_F(SqlPanelTest, CommandsReportTheirOutcome) {
     run(QStringLiteral("UPDATE t SET name = 'x' WHERE id <= 2"));
     EXPECT_EQ(memo(), QStringLiteral("Query OK, 2 rows affected"));

@@ -50,6 +50,26 @@ TEST_F(ObjectTreeTest, WrongPasswordLeavesNoFoldersAndAnotherServerStillConnects
     EXPECT_TRUE(dataset.Connected());
 }
 
+// Two servers of one name are two nodes: each keeps only the folders of its own connection.
+TEST_F(ObjectTreeTest, TwinNamedServersNeverShareFolders) {
+    server()->setText(0, QStringLiteral("twin"));
+    TreeNode* second = tree->AddServerNode(QStringLiteral("twin"), testEntry());
+    doubleClick(second);
+    ASSERT_EQ(second->childCount(), 3);
+    doubleClick(server());
+    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_EQ(second->childCount(), 0);
+    doubleClick(second);
+    EXPECT_EQ(server()->childCount(), 0);
+    EXPECT_EQ(second->childCount(), 3);
+    EXPECT_EQ(tree->connectedNode(), second);
+    // A connected node that goes away takes nothing else's folders with it.
+    delete second;
+    doubleClick(server());
+    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
 TEST_F(ObjectTreeTest, ListsDatabasesTablesAndColumnsWithAwkwardNames) {
     ScratchDatabase scratch(QStringLiteral("my db"));
     scratch.exec("CREATE TABLE `t 1.x'y` (id INT PRIMARY KEY, `na``me` VARCHAR(5))");

@@ -44,7 +44,7 @@ QString hexDump(std::string_view bytes) {
             }
             if (i == line + 7) out += QLatin1Char(' ');
         }
-        out += u'|' + printable + QStringLiteral("|\n");
+        out += QStringLiteral(" |") + printable + QStringLiteral("|\n");
     }
     return out;
 }

@@ -37,7 +37,9 @@ void createLegacyGrantTables(db::Connection& c, const QString& database) {
 }
 
 QStringList globalPrivileges(db::Connection& c, const QString& user, const QString& host) {
-    db::Result rows = c.select("SHOW GRANTS FOR " + c.quoteValue(user) + "@" + c.quoteValue(host));
+    // A role has no host and is named alone.
+    db::Result rows = c.select("SHOW GRANTS FOR " + c.quoteValue(user) +
+                               (host.isEmpty() ? std::string() : "@" + c.quoteValue(host)));
     while (rows.next()) {
         const QString line = rows.text(0);
         const qsizetype on = line.indexOf(QLatin1String(" ON *.* TO "));

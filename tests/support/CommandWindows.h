@@ -26,7 +26,8 @@ QString passwordHash(db::Connection& c, const QString& password);
 // panels read and write.
 void createLegacyGrantTables(db::Connection& c, const QString& database);
 
-// The global privileges of an account as SHOW GRANTS lists them, sorted.
+// The global privileges of an account (of a role, for an empty host) as SHOW GRANTS lists
+// them, sorted.
 QStringList globalPrivileges(db::Connection& c, const QString& user, const QString& host);
 
 // The child of a tree node with the given text; null when there is none.

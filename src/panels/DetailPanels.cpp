@@ -55,9 +55,10 @@ QTreeWidget* makeList(QWidget* parent, const char* name) {
 // query text is not allowed to push the other columns out of sight.
 void fitColumns(QTreeWidget* list) {
     constexpr int kMaxWidth = 400;
+    constexpr int kPadding = 8;
     for (int c = 0; c < list->columnCount(); ++c) {
         list->resizeColumnToContents(c);
-        if (list->columnWidth(c) > kMaxWidth) list->setColumnWidth(c, kMaxWidth);
+        list->setColumnWidth(c, std::min(kMaxWidth, list->columnWidth(c) + kPadding));
     }
 }
 

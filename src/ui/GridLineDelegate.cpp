@@ -6,13 +6,20 @@ namespace ui {
 
 void GridLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
-    QStyledItemDelegate::paint(painter, option, index);
+    QStyleOptionViewItem inside = option;
+    inside.rect.adjust(0, 0, -1, -1);
+    QStyledItemDelegate::paint(painter, inside, index);
     painter->save();
     painter->setPen(option.palette.color(QPalette::Midlight));
     const QRect r = option.rect;
     painter->drawLine(r.topRight(), r.bottomRight());
     painter->drawLine(r.bottomLeft(), r.bottomRight());
     painter->restore();
+}
+
+QSize GridLineDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
+    return QStyledItemDelegate::sizeHint(option, index) + QSize(1, 1);
 }
 
 }  // namespace ui

@@ -11,6 +11,7 @@
 #include "app/CommaText.h"
 #include "app/IniFile.h"
 #include "db/HostPort.h"
+#include "dump/ScriptScan.h"
 #include "dump/StatementReader.h"
 #include "registry/ServerRegistry.h"
 
@@ -54,15 +55,20 @@ inline bool hostPort(const QByteArray& bytes) {
 }
 
 // Restore input: statements and the leftover together never exceed the input, and the
-// reader's position never passes its end.
+// reader's position never passes its end, read to a Ctrl-Z or past it; each statement is
+// told apart as staying in its database or not without a crash.
 inline bool restoreReader(const QByteArray& bytes) {
     QByteArray copy = bytes;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
-    dump::StatementReader reader(buffer);
+    dump::StatementReader reader(buffer, dump::StatementReader::kDefaultLimit,
+                                 !bytes.isEmpty() && bytes.front() % 2);
     std::string_view statement;
     qsizetype total = 0;
-    while (reader.next(statement)) total += qsizetype(statement.size());
+    while (reader.next(statement)) {
+        total += qsizetype(statement.size());
+        (void)dump::foreignReason(statement, QStringLiteral("db"));
+    }
     return total + qsizetype(reader.leftover().size()) <= bytes.size() &&
            reader.position() <= bytes.size() && !reader.failed();
 }

@@ -896,11 +896,11 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
         EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done"));
         // Again: the rows exist now, so both inserts are refused and counted.
         child<QPushButton>(d, "SpeedButton2")->click();
-        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done - 2 failed"));
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done - 7 statements, 2 failed"));
         child<QCheckBox>(d, "CheckBox1")->click();
         QFile::remove(path("r.dat"));
         child<QPushButton>(d, "SpeedButton2")->click();
-        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done - 1 failed"));
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done - 6 statements, 1 failed"));
         child<QCheckBox>(d, "CheckBox1")->click();
         child<QPushButton>(d, "SpeedButton2")->click();
         EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert - Ignore"));

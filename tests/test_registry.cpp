@@ -87,19 +87,25 @@ TEST_P(SeparatorTest, LoadsEveryRecordInFileOrder) {
 INSTANTIATE_TEST_SUITE_P(Separators, SeparatorTest,
                          ::testing::Values("", "\r\n", "\n", "\r", "\t", " ", " \r\n\t\n  "));
 
-TEST_F(RegistryTest, ChildrenAreReadByPositionWhereverTheRecordStands) {
+TEST_F(RegistryTest, ChildrenAreReadByNameWhereverTheRecordStands) {
     put("\xEF\xBB\xBF"  // a byte-order mark from an editor is ignored
         "<HOST NAME=\"indented\">\r\n\t<IP>h1</IP>\r\n\t<USERID>u1</USERID>\r\n\t"
         "<PASSWD>p1</PASSWD>\r\n</HOST>"
-        "<HOST NAME=\"renamed\"><A>h2</A><B>u<i>2</i></B><C> p 2 </C><D>extra</D></HOST>"
         "<HOST NAME=\"comment\"><IP>h3</IP><!--u3--><PASSWD>p3</PASSWD></HOST>"
         "<GROUP><HOST NAME=\"nested\"><IP>h4</IP><USERID>u4</USERID><PASSWD/></HOST></GROUP>"
+        "<HOST NAME=\"reordered\"><PASSWD>p5</PASSWD><USERID>u5</USERID><IP>h5</IP></HOST>"
+        "<HOST NAME=\"extra\"><NOTE>x</NOTE><IP>h6</IP><USERID>u6</USERID><IP>second</IP>"
+        "<PASSWD> </PASSWD></HOST>"
+        // Made by hand with other names: read by position, as older versions did.
+        "<HOST NAME=\"renamed\"><A>h2</A><B>u<i>2</i></B><C> p 2 </C><D>extra</D></HOST>"
         "<HOST><IP>no</IP><USERID>name</USERID><PASSWD>x</PASSWD></HOST>"
         "<HOST NAME=\"short\"><IP>two</IP><USERID>children</USERID></HOST>"
         "text between records");
     EXPECT_EQ(registry.LoadServerRegistry(),
-              (Records{rec("indented", "h1", "u1", "p1"), rec("renamed", "h2", "u2", " p 2 "),
-                       rec("comment", "h3", "u3", "p3"), rec("nested", "h4", "u4", "")}));
+              (Records{rec("indented", "h1", "u1", "p1"), rec("comment", "h3", "", "p3"),
+                       rec("nested", "h4", "u4", ""), rec("reordered", "h5", "u5", "p5"),
+                       rec("extra", "h6", "u6", " "), rec("renamed", "h2", "u2", " p 2 "),
+                       rec("short", "two", "children", "")}));
 }
 
 TEST_F(RegistryTest, MissingEmptyAndUnparsableFilesLoadNoRecords) {
@@ -217,24 +223,30 @@ TEST_F(RegistryTest, SpecialCharactersAndUtf8SurviveEveryOperation) {
     EXPECT_FALSE(bytes().startsWith("\xEF\xBB\xBF"));
 }
 
-TEST_F(RegistryTest, RewriteWritesCompactPrivateRecordsOnePerLine) {
-    put("  <HOST NAME=\"a\">\n <IP>ha</IP>\n <USERID>ua</USERID>\n <PASSWD>pa</PASSWD>\n</HOST>\n"
-        "<!-- note --><HOST/>" +
-        kB + kC);
+// Saving one server rewrites its record alone: records this program reads otherwise than
+// they were written, comments and line breaks stay byte for byte.
+TEST_F(RegistryTest, RewriteChangesOnlyItsOwnRecordAndKeepsTheRestByteForByte) {
+    const QByteArray odd =
+        "  <HOST NAME=\"a\">\n <NOTE>kept</NOTE><IP>ha</IP>\n <!-- c --><USERID>ua</USERID>\n "
+        "<PASSWD>pa</PASSWD>\n</HOST>\n<!-- note --><HOST/>";
+    put(odd + kB + "\r\n" + kC + "\n");
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
     EXPECT_TRUE(registry.UpdateServerEntry(rec("b", "hb", "ub", "pb"), QStringLiteral("B"),
                                            entry("HB", "UB", "")));
-    EXPECT_EQ(bytes(), kA + "\r\n" +
-                           "<HOST NAME=\"B\"><IP>HB</IP><USERID>UB</USERID><PASSWD></PASSWD></HOST>"
-                           "\r\n" +
-                           kC + "\r\n");
+    const QByteArray newB =
+        "<HOST NAME=\"B\"><IP>HB</IP><USERID>UB</USERID><PASSWD></PASSWD></HOST>";
+    EXPECT_EQ(bytes(), odd + newB + "\r\n" + kC + "\n");
     EXPECT_EQ(mode(), 0600u);
+    EXPECT_EQ(registry.LoadServerRegistry(),
+              (Records{rec("a", "ha", "ua", "pa"), rec("B", "HB", "UB", ""), kABC[2]}));
 
-    EXPECT_TRUE(registry.RemoveServerEntry(rec("a", "ha", "ua", "pa")));
-    EXPECT_EQ(mode(), 0600u);
-    EXPECT_TRUE(registry.RemoveServerEntry(rec("B", "HB", "UB", "")));
+    // A record on a line of its own goes with its line break; one within a line alone.
     EXPECT_TRUE(registry.RemoveServerEntry(rec("c", "hc", "uc", "pc")));
-    EXPECT_EQ(bytes(), QByteArray());
+    EXPECT_EQ(bytes(), odd + newB + "\r\n");
+    EXPECT_TRUE(registry.RemoveServerEntry(rec("B", "HB", "UB", "")));
+    EXPECT_EQ(bytes(), odd + "\r\n");
+    EXPECT_TRUE(registry.RemoveServerEntry(rec("a", "ha", "ua", "pa")));
+    EXPECT_EQ(bytes(), "  \n<!-- note --><HOST/>\r\n");
     EXPECT_EQ(dirEntries(), QStringList{"HostInfor.Dat"});  // no temporary file left behind
 }
 

@@ -130,7 +130,7 @@ TEST_F(ServerCommandsTest, NewServerChecksNameHostAndUserInOrderAndRegistersTrim
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_EQ(dialog->focusWidget(), user);
 
-        // An empty password is accepted.
+        // A password of blanks is accepted, blanks and all: trimmed it would not log in.
         user->setText(QStringLiteral("\troot "));
         password->setText(QStringLiteral("  "));
         click(dialog, "BitBtn1");
@@ -143,8 +143,8 @@ TEST_F(ServerCommandsTest, NewServerChecksNameHostAndUserInOrderAndRegistersTrim
     ASSERT_EQ(rootTexts(), (QStringList{"first", "새 서버"}));
     ASSERT_NE(root(1)->serverEntry(), nullptr);
     EXPECT_EQ(root(1)->level(), nlServer);
-    EXPECT_EQ(flatten(*root(1)->serverEntry()), QStringLiteral("10.0.0.1:3307|root|"));
-    EXPECT_EQ(fileRecords(), (QStringList{"first|h0|u0|p0", "새 서버|10.0.0.1:3307|root|"}));
+    EXPECT_EQ(flatten(*root(1)->serverEntry()), QStringLiteral("10.0.0.1:3307|root|  "));
+    EXPECT_EQ(fileRecords(), (QStringList{"first|h0|u0|p0", "새 서버|10.0.0.1:3307|root|  "}));
 }
 
 TEST_F(ServerCommandsTest, NewServerAsksBeforeRegisteringANameTwice) {
@@ -226,7 +226,7 @@ TEST_F(PropertiesTest, SaveMovesTheServerToTheEndWithTheEditedValuesInNodeAndFil
         EXPECT_EQ(edit(dialog, "Edit4")->echoMode(), QLineEdit::Password);
         edit(dialog, "Edit1")->setText(QStringLiteral(" b2 "));
         edit(dialog, "Edit2")->setText(QStringLiteral("hb2\t"));
-        edit(dialog, "Edit4")->setText(QString());
+        edit(dialog, "Edit4")->setText(QStringLiteral(" pw "));  // saved as typed
         click(dialog, "BitBtn1");
         EXPECT_FALSE(dialog->isVisible());
         EXPECT_TRUE(qobject_cast<TfrmServer*>(dialog)->Saved());
@@ -238,9 +238,9 @@ TEST_F(PropertiesTest, SaveMovesTheServerToTheEndWithTheEditedValuesInNodeAndFil
     ASSERT_EQ(rootTexts(), (QStringList{"a", "c", "b2"}));
     EXPECT_EQ(root(2)->childCount(), 0);
     ASSERT_NE(root(2)->serverEntry(), nullptr);
-    EXPECT_EQ(flatten(*root(2)->serverEntry()), QStringLiteral("hb2|ub|"));
+    EXPECT_EQ(flatten(*root(2)->serverEntry()), QStringLiteral("hb2|ub| pw "));
     // The record keeps its place in the file.
-    EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "b2|hb2|ub|", "c|hc|uc|pc"}));
+    EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "b2|hb2|ub| pw ", "c|hc|uc|pc"}));
 
     // Node and record stay in step: the moved node still finds its record.
     select(root(2));

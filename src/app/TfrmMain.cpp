@@ -61,6 +61,7 @@ void TfrmMain::FormCreate() {
     BuildMenus();
     OpenSettings();
     RestoreGeometry();
+    session_->SetNetTimeout(viewState_.ReadNetTimeout());
 }
 
 void TfrmMain::BuildLayout() {

@@ -1,6 +1,7 @@
 #include "app/ViewState.h"
 
 #include "app/IniFile.h"
+#include "db/Connection.h"
 
 namespace {
 const QString kWindows = QStringLiteral("Windows");
@@ -40,6 +41,12 @@ ExpansionLists ViewState::ReadExpansion() const {
 
 QString ViewState::ReadSelectDb() const {
     return settings_.ReadString(kSelectDb, QStringLiteral("DB"), QStringLiteral("NoneBD"));
+}
+
+unsigned ViewState::ReadNetTimeout() const {
+    const int seconds = settings_.ReadInteger(QStringLiteral("Connection"), QStringLiteral("Timeout"),
+                                              int(db::kDefaultNetTimeoutSeconds));
+    return seconds < 0 ? db::kDefaultNetTimeoutSeconds : unsigned(seconds);
 }
 
 int ViewState::ReadShowPanel() const {

@@ -31,6 +31,9 @@ public:
     // "NoneBD" when no database was saved.
     QString ReadSelectDb() const;
     int ReadShowPanel() const;
+    // Seconds a read or write may wait for the server; the settings' [Connection] Timeout,
+    // 0 for no limit.
+    unsigned ReadNetTimeout() const;
 
     // The close step: geometry, expansion lists, shown panel and selected database.
     // Throws IniFileError.

@@ -6,14 +6,19 @@ QString CliOptions::usage() {
     return QStringLiteral(
         "usage: lorvex-cli dump    CONNECTION --database D [--table T] [--drop] [--data]\n"
         "                          [--case default|lower|upper] --out FILE\n"
-        "       lorvex-cli restore CONNECTION --database D [--data] FILE\n"
+        "       lorvex-cli restore CONNECTION --database D [--data]\n"
+        "                          [--allow-foreign-statements] FILE\n"
         "CONNECTION: --host H[:PORT] --user U [--password P], or --server NAME (a server\n"
         "registered in HostInfor.Dat beside this program), whose values the options above\n"
         "override. Without --password the password comes from LORVEX_PASSWORD, then from\n"
         "the registered server, then from a prompt when standard input is a terminal.\n"
         "dump writes FILE (the schema) and with --data the data file whose name ends in\n"
         "\"dat\" instead of FILE's last three characters; restore runs FILE and with --data\n"
-        "that data file.\n");
+        "that data file. A restore refuses files with statements that reach beyond the\n"
+        "database (another database, accounts, server settings, files) unless\n"
+        "--allow-foreign-statements is given.\n"
+        "--timeout SECONDS: how long a read or write may wait for the server (default\n"
+        "1800; 0 waits forever). Ctrl-C stops the running statement.\n");
 }
 
 std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QString* error) {
@@ -87,6 +92,19 @@ std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QStrin
                 o.letterCase = dump::LetterCase::Upper;
             else
                 return fail(QStringLiteral("--case takes default, lower or upper"));
+            continue;
+        }
+        if (option == QLatin1String("--timeout")) {
+            bool number = false;
+            const std::optional<QString> v = takeValue();
+            const uint seconds = v ? v->toUInt(&number) : 0;
+            if (!number) return fail(QStringLiteral("--timeout takes a number of seconds"));
+            o.netTimeout = seconds;
+            continue;
+        }
+        if (!dumping && option == QLatin1String("--allow-foreign-statements")) {
+            if (!flag(o.allowForeign))
+                return fail(QStringLiteral("--allow-foreign-statements takes no value"));
             continue;
         }
         if (option == QLatin1String("--data")) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+#include "db/Connection.h"
 #include "dump/DumpFormat.h"
 
 // The command line of lorvex-cli.
@@ -21,6 +22,8 @@ struct CliOptions {
     dump::LetterCase letterCase = dump::LetterCase::Default;
     QString out;   // dump: the schema file
     QString file;  // restore: the schema file
+    bool allowForeign = false;  // restore: run statements that reach beyond the database
+    unsigned netTimeout = db::kDefaultNetTimeoutSeconds;  // seconds; 0: no limit
 
     // The options of `arguments` (without the program name); std::nullopt with `error` set
     // when they do not make a valid command.

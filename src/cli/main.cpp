@@ -7,17 +7,20 @@
 #include <cstdio>
 
 #include "cli/CliOptions.h"
+#include "cli/Interrupt.h"
 #include "cli/Terminal.h"
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
+#include "dump/ScriptScan.h"
 #include "registry/ServerRegistry.h"
 
 namespace {
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+constexpr int kInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
 void say(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
@@ -74,12 +77,18 @@ bool resolveConnection(CliOptions& o, QString* error) {
     return true;
 }
 
-bool connect(db::Connection& connection, const CliOptions& o, bool multiStatements) {
+db::ConnectParams paramsOf(const CliOptions& o, bool multiStatements) {
     db::ConnectParams params;
     params.host = o.host;
     params.user = o.user;
     params.password = o.password.value_or(QString());
     params.multiStatements = multiStatements;
+    params.netTimeout = o.netTimeout;
+    return params;
+}
+
+bool connect(db::Connection& connection, const CliOptions& o, bool multiStatements) {
+    const db::ConnectParams params = paramsOf(o, multiStatements);
     try {
         connection.connect(params);
     } catch (const db::DbError& e) {
@@ -115,6 +124,7 @@ int runDump(const CliOptions& o) {
     clock.start();
     db::Connection connection;
     if (!connect(connection, o, false)) return kFailed;
+    InterruptWatch interrupt(paramsOf(o, false), connection.threadId());
     dump::DumpWriter writer(connection);
     const dump::DumpTarget target{o.database, o.table};
     QString error;
@@ -128,9 +138,13 @@ int runDump(const CliOptions& o) {
         path, schema->text, o.data ? &target : nullptr, [&line](const dump::DumpProgress& p) {
             line.show(
                 QStringLiteral("%1: %2 of about %3 rows").arg(p.table).arg(p.rows).arg(p.expected));
-            return true;
+            return !InterruptWatch::interrupted();
         });
     line.clear();
+    if (InterruptWatch::interrupted()) {
+        failure(QStringLiteral("interrupted; the files were left as they were"));
+        return kInterrupted;
+    }
     if (!result.ok) return failure(result.error);
     QString files = QDir::toNativeSeparators(path);
     if (o.data) files += QStringLiteral(", ") + QDir::toNativeSeparators(dump::dataFilePath(path));
@@ -159,8 +173,25 @@ int runRestore(const CliOptions& o) {
                                .arg(QDir::toNativeSeparators(dataPath), data.errorString()));
     }
 
+    // Read before anything is sent: a file that is no dump, or one that reaches beyond the
+    // database, runs nothing.
+    const dump::RestoreCheck check = dump::checkRestore(o.file, o.data ? dataPath : QString(),
+                                                        o.database);
+    if (!check.problem.isEmpty()) return failure(check.problem);
+    if (!check.foreign.isEmpty() && !o.allowForeign)
+        return failure(QStringLiteral("%1 statements reach beyond the database %2 or act on the "
+                                      "server as a whole; nothing was restored:\n%3\nGive "
+                                      "--allow-foreign-statements to run them all the same.")
+                           .arg(check.foreignCount)
+                           .arg(o.database, check.foreign));
+    if (!check.ctrlZ.isEmpty())
+        say(stderr, QStringLiteral("lorvex-cli: %1 holds a Ctrl-Z, the end-of-file mark of old "
+                                   "tools; the restore goes on after it.\n")
+                        .arg(check.ctrlZ));
+
     db::Connection connection;
     if (!connect(connection, o, true)) return kFailed;
+    InterruptWatch interrupt(paramsOf(o, true), connection.threadId());
     dump::RestoreEngine engine(connection, o.database);
     QString error;
     if (!engine.begin(&error)) return failure(error);
@@ -171,7 +202,7 @@ int runRestore(const CliOptions& o) {
             QString text = prefix + p.status;
             if (p.size > 0) text += QStringLiteral("  (%1%)").arg(p.position * 100 / p.size);
             line.show(text);
-            return true;
+            return !InterruptWatch::interrupted();
         };
     };
     std::uint64_t statements = 0, failures = 0;
@@ -187,11 +218,14 @@ int runRestore(const CliOptions& o) {
         return run.fatal.isEmpty();
     };
 
-    const dump::RestoreRun scriptRun =
-        engine.run(script, dump::RunKind::Script, progressFor(QStringLiteral("SQL Exec.......  ")));
+    dump::RunOptions options;
+    options.refuseForeign = !o.allowForeign;  // what the check above could not read
+    const dump::RestoreRun scriptRun = engine.run(
+        script, dump::RunKind::Script, progressFor(QStringLiteral("SQL Exec.......  ")), options);
     if (account(scriptRun, o.file) && o.data) {
-        const dump::RestoreRun dataRun = engine.run(
-            data, dump::RunKind::Data, progressFor(QStringLiteral("Data Insert Exec.......  ")));
+        const dump::RestoreRun dataRun =
+            engine.run(data, dump::RunKind::Data,
+                       progressFor(QStringLiteral("Data Insert Exec.......  ")), options);
         account(dataRun, dataPath);
     }
     if (!engine.finish(&error)) {
@@ -202,6 +236,7 @@ int runRestore(const CliOptions& o) {
                     .arg(statements)
                     .arg(failures)
                     .arg(seconds(clock)));
+    if (InterruptWatch::interrupted()) return kInterrupted;
     return ok ? 0 : kFailed;
 }
 

@@ -47,6 +47,9 @@ public:
     void SetDB(const QString& value) { db_ = value; }
     const QStringList& SQL() const { return sql_; }
     void SetSQL(const QStringList& lines) { sql_ = lines; }
+    // Seconds a read or write may wait for the server (0: no limit), from the next connect.
+    unsigned NetTimeout() const { return netTimeout_; }
+    void SetNetTimeout(unsigned seconds) { netTimeout_ = seconds; }
 
     bool Connected() const { return connected_; }
     // Opening a connection that the server refuses throws db::DbError with the client
@@ -82,5 +85,6 @@ private:
     QString passwd_;
     QString db_;
     quint16 port_ = 3306;
+    unsigned netTimeout_ = db::kDefaultNetTimeoutSeconds;
     bool connected_ = false;
 };

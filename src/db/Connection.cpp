@@ -52,6 +52,11 @@ void Connection::connect(const ConnectParams& params) {
     }
     unsigned timeout = kConnectTimeoutSeconds;
     mysql_optionsv(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    if (params.netTimeout > 0) {
+        unsigned net = params.netTimeout;
+        mysql_optionsv(handle, MYSQL_OPT_READ_TIMEOUT, &net);
+        mysql_optionsv(handle, MYSQL_OPT_WRITE_TIMEOUT, &net);
+    }
 
     const std::string host = utf8(hp.host);
     const std::string user = utf8(params.user);
@@ -201,6 +206,22 @@ unsigned long Connection::threadId() const { return mysql_ ? mysql_thread_id(mys
 
 QString Connection::hostInfo() const {
     return mysql_ ? QString::fromUtf8(mysql_get_host_info(mysql_)) : QString();
+}
+
+bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error) {
+    ConnectParams own = params;
+    own.database.clear();
+    own.multiStatements = false;
+    own.netTimeout = kConnectTimeoutSeconds;
+    try {
+        Connection c;
+        c.connect(own);
+        c.exec("KILL QUERY " + std::to_string(threadId));
+        return true;
+    } catch (const DbError& e) {
+        if (error) *error = QString::fromUtf8(e.what());
+        return false;
+    }
 }
 
 std::string quoteIdentifier(std::string_view name) {

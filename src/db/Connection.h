@@ -12,6 +12,11 @@ struct st_mysql;
 
 namespace db {
 
+// How long a read from or a write to the server may wait before the connection counts as
+// lost: long enough for a long ALTER TABLE, short enough that a server that stopped
+// answering does not hold the program forever.
+inline constexpr unsigned kDefaultNetTimeoutSeconds = 30 * 60;
+
 struct ConnectParams {
     QString host;  // "host", "host:port" or "[v6addr]:port"; the port wins over `port`
     QString user;
@@ -19,7 +24,12 @@ struct ConnectParams {
     QString database;  // empty: none selected
     unsigned port = 0;  // 0: the client library's default
     bool multiStatements = false;
+    unsigned netTimeout = kDefaultNetTimeoutSeconds;  // reads and writes, seconds; 0: none
 };
+
+// Stops the statement that session `threadId` runs (KILL QUERY), over a connection of its
+// own made with `params`; the session stays. False with `error` set when that fails.
+bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error);
 
 // Owns one MYSQL handle; closed by the destructor. Move-only.
 // Call from the thread that created it only.

@@ -8,6 +8,7 @@
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
+#include "dump/ScriptScan.h"
 #include "dump/StatementReader.h"
 
 namespace dump {
@@ -34,8 +35,11 @@ bool isWord(std::string_view word, std::string_view upper) {
 }
 
 // Errors after which going on would report statements as restored that are not: the
-// connection is gone, or the server rolled the open transaction back.
-bool endsTheRun(unsigned code) { return db::isConnectionLost(code) || code == 1213; }
+// connection is gone, or the server rolled the open transaction back; and a statement
+// somebody stopped (KILL QUERY), which means the restore is to stop.
+bool endsTheRun(unsigned code) {
+    return db::isConnectionLost(code) || code == 1213 || code == 1317;
+}
 
 // A lost connection is no refusal by the server: where it happened, the library's reason,
 // and what it means for the database.
@@ -524,7 +528,8 @@ bool RestoreEngine::finish(QString* error) {
     return problem.isEmpty();
 }
 
-RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress) {
+RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress,
+                              const RunOptions& options) {
     RestoreRun failed;
     if (!begin(&failed.fatal)) return failed;
     if (!connection_.selectDb(database_)) {
@@ -542,16 +547,42 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
         return failed;
     }
     Run run(*this, kind, progress, input.isSequential() ? 0 : input.size());
-    StatementReader reader(input, statementLimit_);
+    RestoreRun& result = run.result;
+    result.packetLimit = statementLimit_;
+    StatementReader reader(input, StatementReader::kDefaultLimit, options.pastCtrlZ);
     std::string_view statement;
     bool going = true;
-    while (going && reader.next(statement))
+    while (going && reader.next(statement)) {
+        if (isWord(firstWord(statement), "USE")) {
+            // The restore stays in its target database, whatever the file says.
+            ++result.usesSkipped;
+            continue;
+        }
+        if (options.refuseForeign) {
+            const QString reason = foreignReason(statement, database_);
+            if (!reason.isEmpty()) {
+                result.fatal = QStringLiteral("The restore stopped before line %1: the statement "
+                                              "there %2.")
+                                   .arg(reader.line())
+                                   .arg(reason);
+                break;
+            }
+        }
+        // One byte more for the command: the server ends the connection on a packet larger
+        // than max_allowed_packet, so such a statement is skipped and the run goes on.
+        if (statement.size() + 1 > statementLimit_) {
+            if (result.oversized.size() < kFailuresListed)
+                result.oversized.push_back({reader.line(), statement.size()});
+            ++result.oversizedCount;
+            continue;
+        }
         going = run.add(statement, reader.line(), reader.position());
+    }
     if (going) going = run.finish(reader.position());
-    RestoreRun& result = run.result;
     if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
     if (going && !result.stopped && !reader.leftover().empty())
         result.leftoverLine = reader.leftoverLine();
+    if (options.pastCtrlZ) result.ctrlZLine = reader.ctrlZLine();
     run.report(true);
     return std::move(result);
 }
@@ -570,6 +601,35 @@ QString failureReport(const RestoreRun& run, const QString& fileName) {
         if (run.failures > run.firstFailures.size())
             lines << QStringLiteral("and %1 more.").arg(run.failures - run.firstFailures.size());
     }
+    if (run.oversizedCount) {
+        lines << QStringLiteral("%1: %2 statements are larger than the server accepts "
+                                "(max_allowed_packet = %3 bytes) and were skipped:")
+                     .arg(fileName)
+                     .arg(run.oversizedCount)
+                     .arg(run.packetLimit);
+        std::uint64_t largest = 0;
+        for (const OversizedStatement& o : run.oversized) {
+            lines << QStringLiteral("line %1: %2 bytes").arg(o.line).arg(o.bytes);
+            largest = std::max(largest, o.bytes);
+        }
+        // The server's limit is a multiple of 1 KiB up to 1 GiB.
+        const std::uint64_t needed = std::min<std::uint64_t>(((largest + 1024) / 1024 + 1) * 1024,
+                                                             std::uint64_t(1) << 30);
+        lines << QStringLiteral("Raise max_allowed_packet on the server to at least %1 (for "
+                                "example SET GLOBAL max_allowed_packet = %1, then connect "
+                                "again) and restore again.")
+                     .arg(needed);
+    }
+    if (run.usesSkipped)
+        lines << QStringLiteral("%1: %2 USE statements were not run: the restore stays in its "
+                                "target database.")
+                     .arg(fileName)
+                     .arg(run.usesSkipped);
+    if (run.ctrlZLine)
+        lines << QStringLiteral("%1: line %2 holds a Ctrl-Z, the end-of-file mark of old tools; "
+                                "the restore went on after it.")
+                     .arg(fileName)
+                     .arg(run.ctrlZLine);
     if (run.leftoverLine)
         lines << QStringLiteral(
                      "%1: the text from line %2 on has no end marker \"%3\" and was "

@@ -24,6 +24,12 @@ struct RestoreFailure {
     QString message;       // the server's message
 };
 
+// A statement the server could not have taken: longer than its max_allowed_packet.
+struct OversizedStatement {
+    qint64 line = 0;           // the line on which it ended
+    std::uint64_t bytes = 0;   // its length
+};
+
 struct RestoreProgress {
     RunKind kind = RunKind::Script;
     QString status;  // RestoreStatus text of the last statement
@@ -46,12 +52,34 @@ struct RestoreRun {
     std::vector<RestoreFailure> firstFailures;
     qint64 leftoverLine = 0;  // > 0: text from this line on had no marker and was not run
     QString status;           // RestoreStatus text after the last statement
+    // Skipped, the run going on: statements longer than the server's max_allowed_packet
+    // (the first kFailuresListed of them listed), and the file's USE statements (the
+    // restore stays in its target database).
+    std::uint64_t oversizedCount = 0;
+    std::vector<OversizedStatement> oversized;
+    std::uint64_t packetLimit = 0;  // the server's max_allowed_packet
+    std::uint64_t usesSkipped = 0;
+    qint64 ctrlZLine = 0;  // > 0: the first line with a Ctrl-Z, which the run went past
 
-    bool ok() const { return !stopped && fatal.isEmpty() && failures == 0 && leftoverLine == 0; }
+    bool ok() const {
+        return !stopped && fatal.isEmpty() && failures == 0 && leftoverLine == 0 &&
+               oversizedCount == 0;
+    }
 };
 
-// The refused statements of a run (the first few, with the server's messages) and any text
-// left without a marker, for the user; empty when there is nothing to report.
+// How a run reads its input.
+struct RunOptions {
+    // Go on past a Ctrl-Z (dropping it) instead of ending the input there, as the format's
+    // old rule has it. This program never writes a raw Ctrl-Z, so one is damage.
+    bool pastCtrlZ = true;
+    // End the run, before sending it, at a statement that reaches beyond the target database
+    // (see foreignReason): for input that could not be read through beforehand, a pipe.
+    bool refuseForeign = false;
+};
+
+// The refused statements of a run (the first few, with the server's messages), the skipped
+// ones, a Ctrl-Z gone past and any text left without a marker, for the user; empty when
+// there is nothing to report.
 QString failureReport(const RestoreRun& run, const QString& fileName);
 
 // Replays dump files into a database on a borrowed connection. For the whole restore the
@@ -77,8 +105,11 @@ public:
     // server refuses. run() begins by itself when needed.
     bool begin(QString* error);
     // Selects the database ("use"), then runs every statement of `input`. When the database
-    // cannot be selected nothing runs and `fatal` says why.
-    RestoreRun run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress);
+    // cannot be selected nothing runs and `fatal` says why. A USE in the input is never sent,
+    // and a statement longer than the server's max_allowed_packet is skipped (the server
+    // would end the connection on it); both are counted in the run.
+    RestoreRun run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress,
+                   const RunOptions& options = {});
     // Commits and restores the saved settings; false with `error` set when that fails.
     // After a run lost the connection there is nothing left to do: true.
     bool finish(QString* error);

@@ -22,8 +22,22 @@ bool endsWithMarker(std::string_view text) {
 
 }  // namespace
 
-StatementReader::StatementReader(QIODevice& input, std::size_t limit)
-    : input_(input), limit_(std::max<std::size_t>(limit, 1)) {}
+StatementReader::StatementReader(QIODevice& input, std::size_t limit, bool pastCtrlZ)
+    : input_(input), limit_(std::max<std::size_t>(limit, 1)), pastCtrlZ_(pastCtrlZ) {}
+
+const char* StatementReader::lineEnd(const char* from, const char* end) const {
+    const char* cr = static_cast<const char*>(std::memchr(from, '\r', std::size_t(end - from)));
+    const char* lineStart = chunk_.data() + pos_;
+    const char* limit = cr ? cr : end;
+    for (const char* lf = from; (lf = static_cast<const char*>(
+                                     std::memchr(lf, '\n', std::size_t(limit - lf))));
+         ++lf) {
+        if (std::size_t(lf - lineStart) >= kMarker.size() &&
+            std::string_view(lf - kMarker.size(), kMarker.size()) == kMarker)
+            return lf;
+    }
+    return cr;
+}
 
 // Stops the reading at a statement the server could not take anyway.
 bool StatementReader::tooLong(std::size_t length) {
@@ -78,11 +92,11 @@ bool StatementReader::nextLine(std::string_view& line) {
     for (;;) {
         const char* begin = chunk_.data() + searchFrom;
         const char* end = chunk_.data() + chunk_.size();
-        const char* cr =
-            static_cast<const char*>(std::memchr(begin, '\r', std::size_t(end - begin)));
+        const char* cr = lineEnd(begin, end);
         const char* z = static_cast<const char*>(
             std::memchr(begin, kCtrlZ, std::size_t((cr ? cr : end) - begin)));
-        if (z) {
+        if (z && !ctrlZLine_) ctrlZLine_ = lineNumber_ + 1;
+        if (z && !pastCtrlZ_) {
             line = std::string_view(chunk_.data() + pos_, std::size_t(z - (chunk_.data() + pos_)));
             consumed_ += qint64(z - (chunk_.data() + pos_)) + 1;
             pos_ = chunk_.size();
@@ -95,7 +109,7 @@ bool StatementReader::nextLine(std::string_view& line) {
             const std::size_t start = pos_;
             std::size_t stop = std::size_t(cr - chunk_.data());
             std::size_t after = stop + 1;
-            if (after < chunk_.size() && chunk_[after] == '\n') ++after;
+            if (*cr == '\r' && after < chunk_.size() && chunk_[after] == '\n') ++after;
             line = std::string_view(chunk_.data() + start, stop - start);
             consumed_ += qint64(after - start);
             pos_ = after;
@@ -122,10 +136,24 @@ bool StatementReader::nextLine(std::string_view& line) {
     }
 }
 
+std::string_view StatementReader::withoutLeadingComments(std::string_view statement) const {
+    while (!statement.empty() && statement.front() == '#') {
+        const std::size_t lf = statement.find('\n');
+        if (lf == std::string_view::npos || !isCommentLine(trim(statement.substr(0, lf)))) break;
+        statement = trim(statement.substr(lf + 1));
+    }
+    return statement;
+}
+
 bool StatementReader::next(std::string_view& statement) {
     std::string_view line;
     while (nextLine(line)) {
-        const std::string_view t = trim(line);
+        std::string_view t = trim(line);
+        if (pastCtrlZ_ && std::memchr(t.data(), kCtrlZ, t.size())) {
+            cleaned_.assign(t);
+            std::erase(cleaned_, kCtrlZ);
+            t = trim(cleaned_);
+        }
         if (isCommentLine(t)) continue;
         if (pending_.empty()) {
             if (t.empty()) continue;
@@ -133,7 +161,8 @@ bool StatementReader::next(std::string_view& statement) {
             if (endsWithMarker(t)) {
                 // The usual case, one statement on one line: no copy.
                 statementLine_ = lineNumber_;
-                statement = t.substr(0, t.size() - kMarker.size());
+                statement = withoutLeadingComments(t.substr(0, t.size() - kMarker.size()));
+                if (statement.empty()) continue;
                 return true;
             }
         }
@@ -144,7 +173,8 @@ bool StatementReader::next(std::string_view& statement) {
             statement_.resize(statement_.size() - kMarker.size());
             pending_.clear();
             statementLine_ = lineNumber_;
-            statement = statement_;
+            statement = withoutLeadingComments(statement_);
+            if (statement.empty()) continue;
             return true;
         }
     }

@@ -8,18 +8,23 @@ class QIODevice;
 
 namespace dump {
 
-// Cuts dump text into statements. A line ends at CR LF or at a lone CR (a lone LF is part of
-// the line); a Ctrl-Z ends the input. Each line is trimmed of blanks and control characters;
-// a lone "#" and the known comment lines of dumps are skipped; the other lines are joined
-// without separator until a line ends with the marker. The input is read in pieces, so a
-// file of any size takes the memory of its longest statement, and a statement longer than
-// the limit ends the reading with an error instead of growing without bound.
+// Cuts dump text into statements. A line ends at CR LF, at a lone CR, and at an LF that
+// directly follows the marker (a dump whose line breaks a copy turned into LF); any other
+// LF is part of the line. A Ctrl-Z ends the input, or with `pastCtrlZ` is dropped and the
+// reading goes on (this program's writer never puts a raw one in a file: one there is
+// damage). Each line is trimmed of blanks and control characters; a lone "#" and the known
+// comment lines of dumps are skipped (also where LF line breaks left them at the start of a
+// statement); the other lines are joined without separator until a line ends with the
+// marker. The input is read in pieces, so a file of any size takes the memory of its longest
+// statement, and a statement longer than the limit ends the reading with an error instead
+// of growing without bound.
 class StatementReader {
 public:
     // The server accepts no statement longer than its largest max_allowed_packet.
     static constexpr std::size_t kDefaultLimit = std::size_t(1) << 30;
 
-    explicit StatementReader(QIODevice& input, std::size_t limit = kDefaultLimit);
+    explicit StatementReader(QIODevice& input, std::size_t limit = kDefaultLimit,
+                             bool pastCtrlZ = false);
 
     // The next complete statement, trimmed and without its marker; valid until the next
     // call. False at the end of the input.
@@ -29,6 +34,9 @@ public:
     qint64 line() const { return statementLine_; }
     // Bytes of the input consumed so far.
     qint64 position() const { return consumed_; }
+
+    // The first line that holds a Ctrl-Z; 0 when none was met.
+    qint64 ctrlZLine() const { return ctrlZLine_; }
 
     // After the end: the text that no marker closed (not a statement), and its first line.
     const std::string& leftover() const { return pending_; }
@@ -47,9 +55,17 @@ private:
     bool nextLine(std::string_view& line);
     bool fill();
     bool tooLong(std::size_t length);
+    // The position of the next line end from `from` (a CR, or an LF right after the marker)
+    // in the unread text, or null.
+    const char* lineEnd(const char* from, const char* end) const;
+    // The statement without comment lines that LF line breaks left in front of it.
+    std::string_view withoutLeadingComments(std::string_view statement) const;
 
     QIODevice& input_;
     std::size_t limit_;
+    bool pastCtrlZ_;
+    qint64 ctrlZLine_ = 0;
+    std::string cleaned_;  // a line without its Ctrl-Z
     std::string chunk_;
     std::size_t pos_ = 0;
     bool inputEnded_ = false;  // nothing more to read (end of device or Ctrl-Z seen)

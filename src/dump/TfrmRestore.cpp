@@ -15,6 +15,7 @@
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "dump/RestoreEngine.h"
+#include "dump/ScriptScan.h"
 #include "files/RegularFile.h"
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
@@ -49,13 +50,22 @@ QString shownLines(const QByteArray& bytes, qsizetype lineShown, qint64 more) {
     return text;
 }
 
+const QString kNothingRun = QStringLiteral("Nothing was executed");
+
+// The end of a run: the fixed text alone when everything ran, else what did not.
 QString doneText(const QString& done, const dump::RestoreRun& run) {
     if (run.stopped) return done + QStringLiteral(" - Stopped");
     // A file without one statement this program can find (not one of its dumps).
     if (run.statements == 0 && run.leftoverLine)
         return done + QStringLiteral(" - nothing was executed");
-    if (run.failures) return done + QStringLiteral(" - %1 failed").arg(run.failures);
-    return done;
+    if (run.ok()) return done;
+    QStringList parts{QStringLiteral("%1 statements").arg(run.statements)};
+    if (run.failures) parts << QStringLiteral("%1 failed").arg(run.failures);
+    if (run.oversizedCount)
+        parts << QStringLiteral("%1 skipped as too large").arg(run.oversizedCount);
+    if (run.leftoverLine)
+        parts << QStringLiteral("text from line %1 on not executed").arg(run.leftoverLine);
+    return done + QStringLiteral(" - ") + parts.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -109,6 +119,11 @@ void TfrmRestore::LoadScript(const QString& path) {
     if (!read.ok())
         throw dump::DumpError(
             QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), read.reason()));
+    // A picture or an archive is refused before it is shown as garbage; an empty file is
+    // shown, and Exec says there is nothing to restore.
+    const dump::TextKind kind = dump::sniffText(read.bytes);
+    if (kind == dump::TextKind::Utf16 || kind == dump::TextKind::Binary)
+        throw dump::DumpError(dump::textKindProblem(kind, QFileInfo(path).fileName()));
     scriptPath_ = path;
     MemoSql->setPlainText(shownLines(read.bytes, kLineShown, read.size - read.bytes.size()));
 }
@@ -133,8 +148,53 @@ bool TfrmRestore::progress(const QString& prefix, const QString& status) {
     return !stopRequested_;
 }
 
+QString TfrmRestore::dataFileToRun() const {
+    const QString path = dump::dataFilePath(scriptPath_);
+    // A script named *.dat is its own data file: replaying it twice would insert twice.
+    if (!CheckBox1->isChecked() || !QFileInfo::exists(path) ||
+        QFileInfo(path).absoluteFilePath() == QFileInfo(scriptPath_).absoluteFilePath())
+        return {};
+    return path;
+}
+
+bool TfrmRestore::confirmRun(dump::RunOptions& options) {
+    dump::RestoreCheck check;
+    {
+        ui::BusyCursor busy;
+        check = dump::checkRestore(scriptPath_, dataFileToRun(), database_);
+    }
+    if (!check.problem.isEmpty()) {
+        prompts_.message(this, check.problem, QStringLiteral("Restore"));
+        return false;
+    }
+    // A dump of this program names no other database and changes nothing on the server;
+    // a file that does was made or changed by someone else.
+    if (!check.foreign.isEmpty() &&
+        !prompts_.okCancel(this,
+                           QStringLiteral("%1 statements reach beyond the database %2 or act on "
+                                          "the server as a whole:\n\n%3\n\nRun them anyway?")
+                               .arg(check.foreignCount)
+                               .arg(database_, check.foreign),
+                           QStringLiteral("Restore Notice")))
+        return false;
+    if (!check.ctrlZ.isEmpty())
+        options.pastCtrlZ = prompts_.yesNo(
+            this,
+            QStringLiteral("%1 holds a Ctrl-Z, the end-of-file mark of old tools. Lorvex never "
+                           "writes one into a dump, so it is most likely damage.\n\nGo on after "
+                           "it? (No: stop reading there.)")
+                .arg(check.ctrlZ),
+            QStringLiteral("Restore Notice"));
+    return true;
+}
+
 void TfrmRestore::SpeedButton2Click() {
     if (busy_) return;
+    dump::RunOptions options;
+    if (!confirmRun(options)) {
+        Label2->setText(kNothingRun);
+        return;
+    }
     ui::BusyCursor busy;
     setRunning(true);
     QStringList problems;  // shown together at the end
@@ -152,7 +212,8 @@ void TfrmRestore::SpeedButton2Click() {
     }
     const dump::RestoreRun script = engine.run(
         input, dump::RunKind::Script,
-        [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p.status); });
+        [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p.status); },
+        options);
     const QString scriptName = QFileInfo(scriptPath_).fileName();
     if (!script.fatal.isEmpty()) {
         Label2->setText(kScriptPrefix + QStringLiteral("Restore Error - Exec"));
@@ -162,7 +223,7 @@ void TfrmRestore::SpeedButton2Click() {
         const QString report = dump::failureReport(script, scriptName);
         if (!report.isEmpty()) problems << report;
         dump::RestoreRun data;
-        if (CheckBox1->isChecked() && !script.stopped && RestoreData(engine, data)) {
+        if (CheckBox1->isChecked() && !script.stopped && RestoreData(engine, data, options)) {
             if (!data.fatal.isEmpty()) {
                 problems << QStringLiteral("Restore Error - Insert\r\n\r\n") + data.fatal;
             } else {
@@ -181,11 +242,10 @@ void TfrmRestore::SpeedButton2Click() {
                          QStringLiteral("Restore"));
 }
 
-bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run) {
-    const QString path = dump::dataFilePath(scriptPath_);
-    // A script named *.dat is its own data file: replaying it twice would insert twice.
-    if (!QFileInfo::exists(path) ||
-        QFileInfo(path).absoluteFilePath() == QFileInfo(scriptPath_).absoluteFilePath()) {
+bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run,
+                              const dump::RunOptions& options) {
+    const QString path = dataFileToRun();
+    if (path.isEmpty()) {
         Label2->setText(QStringLiteral("Data Insert - Ignore"));
         return false;
     }
@@ -195,9 +255,10 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
                         .arg(QDir::toNativeSeparators(path), file.errorString());
         return true;
     }
-    run = engine.run(file, dump::RunKind::Data, [this](const dump::RestoreProgress& p) {
-        return progress(kDataPrefix, p.status);
-    });
+    run = engine.run(
+        file, dump::RunKind::Data,
+        [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p.status); },
+        options);
     return true;
 }
 

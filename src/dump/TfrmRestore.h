@@ -17,6 +17,7 @@ class Prompts;
 namespace dump {
 class RestoreEngine;
 struct RestoreRun;
+struct RunOptions;
 }  // namespace dump
 
 // "Restore": replays a loaded schema file into a database and, with "Data Include", the
@@ -49,7 +50,13 @@ protected:
 
 private:
     // Runs the data file; returns its run, or false when there was none to run.
-    bool RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run);
+    bool RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run,
+                     const dump::RunOptions& options);
+    // The data file that Exec runs with "Data Include"; empty when there is none.
+    QString dataFileToRun() const;
+    // Reads the files before anything runs: refuses what cannot be restored, asks about
+    // statements beyond the database and about a Ctrl-Z. False when nothing is to run.
+    bool confirmRun(dump::RunOptions& options);
     void setRunning(bool running);
     bool progress(const QString& prefix, const QString& status);
 

@@ -1,7 +1,7 @@
 #include "registry/ServerRegistry.h"
 
 #include <QDir>
-#include <QDomDocument>
+#include <QXmlStreamReader>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
@@ -110,8 +110,8 @@ void appendElementText(QString& out, const QString& value) {
     out += QLatin1String("]]>");
 }
 
-// Exactly the shape the readers expect: the three children follow each other with nothing
-// between them, as they are read by position.
+// The shape every reader of the file knows, older ones included: the three children in this
+// order with nothing between them (older readers take them by position).
 void appendRecord(QString& out, const QString& name, const TServerEntry& entry) {
     out += QLatin1String("<HOST NAME=\"");
     appendEscaped(out, name);
@@ -122,16 +122,6 @@ void appendRecord(QString& out, const QString& name, const TServerEntry& entry) 
     out += QLatin1String("</USERID><PASSWD>");
     appendElementText(out, entry.PASSWD);
     out += QLatin1String("</PASSWD></HOST>");
-}
-
-// A rewritten file: the records in order, each on its own line.
-QString rewrittenText(const std::vector<RegistryRecord>& records) {
-    QString text;
-    for (const RegistryRecord& record : records) {
-        appendRecord(text, record.name, record.entry);
-        text += QLatin1String("\r\n");
-    }
-    return text;
 }
 
 // The file's text: UTF-8, or else CP949 as older versions wrote it. Text that is valid UTF-8
@@ -198,11 +188,56 @@ bool plausibleShape(const QByteArray& bytes) {
     return true;
 }
 
-QString nodeText(const QDomNode& node) {
-    return node.isElement() ? node.toElement().text() : node.nodeValue();
+// The children of a HOST element up to its end tag: IP, USERID and PASSWD by their names,
+// the first of each; comments and other elements are passed over (and stay in the file). A
+// record that names none of the three, made by hand with other names, is read by position as
+// older versions read it. A missing value reads as empty text; blanks are kept as they are.
+TServerEntry readEntry(QXmlStreamReader& xml) {
+    static const QString names[3] = {QStringLiteral("IP"), QStringLiteral("USERID"),
+                                     QStringLiteral("PASSWD")};
+    std::optional<QString> named[3];
+    QStringList positional;
+    while (xml.readNextStartElement()) {
+        const QString element = xml.name().toString();
+        const QString value = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+        positional << value;
+        for (int i = 0; i < 3; ++i)
+            if (element == names[i] && !named[i]) named[i] = value;
+    }
+    const bool byName = named[0] || named[1] || named[2];
+    QString values[3];
+    for (int i = 0; i < 3; ++i)
+        values[i] = byName ? named[i].value_or(QString()) : positional.value(i);
+    return {values[0], values[1], values[2]};
 }
 
 }  // namespace
+
+std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text) {
+    // The file has no root element of its own. A record's span runs from its "<HOST" to the
+    // end of its "</HOST>" in `text`; the reader has always taken the "<" that starts a tag
+    // with the token before it, so a tag starts one character before the offset at which
+    // its token is read.
+    static const QString open = QStringLiteral("<HOSTS>");
+    const QString wrapped = open + text + QStringLiteral("</HOSTS>");
+    QXmlStreamReader xml(wrapped);
+    std::vector<RegistrySpan> spans;
+    while (!xml.atEnd()) {
+        qsizetype start = qsizetype(xml.characterOffset());
+        if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"HOST") continue;
+        if (start > 0 && wrapped.at(start - 1) == u'<') --start;
+        const QXmlStreamAttributes attributes = xml.attributes();
+        RegistrySpan span;
+        span.begin = start - open.size();
+        span.record.name = attributes.value(QLatin1String("NAME")).toString();
+        span.record.entry = readEntry(xml);
+        span.end = qsizetype(xml.characterOffset()) - open.size();
+        // A HOST without a NAME has no reading; it is skipped, and kept in the file.
+        if (!xml.hasError() && attributes.hasAttribute(QLatin1String("NAME"))) spans.push_back(std::move(span));
+    }
+    if (xml.hasError()) return std::nullopt;
+    return spans;
+}
 
 RegistryError::RegistryError(const QString& text)
     : std::runtime_error(text.toStdString()), text_(text) {}
@@ -212,29 +247,11 @@ std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& b
     if (!plausibleShape(bytes)) return std::nullopt;
     const std::optional<QString> decoded = decodeText(bytes, encoding);
     if (!decoded) return std::nullopt;
-    const QString& text = *decoded;
-
-    // The file has no root element of its own. XML folds CR, LF and CR LF into LF wherever
-    // they stand, so the text needs no reading line by line.
-    QDomDocument document;
-    if (!document.setContent(QStringLiteral("<HOSTS>") + text + QStringLiteral("</HOSTS>")))
-        return std::nullopt;
-
-    // Children are taken by position, not by name. Whitespace-only text between elements
-    // does not count: the parser leaves it out, so hand-indented records read the same.
-    // A HOST without NAME or with fewer than three children has no reading; it is skipped
-    // rather than failing the whole file, and a rewrite does not carry it over.
+    std::optional<std::vector<RegistrySpan>> spans = parseRegistrySpans(*decoded);
+    if (!spans) return std::nullopt;
     std::vector<RegistryRecord> records;
-    const QDomNodeList hosts = document.elementsByTagName(QStringLiteral("HOST"));
-    records.reserve(hosts.size());
-    for (int i = 0; i < hosts.size(); ++i) {
-        const QDomElement host = hosts.at(i).toElement();
-        const QDomNodeList children = host.childNodes();
-        if (!host.hasAttribute(QStringLiteral("NAME")) || children.size() < 3) continue;
-        records.push_back(
-            {host.attribute(QStringLiteral("NAME")),
-             {nodeText(children.at(0)), nodeText(children.at(1)), nodeText(children.at(2))}});
-    }
+    records.reserve(spans->size());
+    for (RegistrySpan& span : *spans) records.push_back(std::move(span.record));
     return records;
 }
 
@@ -263,23 +280,36 @@ void ServerRegistry::AppendServerEntry(const QString& name, const TServerEntry& 
     writeBytes(content);
 }
 
+// Both rewrite only the record they change: everything else in the file (other records,
+// comments, elements this program does not know, line breaks) stays byte for byte.
 bool ServerRegistry::UpdateServerEntry(const RegistryRecord& old, const QString& newName,
                                        const TServerEntry& neu) {
     checkStorable(newName, neu);
     Parsed file = readForRewrite();
-    const auto match = std::ranges::find(file.records, old);
-    if (match == file.records.end()) return false;
-    *match = {newName, neu};
-    writeBytes(encode(rewrittenText(file.records), file.encoding));
+    const auto match = std::ranges::find(file.spans, old, &RegistrySpan::record);
+    if (match == file.spans.end()) return false;
+    QString record;
+    appendRecord(record, newName, neu);
+    file.text.replace(match->begin, match->end - match->begin, record);
+    writeBytes(encode(file.text, file.encoding));
     return true;
 }
 
 bool ServerRegistry::RemoveServerEntry(const RegistryRecord& old) {
     Parsed file = readForRewrite();
-    const auto match = std::ranges::find(file.records, old);
-    if (match == file.records.end()) return false;
-    file.records.erase(match);
-    writeBytes(encode(rewrittenText(file.records), file.encoding));
+    const auto match = std::ranges::find(file.spans, old, &RegistrySpan::record);
+    if (match == file.spans.end()) return false;
+    // A record on a line of its own takes its line break along.
+    qsizetype end = match->end;
+    const QString& text = file.text;
+    if (match->begin == 0 || text.at(match->begin - 1) == u'\n' || text.at(match->begin - 1) == u'\r') {
+        if (text.mid(end, 2) == QLatin1String("\r\n"))
+            end += 2;
+        else if (end < text.size() && (text.at(end) == u'\n' || text.at(end) == u'\r'))
+            end += 1;
+    }
+    file.text.remove(match->begin, end - match->begin);
+    writeBytes(encode(file.text, file.encoding));
     return true;
 }
 
@@ -317,11 +347,15 @@ QByteArray ServerRegistry::readBytes(bool missingIsEmpty) const {
 // A rewrite holds only the records that were read: writing back what a file that does not
 // parse yields would erase every registered server.
 ServerRegistry::Parsed ServerRegistry::readForRewrite() const {
+    const QByteArray bytes = readBytes(false);
     Parsed file;
-    std::optional<std::vector<RegistryRecord>> records =
-        parseRegistryText(readBytes(false), &file.encoding);
-    if (!records) throw unparsableError(path_);
-    file.records = std::move(*records);
+    std::optional<QString> text;
+    std::optional<std::vector<RegistrySpan>> spans;
+    if (plausibleShape(bytes) && (text = decodeText(bytes, &file.encoding)))
+        spans = parseRegistrySpans(*text);
+    if (!spans) throw unparsableError(path_);
+    file.text = std::move(*text);
+    file.spans = std::move(*spans);
     return file;
 }
 

@@ -24,6 +24,18 @@ struct RegistryRecord {
     friend bool operator==(const RegistryRecord&, const RegistryRecord&) = default;
 };
 
+// A record and where it stands in the text of the file: from its "<HOST" to the end of its
+// "</HOST>".
+struct RegistrySpan {
+    RegistryRecord record;
+    qsizetype begin = 0;
+    qsizetype end = 0;
+};
+
+// The records of a registry file's text with their places; std::nullopt when the text does
+// not parse as XML element content.
+std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text);
+
 // A registry file that could not be read or written, or a value it cannot store. text()
 // is meant for the user: it names the file, the reason and what to do.
 class RegistryError : public std::runtime_error {
@@ -91,7 +103,8 @@ public:
 
 private:
     struct Parsed {
-        std::vector<RegistryRecord> records;
+        QString text;  // the whole file
+        std::vector<RegistrySpan> spans;
         RegistryEncoding encoding = RegistryEncoding::Utf8;
     };
 

@@ -67,7 +67,8 @@ TfrmNewConnect::TfrmNewConnect(QWidget* parent) : QDialog(parent) {
 QString TfrmNewConnect::ServerName() const { return TrimServerField(Edit4->text()); }
 QString TfrmNewConnect::IP() const { return TrimServerField(Edit1->text()); }
 QString TfrmNewConnect::USERID() const { return TrimServerField(Edit2->text()); }
-QString TfrmNewConnect::PASSWD() const { return TrimServerField(Edit3->text()); }
+// Blanks around a password are part of it: trimmed, it would no longer log in.
+QString TfrmNewConnect::PASSWD() const { return Edit3->text(); }
 
 void TfrmNewConnect::BitBtn1Click() {
     if (ServerName().isEmpty()) {

@@ -22,7 +22,7 @@ public:
     // false keeps the dialog open with the focus on the name.
     void setNameCheck(std::function<bool(const QString&)> check) { nameCheck_ = std::move(check); }
 
-    // The fields as they are registered: trimmed.
+    // The fields as they are registered: trimmed, but for the password.
     QString ServerName() const;
     QString IP() const;
     QString USERID() const;

@@ -61,8 +61,9 @@ TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QSt
 QString TfrmServer::ServerName() const { return TrimServerField(Edit1->text()); }
 
 TServerEntry TfrmServer::Entry() const {
+    // The password as typed: blanks around it are part of it.
     return TServerEntry{TrimServerField(Edit2->text()), TrimServerField(Edit3->text()),
-                        TrimServerField(Edit4->text())};
+                        Edit4->text()};
 }
 
 void TfrmServer::BitBtn1Click() {

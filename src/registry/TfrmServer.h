@@ -26,7 +26,7 @@ public:
     const QString& OldName() const { return oldName_; }
     const TServerEntry& OldEntry() const { return oldEntry_; }
 
-    // The edited values, trimmed as they are saved.
+    // The edited values as they are saved: trimmed, but for the password.
     QString ServerName() const;
     TServerEntry Entry() const;
 

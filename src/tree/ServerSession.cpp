@@ -18,9 +18,12 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
     params.host = entry.IP;
     params.user = entry.USERID;
     params.password = entry.PASSWD;
+    params.netTimeout = netTimeout_;
     try {
         dataset_.SetConnected(false);  // never keep a handle of another server open
         main_.connect(params);
+        params_ = params;
+        dataset_.SetNetTimeout(netTimeout_);
         dataset_.SetHost(entry.IP);
         dataset_.SetUser(entry.USERID);
         dataset_.SetPasswd(entry.PASSWD);

@@ -1,0 +1,451 @@
+#include "dump/ScriptScan.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QStringList>
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+
+#include "dump/StatementReader.h"
+
+namespace dump {
+
+namespace {
+
+constexpr qint64 kSniffBytes = 64 * 1024;
+constexpr std::size_t kTextShown = 120;
+
+// The tokens of one statement, as far as telling what it acts on needs: words (in upper
+// case), quoted names (without their quotes), strings, numbers and single symbols. Comments
+// are passed over, but not the code inside "/*! ... */", which the server runs.
+struct Token {
+    enum Kind { End, Word, Name, String, Number, Symbol };
+    Kind kind = End;
+    std::string text;  // a word in upper case, a name or string without its quotes
+    std::string raw;   // a word as written
+
+    bool is(std::string_view word) const { return kind == Word && text == word; }
+    bool isSymbol(char c) const { return kind == Symbol && text.size() == 1 && text[0] == c; }
+    // A word or a quoted name: what can stand where a name stands.
+    bool isName() const { return kind == Word || kind == Name; }
+};
+
+bool isWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+class Tokens {
+public:
+    explicit Tokens(std::string_view s) : s_(s) {}
+
+    Token next() {
+        skipSpaceAndComments();
+        Token t;
+        if (i_ >= s_.size()) return t;
+        const char c = s_[i_];
+        if (c == '`' || c == '"') {
+            t.kind = Token::Name;
+            t.text = quoted(c);
+        } else if (c == '\'') {
+            t.kind = Token::String;
+            t.text = quoted(c);
+        } else if (isDigit(c)) {
+            t.kind = Token::Number;
+            const std::size_t start = i_;
+            while (i_ < s_.size() && (isWordChar(s_[i_]) || s_[i_] == '.')) ++i_;
+            t.text = s_.substr(start, i_ - start);
+            t.raw = t.text;
+            // A name may begin with digits (1st_table); a number has no letters but e/x.
+            if (std::any_of(t.text.begin(), t.text.end(),
+                            [](char d) { return !isDigit(d) && d != '.' && d != 'e' && d != 'E'; }))
+                t.kind = Token::Word;
+        } else if (isWordChar(c)) {
+            t.kind = Token::Word;
+            const std::size_t start = i_;
+            while (i_ < s_.size() && isWordChar(s_[i_])) ++i_;
+            t.raw = s_.substr(start, i_ - start);
+            for (char w : t.raw) t.text += w >= 'a' && w <= 'z' ? char(w - 32) : w;
+        } else {
+            t.kind = Token::Symbol;
+            t.text = std::string(1, c);
+            ++i_;
+        }
+        return t;
+    }
+
+private:
+    std::string quoted(char quote) {
+        std::string out;
+        for (++i_; i_ < s_.size(); ++i_) {
+            const char c = s_[i_];
+            if (c == '\\' && quote != '`' && i_ + 1 < s_.size()) {
+                out += s_[++i_];
+            } else if (c == quote) {
+                if (i_ + 1 < s_.size() && s_[i_ + 1] == quote) {
+                    out += c;
+                    ++i_;
+                } else {
+                    ++i_;
+                    break;
+                }
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    }
+
+    void skipSpaceAndComments() {
+        while (i_ < s_.size()) {
+            const char c = s_[i_];
+            if (static_cast<unsigned char>(c) <= 32) {
+                ++i_;
+            } else if (c == '#' || (c == '-' && s_.substr(i_, 2) == "--" &&
+                                    (i_ + 2 == s_.size() ||
+                                     static_cast<unsigned char>(s_[i_ + 2]) <= 32))) {
+                const std::size_t lf = s_.find('\n', i_);
+                i_ = lf == std::string_view::npos ? s_.size() : lf + 1;
+            } else if (s_.substr(i_, 3) == "/*!" || s_.substr(i_, 4) == "/*M!") {
+                // Code the server runs: only its opening is passed over.
+                i_ += s_[i_ + 2] == 'M' ? 4 : 3;
+                while (i_ < s_.size() && isDigit(s_[i_])) ++i_;
+                ++executable_;
+            } else if (s_.substr(i_, 2) == "/*") {
+                const std::size_t end = s_.find("*/", i_ + 2);
+                i_ = end == std::string_view::npos ? s_.size() : end + 2;
+            } else if (executable_ > 0 && s_.substr(i_, 2) == "*/") {
+                i_ += 2;
+                --executable_;
+            } else {
+                return;
+            }
+        }
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+    int executable_ = 0;
+};
+
+// Reads statements token by token with one token of look-ahead.
+class Statement {
+public:
+    explicit Statement(std::string_view s) : tokens_(s), current_(tokens_.next()) {}
+
+    const Token& peek() const { return current_; }
+    Token take() {
+        Token t = std::move(current_);
+        current_ = tokens_.next();
+        return t;
+    }
+    bool accept(std::string_view word) {
+        if (!current_.is(word)) return false;
+        take();
+        return true;
+    }
+    bool acceptAll(std::initializer_list<std::string_view> words) {
+        bool any = false;
+        while (std::any_of(words.begin(), words.end(),
+                           [this](std::string_view w) { return current_.is(w); })) {
+            take();
+            any = true;
+        }
+        return any;
+    }
+    void skipTo(std::string_view word) {
+        while (current_.kind != Token::End && !current_.is(word)) take();
+    }
+
+    // An object name, [database.]name; the database part empty when not named. False when
+    // no name stands here.
+    bool name(std::string& database) {
+        if (!current_.isName()) return false;
+        std::string first = nameText(take());
+        last_ = first;
+        database.clear();
+        if (current_.isSymbol('.')) {
+            take();
+            if (current_.isName()) take();
+            database = std::move(first);
+        }
+        return true;
+    }
+    // The first part of the name last read by name().
+    const std::string& lastName() const { return last_; }
+
+    // Any token of the rest of the statement satisfies `test`.
+    template <typename Test>
+    bool anyLeft(Test test) {
+        while (current_.kind != Token::End) {
+            if (test(current_)) return true;
+            take();
+        }
+        return false;
+    }
+
+private:
+    // A word names as written; a quoted name as it stands between its quotes.
+    static std::string nameText(const Token& t) { return t.kind == Token::Word ? t.raw : t.text; }
+
+    Tokens tokens_;
+    Token current_;
+    std::string last_;
+};
+
+QString namesDatabase(const std::string& database) {
+    return QStringLiteral("acts on the database `%1`").arg(QString::fromUtf8(database));
+}
+
+// The names after the statement's object word: each checked against the target.
+QString checkNames(Statement& st, const std::string& target, bool list) {
+    st.acceptAll({"IF", "NOT", "EXISTS"});
+    std::string database;
+    while (st.name(database)) {
+        if (!database.empty() && database != target) return namesDatabase(database);
+        if (!list || !st.peek().isSymbol(',')) break;
+        st.take();
+    }
+    return {};
+}
+
+const std::initializer_list<std::string_view> kAccountWords = {"USER", "ROLE"};
+
+QString classify(std::string_view text, const std::string& target) {
+    Statement st(text);
+    const Token first = st.take();
+    if (first.kind != Token::Word) return {};
+    const std::string& w = first.text;
+
+    if (w == "USE") {
+        std::string database;
+        if (!st.name(database) || st.lastName() == target) return {};
+        return QStringLiteral("selects the database `%1` (not run: the restore stays in `%2`)")
+            .arg(QString::fromUtf8(st.lastName()), QString::fromStdString(target));
+    }
+    if (w == "GRANT" || w == "REVOKE") return QStringLiteral("changes privileges");
+    if (w == "SHUTDOWN" || w == "RESTART") return QStringLiteral("stops the server");
+    if (w == "INSTALL" || w == "UNINSTALL") return QStringLiteral("installs or removes a plugin");
+    if (w == "FLUSH" || w == "RESET" || w == "PURGE" || w == "KILL" || w == "BINLOG" ||
+        w == "CHANGE")
+        return QStringLiteral("acts on the whole server");
+    if ((w == "START" || w == "STOP") && !st.peek().is("TRANSACTION"))
+        return QStringLiteral("acts on the whole server");
+    if (w == "LOAD" && (st.peek().is("DATA") || st.peek().is("XML")))
+        return QStringLiteral("reads a file");
+    if (w == "SET") {
+        if (st.peek().is("PASSWORD") || st.peek().is("DEFAULT"))
+            return QStringLiteral("changes accounts");
+        bool global = false;
+        st.anyLeft([&global](const Token& t) {
+            global = t.is("GLOBAL") || t.is("PERSIST") || t.is("PERSIST_ONLY");
+            return global;
+        });
+        return global ? QStringLiteral("changes a server-wide setting") : QString();
+    }
+    if (w == "SELECT" || w == "WITH") {
+        bool file = false;
+        bool into = false;
+        st.anyLeft([&](const Token& t) {
+            file = into && (t.is("OUTFILE") || t.is("DUMPFILE"));
+            into = t.is("INTO");
+            return file;
+        });
+        return file ? QStringLiteral("writes a file on the server") : QString();
+    }
+    if (w == "INSERT" || w == "REPLACE") {
+        st.acceptAll({"LOW_PRIORITY", "DELAYED", "HIGH_PRIORITY", "IGNORE", "INTO"});
+        return checkNames(st, target, false);
+    }
+    if (w == "UPDATE") {
+        st.acceptAll({"LOW_PRIORITY", "IGNORE"});
+        return checkNames(st, target, true);
+    }
+    if (w == "DELETE") {
+        st.acceptAll({"LOW_PRIORITY", "QUICK", "IGNORE", "FROM"});
+        return checkNames(st, target, true);
+    }
+    if (w == "TRUNCATE") {
+        st.accept("TABLE");
+        return checkNames(st, target, false);
+    }
+    if (w == "LOCK") {
+        st.acceptAll({"TABLES", "TABLE"});
+        return checkNames(st, target, true);
+    }
+    if (w == "CALL") return checkNames(st, target, false);
+    if (w == "RENAME") {
+        if (st.peek().is("USER")) return QStringLiteral("changes accounts");
+        st.accept("TABLE");
+        std::string database;
+        while (st.peek().kind != Token::End) {
+            if (st.name(database)) {
+                if (!database.empty() && database != target) return namesDatabase(database);
+            } else {
+                st.take();
+            }
+        }
+        return {};
+    }
+    if (w == "CREATE" || w == "DROP" || w == "ALTER") {
+        // The words before the kind of object: OR REPLACE, DEFINER = 'u'@'h', ALGORITHM = x,
+        // SQL SECURITY x, TEMPORARY, ONLINE, IGNORE, AGGREGATE, UNIQUE, FULLTEXT, SPATIAL.
+        for (;;) {
+            if (st.acceptAll({"OR", "REPLACE", "TEMPORARY", "ONLINE", "OFFLINE", "IGNORE",
+                              "AGGREGATE", "UNIQUE", "FULLTEXT", "SPATIAL", "SQL", "SECURITY",
+                              "INVOKER"}))
+                continue;
+            if (st.peek().is("DEFINER") || st.peek().is("ALGORITHM")) {
+                st.take();
+                if (st.peek().isSymbol('=')) st.take();
+                st.take();
+                if (st.peek().isSymbol('@')) {
+                    st.take();
+                    st.take();
+                }
+                continue;
+            }
+            break;
+        }
+        const Token kind = st.take();
+        if (kind.is("DATABASE") || kind.is("SCHEMA"))
+            return w == "CREATE" ? QStringLiteral("creates a database")
+                   : w == "DROP" ? QStringLiteral("drops a database")
+                                 : QStringLiteral("changes a database");
+        if (std::any_of(kAccountWords.begin(), kAccountWords.end(),
+                        [&](std::string_view a) { return kind.is(a); }))
+            return QStringLiteral("changes accounts");
+        if (kind.is("SERVER")) return QStringLiteral("changes a server definition");
+        if (kind.is("FUNCTION") || kind.is("PROCEDURE")) {
+            const QString named = checkNames(st, target, false);
+            if (!named.isEmpty()) return named;
+            return st.anyLeft([](const Token& t) { return t.is("SONAME"); })
+                       ? QStringLiteral("loads a plugin library")
+                       : QString();
+        }
+        if (kind.is("TRIGGER") || kind.is("INDEX")) {
+            const QString named = checkNames(st, target, false);
+            if (!named.isEmpty()) return named;
+            st.skipTo("ON");
+            st.accept("ON");
+            return checkNames(st, target, false);
+        }
+        if (kind.is("TABLE") || kind.is("TABLES") || kind.is("VIEW") || kind.is("EVENT") ||
+            kind.is("SEQUENCE"))
+            return checkNames(st, target, w == "DROP");
+        return {};
+    }
+    return {};
+}
+
+}  // namespace
+
+TextKind sniffText(const QByteArray& head) {
+    if (head.isEmpty()) return TextKind::Empty;
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) return TextKind::Utf16;
+    const qsizetype zeros = head.count('\0');
+    if (zeros == 0) return TextKind::Text;
+    // UTF-16 text in Latin letters has a zero byte in every other place.
+    qsizetype evenZeros = 0, oddZeros = 0;
+    const qsizetype sample = std::min<qsizetype>(head.size(), 512);
+    for (qsizetype i = 0; i < sample; ++i)
+        if (head[i] == '\0') ++(i % 2 ? oddZeros : evenZeros);
+    if (std::max(evenZeros, oddZeros) * 4 >= sample) return TextKind::Utf16;
+    return TextKind::Binary;
+}
+
+QString textKindProblem(TextKind kind, const QString& fileName) {
+    switch (kind) {
+    case TextKind::Text: return {};
+    case TextKind::Empty:
+        return QStringLiteral("%1 is empty: there is nothing to restore.").arg(fileName);
+    case TextKind::Utf16:
+        return QStringLiteral("%1 is UTF-16 text; a dump is read as UTF-8. Convert it first (for "
+                              "example: iconv -f UTF-16 -t UTF-8 %1 > converted.sql) and "
+                              "restore the converted file.")
+            .arg(fileName);
+    case TextKind::Binary:
+        return QStringLiteral("%1 is not a text file (it holds zero bytes), so it cannot be a "
+                              "dump. Choose the .sql file that Lorvex wrote.")
+            .arg(fileName);
+    }
+    return {};
+}
+
+QString foreignReason(std::string_view statement, const QString& database) {
+    return classify(statement, database.toStdString());
+}
+
+QString ScriptScan::foreignList(const QString& fileName, std::size_t shown) const {
+    QStringList lines;
+    for (std::size_t i = 0; i < foreign.size() && i < shown; ++i) {
+        const ForeignStatement& f = foreign[i];
+        lines << QStringLiteral("%1 line %2: %3\n    %4")
+                     .arg(fileName)
+                     .arg(f.line)
+                     .arg(f.reason, QString::fromUtf8(f.text).simplified());
+    }
+    if (foreignCount > std::min<std::uint64_t>(shown, foreign.size()))
+        lines << QStringLiteral("and %1 more.")
+                     .arg(foreignCount - std::min<std::uint64_t>(shown, foreign.size()));
+    return lines.join(u'\n');
+}
+
+ScriptScan scanScript(QIODevice& input, const QString& database) {
+    ScriptScan scan;
+    scan.kind = sniffText(input.peek(kSniffBytes));
+    if (scan.kind != TextKind::Text) return scan;
+    StatementReader reader(input, StatementReader::kDefaultLimit, true);
+    std::string_view statement;
+    while (reader.next(statement)) {
+        ++scan.statements;
+        const QString reason = foreignReason(statement, database);
+        if (reason.isEmpty()) continue;
+        ++scan.foreignCount;
+        if (scan.foreign.size() < ScriptScan::kListed) {
+            const std::string_view text = statement.substr(0, kTextShown);
+            scan.foreign.push_back(
+                {reader.line(), reason, QByteArray(text.data(), qsizetype(text.size()))});
+        }
+    }
+    scan.ctrlZLine = reader.ctrlZLine();
+    return scan;
+}
+
+RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
+                          const QString& database) {
+    constexpr std::size_t kShown = 15;
+    RestoreCheck check;
+    QStringList foreign, ctrlZ;
+    for (const QString& path : {scriptPath, dataPath}) {
+        // A pipe can be read once only: the run refuses as it goes (refuseForeign).
+        if (path.isEmpty() || !QFileInfo(path).isFile()) continue;
+        const QString name = QFileInfo(path).fileName();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            check.problem = QStringLiteral("Cannot read %1: %2")
+                                .arg(QDir::toNativeSeparators(path), file.errorString());
+            return check;
+        }
+        const ScriptScan scan = scanScript(file, database);
+        // An empty data file is no problem: a database without rows has one.
+        if (scan.kind != TextKind::Text && !(scan.kind == TextKind::Empty && path == dataPath)) {
+            check.problem = textKindProblem(scan.kind, name);
+            return check;
+        }
+        if (scan.foreignCount) foreign << scan.foreignList(name, kShown);
+        check.foreignCount += scan.foreignCount;
+        if (scan.ctrlZLine)
+            ctrlZ << QStringLiteral("line %1 of %2").arg(scan.ctrlZLine).arg(name);
+    }
+    check.foreign = foreign.join(u'\n');
+    check.ctrlZ = ctrlZ.join(QStringLiteral(" and "));
+    return check;
+}
+
+}  // namespace dump

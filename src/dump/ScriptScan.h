@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+class QIODevice;
+
+// A look through a file before it is restored: whether it is text at all, and which of its
+// statements would act beyond the database it is restored into or on the server as a whole
+// (another database, accounts and privileges, server settings, files, plugins). Nothing is
+// sent to a server.
+namespace dump {
+
+enum class TextKind {
+    Text,
+    Empty,   // no bytes at all
+    Utf16,   // a byte-order mark or the zero bytes of UTF-16 text
+    Binary,  // zero bytes: a picture, an archive, anything but a dump
+};
+
+// What the first bytes of a file are.
+TextKind sniffText(const QByteArray& head);
+// A sentence for a file that cannot be restored because of its kind; empty for Text.
+QString textKindProblem(TextKind kind, const QString& fileName);
+
+// Why a statement reaches beyond `database` or the session, for the user ("drops a
+// database", "names the database `shop`"); empty when it stays inside.
+QString foreignReason(std::string_view statement, const QString& database);
+
+struct ForeignStatement {
+    qint64 line = 0;
+    QString reason;
+    QByteArray text;  // its first bytes
+};
+
+struct ScriptScan {
+    static constexpr std::size_t kListed = 50;
+
+    TextKind kind = TextKind::Text;
+    std::uint64_t statements = 0;
+    qint64 ctrlZLine = 0;  // the first line with a Ctrl-Z, 0 when none
+    std::uint64_t foreignCount = 0;
+    std::vector<ForeignStatement> foreign;  // the first kListed
+
+    // The foreign statements for a question or an error, at most `shown` of them.
+    QString foreignList(const QString& fileName, std::size_t shown) const;
+};
+
+// Reads the whole input (as the restore reads it, past a Ctrl-Z).
+ScriptScan scanScript(QIODevice& input, const QString& database);
+
+// What the files of one restore hold, read before anything is sent: for the dialog's
+// questions and the command line's refusals alike.
+struct RestoreCheck {
+    QString problem;  // a file that cannot be restored at all; nothing may run
+    QString foreign;  // the statements that reach beyond the target, listed; empty for none
+    std::uint64_t foreignCount = 0;
+    QString ctrlZ;    // where a Ctrl-Z stands, for the question whether to go past it
+};
+
+// Reads the schema file and, when `dataPath` is not empty, the data file; what is not a
+// regular file (a pipe, read once only) is passed over.
+RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
+                          const QString& database);
+
+}  // namespace dump

@@ -274,6 +274,10 @@ TEST_P(NewTable, InputBoxRulesThenTheDesignerThenTheFolderIsRelisted) {
     mine.exec("CREATE TABLE existing (a INT)");
 
     answer(prompts, param.input);
+    // Blanks around the name: said, and the table gets the name without them.
+    const bool trimmed = param.input.ok && param.input.text != param.input.text.trimmed() &&
+                         !param.input.text.trimmed().isEmpty();
+    if (trimmed) prompts.answerOkCancel(true);
     if (param.designerOpens) {
         prompts.onDialog([&](QDialog* dialog) {
             auto* designer = qobject_cast<TfrmCreateTable*>(dialog);
@@ -295,6 +299,9 @@ TEST_P(NewTable, InputBoxRulesThenTheDesignerThenTheFolderIsRelisted) {
     EXPECT_TRUE(prompts.allAnswersUsed());
     EXPECT_EQ(prompts.shown()[0].caption, QStringLiteral("New Table"));
     EXPECT_EQ(prompts.shown()[0].text, QStringLiteral("Table Name을 넣어주세요."));
+    if (trimmed) {
+        EXPECT_TRUE(prompts.shown()[1].text.contains(QStringLiteral("named \"fresh\"")));
+    }
     EXPECT_EQ(prompts.messages(), param.messages);
     EXPECT_EQ(childTexts(folder), param.designerOpens ? QStringList{"existing"} : QStringList{});
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <csignal>
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -22,6 +23,8 @@
 #include "dump/DumpFormat.h"
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
+#include "dump/ScriptScan.h"
+#include "support/TestNames.h"
 #include "dump/RestoreStatus.h"
 #include "dump/StatementReader.h"
 #include "dump/TfrmRestore.h"
@@ -234,6 +237,8 @@ struct ReaderCase {
     std::string input;
     std::vector<std::string> statements;
     std::string leftover;
+    bool pastCtrlZ = false;
+    qint64 ctrlZLine = 0;
 };
 
 std::ostream& operator<<(std::ostream& os, const ReaderCase& c) { return os << c.name; }
@@ -244,12 +249,14 @@ TEST_P(Reader, CutsStatements) {
     QByteArray bytes(GetParam().input.data(), qsizetype(GetParam().input.size()));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    dump::StatementReader reader(buffer);
+    dump::StatementReader reader(buffer, dump::StatementReader::kDefaultLimit,
+                                 GetParam().pastCtrlZ);
     std::vector<std::string> statements;
     std::string_view statement;
     while (reader.next(statement)) statements.emplace_back(statement);
     EXPECT_EQ(statements, GetParam().statements);
     EXPECT_EQ(reader.leftover(), GetParam().leftover);
+    EXPECT_EQ(reader.ctrlZLine(), GetParam().ctrlZLine);
     EXPECT_FALSE(reader.failed());
 }
 
@@ -289,6 +296,21 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"CtrlZEndsTheFile",
                    "select 1" + kM + "\r\nselect 2" + kM + "\x1a" + "select 3" + kM + "\r\n",
                    {"select 1", "select 2"},
+                   "", false, 2},
+        ReaderCase{"CtrlZIsGonePastWhenAsked",
+                   "select 1" + kM + "\r\n\x1a\r\nsel\x1a" + "ect 2" + kM + "\r\nselect 3" + kM,
+                   {"select 1", "select 2", "select 3"},
+                   "", true, 2},
+        // A copy through a Unix tool: LF line breaks, the comment lines left in front.
+        ReaderCase{"LfAfterTheMarkerEndsTheStatement",
+                   "#\n# Table structure for table 't'\n#\n\nCREATE TABLE `t` (\n  `a` int\n) "
+                   "ENGINE=InnoDB" + kM + "\n# Dumping data for table 't'\nInsert Into t values (1)" +
+                       kM + "\n",
+                   {"CREATE TABLE `t` (\n  `a` int\n) ENGINE=InnoDB", "Insert Into t values (1)"},
+                   ""},
+        ReaderCase{"MixedLineEnds",
+                   "select 1" + kM + "\r\nselect 2" + kM + "\nselect 3" + kM + "\rselect 4" + kM,
+                   {"select 1", "select 2", "select 3", "select 4"},
                    ""},
         ReaderCase{"TextAfterTheLastMarkerIsLeftOver",
                    "select 1" + kM + "\r\nInsert Into t\r\n values (2)\r\n",
@@ -304,6 +326,62 @@ INSTANTIATE_TEST_SUITE_P(
                    {"select '" + std::string(2'500'000, 'x') + "'", "select 2"},
                    ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What a restore into database "db" would do beyond it: each case a statement and the start
+// of the reason (empty: it stays in the database).
+TEST(ForeignStatements, AreToldApartFromTheDumpsOwn) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Insert Into `t` values (1,'USE other; DROP DATABASE x')", ""},
+        {"CREATE TABLE `t` (`a` int) ENGINE=InnoDB", ""},
+        {"Drop Table If Exists `a`, `db`.`b`", ""},
+        {"CREATE ALGORITHM=UNDEFINED DEFINER=`u`@`%` SQL SECURITY DEFINER VIEW `v` AS select "
+         "`src`.`t`.`a` AS `a` from `src`.`t`",
+         ""},
+        {"SET NAMES utf8mb4, @OLD = @@session.sql_mode", ""},
+        {"START TRANSACTION", ""},
+        {"SELECT 1.5, t.a FROM t", ""},
+        {"USE db", ""},
+        {"USE other", "selects the database `other`"},
+        {"use `we ird`", "selects the database `we ird`"},
+        {"DROP DATABASE other", "drops a database"},
+        {"create schema if not exists x", "creates a database"},
+        {"SET GLOBAL max_connections = 1", "changes a server-wide setting"},
+        {"SET @@global.read_only = 1", "changes a server-wide setting"},
+        {"/*!40101 SET GLOBAL x = 1 */", "changes a server-wide setting"},
+        {"GRANT ALL ON *.* TO 'x'@'%' WITH GRANT OPTION", "changes privileges"},
+        {"CREATE USER 'x'@'%'", "changes accounts"},
+        {"SET PASSWORD FOR root@localhost = PASSWORD('x')", "changes accounts"},
+        {"SHUTDOWN", "stops the server"},
+        {"INSTALL SONAME 'ha_x'", "installs or removes a plugin"},
+        {"Insert Into other.t values (1)", "acts on the database `other`"},
+        {"INSERT IGNORE INTO `Db`.`t` VALUES (1)", "acts on the database `Db`"},
+        {"Drop Table If Exists `a`, `other`.`b`", "acts on the database `other`"},
+        {"RENAME TABLE t TO other.t", "acts on the database `other`"},
+        {"CREATE TRIGGER tr BEFORE INSERT ON other.t FOR EACH ROW SET @a = 1",
+         "acts on the database `other`"},
+        {"SELECT * FROM t INTO OUTFILE '/tmp/x'", "writes a file on the server"},
+        {"LOAD DATA LOCAL INFILE '/etc/passwd' INTO TABLE t", "reads a file"},
+        {"CREATE FUNCTION f RETURNS STRING SONAME 'x.so'", "loads a plugin library"},
+    };
+    for (const auto& [statement, reason] : cases) {
+        const QString got = dump::foreignReason(statement, QStringLiteral("db"));
+        if (*reason == 0)
+            EXPECT_TRUE(got.isEmpty()) << statement << " -> " << got.toStdString();
+        else
+            EXPECT_TRUE(got.startsWith(QLatin1String(reason))) << statement << " -> " << got.toStdString();
+    }
+}
+
+TEST(ForeignStatements, FilesAreSniffedForText) {
+    EXPECT_EQ(dump::sniffText(""), dump::TextKind::Empty);
+    EXPECT_EQ(dump::sniffText("select 1;#+----\r\n"), dump::TextKind::Text);
+    EXPECT_EQ(dump::sniffText("\xFF\xFEs\0e\0"), dump::TextKind::Utf16);
+    EXPECT_EQ(dump::sniffText(QByteArray("s\0e\0l\0e\0c\0t\0", 12)), dump::TextKind::Utf16);
+    EXPECT_EQ(dump::sniffText(QByteArray("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\x01\0H\0H\0\0"
+                                         "\xFF\xDB\0C\0\x08\x06\x06\x07\x06\x05\x08\x07\x07\x07\t\t",
+                                         40)),
+              dump::TextKind::Binary);
+}
 
 TEST(RestoreStatus, NumbersInsertsPerTableAndNamesObjects) {
     dump::RestoreStatus status(dump::RunKind::Script);
@@ -934,6 +1012,110 @@ TEST_F(DumpDialogs, RestoreOfAForeignFileSaysNothingWasExecuted) {
     EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("has no end marker")));
 }
 
+// A data file of another kind beside the chosen schema name (H2.txt and H2.dat) is not
+// replaced without a question.
+TEST_F(DumpDialogs, SchemaSaveAsksBeforeReplacingAnExistingDataFile) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    writeFile(path("H2.dat"), "someone else's data");
+    for (bool replace : {false, true}) {
+        prompts.answerFile(path("H2.txt"));
+        prompts.answerOkCancel(replace);
+        prompts.onDialog([&](QDialog* d) {
+            child<QCheckBox>(d, "CheckBox1")->click();
+            child<QPushButton>(d, "BitBtn1")->click();
+            return int(QDialog::Rejected);
+        });
+        commands->DBSchema1Click(s.name());
+        EXPECT_TRUE(prompts.shown().back().text.contains(QStringLiteral("H2.dat exists already")));
+        EXPECT_EQ(readFile(path("H2.dat")) == "someone else's data", !replace);
+        EXPECT_EQ(QFile::exists(path("H2.txt")), replace);
+    }
+    EXPECT_TRUE(prompts.allAnswersUsed());
+}
+
+// Exec reads the files first: statements beyond the target are asked about (Cancel runs
+// nothing), a USE in the file never moves the restore, a Ctrl-Z is asked about, an empty
+// file has nothing to restore, and a data file cut short says how far it got.
+TEST_F(DumpDialogs, RestoreDialogChecksTheFilesBeforeRunningAnything) {
+    ScratchDatabase target(QStringLiteral("dst"));
+    ScratchDatabase other(QStringLiteral("other"));
+    const std::string m = ";#+----\r\n";
+    const QByteArray foreign = QByteArray::fromStdString(
+        "CREATE TABLE t (id INT PRIMARY KEY)" + m + "USE `" + other.name().toStdString() + "`" + m +
+        "CREATE TABLE u (id INT)" + m + "Insert Into `" + other.name().toStdString() +
+        "`.`t` values (1)" + m);
+    writeFile(path("f.sql"), foreign);
+    writeFile(path("f.dat"), QByteArray::fromStdString("Insert Into t values (1)" + m +
+                                                        "Insert Into t values (1)" + m +
+                                                        "Insert Into t values (2"));
+    const auto tables = [](ScratchDatabase& s) {
+        QStringList names;
+        db::Result r = s.connection().select("SHOW TABLES");
+        while (r.next()) names << r.text(0);
+        return names.join(u',');
+    };
+    prompts.answerFile(path("f.sql"));
+    prompts.answerOkCancel(false);
+    prompts.answerOkCancel(true);
+    prompts.onDialog([&](QDialog* d) {
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "SpeedButton2")->click();  // Cancel
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Nothing was executed"));
+        EXPECT_EQ(tables(target), QString());
+        const QString question = prompts.shown().back().text;
+        EXPECT_TRUE(question.contains(QStringLiteral("f.sql line 2: selects the database")))
+            << question.toStdString();
+        EXPECT_TRUE(question.contains(QStringLiteral("f.sql line 4: acts on the database")));
+        child<QPushButton>(d, "SpeedButton2")->click();  // OK
+        EXPECT_EQ(labelText(d, "Label2"),
+                  QStringLiteral("Data Insert Done - 2 statements, 1 failed, text from line 3 "
+                                 "on not executed"));
+        child<QPushButton>(d, "SpeedButton1")->click();
+        return d->result();
+    });
+    commands->Restore1Click(target.name());
+    EXPECT_EQ(tables(target), QStringLiteral("t,u"));  // both here, not in the other database
+    EXPECT_EQ(tables(other), QString());
+
+    // A Ctrl-Z: the answer decides whether what follows it runs.
+    writeFile(path("z.sql"), QByteArray::fromStdString("CREATE TABLE z1 (a INT)" + m + "\x1a" +
+                                                        m.substr(7) + "CREATE TABLE z2 (a INT)" + m));
+    for (bool goOn : {false, true}) {
+        prompts.clear();
+        prompts.answerFile(path("z.sql"));
+        prompts.answerYesNo(goOn);
+        prompts.onDialog([&](QDialog* d) {
+            child<QPushButton>(d, "SpeedButton2")->click();
+            return int(QDialog::Rejected);
+        });
+        commands->Restore1Click(target.name());
+        ASSERT_GE(prompts.shown().size(), 2u);  // the file, then the question
+        EXPECT_TRUE(prompts.shown()[1].text.contains(QStringLiteral("line 2 of z.sql holds a Ctrl-Z")))
+            << prompts.shown()[1].text.toStdString() << " / " << prompts.messages().join('|').toStdString();
+        EXPECT_EQ(tables(target), goOn ? QStringLiteral("t,u,z1,z2") : QStringLiteral("t,u,z1"));
+        target.exec("DROP TABLE IF EXISTS z1, z2");
+    }
+
+    // An empty file and a picture: said at once, nothing runs.
+    prompts.clear();
+    writeFile(path("empty.sql"), "");
+    prompts.answerFile(path("empty.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Nothing was executed"));
+        return int(QDialog::Rejected);
+    });
+    commands->Restore1Click(target.name());
+    writeFile(path("photo.sql"), QByteArray("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\x01", 14));
+    prompts.answerFile(path("photo.sql"));
+    commands->Restore1Click(target.name());
+    ASSERT_EQ(prompts.messages().size(), 2);
+    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("nothing to restore")));
+    EXPECT_TRUE(prompts.messages()[1].contains(QStringLiteral("photo.sql is not a text file")));
+    EXPECT_TRUE(prompts.allAnswersUsed());
+}
+
 // A large script: the memo shows its beginning with long lines cut, and Exec runs the whole
 // file from disk. A folder chosen as the script is refused with a message.
 TEST_F(DumpDialogs, RestoreDialogShowsPartOfALargeScriptAndRunsAllOfIt) {
@@ -1154,7 +1336,19 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
          1, QStringLiteral("Data Insert - Ignore")},
         {restore + QStringList{"--database", s.name(), path("none.sql")}, cliEnvironment(), 1,
          QStringLiteral("cannot read")},
+        {restore + QStringList{"--database", s.name(), path("empty.sql")}, cliEnvironment(), 1,
+         QStringLiteral("empty.sql is empty: there is nothing to restore")},
+        {restore + QStringList{"--database", s.name(), path("wide.sql")}, cliEnvironment(), 1,
+         QStringLiteral("wide.sql is UTF-16 text")},
+        {restore + QStringList{"--database", s.name(), path("foreign.sql")}, cliEnvironment(), 1,
+         QStringLiteral("foreign.sql line 2: drops a database")},
+        {restore + QStringList{"--database", s.name(), "--timeout", "soon", path("s.sql")},
+         cliEnvironment(), 2, QStringLiteral("--timeout takes a number of seconds")},
     };
+    writeFile(path("empty.sql"), "");
+    writeFile(path("wide.sql"), QByteArray("\xFF\xFEs\0e\0l\0", 8));
+    writeFile(path("foreign.sql"), "Insert Into t values (7);#+----\r\n"
+                                   "DROP DATABASE IF EXISTS lvx_never_there;#+----\r\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(u' ').toStdString());
         const CliResult r = runCli(c.arguments, c.env);
@@ -1165,6 +1359,15 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
                      r.out.contains(testserver::password()));
     }
     EXPECT_FALSE(QFile::exists(path("x.sql")));
+    // The refused file ran nothing; given leave, it runs.
+    db::Result seven = s.connection().select("SELECT COUNT(*) FROM t WHERE id = 7");
+    ASSERT_TRUE(seven.next());
+    EXPECT_EQ(seven.text(0), QStringLiteral("0"));
+    EXPECT_EQ(runCli(restore + QStringList{"--database", s.name(), "--allow-foreign-statements",
+                                           path("foreign.sql")})
+                  .code,
+              0);
+    s.exec("DELETE FROM t");
 
     // Refused statements and a last statement without its marker fail the run.
     const CliResult r = runCli(restore + QStringList{"--database", s.name(), path("s.sql")});
@@ -1175,6 +1378,32 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         r.err.contains(QStringLiteral("s.sql: 1 of 3 statements failed:\nline 2: Duplicate entry")))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("from line 4 on has no end marker")));
+}
+
+// Ctrl-C (or SIGTERM) stops the statement running on the server, not only the program: the
+// restore ends at once as stopped, and the server no longer runs it.
+TEST_F(DumpTest, CliInterruptStopsTheRunningStatement) {
+    ScratchDatabase s;
+    const QString marker = uniqueName("sleep");
+    writeFile(path("slow.sql"), ("SELECT SLEEP(120) AS `" + marker + "`;#+----\r\n").toUtf8());
+    QProcess process;
+    process.setProcessEnvironment(cliEnvironment());
+    process.start(cliPath(), QStringList{"restore"} + connection() +
+                                 QStringList{"--database", s.name(), path("slow.sql")});
+    ASSERT_TRUE(process.waitForStarted());
+    const std::string running = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE " +
+                                s.connection().quoteValue("%" + marker + "%") + " AND ID <> CONNECTION_ID()";
+    const auto runs = [&] {
+        db::Result r = s.connection().select(running);
+        return r.next() && r.text(0) != QLatin1String("0");
+    };
+    for (int i = 0; i < 200 && !runs(); ++i) QThread::msleep(50);
+    ASSERT_TRUE(runs()) << process.readAllStandardError().toStdString();
+    ::kill(pid_t(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 130);
+    EXPECT_TRUE(process.readAllStandardError().contains("interrupted"));
+    EXPECT_FALSE(runs());
 }
 
 // A password given on the command line disappears from the process's arguments (what ps and

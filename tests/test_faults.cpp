@@ -543,6 +543,61 @@ TEST_F(ServerFault, CliRestoreKilledMidwayExitsNonZeroNamingTheLine) {
     EXPECT_EQ(count("t"), 0u);
 }
 
+// A server that stops answering (here: its process stopped) ends the CLI's wait after the
+// timeout it was given, instead of holding it forever.
+TEST_F(ServerFault, CliGivesUpOnAServerThatStopsAnswering) {
+    createRestoreTables();
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("slow.sql"));
+    writeFile(file, "Insert Into u values (1);#+----\r\nSELECT SLEEP(3);#+----\r\n");
+    CliResult run;
+    {
+        // Frozen while it runs the SLEEP, thawed only after the CLI gave up.
+        std::thread freezer([&] {
+            db::Connection c = mariadb().connect();
+            for (int i = 0; i < 400; ++i) {
+                db::Result r = c.select("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+                                        "WHERE INFO LIKE 'SELECT SLEEP(3)%'");
+                if (r.next() && r.text(0) != QLatin1String("0")) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            ::kill(pid_t(mariadb().pid()), SIGSTOP);
+        });
+        run = runCli(mariadb(), {QStringLiteral("restore"), QStringLiteral("--database"), database,
+                                 QStringLiteral("--timeout"), QStringLiteral("2"), file});
+        freezer.join();
+        ::kill(pid_t(mariadb().pid()), SIGCONT);
+    }
+    EXPECT_EQ(run.code, 1) << run.err.toStdString();
+    EXPECT_TRUE(saysConnectionLost(run.err)) << run.err.toStdString();
+}
+
+// A server that takes packets of 1 MiB at most: the one statement larger than that is
+// skipped and named with the setting to raise; everything else is restored.
+TEST_F(ServerFault, StatementsLargerThanThePacketLimitAreSkippedAndTheRunGoesOn) {
+    createRestoreTables();
+    db::Connection admin = mariadb().connect();
+    admin.exec("SET GLOBAL max_allowed_packet = 1048576");
+    struct PutBack {
+        db::Connection& c;
+        ~PutBack() { c.query("SET GLOBAL max_allowed_packet = 268435456"); }
+    } putBack{admin};
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("rows.sql"));
+    writeFile(file, "Insert Into u values (1);#+----\r\nInsert Into u values (2 + LENGTH('" +
+                        QByteArray(2 << 20, 'x') + "'));#+----\r\nInsert Into u values (3);#+----\r\n");
+    const CliResult run =
+        runCli(mariadb(), {QStringLiteral("restore"), QStringLiteral("--database"), database, file});
+    EXPECT_EQ(run.code, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("1 statements are larger than the server accepts "
+                                                "(max_allowed_packet = 1048576 bytes)")))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("line 2: 2097")));
+    EXPECT_TRUE(run.err.contains(QStringLiteral("SET GLOBAL max_allowed_packet = 2099200")))
+        << run.err.toStdString();
+    EXPECT_EQ(count("u"), 2u);  // the rows before and after it
+}
+
 // ---- an orderly restart between two operations ------------------------------------------
 
 TEST_F(ServerFault, AfterARestartTheOldConnectionReportsAndTheDialogEnginesWriteNothing) {

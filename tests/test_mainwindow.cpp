@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QHeaderView>
@@ -33,6 +34,12 @@ namespace {
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    // Files made here are the user's alone, as the program makes its server list: a list
+    // others may read is asked about (see ServerListOthersMayReadIsOfferedPrivacyOnce).
+    void SetUp() override { oldMask = ::umask(077); }
+    void TearDown() override { ::umask(oldMask); }
+    mode_t oldMask = 0;
+
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
     void registerServer(const QString& name, const QString& password) {
@@ -488,6 +495,31 @@ TEST_F(MainWindowTest, AKoreanCodePageServerListLoadsAndIsConvertedOnlyWhenAsked
     }
     EXPECT_TRUE(prompts.allAnswersUsed());
     EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+// A server list that others may read is offered to be made private; a No is remembered.
+TEST_F(MainWindowTest, ServerListOthersMayReadIsOfferedPrivacyOnce) {
+    registerServer(QStringLiteral("s"), QStringLiteral("pw"));
+    const QString list = path("HostInfor.Dat");
+    for (bool fix : {false, true}) {
+        ASSERT_TRUE(QFile::setPermissions(list, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        prompts.clear();
+        if (fix) writeSettings({{"ServerList", "WarnReadable", "1"}});
+        prompts.answerYesNo(fix);
+        {
+            TfrmMain w(dir.path(), prompts);
+            w.show();
+        }
+        ASSERT_EQ(prompts.shown().size(), 1u);
+        EXPECT_TRUE(prompts.shown()[0].text.contains(QStringLiteral("holds passwords")));
+        EXPECT_EQ(QFile::permissions(list) & QFile::ReadOther, fix ? 0 : QFile::ReadOther);
+        if (!fix) {  // not asked again
+            ASSERT_TRUE(QFile::setPermissions(list, QFile::ReadOwner | QFile::ReadOther));
+            TfrmMain again(dir.path(), prompts);
+            again.show();
+            EXPECT_EQ(prompts.shown().size(), 1u);
+        }
+    }
 }
 
 // A saved HOST folder on a server without mysql.host is skipped quietly at start-up.

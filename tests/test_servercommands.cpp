@@ -90,6 +90,21 @@ protected:
     ServerCommands commands{tree, registry, prompts, &widget};
 };
 
+// A message box never grows taller than the screen: a long list goes to its details.
+TEST(LongMessages, AreCutForTheBoxAndKeptWholeInTheDetails) {
+    EXPECT_EQ(ui::splitLongMessage(QStringLiteral("short\ntext")).details, QString());
+    QStringList many;
+    for (int i = 1; i <= 40; ++i) many << QStringLiteral("line %1").arg(i);
+    const ui::MessageParts parts = ui::splitLongMessage(many.join(u'\n'));
+    EXPECT_EQ(parts.details, many.join(u'\n'));
+    EXPECT_EQ(parts.shown.count(u'\n'), 19);
+    EXPECT_TRUE(parts.shown.startsWith(QStringLiteral("line 1\nline 2\n")));
+    EXPECT_TRUE(parts.shown.endsWith(QStringLiteral("\"Show Details...\".)")));
+    const ui::MessageParts wide = ui::splitLongMessage(QString(1000, u'x'));
+    EXPECT_EQ(wide.details.size(), 1000);
+    EXPECT_LT(wide.shown.size(), 400);
+}
+
 TEST(ServerFieldTrim, RemovesOuterBlanksAndControlCharactersOnly) {
     EXPECT_EQ(TrimServerField(QStringLiteral(" \t\r\n\x01 a b\tc\x7f \x1f")),
               QStringLiteral("a b\tc"));
@@ -185,7 +200,7 @@ TEST_F(ServerCommandsTest, NewServerCancelledChangesNothing) {
     EXPECT_TRUE(prompts.messages().isEmpty());
 }
 
-TEST_F(ServerCommandsTest, NewServerThatCannotBeWrittenIsReportedAndKeepsItsNodeForTheRun) {
+TEST_F(ServerCommandsTest, NewServerThatCannotBeWrittenSaysWhyAndLeavesNoNode) {
     // A directory where the file should be: the append cannot open it.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("HostInfor.Dat")));
     prompts.onDialog([](QDialog* dialog) {
@@ -196,8 +211,10 @@ TEST_F(ServerCommandsTest, NewServerThatCannotBeWrittenIsReportedAndKeepsItsNode
         return dialog->result();
     });
     commands.N3Click();
-    EXPECT_EQ(prompts.messages(), QStringList{"Server Registration Error"});
-    EXPECT_EQ(rootTexts(), QStringList{"s"});
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].startsWith("Server Registration Error\nCannot "))
+        << prompts.messages()[0].toStdString();
+    EXPECT_TRUE(rootTexts().isEmpty());  // the next start would not know it
 }
 
 class PropertiesTest : public ServerCommandsTest {
@@ -250,21 +267,32 @@ TEST_F(PropertiesTest, SaveMovesTheServerToTheEndWithTheEditedValuesInNodeAndFil
     EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "c|hc|uc|pc"}));
 }
 
-TEST_F(PropertiesTest, SaveWithoutAMatchingRecordDropsTheNodeAndChangesNoRecord) {
-    TreeNode* stray = tree.AddServerNode(QStringLiteral("stray"), {QStringLiteral("hx"),
-                                                                  QStringLiteral("ux"),
-                                                                  QStringLiteral("px")});
-    select(stray);
+// Another window changed the record since this one read the list: Save, Delete and Delete
+// Server change nothing, say so, and keep the node.
+TEST_F(PropertiesTest, ARecordChangedElsewhereIsReportedAndKeptAsItIs) {
+    registry.UpdateServerEntry({QStringLiteral("b"), {QStringLiteral("hb"), QStringLiteral("ub"),
+                                                      QStringLiteral("pb")}},
+                               QStringLiteral("b"),
+                               {QStringLiteral("hb"), QStringLiteral("ub"), QStringLiteral("new")});
+    const QByteArray before = fileBytes();
+    select(root(1));
     prompts.onDialog([](QDialog* dialog) {
         edit(dialog, "Edit1")->setText(QStringLiteral("renamed"));
         click(dialog, "BitBtn1");
-        EXPECT_FALSE(qobject_cast<TfrmServer*>(dialog)->Saved());
+        EXPECT_TRUE(dialog->isVisible());
+        click(dialog, "BitBtn2");
+        EXPECT_TRUE(dialog->isVisible());
+        click(dialog, "BitBtn3");
         return dialog->result();
     });
     commands.Information1Click();
-    EXPECT_TRUE(prompts.messages().isEmpty());
+    prompts.answerOkCancel(true);
+    commands.N4Click();
+    ASSERT_EQ(prompts.messages().size(), 3);
+    for (const QString& message : prompts.messages())
+        EXPECT_EQ(message, changedElsewhere(QStringLiteral("b")));
     EXPECT_EQ(rootTexts(), (QStringList{"a", "b", "c"}));
-    EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "b|hb|ub|pb", "c|hc|uc|pc"}));
+    EXPECT_EQ(fileBytes(), before);
 }
 
 TEST_F(PropertiesTest, SaveAndDeleteActOnTheRecordOfTheChosenNodeOnly) {
@@ -371,7 +399,9 @@ TEST_F(ServerCommandsTest, DeleteServerOnAnUnparsableRegistryKeepsNodeAndFile) {
     select(root(0));
     prompts.answerOkCancel(true);
     commands.N4Click();
-    EXPECT_EQ(prompts.messages(), QStringList{"Delete Server Error"});
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].startsWith("Delete Server Error\nThe server list "))
+        << prompts.messages()[0].toStdString();
     EXPECT_EQ(rootTexts(), QStringList{"s"});
     EXPECT_EQ(fileBytes(), broken);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);

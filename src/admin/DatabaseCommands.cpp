@@ -140,12 +140,22 @@ void DatabaseCommands::NewTable1Click() {
             return;
         }
         if (name == defaultText) return;
+        // The designer takes the name without blanks at its ends; it says so rather than
+        // make a table of another name than the one typed.
+        const QString table = name.trimmed();
+        if (table != name &&
+            !prompts_.okCancel(window_,
+                               QStringLiteral("Blanks at the start or end of a table name are "
+                                              "dropped: the table will be named \"%1\".")
+                                   .arg(table),
+                               QStringLiteral("New Table")))
+            return;
         TreeNode* folder = selectedAt(tree_, nlTablesFolder);
         TreeNode* database = folder ? folder->parentNode() : nullptr;
         if (!database) return;
         {
             TfrmCreateTable designer(session_.MainConnection(), prompts_, false, database->text(),
-                                     name.trimmed(), window_);
+                                     table, window_);
             prompts_.exec(&designer);
         }
         tree_.widget().setCurrentItem(folder);

@@ -244,6 +244,29 @@ void TfrmMain::LoadServers() {
     } catch (const RegistryError& error) {
         prompts_.message(this, error.text());
     }
+    WarnReadableServerList();
+}
+
+void TfrmMain::WarnReadableServerList() {
+    if (!settingsOpen_ || !registry_.readableByOthers() || !viewState_.ReadWarnReadableServerList())
+        return;
+    const bool fix = prompts_.yesNo(
+        this,
+        QStringLiteral("The server list %1 holds passwords, and other users of this computer may "
+                       "read it. Make it readable by you only?\n\n(No: keep it as it is and do "
+                       "not ask again.)")
+            .arg(QDir::toNativeSeparators(RegistryPath)),
+        QStringLiteral("Server List"));
+    try {
+        if (!fix)
+            viewState_.WriteWarnReadableServerList(false);
+        else if (!registry_.makePrivate())
+            prompts_.message(this, QStringLiteral("The permissions of %1 could not be changed; "
+                                                  "change them with: chmod 600 %1")
+                                       .arg(QDir::toNativeSeparators(RegistryPath)));
+    } catch (const IniFileError& error) {
+        reportSettingsError(error);
+    }
 }
 
 bool TfrmMain::RestoreConnection() {

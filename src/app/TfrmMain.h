@@ -85,6 +85,8 @@ private:
     void RestoreGeometry();
     // The registered servers as the tree's roots.
     void LoadServers();
+    // Offers to make a server list that others may read the user's alone.
+    void WarnReadableServerList();
     // False when the reconnection failed and the rest of the start-up is skipped.
     bool RestoreConnection();
     void SaveViewState();

@@ -43,6 +43,14 @@ QString ViewState::ReadSelectDb() const {
     return settings_.ReadString(kSelectDb, QStringLiteral("DB"), QStringLiteral("NoneBD"));
 }
 
+bool ViewState::ReadWarnReadableServerList() const {
+    return settings_.ReadInteger(QStringLiteral("ServerList"), QStringLiteral("WarnReadable"), 1) != 0;
+}
+
+void ViewState::WriteWarnReadableServerList(bool warn) {
+    settings_.WriteInteger(QStringLiteral("ServerList"), QStringLiteral("WarnReadable"), warn ? 1 : 0);
+}
+
 unsigned ViewState::ReadNetTimeout() const {
     const int seconds = settings_.ReadInteger(QStringLiteral("Connection"), QStringLiteral("Timeout"),
                                               int(db::kDefaultNetTimeoutSeconds));

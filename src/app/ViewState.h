@@ -31,6 +31,10 @@ public:
     // "NoneBD" when no database was saved.
     QString ReadSelectDb() const;
     int ReadShowPanel() const;
+    // Whether to warn at start-up that others may read the server list; false once the user
+    // declined to make it private. The write throws IniFileError.
+    bool ReadWarnReadableServerList() const;
+    void WriteWarnReadableServerList(bool warn);
     // Seconds a read or write may wait for the server; the settings' [Connection] Timeout,
     // 0 for no limit.
     unsigned ReadNetTimeout() const;

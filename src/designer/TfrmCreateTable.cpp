@@ -405,7 +405,8 @@ void TfrmCreateTable::DeleteClick() {
 void TfrmCreateTable::SaveClick() {
     try {
         if (!send(statements_.createTable(Rows()))) {
-            prompts_.message(this, QStringLiteral("Table Create 실패!"));
+            prompts_.message(this, ui::withReason(QStringLiteral("Table Create 실패!"),
+                                                  connection_.errorText()));
             return;
         }
         prompts_.message(this, QStringLiteral("Table Create 성공!"));

@@ -154,6 +154,9 @@ bool StatementReader::next(std::string_view& statement) {
             std::erase(cleaned_, kCtrlZ);
             t = trim(cleaned_);
         }
+        // With LF line breaks a comment line and what follows it are one line here.
+        if (!t.empty() && t.front() == '#' && std::memchr(t.data(), '\n', t.size()))
+            t = withoutLeadingComments(t);
         if (isCommentLine(t)) continue;
         if (pending_.empty()) {
             if (t.empty()) continue;

@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -158,6 +160,16 @@ void TfrmSchema::BitBtn1Click() {
     }
     const QString path = dump::withDefaultSuffix(chosen);
     const bool withData = CheckBox1->isChecked();
+    // The save dialog asked about the schema file; the data file beside it, which may belong
+    // to something else (H2.txt and H2.dat), is asked about here.
+    const QString dataPath = dump::dataFilePath(path);
+    if (withData && QFileInfo::exists(dataPath) &&
+        !prompts_.okCancel(this,
+                           QStringLiteral("%1 exists already and would be replaced by the data "
+                                          "file of this dump. Replace it?")
+                               .arg(QDir::toNativeSeparators(dataPath)),
+                           QStringLiteral("Save")))
+        return;
     const dump::DumpTarget target{database_, table_};
 
     dump::DumpResult result;

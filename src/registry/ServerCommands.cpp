@@ -10,6 +10,14 @@
 #include "ui/BusyCursor.h"
 #include "ui/Prompts.h"
 
+QString changedElsewhere(const QString& name) {
+    return QStringLiteral("The record of the server \"%1\" in the server list is no longer as "
+                          "this window read it (another Lorvex window may have changed it), so "
+                          "nothing was changed. Start Lorvex again to read the list afresh, then "
+                          "try again.")
+        .arg(name);
+}
+
 ServerCommands::ServerCommands(ObjectTree& tree, ServerRegistry& registry, ui::Prompts& prompts,
                                QWidget* dialogParent)
     : tree_(tree), registry_(registry), prompts_(prompts), dialogParent_(dialogParent) {}
@@ -32,10 +40,18 @@ void ServerCommands::N3Click() {
         if (prompts_.exec(&dialog) != QDialog::Accepted) return;
         const QString name = dialog.ServerName();
         const TServerEntry entry{dialog.IP(), dialog.USERID(), dialog.PASSWD()};
-        // The node is added first and stays for this run even when the file cannot take
-        // the record; the message tells the user it was not registered.
-        tree_.AddServerNode(name, entry);
-        registry_.AppendServerEntry(name, entry);
+        // The node is added first; when the file cannot take the record it goes again, so
+        // the tree never shows a server the next start will not know.
+        TreeNode* node = tree_.AddServerNode(name, entry);
+        try {
+            registry_.AppendServerEntry(name, entry);
+        } catch (...) {
+            delete node;
+            throw;
+        }
+    } catch (const RegistryError& error) {
+        prompts_.message(dialogParent_,
+                         ui::withReason(QStringLiteral("Server Registration Error"), error.text()));
     } catch (const std::exception&) {
         prompts_.message(dialogParent_, QStringLiteral("Server Registration Error"));
     }
@@ -73,8 +89,14 @@ void ServerCommands::N4Click() {
         ui::BusyCursor busy;
         // A record that could not be removed keeps its node, so the tree never shows fewer
         // servers than the file will load next time.
-        registry_.RemoveServerEntry({node->text(), *node->serverEntry()});
+        if (!registry_.RemoveServerEntry({node->text(), *node->serverEntry()})) {
+            prompts_.message(dialogParent_, changedElsewhere(node->text()));
+            return;
+        }
         delete node;
+    } catch (const RegistryError& error) {
+        prompts_.message(dialogParent_,
+                         ui::withReason(QStringLiteral("Delete Server Error"), error.text()));
     } catch (const std::exception&) {
         prompts_.message(dialogParent_, QStringLiteral("Delete Server Error"));
     }

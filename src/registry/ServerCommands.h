@@ -1,11 +1,17 @@
 #pragma once
 
+#include <QString>
+
 class ObjectTree;
 class ServerRegistry;
 class QWidget;
 namespace ui {
 class Prompts;
 }
+
+// The message when a server's record is not in the file as its node knows it: another
+// window (or a hand edit) changed it since the list was read.
+QString changedElsewhere(const QString& name);
 
 // New Server, Properties and Delete Server: each changes the registry file and keeps the
 // tree's server nodes in step with it. Failures are reported with one fixed message per

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QXmlStreamReader>
 #include <QFileInfo>
+#include <QFile>
 #include <QSaveFile>
 #include <algorithm>
 #include <cstring>
@@ -323,6 +324,16 @@ void ServerRegistry::ConvertToUtf8() {
 }
 
 void ServerRegistry::checkRewritable() const { readForRewrite(); }
+
+bool ServerRegistry::readableByOthers() const {
+    const QFileInfo info(path_);
+    return info.isFile() &&
+           (info.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) != 0;
+}
+
+bool ServerRegistry::makePrivate() {
+    return QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
 
 QByteArray ServerRegistry::encode(const QString& text, RegistryEncoding encoding) const {
     if (encoding == RegistryEncoding::Utf8) return text.toUtf8();

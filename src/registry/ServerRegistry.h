@@ -98,6 +98,11 @@ public:
     // RegistryError (file unchanged) when it cannot be read, parsed or written.
     void ConvertToUtf8();
 
+    // The file holds passwords: whether users other than its owner may read it, and making
+    // it the owner's alone (false when that fails).
+    bool readableByOthers() const;
+    bool makePrivate();
+
     // Throws the RegistryError that Update or Remove would throw before changing anything.
     void checkRewritable() const;
 

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "registry/ServerCommands.h"
 #include "registry/TfrmNewConnect.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
@@ -75,12 +76,15 @@ void TfrmServer::BitBtn1Click() {
         showError(error);
         return;
     }
+    // Re-read as it is written: a record another window changed is never lost or doubled.
+    if (!saved_) return prompts_.message(this, changedElsewhere(oldName_));
     accept();
 }
 
 void TfrmServer::BitBtn2Click() {
     try {
-        registry_.RemoveServerEntry({oldName_, oldEntry_});
+        if (!registry_.RemoveServerEntry({oldName_, oldEntry_}))
+            return prompts_.message(this, changedElsewhere(oldName_));
     } catch (const std::exception& error) {
         showError(error);
         return;

@@ -5,11 +5,25 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <algorithm>
 
 namespace ui {
 
 QString withReason(const QString& message, const QString& reason) {
     return reason.isEmpty() ? message : message + u'\n' + reason;
+}
+
+MessageParts splitLongMessage(const QString& text, int maxLines, int maxLineChars) {
+    const QStringList lines = text.split(u'\n');
+    const bool wide = std::any_of(lines.begin(), lines.end(),
+                                  [&](const QString& line) { return line.size() > maxLineChars; });
+    if (lines.size() <= maxLines && !wide) return {text, {}};
+    QStringList shown;
+    for (qsizetype i = 0; i < lines.size() && i < maxLines - 2; ++i)
+        shown << (lines[i].size() > maxLineChars ? lines[i].left(maxLineChars) + QChar(0x2026)
+                                                 : lines[i]);
+    shown << QString() << QStringLiteral("(The whole text is under \"Show Details...\".)");
+    return {shown.join(u'\n'), text};
 }
 
 namespace {
@@ -21,7 +35,11 @@ QString captionOrProduct(const QString& caption) {
 }  // namespace
 
 void WidgetPrompts::message(QWidget* parent, const QString& text, const QString& caption) {
-    QMessageBox::information(parent, captionOrProduct(caption), text);
+    const MessageParts parts = splitLongMessage(text);
+    QMessageBox box(QMessageBox::Information, captionOrProduct(caption), parts.shown,
+                    QMessageBox::Ok, parent);
+    if (!parts.details.isEmpty()) box.setDetailedText(parts.details);
+    box.exec();
 }
 
 bool WidgetPrompts::okCancel(QWidget* parent, const QString& text, const QString& caption) {

@@ -12,6 +12,16 @@ namespace ui {
 // there is no reason.
 QString withReason(const QString& message, const QString& reason);
 
+// A message too tall for the screen, split: the lines a box shows (ending with a pointer to
+// the details) and the whole text for its scrollable details; `details` is empty when the
+// message fits as it is. A long list of failed statements would put the OK button off
+// screen.
+struct MessageParts {
+    QString shown;
+    QString details;
+};
+MessageParts splitLongMessage(const QString& text, int maxLines = 20, int maxLineChars = 300);
+
 // Every message box, question, input box, file dialog and modal dialog goes through this
 // seam, so that tests can answer from a script instead of blocking on a window.
 class Prompts {

@@ -377,10 +377,9 @@ TEST(ForeignStatements, FilesAreSniffedForText) {
     EXPECT_EQ(dump::sniffText("select 1;#+----\r\n"), dump::TextKind::Text);
     EXPECT_EQ(dump::sniffText("\xFF\xFEs\0e\0"), dump::TextKind::Utf16);
     EXPECT_EQ(dump::sniffText(QByteArray("s\0e\0l\0e\0c\0t\0", 12)), dump::TextKind::Utf16);
-    EXPECT_EQ(dump::sniffText(QByteArray("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\x01\0H\0H\0\0"
-                                         "\xFF\xDB\0C\0\x08\x06\x06\x07\x06\x05\x08\x07\x07\x07\t\t",
-                                         40)),
-              dump::TextKind::Binary);
+    static const char jpeg[] = "\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\x01\0H\0H\0\0"
+                               "\xFF\xDB\0C\0\x08\x06\x06\x07\x06\x05\x08\x07\x07\x07\t\t";
+    EXPECT_EQ(dump::sniffText(QByteArray(jpeg, sizeof jpeg - 1)), dump::TextKind::Binary);
 }
 
 TEST(RestoreStatus, NumbersInsertsPerTableAndNamesObjects) {

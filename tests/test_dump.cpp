@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <QThread>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -758,6 +759,40 @@ TEST(RestoreEngine, FilesThatAreNoDumpsEndInAReport) {
     EXPECT_EQ(rows.text(0), QStringLiteral("0"));
 }
 
+// A note line joins the statement after it into one comment: the server would take it and do
+// nothing. It is not run, and the report names it instead of counting it as restored.
+TEST(RestoreEngine, AStatementThatIsACommentToItsEndIsReportedNotCounted) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    db::Connection c = testserver::connect();
+    const dump::RestoreRun run = runText(
+        c, s.name(), "# note\r\nInsert Into t values (1);#+----\r\n-- x\r\nInsert Into t values (2);#+----\r\nInsert Into t values (3);#+----\r\n");
+    EXPECT_EQ(run.statements, 1u);
+    EXPECT_EQ(run.commentedCount, 2u);
+    ASSERT_EQ(run.commented.size(), 2u);
+    EXPECT_EQ(run.commented[0].line, 2);
+    EXPECT_FALSE(run.ok());
+    const QString report = dump::failureReport(run, QStringLiteral("n.sql"));
+    EXPECT_TRUE(report.contains(QStringLiteral("2 statements began with a comment and did nothing")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("line 2: # noteInsert Into t values (1)")));
+}
+
+TEST(RestoreProgressText, CountsRefusalsAndEstimatesTheTimeLeft) {
+    dump::RestoreProgress p;
+    p.status = QStringLiteral("Qurey OK!");
+    EXPECT_EQ(dump::runningStatus(QStringLiteral("Data Insert Exec.......  "), p),
+              QStringLiteral("Data Insert Exec.......  Qurey OK!"));
+    p.failures = 12;
+    EXPECT_EQ(dump::runningStatus(QStringLiteral("Data Insert Exec.......  "), p),
+              QStringLiteral("Data Insert Exec.......  Qurey OK!  - 12 failed"));
+    EXPECT_EQ(dump::timeLeft(500, 10, 100), QString());      // too early to tell
+    EXPECT_EQ(dump::timeLeft(10'000, 50, 100), QStringLiteral("about 10 s left"));
+    EXPECT_EQ(dump::timeLeft(60'000, 25, 100), QStringLiteral("about 3 min left"));
+    EXPECT_EQ(dump::timeLeft(3'600'000, 40, 100), QStringLiteral("about 1 h 30 min left"));
+    EXPECT_EQ(dump::timeLeft(10'000, 100, 100), QString());  // done
+}
+
 class RefusedStatements : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RefusedStatements, AreCountedListedAndTheRestRuns) {
@@ -1009,6 +1044,58 @@ TEST_F(DumpDialogs, RestoreOfAForeignFileSaysNothingWasExecuted) {
     commands->Restore1Click(s.name());
     ASSERT_EQ(prompts.messages().size(), 1);
     EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("has no end marker")));
+}
+
+// A script that drops tables holding rows now asks once, naming them and saying whether
+// their rows come back.
+TEST_F(DumpDialogs, RestoreOverExistingTablesAsksWhetherToReplaceThem) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    s.exec("CREATE TABLE u (id INT)");
+    s.exec("INSERT INTO t VALUES (1), (2)");
+    {
+        db::Connection c = testserver::connect();
+        dump::DumpWriter writer(c);
+        QString error;
+        const dump::DumpTarget all{s.name(), {}};
+        ASSERT_TRUE(writer.save(path("d.sql"), writer.schema(all, true, &error)->text, &all, {}).ok);
+    }
+    const auto rows = [&] {
+        db::Result r = s.connection().select("SELECT COUNT(*) FROM t");
+        return r.next() ? r.text(0) : QString();
+    };
+    for (bool withData : {false, true}) {
+        prompts.clear();
+        prompts.answerFile(path("d.sql"));
+        prompts.answerOkCancel(false);
+        prompts.onDialog([&](QDialog* d) {
+            if (withData) child<QCheckBox>(d, "CheckBox1")->click();
+            child<QPushButton>(d, "SpeedButton2")->click();
+            EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Nothing was executed"));
+            return int(QDialog::Rejected);
+        });
+        commands->Restore1Click(s.name());
+        const QString question = prompts.shown()[1].text;
+        EXPECT_TRUE(question.contains(QStringLiteral("2 tables or views of %1 that exist now: t, u").arg(s.name())))
+            << question.toStdString();
+        EXPECT_TRUE(question.contains(withData ? QStringLiteral("Their rows come back")
+                                               : QStringLiteral("Their rows will be lost")));
+        EXPECT_EQ(rows(), QStringLiteral("2"));
+    }
+    // Into an empty database nothing is replaced: no question; the bar ends full.
+    ScratchDatabase empty;
+    prompts.clear();
+    prompts.answerFile(path("d.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done"));
+        EXPECT_EQ(child<QProgressBar>(d, "ProgressBar1")->value(), 1000);
+        return int(QDialog::Rejected);
+    });
+    commands->Restore1Click(empty.name());
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join('|').toStdString();
+    EXPECT_TRUE(prompts.allAnswersUsed());
 }
 
 // A data file of another kind beside the chosen schema name (H2.txt and H2.dat) is not

@@ -1,6 +1,7 @@
 #include "designer/TableStatements.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 #include "db/Connection.h"
 #include "designer/FieldType.h"
@@ -86,12 +87,75 @@ std::string TableStatements::createColumn(const FieldRow& row) const {
     return out;
 }
 
+// Whether a type takes a character set, and whether it takes ON UPDATE.
+static bool takesCharset(const QString& typeText) {
+    static const QStringList textual{
+        QStringLiteral("char"),     QStringLiteral("varchar"),    QStringLiteral("tinytext"),
+        QStringLiteral("text"),     QStringLiteral("mediumtext"), QStringLiteral("longtext"),
+        QStringLiteral("enum"),     QStringLiteral("set")};
+    return textual.contains(typeBase(typeText).section(u'(', 0, 0).toLower());
+}
+
+static bool takesOnUpdate(const QString& typeText) {
+    const QString base = typeBase(typeText).section(u'(', 0, 0).toLower();
+    return base == QLatin1String("timestamp") || base == QLatin1String("datetime");
+}
+
 std::string TableStatements::alterColumn(const FieldRow& row) const {
+    const std::optional<KeptColumn>& kept = row.kept;
     std::string out = db::quoteIdentifier(row.field) + " " + sqlType(row);
-    if (!row.defaultValue.trimmed().isEmpty()) out += " default " + sqlDefault(row);
+    if (kept && takesCharset(row.type)) {
+        if (!kept->charset.isEmpty()) out += " CHARACTER SET " + db::utf8(kept->charset);
+        if (!kept->collation.isEmpty()) out += " COLLATE " + db::utf8(kept->collation);
+    }
+    // A default the user left as it was loaded is written as the server holds it, for the
+    // same kind of type: DEFAULT '' and function defaults survive, which the cell cannot say.
+    const bool defaultAsLoaded = kept && row.defaultValue == kept->defaultText &&
+                                 typeBase(row.type).toLower() == typeBase(kept->type).toLower();
+    if (defaultAsLoaded) {
+        if (kept->defaultSql) out += " default " + *kept->defaultSql;
+    } else if (!row.defaultValue.trimmed().isEmpty()) {
+        out += " default " + sqlDefault(row);
+    }
     if (!row.allowsNull()) out += " Not Null ";
     if (row.isAutoIncrement()) out += " AUTO_INCREMENT";
+    if (kept && !kept->onUpdate.isEmpty() && takesOnUpdate(row.type))
+        out += " ON UPDATE " + db::utf8(kept->onUpdate);
+    if (kept && !kept->comment.isEmpty()) out += " COMMENT " + connection_.quoteValue(kept->comment);
     return out;
+}
+
+std::string TableStatements::keptColumnsStatement() const {
+    return "SELECT COLUMN_NAME, CHARACTER_SET_NAME, COLLATION_NAME, COLUMN_COMMENT, EXTRA, "
+           "COLUMN_DEFAULT FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+           connection_.quoteValue(database_) + " AND TABLE_NAME = " +
+           connection_.quoteValue(table_);
+}
+
+KeptColumn TableStatements::keptFrom(const FieldRow& loaded, const QString& charset,
+                                     const QString& collation, const QString& comment,
+                                     const QString& extra,
+                                     const std::optional<QString>& defaultValue,
+                                     bool defaultsAsSql) const {
+    KeptColumn kept;
+    kept.type = loaded.type;
+    kept.defaultText = loaded.defaultValue;
+    kept.charset = charset;
+    kept.collation = collation;
+    kept.comment = comment;
+    static const QRegularExpression onUpdate(QStringLiteral("on update (.+)$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch m = onUpdate.match(extra); m.hasMatch())
+        kept.onUpdate = m.captured(1).trimmed();
+    if (defaultValue) {
+        if (defaultsAsSql)
+            kept.defaultSql = db::utf8(*defaultValue);
+        else if (extra.contains(QLatin1String("DEFAULT_GENERATED"), Qt::CaseInsensitive))
+            kept.defaultSql = "(" + db::utf8(*defaultValue) + ")";
+        else
+            kept.defaultSql = connection_.quoteValue(*defaultValue);
+    }
+    return kept;
 }
 
 std::string TableStatements::createTable(const std::vector<FieldRow>& rows) const {

@@ -11,7 +11,12 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTableWidget>
+#include <QScreen>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <array>
+#include <map>
+#include <optional>
 
 #include "db/Connection.h"
 #include "designer/FieldType.h"
@@ -162,6 +167,19 @@ void TfrmCreateTable::FormActivate() {
         modified_ = false;
         LoadColumns();
     }
+    fitGridColumns();
+}
+
+void TfrmCreateTable::fitGridColumns() {
+    // Every column of the grid in sight, as far as the screen allows.
+    StrGrid->resizeColumnsToContents();
+    int needed = StrGrid->verticalHeader()->width() + 2 * StrGrid->frameWidth() +
+                 StrGrid->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < StrGrid->columnCount(); ++c) needed += StrGrid->columnWidth(c);
+    const QMargins margins = layout()->contentsMargins();
+    int wanted = needed + margins.left() + margins.right();
+    if (const QScreen* s = screen()) wanted = std::min(wanted, s->availableGeometry().width());
+    if (wanted > width()) resize(wanted, height());
 }
 
 bool TfrmCreateTable::eventFilter(QObject* watched, QEvent* event) {
@@ -212,6 +230,9 @@ FieldRow TfrmCreateTable::Row(int row) const {
     r.autoIncrement = cell(row, cAuto);
     if (const QTableWidgetItem* item = StrGrid->item(row, cType))
         r.typeArgs = item->data(Qt::UserRole).toString();
+    if (const QTableWidgetItem* item = StrGrid->item(row, cField);
+        item && item->data(Qt::UserRole).canConvert<KeptColumn>())
+        r.kept = item->data(Qt::UserRole).value<KeptColumn>();
     return r;
 }
 
@@ -342,7 +363,12 @@ void TfrmCreateTable::StrGridSelectCell(int row) {
     try {
         const FieldRow r = Row(row);
         ClearEditors();
-        if (r.field.trimmed().isEmpty()) return;
+        // The empty row shown selected is what Edit and Drop would act on: nothing.
+        if (r.field.trimmed().isEmpty()) {
+            selectedRow_ = -1;
+            EnableRowButtons(false);
+            return;
+        }
         wasPrimary_ = r.key == kPri;
         if (wasPrimary_) ChkIndex->setChecked(true);
         EdField->setText(r.field);
@@ -385,8 +411,9 @@ void TfrmCreateTable::DeleteClick() {
     if (row < 0 || row >= StrGrid->rowCount()) return;
     try {
         // A dropped column takes its data with it: ask first.
-        if (alterMode_ && !prompts_.okCancel(this, QStringLiteral("Field를 삭제하시겠습니까?"),
-                                             QStringLiteral("Drop Notice")))
+        if (alterMode_ &&
+            !prompts_.okCancel(this, QStringLiteral("Field를 삭제하시겠습니까?\n") + oldFieldName_,
+                               QStringLiteral("Drop Notice")))
             return;
         {
             const QSignalBlocker block(StrGrid);
@@ -398,7 +425,7 @@ void TfrmCreateTable::DeleteClick() {
         if (alterMode_) dropOnServer(oldFieldName_, wasPrimary_);
         ClearEditors();
     } catch (const std::exception&) {
-        prompts_.message(this, QStringLiteral("Drop Column Error"));
+        reportRefused(QStringLiteral("Drop Column Error"));
     }
 }
 
@@ -434,6 +461,10 @@ void TfrmCreateTable::reject() { CancelClick(); }
 
 // --- server -------------------------------------------------------------------------------
 
+void TfrmCreateTable::reportRefused(const QString& message) {
+    prompts_.message(this, ui::withReason(message, connection_.errorText()));
+}
+
 bool TfrmCreateTable::send(const std::string& statement) {
     ui::BusyCursor busy;
     return connection_.query(statement);
@@ -451,6 +482,17 @@ void TfrmCreateTable::LoadColumns() {
     StrGrid->setRowCount(0);
     {
         ui::BusyCursor busy;
+        // What the grid does not show of each column, carried into its alterations.
+        std::map<QString, std::array<std::optional<QString>, 5>> extras;
+        db::Result keptRows;
+        if (connection_.query(statements_.keptColumnsStatement()))
+            keptRows = connection_.storeResult();
+        while (keptRows && keptRows.next()) {
+            std::array<std::optional<QString>, 5>& values = extras[keptRows.text(0)];
+            for (unsigned c = 0; c < values.size(); ++c)
+                if (!keptRows.value(c + 1).isNull()) values[c] = keptRows.text(c + 1);
+        }
+        const bool defaultsAsSql = connection_.serverInfo().contains(QLatin1String("MariaDB"));
         if (connection_.query(statements_.describe())) {
             db::Result columns = connection_.storeResult();
             while (columns && columns.next()) {
@@ -461,6 +503,15 @@ void TfrmCreateTable::LoadColumns() {
                 StrGrid->insertRow(row);
                 setCell(row, cKey, r.key);
                 setCell(row, cField, r.field);
+                if (const auto found = extras.find(r.field); found != extras.end()) {
+                    const auto& v = found->second;
+                    StrGrid->item(row, cField)
+                        ->setData(Qt::UserRole,
+                                  QVariant::fromValue(statements_.keptFrom(
+                                      r, v[0].value_or(QString()), v[1].value_or(QString()),
+                                      v[2].value_or(QString()), v[3].value_or(QString()), v[4],
+                                      defaultsAsSql)));
+                }
                 setCell(row, cType, r.type);
                 StrGrid->item(row, cType)->setData(Qt::UserRole, r.typeArgs);
                 setCell(row, cSize, r.size);
@@ -485,11 +536,11 @@ void TfrmCreateTable::addOnServer(int row) {
     if (r.isAutoIncrement()) prompts_.message(this, kAutoOnePerTable);
     if (keyWithColumn) prompts_.message(this, kAddKeyNotice);
     if (!send(statements_.addColumn(r, keyWithColumn)))
-        prompts_.message(this, QStringLiteral("Column Add Error"));
+        reportRefused(QStringLiteral("Column Add Error"));
     if (r.isPrimary() && !keyWithColumn) {
         prompts_.message(this, kAddKeyNotice);
         if (!send(statements_.addPrimaryKey(r.field)))
-            prompts_.message(this, QStringLiteral("Add Primary Key Error"));
+            reportRefused(QStringLiteral("Add Primary Key Error"));
     }
     modified_ = true;
     LoadColumns();
@@ -502,17 +553,17 @@ void TfrmCreateTable::changeOnServer(int row, bool wasPrimary, bool keyChecked) 
     if (r.isAutoIncrement()) prompts_.message(this, kAutoOnePerTable);
     if (keyWithColumn) prompts_.message(this, kChangeKeyNotice);
     if (!send(statements_.changeColumn(oldFieldName_, r, keyWithColumn)))
-        prompts_.message(this, QStringLiteral("Column Edit Error"));
+        reportRefused(QStringLiteral("Column Edit Error"));
 
     if (wasPrimary && !keyChecked) {
         if (prompts_.okCancel(this, QStringLiteral("Primary Key를 삭제하시겠습니까?"),
                               QStringLiteral("Drop Notice")) &&
             !send(statements_.dropPrimaryKey()))
-            prompts_.message(this, QStringLiteral("Drop Primary Key Error"));
+            reportRefused(QStringLiteral("Drop Primary Key Error"));
     } else if (addKey && !keyWithColumn) {
         prompts_.message(this, kChangeKeyNotice);
         if (!send(statements_.addPrimaryKey(r.field)))
-            prompts_.message(this, QStringLiteral("Add Primary Key Error"));
+            reportRefused(QStringLiteral("Add Primary Key Error"));
     }
     modified_ = true;
     LoadColumns();
@@ -521,12 +572,12 @@ void TfrmCreateTable::changeOnServer(int row, bool wasPrimary, bool keyChecked) 
 void TfrmCreateTable::dropOnServer(const QString& field, bool wasPrimary) {
     if (!send(statements_.dropColumn(field))) {
         // The column and its key are still there.
-        prompts_.message(this, QStringLiteral("Drop Column Error"));
+        reportRefused(QStringLiteral("Drop Column Error"));
     } else if (wasPrimary && hasPrimaryKey()) {
         // The server removes a one-column key with its column; what is left of a key over
         // several columns is dropped as the key of the dropped column.
         if (!send(statements_.dropPrimaryKey()))
-            prompts_.message(this, QStringLiteral("Drop Primary Key Error"));
+            reportRefused(QStringLiteral("Drop Primary Key Error"));
     }
     modified_ = true;
     LoadColumns();

@@ -96,6 +96,10 @@ private:
     void changeOnServer(int row, bool wasPrimary, bool keyChecked);
     void dropOnServer(const QString& field, bool wasPrimary);
     bool send(const std::string& statement);
+    // A refused statement: the fixed message and the server's reason under it.
+    void reportRefused(const QString& message);
+    // Widens the dialog until every grid column is in sight.
+    void fitGridColumns();
     bool hasPrimaryKey();
 
     db::Connection& connection_;

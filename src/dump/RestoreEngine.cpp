@@ -51,6 +51,13 @@ QString lostConnectionText(const db::Connection& c, const QString& where,
 
 bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
+// A statement that is a comment to its end: it starts one and has no line break to end it.
+bool commentOnly(std::string_view s) {
+    const bool hash = !s.empty() && s.front() == '#';
+    const bool dashes = s.size() >= 2 && s.substr(0, 2) == "--" && (s.size() == 2 || isBlank(s[2]));
+    return (hash || dashes) && s.find_first_of("\r\n") == std::string_view::npos;
+}
+
 bool isNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '$' || static_cast<unsigned char>(c) >= 0x80;
@@ -568,6 +575,15 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
                 break;
             }
         }
+        if (commentOnly(statement)) {
+            if (result.commented.size() < kFailuresListed) {
+                const std::string_view shown = statement.substr(0, kStatementShown);
+                result.commented.push_back(
+                    {reader.line(), QByteArray(shown.data(), qsizetype(shown.size())), 0, {}});
+            }
+            ++result.commentedCount;
+            continue;
+        }
         // One byte more for the command: the server ends the connection on a packet larger
         // than max_allowed_packet, so such a statement is skipped and the run goes on.
         if (statement.size() + 1 > statementLimit_) {
@@ -585,6 +601,20 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
     if (options.pastCtrlZ) result.ctrlZLine = reader.ctrlZLine();
     run.report(true);
     return std::move(result);
+}
+
+QString runningStatus(const QString& prefix, const RestoreProgress& p) {
+    QString text = prefix + p.status;
+    if (p.failures) text += QStringLiteral("  - %1 failed").arg(p.failures);
+    return text;
+}
+
+QString timeLeft(qint64 elapsedMs, qint64 done, qint64 size) {
+    if (done <= 0 || size <= done || elapsedMs < 1000) return {};
+    const qint64 seconds = elapsedMs * (size - done) / done / 1000;
+    if (seconds < 60) return QStringLiteral("about %1 s left").arg(std::max<qint64>(seconds, 1));
+    if (seconds < 3600) return QStringLiteral("about %1 min left").arg((seconds + 30) / 60);
+    return QStringLiteral("about %1 h %2 min left").arg(seconds / 3600).arg(seconds % 3600 / 60);
 }
 
 QString failureReport(const RestoreRun& run, const QString& fileName) {
@@ -619,6 +649,15 @@ QString failureReport(const RestoreRun& run, const QString& fileName) {
                                 "example SET GLOBAL max_allowed_packet = %1, then connect "
                                 "again) and restore again.")
                      .arg(needed);
+    }
+    if (run.commentedCount) {
+        lines << QStringLiteral("%1: %2 statements began with a comment and did nothing: a line "
+                                "that is no comment line of a dump (a note?) joined the statement "
+                                "after it. They were not run:")
+                     .arg(fileName)
+                     .arg(run.commentedCount);
+        for (const RestoreFailure& f : run.commented)
+            lines << QStringLiteral("line %1: %2").arg(f.line).arg(QString::fromUtf8(f.statement));
     }
     if (run.usesSkipped)
         lines << QStringLiteral("%1: %2 USE statements were not run: the restore stays in its "

@@ -59,11 +59,15 @@ struct RestoreRun {
     std::vector<OversizedStatement> oversized;
     std::uint64_t packetLimit = 0;  // the server's max_allowed_packet
     std::uint64_t usesSkipped = 0;
+    // Not run: statements that were a comment to their end, because a note line ("# note")
+    // joined the statement after it; the server would take them and do nothing.
+    std::uint64_t commentedCount = 0;
+    std::vector<RestoreFailure> commented;  // the first kFailuresListed
     qint64 ctrlZLine = 0;  // > 0: the first line with a Ctrl-Z, which the run went past
 
     bool ok() const {
         return !stopped && fatal.isEmpty() && failures == 0 && leftoverLine == 0 &&
-               oversizedCount == 0;
+               oversizedCount == 0 && commentedCount == 0;
     }
 };
 
@@ -76,6 +80,14 @@ struct RunOptions {
     // (see foreignReason): for input that could not be read through beforehand, a pipe.
     bool refuseForeign = false;
 };
+
+// The status line while a run goes on: `prefix`, the last statement's status as the format
+// has it and, once statements were refused (which leaves a data file's status as it was),
+// how many: a failing run never looks like a good one.
+QString runningStatus(const QString& prefix, const RestoreProgress& progress);
+// "about 3 min left" at the pace so far, for `done` of `size` bytes in `elapsedMs`; empty
+// while there is no pace to go by yet.
+QString timeLeft(qint64 elapsedMs, qint64 done, qint64 size);
 
 // The refused statements of a run (the first few, with the server's messages), the skipped
 // ones, a Ctrl-Z gone past and any text left without a marker, for the user; empty when

@@ -168,16 +168,18 @@ public:
         if (!current_.isName()) return false;
         std::string first = nameText(take());
         last_ = first;
+        object_ = first;
         database.clear();
         if (current_.isSymbol('.')) {
             take();
-            if (current_.isName()) take();
+            if (current_.isName()) object_ = nameText(take());
             database = std::move(first);
         }
         return true;
     }
-    // The first part of the name last read by name().
+    // The first part of the name last read by name(), and its last part (the object).
     const std::string& lastName() const { return last_; }
+    const std::string& objectName() const { return object_; }
 
     // Any token of the rest of the statement satisfies `test`.
     template <typename Test>
@@ -196,6 +198,7 @@ private:
     Tokens tokens_;
     Token current_;
     std::string last_;
+    std::string object_;
 };
 
 QString namesDatabase(const std::string& database) {
@@ -345,6 +348,31 @@ QString classify(std::string_view text, const std::string& target) {
 
 }  // namespace
 
+std::vector<QString> replacedObjects(std::string_view statement, const QString& database) {
+    const std::string target = database.toStdString();
+    Statement st(statement);
+    const Token first = st.take();
+    std::vector<QString> names;
+    if (first.is("CREATE")) {
+        if (!st.accept("OR") || !st.accept("REPLACE")) return names;
+        // CREATE OR REPLACE [ALGORITHM=..] [DEFINER=..] [SQL SECURITY ..] VIEW|TABLE name
+        while (st.peek().kind != Token::End && !st.peek().is("TABLE") && !st.peek().is("VIEW"))
+            st.take();
+    } else if (!first.is("DROP")) {
+        return names;
+    }
+    st.accept("TEMPORARY");
+    if (!st.accept("TABLE") && !st.accept("TABLES") && !st.accept("VIEW")) return names;
+    st.acceptAll({"IF", "NOT", "EXISTS"});
+    std::string db;
+    while (st.name(db)) {
+        if (db.empty() || db == target) names.push_back(QString::fromStdString(st.objectName()));
+        if (!first.is("DROP") || !st.peek().isSymbol(',')) break;
+        st.take();
+    }
+    return names;
+}
+
 TextKind sniffText(const QByteArray& head) {
     if (head.isEmpty()) return TextKind::Empty;
     if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) return TextKind::Utf16;
@@ -404,6 +432,9 @@ ScriptScan scanScript(QIODevice& input, const QString& database) {
     std::string_view statement;
     while (reader.next(statement)) {
         ++scan.statements;
+        for (QString& name : replacedObjects(statement, database))
+            if (std::find(scan.replaced.begin(), scan.replaced.end(), name) == scan.replaced.end())
+                scan.replaced.push_back(std::move(name));
         const QString reason = foreignReason(statement, database);
         if (reason.isEmpty()) continue;
         ++scan.foreignCount;
@@ -442,6 +473,7 @@ RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
         check.foreignCount += scan.foreignCount;
         if (scan.ctrlZLine)
             ctrlZ << QStringLiteral("line %1 of %2").arg(scan.ctrlZLine).arg(name);
+        if (path == scriptPath) check.replaced = scan.replaced;
     }
     check.foreign = foreign.join(u'\n');
     check.ctrlZ = ctrlZ.join(QStringLiteral(" and "));

@@ -26,6 +26,10 @@ TextKind sniffText(const QByteArray& head);
 // A sentence for a file that cannot be restored because of its kind; empty for Text.
 QString textKindProblem(TextKind kind, const QString& fileName);
 
+// The tables and views of `database` a statement drops or replaces (DROP TABLE/VIEW, CREATE
+// OR REPLACE), as named; empty for any other statement.
+std::vector<QString> replacedObjects(std::string_view statement, const QString& database);
+
 // Why a statement reaches beyond `database` or the session, for the user ("drops a
 // database", "names the database `shop`"); empty when it stays inside.
 QString foreignReason(std::string_view statement, const QString& database);
@@ -44,6 +48,7 @@ struct ScriptScan {
     qint64 ctrlZLine = 0;  // the first line with a Ctrl-Z, 0 when none
     std::uint64_t foreignCount = 0;
     std::vector<ForeignStatement> foreign;  // the first kListed
+    std::vector<QString> replaced;          // what replacedObjects finds, each name once
 
     // The foreign statements for a question or an error, at most `shown` of them.
     QString foreignList(const QString& fileName, std::size_t shown) const;
@@ -59,6 +64,7 @@ struct RestoreCheck {
     QString foreign;  // the statements that reach beyond the target, listed; empty for none
     std::uint64_t foreignCount = 0;
     QString ctrlZ;    // where a Ctrl-Z stands, for the question whether to go past it
+    std::vector<QString> replaced;  // tables and views the schema file drops or replaces
 };
 
 // Reads the schema file and, when `dataPath` is not empty, the data file; what is not a

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -63,6 +64,7 @@ QString doneText(const QString& done, const dump::RestoreRun& run) {
     if (run.failures) parts << QStringLiteral("%1 failed").arg(run.failures);
     if (run.oversizedCount)
         parts << QStringLiteral("%1 skipped as too large").arg(run.oversizedCount);
+    if (run.commentedCount) parts << QStringLiteral("%1 did nothing").arg(run.commentedCount);
     if (run.leftoverLine)
         parts << QStringLiteral("text from line %1 on not executed").arg(run.leftoverLine);
     return done + QStringLiteral(" - ") + parts.join(QStringLiteral(", "));
@@ -88,6 +90,10 @@ TfrmRestore::TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidg
     MemoSql->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSql->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Label2 = ui::named(new QLabel(this), "Label2");
+    ProgressBar1 = ui::named(new QProgressBar(this), "ProgressBar1");
+    ProgressBar1->setRange(0, 1000);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setFormat(QString());
 
     auto* top = new QHBoxLayout;
     top->addWidget(SpeedButton2);
@@ -101,6 +107,7 @@ TfrmRestore::TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidg
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(MemoSql, 1);
+    layout->addWidget(ProgressBar1);
     layout->addWidget(Label2);
 
     connect(SpeedButton1, &QPushButton::clicked, this, &TfrmRestore::SpeedButton1Click);
@@ -142,8 +149,14 @@ void TfrmRestore::setRunning(bool running) {
     SpeedButton3->setEnabled(running);
 }
 
-bool TfrmRestore::progress(const QString& prefix, const QString& status) {
-    Label2->setText(prefix + status);
+bool TfrmRestore::progress(const QString& prefix, const dump::RestoreProgress& p) {
+    Label2->setText(dump::runningStatus(prefix, p));
+    if (p.size > 0) {
+        ProgressBar1->setValue(int(std::min<qint64>(p.position * 1000 / p.size, 1000)));
+        const QString left = dump::timeLeft(clock_.elapsed(), p.position, p.size);
+        ProgressBar1->setFormat(left.isEmpty() ? QStringLiteral("%p%")
+                                               : QStringLiteral("%p% - ") + left);
+    }
     QCoreApplication::processEvents();
     return !stopRequested_;
 }
@@ -177,6 +190,7 @@ bool TfrmRestore::confirmRun(dump::RunOptions& options) {
                                .arg(database_, check.foreign),
                            QStringLiteral("Restore Notice")))
         return false;
+    if (!confirmReplace(check.replaced)) return false;
     if (!check.ctrlZ.isEmpty())
         options.pastCtrlZ = prompts_.yesNo(
             this,
@@ -186,6 +200,38 @@ bool TfrmRestore::confirmRun(dump::RunOptions& options) {
                 .arg(check.ctrlZ),
             QStringLiteral("Restore Notice"));
     return true;
+}
+
+bool TfrmRestore::confirmReplace(const std::vector<QString>& replaced) {
+    if (replaced.empty()) return true;
+    // Only what exists now is lost; a dump into an empty database replaces nothing.
+    QStringList existing;
+    {
+        ui::BusyCursor busy;
+        if (connection_.query("SHOW FULL TABLES FROM " + db::quoteIdentifier(database_))) {
+            db::Result tables = connection_.storeResult();
+            while (tables && tables.next()) {
+                const QString name = tables.text(0);
+                if (std::find(replaced.begin(), replaced.end(), name) != replaced.end())
+                    existing << name;
+            }
+        }
+    }
+    if (existing.isEmpty()) return true;
+    constexpr qsizetype kNamed = 5;
+    QString names = existing.mid(0, kNamed).join(QStringLiteral(", "));
+    if (existing.size() > kNamed) names += QStringLiteral(" and %1 more").arg(existing.size() - kNamed);
+    const bool rowsComeBack = !dataFileToRun().isEmpty();
+    return prompts_.okCancel(
+        this,
+        QStringLiteral("The script drops and creates again %1 tables or views of %2 that exist "
+                       "now: %3.\n\n%4\n\nGo on?")
+            .arg(existing.size())
+            .arg(database_, names,
+                 rowsComeBack ? QStringLiteral("Their rows come back from the data file.")
+                              : QStringLiteral("Their rows will be lost: \"Data Include\" is not "
+                                               "ticked or there is no data file beside the script.")),
+        QStringLiteral("Restore Notice"));
 }
 
 void TfrmRestore::SpeedButton2Click() {
@@ -210,10 +256,10 @@ void TfrmRestore::SpeedButton2Click() {
                          QStringLiteral("Restore"));
         return;
     }
+    clock_.start();
     const dump::RestoreRun script = engine.run(
         input, dump::RunKind::Script,
-        [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p.status); },
-        options);
+        [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); }, options);
     const QString scriptName = QFileInfo(scriptPath_).fileName();
     if (!script.fatal.isEmpty()) {
         Label2->setText(kScriptPrefix + QStringLiteral("Restore Error - Exec"));
@@ -255,10 +301,10 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
                         .arg(QDir::toNativeSeparators(path), file.errorString());
         return true;
     }
+    clock_.start();
     run = engine.run(
         file, dump::RunKind::Data,
-        [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p.status); },
-        options);
+        [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p); }, options);
     return true;
 }
 

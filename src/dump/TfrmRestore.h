@@ -2,11 +2,14 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <vector>
 #include <QString>
 
 class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 namespace db {
 class Connection;
@@ -18,6 +21,7 @@ namespace dump {
 class RestoreEngine;
 struct RestoreRun;
 struct RunOptions;
+struct RestoreProgress;
 }  // namespace dump
 
 // "Restore": replays a loaded schema file into a database and, with "Data Include", the
@@ -58,7 +62,12 @@ private:
     // statements beyond the database and about a Ctrl-Z. False when nothing is to run.
     bool confirmRun(dump::RunOptions& options);
     void setRunning(bool running);
-    bool progress(const QString& prefix, const QString& status);
+    // The status line (the statement's status, and the failures so far), the bar by bytes
+    // of the file and the time left; false when Stop was pressed.
+    bool progress(const QString& prefix, const dump::RestoreProgress& p);
+    // The tables the schema file would drop that hold data in the target now, asked about
+    // once; false when the user does not want them replaced.
+    bool confirmReplace(const std::vector<QString>& replaced);
 
     db::Connection& connection_;
     ui::Prompts& prompts_;
@@ -74,4 +83,6 @@ private:
     QCheckBox* CheckBox1;
     QPlainTextEdit* MemoSql;
     QLabel* Label2;
+    QProgressBar* ProgressBar1;
+    QElapsedTimer clock_;  // since the run began, for the time left
 };

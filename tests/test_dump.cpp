@@ -778,6 +778,30 @@ TEST(RestoreEngine, AStatementThatIsACommentToItsEndIsReportedNotCounted) {
     EXPECT_TRUE(report.contains(QStringLiteral("line 2: # noteInsert Into t values (1)")));
 }
 
+// Input that could not be read through beforehand (a pipe) is refused as it runs: the run
+// stops before the first statement that reaches beyond the database.
+TEST(RestoreEngine, RefusingForeignStatementsStopsBeforeTheFirst) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    db::Connection c = testserver::connect();
+    QByteArray text = "Insert Into t values (1);#+----\r\nDROP DATABASE lvx_never_there;#+----\r\n"
+                      "Insert Into t values (2);#+----\r\n";
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    dump::RestoreEngine engine(c, s.name());
+    dump::RunOptions options;
+    options.refuseForeign = true;
+    const dump::RestoreRun run = engine.run(buffer, dump::RunKind::Script, {}, options);
+    QString error;
+    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(run.fatal.startsWith(QStringLiteral("The restore stopped before line 2: the "
+                                                    "statement there drops a database")))
+        << run.fatal.toStdString();
+    db::Result rows = s.connection().select("SELECT GROUP_CONCAT(id) FROM t");
+    ASSERT_TRUE(rows.next());
+    EXPECT_EQ(rows.text(0), QStringLiteral("1"));
+}
+
 TEST(RestoreProgressText, CountsRefusalsAndEstimatesTheTimeLeft) {
     dump::RestoreProgress p;
     p.status = QStringLiteral("Qurey OK!");

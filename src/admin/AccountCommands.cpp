@@ -83,11 +83,6 @@ bool isPublicRole(const TUserKey& key) {
     return key.Role && key.User.compare(QLatin1String("PUBLIC"), Qt::CaseInsensitive) == 0;
 }
 
-// The question of a delete, naming what goes.
-QString deleteQuestion(const char* question, const QString& what) {
-    return QString::fromUtf8(question) + u'\n' + what;
-}
-
 template <std::size_t N>
 void checkAll(const std::array<QCheckBox*, N>& boxes) {
     for (QCheckBox* box : boxes) box->setChecked(true);
@@ -436,7 +431,7 @@ void AccountCommands::deleteUser(const TUserKey& key) {
         return report(QStringLiteral("PUBLIC is the role every account has; the server does not "
                                      "let it be deleted. Its privileges can be changed in the "
                                      "panel."));
-    if (!prompts_.okCancel(window_, deleteQuestion("User를 삭제하시겠습니까?", accountLabel(key)),
+    if (!prompts_.okCancel(window_, ui::naming(QStringLiteral("User를 삭제하시겠습니까?"), accountLabel(key)),
                            kDeleteCaption))
         return;
     ui::BusyCursor busy;
@@ -594,7 +589,7 @@ void AccountCommands::Delete1Click() {
 
 void AccountCommands::deleteHostEntry(const THostKey& key) {
     if (!traits().hasHostTable) return report(noHostTableMessage());
-    if (!prompts_.okCancel(window_, deleteQuestion("Host를 삭제하시겠습니까?", hostEntryLabel(key)),
+    if (!prompts_.okCancel(window_, ui::naming(QStringLiteral("Host를 삭제하시겠습니까?"), hostEntryLabel(key)),
                            kDeleteCaption))
         return;
     ui::BusyCursor busy;

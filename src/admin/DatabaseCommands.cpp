@@ -16,11 +16,6 @@ namespace {
 
 const QString kDropCaption = QStringLiteral("Drop Notice");
 
-// The question of a drop, naming what goes.
-QString dropQuestion(const char* question, const QString& what) {
-    return QString::fromUtf8(question) + u'\n' + what;
-}
-
 TreeNode* selectedAt(ObjectTree& tree, TNodeLevel level) {
     TreeNode* node = tree.selectedNode();
     return node && node->level() == level ? node : nullptr;
@@ -76,7 +71,7 @@ void DatabaseCommands::Drop1Click(QString& contextDb) {
     try {
         TreeNode* node = selectedAt(tree_, nlDatabase);
         if (!node) return;
-        if (!prompts_.okCancel(window_, dropQuestion("DataBase를 삭제하시겠습니까?", node->text()),
+        if (!prompts_.okCancel(window_, ui::naming(QStringLiteral("DataBase를 삭제하시겠습니까?"), node->text()),
                                kDropCaption))
             return;
         db::Connection& connection = session_.MainConnection();
@@ -104,8 +99,8 @@ void DatabaseCommands::Drop2Click(QString& contextTable) {
         TreeNode* database = node ? node->databaseNode() : nullptr;
         if (!node || !database) return;
         if (!prompts_.okCancel(window_,
-                               dropQuestion("Table을 삭제하시겠습니까?",
-                                            database->text() + u'.' + node->text()),
+                               ui::naming(QStringLiteral("Table을 삭제하시겠습니까?"),
+                                          database->text() + u'.' + node->text()),
                                kDropCaption))
             return;
         db::Connection& connection = session_.MainConnection();

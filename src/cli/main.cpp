@@ -219,7 +219,8 @@ int runRestore(const CliOptions& o) {
     };
 
     dump::RunOptions options;
-    options.refuseForeign = !o.allowForeign;  // what the check above could not read
+    // What the check above could not read through is looked at as it runs.
+    options.refuseForeign = !o.allowForeign && check.unscanned;
     const dump::RestoreRun scriptRun = engine.run(
         script, dump::RunKind::Script, progressFor(QStringLiteral("SQL Exec.......  ")), options);
     if (account(scriptRun, o.file) && o.data) {

@@ -44,15 +44,13 @@ int compareIntegers(std::string_view a, std::string_view b) {
     return negativeA ? -c : c;
 }
 
-int compareNumbers(std::string_view a, std::string_view b) {
-    const double x = std::strtod(std::string(a).c_str(), nullptr);
-    const double y = std::strtod(std::string(b).c_str(), nullptr);
-    return x < y ? -1 : (x > y ? 1 : 0);
-}
-
 int compareBytes(std::string_view a, std::string_view b) {
     const int c = a.compare(b);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+bool comparedAsNumber(FieldType type) {
+    return type == FieldType::Decimal || type == FieldType::Float || type == FieldType::Year;
 }
 
 bool comparedAsText(FieldType type) {
@@ -350,23 +348,27 @@ void TMySQLDataSet::sort(int column, Qt::SortOrder order) {
     if (column >= 0) {
         const unsigned c = unsigned(column);
         const FieldType type = fields_[std::size_t(column)].type;
-        // Text is compared without regard to case; its keys are decoded once, not per
-        // comparison.
+        // Numbers and text get their keys once, not per comparison: text is compared
+        // without regard to case, decimals and floats as numbers.
         std::vector<QString> keys;
-        if (comparedAsText(type)) {
-            keys.reserve(shown.size());
-            for (int r = 0; r < rowCount_; ++r) keys.push_back(rows_.value(std::size_t(r), c).text());
+        std::vector<double> numbers;
+        if (comparedAsText(type) || comparedAsNumber(type)) {
+            for (int r = 0; r < rowCount_; ++r) {
+                const db::Value v = rows_.value(std::size_t(r), c);
+                if (comparedAsText(type))
+                    keys.push_back(v.text());
+                else
+                    numbers.push_back(std::strtod(std::string(v.view()).c_str(), nullptr));
+            }
         }
         const auto compare = [&](int a, int b) {
             const db::Value x = rows_.value(std::size_t(a), c);
             const db::Value y = rows_.value(std::size_t(b), c);
             if (x.isNull() || y.isNull()) return int(y.isNull()) - int(x.isNull());
-            switch (type) {
-            case FieldType::Integer: return compareIntegers(x.view(), y.view());
-            case FieldType::Decimal:
-            case FieldType::Float:
-            case FieldType::Year: return compareNumbers(x.view(), y.view());
-            default: break;
+            if (type == FieldType::Integer) return compareIntegers(x.view(), y.view());
+            if (!numbers.empty()) {
+                const double p = numbers[std::size_t(a)], q = numbers[std::size_t(b)];
+                return p < q ? -1 : (p > q ? 1 : 0);
             }
             if (!keys.empty()) {
                 if (const int k = keys[std::size_t(a)].compare(keys[std::size_t(b)],

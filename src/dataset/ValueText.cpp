@@ -3,18 +3,14 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include "files/TextCodec.h"
+
 namespace valuetext {
 
 namespace {
 
 bool binaryType(FieldType type) {
     return type == FieldType::Binary || type == FieldType::Geometry || type == FieldType::Bit;
-}
-
-// Text whose bytes are not UTF-8 is shown as bytes: a guess would show other characters.
-bool isUtf8(std::string_view bytes) {
-    const QByteArray copy = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
-    return QString::fromUtf8(copy).toUtf8() == copy;
 }
 
 QString moreBytes(std::size_t total, std::string_view shown) {
@@ -59,17 +55,20 @@ QString forViewer(FieldType type, std::string_view bytes, bool isNull) {
         while (!shown.empty() && (static_cast<unsigned char>(bytes[shown.size()]) & 0xC0) == 0x80)
             shown.remove_suffix(1);
     }
-    if (!isUtf8(shown)) return hexDump(shown) + moreBytes(total, shown);
-    const QByteArray text(shown.data(), qsizetype(shown.size()));
-    const QByteArray trimmed = text.trimmed();
-    const bool looksLikeJson = !trimmed.isEmpty() && (trimmed.front() == '{' || trimmed.front() == '[');
+    // Text whose bytes are not UTF-8 is shown as bytes: a guess would show other characters.
+    const std::optional<QString> text =
+        files::fromUtf8Strict(QByteArrayView(shown.data(), qsizetype(shown.size())));
+    if (!text) return hexDump(shown) + moreBytes(total, shown);
+    const QString trimmed = text->trimmed();
+    const bool looksLikeJson = !trimmed.isEmpty() && (trimmed.front() == u'{' || trimmed.front() == u'[');
     if (shown.size() == total && (type == FieldType::Json || looksLikeJson)) {
         QJsonParseError error;
-        const QJsonDocument json = QJsonDocument::fromJson(text, &error);
+        const QJsonDocument json = QJsonDocument::fromJson(
+            QByteArray(shown.data(), qsizetype(shown.size())), &error);
         if (error.error == QJsonParseError::NoError && !json.isNull())
             return QString::fromUtf8(json.toJson(QJsonDocument::Indented));
     }
-    return QString::fromUtf8(text) + moreBytes(total, shown);
+    return *text + moreBytes(total, shown);
 }
 
 }  // namespace valuetext

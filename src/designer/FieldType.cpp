@@ -37,6 +37,11 @@ FieldType ClassifyType(const QString& typeName) {
     static const QStringList stringTypes{QStringLiteral("enum"), QStringLiteral("set"),
                                          QStringLiteral("binary"), QStringLiteral("varbinary")};
     type.quotedDefault = type.isCharacter || stringTypes.contains(name);
+    static const QStringList textTypes{QStringLiteral("tinytext"), QStringLiteral("text"),
+                                       QStringLiteral("mediumtext"), QStringLiteral("longtext"),
+                                       QStringLiteral("enum"), QStringLiteral("set")};
+    type.takesCharset = type.isCharacter || textTypes.contains(name);
+    type.takesOnUpdate = name == QLatin1String("timestamp") || name == QLatin1String("datetime");
     return type;
 }
 

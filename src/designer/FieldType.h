@@ -14,6 +14,11 @@ struct FieldType {
     // unquoted, so a value that looks like a number or a keyword ("1e3", "null") is still
     // text.
     bool quotedDefault = false;
+    // A column of the type has a character set and collation (the character and text
+    // types, enum, set).
+    bool takesCharset = false;
+    // A column of the type takes ON UPDATE (timestamp, datetime).
+    bool takesOnUpdate = false;
 };
 
 // Classifies a type name by its first word, ignoring case ("int unsigned" is an int). Only

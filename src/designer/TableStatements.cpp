@@ -1,7 +1,6 @@
 #include "designer/TableStatements.h"
 
 #include <QRegularExpression>
-#include <QStringList>
 
 #include "db/Connection.h"
 #include "designer/FieldType.h"
@@ -87,24 +86,10 @@ std::string TableStatements::createColumn(const FieldRow& row) const {
     return out;
 }
 
-// Whether a type takes a character set, and whether it takes ON UPDATE.
-static bool takesCharset(const QString& typeText) {
-    static const QStringList textual{
-        QStringLiteral("char"),     QStringLiteral("varchar"),    QStringLiteral("tinytext"),
-        QStringLiteral("text"),     QStringLiteral("mediumtext"), QStringLiteral("longtext"),
-        QStringLiteral("enum"),     QStringLiteral("set")};
-    return textual.contains(typeBase(typeText).section(u'(', 0, 0).toLower());
-}
-
-static bool takesOnUpdate(const QString& typeText) {
-    const QString base = typeBase(typeText).section(u'(', 0, 0).toLower();
-    return base == QLatin1String("timestamp") || base == QLatin1String("datetime");
-}
-
 std::string TableStatements::alterColumn(const FieldRow& row) const {
     const std::optional<KeptColumn>& kept = row.kept;
     std::string out = db::quoteIdentifier(row.field) + " " + sqlType(row);
-    if (kept && takesCharset(row.type)) {
+    if (kept && ClassifyType(row.type).takesCharset) {
         if (!kept->charset.isEmpty()) out += " CHARACTER SET " + db::utf8(kept->charset);
         if (!kept->collation.isEmpty()) out += " COLLATE " + db::utf8(kept->collation);
     }
@@ -119,7 +104,7 @@ std::string TableStatements::alterColumn(const FieldRow& row) const {
     }
     if (!row.allowsNull()) out += " Not Null ";
     if (row.isAutoIncrement()) out += " AUTO_INCREMENT";
-    if (kept && !kept->onUpdate.isEmpty() && takesOnUpdate(row.type))
+    if (kept && !kept->onUpdate.isEmpty() && ClassifyType(row.type).takesOnUpdate)
         out += " ON UPDATE " + db::utf8(kept->onUpdate);
     if (kept && !kept->comment.isEmpty()) out += " COMMENT " + connection_.quoteValue(kept->comment);
     return out;

@@ -412,7 +412,7 @@ void TfrmCreateTable::DeleteClick() {
     try {
         // A dropped column takes its data with it: ask first.
         if (alterMode_ &&
-            !prompts_.okCancel(this, QStringLiteral("Field를 삭제하시겠습니까?\n") + oldFieldName_,
+            !prompts_.okCancel(this, ui::naming(QStringLiteral("Field를 삭제하시겠습니까?"), oldFieldName_),
                                QStringLiteral("Drop Notice")))
             return;
         {

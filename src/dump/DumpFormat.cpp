@@ -6,8 +6,6 @@ namespace dump {
 
 namespace {
 
-bool isBlank(unsigned char c) { return c <= 32; }
-
 // Bytes after which the next line may follow directly without changing the statement.
 bool joinsWithoutBlank(char c) { return c == ',' || c == '(' || c == ')'; }
 
@@ -88,9 +86,9 @@ QByteArray createTextLines(std::string_view text) {
             continue;
         }
         std::size_t before = out.size();
-        while (before > 0 && isBlank(static_cast<unsigned char>(out[before - 1]))) --before;
+        while (before > 0 && isBlankByte(out[before - 1])) --before;
         std::size_t after = i + 1;
-        while (after < text.size() && isBlank(static_cast<unsigned char>(text[after]))) ++after;
+        while (after < text.size() && isBlankByte(text[after])) ++after;
         const bool glued = before > 0 && after < text.size() &&
                            !joinsWithoutBlank(out[before - 1]) && !joinsWithoutBlank(text[after]);
         if (glued)

@@ -14,6 +14,14 @@ inline constexpr std::string_view kLineBreak = "\r\n";
 
 enum class LetterCase { Default, Lower, Upper };
 
+// The bytes the readers trim from lines and statements: blanks and control characters.
+inline bool isBlankByte(char c) { return static_cast<unsigned char>(c) <= 32; }
+// A byte of an unquoted SQL name (multi-byte characters included).
+inline bool isNameByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
 // A failure of the dump or restore engine, worded for the user.
 class DumpError : public std::runtime_error {
 public:

@@ -49,19 +49,14 @@ QString lostConnectionText(const db::Connection& c, const QString& where,
         .arg(where, c.errorText(), consequence);
 }
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // A statement that is a comment to its end: it starts one and has no line break to end it.
 bool commentOnly(std::string_view s) {
     const bool hash = !s.empty() && s.front() == '#';
-    const bool dashes = s.size() >= 2 && s.substr(0, 2) == "--" && (s.size() == 2 || isBlank(s[2]));
+    const bool dashes = s.size() >= 2 && s.substr(0, 2) == "--" && (s.size() == 2 || isBlankByte(s[2]));
     return (hash || dashes) && s.find_first_of("\r\n") == std::string_view::npos;
 }
 
-bool isNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '$' || static_cast<unsigned char>(c) >= 0x80;
-}
 
 // Advances `i` over a quoted part that starts at s[i]; false when it is not closed.
 bool skipQuoted(std::string_view s, std::size_t& i, bool noBackslashEscapes) {
@@ -86,7 +81,7 @@ bool isQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
 std::string insertTable(std::string_view s) {
     std::size_t i = firstWord(s).size();
     auto skipBlanks = [&] {
-        while (i < s.size() && isBlank(s[i])) ++i;
+        while (i < s.size() && isBlankByte(s[i])) ++i;
     };
     skipBlanks();
     const std::string_view into = firstWord(s.substr(i));
@@ -107,7 +102,7 @@ std::string insertTable(std::string_view s) {
             name += s[i];
         }
     } else {
-        while (i < s.size() && isNameChar(s[i])) name += s[i++];
+        while (i < s.size() && isNameByte(s[i])) name += s[i++];
     }
     if (i < s.size() && s[i] == '.') return {};
     return name;
@@ -129,11 +124,11 @@ std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes
             ++depth;
         } else if (c == ')') {
             --depth;
-        } else if (depth == 0 && (c == 'V' || c == 'v') && (i == 0 || !isNameChar(s[i - 1])) &&
+        } else if (depth == 0 && (c == 'V' || c == 'v') && (i == 0 || !isNameByte(s[i - 1])) &&
                    isWord(s.substr(i, 6), "VALUES") &&
-                   (i + 6 == s.size() || !isNameChar(s[i + 6]))) {
+                   (i + 6 == s.size() || !isNameByte(s[i + 6]))) {
             std::size_t j = i + 6;
-            while (j < s.size() && isBlank(s[j])) ++j;
+            while (j < s.size() && isBlankByte(s[j])) ++j;
             if (j < s.size() && s[j] == '(') rows = j;
         }
     }
@@ -155,7 +150,7 @@ std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes
         } else if (c == ',') {
             if (expectRow) return none;
             expectRow = true;
-        } else if (!isBlank(c)) {
+        } else if (!isBlankByte(c)) {
             return none;
         }
     }
@@ -568,10 +563,14 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
         if (options.refuseForeign) {
             const QString reason = foreignReason(statement, database_);
             if (!reason.isEmpty()) {
-                result.fatal = QStringLiteral("The restore stopped before line %1: the statement "
-                                              "there %2.")
-                                   .arg(reader.line())
-                                   .arg(reason);
+                // What came before it still runs; it and what follows do not.
+                run.finish(reader.position());
+                if (result.fatal.isEmpty())
+                    result.fatal = QStringLiteral("The restore stopped before line %1: the "
+                                                  "statement there %2.")
+                                       .arg(reader.line())
+                                       .arg(reason);
+                going = false;
                 break;
             }
         }

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "dump/DumpFormat.h"
 #include "dump/StatementReader.h"
 
 namespace dump {
@@ -33,10 +34,6 @@ struct Token {
     bool isName() const { return kind == Word || kind == Name; }
 };
 
-bool isWordChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -58,17 +55,17 @@ public:
         } else if (isDigit(c)) {
             t.kind = Token::Number;
             const std::size_t start = i_;
-            while (i_ < s_.size() && (isWordChar(s_[i_]) || s_[i_] == '.')) ++i_;
+            while (i_ < s_.size() && (isNameByte(s_[i_]) || s_[i_] == '.')) ++i_;
             t.text = s_.substr(start, i_ - start);
             t.raw = t.text;
             // A name may begin with digits (1st_table); a number has no letters but e/x.
             if (std::any_of(t.text.begin(), t.text.end(),
                             [](char d) { return !isDigit(d) && d != '.' && d != 'e' && d != 'E'; }))
                 t.kind = Token::Word;
-        } else if (isWordChar(c)) {
+        } else if (isNameByte(c)) {
             t.kind = Token::Word;
             const std::size_t start = i_;
-            while (i_ < s_.size() && isWordChar(s_[i_])) ++i_;
+            while (i_ < s_.size() && isNameByte(s_[i_])) ++i_;
             t.raw = s_.substr(start, i_ - start);
             for (char w : t.raw) t.text += w >= 'a' && w <= 'z' ? char(w - 32) : w;
         } else {
@@ -104,11 +101,11 @@ private:
     void skipSpaceAndComments() {
         while (i_ < s_.size()) {
             const char c = s_[i_];
-            if (static_cast<unsigned char>(c) <= 32) {
+            if (isBlankByte(c)) {
                 ++i_;
             } else if (c == '#' || (c == '-' && s_.substr(i_, 2) == "--" &&
                                     (i_ + 2 == s_.size() ||
-                                     static_cast<unsigned char>(s_[i_ + 2]) <= 32))) {
+                                     isBlankByte(s_[i_ + 2])))) {
                 const std::size_t lf = s_.find('\n', i_);
                 i_ = lf == std::string_view::npos ? s_.size() : lf + 1;
             } else if (s_.substr(i_, 3) == "/*!" || s_.substr(i_, 4) == "/*M!") {
@@ -454,8 +451,12 @@ RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
     RestoreCheck check;
     QStringList foreign, ctrlZ;
     for (const QString& path : {scriptPath, dataPath}) {
+        if (path.isEmpty()) continue;
         // A pipe can be read once only: the run refuses as it goes (refuseForeign).
-        if (path.isEmpty() || !QFileInfo(path).isFile()) continue;
+        if (!QFileInfo(path).isFile()) {
+            check.unscanned = true;
+            continue;
+        }
         const QString name = QFileInfo(path).fileName();
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {

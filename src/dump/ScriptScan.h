@@ -65,6 +65,7 @@ struct RestoreCheck {
     std::uint64_t foreignCount = 0;
     QString ctrlZ;    // where a Ctrl-Z stands, for the question whether to go past it
     std::vector<QString> replaced;  // tables and views the schema file drops or replaces
+    bool unscanned = false;  // a file was not read through (a pipe): the run must look itself
 };
 
 // Reads the schema file and, when `dataPath` is not empty, the data file; what is not a

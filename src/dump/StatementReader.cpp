@@ -14,7 +14,6 @@ namespace {
 constexpr qint64 kReadSize = qint64(1) << 20;
 constexpr char kCtrlZ = '\x1a';
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 bool endsWithMarker(std::string_view text) {
     return text.size() >= kMarker.size() && text.substr(text.size() - kMarker.size()) == kMarker;
@@ -54,8 +53,8 @@ bool StatementReader::tooLong(std::size_t length) {
 }
 
 std::string_view StatementReader::trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && isBlankByte(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlankByte(text.back())) text.remove_suffix(1);
     return text;
 }
 

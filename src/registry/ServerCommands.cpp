@@ -82,7 +82,7 @@ void ServerCommands::N4Click() {
     }
     if (node->level() != nlServer || !node->serverEntry()) return;
     if (!prompts_.okCancel(dialogParent_,
-                           QStringLiteral("선택하신 서버를 삭제하시겠습니까?\n") + node->text(),
+                           ui::naming(QStringLiteral("선택하신 서버를 삭제하시겠습니까?"), node->text()),
                            QStringLiteral("Delete Notice")))
         return;
     try {

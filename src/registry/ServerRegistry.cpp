@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "files/Cp949.h"
+#include "files/TextCodec.h"
 #include "files/RegularFile.h"
 
 namespace {
@@ -129,9 +129,9 @@ void appendRecord(QString& out, const QString& name, const TServerEntry& entry) 
 // is taken as UTF-8 (an ASCII file is both); Korean CP949 text is practically never valid
 // UTF-8.
 std::optional<QString> decodeText(const QByteArray& bytes, RegistryEncoding* encoding) {
-    if (files::isUtf8(bytes)) {
+    if (std::optional<QString> text = files::fromUtf8Strict(bytes)) {
         if (encoding) *encoding = RegistryEncoding::Utf8;
-        return QString::fromUtf8(bytes);
+        return text;
     }
     std::optional<QString> text = files::fromCp949(bytes);
     if (text && encoding) *encoding = RegistryEncoding::Cp949;
@@ -212,8 +212,6 @@ TServerEntry readEntry(QXmlStreamReader& xml) {
     return {values[0], values[1], values[2]};
 }
 
-}  // namespace
-
 std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text) {
     // The file has no root element of its own. A record's span runs from its "<HOST" to the
     // end of its "</HOST>" in `text`; the reader has always taken the "<" that starts a tag
@@ -240,19 +238,31 @@ std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text)
     return spans;
 }
 
+}  // namespace
+
 RegistryError::RegistryError(const QString& text)
     : std::runtime_error(text.toStdString()), text_(text) {}
 
+std::optional<RegistryText> parseRegistryFile(const QByteArray& bytes) {
+    if (!plausibleShape(bytes)) return std::nullopt;
+    RegistryText file;
+    std::optional<QString> text = decodeText(bytes, &file.encoding);
+    if (!text) return std::nullopt;
+    std::optional<std::vector<RegistrySpan>> spans = parseRegistrySpans(*text);
+    if (!spans) return std::nullopt;
+    file.text = std::move(*text);
+    file.spans = std::move(*spans);
+    return file;
+}
+
 std::optional<std::vector<RegistryRecord>> parseRegistryText(const QByteArray& bytes,
                                                               RegistryEncoding* encoding) {
-    if (!plausibleShape(bytes)) return std::nullopt;
-    const std::optional<QString> decoded = decodeText(bytes, encoding);
-    if (!decoded) return std::nullopt;
-    std::optional<std::vector<RegistrySpan>> spans = parseRegistrySpans(*decoded);
-    if (!spans) return std::nullopt;
+    std::optional<RegistryText> file = parseRegistryFile(bytes);
+    if (!file) return std::nullopt;
+    if (encoding) *encoding = file->encoding;
     std::vector<RegistryRecord> records;
-    records.reserve(spans->size());
-    for (RegistrySpan& span : *spans) records.push_back(std::move(span.record));
+    records.reserve(file->spans.size());
+    for (RegistrySpan& span : file->spans) records.push_back(std::move(span.record));
     return records;
 }
 
@@ -273,11 +283,11 @@ void ServerRegistry::AppendServerEntry(const QString& name, const TServerEntry& 
     checkStorable(name, entry);
     QByteArray content = readBytes(true);
     // A record behind text that does not parse would vanish with it at the next start.
-    RegistryEncoding encoding = RegistryEncoding::Utf8;
-    if (!parseRegistryText(content, &encoding)) throw unparsableError(path_);
+    const std::optional<RegistryText> file = parseRegistryFile(content);
+    if (!file) throw unparsableError(path_);
     QString record;
     appendRecord(record, name, entry);
-    content += encode(record, encoding);
+    content += encode(record, file->encoding);
     writeBytes(content);
 }
 
@@ -286,7 +296,7 @@ void ServerRegistry::AppendServerEntry(const QString& name, const TServerEntry& 
 bool ServerRegistry::UpdateServerEntry(const RegistryRecord& old, const QString& newName,
                                        const TServerEntry& neu) {
     checkStorable(newName, neu);
-    Parsed file = readForRewrite();
+    RegistryText file = readForRewrite();
     const auto match = std::ranges::find(file.spans, old, &RegistrySpan::record);
     if (match == file.spans.end()) return false;
     QString record;
@@ -297,7 +307,7 @@ bool ServerRegistry::UpdateServerEntry(const RegistryRecord& old, const QString&
 }
 
 bool ServerRegistry::RemoveServerEntry(const RegistryRecord& old) {
-    Parsed file = readForRewrite();
+    RegistryText file = readForRewrite();
     const auto match = std::ranges::find(file.spans, old, &RegistrySpan::record);
     if (match == file.spans.end()) return false;
     // A record on a line of its own takes its line break along.
@@ -315,12 +325,9 @@ bool ServerRegistry::RemoveServerEntry(const RegistryRecord& old) {
 }
 
 void ServerRegistry::ConvertToUtf8() {
-    const QByteArray bytes = readBytes(false);
-    RegistryEncoding encoding = RegistryEncoding::Utf8;
-    if (!parseRegistryText(bytes, &encoding)) throw unparsableError(path_);
-    if (encoding == RegistryEncoding::Utf8) return;
+    const RegistryText file = readForRewrite();
     // The whole text, not the records read from it: whatever else the file holds stays.
-    writeBytes(decodeText(bytes, nullptr)->toUtf8());
+    if (file.encoding == RegistryEncoding::Cp949) writeBytes(file.text.toUtf8());
 }
 
 void ServerRegistry::checkRewritable() const { readForRewrite(); }
@@ -357,17 +364,10 @@ QByteArray ServerRegistry::readBytes(bool missingIsEmpty) const {
 
 // A rewrite holds only the records that were read: writing back what a file that does not
 // parse yields would erase every registered server.
-ServerRegistry::Parsed ServerRegistry::readForRewrite() const {
-    const QByteArray bytes = readBytes(false);
-    Parsed file;
-    std::optional<QString> text;
-    std::optional<std::vector<RegistrySpan>> spans;
-    if (plausibleShape(bytes) && (text = decodeText(bytes, &file.encoding)))
-        spans = parseRegistrySpans(*text);
-    if (!spans) throw unparsableError(path_);
-    file.text = std::move(*text);
-    file.spans = std::move(*spans);
-    return file;
+RegistryText ServerRegistry::readForRewrite() const {
+    std::optional<RegistryText> file = parseRegistryFile(readBytes(false));
+    if (!file) throw unparsableError(path_);
+    return std::move(*file);
 }
 
 void ServerRegistry::writeBytes(const QByteArray& bytes) const {

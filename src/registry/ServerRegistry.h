@@ -32,10 +32,6 @@ struct RegistrySpan {
     qsizetype end = 0;
 };
 
-// The records of a registry file's text with their places; std::nullopt when the text does
-// not parse as XML element content.
-std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text);
-
 // A registry file that could not be read or written, or a value it cannot store. text()
 // is meant for the user: it names the file, the reason and what to do.
 class RegistryError : public std::runtime_error {
@@ -51,9 +47,20 @@ private:
 // older versions wrote it.
 enum class RegistryEncoding { Utf8, Cp949 };
 
-// The records of a registry file's bytes, in document order; std::nullopt when the bytes
-// are neither UTF-8 nor CP949 or do not parse as XML element content. `encoding` (when
-// given) receives the encoding the bytes were read in.
+// A registry file read: its whole text, the encoding it was in and its records with their
+// places in the text.
+struct RegistryText {
+    QString text;
+    RegistryEncoding encoding = RegistryEncoding::Utf8;
+    std::vector<RegistrySpan> spans;
+};
+
+// A registry file's bytes read; std::nullopt when they are neither UTF-8 nor CP949, do not
+// parse as XML element content, or have a shape no server list has (see ServerRegistry).
+std::optional<RegistryText> parseRegistryFile(const QByteArray& bytes);
+
+// The records of a registry file's bytes, in document order (parseRegistryFile's records).
+// `encoding` (when given) receives the encoding the bytes were read in.
 std::optional<std::vector<RegistryRecord>> parseRegistryText(
     const QByteArray& bytes, RegistryEncoding* encoding = nullptr);
 
@@ -107,14 +114,8 @@ public:
     void checkRewritable() const;
 
 private:
-    struct Parsed {
-        QString text;  // the whole file
-        std::vector<RegistrySpan> spans;
-        RegistryEncoding encoding = RegistryEncoding::Utf8;
-    };
-
     QByteArray readBytes(bool missingIsEmpty) const;
-    Parsed readForRewrite() const;
+    RegistryText readForRewrite() const;
     // The text in the file's encoding; throws RegistryError for a character CP949 lacks.
     QByteArray encode(const QString& text, RegistryEncoding encoding) const;
     void writeBytes(const QByteArray& bytes) const;

@@ -31,9 +31,11 @@ public:
     TServerEntry Entry() const;
 
 public Q_SLOTS:
-    // Save: rewrites the server's record; accepts whether or not one matched.
+    // Save: rewrites the server's record, then accepts. A record changed since it was read
+    // (another window) is reported, and the dialog stays open.
     void BitBtn1Click();
-    // Delete: removes the server's record without asking, then accepts.
+    // Delete: removes the server's record without asking, then accepts; a record changed
+    // since it was read is reported, and the dialog stays open.
     void BitBtn2Click();
     // Close: rejects.
     void BitBtn3Click();

@@ -6,18 +6,12 @@
 #include "app/CommaText.h"
 #include "db/Connection.h"
 #include "tree/GrantListings.h"
+#include "tree/RowNodes.h"
 #include "tree/ServerSession.h"
 #include "ui/BusyCursor.h"
 #include "ui/Prompts.h"
 
 namespace {
-
-// Adds the nodes under `parent` in one batch and expands the parent once: adding them one
-// by one and expanding after each costs O(n^2) on large databases.
-void addBatch(TreeNode* parent, QList<QTreeWidgetItem*>& nodes) {
-    parent->addChildren(nodes);
-    parent->setExpanded(true);
-}
 
 void removeChildren(TreeNode* node) { qDeleteAll(node->takeChildren()); }
 
@@ -36,15 +30,6 @@ db::Result listing(db::Connection& c, const std::string& statement) {
 
 void selectDatabase(db::Connection& c, const QString& name) {
     if (!c.selectDb(name)) throw c.lastError("USE " + db::quoteIdentifier(name));
-}
-
-// One node per row, its text built from column 0 (and column 1 in brackets).
-template <typename MakeNode>
-void addRows(TreeNode* parent, db::Result& rows, MakeNode makeNode) {
-    QList<QTreeWidgetItem*> nodes;
-    nodes.reserve(qsizetype(rows.rowCount()));
-    while (rows.next()) nodes.append(makeNode(rows));
-    addBatch(parent, nodes);
 }
 
 TreeNode* databaseNode(db::Result& row) {
@@ -183,7 +168,7 @@ void ObjectTree::addObjectFolders(TreeNode* node) {
         folders << folderNode("Fields", nlFieldsFolder) << folderNode("Index Key", nlIndexKeyFolder)
                 << folderNode("Validity Checks", nlValidityChecksFolder);
     }
-    addBatch(node, folders);
+    addNodeBatch(node, folders);
 }
 
 // Listings read first and replace the folder's nodes afterwards: a failed one keeps what the
@@ -191,7 +176,7 @@ void ObjectTree::addObjectFolders(TreeNode* node) {
 void ObjectTree::listDatabases(TreeNode* folder) {
     db::Result rows = listing(session_.MainConnection(), "SHOW DATABASES");
     removeChildren(folder);
-    addRows(folder, rows, databaseNode);
+    addRowNodes(folder, rows, databaseNode);
 }
 
 void ObjectTree::listTables(TreeNode* folder, TreeNode* database) {
@@ -199,7 +184,7 @@ void ObjectTree::listTables(TreeNode* folder, TreeNode* database) {
     selectDatabase(c, database->text());
     db::Result rows = listing(c, "SHOW TABLES FROM " + db::quoteIdentifier(database->text()));
     removeChildren(folder);
-    addRows(folder, rows, tableNode);
+    addRowNodes(folder, rows, tableNode);
 }
 
 void ObjectTree::listColumns(TreeNode* folder) {
@@ -210,7 +195,7 @@ void ObjectTree::listColumns(TreeNode* folder) {
                               "SHOW COLUMNS FROM " +
                                   db::qualifiedName(database->text(), table->text()));
     removeChildren(folder);
-    addRows(folder, rows, [](db::Result& row) {
+    addRowNodes(folder, rows, [](db::Result& row) {
         return new TreeNode(row.text(0), TNodeData{nlField, {}});
     });
 }
@@ -293,7 +278,7 @@ void ObjectTree::RestoreExpansion(const ExpansionLists& lists) {
         if (item == QLatin1String("DB")) {
             if (TreeNode* folder = folderNamed(item)) {
                 db::Result rows = listing(c, "SHOW DATABASES");
-                addRows(folder, rows, databaseNode);
+                addRowNodes(folder, rows, databaseNode);
             }
         } else if (item == QLatin1String("USER")) {
             if (TreeNode* folder = folderNamed(item)) listAccounts(folder, false);
@@ -320,7 +305,7 @@ void ObjectTree::RestoreExpansion(const ExpansionLists& lists) {
             TreeNode* tables = TreeNode::cast(database->child(0));
             if (!tables || !c.selectDb(item)) continue;
             db::Result rows = listing(c, "SHOW TABLES FROM " + db::quoteIdentifier(item));
-            addRows(tables, rows, tableNode);
+            addRowNodes(tables, rows, tableNode);
             database->setExpanded(true);
         }
     }

@@ -22,7 +22,6 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
     try {
         dataset_.SetConnected(false);  // never keep a handle of another server open
         main_.connect(params);
-        params_ = params;
         dataset_.SetNetTimeout(netTimeout_);
         dataset_.SetHost(entry.IP);
         dataset_.SetUser(entry.USERID);

@@ -28,8 +28,6 @@ public:
     // Seconds a read or write may wait for the server on both connections (0: no limit),
     // from the next connect on.
     void SetNetTimeout(unsigned seconds) { netTimeout_ = seconds; }
-    // The values the main connection was opened with, for a connection of its own beside it.
-    const db::ConnectParams& params() const { return params_; }
 
     // Empty or "None": nothing was connected.
     const QString& ConnectedServer() const { return connectedServer_; }
@@ -51,7 +49,6 @@ private:
     db::ServerTraits traits_;
     QString connectedServer_;
     unsigned netTimeout_ = db::kDefaultNetTimeoutSeconds;
-    db::ConnectParams params_;
 };
 
 // The message for a connection lost under the window (the server was stopped, restarted or

@@ -12,7 +12,7 @@ void ElidedLabel::setFullText(const QString& text) {
 
 QSize ElidedLabel::minimumSizeHint() const {
     // Room for a few characters; the rest is the layout's to give.
-    return {fontMetrics().horizontalAdvance(QStringLiteral("Use DB…")), QLabel::minimumSizeHint().height()};
+    return {fontMetrics().averageCharWidth() * 6, QLabel::minimumSizeHint().height()};
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {

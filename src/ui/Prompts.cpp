@@ -13,6 +13,10 @@ QString withReason(const QString& message, const QString& reason) {
     return reason.isEmpty() ? message : message + u'\n' + reason;
 }
 
+QString naming(const QString& question, const QString& object) {
+    return question + u'\n' + object;
+}
+
 MessageParts splitLongMessage(const QString& text, int maxLines, int maxLineChars) {
     const QStringList lines = text.split(u'\n');
     const bool wide = std::any_of(lines.begin(), lines.end(),

@@ -12,6 +12,10 @@ namespace ui {
 // there is no reason.
 QString withReason(const QString& message, const QString& reason);
 
+// A question and, on a line of its own, the object it is about ("DataBase를
+// 삭제하시겠습니까?" and the database's name): every delete and drop says what goes.
+QString naming(const QString& question, const QString& object);
+
 // A message too tall for the screen, split: the lines a box shows (ending with a pointer to
 // the details) and the whole text for its scrollable details; `details` is empty when the
 // message fits as it is. A long list of failed statements would put the OK button off

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <optional>
 
@@ -12,7 +13,8 @@ namespace files {
 std::optional<QString> fromCp949(const QByteArray& bytes);
 std::optional<QByteArray> toCp949(const QString& text);
 
-// Whether the bytes are well-formed UTF-8.
-bool isUtf8(const QByteArray& bytes);
+// The text of well-formed UTF-8 bytes, decoded once; std::nullopt for any other bytes
+// (QString::fromUtf8 would put replacement characters in their place).
+std::optional<QString> fromUtf8Strict(QByteArrayView bytes);
 
 }  // namespace files

@@ -1,4 +1,4 @@
-#include "files/Cp949.h"
+#include "files/TextCodec.h"
 
 #include <iconv.h>
 
@@ -51,10 +51,11 @@ std::optional<QByteArray> toCp949(const QString& text) {
     return convert("CP949", "UTF-8", text.toUtf8());
 }
 
-bool isUtf8(const QByteArray& bytes) {
+std::optional<QString> fromUtf8Strict(QByteArrayView bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(bytes);  // decodes only when taken as a QString
-    return !decoder.hasError();
+    QString text = decoder.decode(bytes);  // decodes only when taken as a QString
+    if (decoder.hasError()) return std::nullopt;
+    return text;
 }
 
 }  // namespace files

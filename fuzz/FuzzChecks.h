@@ -5,13 +5,18 @@
 // a crash or a sanitizer report is a failure of its own.
 #include <QBuffer>
 #include <QByteArray>
+#include <QIODevice>
 #include <QStringList>
+#include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "app/CommaText.h"
 #include "app/IniFile.h"
 #include "db/HostPort.h"
+#include "dump/DumpFormat.h"
 #include "dump/ScriptScan.h"
+#include "dump/SqlScript.h"
 #include "dump/StatementReader.h"
 #include "registry/ServerRegistry.h"
 
@@ -71,6 +76,58 @@ inline bool restoreReader(const QByteArray& bytes) {
     }
     return total + qsizetype(reader.leftover().size()) <= bytes.size() &&
            reader.position() <= bytes.size() && !reader.failed();
+}
+
+// Hands out its bytes a few at a time, so every lookahead of a reader meets the end of a read.
+// A file, not a pipe: readers size their buffer to it.
+class Trickle : public QIODevice {
+public:
+    explicit Trickle(const QByteArray& bytes) : bytes_(bytes) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const override { return bytes_.size(); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        const qint64 piece = std::min({maxSize, qint64(1 + reads_++ % 7), bytes_.size() - at_});
+        std::copy_n(bytes_.constData() + at_, piece, data);
+        at_ += piece;
+        return piece;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray bytes_;
+    qint64 at_ = 0;
+    qint64 reads_ = 0;
+};
+
+// Plain SQL scripts: read a few bytes at a time and under a small limit, the reader gives
+// the statements splitSqlScript gives from the whole text, up to where a statement is over
+// the limit; none is empty or has blanks at either end, lines never go back, and without an
+// error the whole input is consumed. The format guess ends on any head.
+inline bool sqlScript(const QByteArray& bytes) {
+    (void)dump::guessScriptFormat(bytes);
+    const std::vector<dump::ScriptStatement> whole =
+        dump::splitSqlScript(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    constexpr std::size_t kLimit = 200;
+    Trickle input(bytes);
+    dump::SqlScriptReader reader(input, kLimit);
+    std::string_view statement;
+    std::size_t count = 0;
+    qint64 line = 1;
+    while (reader.next(statement)) {
+        if (count >= whole.size() || statement != whole[count].text ||
+            reader.line() != whole[count].line || reader.line() < line)
+            return false;
+        if (statement.empty() || dump::isBlankByte(statement.front()) ||
+            dump::isBlankByte(statement.back()))
+            return false;
+        line = reader.line();
+        ++count;
+    }
+    if (reader.failed()) return bytes.size() > qsizetype(kLimit);
+    return count == whole.size() && reader.position() == bytes.size();
 }
 
 }  // namespace fuzzcheck

@@ -40,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Target{"fuzz_settings", fuzzcheck::settings},
                       Target{"fuzz_commatext", fuzzcheck::commaText},
                       Target{"fuzz_hostport", fuzzcheck::hostPort},
-                      Target{"fuzz_restore_reader", fuzzcheck::restoreReader}),
+                      Target{"fuzz_restore_reader", fuzzcheck::restoreReader},
+                      Target{"fuzz_sql_script", fuzzcheck::sqlScript}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,0 +1,545 @@
+#include "dump/SqlScript.h"
+
+#include <QBuffer>
+#include <QIODevice>
+#include <algorithm>
+#include <cstring>
+
+#include "dump/DumpFormat.h"
+
+namespace dump {
+
+namespace {
+
+constexpr qint64 kReadSize = qint64(1) << 20;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Enough to tell every command and comment opener apart at the start of a statement.
+constexpr std::size_t kLookahead = 12;
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+bool startsNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return lower(a) == lower(b); });
+}
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), lower);
+    return out;
+}
+
+// `s` begins at a "-": two dashes open a comment only before a blank, a control byte or
+// the end, so "1--1" stays arithmetic.
+bool dashCommentAt(std::string_view s) {
+    return s.size() >= 2 && s[1] == '-' && (s.size() == 2 || isBlankByte(s[2]) || s[2] == '\x7f');
+}
+
+// "/*" opens a comment unless it is "/*!" or "/*M!", code the server runs.
+bool plainCommentAt(std::string_view s) {
+    return s.size() >= 2 && s[0] == '/' && s[1] == '*' && !(s.size() >= 3 && s[2] == '!') &&
+           !(s.size() >= 4 && s[2] == 'M' && s[3] == '!');
+}
+
+// The line newer mariadb-dump writes first: a command to its client, not to the server.
+bool sandboxAt(std::string_view s) {
+    return s.starts_with("/*M!999999\\-") || s.starts_with("/*!999999\\-");
+}
+
+// The opener of a conditional comment and its version number, or 0.
+std::size_t conditionalOpener(std::string_view s) {
+    std::size_t n = s.starts_with("/*!") ? 3 : s.starts_with("/*M!") ? 4 : 0;
+    if (n == 0) return 0;
+    while (n < s.size() && s[n] >= '0' && s[n] <= '9') ++n;
+    return n;
+}
+
+// The words of a SET statement, as far as following the client character set needs them.
+class SetWords {
+public:
+    explicit SetWords(std::string_view s) : s_(s) {}
+
+    bool word(std::string_view w) {
+        blanks();
+        const std::string_view rest = s_.substr(i_);
+        if (!startsNoCase(rest, w) || (rest.size() > w.size() && isNameByte(rest[w.size()])))
+            return false;
+        i_ += w.size();
+        return true;
+    }
+    bool symbol(char c) {
+        blanks();
+        if (i_ >= s_.size() || s_[i_] != c) return false;
+        ++i_;
+        return true;
+    }
+    // A name, a quoted value without its quotes or a variable ("@x", "@@session.x"),
+    // in lower case; empty for anything else.
+    std::string value() {
+        blanks();
+        if (i_ >= s_.size()) return {};
+        const char quote = s_[i_];
+        if (quote == '\'' || quote == '"' || quote == '`') {
+            const std::size_t close = s_.find(quote, i_ + 1);
+            const std::size_t end = close == std::string_view::npos ? s_.size() : close;
+            std::string v = lowered(s_.substr(i_ + 1, end - i_ - 1));
+            i_ = std::min(s_.size(), end + 1);
+            return v;
+        }
+        const std::size_t start = i_;
+        while (i_ < s_.size() && (isNameByte(s_[i_]) || s_[i_] == '@' || s_[i_] == '.')) ++i_;
+        return lowered(s_.substr(start, i_ - start));
+    }
+
+private:
+    void blanks() {
+        while (i_ < s_.size() && isBlankByte(s_[i_])) ++i_;
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+};
+
+// "@@session.x", "@@local.x" and "@@x" name the session's x; "@@global.x" is not the session.
+std::string_view sessionVariable(std::string_view name, bool& global) {
+    if (!name.starts_with("@@")) return name;
+    name.remove_prefix(2);
+    for (std::string_view scope : {"session.", "local."})
+        if (name.starts_with(scope)) return name.substr(scope.size());
+    if (name.starts_with("global.")) {
+        global = true;
+        return name.substr(7);
+    }
+    return name;
+}
+
+}  // namespace
+
+SqlScriptReader::SqlScriptReader(QIODevice& input, std::size_t limit)
+    : input_(input), limit_(std::max<std::size_t>(limit, 1)) {
+    buildTables();
+}
+
+void SqlScriptReader::buildTables() {
+    lead_.fill(0);
+    if (multiByte_ == MultiByte::Sjis) {
+        // SJIS has one-byte katakana in 0xA1..0xDF.
+        for (int c = 0x81; c <= 0x9F; ++c) lead_[c] = 1;
+        for (int c = 0xE0; c <= 0xFC; ++c) lead_[c] = 1;
+    } else if (multiByte_ != MultiByte::None) {
+        for (int c = 0x81; c <= 0xFE; ++c) lead_[c] = 1;
+    }
+    code_ = single_ = double_ = backtick_ = lead_;
+    for (unsigned char c : {'\'', '"', '`', '#', '-', '/', '\n'}) code_[c] = 1;
+    const char first = delimiter_.front();
+    code_[static_cast<unsigned char>(lower(first))] = 1;
+    code_[static_cast<unsigned char>(upper(first))] = 1;
+    for (unsigned char c : {'\'', '\\', '\n'}) single_[c] = 1;
+    for (unsigned char c : {'"', '\\', '\n'}) double_[c] = 1;
+    for (unsigned char c : {'`', '\n'}) backtick_[c] = 1;
+}
+
+// Reads more input behind the unread part (behind the statement being read); false when
+// nothing more came.
+bool SqlScriptReader::fill() {
+    if (inputEnded_) return false;
+    // What was read ahead does not count: the outcome must not depend on the read sizes.
+    if (inStatement_ && pos_ - start_ > limit_) {
+        tooLong();
+        return false;
+    }
+    const std::size_t keep = inStatement_ ? start_ : pos_;
+    if (keep > 0) {
+        std::memmove(chunk_.data(), chunk_.data() + keep, size_ - keep);
+        size_ -= keep;
+        dropped_ += qint64(keep);
+        pos_ -= keep;
+        if (inStatement_) start_ = 0;
+    }
+    // A small file is read in one piece of its own size rather than a full buffer.
+    qint64 want = kReadSize;
+    if (!input_.isSequential()) want = std::clamp<qint64>(input_.bytesAvailable(), 1, kReadSize);
+    // Grown, never shrunk: a pipe hands out small pieces, and each must not clear a new buffer.
+    if (chunk_.size() < size_ + std::size_t(want))
+        chunk_.resize(std::max(size_ + std::size_t(want), 2 * chunk_.size()));
+    const qint64 n = input_.read(chunk_.data() + size_, want);
+    if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
+    size_ += std::size_t(std::max<qint64>(n, 0));
+    if (n <= 0) inputEnded_ = true;
+    return n > 0;
+}
+
+// At least `bytes` unread bytes in the buffer, unless the input ends first.
+bool SqlScriptReader::ensure(std::size_t bytes) {
+    while (size_ - pos_ < bytes)
+        if (!fill()) return false;
+    return true;
+}
+
+// Stops the reading at a statement the server could not take anyway.
+void SqlScriptReader::tooLong() {
+    error_ = QStringLiteral(
+                 "The statement that starts on line %1 is longer than %2 bytes, more than the "
+                 "server accepts (max_allowed_packet); nothing from that line on was run.")
+                 .arg(startLine_)
+                 .arg(limit_);
+    stop_ = true;
+    inputEnded_ = true;
+}
+
+// The client compares the delimiter without letter case.
+bool SqlScriptReader::delimiterAt(std::size_t at) const {
+    return startsNoCase(text().substr(at), delimiter_);
+}
+
+void SqlScriptReader::skipLine() {
+    for (;;) {
+        const char* from = chunk_.data() + pos_;
+        const void* lf = std::memchr(from, '\n', size_ - pos_);
+        if (lf) {
+            pos_ = std::size_t(static_cast<const char*>(lf) - chunk_.data()) + 1;
+            ++lineNumber_;
+            return;
+        }
+        pos_ = size_;
+        if (!fill()) return;
+    }
+}
+
+// From behind "/*" to behind its "*/".
+void SqlScriptReader::skipBlockComment() {
+    for (;;) {
+        const char* base = chunk_.data();
+        const char* p = base + pos_;
+        const char* end = base + size_;
+        while (p < end && *p != '*' && *p != '\n') ++p;
+        pos_ = std::size_t(p - base);
+        if (p == end) {
+            if (!fill()) return;
+            continue;
+        }
+        ++pos_;
+        if (*p == '\n') {
+            ++lineNumber_;
+            continue;
+        }
+        ensure(1);
+        if (pos_ < size_ && chunk_[pos_] == '/') {
+            ++pos_;
+            return;
+        }
+    }
+}
+
+// A lead byte: the byte after it belongs to the same character when it can.
+void SqlScriptReader::skipCharacter() {
+    ensure(2);
+    ++pos_;
+    if (pos_ >= size_) return;
+    const auto c = static_cast<unsigned char>(chunk_[pos_]);
+    const bool trail = (multiByte_ == MultiByte::Gb18030 && c >= 0x30 && c <= 0x39) ||
+                       (c >= 0x40 && c != 0x7F && c <= (multiByte_ == MultiByte::Sjis ? 0xFC : 0xFE));
+    if (trail) ++pos_;
+}
+
+// From behind the opening quote to behind the closing one; a doubled quote reads as a
+// closed and a reopened string.
+void SqlScriptReader::skipQuoted(char quote) {
+    const Table& stops = quote == '\'' ? single_ : quote == '"' ? double_ : backtick_;
+    for (;;) {
+        const auto* base = reinterpret_cast<const unsigned char*>(chunk_.data());
+        const auto* p = base + pos_;
+        const auto* end = base + size_;
+        while (p < end && !stops[*p]) ++p;
+        pos_ = std::size_t(p - base);
+        if (p == end) {
+            if (!fill()) return;
+            continue;
+        }
+        const char c = char(*p);
+        if (c == quote) {
+            ++pos_;
+            return;
+        }
+        if (c == '\n') {
+            ++lineNumber_;
+            ++pos_;
+        } else if (c == '\\') {
+            ensure(2);
+            ++pos_;
+            if (pos_ < size_) lineNumber_ += chunk_[pos_++] == '\n';
+        } else {
+            skipCharacter();
+        }
+    }
+}
+
+// DELIMITER or \d: the next run of non-blank bytes on the line is the delimiter; the rest
+// of the line goes with the command.
+void SqlScriptReader::runCommand(std::size_t wordLength) {
+    inStatement_ = true;  // keeps the command in the buffer while its argument is read
+    start_ = pos_;
+    startLine_ = lineNumber_;
+    pos_ += wordLength;
+    const auto advance = [&](bool overBlanks) {
+        for (;;) {
+            for (; pos_ < size_; ++pos_) {
+                const char c = chunk_[pos_];
+                if (overBlanks ? c == '\n' || !isBlankByte(c) : isBlankByte(c)) return;
+            }
+            if (!fill()) return;
+        }
+    };
+    advance(true);
+    const std::size_t from = pos_ - start_;  // fill() moves start_
+    advance(false);
+    if (!stop_ && pos_ - start_ > limit_) tooLong();
+    inStatement_ = false;
+    if (stop_) return;
+    if (pos_ - start_ > from) {
+        delimiter_.assign(chunk_, start_ + from, pos_ - start_ - from);
+        buildTables();
+    }
+    skipLine();
+}
+
+// Passes over blanks, comments, empty statements and client commands; false at the end.
+bool SqlScriptReader::skipToStatement() {
+    if (!started_) {
+        started_ = true;
+        ensure(kByteOrderMark.size());
+        if (text().substr(pos_).starts_with(kByteOrderMark))
+            pos_ += kByteOrderMark.size();
+    }
+    for (;;) {
+        if (stop_) return false;
+        const char* base = chunk_.data();
+        const char* p = base + pos_;
+        const char* end = base + size_;
+        for (; p < end && isBlankByte(*p); ++p) lineNumber_ += *p == '\n';
+        pos_ = std::size_t(p - base);
+        if (p == end) {
+            if (!fill()) return false;
+            continue;
+        }
+        ensure(std::max(kLookahead, delimiter_.size()));
+        const std::string_view s = text().substr(pos_);
+        if (startsNoCase(s, "delimiter") && (s.size() == 9 || isBlankByte(s[9]))) {
+            runCommand(9);
+        } else if (s.starts_with("\\d")) {
+            runCommand(2);
+        } else if (sandboxAt(s)) {
+            skipLine();
+        } else if (delimiterAt(pos_)) {
+            // Before comments, as inside a statement: a delimiter "#" is a delimiter.
+            pos_ += delimiter_.size();
+        } else if (s[0] == '#' || (s[0] == '-' && dashCommentAt(s))) {
+            skipLine();
+        } else if (plainCommentAt(s)) {
+            pos_ += 2;
+            skipBlockComment();
+        } else {
+            return true;
+        }
+    }
+}
+
+// From the first byte of a statement to its delimiter (true, `end` at the delimiter) or to
+// the end of the input (false).
+bool SqlScriptReader::scanStatement(std::size_t& end) {
+    for (;;) {
+        const auto* base = reinterpret_cast<const unsigned char*>(chunk_.data());
+        const auto* p = base + pos_;
+        const auto* stop = base + size_;
+        while (p < stop && !code_[*p]) ++p;
+        pos_ = std::size_t(p - base);
+        if (p == stop) {
+            if (!fill()) {
+                end = size_;
+                return false;
+            }
+            continue;
+        }
+        const unsigned char c = *p;
+        if (c == '\n') {
+            ++lineNumber_;
+            ++pos_;
+            continue;
+        }
+        if (lead_[c]) {
+            skipCharacter();
+            continue;
+        }
+        ensure(std::max<std::size_t>(4, delimiter_.size()));
+        if (delimiterAt(pos_)) {
+            end = pos_;
+            pos_ += delimiter_.size();
+            return true;
+        }
+        const std::string_view s = text().substr(pos_);
+        ++pos_;
+        if (c == '\'' || c == '"' || c == '`') {
+            skipQuoted(char(c));
+        } else if (c == '#' || (c == '-' && dashCommentAt(s))) {
+            skipLine();
+        } else if (c == '/' && plainCommentAt(s)) {
+            ++pos_;
+            skipBlockComment();
+        }
+    }
+}
+
+bool SqlScriptReader::next(std::string_view& statement) {
+    if (stop_ || !skipToStatement()) return false;
+    inStatement_ = true;
+    start_ = pos_;
+    startLine_ = lineNumber_;
+    std::size_t end = 0;
+    const bool delimited = scanStatement(end);
+    inStatement_ = false;
+    // Unread input after a read error is not the end of a statement.
+    if (stop_ || (!delimited && failed())) return false;
+    // Counted as the client sends it, with the blanks in front of the delimiter.
+    if (end - start_ > limit_) {
+        tooLong();
+        return false;
+    }
+    while (end > start_ && isBlankByte(chunk_[end - 1])) --end;
+    if (!delimited) stop_ = true;
+    statementLine_ = startLine_;
+    statement = std::string_view(chunk_.data() + start_, end - start_);
+    noteCharacterSet(statement);
+    return true;
+}
+
+// Follows SET NAMES, SET CHARACTER SET and SET character_set_client, and user variables
+// that save and restore it as mysqldump does around each table.
+void SqlScriptReader::noteCharacterSet(std::string_view statement) {
+    statement.remove_prefix(conditionalOpener(statement));
+    SetWords words(statement);
+    if (!words.word("set")) return;
+    const MultiByte before = multiByte_;
+    const auto resolve = [this](const std::string& value) {
+        bool global = false;
+        const std::string_view name = sessionVariable(value, global);
+        if (value.starts_with("@@")) return name == "character_set_client" ? multiByte_ : MultiByte::None;
+        if (value.starts_with('@')) {
+            for (const auto& [variable, saved] : saved_)
+                if (variable == value) return saved;
+            return MultiByte::None;
+        }
+        if (value == "sjis" || value == "cp932") return MultiByte::Sjis;
+        if (value == "gbk" || value == "big5") return MultiByte::Gbk;
+        if (value == "gb18030") return MultiByte::Gb18030;
+        return MultiByte::None;
+    };
+    do {
+        if (words.word("names")) {
+            multiByte_ = resolve(words.value());
+            if (words.word("collate")) (void)words.value();
+        } else if (words.word("charset") || (words.word("character") && words.word("set"))) {
+            multiByte_ = resolve(words.value());
+        } else {
+            bool global = words.word("global") || words.word("persist") || words.word("persist_only");
+            if (!global) (void)(words.word("session") || words.word("local"));
+            const std::string target = words.value();
+            if (target.empty() || !(words.symbol('=') || (words.symbol(':') && words.symbol('='))))
+                break;
+            const std::string value = words.value();
+            const std::string_view name = sessionVariable(target, global);
+            if (name == "character_set_client" && !global) {
+                multiByte_ = resolve(value);
+            } else if (target.starts_with('@') && !target.starts_with("@@")) {
+                std::erase_if(saved_, [&](const auto& entry) { return entry.first == target; });
+                bool valueGlobal = false;
+                if (value.starts_with("@@") &&
+                    sessionVariable(value, valueGlobal) == "character_set_client" && !valueGlobal) {
+                    if (saved_.size() >= 16) saved_.erase(saved_.begin());
+                    saved_.emplace_back(target, multiByte_);
+                }
+            }
+        }
+    } while (words.symbol(','));
+    if (multiByte_ != before) buildTables();
+}
+
+std::vector<ScriptStatement> splitSqlScript(std::string_view text) {
+    QByteArray bytes = QByteArray::fromRawData(text.data(), qsizetype(text.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    SqlScriptReader reader(buffer);
+    std::vector<ScriptStatement> out;
+    std::string_view statement;
+    while (reader.next(statement)) out.push_back({std::string(statement), reader.line()});
+    return out;
+}
+
+FormatGuess guessScriptFormat(const QByteArray& head) {
+    const std::string_view s(head.constData(), std::size_t(head.size()));
+    constexpr auto npos = std::string_view::npos;
+    for (std::size_t at = s.find(kMarker); at != npos; at = s.find(kMarker, at + 1)) {
+        const std::size_t after = at + kMarker.size();
+        if (after == s.size() || s[after] == '\r' || s[after] == '\n') return {ScriptFormat::Own, 0};
+    }
+    std::size_t i = s.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+
+    // This program's files open with comment lines between lone "#" lines.
+    static constexpr std::string_view ownHeaders[] = {
+        "# MySQL DataBase :", "# Table structure for table", "# Drop for Table",
+        "# Dumping data for table"};
+    for (std::size_t from = i; from < s.size();) {
+        const std::size_t lf = s.find('\n', from);
+        std::string_view line = s.substr(from, lf == npos ? npos : lf - from);
+        while (!line.empty() && isBlankByte(line.front())) line.remove_prefix(1);
+        while (!line.empty() && isBlankByte(line.back())) line.remove_suffix(1);
+        if (!line.empty() && line != "#") {
+            for (std::string_view header : ownHeaders)
+                if (startsNoCase(line, header)) return {ScriptFormat::Own, 0};
+            break;
+        }
+        from = lf == npos ? s.size() : lf + 1;
+    }
+
+    static constexpr std::string_view statementWords[] = {
+        "ALTER",   "ANALYZE",   "BEGIN",    "CALL",   "CHANGE",    "CHECK",    "COMMIT",
+        "CREATE",  "DECLARE",   "DELETE",   "DELIMITER", "DO",     "DROP",     "EXECUTE",
+        "EXPLAIN", "FLUSH",     "GRANT",    "HANDLER", "INSERT",   "INSTALL",  "KILL",
+        "LOAD",    "LOCK",      "OPTIMIZE", "PREPARE", "PURGE",    "RELEASE",  "RENAME",
+        "REPAIR",  "REPLACE",   "RESET",    "REVOKE", "ROLLBACK",  "SAVEPOINT", "SELECT",
+        "SET",     "SHOW",      "START",    "STOP",   "TABLE",     "TRUNCATE", "UNINSTALL",
+        "UNLOCK",  "UPDATE",    "USE",      "VALUES", "WITH",      "XA"};
+    qint64 line = 1;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (isBlankByte(c)) {
+            line += c == '\n';
+            ++i;
+            continue;
+        }
+        const std::string_view rest = s.substr(i);
+        if (sandboxAt(rest) || c == '#' || (c == '-' && dashCommentAt(rest))) {
+            i = s.find('\n', i);  // the line break itself is counted as a blank
+            if (i == npos) break;
+        } else if (const std::size_t opener = conditionalOpener(rest)) {
+            i += opener;
+        } else if (plainCommentAt(rest)) {
+            const std::size_t close = s.find("*/", i + 2);
+            if (close == npos) break;
+            line += std::count(s.begin() + qsizetype(i), s.begin() + qsizetype(close), '\n');
+            i = close + 2;
+        } else {
+            if (c == '(') break;
+            std::size_t n = 0;
+            while (n < rest.size() && isNameByte(rest[n])) ++n;
+            const std::string_view word = rest.substr(0, n);
+            for (std::string_view known : statementWords)
+                if (word.size() == known.size() && startsNoCase(word, known)) return {};
+            return {ScriptFormat::NotSql, line};
+        }
+    }
+    return {};
+}
+
+}  // namespace dump

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class QIODevice;
+
+// Plain SQL scripts, as mysqldump, mariadb-dump and mydumper write them and as people write
+// them by hand, cut into statements the way the mariadb command-line client cuts them.
+namespace dump {
+
+// Reads statements ended by the delimiter in force (";" until a DELIMITER command changes
+// it). Quotes, comments and the code inside conditional comments ("/*!NNNNN ... */",
+// "/*M!NNNNN ... */", which the server runs) are told apart as the client tells them, and
+// after a statement that sets the client character set to SJIS, CP932, GBK, GB18030 or Big5
+// the second byte of a two-byte character is never read as a quote, backslash, delimiter or
+// comment. The input is read in pieces, so a file of any size takes the memory of its
+// longest statement, and a statement longer than the limit ends the reading with an error.
+class SqlScriptReader {
+public:
+    // The server accepts no statement longer than its largest max_allowed_packet.
+    static constexpr std::size_t kDefaultLimit = std::size_t(1) << 30;
+
+    explicit SqlScriptReader(QIODevice& input, std::size_t limit = kDefaultLimit);
+
+    // The next statement: without its delimiter, without the blanks and comments in front
+    // of it and the blanks after it; comments inside it are kept as written (a routine body
+    // keeps its comments). Valid until the next call. False at the end of the input.
+    bool next(std::string_view& statement);
+
+    // The line (from 1) on which the last statement began.
+    qint64 line() const { return statementLine_; }
+    // Bytes of the input consumed so far.
+    qint64 position() const { return dropped_ + qint64(pos_); }
+
+    // The input could not be read to its end, or a statement was longer than the limit;
+    // errorString() is a sentence for the user.
+    bool failed() const { return !error_.isEmpty(); }
+    const QString& errorString() const { return error_; }
+
+    // The delimiter in force now.
+    const std::string& delimiter() const { return delimiter_; }
+
+private:
+    // How the client character set splits bytes into characters (Big5 as GBK).
+    enum class MultiByte : unsigned char { None, Sjis, Gbk, Gb18030 };
+    using Table = std::array<unsigned char, 256>;
+
+    bool fill();
+    bool ensure(std::size_t bytes);
+    void tooLong();
+    void buildTables();
+    bool delimiterAt(std::size_t at) const;
+    bool skipToStatement();
+    bool scanStatement(std::size_t& end);
+    void skipQuoted(char quote);
+    void skipBlockComment();
+    void skipLine();
+    void skipCharacter();
+    void runCommand(std::size_t wordLength);
+    void noteCharacterSet(std::string_view statement);
+
+    std::string_view text() const { return {chunk_.data(), size_}; }
+
+    QIODevice& input_;
+    std::size_t limit_;
+    std::string chunk_;   // the read buffer; its first size_ bytes hold input
+    std::size_t size_ = 0;
+    std::size_t pos_ = 0;
+    qint64 dropped_ = 0;  // bytes of the input before chunk_
+    bool inputEnded_ = false;
+    bool stop_ = false;
+    bool started_ = false;
+    // While a statement or command is read, chunk_ keeps it from `start_` on.
+    bool inStatement_ = false;
+    std::size_t start_ = 0;
+    qint64 startLine_ = 0;
+    qint64 lineNumber_ = 1;
+    qint64 statementLine_ = 0;
+    std::string delimiter_ = ";";
+    MultiByte multiByte_ = MultiByte::None;
+    // User variables that saved the client character set (mysqldump's @saved_cs_client).
+    std::vector<std::pair<std::string, MultiByte>> saved_;
+    // The bytes that end the fast scan in each state.
+    Table code_{}, single_{}, double_{}, backtick_{}, lead_{};
+    QString error_;
+};
+
+// The same rules over text in memory (for an editor that runs a script).
+struct ScriptStatement {
+    std::string text;
+    qint64 line = 0;  // its first line, from 1
+};
+std::vector<ScriptStatement> splitSqlScript(std::string_view text);
+
+// What kind of restore input the first bytes of a file are: this program's own dump format,
+// a plain SQL script, or not SQL at all.
+enum class ScriptFormat { Own, Plain, NotSql };
+struct FormatGuess {
+    ScriptFormat format = ScriptFormat::Plain;
+    qint64 line = 0;  // NotSql: the first line that is not SQL
+};
+// `head`: up to the first 64 KiB of the file.
+FormatGuess guessScriptFormat(const QByteArray& head);
+
+}  // namespace dump

@@ -5,7 +5,9 @@
 QString CliOptions::usage() {
     return QStringLiteral(
         "usage: lorvex-cli dump    CONNECTION --database D [--table T] [--drop] [--data]\n"
-        "                          [--case default|lower|upper] --out FILE\n"
+        "                          [--case default|lower|upper] [--skip-routines]\n"
+        "                          [--skip-triggers] [--skip-events] [--skip-definer]\n"
+        "                          --out FILE\n"
         "       lorvex-cli restore CONNECTION --database D [--data]\n"
         "                          [--allow-foreign-statements] FILE\n"
         "CONNECTION: --host H[:PORT] --user U [--password P], or --server NAME (a server\n"
@@ -14,7 +16,10 @@ QString CliOptions::usage() {
         "the registered server, then from a prompt when standard input is a terminal.\n"
         "dump writes FILE (the schema) and with --data the data file whose name ends in\n"
         "\"dat\" instead of FILE's last three characters; restore runs FILE and with --data\n"
-        "that data file. A restore refuses files with statements that reach beyond the\n"
+        "that data file. A dump holds the routines, triggers and events too (--skip-...\n"
+        "leaves them out; --skip-definer writes them without DEFINER, so that the\n"
+        "restoring account owns them). restore also reads plain SQL scripts, as\n"
+        "mariadb-dump and mysqldump write them, and checks the result. A restore refuses files with statements that reach beyond the\n"
         "database (another database, accounts, server settings, files) unless\n"
         "--allow-foreign-statements is given.\n"
         "--timeout SECONDS: how long a read or write may wait for the server (default\n"
@@ -109,6 +114,16 @@ std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QStrin
         }
         if (option == QLatin1String("--data")) {
             if (!flag(o.data)) return fail(QStringLiteral("--data takes no value"));
+            continue;
+        }
+        bool* skipped = nullptr;
+        if (dumping && option == QLatin1String("--skip-routines")) skipped = &o.routines;
+        if (dumping && option == QLatin1String("--skip-triggers")) skipped = &o.triggers;
+        if (dumping && option == QLatin1String("--skip-events")) skipped = &o.events;
+        if (dumping && option == QLatin1String("--skip-definer")) skipped = &o.definers;
+        if (skipped) {
+            if (value) return fail(QStringLiteral("%1 takes no value").arg(option));
+            *skipped = false;
             continue;
         }
         if (dumping && option == QLatin1String("--drop")) {

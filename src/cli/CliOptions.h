@@ -18,6 +18,10 @@ struct CliOptions {
     QString database;
     QString table;
     bool drop = false;
+    bool routines = true;  // dump: stored functions and procedures
+    bool triggers = true;
+    bool events = true;
+    bool definers = true;  // dump: keep each object's DEFINER
     bool data = false;
     dump::LetterCase letterCase = dump::LetterCase::Default;
     QString out;   // dump: the schema file

@@ -13,6 +13,7 @@
 #include "dump/DumpFormat.h"
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
+#include "dump/RestoreTally.h"
 #include "dump/ScriptScan.h"
 #include "registry/ServerRegistry.h"
 
@@ -128,7 +129,13 @@ int runDump(const CliOptions& o) {
     dump::DumpWriter writer(connection);
     const dump::DumpTarget target{o.database, o.table};
     QString error;
-    std::optional<dump::SchemaText> schema = writer.schema(target, o.drop, &error);
+    dump::SchemaOptions schemaOptions;
+    schemaOptions.drop = o.drop;
+    schemaOptions.routines = o.routines;
+    schemaOptions.triggers = o.triggers;
+    schemaOptions.events = o.events;
+    schemaOptions.definers = o.definers;
+    std::optional<dump::SchemaText> schema = writer.schema(target, schemaOptions, &error);
     if (!schema) return failure(error);
     dump::convertCase(schema->text, o.letterCase);
 
@@ -152,6 +159,16 @@ int runDump(const CliOptions& o) {
                     .arg(schema->tables)
                     .arg(result.rows)
                     .arg(seconds(clock), files));
+    if (schema->routines + schema->triggers + schema->events > 0)
+        say(stdout, QStringLiteral("dump: also %1 routines, %2 triggers, %3 events\n")
+                        .arg(schema->routines)
+                        .arg(schema->triggers)
+                        .arg(schema->events));
+    if (!result.outsideSnapshot.empty())
+        say(stdout, QStringLiteral("dump: tables without transactions, read outside the consistent "
+                                   "snapshot: %1\n")
+                        .arg(QStringList(result.outsideSnapshot.begin(), result.outsideSnapshot.end())
+                                 .join(QStringLiteral(", "))));
     return 0;
 }
 
@@ -221,22 +238,46 @@ int runRestore(const CliOptions& o) {
     dump::RunOptions options;
     // What the check above could not read through is looked at as it runs.
     options.refuseForeign = !o.allowForeign && check.unscanned;
-    const dump::RestoreRun scriptRun = engine.run(
-        script, dump::RunKind::Script, progressFor(QStringLiteral("SQL Exec.......  ")), options);
-    if (account(scriptRun, o.file) && o.data) {
+    bool plain = check.plain;
+    if (check.unscanned) {
+        QString notSql;
+        plain = dump::isPlainScript(script.peek(64 * 1024), QFileInfo(o.file).fileName(), &notSql);
+        if (!notSql.isEmpty()) return failure(notSql);
+    }
+    options.format = plain ? dump::ScriptFormat::Plain : dump::ScriptFormat::Own;
+    // Triggers wait for the rows, so that they do not fire on the dump's own inserts.
+    options.deferLate = o.data && !plain;
+    const QString sqlPrefix = QStringLiteral("SQL Exec.......  ");
+    const dump::RestoreRun scriptRun =
+        engine.run(script, dump::RunKind::Script, progressFor(sqlPrefix), options);
+    bool going = account(scriptRun, o.file) && !scriptRun.stopped;
+    if (going && o.data) {
+        dump::RunOptions dataOptions = options;
+        dataOptions.format = dump::ScriptFormat::Own;
         const dump::RestoreRun dataRun =
             engine.run(data, dump::RunKind::Data,
-                       progressFor(QStringLiteral("Data Insert Exec.......  ")), options);
-        account(dataRun, dataPath);
+                       progressFor(QStringLiteral("Data Insert Exec.......  ")), dataOptions);
+        going = account(dataRun, dataPath) && !dataRun.stopped;
     }
+    if (going && !scriptRun.late.empty())
+        account(engine.runLate(scriptRun.late, progressFor(sqlPrefix), options), o.file);
     if (!engine.finish(&error)) {
         ok = false;
         say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(error));
     }
-    say(stdout, QStringLiteral("restore: %1 statements, %2 failures, %3 s\n")
+    const dump::Verification verified = dump::verifyRestore(connection, o.database, engine.tally());
+    say(stdout, QStringLiteral("restore: %1 statements, %2 failures, %3 rows, %4 s (%5)\n")
                     .arg(statements)
                     .arg(failures)
-                    .arg(seconds(clock)));
+                    .arg(engine.tally().rows())
+                    .arg(seconds(clock), plain ? QStringLiteral("plain SQL script")
+                                               : QStringLiteral("Lorvex dump")));
+    if (verified.differences.isEmpty()) {
+        say(stdout, QStringLiteral("restore: %1\n").arg(verified.text(o.database)));
+    } else {
+        ok = false;
+        say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(verified.text(o.database)));
+    }
     if (InterruptWatch::interrupted()) return kInterrupted;
     return ok ? 0 : kFailed;
 }

@@ -157,6 +157,8 @@ DbError Connection::lastError(std::string_view statement) const {
     return DbError(errorNumber(), sqlState(), utf8(errorText()), std::string(statement));
 }
 
+unsigned Connection::warningCount() const { return mysql_ ? mysql_warning_count(mysql_) : 0; }
+
 std::uint64_t Connection::affectedRows() const {
     return mysql_ ? mysql_affected_rows(mysql_) : 0;
 }

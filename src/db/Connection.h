@@ -83,6 +83,8 @@ public:
     std::string sqlState() const;
     DbError lastError(std::string_view statement = {}) const;
     std::uint64_t affectedRows() const;
+    // Warnings of the last statement.
+    unsigned warningCount() const;
 
     // Value escaping for this connection's character set and SQL mode; quoteValue adds the
     // single quotes. The only way user text enters a statement as a value.

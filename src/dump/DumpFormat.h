@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 #include <stdexcept>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 // The dump files: a schema file and a data file beside it, both CR LF text in which every
@@ -37,8 +39,36 @@ private:
 // zero dates, tables in any order).
 QByteArray sessionHeader();
 
-// "Lower" and "Upper" change the ASCII letters only, so multi-byte characters stay intact.
+// "Lower" and "Upper" change the ASCII letters of comment lines and of the SQL words of
+// statements. Quoted text stays as it is - string literals are data, quoted names are
+// case-sensitive on many servers - and so do routine, trigger and event statements, whose
+// bodies name tables and variables unquoted. Multi-byte characters stay intact.
 void convertCase(QByteArray& text, LetterCase letterCase);
+
+// The comment line that starts the triggers and events of a schema file. A restore that
+// also runs the data file runs what follows it after the rows, so that no trigger fires on
+// the dump's own rows.
+inline constexpr std::string_view kLateSection = "# Dumping triggers and events";
+// Whether a trimmed comment line is that line, in any letter case.
+bool isLateSectionLine(std::string_view trimmed);
+
+// The comment line the data file carries after the rows of each table, and its reading.
+QByteArray rowCountLine(std::string_view table, std::uint64_t rows);
+bool parseRowCountLine(std::string_view trimmed, std::string& table, std::uint64_t& rows);
+
+// A routine, trigger or event statement for the file. Its text is written as the server
+// gave it, its line breaks kept (the reader keeps an LF inside a line), so that its body
+// comes back byte for byte. Where that cannot work - a carriage return, a Ctrl-Z or the end
+// marker inside the text, or blanks at its ends, which the reader trims - the statement is
+// written in hexadecimal behind kHexForm, which the reader decodes.
+inline constexpr std::string_view kHexForm = "#+hex ";
+QByteArray bodyStatement(std::string_view text);
+// The text of a statement written in kHexForm (any letter case); false for any other.
+bool decodeHexForm(std::string_view statement, std::string& out);
+
+// A CREATE statement without its DEFINER clause, so that the restoring account owns the
+// object; `definer` gets the clause's account. The text unchanged when it has none.
+std::string withoutDefiner(std::string_view create, std::string* definer = nullptr);
 
 // The data file of a schema file: its last three characters replaced by "dat" (dump.sql
 // gives dump.dat, a.text gives a.tdat). A file name of fewer than three characters gets

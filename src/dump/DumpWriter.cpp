@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -87,10 +88,14 @@ private:
     std::string restore_;
 };
 
+enum class ObjectKind { Table, View, Function, Procedure, Trigger, Event };
+
 struct SchemaObject {
     std::string name;
     std::string create;
     bool view = false;
+    ObjectKind kind = ObjectKind::Table;
+    std::string context;  // routines, triggers, events: the SET that recreates their session
 };
 
 // A table whose names the dump file cannot carry is refused rather than written broken.
@@ -102,13 +107,27 @@ DumpError notDumpable(std::string_view table) {
                          .arg(QString::fromUtf8(commentText(table))));
 }
 
-SchemaObject showCreate(db::Connection& c, const QString& database, const std::string& table) {
+DumpError notDumpableObject(std::string_view name) {
+    return DumpError(QStringLiteral("The object %1 cannot be dumped: its name holds a carriage "
+                                    "return or a Ctrl-Z, which a dump file cannot carry. Rename "
+                                    "it, then dump again.")
+                         .arg(QString::fromUtf8(commentText(name))));
+}
+
+SchemaObject showCreate(db::Connection& c, const QString& database, const std::string& table,
+                        bool definers) {
     const std::string statement =
         "SHOW CREATE TABLE " + db::quoteIdentifier(database) + "." + db::quoteIdentifier(table);
     db::Result r = selectRows(c, statement);
     if (!r.next() || r.columnCount() < 2) throw DumpError(serverError(c, statement));
-    SchemaObject object{std::string(r.value(0).view()), std::string(r.value(1).view()),
-                        r.columns()[0].name == "View"};
+    SchemaObject object;
+    object.name = std::string(r.value(0).view());
+    object.create = std::string(r.value(1).view());
+    object.view = r.columns()[0].name == "View";
+    if (object.view) {
+        object.kind = ObjectKind::View;
+        if (!definers) object.create = withoutDefiner(object.create);
+    }
     if (!fitsDumpFile(object.name) || !fitsDumpFile(object.create)) throw notDumpable(table);
     return object;
 }
@@ -137,9 +156,30 @@ std::vector<SchemaObject> viewsInCreationOrder(std::vector<SchemaObject> views) 
     return ordered;
 }
 
+struct KindWords {
+    const char* comment;  // in "# Drop for ..." and "# Dumping ..."
+    const char* drop;
+};
+
+KindWords wordsOf(ObjectKind kind) {
+    switch (kind) {
+        case ObjectKind::Table: return {"Table", "Drop Table If Exists "};
+        case ObjectKind::View: return {"Table", "Drop View If Exists "};
+        case ObjectKind::Function: return {"function", "Drop Function If Exists "};
+        case ObjectKind::Procedure: return {"procedure", "Drop Procedure If Exists "};
+        case ObjectKind::Trigger: return {"trigger", "Drop Trigger If Exists "};
+        case ObjectKind::Event: return {"event", "Drop Event If Exists "};
+    }
+    return {"Table", "Drop Table If Exists "};
+}
+
 QByteArray dropBlock(const SchemaObject& o) {
-    QByteArray out = "#\r\n# Drop for Table '" + commentText(o.name) + "'\r\n#\r\n\r\n";
-    out += o.view ? "Drop View If Exists " : "Drop Table If Exists ";
+    const KindWords words = wordsOf(o.kind);
+    const QByteArray kind = o.kind == ObjectKind::Table || o.kind == ObjectKind::View
+                                ? QByteArray("Table")
+                                : QByteArray(words.comment);
+    QByteArray out = "#\r\n# Drop for " + kind + " '" + commentText(o.name) + "'\r\n#\r\n\r\n";
+    out += words.drop;
     out += db::quoteIdentifier(o.name);
     out += marker();
     out += "\r\n\r\n";
@@ -151,6 +191,122 @@ QByteArray structureBlock(const SchemaObject& o) {
     out += createTextLines(o.create);
     out += marker();
     return out;
+}
+
+// What every object statement leaves behind: the session the rest of the file expects.
+constexpr std::string_view kSessionAgain =
+    "SET NAMES utf8mb4, SQL_MODE = 'NO_AUTO_VALUE_ON_ZERO', TIME_ZONE = '+00:00'";
+
+// A routine, trigger or event, in the SQL mode, character set and collation (and for an
+// event the time zone) it was created in: its body is read in them again.
+QByteArray objectBlock(const SchemaObject& o) {
+    QByteArray out = QByteArray("#\r\n# Dumping ") + wordsOf(o.kind).comment + " '" +
+                     commentText(o.name) + "'\r\n#\r\n\r\n";
+    out += o.context;
+    out += marker();
+    out += "\r\n";
+    out += bodyStatement(o.create);
+    out += "\r\n";
+    out += kSessionAgain;
+    out += marker();
+    return out;
+}
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The session of an object's creation. Its text comes in UTF-8 (the dump reads in
+// utf8mb4), so it is sent in its own character set only where the bytes mean the same
+// there.
+std::string contextOf(db::Connection& c, const db::Value& sqlMode, const db::Value& client,
+                      const db::Value& collation, const std::string& text,
+                      const db::Value* timeZone) {
+    const std::string cs(client.view());
+    const bool sameBytes = cs == "utf8mb4" || cs == "utf8mb3" || cs == "utf8" || isAscii(text);
+    std::string out = "SET SQL_MODE = " + literalOrNull(c, sqlMode) + ", CHARACTER_SET_CLIENT = " +
+                      (sameBytes && !client.isNull() ? c.quoteValue(cs) : std::string("'utf8mb4'"));
+    if (!collation.isNull()) out += ", COLLATION_CONNECTION = " + c.quoteValue(collation.view());
+    if (timeZone && !timeZone->isNull()) out += ", TIME_ZONE = " + c.quoteValue(timeZone->view());
+    return out;
+}
+
+// An object whose text the server did not give (no privilege to read it) would be missing
+// from the backup without a word; the dump is refused instead.
+DumpError unreadable(const char* kind, const std::string& name) {
+    return DumpError(QStringLiteral("The text of the %1 %2 cannot be read: the account needs to "
+                                    "be its definer or have the privilege to read it (SELECT on "
+                                    "mysql.proc, SHOW CREATE ROUTINE, TRIGGER or EVENT). Nothing "
+                                    "was written; dump with an account that can read it, or "
+                                    "leave %1s out.")
+                         .arg(QLatin1String(kind), QString::fromUtf8(commentText(name))));
+}
+
+// SHOW CREATE of a routine, trigger or event: the columns of its mode, text and session.
+SchemaObject showCreateObject(db::Connection& c, const QString& database, ObjectKind kind,
+                              const std::string& name, bool definers) {
+    const char* word = kind == ObjectKind::Function    ? "FUNCTION"
+                       : kind == ObjectKind::Procedure ? "PROCEDURE"
+                       : kind == ObjectKind::Trigger   ? "TRIGGER"
+                                                       : "EVENT";
+    const std::string statement = std::string("SHOW CREATE ") + word + " " +
+                                  db::quoteIdentifier(database) + "." + db::quoteIdentifier(name);
+    db::Result r = selectRows(c, statement);
+    // Function, sql_mode, Create Function, client, collation; an event has its time zone
+    // before the text.
+    const unsigned text = kind == ObjectKind::Event ? 3 : 2;
+    if (!r.next() || r.columnCount() < text + 3) throw DumpError(serverError(c, statement));
+    if (r.value(text).isNull()) throw unreadable(wordsOf(kind).comment, name);
+    SchemaObject o;
+    o.name = name;
+    o.kind = kind;
+    o.create = std::string(r.value(text).view());
+    if (!definers) o.create = withoutDefiner(o.create);
+    const db::Value zone = r.value(2);
+    o.context = contextOf(c, r.value(1), r.value(text + 1), r.value(text + 2), o.create,
+                          kind == ObjectKind::Event ? &zone : nullptr);
+    if (!fitsDumpFile(o.name)) throw notDumpableObject(name);
+    return o;
+}
+
+// The names a query lists, in its order.
+std::vector<std::string> namesOf(db::Connection& c, const std::string& query) {
+    db::Result r = selectRows(c, query);
+    std::vector<std::string> names;
+    while (r.next()) names.emplace_back(r.value(0).view());
+    return names;
+}
+
+// The routines, triggers and events of a database (of one table: its triggers), in the
+// order they are created again: triggers of one table and moment in their firing order.
+void addObjects(db::Connection& c, const QString& database, const QString& table,
+                const SchemaOptions& options, std::vector<SchemaObject>& routines,
+                std::vector<SchemaObject>& late) {
+    const std::string schema = c.quoteValue(database);
+    if (options.routines && table.isEmpty()) {
+        for (const auto& [type, kind] : {std::pair{"FUNCTION", ObjectKind::Function},
+                                         std::pair{"PROCEDURE", ObjectKind::Procedure}})
+            for (const std::string& name :
+                 namesOf(c, "SELECT ROUTINE_NAME FROM information_schema.ROUTINES WHERE "
+                            "ROUTINE_SCHEMA = " + schema + " AND ROUTINE_TYPE = '" + type +
+                                "' ORDER BY ROUTINE_NAME"))
+                routines.push_back(showCreateObject(c, database, kind, name, options.definers));
+    }
+    if (options.triggers) {
+        std::string query =
+            "SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = " + schema;
+        if (!table.isEmpty()) query += " AND EVENT_OBJECT_TABLE = " + c.quoteValue(table);
+        query += " ORDER BY EVENT_OBJECT_TABLE, ACTION_TIMING, EVENT_MANIPULATION, ACTION_ORDER";
+        for (const std::string& name : namesOf(c, query))
+            late.push_back(showCreateObject(c, database, ObjectKind::Trigger, name, options.definers));
+    }
+    if (options.events && table.isEmpty()) {
+        for (const std::string& name :
+             namesOf(c, "SELECT EVENT_NAME FROM information_schema.EVENTS WHERE EVENT_SCHEMA = " +
+                            schema + " ORDER BY EVENT_NAME"))
+            late.push_back(showCreateObject(c, database, ObjectKind::Event, name, options.definers));
+    }
 }
 
 // How a column's value is written, by the type code of the result metadata.
@@ -326,6 +482,8 @@ std::uint64_t DataWriter::writeTable(const QString& database, const std::string&
                 ? lostConnection(c_, QStringLiteral("reading the rows of %1").arg(state_.table))
                 : QStringLiteral("Reading the rows of %1 failed: %2")
                       .arg(state_.table, c_.errorText()));
+    // The count lets a restore tell a data file that lost rows from a complete one.
+    if (rows > 0) out_.append(rowCountLine(table, rows).toStdString());
     if (databaseScope && rows >= 2) out_.append("\r\n\r\n");
     state_.rows = rows;
     if (!report(false)) throw Stopped{};
@@ -336,6 +494,7 @@ struct TableEntry {
     std::string name;
     std::uint64_t rows = 0;  // estimate
     bool view = false;
+    std::string engine;
 };
 
 std::vector<TableEntry> tablesOf(db::Connection& c, const QString& database) {
@@ -346,6 +505,7 @@ std::vector<TableEntry> tablesOf(db::Connection& c, const QString& database) {
         e.name = std::string(r.value(0).view());
         e.rows = r.value(4).isNull() ? 0 : r.text(4).toULongLong();
         e.view = r.value(1).isNull() && r.columnCount() > 17 && r.text(17) == QLatin1String("VIEW");
+        e.engine = std::string(r.value(1).view());
         out.push_back(std::move(e));
     }
     return out;
@@ -366,37 +526,103 @@ TableEntry tableOf(db::Connection& c, const QString& database, const QString& ta
     return e;
 }
 
+// One consistent snapshot for all the tables of a database dump, as a backup taken at one
+// moment, with nothing locked. Tables of engines without transactions read what they hold
+// when they are read; they are named in the result.
+class Snapshot {
+public:
+    Snapshot(db::Connection& c, const std::vector<TableEntry>& tables, DumpResult& result) : c_(c) {
+        db::Result open;
+        if (c.query("SELECT @@in_transaction")) open = c.storeResult();
+        // Starting the snapshot would commit what the SQL panel left open.
+        if (open && open.next() && open.text(0) == QLatin1String("1"))
+            throw DumpError(QStringLiteral("The connection has a transaction open (begun in the SQL "
+                                           "panel): commit or roll it back, then dump again."));
+        std::vector<std::string> engines = namesOf(
+            c, "SELECT ENGINE FROM information_schema.ENGINES WHERE TRANSACTIONS = 'YES'");
+        for (const TableEntry& t : tables)
+            if (!t.view && std::find(engines.begin(), engines.end(), t.engine) == engines.end())
+                result.outsideSnapshot.push_back(QString::fromUtf8(t.name.data(), qsizetype(t.name.size())));
+        for (const char* statement : {"SET TRANSACTION ISOLATION LEVEL REPEATABLE READ",
+                                      "START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY"})
+            if (!c.query(statement)) throw DumpError(serverError(c, statement));
+    }
+    ~Snapshot() { c_.query("COMMIT"); }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+private:
+    db::Connection& c_;
+};
+
 }  // namespace
 
-std::optional<SchemaText> DumpWriter::schema(const DumpTarget& target, bool drop, QString* error) {
+namespace {
+
+// The triggers and events, behind the line that lets a restore run them after the rows.
+QByteArray lateSection(const std::vector<SchemaObject>& late, SchemaText& counts) {
+    QByteArray out;
+    if (late.empty()) return out;
+    out += "#\r\n";
+    out.append(kLateSection.data(), qsizetype(kLateSection.size()));
+    out += ", after the rows\r\n#\r\n\r\n";
+    for (std::size_t i = 0; i < late.size(); ++i) {
+        if (i) out += "\r\n\r\n";
+        out += objectBlock(late[i]);
+        ++(late[i].kind == ObjectKind::Trigger ? counts.triggers : counts.events);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<SchemaText> DumpWriter::schema(const DumpTarget& target, const SchemaOptions& options,
+                                             QString* error) {
     try {
         DumpSession session(connection_, target.database);
         SchemaText out;
+        std::vector<SchemaObject> routines, late;
         if (!target.table.isEmpty()) {
-            const SchemaObject object =
-                showCreate(connection_, target.database, db::utf8(target.table));
+            const SchemaObject object = showCreate(connection_, target.database,
+                                                   db::utf8(target.table), options.definers);
+            if (!object.view)
+                addObjects(connection_, target.database, target.table, options, routines, late);
             out.text = sessionHeader();
-            if (drop) out.text += dropBlock(object);
+            if (options.drop) out.text += dropBlock(object);
             out.text += structureBlock(object);
+            if (!late.empty()) out.text += "\r\n\r\n" + lateSection(late, out);
             out.tables = 1;
+            out.views = object.view ? 1 : 0;
             return out;
         }
         std::vector<SchemaObject> tables, views;
         for (const TableEntry& entry : tablesOf(connection_, target.database)) {
-            SchemaObject object = showCreate(connection_, target.database, entry.name);
+            SchemaObject object = showCreate(connection_, target.database, entry.name, options.definers);
             (object.view ? views : tables).push_back(std::move(object));
         }
+        addObjects(connection_, target.database, {}, options, routines, late);
+        out.tables = int(tables.size() + views.size());
+        out.views = int(views.size());
+        out.routines = int(routines.size());
+        // Routines before the views that call them; views after the views they read.
+        const std::size_t tableCount = tables.size();
+        for (SchemaObject& routine : routines) tables.push_back(std::move(routine));
         for (SchemaObject& view : viewsInCreationOrder(std::move(views)))
             tables.push_back(std::move(view));
         QByteArray drops, structures;
-        for (const SchemaObject& object : tables) {
-            if (drop) drops.prepend(dropBlock(object));
-            structures += structureBlock(object);
+        for (std::size_t i = 0; i < tables.size(); ++i) {
+            const SchemaObject& object = tables[i];
+            if (options.drop) drops.prepend(dropBlock(object));
+            structures += i < tableCount || object.kind == ObjectKind::View ? structureBlock(object)
+                                                                           : objectBlock(object);
             structures += "\r\n\r\n";
         }
+        if (options.drop)
+            for (const SchemaObject& object : late) drops.prepend(dropBlock(object));
+        QByteArray lateText = lateSection(late, out);
+        if (!lateText.isEmpty()) lateText += "\r\n\r\n";
         out.text = "#\r\n# MySQL DataBase : " + commentText(db::utf8(target.database)) +
-                   "\r\n#\r\n\r\n" + sessionHeader() + drops + structures;
-        out.tables = int(tables.size());
+                   "\r\n#\r\n\r\n" + sessionHeader() + drops + structures + lateText;
         return out;
     } catch (const DumpError& e) {
         if (error) *error = e.text();
@@ -441,7 +667,9 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
                     ++result.tables;
                 }
             } else {
-                for (const TableEntry& entry : tablesOf(connection_, data->database)) {
+                const std::vector<TableEntry> tables = tablesOf(connection_, data->database);
+                Snapshot snapshot(connection_, tables, result);
+                for (const TableEntry& entry : tables) {
                     if (entry.view) continue;
                     result.rows += writer.writeTable(data->database, entry.name, entry.rows, true);
                     ++result.tables;

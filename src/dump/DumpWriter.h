@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace db {
 class Connection;
@@ -17,9 +18,22 @@ struct DumpTarget {
     QString table;  // empty: the whole database
 };
 
+// What a schema file holds besides tables and views.
+struct SchemaOptions {
+    bool drop = false;      // drop blocks in front
+    bool routines = true;   // stored functions and procedures
+    bool triggers = true;
+    bool events = true;
+    bool definers = true;   // keep each object's DEFINER; without, the restoring account owns it
+};
+
 struct SchemaText {
     QByteArray text;
     int tables = 0;  // base tables and views written
+    int views = 0;
+    int routines = 0;
+    int triggers = 0;
+    int events = 0;
 };
 
 struct DumpProgress {
@@ -37,6 +51,9 @@ struct DumpResult {
     bool schemaFailed = false;  // the schema file itself could not be written
     int tables = 0;             // tables whose rows were read
     std::uint64_t rows = 0;
+    // Tables of engines without transactions, which the consistent snapshot of a database
+    // dump cannot cover: rows written to them during the dump may or may not be in it.
+    std::vector<QString> outsideSnapshot;
 };
 
 // Writes a database or one table as a schema file and a data file. Works on a connection
@@ -50,14 +67,23 @@ public:
 
     // The schema file's text: for a database, a comment header, the session statements,
     // drop blocks (when `drop`) in the reverse of the structure order, then each table's
-    // CREATE text and each view's after all tables; for a table, the same without the
-    // header, ending with the marker and no line break. std::nullopt with `error` set when
-    // the server refuses a statement.
-    std::optional<SchemaText> schema(const DumpTarget& target, bool drop, QString* error);
+    // CREATE text, the routines, each view's after all tables (and after the views it
+    // reads), and last, behind kLateSection, the triggers and events; for a table, the same
+    // without the header and with the table's triggers only, ending with the marker and no
+    // line break. std::nullopt with `error` set when the server refuses a statement or an
+    // object's text cannot be read (which would leave it out of the backup).
+    std::optional<SchemaText> schema(const DumpTarget& target, const SchemaOptions& options,
+                                     QString* error);
+    std::optional<SchemaText> schema(const DumpTarget& target, bool drop, QString* error) {
+        SchemaOptions options;
+        options.drop = drop;
+        return schema(target, options, error);
+    }
 
     // Writes `schemaText` to `schemaPath` and, when `data` is given, the rows of that target
-    // to the data file beside it (dataFilePath). Either every file is complete and in place
-    // or none was replaced.
+    // to the data file beside it (dataFilePath), each table's rows followed by their count.
+    // The tables of a database are read in one consistent snapshot. Either every file is
+    // complete and in place or none was replaced.
     DumpResult save(const QString& schemaPath, const QByteArray& schemaText, const DumpTarget* data,
                     const DumpProgressFn& progress);
 

@@ -110,7 +110,8 @@ std::string insertTable(std::string_view s) {
 
 }  // namespace
 
-std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes) {
+std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes,
+                                     std::size_t* rowCount) {
     constexpr std::size_t none = std::string_view::npos;
     if (!isWord(firstWord(s), "INSERT")) return none;
     // "VALUES (" outside quotes and parentheses.
@@ -137,6 +138,7 @@ std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes
     // no RETURNING, nothing a second row list could change the meaning of.
     depth = 0;
     bool expectRow = true;
+    std::size_t count = 0;
     for (std::size_t i = rows; i < s.size(); ++i) {
         const char c = s[i];
         if (depth > 0) {
@@ -147,6 +149,7 @@ std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes
             if (!expectRow) return none;
             depth = 1;
             expectRow = false;
+            ++count;
         } else if (c == ',') {
             if (expectRow) return none;
             expectRow = true;
@@ -154,7 +157,9 @@ std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes
             return none;
         }
     }
-    return depth == 0 && !expectRow ? rows : none;
+    if (depth != 0 || expectRow) return none;
+    if (rowCount) *rowCount = count;
+    return rows;
 }
 
 // The state of one run over one input. Statements gather into trips of up to a hundred
@@ -172,9 +177,13 @@ public:
     }
 
     RestoreRun result;
+    bool late = false;  // the reader is behind the schema file's kLateSection line
 
-    // False when the run must end (stopped or fatal).
-    bool add(std::string_view statement, qint64 line, qint64 position);
+    // One statement as the reader gave it: held back, skipped, or sent; false when the run
+    // must end (stopped or fatal).
+    bool take(std::string_view statement, qint64 line, qint64 position, const RunOptions& options);
+    // `rows`: where the row list of an INSERT starts (rowListAt), npos for other statements.
+    bool add(std::string_view statement, qint64 line, qint64 position, std::size_t rows);
     bool finish(qint64 position) {
         position_ = position;
         return flush();
@@ -229,6 +238,12 @@ private:
     void refused(std::string_view statement, qint64 line);
     void lost(qint64 line);
     bool sendAlone(std::string_view statement, qint64 line);
+    // A CREATE with a DEFINER clause: sent alone, again without the clause when the server
+    // refuses the account, and checked for an account that does not exist.
+    bool sendWithDefiner(std::string_view statement, const std::string& bare,
+                         const std::string& definer, qint64 line);
+    void note(std::vector<DefinerNote>& notes, qint64 line, const std::string& definer,
+              const QString& reason);
     // `line`: of the statement that needs the switch, for the report of a lost connection.
     bool setMulti(bool on, qint64 line);
     bool flush();
@@ -253,15 +268,119 @@ private:
     qint64 committedLine_ = 0;  // the line of the last statement the last COMMIT covered
 };
 
-bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 position) {
+bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 position,
+                              const RunOptions& options) {
+    const std::string_view word = firstWord(statement);
+    if (isWord(word, "USE")) {
+        // The restore stays in its target database, whatever the file says.
+        ++result.usesSkipped;
+        return true;
+    }
+    if (options.refuseForeign) {
+        const QString reason = foreignReason(statement, engine_.database_);
+        if (!reason.isEmpty()) {
+            // What came before it still runs; it and what follows do not.
+            finish(position);
+            if (result.fatal.isEmpty())
+                result.fatal = QStringLiteral("The restore stopped before line %1: the "
+                                              "statement there %2.")
+                                   .arg(line)
+                                   .arg(reason);
+            return false;
+        }
+    }
+    if (commentOnly(statement)) {
+        if (result.commented.size() < kFailuresListed) {
+            const std::string_view shown = statement.substr(0, kStatementShown);
+            result.commented.push_back(
+                {line, QByteArray(shown.data(), qsizetype(shown.size())), 0, {}});
+        }
+        ++result.commentedCount;
+        return true;
+    }
+    // One byte more for the command: the server ends the connection on a packet larger
+    // than max_allowed_packet, so such a statement is skipped and the run goes on.
+    if (statement.size() + 1 > engine_.statementLimit_) {
+        if (result.oversized.size() < kFailuresListed)
+            result.oversized.push_back({line, statement.size()});
+        ++result.oversizedCount;
+        return true;
+    }
+    if (late && options.deferLate) {
+        result.late.push_back({line, std::string(statement)});
+        return true;
+    }
+
+    // What the file carries, counted whether the server takes it or not.
+    std::size_t rows = std::string_view::npos;
+    if (isWord(word, "INSERT")) {
+        std::size_t count = 0;
+        rows = rowListAt(statement, c_.noBackslashEscapes(), &count);
+        const std::string_view prefix =
+            rows == std::string_view::npos ? std::string_view() : statement.substr(0, rows);
+        RestoreTally& tally = engine_.tally_;
+        tally.inserted(prefix, tally.continues(prefix) ? std::string() : insertTable(statement),
+                       rows == std::string_view::npos ? RestoreTally::kUncountable : count);
+    } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
+        engine_.tally_.created(createdObject(statement));
+        std::string definer;
+        const std::string bare = withoutDefiner(statement, &definer);
+        if (bare.size() != statement.size()) {
+            position_ = position;
+            return flush() && sendWithDefiner(statement, bare, definer, line) && afterStatements();
+        }
+    } else if (isWord(word, "DROP")) {
+        engine_.tally_.dropped(replacedObjects(statement, engine_.database_));
+    }
+    return add(statement, line, position, rows);
+}
+
+bool RestoreEngine::Run::sendWithDefiner(std::string_view statement, const std::string& bare,
+                                         const std::string& definer, qint64 line) {
+    if (!setMulti(false, line)) return false;
+    if (c_.query(statement)) {
+        const bool warned = c_.warningCount() > 0;
+        c_.discardResults();
+        accepted(statement, line);
+        if (warned && c_.query("SHOW WARNINGS")) {
+            db::Result warnings = c_.storeResult();
+            while (warnings && warnings.next())
+                if (warnings.text(1) == QLatin1String("1449"))
+                    note(result.missing, line, definer, warnings.text(2));
+        }
+        return result.fatal.isEmpty();
+    }
+    // No privilege to name another account, or an account that does not exist: the object
+    // is still wanted, owned by the restoring account.
+    const unsigned code = c_.errorNumber();
+    if (code == 1227 || code == 1449) {
+        const QString reason = c_.errorText();
+        if (c_.query(bare)) {
+            c_.discardResults();
+            accepted(statement, line);
+            ++result.definersLeftOut;
+            note(result.leftOut, line, definer, reason);
+            return true;
+        }
+    }
+    refused(statement, line);
+    return result.fatal.isEmpty();
+}
+
+void RestoreEngine::Run::note(std::vector<DefinerNote>& notes, qint64 line,
+                              const std::string& definer, const QString& reason) {
+    if (&notes == &result.missing) ++result.definersMissing;
+    if (notes.size() < kFailuresListed) notes.push_back({line, QString::fromStdString(definer), reason});
+}
+
+bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 position,
+                             std::size_t rows) {
     position_ = position;
     const bool noBackslashEscapes = c_.noBackslashEscapes();
     if (!selfContained(statement, noBackslashEscapes)) {
         transactional_.clear();
         return flush() && sendAlone(statement, line) && afterStatements();
     }
-
-    std::size_t rows = rowListAt(statement, noBackslashEscapes);
     if (rows == std::string_view::npos) transactional_.clear();  // it may change a table
     // A long statement travels alone rather than push a trip past the packet limit.
     if (!units_.empty() && pendingBytes_ + statement.size() >= engine_.tripBytes_ && !flush())
@@ -530,76 +649,73 @@ bool RestoreEngine::finish(QString* error) {
     return problem.isEmpty();
 }
 
+bool RestoreEngine::selectTarget(QString* fatal) {
+    if (!begin(fatal)) return false;
+    if (connection_.selectDb(database_)) return true;
+    if (connection_.connectionLost()) {
+        lost_ = true;
+        *fatal = lostConnectionText(
+            connection_, QStringLiteral("before line 1"),
+            QStringLiteral("Nothing of this file was restored; run the restore again once "
+                           "the server is back."));
+    } else {
+        *fatal = QStringLiteral("The database %1 cannot be used: %2\nNothing was restored.")
+                     .arg(database_, connection_.errorText());
+    }
+    return false;
+}
+
 RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress,
                               const RunOptions& options) {
     RestoreRun failed;
-    if (!begin(&failed.fatal)) return failed;
-    if (!connection_.selectDb(database_)) {
-        if (connection_.connectionLost()) {
-            lost_ = true;
-            failed.fatal = lostConnectionText(
-                connection_, QStringLiteral("before line 1"),
-                QStringLiteral("Nothing of this file was restored; run the restore again once "
-                               "the server is back."));
-        } else {
-            failed.fatal =
-                QStringLiteral("The database %1 cannot be used: %2\nNothing was restored.")
-                    .arg(database_, connection_.errorText());
-        }
-        return failed;
-    }
+    if (!selectTarget(&failed.fatal)) return failed;
     Run run(*this, kind, progress, input.isSequential() ? 0 : input.size());
     RestoreRun& result = run.result;
     result.packetLimit = statementLimit_;
-    StatementReader reader(input, StatementReader::kDefaultLimit, options.pastCtrlZ);
     std::string_view statement;
     bool going = true;
-    while (going && reader.next(statement)) {
-        if (isWord(firstWord(statement), "USE")) {
-            // The restore stays in its target database, whatever the file says.
-            ++result.usesSkipped;
-            continue;
-        }
-        if (options.refuseForeign) {
-            const QString reason = foreignReason(statement, database_);
-            if (!reason.isEmpty()) {
-                // What came before it still runs; it and what follows do not.
-                run.finish(reader.position());
-                if (result.fatal.isEmpty())
-                    result.fatal = QStringLiteral("The restore stopped before line %1: the "
-                                                  "statement there %2.")
-                                       .arg(reader.line())
-                                       .arg(reason);
-                going = false;
-                break;
-            }
-        }
-        if (commentOnly(statement)) {
-            if (result.commented.size() < kFailuresListed) {
-                const std::string_view shown = statement.substr(0, kStatementShown);
-                result.commented.push_back(
-                    {reader.line(), QByteArray(shown.data(), qsizetype(shown.size())), 0, {}});
-            }
-            ++result.commentedCount;
-            continue;
-        }
-        // One byte more for the command: the server ends the connection on a packet larger
-        // than max_allowed_packet, so such a statement is skipped and the run goes on.
-        if (statement.size() + 1 > statementLimit_) {
-            if (result.oversized.size() < kFailuresListed)
-                result.oversized.push_back({reader.line(), statement.size()});
-            ++result.oversizedCount;
-            continue;
-        }
-        going = run.add(statement, reader.line(), reader.position());
+    if (options.format == ScriptFormat::Plain) {
+        SqlScriptReader reader(input);
+        while (going && reader.next(statement))
+            going = run.take(statement, reader.line(), reader.position(), options);
+        if (going) going = run.finish(reader.position());
+        if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
+    } else {
+        StatementReader reader(input, StatementReader::kDefaultLimit, options.pastCtrlZ);
+        reader.onComment([&run, this](std::string_view line) {
+            std::string table;
+            std::uint64_t rows = 0;
+            if (isLateSectionLine(line))
+                run.late = true;
+            else if (parseRowCountLine(line, table, rows))
+                tally_.dumped(table, rows);
+        });
+        while (going && reader.next(statement))
+            going = run.take(statement, reader.line(), reader.position(), options);
+        if (going) going = run.finish(reader.position());
+        if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
+        if (going && !result.stopped && !reader.leftover().empty())
+            result.leftoverLine = reader.leftoverLine();
+        if (options.pastCtrlZ) result.ctrlZLine = reader.ctrlZLine();
     }
-    if (going) going = run.finish(reader.position());
-    if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
-    if (going && !result.stopped && !reader.leftover().empty())
-        result.leftoverLine = reader.leftoverLine();
-    if (options.pastCtrlZ) result.ctrlZLine = reader.ctrlZLine();
     run.report(true);
     return std::move(result);
+}
+
+RestoreRun RestoreEngine::runLate(const std::vector<LateStatement>& statements,
+                                  const RestoreProgressFn& progress, const RunOptions& options) {
+    RestoreRun failed;
+    if (!selectTarget(&failed.fatal)) return failed;
+    Run run(*this, RunKind::Script, progress, 0);
+    run.result.packetLimit = statementLimit_;
+    RunOptions now = options;
+    now.deferLate = false;
+    bool going = true;
+    for (std::size_t i = 0; going && i < statements.size(); ++i)
+        going = run.take(statements[i].text, statements[i].line, 0, now);
+    if (going) run.finish(0);
+    run.report(true);
+    return std::move(run.result);
 }
 
 QString runningStatus(const QString& prefix, const RestoreProgress& p) {
@@ -657,6 +773,25 @@ QString failureReport(const RestoreRun& run, const QString& fileName) {
                      .arg(run.commentedCount);
         for (const RestoreFailure& f : run.commented)
             lines << QStringLiteral("line %1: %2").arg(f.line).arg(QString::fromUtf8(f.statement));
+    }
+    auto definers = [&](const std::vector<DefinerNote>& notes) {
+        for (const DefinerNote& n : notes)
+            lines << QStringLiteral("line %1: DEFINER=%2: %3").arg(n.line).arg(n.definer, n.reason);
+    };
+    if (run.definersLeftOut) {
+        lines << QStringLiteral("%1: the server refused the DEFINER of %2 objects; they were "
+                                "created without it and belong to the restoring account now:")
+                     .arg(fileName)
+                     .arg(run.definersLeftOut);
+        definers(run.leftOut);
+    }
+    if (run.definersMissing) {
+        lines << QStringLiteral("%1: the DEFINER of %2 objects does not exist on this server; "
+                                "they were created as the file says and work once that account "
+                                "exists (or dump again with the DEFINER left out):")
+                     .arg(fileName)
+                     .arg(run.definersMissing);
+        definers(run.missing);
     }
     if (run.usesSkipped)
         lines << QStringLiteral("%1: %2 USE statements were not run: the restore stays in its "

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "dump/RestoreStatus.h"
+#include "dump/RestoreTally.h"
+#include "dump/SqlScript.h"
 
 class QIODevice;
 namespace db {
@@ -28,6 +30,19 @@ struct RestoreFailure {
 struct OversizedStatement {
     qint64 line = 0;           // the line on which it ended
     std::uint64_t bytes = 0;   // its length
+};
+
+// A statement held back to run after the rows: a trigger or event of the schema file.
+struct LateStatement {
+    qint64 line = 0;
+    std::string text;
+};
+
+// An object statement whose DEFINER the target could not take as it stands.
+struct DefinerNote {
+    qint64 line = 0;
+    QString definer;  // the account the file names
+    QString reason;   // the server's words
 };
 
 struct RestoreProgress {
@@ -64,10 +79,19 @@ struct RestoreRun {
     std::uint64_t commentedCount = 0;
     std::vector<RestoreFailure> commented;  // the first kFailuresListed
     qint64 ctrlZLine = 0;  // > 0: the first line with a Ctrl-Z, which the run went past
+    // Held back (RunOptions::deferLate): the triggers and events, for runLate().
+    std::vector<LateStatement> late;
+    // Objects the server refused with their DEFINER and took without it (the restoring
+    // account owns them), and objects whose DEFINER does not exist here (created as the
+    // file says; they work once the account exists). The first kFailuresListed of each.
+    std::uint64_t definersLeftOut = 0;
+    std::vector<DefinerNote> leftOut;
+    std::uint64_t definersMissing = 0;
+    std::vector<DefinerNote> missing;
 
     bool ok() const {
         return !stopped && fatal.isEmpty() && failures == 0 && leftoverLine == 0 &&
-               oversizedCount == 0 && commentedCount == 0;
+               oversizedCount == 0 && commentedCount == 0 && definersLeftOut == 0;
     }
 };
 
@@ -79,6 +103,11 @@ struct RunOptions {
     // End the run, before sending it, at a statement that reaches beyond the target database
     // (see foreignReason): for input that could not be read through beforehand, a pipe.
     bool refuseForeign = false;
+    // This program's format, or a plain SQL script as other tools and people write them.
+    ScriptFormat format = ScriptFormat::Own;
+    // Hold the statements behind the schema file's kLateSection line back for runLate(),
+    // because a data file runs in between.
+    bool deferLate = false;
 };
 
 // The status line while a run goes on: `prefix`, the last statement's status as the format
@@ -90,8 +119,8 @@ QString runningStatus(const QString& prefix, const RestoreProgress& progress);
 QString timeLeft(qint64 elapsedMs, qint64 done, qint64 size);
 
 // The refused statements of a run (the first few, with the server's messages), the skipped
-// ones, a Ctrl-Z gone past and any text left without a marker, for the user; empty when
-// there is nothing to report.
+// ones, the DEFINERs the server did not take, a Ctrl-Z gone past and any text left without
+// a marker, for the user; empty when there is nothing to report.
 QString failureReport(const RestoreRun& run, const QString& fileName);
 
 // Replays dump files into a database on a borrowed connection. For the whole restore the
@@ -122,6 +151,11 @@ public:
     // would end the connection on it); both are counted in the run.
     RestoreRun run(QIODevice& input, RunKind kind, const RestoreProgressFn& progress,
                    const RunOptions& options = {});
+    // Runs the statements a run held back, as a script.
+    RestoreRun runLate(const std::vector<LateStatement>& statements, const RestoreProgressFn& progress,
+                       const RunOptions& options = {});
+    // What the runs so far carried, for verifyRestore().
+    const RestoreTally& tally() const { return tally_; }
     // Commits and restores the saved settings; false with `error` set when that fails.
     // After a run lost the connection there is nothing left to do: true.
     bool finish(QString* error);
@@ -131,17 +165,21 @@ public:
     static bool selfContained(std::string_view statement, bool noBackslashEscapes);
     // For "INSERT ... VALUES (...)[, (...)]" and nothing after the rows: where the row list
     // starts, so that the rows of INSERTs with the same text before it can be sent as one.
-    // std::string_view::npos for any other statement.
-    static std::size_t rowListAt(std::string_view statement, bool noBackslashEscapes);
+    // std::string_view::npos for any other statement. `rows` gets the number of rows.
+    static std::size_t rowListAt(std::string_view statement, bool noBackslashEscapes,
+                                 std::size_t* rows = nullptr);
 
 private:
     class Run;
+    // begin(), then "use" the target; false with `fatal` set when either fails.
+    bool selectTarget(QString* fatal);
 
     db::Connection& connection_;
     QString database_;
     bool begun_ = false;
     bool multiBefore_ = false;
     bool lost_ = false;  // a run lost the connection
+    RestoreTally tally_;
     std::string restoreSettings_;
     std::size_t tripBytes_ = std::size_t(1) << 20;
     std::size_t statementLimit_ = std::size_t(1) << 30;  // the server's max_allowed_packet

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "dump/DumpFormat.h"
+#include "dump/SqlScript.h"
 #include "dump/StatementReader.h"
 
 namespace dump {
@@ -370,6 +371,43 @@ std::vector<QString> replacedObjects(std::string_view statement, const QString& 
     return names;
 }
 
+CreatedObject createdObject(std::string_view statement) {
+    Statement st(statement);
+    if (!st.take().is("CREATE")) return {};
+    // The words before the kind, as classify() passes them over.
+    for (;;) {
+        if (st.acceptAll({"OR", "REPLACE", "ONLINE", "OFFLINE", "IGNORE", "AGGREGATE", "SQL",
+                          "SECURITY", "INVOKER", "DEFINER"})) {
+            if (st.peek().isSymbol('=')) {
+                st.take();
+                st.take();
+                if (st.peek().isSymbol('@')) {
+                    st.take();
+                    st.take();
+                }
+            }
+            continue;
+        }
+        if (st.peek().is("ALGORITHM")) {
+            st.take();
+            if (st.peek().isSymbol('=')) st.take();
+            st.take();
+            continue;
+        }
+        break;
+    }
+    const Token kind = st.take();
+    static const std::initializer_list<std::string_view> kinds = {"TABLE", "VIEW", "FUNCTION",
+                                                                  "PROCEDURE", "TRIGGER", "EVENT"};
+    if (kind.kind != Token::Word ||
+        std::none_of(kinds.begin(), kinds.end(), [&](std::string_view k) { return kind.is(k); }))
+        return {};
+    st.acceptAll({"IF", "NOT", "EXISTS"});
+    std::string database;
+    if (!st.name(database) || !database.empty()) return {};
+    return {kind.text, st.objectName()};
+}
+
 TextKind sniffText(const QByteArray& head) {
     if (head.isEmpty()) return TextKind::Empty;
     if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) return TextKind::Utf16;
@@ -421,11 +459,10 @@ QString ScriptScan::foreignList(const QString& fileName, std::size_t shown) cons
     return lines.join(u'\n');
 }
 
-ScriptScan scanScript(QIODevice& input, const QString& database) {
-    ScriptScan scan;
-    scan.kind = sniffText(input.peek(kSniffBytes));
-    if (scan.kind != TextKind::Text) return scan;
-    StatementReader reader(input, StatementReader::kDefaultLimit, true);
+namespace {
+
+template <typename Reader>
+void scanStatements(Reader& reader, ScriptScan& scan, const QString& database) {
     std::string_view statement;
     while (reader.next(statement)) {
         ++scan.statements;
@@ -441,8 +478,61 @@ ScriptScan scanScript(QIODevice& input, const QString& database) {
                 {reader.line(), reason, QByteArray(text.data(), qsizetype(text.size()))});
         }
     }
+}
+
+}  // namespace
+
+ScriptScan scanScript(QIODevice& input, const QString& database, bool plain) {
+    ScriptScan scan;
+    scan.kind = sniffText(input.peek(kSniffBytes));
+    if (scan.kind != TextKind::Text) return scan;
+    if (plain) {
+        SqlScriptReader reader(input);
+        scanStatements(reader, scan, database);
+        return scan;
+    }
+    StatementReader reader(input, StatementReader::kDefaultLimit, true);
+    scanStatements(reader, scan, database);
     scan.ctrlZLine = reader.ctrlZLine();
     return scan;
+}
+
+namespace {
+
+// A script whose first statement ends with a plain ";" is no dump of this program, even
+// where a routine further down holds the end marker at the end of a line.
+bool plainBeforeMarker(const QByteArray& head) {
+    qsizetype start = 0;
+    while (start < head.size()) {
+        qsizetype end = head.indexOf('\n', start);
+        if (end < 0) end = head.size();
+        const std::string_view line = StatementReader::trim(
+            std::string_view(head.constData() + start, std::size_t(end - start)));
+        start = end + 1;
+        if (line.empty() || line.front() == '#' || line.starts_with("--")) continue;
+        if (line.ends_with(kMarker)) return false;
+        if (line.ends_with(';')) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool isPlainScript(const QByteArray& head, const QString& fileName, QString* problem) {
+    FormatGuess guess = guessScriptFormat(head);
+    if (guess.format == ScriptFormat::Own && plainBeforeMarker(head)) guess.format = ScriptFormat::Plain;
+    if (guess.format == ScriptFormat::NotSql && problem)
+        *problem = QStringLiteral("%1 cannot be restored: line %2 is not SQL, and the file is no "
+                                  "dump of this program either (no statement ends with \";#+----\"). "
+                                  "Nothing was restored.")
+                       .arg(fileName)
+                       .arg(guess.line);
+    return guess.format == ScriptFormat::Plain;
+}
+
+QString RestoreCheck::formatText() const {
+    return plain ? QStringLiteral("a plain SQL script (as mariadb-dump and mysqldump write)")
+                 : QStringLiteral("a Lorvex dump");
 }
 
 RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
@@ -464,7 +554,16 @@ RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
                                 .arg(QDir::toNativeSeparators(path), file.errorString());
             return check;
         }
-        const ScriptScan scan = scanScript(file, database);
+        // The data file is this program's own; the script may be any SQL script.
+        if (path == scriptPath) {
+            QString notSql;
+            check.plain = isPlainScript(file.peek(kSniffBytes), name, &notSql);
+            if (!notSql.isEmpty() && sniffText(file.peek(kSniffBytes)) == TextKind::Text) {
+                check.problem = notSql;
+                return check;
+            }
+        }
+        const ScriptScan scan = scanScript(file, database, path == scriptPath && check.plain);
         // An empty data file is no problem: a database without rows has one.
         if (scan.kind != TextKind::Text && !(scan.kind == TextKind::Empty && path == dataPath)) {
             check.problem = textKindProblem(scan.kind, name);

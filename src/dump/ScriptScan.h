@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +31,15 @@ QString textKindProblem(TextKind kind, const QString& fileName);
 // OR REPLACE), as named; empty for any other statement.
 std::vector<QString> replacedObjects(std::string_view statement, const QString& database);
 
+// The object a CREATE statement makes in the database it runs in: its kind ("TABLE",
+// "VIEW", "FUNCTION", "PROCEDURE", "TRIGGER", "EVENT") and name; an empty kind for any
+// other statement, a temporary table, and an object of a named database.
+struct CreatedObject {
+    std::string kind;
+    std::string name;
+};
+CreatedObject createdObject(std::string_view statement);
+
 // Why a statement reaches beyond `database` or the session, for the user ("drops a
 // database", "names the database `shop`"); empty when it stays inside.
 QString foreignReason(std::string_view statement, const QString& database);
@@ -54,8 +64,9 @@ struct ScriptScan {
     QString foreignList(const QString& fileName, std::size_t shown) const;
 };
 
-// Reads the whole input (as the restore reads it, past a Ctrl-Z).
-ScriptScan scanScript(QIODevice& input, const QString& database);
+// Reads the whole input (as the restore reads it, past a Ctrl-Z), in this program's format
+// or as a plain SQL script.
+ScriptScan scanScript(QIODevice& input, const QString& database, bool plain = false);
 
 // What the files of one restore hold, read before anything is sent: for the dialog's
 // questions and the command line's refusals alike.
@@ -66,7 +77,14 @@ struct RestoreCheck {
     QString ctrlZ;    // where a Ctrl-Z stands, for the question whether to go past it
     std::vector<QString> replaced;  // tables and views the schema file drops or replaces
     bool unscanned = false;  // a file was not read through (a pipe): the run must look itself
+    bool plain = false;      // the script is a plain SQL script, not this program's dump
+    // How the restore reads the script, for the user.
+    QString formatText() const;
 };
+
+// Whether the first bytes of a script are a plain SQL script (false: this program's dump);
+// `problem` is set when they are neither.
+bool isPlainScript(const QByteArray& head, const QString& fileName, QString* problem);
 
 // Reads the schema file and, when `dataPath` is not empty, the data file; what is not a
 // regular file (a pipe, read once only) is passed over.

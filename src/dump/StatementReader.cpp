@@ -135,13 +135,27 @@ bool StatementReader::nextLine(std::string_view& line) {
     }
 }
 
-std::string_view StatementReader::withoutLeadingComments(std::string_view statement) const {
+bool StatementReader::skipped(std::string_view trimmed) {
+    if (!isCommentLine(trimmed)) return false;
+    if (onComment_) onComment_(trimmed);
+    return true;
+}
+
+std::string_view StatementReader::withoutLeadingComments(std::string_view statement) {
     while (!statement.empty() && statement.front() == '#') {
         const std::size_t lf = statement.find('\n');
-        if (lf == std::string_view::npos || !isCommentLine(trim(statement.substr(0, lf)))) break;
+        if (lf == std::string_view::npos || !skipped(trim(statement.substr(0, lf)))) break;
         statement = trim(statement.substr(lf + 1));
     }
     return statement;
+}
+
+// False for a statement that is nothing once its comment lines are gone.
+bool StatementReader::complete(std::string_view& statement) {
+    statement = withoutLeadingComments(statement);
+    if (statement.empty()) return false;
+    if (statement.front() == '#' && decodeHexForm(statement, decoded_)) statement = decoded_;
+    return true;
 }
 
 bool StatementReader::next(std::string_view& statement) {
@@ -156,15 +170,15 @@ bool StatementReader::next(std::string_view& statement) {
         // With LF line breaks a comment line and what follows it are one line here.
         if (!t.empty() && t.front() == '#' && std::memchr(t.data(), '\n', t.size()))
             t = withoutLeadingComments(t);
-        if (isCommentLine(t)) continue;
+        if (skipped(t)) continue;
         if (pending_.empty()) {
             if (t.empty()) continue;
             pendingLine_ = lineNumber_;
             if (endsWithMarker(t)) {
                 // The usual case, one statement on one line: no copy.
                 statementLine_ = lineNumber_;
-                statement = withoutLeadingComments(t.substr(0, t.size() - kMarker.size()));
-                if (statement.empty()) continue;
+                statement = t.substr(0, t.size() - kMarker.size());
+                if (!complete(statement)) continue;
                 return true;
             }
         }
@@ -175,8 +189,8 @@ bool StatementReader::next(std::string_view& statement) {
             statement_.resize(statement_.size() - kMarker.size());
             pending_.clear();
             statementLine_ = lineNumber_;
-            statement = withoutLeadingComments(statement_);
-            if (statement.empty()) continue;
+            statement = statement_;
+            if (!complete(statement)) continue;
             return true;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,9 +27,13 @@ public:
     explicit StatementReader(QIODevice& input, std::size_t limit = kDefaultLimit,
                              bool pastCtrlZ = false);
 
-    // The next complete statement, trimmed and without its marker; valid until the next
-    // call. False at the end of the input.
+    // The next complete statement, trimmed and without its marker (one written in the hex
+    // form decoded); valid until the next call. False at the end of the input.
     bool next(std::string_view& statement);
+
+    // Called with each comment line the reader skips (trimmed): the row counts and the
+    // section lines of a dump are read from there.
+    void onComment(std::function<void(std::string_view)> fn) { onComment_ = std::move(fn); }
 
     // The line (from 1) on which the last statement ended.
     qint64 line() const { return statementLine_; }
@@ -59,7 +64,9 @@ private:
     // in the unread text, or null.
     const char* lineEnd(const char* from, const char* end) const;
     // The statement without comment lines that LF line breaks left in front of it.
-    std::string_view withoutLeadingComments(std::string_view statement) const;
+    std::string_view withoutLeadingComments(std::string_view statement);
+    bool skipped(std::string_view trimmed);
+    bool complete(std::string_view& statement);
 
     QIODevice& input_;
     std::size_t limit_;
@@ -76,6 +83,8 @@ private:
     std::string pending_;
     qint64 pendingLine_ = 0;
     std::string statement_;
+    std::string decoded_;
+    std::function<void(std::string_view)> onComment_;
     QString error_;
 };
 

@@ -16,6 +16,7 @@
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "dump/RestoreEngine.h"
+#include "dump/RestoreTally.h"
 #include "dump/ScriptScan.h"
 #include "files/RegularFile.h"
 #include "ui/BusyCursor.h"
@@ -65,6 +66,8 @@ QString doneText(const QString& done, const dump::RestoreRun& run) {
     if (run.oversizedCount)
         parts << QStringLiteral("%1 skipped as too large").arg(run.oversizedCount);
     if (run.commentedCount) parts << QStringLiteral("%1 did nothing").arg(run.commentedCount);
+    if (run.definersLeftOut)
+        parts << QStringLiteral("%1 created without their DEFINER").arg(run.definersLeftOut);
     if (run.leftoverLine)
         parts << QStringLiteral("text from line %1 on not executed").arg(run.leftoverLine);
     return done + QStringLiteral(" - ") + parts.join(QStringLiteral(", "));
@@ -90,6 +93,8 @@ TfrmRestore::TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidg
     MemoSql->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSql->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Label2 = ui::named(new QLabel(this), "Label2");
+    lblSummary = ui::named(new QLabel(this), "lblSummary");
+    lblSummary->setWordWrap(true);
     ProgressBar1 = ui::named(new QProgressBar(this), "ProgressBar1");
     ProgressBar1->setRange(0, 1000);
     ProgressBar1->setValue(0);
@@ -109,6 +114,7 @@ TfrmRestore::TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidg
     layout->addWidget(MemoSql, 1);
     layout->addWidget(ProgressBar1);
     layout->addWidget(Label2);
+    layout->addWidget(lblSummary);
 
     connect(SpeedButton1, &QPushButton::clicked, this, &TfrmRestore::SpeedButton1Click);
     connect(SpeedButton2, &QPushButton::clicked, this, &TfrmRestore::SpeedButton2Click);
@@ -132,6 +138,11 @@ void TfrmRestore::LoadScript(const QString& path) {
     if (kind == dump::TextKind::Utf16 || kind == dump::TextKind::Binary)
         throw dump::DumpError(dump::textKindProblem(kind, QFileInfo(path).fileName()));
     scriptPath_ = path;
+    QString notSql;
+    plain_ = dump::isPlainScript(read.bytes.left(64 * 1024), QFileInfo(path).fileName(), &notSql);
+    lblSummary->setText(!notSql.isEmpty() ? notSql
+                        : plain_      ? QStringLiteral("A plain SQL script (as mariadb-dump and mysqldump write)")
+                                      : QStringLiteral("A Lorvex dump"));
     MemoSql->setPlainText(shownLines(read.bytes, kLineShown, read.size - read.bytes.size()));
 }
 
@@ -180,6 +191,10 @@ bool TfrmRestore::confirmRun(dump::RunOptions& options) {
         prompts_.message(this, check.problem, QStringLiteral("Restore"));
         return false;
     }
+    plain_ = check.plain;
+    options.format = plain_ ? dump::ScriptFormat::Plain : dump::ScriptFormat::Own;
+    // Triggers wait for the rows, so that they do not fire on the dump's own inserts.
+    options.deferLate = !plain_ && !dataFileToRun().isEmpty();
     // A dump of this program names no other database and changes nothing on the server;
     // a file that does was made or changed by someone else.
     if (!check.foreign.isEmpty() &&
@@ -269,19 +284,38 @@ void TfrmRestore::SpeedButton2Click() {
         const QString report = dump::failureReport(script, scriptName);
         if (!report.isEmpty()) problems << report;
         dump::RestoreRun data;
-        if (CheckBox1->isChecked() && !script.stopped && RestoreData(engine, data, options)) {
+        bool going = !script.stopped;
+        if (CheckBox1->isChecked() && going && RestoreData(engine, data, options)) {
             if (!data.fatal.isEmpty()) {
                 problems << QStringLiteral("Restore Error - Insert\r\n\r\n") + data.fatal;
+                going = false;
             } else {
                 Label2->setText(doneText(QStringLiteral("Data Insert Done"), data));
                 const QString dataReport = dump::failureReport(
                     data, QFileInfo(dump::dataFilePath(scriptPath_)).fileName());
                 if (!dataReport.isEmpty()) problems << dataReport;
+                going = !data.stopped;
             }
+        }
+        if (going && !script.late.empty()) {
+            const dump::RestoreRun late = engine.runLate(
+                script.late,
+                [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); },
+                options);
+            const QString report = dump::failureReport(late, scriptName);
+            if (!late.fatal.isEmpty())
+                problems << QStringLiteral("Restore Error - Create / Drop\r\n\r\n") + late.fatal;
+            else if (!report.isEmpty())
+                problems << report;
         }
     }
     QString error;
     if (!engine.finish(&error)) problems << error;
+    // What the files carried against what the database holds now.
+    const dump::Verification check = dump::verifyRestore(connection_, database_, engine.tally());
+    lblSummary->setText(check.differences.isEmpty() ? check.text(database_)
+                                                    : QStringLiteral("The restored database differs from the files."));
+    if (!check.differences.isEmpty()) problems << check.text(database_);
     setRunning(false);
     if (!problems.isEmpty())
         prompts_.message(this, problems.join(QStringLiteral("\r\n\r\n")),
@@ -302,9 +336,11 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
         return true;
     }
     clock_.start();
+    dump::RunOptions dataOptions = options;
+    dataOptions.format = dump::ScriptFormat::Own;  // a data file is always this program's
     run = engine.run(
         file, dump::RunKind::Data,
-        [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p); }, options);
+        [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p); }, dataOptions);
     return true;
 }
 

@@ -73,6 +73,7 @@ private:
     ui::Prompts& prompts_;
     QString database_;
     QString scriptPath_;
+    bool plain_ = false;  // the script is a plain SQL script, not a dump of this program
     bool busy_ = false;
     bool stopRequested_ = false;
 
@@ -83,6 +84,7 @@ private:
     QCheckBox* CheckBox1;
     QPlainTextEdit* MemoSql;
     QLabel* Label2;
+    QLabel* lblSummary;  // the kind of script before a run, the check of the result after it
     QProgressBar* ProgressBar1;
     QElapsedTimer clock_;  // since the run began, for the time left
 };

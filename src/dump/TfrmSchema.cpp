@@ -48,6 +48,16 @@ TfrmSchema::TfrmSchema(db::Connection& connection, ui::Prompts& prompts, QWidget
     BitBtn3->setEnabled(false);
     CheckBox1 = ui::named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
     CheckBox2 = ui::named(new QCheckBox(QStringLiteral("Drop Include"), this), "CheckBox2");
+    chkRoutines = ui::named(new QCheckBox(QStringLiteral("Routines"), this), "chkRoutines");
+    chkTriggers = ui::named(new QCheckBox(QStringLiteral("Triggers"), this), "chkTriggers");
+    chkEvents = ui::named(new QCheckBox(QStringLiteral("Events"), this), "chkEvents");
+    chkDefiner = ui::named(new QCheckBox(QStringLiteral("Keep DEFINER"), this), "chkDefiner");
+    chkDefiner->setToolTip(QStringLiteral("Without it the objects are written without their "
+                                          "DEFINER, and belong to the account that restores them."));
+    for (QCheckBox* box : {chkRoutines, chkTriggers, chkEvents, chkDefiner}) {
+        box->setChecked(true);
+        connect(box, &QCheckBox::clicked, this, &TfrmSchema::FormShow);
+    }
     RadioButton1 = ui::named(new QRadioButton(QStringLiteral("Default"), this), "RadioButton1");
     RadioButton2 = ui::named(new QRadioButton(QStringLiteral("Lower"), this), "RadioButton2");
     RadioButton3 = ui::named(new QRadioButton(QStringLiteral("Upper"), this), "RadioButton3");
@@ -60,6 +70,8 @@ TfrmSchema::TfrmSchema(db::Connection& connection, ui::Prompts& prompts, QWidget
     auto* options = new QHBoxLayout;
     options->addWidget(CheckBox1);
     options->addWidget(CheckBox2);
+    options->addSpacing(16);
+    for (QCheckBox* box : {chkRoutines, chkTriggers, chkEvents, chkDefiner}) options->addWidget(box);
     options->addSpacing(16);
     options->addWidget(RadioButton1);
     options->addWidget(RadioButton2);
@@ -113,7 +125,13 @@ void TfrmSchema::FormShow() {
         dump::DumpWriter writer(connection_);
         QString error;
         const dump::DumpTarget target{database_, scope_ == ScopeTable ? table_ : QString()};
-        std::optional<dump::SchemaText> schema = writer.schema(target, drop_, &error);
+        dump::SchemaOptions options;
+        options.drop = drop_;
+        options.routines = chkRoutines->isChecked();
+        options.triggers = chkTriggers->isChecked();
+        options.events = chkEvents->isChecked();
+        options.definers = chkDefiner->isChecked();
+        std::optional<dump::SchemaText> schema = writer.schema(target, options, &error);
         if (!schema) {
             prompts_.message(this, QStringLiteral("Schema FormShow Error\r\n\r\n") + error);
             return;
@@ -133,7 +151,8 @@ void TfrmSchema::setRunning(bool running) {
     busy_ = running;
     stopRequested_ = false;
     for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, BitBtn2, CheckBox1, CheckBox2,
-                                                      RadioButton1, RadioButton2, RadioButton3})
+                                                      RadioButton1, RadioButton2, RadioButton3,
+                                                      chkRoutines, chkTriggers, chkEvents, chkDefiner})
         w->setEnabled(!running);
     BitBtn3->setEnabled(running);
 }
@@ -190,7 +209,12 @@ void TfrmSchema::BitBtn1Click() {
         ProgressBar1->setValue(0);
     }
     if (result.ok) {
-        lblStatus->setText(QStringLiteral("Done"));
+        // Rows of tables without transactions may have changed while the others were read.
+        QStringList outside(result.outsideSnapshot.begin(), result.outsideSnapshot.end());
+        lblStatus->setText(outside.isEmpty()
+                               ? QStringLiteral("Done")
+                               : QStringLiteral("Done - read outside the snapshot (no transactions): ") +
+                                     outside.join(QStringLiteral(", ")));
         if (withData) proposedPath_ = dump::dataFilePath(path);
     } else if (result.stopped) {
         lblStatus->setText(QStringLiteral("Stopped"));

@@ -74,6 +74,10 @@ private:
     QPushButton* BitBtn3;
     QCheckBox* CheckBox1;
     QCheckBox* CheckBox2;
+    QCheckBox* chkRoutines;
+    QCheckBox* chkTriggers;
+    QCheckBox* chkEvents;
+    QCheckBox* chkDefiner;
     QRadioButton* RadioButton1;
     QRadioButton* RadioButton2;
     QRadioButton* RadioButton3;

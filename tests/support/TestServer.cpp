@@ -64,3 +64,8 @@ ScratchDatabase::~ScratchDatabase() {
 }
 
 void ScratchDatabase::exec(const std::string& statement) { admin_.exec(statement); }
+
+QString ScratchDatabase::scalar(const std::string& query) {
+    db::Result r = admin_.select(query);
+    return r.next() ? r.text(0) : QString();
+}

@@ -32,6 +32,8 @@ public:
     const QString& name() const { return name_; }
     // Runs statements with this database current; throws db::DbError on failure.
     void exec(const std::string& statement);
+    // The first value of a query's first row, with this database current ("" when none).
+    QString scalar(const std::string& query);
     db::Connection& connection() { return admin_; }
 
 private:

@@ -70,9 +70,10 @@ QString Verification::text(const QString& database) const {
     if (!checked) return QStringLiteral("The restored database %1 could not be checked: %2")
                              .arg(database, differences.join(u' '));
     if (differences.isEmpty())
-        return QStringLiteral("Checked: %1 tables hold the rows the files carried, and %2 objects "
-                              "they create are in %3.")
+        return QStringLiteral("Checked: %1 tables hold the %2 rows the files carried, and %3 objects "
+                              "they create are in %4.")
             .arg(tables)
+            .arg(rows)
             .arg(objects)
             .arg(database);
     return QStringLiteral("Checked %1 tables and %2 objects; %3 differ from the files:\n")
@@ -108,6 +109,7 @@ Verification verifyRestore(db::Connection& c, const QString& database, const Res
         }
     }
     v.checked = true;
+    v.rows = tally.rows();
     std::map<std::string, RestoreTally::Table> tables = tally.tables();
     for (const CreatedObject& o : tally.objects()) {
         ++v.objects;

@@ -58,6 +58,7 @@ struct Verification {
     bool checked = false;   // false: the database could not be read (`differences` says why)
     int tables = 0;         // tables whose rows were compared
     int objects = 0;        // objects looked for
+    std::uint64_t rows = 0; // rows the files carried
     QStringList differences;
 
     // One paragraph for the user: what matched, or every table and object that differs.

@@ -5,6 +5,16 @@
 
 namespace dump {
 
+bool isWord(std::string_view text, std::string_view upper) {
+    if (text.size() != upper.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = char(c - 32);
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
 namespace {
 
 // Bytes after which the next line may follow directly without changing the statement.
@@ -32,18 +42,8 @@ QByteArray sessionHeader() {
 
 namespace {
 
-bool equalsWord(std::string_view text, std::string_view upper) {
-    if (text.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
-
 bool startsWithWordsOf(std::string_view text, std::string_view upperPrefix) {
-    return text.size() >= upperPrefix.size() && equalsWord(text.substr(0, upperPrefix.size()), upperPrefix);
+    return text.size() >= upperPrefix.size() && isWord(text.substr(0, upperPrefix.size()), upperPrefix);
 }
 
 // The leading words of a CREATE statement, as far as telling its object and its DEFINER
@@ -127,7 +127,7 @@ private:
 // Where the DEFINER clause of a CREATE statement starts and ends; false when it has none.
 bool definerClause(std::string_view s, std::size_t& from, std::size_t& to) {
     CreateWords w(s);
-    if (!equalsWord(w.word(), "CREATE")) return false;
+    if (!isWord(w.word(), "CREATE")) return false;
     for (int words = 0; words < 12; ++words) {
         w.skipBlanks();
         const std::size_t start = w.at();
@@ -136,7 +136,7 @@ bool definerClause(std::string_view s, std::size_t& from, std::size_t& to) {
             if (!w.symbol('=')) return false;
             continue;
         }
-        if (equalsWord(word, "DEFINER")) {
+        if (isWord(word, "DEFINER")) {
             if (!w.symbol('=')) continue;  // SQL SECURITY DEFINER
             w.account();
             from = start;
@@ -145,7 +145,7 @@ bool definerClause(std::string_view s, std::size_t& from, std::size_t& to) {
             return true;
         }
         for (std::string_view kind : {"TABLE", "VIEW", "PROCEDURE", "FUNCTION", "TRIGGER", "EVENT", "AS"})
-            if (equalsWord(word, kind)) return false;
+            if (isWord(word, kind)) return false;
     }
     return false;
 }
@@ -153,18 +153,18 @@ bool definerClause(std::string_view s, std::size_t& from, std::size_t& to) {
 // A routine, trigger or event statement: its body names things unquoted.
 bool isBodyStatement(std::string_view s) {
     CreateWords w(s);
-    if (!equalsWord(w.word(), "CREATE")) return false;
+    if (!isWord(w.word(), "CREATE")) return false;
     for (int words = 0; words < 8; ++words) {
         const std::string_view word = w.word();
         if (word.empty()) return false;
-        if (equalsWord(word, "DEFINER")) {
+        if (isWord(word, "DEFINER")) {
             if (w.symbol('=')) w.account();
             continue;
         }
         for (std::string_view kind : {"PROCEDURE", "FUNCTION", "TRIGGER", "EVENT"})
-            if (equalsWord(word, kind)) return true;
-        if (!equalsWord(word, "OR") && !equalsWord(word, "REPLACE") &&
-            !equalsWord(word, "AGGREGATE"))
+            if (isWord(word, kind)) return true;
+        if (!isWord(word, "OR") && !isWord(word, "REPLACE") &&
+            !isWord(word, "AGGREGATE"))
             return false;
     }
     return false;

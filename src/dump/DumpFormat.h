@@ -24,6 +24,9 @@ inline bool isNameByte(char c) {
            c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
 }
 
+// Whether `text` is the word `upper` (given in upper case) in any letter case.
+bool isWord(std::string_view text, std::string_view upper);
+
 // A failure of the dump or restore engine, worded for the user.
 class DumpError : public std::runtime_error {
 public:

@@ -24,16 +24,6 @@ std::string_view firstWord(std::string_view s) {
     return s.substr(0, end);
 }
 
-bool isWord(std::string_view word, std::string_view upper) {
-    if (word.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
-
 // Errors after which going on would report statements as restored that are not: the
 // connection is gone, or the server rolled the open transaction back; and a statement
 // somebody stopped (KILL QUERY), which means the restore is to stop.

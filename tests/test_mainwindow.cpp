@@ -15,7 +15,18 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QCheckBox>
+#include <QTimer>
+
 #include "app/IniFile.h"
+#include "dump/RestoreEngine.h"
+#include "dump/TfrmSchema.h"
+#include "ui/ServerWait.h"
 #include "app/ScreenFit.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
@@ -531,6 +542,245 @@ TEST_F(MainWindowTest, SavedHostFolderWithoutAHostTableIsSkippedQuietly) {
     ASSERT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 3);
     EXPECT_GT(find(w, {"USER"})->childCount(), 0);
     EXPECT_TRUE(prompts.shown().empty()) << prompts.messages().join(u'|').toStdString();
+}
+
+// ---- waiting for the server without freezing ---------------------------------------------
+
+// What a command did to the event loop: the longest pause between two ticks of a 10 ms
+// timer, and how long it ran.
+struct Watched {
+    qint64 longestGapMs = 0;
+    qint64 tookMs = 0;
+};
+
+// Runs `command`; once `ready` holds (polled every 10 ms), `during` runs once.
+Watched watch(const std::function<bool()>& ready, const std::function<void()>& during,
+              const std::function<void()>& command) {
+    QElapsedTimer clock;
+    clock.start();
+    Watched seen;
+    qint64 last = 0;
+    bool done = false;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        seen.longestGapMs = std::max(seen.longestGapMs, now - last);
+        last = now;
+        if (!done && ready()) {
+            done = true;
+            during();
+        }
+    });
+    tick.start(10);
+    command();
+    seen.tookMs = clock.elapsed();
+    EXPECT_TRUE(done) << "the command ended before the condition held";
+    return seen;
+}
+
+std::function<bool()> after(int ms) {
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    return [clock, ms] { return clock->elapsed() >= ms; };
+}
+
+bool anyMessageContains(const ScriptedPrompts& prompts, const QString& text) {
+    for (const QString& m : prompts.messages())
+        if (m.contains(text)) return true;
+    return false;
+}
+
+class ServerWaitTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        registerServer(QStringLiteral("test"), testserver::password());
+        w = std::make_unique<TfrmMain>(dir.path(), prompts);
+        w->show();
+        doubleClick(*w, TreeNode::cast(w->TreeView1().topLevelItem(0)));
+        ASSERT_NE(w->serverWait(), nullptr);
+    }
+
+    Watched runSql(const std::string& sql, const std::function<bool()>& ready,
+                   const std::function<void()>& during) {
+        w->sqlPanel().MemoSQL()->setPlainText(QString::fromStdString(sql));
+        return watch(ready, during, [&] { w->sqlPanel().SpeedButton7()->click(); });
+    }
+    void pressCancel() {
+        ASSERT_NE(w->serverWait()->indicator(), nullptr);
+        w->serverWait()->cancelButton()->click();
+    }
+    bool indicatorShown() const {
+        return w->serverWait()->indicator() && w->serverWait()->indicator()->isVisible();
+    }
+    static void sendKey(QWidget* target, int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &event);
+    }
+
+    std::unique_ptr<TfrmMain> w;
+};
+
+TEST_F(ServerWaitTest, ASleepingStatementKeepsTheWindowAliveAndCancelEndsIt) {
+    QString shown;
+    const Watched run = runSql("SELECT SLEEP(5)", [&] { return indicatorShown(); }, [&] {
+        shown = w->serverWait()->indicator()->findChild<QLabel*>()->text();
+        pressCancel();
+    });
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Running on test: SELECT SLEEP(5)\n"))) << shown.toStdString();
+    EXPECT_LT(run.longestGapMs, 100);
+    EXPECT_LT(run.tookMs, ui::ServerWait::kShowAfterMs + 1000);
+    EXPECT_TRUE(anyMessageContains(prompts, QStringLiteral("Cancelled by the user after 0.")))
+        << prompts.messages().join(u'|').toStdString();
+    EXPECT_FALSE(indicatorShown());
+
+    prompts.clear();  // the session is still usable
+    w->sqlPanel().MemoSQL()->setPlainText(QStringLiteral("SELECT 42"));
+    w->sqlPanel().SpeedButton7()->click();
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+TEST_F(ServerWaitTest, WhileACallRunsOtherCommandsAndInputWaitAndEscapeCancels) {
+    QTreeWidgetItem* before = w->TreeView1().currentItem();
+    bool refused = true;
+    unsigned code = 0;
+    QString text;
+    const Watched run = runSql("SELECT SLEEP(5)", after(100), [&] {
+        db::Connection& main = w->session().MainConnection();
+        refused = !main.query("SELECT 1");
+        code = main.errorNumber();
+        text = main.errorText();
+        sendKey(&w->TreeView1(), Qt::Key_Down);  // would move to the next node
+        sendKey(&w->TreeView1(), Qt::Key_Escape);
+    });
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(code, 2014u);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Another command is still running"))) << text.toStdString();
+    EXPECT_EQ(w->TreeView1().currentItem(), before);
+    EXPECT_LT(run.tookMs, 1100);
+    EXPECT_TRUE(anyMessageContains(prompts, QStringLiteral("Cancelled by the user after 0.1 s.")) ||
+                anyMessageContains(prompts, QStringLiteral("Cancelled by the user after 0.2 s.")))
+        << prompts.messages().join(u'|').toStdString();
+    EXPECT_TRUE(w->session().MainConnection().query("SELECT 1"));  // free again
+    w->session().MainConnection().discardResults();
+}
+
+TEST_F(ServerWaitTest, TheDataTabOfALockedTableIsCancelled) {
+    ScratchDatabase db;
+    db.exec("CREATE TABLE t (id INT)");
+    db::Connection locker = testserver::connect();
+    locker.exec("LOCK TABLES " + db::qualifiedName(db.name(), QStringLiteral("t")) + " WRITE");
+    doubleClick(*w, find(*w, {"DB"}));
+    doubleClick(*w, find(*w, {"DB", db.name()}));
+    doubleClick(*w, find(*w, {"DB", db.name(), "Tables"}));
+    w->TreeView1().setCurrentItem(find(*w, {"DB", db.name(), "Tables", "t"}));
+    const Watched run = watch([&] { return indicatorShown(); }, [&] { pressCancel(); },
+                              [&] { w->TreeView1Click(); });
+    EXPECT_LT(run.longestGapMs, 100);
+    EXPECT_LT(run.tookMs, ui::ServerWait::kShowAfterMs + 1000);
+    EXPECT_TRUE(anyMessageContains(prompts, QStringLiteral("Cancelled by the user after")))
+        << prompts.messages().join(u'|').toStdString();
+    locker.exec("UNLOCK TABLES");
+}
+
+TEST_F(ServerWaitTest, AConnectionLostDuringAWaitIsReportedAsLost) {
+    const unsigned long id = w->MySQLConnection1().connection().threadId();
+    db::Connection admin = testserver::connect();
+    const Watched run = runSql("SELECT SLEEP(5)", after(200),
+                               [&] { admin.exec("KILL " + std::to_string(id)); });
+    EXPECT_LT(run.tookMs, 1500);
+    EXPECT_TRUE(anyMessageContains(prompts, QStringLiteral("Lost connection")))
+        << prompts.messages().join(u'|').toStdString();
+    EXPECT_FALSE(anyMessageContains(prompts, QStringLiteral("Cancelled")));
+}
+
+TEST_F(ServerWaitTest, ClosingTheWindowDuringACallAsksCancelsAndCloses) {
+    prompts.answerYesNo(true);
+    runSql("SELECT SLEEP(5)", after(200), [&] { w->close(); });
+    EXPECT_TRUE(w->isVisible());  // the command ends first
+    QElapsedTimer clock;
+    clock.start();
+    while (w->isVisible() && clock.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(w->isVisible());
+    ASSERT_FALSE(prompts.shown().empty());
+    EXPECT_EQ(prompts.shown()[0].kind, QStringLiteral("yesNo"));
+    EXPECT_TRUE(prompts.shown()[0].text.endsWith(QStringLiteral("Cancel it and close the window?")));
+    EXPECT_EQ(setting("ConnectServer", "ConnectServer"), QStringLiteral("test"));
+    EXPECT_NE(setting("ShowPanel", "Panel"), QStringLiteral("<missing>"));
+}
+
+// The dump's Stop ends the statement the server runs: one waiting for a lock, or the rows
+// of a large table streaming in.
+class DumpStop : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DumpStop, StopEndsTheRunningStatementAndWritesNoFile) {
+    const bool locked = GetParam();
+    ScratchDatabase db;
+    db.exec("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(100))");
+    if (!locked)
+        db.exec("INSERT INTO t SELECT seq, REPEAT('x', 100) FROM seq_1_to_300000");
+    db::Connection locker = testserver::connect();
+    if (locked) locker.exec("LOCK TABLES " + db::qualifiedName(db.name(), QStringLiteral("t")) + " WRITE");
+
+    QTemporaryDir dir;
+    db::Connection c = testserver::connect();
+    ScriptedPrompts prompts;
+    ui::ServerWait wait(prompts);
+    c.setWaiter(&wait);
+    TfrmSchema dialog(c, prompts);
+    dialog.SetState(TfrmSchema::ScopeTable, db.name(), QStringLiteral("t"), dir.path());
+    const QString file = dir.filePath(QStringLiteral("t.sql"));
+    prompts.answerFile(file);
+    QString status;
+    Watched run;
+    prompts.onDialog([&](QDialog* d) {
+        auto* stop = d->findChild<QPushButton*>(QStringLiteral("BitBtn3"));
+        auto* bar = d->findChild<QProgressBar*>();
+        d->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->click();
+        const auto waited = after(300);
+        run = watch([&] { return locked ? wait.busy() && waited() : bar->value() > 0; },
+                    [&] { stop->click(); },
+                    [&] { d->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click(); });
+        status = d->findChild<QLabel*>(QStringLiteral("lblStatus"))->text();
+        return int(QDialog::Accepted);
+    });
+    prompts.exec(&dialog);
+    EXPECT_EQ(status, QStringLiteral("Stopped"));
+    EXPECT_LT(run.tookMs, locked ? 1500 : 5000);
+    EXPECT_LT(run.longestGapMs, 100);
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+    EXPECT_EQ(c.select("SELECT 7").rowCount(), 1u);  // the session is still usable
+}
+
+INSTANTIATE_TEST_SUITE_P(WhileWaiting, DumpStop, ::testing::Values(true, false));
+
+// Cancel during a restore ends it as stopped, with what ran kept and counted.
+TEST(RestoreCancel, KeepsWhatRanAndReportsStopped) {
+    ScratchDatabase db;
+    db::Connection c = testserver::connect();
+    ScriptedPrompts prompts;
+    ui::ServerWait wait(prompts);
+    c.setWaiter(&wait);
+    QByteArray script("CREATE TABLE a (x INT);\nINSERT INTO a VALUES (1);\nSELECT SLEEP(5);\n"
+                      "INSERT INTO a VALUES (2);\n");
+    QBuffer input(&script);
+    ASSERT_TRUE(input.open(QIODevice::ReadOnly));
+    dump::RestoreEngine engine(c, db.name());
+    dump::RunOptions options;
+    options.format = dump::ScriptFormat::Plain;
+    dump::RestoreRun result;
+    const Watched run = watch(after(300), [&] { wait.cancel(); }, [&] {
+        result = engine.run(input, dump::RunKind::Script, {}, options);
+    });
+    QString error;
+    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_TRUE(result.fatal.isEmpty()) << result.fatal.toStdString();
+    EXPECT_LT(run.tookMs, 1500);
+    // What ran is counted and kept: the table and one row for each insert.
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM a").toULongLong() + 1, result.statements);
+    EXPECT_EQ(db.scalar("SELECT MIN(x) FROM a"), QStringLiteral("1"));
 }
 
 }  // namespace

@@ -50,13 +50,17 @@ TfrmMain::TfrmMain(const QString& programDir, ui::Prompts& prompts, QWidget* par
     FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() { session_->SetWaiter(nullptr); }
 
 void TfrmMain::FormCreate() {
     setWindowTitle(QStringLiteral("Lorvex"));
     MySQLConnection1_ = new TMySQLConnection(this);
     session_ = std::make_unique<ServerSession>(
         *MySQLConnection1_, [this](const QString& name) { rememberConnectedServer(name); });
+    if (qEnvironmentVariable("LORVEX_SERVER_WAIT") != QLatin1String("off")) {
+        wait_ = std::make_unique<ui::ServerWait>(prompts_);
+        session_->SetWaiter(wait_.get());
+    }
     BuildLayout();
     BuildMenus();
     OpenSettings();

@@ -9,6 +9,7 @@
 #include "registry/ServerRegistry.h"
 #include "tree/ObjectTree.h"
 #include "tree/ServerSession.h"
+#include "ui/ServerWait.h"
 
 class DetailPanels;
 class ProcessCommands;
@@ -50,6 +51,8 @@ public:
     QTreeWidget& TreeView1() { return *TreeView1_; }
     DetailPanels& panels() { return *panels_; }
     ServerSession& session() { return *session_; }
+    // Null when LORVEX_SERVER_WAIT=off (calls then block the window, for comparison).
+    ui::ServerWait* serverWait() { return wait_.get(); }
     TMySQLConnection& MySQLConnection1() { return *MySQLConnection1_; }
     ServerCommands& serverCommands() { return *serverCommands_; }
     QSplitter& Splitter1() { return *Splitter1_; }
@@ -100,6 +103,7 @@ private:
     bool shown_ = false;
     ServerRegistry registry_;
     TMySQLConnection* MySQLConnection1_ = nullptr;
+    std::unique_ptr<ui::ServerWait> wait_;  // before session_: outlives its connections
     std::unique_ptr<ServerSession> session_;
     QToolBar* ToolBarMenu_ = nullptr;
     QSplitter* Splitter1_ = nullptr;

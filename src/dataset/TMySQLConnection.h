@@ -50,6 +50,8 @@ public:
     // Seconds a read or write may wait for the server (0: no limit), from the next connect.
     unsigned NetTimeout() const { return netTimeout_; }
     void SetNetTimeout(unsigned seconds) { netTimeout_ = seconds; }
+    // The server's name in the busy feedback, from the next connect.
+    void SetLabel(const QString& value) { label_ = value; }
 
     bool Connected() const { return connected_; }
     // Opening a connection that the server refuses throws db::DbError with the client
@@ -84,6 +86,7 @@ private:
     QString user_;
     QString passwd_;
     QString db_;
+    QString label_;
     quint16 port_ = 3306;
     unsigned netTimeout_ = db::kDefaultNetTimeoutSeconds;
     bool connected_ = false;

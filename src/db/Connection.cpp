@@ -13,19 +13,65 @@ namespace {
 // Without a limit, an address that drops packets blocks the window for minutes.
 constexpr unsigned kConnectTimeoutSeconds = 10;
 
+constexpr unsigned kCommandsOutOfSync = 2014;  // the client library's CR_COMMANDS_OUT_OF_SYNC
+
+QString refusedText() {
+    return QStringLiteral(
+        "Another command is still running on this server: wait for it to end, or cancel it.");
+}
+
 }  // namespace
 
 Connection::Connection(Connection&& other) noexcept
     : mysql_(std::exchange(other.mysql_, nullptr)),
-      multiStatements_(std::exchange(other.multiStatements_, false)) {}
+      multiStatements_(std::exchange(other.multiStatements_, false)),
+      waiter_(std::exchange(other.waiter_, nullptr)),
+      params_(std::move(other.params_)) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {
         close();
         mysql_ = std::exchange(other.mysql_, nullptr);
         multiStatements_ = std::exchange(other.multiStatements_, false);
+        waiter_ = std::exchange(other.waiter_, nullptr);
+        params_ = std::move(other.params_);
     }
     return *this;
+}
+
+// Every call that waits for the server comes through here. `failed` is what the call
+// returns when the waiter refuses it because another call is running. `readsAnswer`: the
+// call reads the answer of the statement sent before (results, rows), where a cancel of
+// that statement often shows: the server may send the columns, then the interruption.
+template <class R, class F>
+R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnswer) {
+    ownErrorNumber_ = 0;
+    ownErrorText_.clear();
+    cancelled_ = false;
+    if (!readsAnswer) {
+        statementCancelled_ = false;
+        statementClock_.start();
+    }
+    if (!waiter_ || inCall_) return call();
+    R out = std::move(failed);
+    inCall_ = true;
+    const Waiter::Outcome outcome = waiter_->run(*this, what, [&] { out = call(); });
+    inCall_ = false;
+    if (outcome == Waiter::Outcome::Refused) {
+        ownErrorNumber_ = kCommandsOutOfSync;
+        ownErrorText_ = refusedText();
+        return out;
+    }
+    if (outcome == Waiter::Outcome::Cancelled) statementCancelled_ = true;
+    // A statement that ended on its own before the cancel arrived keeps its outcome.
+    if (statementCancelled_ && mysql_ && mysql_errno(mysql_) != 0 &&
+        !isConnectionLost(mysql_errno(mysql_))) {
+        cancelled_ = true;
+        ownErrorNumber_ = mysql_errno(mysql_);
+        ownErrorText_ = QStringLiteral("Cancelled by the user after %1 s.")
+                            .arg(double(statementClock_.elapsed()) / 1000.0, 0, 'f', 1);
+    }
+    return out;
 }
 
 Connection::~Connection() { close(); }
@@ -65,10 +111,16 @@ void Connection::connect(const ConnectParams& params) {
     const unsigned port = hp.port ? hp.port : params.port;
     const unsigned long flags = params.multiStatements ? CLIENT_MULTI_STATEMENTS : 0;
 
-    if (!mysql_real_connect(handle, host.c_str(), user.c_str(), password.c_str(),
-                            database.empty() ? nullptr : database.c_str(), port, nullptr,
-                            flags)) {
-        DbError error(mysql_errno(handle), mysql_sqlstate(handle), mysql_error(handle));
+    params_ = params;
+    const bool connected = blocking("Connecting", false, [&] {
+        return mysql_real_connect(handle, host.c_str(), user.c_str(), password.c_str(),
+                                  database.empty() ? nullptr : database.c_str(), port, nullptr,
+                                  flags) != nullptr;
+    });
+    if (!connected) {
+        DbError error = ownErrorNumber_ ? DbError(ownErrorNumber_, "HY000", utf8(ownErrorText_))
+                                        : DbError(mysql_errno(handle), mysql_sqlstate(handle),
+                                                  mysql_error(handle));
         mysql_close(handle);
         throw error;
     }
@@ -79,21 +131,29 @@ void Connection::connect(const ConnectParams& params) {
 void Connection::close() noexcept {
     if (mysql_) mysql_close(mysql_);
     mysql_ = nullptr;
+    ownErrorNumber_ = 0;
+    cancelled_ = false;
 }
 
 bool Connection::selectDb(const QString& name) {
     if (!mysql_) return false;
-    return mysql_select_db(mysql_, utf8(name).c_str()) == 0;
+    const std::string bytes = utf8(name);
+    return blocking("USE " + quoteIdentifier(bytes), false,
+                    [&] { return mysql_select_db(mysql_, bytes.c_str()) == 0; });
 }
 
 bool Connection::query(std::string_view statement) {
     if (!mysql_) return false;
-    return mysql_real_query(mysql_, statement.data(), statement.size()) == 0;
+    return blocking(statement, false, [&] {
+        return mysql_real_query(mysql_, statement.data(), statement.size()) == 0;
+    });
 }
 
 Result Connection::storeResult() {
     if (!mysql_) return {};
-    return Result(mysql_store_result(mysql_), true);
+    return blocking(
+        "Reading the rows", Result(), [&] { return Result(mysql_store_result(mysql_), true); },
+        true);
 }
 
 Result Connection::useResult() {
@@ -103,25 +163,54 @@ Result Connection::useResult() {
 
 bool Connection::moreResults() const { return mysql_ && mysql_more_results(mysql_); }
 
-int Connection::nextResult() { return mysql_ ? mysql_next_result(mysql_) : -1; }
+int Connection::nextResult() {
+    if (!mysql_) return -1;
+    return blocking(
+        "Reading the next result", 1, [&] { return mysql_next_result(mysql_); }, true);
+}
 
 void Connection::discardResults() {
     if (!mysql_) return;
-    do {
-        if (MYSQL_RES* res = mysql_store_result(mysql_)) mysql_free_result(res);
-    } while (mysql_next_result(mysql_) == 0);
+    blocking(
+        "Reading the results", false,
+        [&] {
+            do {
+                if (MYSQL_RES* res = mysql_store_result(mysql_)) mysql_free_result(res);
+            } while (mysql_next_result(mysql_) == 0);
+            return true;
+        },
+        true);
+}
+
+void Connection::abandon(Result& result) {
+    if (!result) return;
+    if (!mysql_ || result.isStored()) {
+        result = Result();
+        return;
+    }
+    blocking(
+        "Stopping the statement", false,
+        [&] {
+            cancelQuery(params_, mysql_thread_id(mysql_), nullptr);
+            result = Result();  // reads what the server sent before it stopped
+            return true;
+        },
+        true);
 }
 
 bool Connection::setMultiStatements(bool on) {
     if (!mysql_) return false;
     const auto option = on ? MYSQL_OPTION_MULTI_STATEMENTS_ON : MYSQL_OPTION_MULTI_STATEMENTS_OFF;
-    if (mysql_set_server_option(mysql_, option) != 0) return false;
+    if (!blocking("Switching multiple statements", false,
+                  [&] { return mysql_set_server_option(mysql_, option) == 0; }))
+        return false;
     multiStatements_ = on;
     return true;
 }
 
 bool Connection::setCharacterSet(const char* name) {
-    return mysql_ && mysql_set_character_set(mysql_, name) == 0;
+    return mysql_ && blocking(std::string("SET NAMES ") + name, false,
+                              [&] { return mysql_set_character_set(mysql_, name) == 0; });
 }
 
 bool Connection::noBackslashEscapes() const {
@@ -144,14 +233,21 @@ Result Connection::select(std::string_view statement) {
     return result;
 }
 
-unsigned Connection::errorNumber() const { return mysql_ ? mysql_errno(mysql_) : 2006; }
+unsigned Connection::errorNumber() const {
+    if (ownErrorNumber_) return ownErrorNumber_;
+    return mysql_ ? mysql_errno(mysql_) : 2006;
+}
 
 QString Connection::errorText() const {
+    if (ownErrorNumber_) return ownErrorText_;
     return mysql_ ? QString::fromUtf8(mysql_error(mysql_))
                   : QStringLiteral("Not connected to a server.");
 }
 
-std::string Connection::sqlState() const { return mysql_ ? mysql_sqlstate(mysql_) : "HY000"; }
+std::string Connection::sqlState() const {
+    if (ownErrorNumber_) return cancelled_ ? "70100" : "HY000";
+    return mysql_ ? mysql_sqlstate(mysql_) : "HY000";
+}
 
 DbError Connection::lastError(std::string_view statement) const {
     return DbError(errorNumber(), sqlState(), utf8(errorText()), std::string(statement));
@@ -197,7 +293,8 @@ std::string Connection::quoteValue(const QString& text) const {
 
 Result Connection::listProcesses() {
     if (!mysql_) return {};
-    return Result(mysql_list_processes(mysql_), true);
+    return blocking("SHOW PROCESSLIST", Result(),
+                    [&] { return Result(mysql_list_processes(mysql_), true); });
 }
 
 QString Connection::serverInfo() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "db/DbError.h"
 #include "db/Result.h"
+#include "db/Waiter.h"
 
 struct st_mysql;
 
@@ -15,7 +17,7 @@ namespace db {
 // How long a read from or a write to the server may wait before the connection counts as
 // lost: long enough for a long ALTER TABLE, short enough that a server that stopped
 // answering does not hold the program forever.
-inline constexpr unsigned kDefaultNetTimeoutSeconds = 30 * 60;
+inline constexpr unsigned kDefaultNetTimeoutSeconds = 10 * 60;
 
 struct ConnectParams {
     QString host;  // "host", "host:port" or "[v6addr]:port"; the port wins over `port`
@@ -25,6 +27,7 @@ struct ConnectParams {
     unsigned port = 0;  // 0: the client library's default
     bool multiStatements = false;
     unsigned netTimeout = kDefaultNetTimeoutSeconds;  // reads and writes, seconds; 0: none
+    QString label;  // how the busy feedback names the server; empty: the host
 };
 
 // Stops the statement that session `threadId` runs (KILL QUERY), over a connection of its
@@ -32,7 +35,9 @@ struct ConnectParams {
 bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error);
 
 // Owns one MYSQL handle; closed by the destructor. Move-only.
-// Call from the thread that created it only.
+// Used by one thread at a time. With a waiter (setWaiter), every call that waits for the
+// server (connect, query, store, next result, ...) is handed to it, which may run it on
+// another thread while the caller's thread goes on painting; without one, calls block.
 class Connection {
 public:
     Connection() = default;
@@ -48,6 +53,22 @@ public:
     void connect(const ConnectParams& params);
     void close() noexcept;
     bool isOpen() const { return mysql_ != nullptr; }
+
+    // The waiter that runs this connection's blocking calls; null: they block the caller.
+    void setWaiter(Waiter* waiter) { waiter_ = waiter; }
+    Waiter* waiter() const { return waiter_; }
+    // What the last connect() used; what a KILL QUERY for this session connects with.
+    const ConnectParams& params() const { return params_; }
+    // Asks the waiter to stop the call running on this or another connection of the window
+    // (a dialog's Stop button); nothing without a waiter or a running call.
+    void cancelRunning() {
+        if (waiter_) waiter_->cancel();
+    }
+    // The last call failed because the user cancelled it (errorText() says after how long).
+    bool cancelledByUser() const { return cancelled_; }
+    // Stops reading a streamed result before its end: the statement is stopped on the
+    // server (KILL QUERY) rather than read to its last row, and the result is freed.
+    void abandon(Result& result);
 
     // Status-returning calls: false (or an empty Result) on failure; the reason is in
     // errorNumber()/errorText(). All are safe on a closed connection.
@@ -104,8 +125,20 @@ public:
     st_mysql* handle() const { return mysql_; }
 
 private:
+    template <class R, class F>
+    R blocking(std::string_view what, R failed, F&& call, bool readsAnswer = false);
+
     st_mysql* mysql_ = nullptr;
     bool multiStatements_ = false;
+    Waiter* waiter_ = nullptr;
+    bool inCall_ = false;  // a call runs through the waiter: calls inside it go direct
+    ConnectParams params_;
+    // An error the client library did not give: a call refused or cancelled.
+    unsigned ownErrorNumber_ = 0;
+    QString ownErrorText_;
+    bool cancelled_ = false;
+    bool statementCancelled_ = false;
+    QElapsedTimer statementClock_;  // since the statement being answered was sent  // the user cancelled the statement being answered
 };
 
 // Identifier quoting: backticks, an embedded backtick doubled. The only way a name enters

@@ -17,7 +17,8 @@ namespace dump {
 
 namespace {
 
-constexpr qint64 kProgressIntervalMs = 50;
+// Often enough that the window, which repaints in the callback, never looks stuck.
+constexpr qint64 kProgressIntervalMs = 20;
 
 std::string_view marker() { return kMarker; }
 
@@ -29,7 +30,11 @@ QString lostConnection(db::Connection& c, const QString& during) {
         .arg(during, c.errorText());
 }
 
+// The user stopped the dump (its Stop button, or Cancel while a statement ran).
+struct Stopped {};
+
 QString serverError(db::Connection& c, const std::string& statement) {
+    if (c.cancelledByUser()) throw Stopped{};
     const QString text = QString::fromUtf8(statement.data(), qsizetype(statement.size()));
     if (c.connectionLost()) return lostConnection(c, QStringLiteral("running \"%1\"").arg(text));
     return QStringLiteral("The server refused \"%1\": %2").arg(text, c.errorText());
@@ -380,8 +385,6 @@ public:
     std::uint64_t writeTable(const QString& database, const std::string& table,
                              std::uint64_t expected, bool databaseScope);
 
-    struct Stopped {};
-
 private:
     bool report(bool force) {
         if (!progress_) return true;
@@ -409,7 +412,10 @@ std::uint64_t DataWriter::writeTable(const QString& database, const std::string&
     if (!result) throw DumpError(serverError(c_, statement));
 
     state_ = {QString::fromUtf8(table.data(), qsizetype(table.size())), 0, expected};
-    if (!report(false)) throw Stopped{};
+    if (!report(false)) {
+        c_.abandon(result);
+        throw Stopped{};
+    }
 
     const std::string prefix =
         "Insert Into " + db::quoteIdentifier(table) + columns.insert + " values (";
@@ -472,10 +478,14 @@ std::uint64_t DataWriter::writeTable(const QString& database, const std::string&
         ++rows;
         if ((rows & 255) == 0) {
             state_.rows = rows;
-            if (!report(false)) throw Stopped{};
+            if (!report(false)) {
+                c_.abandon(result);  // not the rest of a large table
+                throw Stopped{};
+            }
         }
     }
     // A streamed result ends early, without rows, when the connection fails.
+    if (c_.errorNumber() != 0 && c_.waiter() && c_.waiter()->cancelRequested()) throw Stopped{};
     if (c_.errorNumber() != 0)
         throw DumpError(
             c_.connectionLost()
@@ -688,7 +698,7 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
         result.ok = true;
     } catch (const DumpError& e) {
         result.error = e.text();
-    } catch (const DataWriter::Stopped&) {
+    } catch (const Stopped&) {
         result.stopped = true;
         result.error = QStringLiteral("The dump was stopped; no file was written.");
     }

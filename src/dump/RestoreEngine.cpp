@@ -15,7 +15,8 @@ namespace dump {
 
 namespace {
 
-constexpr qint64 kProgressIntervalMs = 50;
+// Often enough that the window, which repaints in the callback, never looks stuck.
+constexpr qint64 kProgressIntervalMs = 20;
 constexpr std::size_t kStatementShown = 200;
 
 std::string_view firstWord(std::string_view s) {
@@ -338,7 +339,7 @@ bool RestoreEngine::Run::sendWithDefiner(std::string_view statement, const std::
                 if (warnings.text(1) == QLatin1String("1449"))
                     note(result.missing, line, definer, warnings.text(2));
         }
-        return result.fatal.isEmpty();
+        return result.fatal.isEmpty() && !result.stopped;
     }
     // No privilege to name another account, or an account that does not exist: the object
     // is still wanted, owned by the restoring account.
@@ -354,7 +355,7 @@ bool RestoreEngine::Run::sendWithDefiner(std::string_view statement, const std::
         }
     }
     refused(statement, line);
-    return result.fatal.isEmpty();
+    return result.fatal.isEmpty() && !result.stopped;
 }
 
 void RestoreEngine::Run::note(std::vector<DefinerNote>& notes, qint64 line,
@@ -427,6 +428,11 @@ void RestoreEngine::Run::refused(std::string_view statement, qint64 line) {
         lost(line);
         return;
     }
+    // The user's Cancel: the statement did not run, and the restore ends as stopped.
+    if (c_.cancelledByUser()) {
+        result.stopped = true;
+        return;
+    }
     status_.note(statement, false);
     ++result.statements;
     ++result.failures;
@@ -479,7 +485,7 @@ bool RestoreEngine::Run::sendAlone(std::string_view statement, qint64 line) {
     } else {
         refused(statement, line);
     }
-    return result.fatal.isEmpty();
+    return result.fatal.isEmpty() && !result.stopped;
 }
 
 bool RestoreEngine::Run::flush() {
@@ -488,7 +494,7 @@ bool RestoreEngine::Run::flush() {
     units_.clear();
     std::string trip;
     std::size_t at = 0;
-    while (at < work.size() && result.fatal.isEmpty()) {
+    while (at < work.size() && result.fatal.isEmpty() && !result.stopped) {
         std::size_t end = at, bytes = 0;
         while (end < work.size() && end - at < kStatementsPerTrip &&
                (end == at || bytes + unitBytes(work[end]) < engine_.tripBytes_))
@@ -507,6 +513,10 @@ bool RestoreEngine::Run::flush() {
                     lost(statements_[work[i].first].line);
                     break;
                 }
+                if (c_.cancelledByUser()) {
+                    result.stopped = true;
+                    break;
+                }
                 // The server runs nothing after a refused statement: the rest goes again.
                 const Unit failed = work[i];
                 if (failed.count > 1) {
@@ -522,8 +532,14 @@ bool RestoreEngine::Run::flush() {
                 break;
             }
             c_.storeResult();  // freed at once
-            for (std::size_t k = 0; k < work[i].count; ++k)
-                accepted(textOf(work[i].first + k), statements_[work[i].first + k].line);
+            if (c_.cancelledByUser()) {
+                // Stopped while its rows came: the server goes on with the rest of the trip,
+                // which is read and counted as it comes; nothing after it is sent.
+                result.stopped = true;
+            } else {
+                for (std::size_t k = 0; k < work[i].count; ++k)
+                    accepted(textOf(work[i].first + k), statements_[work[i].first + k].line);
+            }
             if (++i == end) {
                 c_.discardResults();
                 break;

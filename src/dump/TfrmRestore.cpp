@@ -22,6 +22,7 @@
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
+#include "ui/ServerWait.h"
 
 namespace {
 
@@ -86,6 +87,7 @@ TfrmRestore::TfrmRestore(db::Connection& connection, ui::Prompts& prompts, QWidg
     SpeedButton1->setToolTip(QStringLiteral("Close"));
     SpeedButton3 = ui::named(new QPushButton(QStringLiteral("Stop"), this), "SpeedButton3");
     SpeedButton3->setEnabled(false);
+    ui::ServerWait::allowDuringCalls(SpeedButton3);
     Label1 = ui::named(new QLabel(QStringLiteral("DB : "), this), "Label1");
     CheckBox1 = ui::named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
     MemoSql = ui::named(new QPlainTextEdit(this), "MemoSql");
@@ -346,11 +348,14 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
 
 void TfrmRestore::SpeedButton1Click() { reject(); }
 
-void TfrmRestore::SpeedButton3Click() { stopRequested_ = true; }
+void TfrmRestore::SpeedButton3Click() {
+    stopRequested_ = true;
+    connection_.cancelRunning();  // also the statement the server is running now
+}
 
 void TfrmRestore::reject() {
     if (busy_) {
-        stopRequested_ = true;
+        SpeedButton3Click();
         return;
     }
     QDialog::reject();

@@ -19,6 +19,7 @@
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
+#include "ui/ServerWait.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ TfrmSchema::TfrmSchema(db::Connection& connection, ui::Prompts& prompts, QWidget
     BitBtn2 = ui::named(new QPushButton(QStringLiteral("Close"), this), "BitBtn2");
     BitBtn3 = ui::named(new QPushButton(QStringLiteral("Stop"), this), "BitBtn3");
     BitBtn3->setEnabled(false);
+    ui::ServerWait::allowDuringCalls(BitBtn3);
     CheckBox1 = ui::named(new QCheckBox(QStringLiteral("Data Include"), this), "CheckBox1");
     CheckBox2 = ui::named(new QCheckBox(QStringLiteral("Drop Include"), this), "CheckBox2");
     chkRoutines = ui::named(new QCheckBox(QStringLiteral("Routines"), this), "chkRoutines");
@@ -232,12 +234,15 @@ void TfrmSchema::BitBtn1Click() {
 
 void TfrmSchema::BitBtn2Click() { reject(); }
 
-void TfrmSchema::BitBtn3Click() { stopRequested_ = true; }
+void TfrmSchema::BitBtn3Click() {
+    stopRequested_ = true;
+    connection_.cancelRunning();  // also the statement the server is running now
+}
 
 void TfrmSchema::reject() {
     // The close box or Escape during a dump stops it; the dialog closes afterwards.
     if (busy_) {
-        stopRequested_ = true;
+        BitBtn3Click();
         return;
     }
     scope_ = ScopeNone;

@@ -6,6 +6,11 @@ ServerSession::ServerSession(TMySQLConnection& datasetConnection,
                              std::function<void(const QString&)> rememberServer)
     : dataset_(datasetConnection), rememberServer_(std::move(rememberServer)) {}
 
+void ServerSession::SetWaiter(db::Waiter* waiter) {
+    main_.setWaiter(waiter);
+    dataset_.connection().setWaiter(waiter);
+}
+
 void ServerSession::Disconnect() {
     if (connectedServer_.isEmpty()) return;
     main_.close();
@@ -19,10 +24,12 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
     params.user = entry.USERID;
     params.password = entry.PASSWD;
     params.netTimeout = netTimeout_;
+    params.label = displayName;
     try {
         dataset_.SetConnected(false);  // never keep a handle of another server open
         main_.connect(params);
         dataset_.SetNetTimeout(netTimeout_);
+        dataset_.SetLabel(displayName);
         dataset_.SetHost(entry.IP);
         dataset_.SetUser(entry.USERID);
         dataset_.SetPasswd(entry.PASSWD);

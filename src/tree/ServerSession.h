@@ -28,6 +28,8 @@ public:
     // Seconds a read or write may wait for the server on both connections (0: no limit),
     // from the next connect on.
     void SetNetTimeout(unsigned seconds) { netTimeout_ = seconds; }
+    // Runs the blocking calls of both connections (null: they block).
+    void SetWaiter(db::Waiter* waiter);
 
     // Empty or "None": nothing was connected.
     const QString& ConnectedServer() const { return connectedServer_; }

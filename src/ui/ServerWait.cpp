@@ -1,0 +1,245 @@
+#include "ui/ServerWait.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFrame>
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "db/Connection.h"
+#include "ui/Prompts.h"
+
+namespace ui {
+
+namespace {
+
+constexpr int kTickMs = 100;
+constexpr int kStatementShown = 80;
+const char* const kAllowedProperty = "lorvexAllowedDuringCalls";
+
+// The window the indicator belongs to: a modal dialog running the command takes input
+// only for itself and its own windows.
+QWidget* indicatorParent() {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && qobject_cast<QMainWindow*>(w)) return w;
+    return nullptr;
+}
+
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::InputMethod:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Closes the window once no call runs and no message box of the command is open, so the
+// command has ended before the window goes.
+void closeWhenIdle(QPointer<QWidget> window, const ServerWait* wait) {
+    QTimer::singleShot(50, window, [window, wait] {
+        if (!window) return;
+        if (wait->busy() || QApplication::activeModalWidget())
+            closeWhenIdle(window, wait);
+        else
+            window->close();
+    });
+}
+
+}  // namespace
+
+ServerWait::ServerWait(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts) {}
+
+ServerWait::~ServerWait() {
+    // A call cannot outlive its connection: wait for the worker (only at exit).
+    call_.waitForFinished();
+    kill_.waitForFinished();
+}
+
+QString ServerWait::runningText(const QString& server, std::string_view statement) {
+    QString text = QString::fromUtf8(statement.data(), qsizetype(statement.size())).simplified();
+    if (text.size() > kStatementShown) text = text.left(kStatementShown - 1) + QChar(0x2026);
+    return QStringLiteral("Running on %1: %2").arg(server, text);
+}
+
+void ServerWait::allowDuringCalls(QWidget* control) { control->setProperty(kAllowedProperty, true); }
+
+template <class T>
+void ServerWait::waitFor(const QFuture<T>& future) {
+    QEventLoop loop;
+    QFutureWatcher<T> watcher;
+    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished()) loop.exec();
+}
+
+db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view what,
+                                    const std::function<void()>& call) {
+    if (running_) return Outcome::Refused;
+    running_ = &connection;
+    threadId_ = connection.threadId();
+    cancelRequested_ = false;
+    kill_ = {};
+    const QString server =
+        connection.params().label.isEmpty() ? connection.params().host : connection.params().label;
+    runningLine_ = runningText(server, what);
+    clock_.start();
+    qApp->installEventFilter(this);
+
+    QTimer show;
+    show.setSingleShot(true);
+    connect(&show, &QTimer::timeout, this, &ServerWait::showIndicator);
+    show.start(kShowAfterMs);
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, this, &ServerWait::updateIndicator);
+    tick.start(kTickMs);
+
+    call_ = QtConcurrent::run([&call] { call(); });
+    waitFor(call_);
+    // A KILL still on its way would stop the next statement of the session.
+    if (kill_.isValid()) waitFor(kill_);
+
+    qApp->removeEventFilter(this);
+    hideIndicator();
+    running_ = nullptr;
+    if (closeAfter_) closeWhenIdle(std::exchange(closeAfter_, nullptr), this);
+    return cancelRequested_ ? Outcome::Cancelled : Outcome::Done;
+}
+
+void ServerWait::cancel() {
+    if (!running_ || cancelRequested_ || call_.isFinished()) return;
+    cancelRequested_ = true;
+    updateIndicator();
+    // A connect has no session to stop yet; it gives up after its own timeout.
+    if (threadId_ == 0) return;
+    const db::ConnectParams params = running_->params();
+    const unsigned long id = threadId_;
+    kill_ = QtConcurrent::run([params, id] {
+        QString error;
+        db::cancelQuery(params, id, &error);
+        return error;
+    });
+}
+
+void ServerWait::showIndicator() {
+    if (indicator_ || !running_) return;
+    QWidget* parent = indicatorParent();
+    auto* frame = new QFrame(parent, Qt::Tool | Qt::FramelessWindowHint);
+    frame->setObjectName(QStringLiteral("ServerWaitIndicator"));
+    frame->setAttribute(Qt::WA_ShowWithoutActivating);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    auto* layout = new QHBoxLayout(frame);
+    label_ = new QLabel(frame);
+    label_->setTextFormat(Qt::PlainText);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), frame);
+    cancelButton_->setCursor(Qt::ArrowCursor);
+    connect(cancelButton_, &QPushButton::clicked, this, &ServerWait::cancel);
+    layout->addWidget(label_, 1);
+    layout->addWidget(cancelButton_);
+    indicator_ = frame;
+    updateIndicator();
+    frame->adjustSize();
+    if (parent) {
+        const QRect area = parent->geometry();
+        frame->move(area.right() - frame->width() - 12, area.bottom() - frame->height() - 12);
+    }
+    frame->show();
+}
+
+void ServerWait::updateIndicator() {
+    if (!label_ || !running_) return;
+    QString second = QStringLiteral("%1 s").arg(clock_.elapsed() / 1000);
+    if (cancelRequested_) {
+        const QString failed =
+            kill_.isValid() && kill_.isFinished() ? kill_.result() : QString();
+        second = failed.isEmpty() ? QStringLiteral("Cancelling...")
+                                  : QStringLiteral("Cannot cancel: %1").arg(failed);
+    }
+    label_->setText(runningLine_ + QLatin1Char('\n') + second);
+    cancelButton_->setEnabled(!cancelRequested_ && threadId_ != 0);
+}
+
+void ServerWait::hideIndicator() {
+    if (indicator_) indicator_->close();  // deletes it
+    indicator_ = nullptr;
+}
+
+bool ServerWait::allowed(QObject* target) const {
+    for (auto* w = qobject_cast<QWidget*>(target); w; w = w->parentWidget()) {
+        if (w == indicator_ || w->property(kAllowedProperty).toBool()) return true;
+    }
+    return false;
+}
+
+bool ServerWait::eventFilter(QObject* watched, QEvent* event) {
+    // Events reach a window before its widgets; the widgets are what is filtered.
+    if (prompting_ || !running_ || !watched->isWidgetType()) return false;
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::KeyPress || type == QEvent::ShortcutOverride) &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        cancel();
+        event->accept();
+        return true;
+    }
+    if (isUserInput(type)) return !allowed(watched);
+    if (type == QEvent::Close) {
+        auto* window = static_cast<QWidget*>(watched);
+        if (!window->isWindow() || allowed(window)) return false;
+        event->ignore();
+        if (qobject_cast<QMainWindow*>(window)) {
+            QTimer::singleShot(0, this, [this, w = QPointer<QWidget>(window)] {
+                if (w) askToClose(w);
+            });
+        } else {
+            cancel();
+        }
+        return true;
+    }
+    return false;
+}
+
+void ServerWait::askToClose(QWidget* window) {
+    if (!running_) {
+        window->close();
+        return;
+    }
+    prompting_ = true;
+    const bool yes = prompts_.yesNo(
+        window, runningLine_ + QStringLiteral("\n\nCancel it and close the window?"),
+        QStringLiteral("Close"));
+    prompting_ = false;
+    if (!yes) return;
+    if (!running_) {
+        closeWhenIdle(window, this);
+        return;
+    }
+    closeAfter_ = window;
+    cancel();
+}
+
+}  // namespace ui

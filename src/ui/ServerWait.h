@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFuture>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include "db/Waiter.h"
+
+#include <QLabel>
+#include <QPushButton>
+class QWidget;
+
+namespace ui {
+
+class Prompts;
+
+// How the window waits for the server without freezing.
+//
+// Every connection the window uses is given this waiter (db::Connection::setWaiter). A
+// blocking client-library call is run on a worker thread while the user-interface thread
+// spins a local event loop: the window repaints, moves and resizes, but user input is
+// shut out from everything except the busy indicator and the controls marked with
+// allowDuringCalls() (a dump's Stop button). So a handler never runs twice, and a second
+// command cannot start on a connection that is busy; a call made anyway (a timer, a
+// nested handler) is refused at once. The command itself keeps its order: its next line
+// runs when the call has ended, as before.
+//
+// After kShowAfterMs an indicator names the server, the statement and the seconds spent,
+// with a Cancel button; Escape presses it. Cancel sends KILL QUERY for the session over a
+// short-lived connection of its own; the call ends with the server's interruption, which
+// the connection reports as "Cancelled by the user after 4.2 s.". The session stays usable.
+// Closing the main window during a call asks whether to cancel it; agreed, the window
+// closes once the call has ended.
+class ServerWait : public QObject, public db::Waiter {
+    Q_OBJECT
+
+public:
+    static constexpr int kShowAfterMs = 300;
+
+    explicit ServerWait(Prompts& prompts, QObject* parent = nullptr);
+    ~ServerWait() override;
+
+    Outcome run(db::Connection& connection, std::string_view what,
+                const std::function<void()>& call) override;
+    void cancel() override;
+    bool busy() const override { return running_ != nullptr; }
+    bool cancelRequested() const override { return cancelRequested_; }
+
+    // A control that stays usable while a call runs (and should cancel it).
+    static void allowDuringCalls(QWidget* control);
+
+    // The indicator while it is shown; null otherwise.
+    QWidget* indicator() const { return indicator_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
+
+    // The indicator's first line: "Running on <server>: <statement, shortened>".
+    static QString runningText(const QString& server, std::string_view statement);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void showIndicator();
+    void updateIndicator();
+    void hideIndicator();
+    bool allowed(QObject* target) const;
+    void askToClose(QWidget* window);
+    template <class T>
+    void waitFor(const QFuture<T>& future);
+
+    Prompts& prompts_;
+    db::Connection* running_ = nullptr;
+    unsigned long threadId_ = 0;  // the session the running call is on
+    QString runningLine_;
+    QElapsedTimer clock_;
+    bool cancelRequested_ = false;
+    bool prompting_ = false;
+    QFuture<void> call_;
+    QFuture<QString> kill_;  // the KILL QUERY: its error, empty when sent
+    QPointer<QWidget> indicator_;
+    QPointer<QLabel> label_;
+    QPointer<QPushButton> cancelButton_;
+    QPointer<QWidget> closeAfter_;
+};
+
+}  // namespace ui

@@ -23,7 +23,7 @@ QString CliOptions::usage() {
         "database (another database, accounts, server settings, files) unless\n"
         "--allow-foreign-statements is given.\n"
         "--timeout SECONDS: how long a read or write may wait for the server (default\n"
-        "1800; 0 waits forever). Ctrl-C stops the running statement.\n");
+        "600; 0 waits forever). Ctrl-C stops the running statement.\n");
 }
 
 std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QString* error) {

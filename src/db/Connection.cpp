@@ -2,6 +2,7 @@
 
 #include <mysql.h>
 
+#include <exception>
 #include <utility>
 
 #include "db/HostPort.h"
@@ -55,7 +56,7 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
     if (!waiter_ || inCall_) return call();
     R out = std::move(failed);
     inCall_ = true;
-    const Waiter::Outcome outcome = waiter_->run(*this, what, [&] { out = call(); });
+    const Waiter::Outcome outcome = waiter_->run(*this, what, [&] { out = call(); }, true);
     inCall_ = false;
     if (outcome == Waiter::Outcome::Refused) {
         ownErrorNumber_ = kCommandsOutOfSync;
@@ -180,6 +181,25 @@ void Connection::discardResults() {
             return true;
         },
         true);
+}
+
+void Connection::runAside(std::string_view what, const std::function<void()>& work) {
+    if (!waiter_ || inCall_) return work();
+    std::exception_ptr failure;
+    inCall_ = true;
+    const Waiter::Outcome outcome = waiter_->run(
+        *this, what,
+        [&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        },
+        false);
+    inCall_ = false;
+    if (outcome == Waiter::Outcome::Refused) return work();  // no statement to wait for
+    if (failure) std::rethrow_exception(failure);
 }
 
 void Connection::abandon(Result& result) {

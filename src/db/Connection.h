@@ -66,6 +66,10 @@ public:
     }
     // The last call failed because the user cancelled it (errorText() says after how long).
     bool cancelledByUser() const { return cancelled_; }
+    // Runs work that needs no server but takes long (reading files through, flushing one to
+    // disk) as a blocking call runs, so the window keeps painting; it cannot be cancelled.
+    // Exceptions of `work` reach the caller.
+    void runAside(std::string_view what, const std::function<void()>& work);
     // Stops reading a streamed result before its end: the statement is stopped on the
     // server (KILL QUERY) rather than read to its last row, and the result is freed.
     void abandon(Result& result);

@@ -22,9 +22,10 @@ public:
 
     // Runs `call`, which uses `connection` only, to its end. `what` is the statement (or a
     // short description of the work) for the busy feedback. A call made while another one
-    // runs is refused: one connection never carries two calls at once.
+    // runs is refused: one connection never carries two calls at once. Work that is no
+    // statement (`cancellable` false) cannot be cancelled.
     virtual Outcome run(Connection& connection, std::string_view what,
-                        const std::function<void()>& call) = 0;
+                        const std::function<void()>& call, bool cancellable) = 0;
     // Asks the running call to stop (KILL QUERY); does nothing when none runs.
     virtual void cancel() = 0;
     virtual bool busy() const = 0;

@@ -686,15 +686,18 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
                 }
             }
         }
-        dataFile.finish();
-        try {
-            schemaFile->finish();
-            schemaFile->commit();
-        } catch (const DumpError&) {
-            result.schemaFailed = true;
-            throw;
-        }
-        dataFile.commit();
+        // Flushing a large file to disk takes a while: the window goes on painting.
+        connection_.runAside("Writing the files to disk", [&] {
+            dataFile.finish();
+            try {
+                schemaFile->finish();
+                schemaFile->commit();
+            } catch (const DumpError&) {
+                result.schemaFailed = true;
+                throw;
+            }
+            dataFile.commit();
+        });
         result.ok = true;
     } catch (const DumpError& e) {
         result.error = e.text();

@@ -187,7 +187,10 @@ bool TfrmRestore::confirmRun(dump::RunOptions& options) {
     dump::RestoreCheck check;
     {
         ui::BusyCursor busy;
-        check = dump::checkRestore(scriptPath_, dataFileToRun(), database_);
+        const QString dataFile = dataFileToRun();
+        connection_.runAside("Reading the files through", [&] {
+            check = dump::checkRestore(scriptPath_, dataFile, database_);
+        });
     }
     if (!check.problem.isEmpty()) {
         prompts_.message(this, check.problem, QStringLiteral("Restore"));

@@ -72,12 +72,16 @@ void closeWhenIdle(QPointer<QWidget> window, const ServerWait* wait) {
 
 }  // namespace
 
-ServerWait::ServerWait(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts) {}
+ServerWait::ServerWait(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts) {
+    pool_.setMaxThreadCount(2);  // the call and a KILL QUERY
+    pool_.setExpiryTimeout(-1);
+}
 
 ServerWait::~ServerWait() {
     // A call cannot outlive its connection: wait for the worker (only at exit).
     call_.waitForFinished();
     kill_.waitForFinished();
+    delete indicator_;
 }
 
 QString ServerWait::runningText(const QString& server, std::string_view statement) {
@@ -98,10 +102,10 @@ void ServerWait::waitFor(const QFuture<T>& future) {
 }
 
 db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view what,
-                                    const std::function<void()>& call) {
+                                    const std::function<void()>& call, bool cancellable) {
     if (running_) return Outcome::Refused;
     running_ = &connection;
-    threadId_ = connection.threadId();
+    threadId_ = cancellable ? connection.threadId() : 0;
     cancelRequested_ = false;
     kill_ = {};
     const QString server =
@@ -118,7 +122,7 @@ db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view
     connect(&tick, &QTimer::timeout, this, &ServerWait::updateIndicator);
     tick.start(kTickMs);
 
-    call_ = QtConcurrent::run([&call] { call(); });
+    call_ = QtConcurrent::run(&pool_, [&call] { call(); });
     waitFor(call_);
     // A KILL still on its way would stop the next statement of the session.
     if (kill_.isValid()) waitFor(kill_);
@@ -138,7 +142,7 @@ void ServerWait::cancel() {
     if (threadId_ == 0) return;
     const db::ConnectParams params = running_->params();
     const unsigned long id = threadId_;
-    kill_ = QtConcurrent::run([params, id] {
+    kill_ = QtConcurrent::run(&pool_, [params, id] {
         QString error;
         db::cancelQuery(params, id, &error);
         return error;
@@ -146,22 +150,26 @@ void ServerWait::cancel() {
 }
 
 void ServerWait::showIndicator() {
-    if (indicator_ || !running_) return;
+    if (!running_) return;
     QWidget* parent = indicatorParent();
-    auto* frame = new QFrame(parent, Qt::Tool | Qt::FramelessWindowHint);
-    frame->setObjectName(QStringLiteral("ServerWaitIndicator"));
-    frame->setAttribute(Qt::WA_ShowWithoutActivating);
-    frame->setAttribute(Qt::WA_DeleteOnClose);
-    frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    auto* layout = new QHBoxLayout(frame);
-    label_ = new QLabel(frame);
-    label_->setTextFormat(Qt::PlainText);
-    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), frame);
-    cancelButton_->setCursor(Qt::ArrowCursor);
-    connect(cancelButton_, &QPushButton::clicked, this, &ServerWait::cancel);
-    layout->addWidget(label_, 1);
-    layout->addWidget(cancelButton_);
-    indicator_ = frame;
+    // Made once and kept, hidden, between calls; made again only for another window.
+    if (indicator_ && indicator_->parentWidget() != parent) delete indicator_;
+    if (!indicator_) {
+        auto* frame = new QFrame(parent, Qt::Tool | Qt::FramelessWindowHint);
+        frame->setObjectName(QStringLiteral("ServerWaitIndicator"));
+        frame->setAttribute(Qt::WA_ShowWithoutActivating);
+        frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        auto* layout = new QHBoxLayout(frame);
+        label_ = new QLabel(frame);
+        label_->setTextFormat(Qt::PlainText);
+        cancelButton_ = new QPushButton(QStringLiteral("Cancel"), frame);
+        cancelButton_->setCursor(Qt::ArrowCursor);
+        connect(cancelButton_, &QPushButton::clicked, this, &ServerWait::cancel);
+        layout->addWidget(label_, 1);
+        layout->addWidget(cancelButton_);
+        indicator_ = frame;
+    }
+    QWidget* frame = indicator_;
     updateIndicator();
     frame->adjustSize();
     if (parent) {
@@ -185,8 +193,7 @@ void ServerWait::updateIndicator() {
 }
 
 void ServerWait::hideIndicator() {
-    if (indicator_) indicator_->close();  // deletes it
-    indicator_ = nullptr;
+    if (indicator_) indicator_->hide();
 }
 
 bool ServerWait::allowed(QObject* target) const {

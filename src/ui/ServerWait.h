@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 
 #include "db/Waiter.h"
 
@@ -43,7 +44,7 @@ public:
     ~ServerWait() override;
 
     Outcome run(db::Connection& connection, std::string_view what,
-                const std::function<void()>& call) override;
+                const std::function<void()>& call, bool cancellable) override;
     void cancel() override;
     bool busy() const override { return running_ != nullptr; }
     bool cancelRequested() const override { return cancelRequested_; }
@@ -51,7 +52,7 @@ public:
     // A control that stays usable while a call runs (and should cancel it).
     static void allowDuringCalls(QWidget* control);
 
-    // The indicator while it is shown; null otherwise.
+    // The indicator (hidden between calls); null before the first call that showed it.
     QWidget* indicator() const { return indicator_; }
     QPushButton* cancelButton() const { return cancelButton_; }
 
@@ -71,6 +72,7 @@ private:
     void waitFor(const QFuture<T>& future);
 
     Prompts& prompts_;
+    QThreadPool pool_;  // its threads stay: a call never waits for one to start
     db::Connection* running_ = nullptr;
     unsigned long threadId_ = 0;  // the session the running call is on
     QString runningLine_;

@@ -1,0 +1,319 @@
+// How the real main window answers while the server works, driven offscreen: the longest
+// pause of its event loop (a 5 ms timer notes every gap) and the time taken while
+//   (a) the SQL panel runs SELECT SLEEP(3),
+//   (b) the Data tab opens a 1,000,000-row table,
+//   (c) that table is dumped with its rows,
+//   (d) the dump is restored into another database,
+//   (e) Cancel ends a running SELECT SLEEP(3): the time from the click to the end.
+// Each side runs in fresh processes: with the waiter (as shipped) and with
+// LORVEX_SERVER_WAIT=off, where every call blocks the window as before; mariadb-dump of the
+// same table is timed in the same run for reference.
+// Targets: no gap over 50 ms with the waiter, Cancel to end under 500 ms, the grid open
+// and the dump no more than 5% slower than without the waiter.
+// Server from LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run starts one).
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "app/TfrmMain.h"
+#include "db/Connection.h"
+#include "dump/TfrmRestore.h"
+#include "dump/TfrmSchema.h"
+#include "sqleditor/SqlPanel.h"
+#include "ui/Prompts.h"
+
+namespace {
+
+const QString kDatabase = QStringLiteral("lvx_bench_ui");
+const QString kRestored = QStringLiteral("lvx_bench_ui_restored");
+const QString kTable = QStringLiteral("rows_1m");
+constexpr int kRows = 1000000;
+
+QString hostField() {
+    return qEnvironmentVariable("LORVEX_TEST_HOST", QStringLiteral("127.0.0.1")) + u':' +
+           qEnvironmentVariable("LORVEX_TEST_PORT");
+}
+
+db::ConnectParams params() {
+    db::ConnectParams p;
+    p.host = hostField();
+    p.user = qEnvironmentVariable("LORVEX_TEST_USER");
+    p.password = qEnvironmentVariable("LORVEX_TEST_PASSWORD");
+    return p;
+}
+
+// Created once; later runs on the same server reuse it.
+void ensureTable() {
+    db::Connection c;
+    c.connect(params());
+    c.exec("CREATE DATABASE IF NOT EXISTS " + db::quoteIdentifier(kDatabase));
+    if (!c.selectDb(kDatabase)) throw c.lastError();
+    if (c.query("SELECT COUNT(*) FROM rows_1m")) {
+        db::Result r = c.storeResult();
+        if (r && r.next() && r.text(0).toInt() == kRows) return;
+    }
+    std::fprintf(stderr, "creating %d rows ...\n", kRows);
+    c.exec("CREATE OR REPLACE TABLE rows_1m (id INT UNSIGNED PRIMARY KEY, amount DECIMAL(12,2), "
+           "label VARCHAR(40), stamp DATETIME, comment TEXT) ENGINE=InnoDB");
+    c.exec("INSERT INTO rows_1m SELECT seq, seq / 100, CONCAT('label-', seq), "
+           "TIMESTAMP'2021-01-01 00:00:00' + INTERVAL seq SECOND, "
+           "IF(seq % 7 = 0, NULL, REPEAT('c', seq % 60)) FROM seq_1_to_" +
+           std::to_string(kRows));
+}
+
+// Answers every question with OK and drives the dump and restore dialogs.
+class BenchPrompts : public ui::Prompts {
+public:
+    QString file;
+    std::function<void(QDialog*)> driver;
+
+    void message(QWidget*, const QString& text, const QString&) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool okCancel(QWidget*, const QString&, const QString&) override { return true; }
+    bool yesNo(QWidget*, const QString&, const QString&) override { return false; }
+    QString inputBox(QWidget*, const QString&, const QString&, const QString& d) override {
+        return d;
+    }
+    QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        return file;
+    }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        return file;
+    }
+    int exec(QDialog* dialog) override {
+        dialog->show();
+        if (driver) driver(dialog);
+        return QDialog::Accepted;
+    }
+};
+
+struct Measured {
+    qint64 ms = 0;
+    qint64 gapMs = 0;
+};
+
+// Runs `command` while a 5 ms timer notes the longest pause of the event loop; `during`
+// runs once after `afterMs`.
+Measured measure(const std::function<void()>& command, int afterMs = -1,
+                 const std::function<void()>& during = {}) {
+    QElapsedTimer clock;
+    clock.start();
+    Measured m;
+    qint64 last = 0;
+    bool fired = false;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        m.gapMs = std::max(m.gapMs, now - last);
+        last = now;
+        if (!fired && afterMs >= 0 && now >= afterMs) {
+            fired = true;
+            during();
+        }
+    });
+    tick.start(5);
+    command();
+    m.ms = clock.elapsed();
+    m.gapMs = std::max(m.gapMs, m.ms - last);
+    return m;
+}
+
+QTreeWidgetItem* childNamed(QTreeWidgetItem* item, const QString& text) {
+    for (int i = 0; item && i < item->childCount(); ++i)
+        if (item->child(i)->text(0) == text) return item->child(i);
+    return nullptr;
+}
+
+void expand(TfrmMain& w, QTreeWidgetItem* item) {
+    if (!item) throw std::runtime_error("tree node missing");
+    w.TreeView1().setCurrentItem(item);
+    w.tree().ExpandNode();
+}
+
+// One side of the comparison in this process: prints "name ms gap" lines.
+int runSide() {
+    QTemporaryDir dir;
+    QFile list(dir.filePath(QStringLiteral("HostInfor.Dat")));
+    if (!list.open(QIODevice::WriteOnly)) return 1;
+    const db::ConnectParams p = params();
+    list.write(QStringLiteral("<HOST NAME=\"bench\"><IP>%1</IP><USERID>%2</USERID><PASSWD>%3"
+                              "</PASSWD></HOST>")
+                   .arg(p.host, p.user, p.password)
+                   .toUtf8());
+    list.close();
+    BenchPrompts prompts;
+    TfrmMain w(dir.path(), prompts);
+    w.resize(1000, 700);
+    w.show();
+    QTreeWidgetItem* root = w.TreeView1().topLevelItem(0);
+    expand(w, root);
+    const bool waiting = w.serverWait() != nullptr;
+    std::map<std::string, Measured> out;
+
+    QPlainTextEdit* sql = w.sqlPanel().MemoSQL();
+    sql->setPlainText(QStringLiteral("SELECT SLEEP(3)"));
+    out["sleep"] = measure([&] { w.sqlPanel().SpeedButton7()->click(); });
+
+    QTreeWidgetItem* dbs = childNamed(root, QStringLiteral("DB"));
+    expand(w, dbs);
+    QTreeWidgetItem* database = childNamed(dbs, kDatabase);
+    expand(w, database);
+    QTreeWidgetItem* tables = childNamed(database, QStringLiteral("Tables"));
+    expand(w, tables);
+    QTreeWidgetItem* table = childNamed(tables, kTable);
+    if (!table) throw std::runtime_error("table node missing");
+    w.TreeView1().setCurrentItem(table);
+    out["grid"] = measure([&] { w.TreeView1Click(); });
+    w.TreeView1().setCurrentItem(tables);
+    w.TreeView1Click();  // frees the rows
+
+    db::Connection& main = w.session().MainConnection();
+    prompts.file = dir.filePath(QStringLiteral("rows.sql"));
+    {
+        TfrmSchema dump(main, prompts);
+        dump.SetState(TfrmSchema::ScopeTable, kDatabase, kTable, dir.path());
+        prompts.driver = [&](QDialog* d) {
+            d->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(true);
+            auto* save = d->findChild<QPushButton*>(QStringLiteral("BitBtn1"));
+            out["dump"] = measure([&] { save->click(); });
+        };
+        prompts.exec(&dump);
+    }
+    main.exec("CREATE OR REPLACE DATABASE " + db::quoteIdentifier(kRestored));
+    {
+        TfrmRestore restore(main, prompts);
+        restore.SetDatabase(kRestored);
+        restore.LoadScript(prompts.file);
+        prompts.driver = [&](QDialog* d) {
+            d->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(true);
+            auto* run = d->findChild<QPushButton*>(QStringLiteral("SpeedButton2"));
+            out["restore"] = measure([&] { run->click(); });
+        };
+        prompts.exec(&restore);
+    }
+    main.exec("DROP DATABASE " + db::quoteIdentifier(kRestored));
+
+    if (waiting) {
+        QElapsedTimer sinceClick;
+        sql->setPlainText(QStringLiteral("SELECT SLEEP(3)"));
+        const Measured m = measure([&] { w.sqlPanel().SpeedButton7()->click(); }, 1000, [&] {
+            sinceClick.start();
+            w.serverWait()->cancelButton()->click();
+        });
+        out["cancel"] = {sinceClick.isValid() ? sinceClick.elapsed() : -1, m.gapMs};
+    }
+    for (const auto& [name, m] : out) std::printf("%s %lld %lld\n", name.c_str(), m.ms, m.gapMs);
+    return 0;
+}
+
+// Best time and worst gap of each case over the runs of one side.
+std::map<QString, Measured> side(bool waiter, int runs) {
+    std::map<QString, Measured> best;
+    for (int run = 0; run < runs; ++run) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LORVEX_SERVER_WAIT"), waiter ? QStringLiteral("on") : QStringLiteral("off"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("side")});
+        child.waitForFinished(-1);
+        if (child.exitCode() != 0) throw std::runtime_error("a measuring run failed");
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> f = line.split(' ');
+            if (f.size() != 3) continue;
+            const QString name = QString::fromLatin1(f[0]);
+            const Measured m{f[1].toLongLong(), f[2].toLongLong()};
+            auto it = best.find(name);
+            if (it == best.end()) {
+                best[name] = m;
+            } else {
+                it->second.ms = std::min(it->second.ms, m.ms);
+                it->second.gapMs = std::max(it->second.gapMs, m.gapMs);
+            }
+        }
+    }
+    return best;
+}
+
+qint64 mariadbDumpMs() {
+    QElapsedTimer clock;
+    clock.start();
+    QProcess tool;
+    tool.setStandardOutputFile(QStringLiteral("/dev/null"));
+    const db::ConnectParams p = params();
+    tool.start(QStringLiteral("mariadb-dump"),
+               {QStringLiteral("-h"), qEnvironmentVariable("LORVEX_TEST_HOST"), QStringLiteral("-P"),
+                qEnvironmentVariable("LORVEX_TEST_PORT"), QStringLiteral("-u"), p.user,
+                QStringLiteral("-p") + p.password, QStringLiteral("--single-transaction"), kDatabase,
+                kTable});
+    tool.waitForFinished(-1);
+    return tool.exitCode() == 0 ? clock.elapsed() : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && qstrcmp(argv[1], "side") == 0) {
+        QApplication app(argc, argv);
+        try {
+            return runSide();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "ui_latency: %s\n", e.what());
+            return 1;
+        }
+    }
+    QCoreApplication app(argc, argv);
+    try {
+        ensureTable();
+        const int n = qEnvironmentVariableIsSet("LORVEX_BENCH_RUNS")
+                          ? std::max(1, qEnvironmentVariableIntValue("LORVEX_BENCH_RUNS"))
+                          : 3;
+        const auto on = side(true, n);
+        const auto off = side(false, n);
+        std::printf("best of %d runs; gap = longest pause of the event loop\n", n);
+        std::printf("%-8s %12s %10s %12s %10s %7s\n", "case", "waiter ms", "gap ms", "blocking ms",
+                    "gap ms", "ratio");
+        bool met = true;
+        for (const auto& [name, m] : on) {
+            const auto other = off.find(name);
+            const bool compared = other != off.end() && other->second.ms > 0;
+            const double ratio = compared ? double(m.ms) / double(other->second.ms) : 0;
+            if (compared)
+                std::printf("%-8s %12lld %10lld %12lld %10lld %7.3f\n", qPrintable(name), m.ms,
+                            m.gapMs, other->second.ms, other->second.gapMs, ratio);
+            else
+                std::printf("%-8s %12lld %10lld %12s %10s %7s\n", qPrintable(name), m.ms, m.gapMs,
+                            "-", "-", "-");
+            if (name == QLatin1String("cancel")) {
+                if (m.ms < 0 || m.ms > 500) met = false;
+            } else if (m.gapMs > 50) {
+                met = false;
+            }
+            if ((name == QLatin1String("grid") || name == QLatin1String("dump")) && ratio > 1.05)
+                met = false;
+        }
+        std::printf("mariadb-dump of the same table: %lld ms\n", mariadbDumpMs());
+        std::printf("targets (gap <= 50 ms, cancel <= 500 ms, grid and dump <= 1.05x): %s\n",
+                    met ? "met" : "MISSED");
+        return met ? 0 : 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ui_latency: %s\n", e.what());
+        return 1;
+    }
+}

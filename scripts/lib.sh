@@ -2,7 +2,7 @@
 # shellcheck shell=bash
 
 LORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-LORVEX_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libmariadb-dev libgtest-dev
+LORVEX_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libqt6sql6-sqlite libmariadb-dev libgtest-dev
                        mariadb-server mariadb-client)
 
 lorvex_log() { printf '%s\n' "lorvex: $*" >&2; }

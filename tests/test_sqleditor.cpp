@@ -6,7 +6,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -14,6 +18,8 @@
 #include "dataset/TMySQLDataSet.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
+#include "sqleditor/ScriptRun.h"
+#include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlPanel.h"
 #include "sqleditor/SqlText.h"
 #include "support/ScriptedPrompts.h"
@@ -592,6 +598,105 @@ TEST_F(SqlPanelTest, HeldKeyRunsAgainOnEveryRepeat) {
     QKeyEvent typed(QEvent::KeyPress, Qt::Key_E, Qt::NoModifier, QStringLiteral("e"));
     QCoreApplication::sendEvent(panel->MemoSQL(), &typed);
     EXPECT_EQ(panel->MemoSQL()->toPlainText().count(u'e'), 1);
+}
+
+// ---- Scripts ------------------------------------------------------------------------------
+
+const char* const kScript =
+    "CREATE TABLE s (id INT);\n"
+    "INSERT INTO s VALUES (1),(2); -- a ; in a comment\n"
+    "SELECT id FROM s ORDER BY id;\n"
+    "SELECT 'a;b' AS v /* ; */;\n"
+    "INSERT INTO missing_table VALUES (1);\n"
+    "DELIMITER //\n"
+    "CREATE PROCEDURE p() BEGIN SELECT COUNT(*) FROM s; SELECT 'x'; END//\n"
+    "DELIMITER ;\n"
+    "CALL p();\n"
+    "USE mysql\n";
+
+class ScriptRunTest : public SqlPanelTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ScriptRunTest, EachStatementIsLoggedAndEachResultGetsATab) {
+    const bool stopAtError = GetParam();
+    panel->CheckBoxStopAtError()->setChecked(stopAtError);
+    panel->MemoSQL()->setPlainText(QString::fromUtf8(kScript));
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    QCoreApplication::sendEvent(panel->MemoSQL(), &key);
+
+    const QStringList log = panel->MemoLog()->toPlainText().split(u'\n');
+    ASSERT_EQ(log.size(), stopAtError ? 6 : 9) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(log[1].startsWith(QStringLiteral("Line 2: 2 rows affected, 0 warnings, ")));
+    EXPECT_TRUE(log[2].startsWith(QStringLiteral("Line 3: 2 rows, ")));
+    EXPECT_TRUE(log[3].endsWith(QStringLiteral("SELECT 'a;b' AS v /* ; */"))) << log[3].toStdString();
+    EXPECT_TRUE(log[4].startsWith(QStringLiteral("Line 5: ")) && log[4].contains(QStringLiteral("doesn't exist")));
+    EXPECT_TRUE(log.last().startsWith(stopAtError ? QStringLiteral("5 statements, 1 failed, ")
+                                                  : QStringLiteral("8 statements, 1 failed, ")));
+    EXPECT_EQ(log.last().endsWith(QStringLiteral(", stopped")), stopAtError);
+
+    QTabWidget* tabs = panel->ScriptResults();
+    EXPECT_TRUE(tabs->isVisibleTo(panel.get()));
+    EXPECT_FALSE(gridShown());
+    // SELECT, SELECT, and the procedure's two sets.
+    ASSERT_EQ(tabs->count(), stopAtError ? 3 : 5);
+    EXPECT_EQ(tabs->currentIndex(), tabs->count() - 1);
+    EXPECT_EQ(tabs->tabText(2), QStringLiteral("Result 2 (line 4)"));
+    auto* rows = tabs->widget(2)->findChild<TMySQLDataSet*>();
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->data(rows->index(0, 0)).toString(), QStringLiteral("a;b"));
+    EXPECT_EQ(panel->LUseDb()->text(),
+              QStringLiteral("Use DB : ") + (stopAtError ? scratch.name() : QStringLiteral("mysql")));
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(StopAtError, ScriptRunTest, ::testing::Bool());
+
+TEST_F(SqlPanelTest, CtrlERunsTheSelectionAlone) {
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT 1;\nSELECT id\nFROM t ORDER BY id DESC;"));
+    QTextCursor cursor = panel->MemoSQL()->textCursor();
+    cursor.setPosition(10);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    panel->MemoSQL()->setTextCursor(cursor);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_E, Qt::ControlModifier);
+    QCoreApplication::sendEvent(panel->MemoSQL(), &key);
+    ASSERT_EQ(panel->MySQLDataSet2()->rowCount(), 3);
+    EXPECT_EQ(cell(0, 0), QStringLiteral("3"));
+}
+
+// ---- Highlighting -------------------------------------------------------------------------
+
+TEST(SqlHighlighter, ColoursEachKindAndCarriesOpenTextIntoTheNextLine) {
+    QTextDocument doc;
+    doc.setPlainText(QStringLiteral("SELECT `a b`, 'it''s', 12.5 FROM t -- note\n"
+                                    "/* open\n still */ select x.from # done\n"
+                                    "'two\nlines' --no comment"));
+    SqlHighlighter h(&doc);
+    auto kindAt = [&](int line, int column) {
+        const QTextBlock block = doc.findBlockByNumber(line);
+        for (const QTextLayout::FormatRange& r : block.layout()->formats())
+            if (column >= r.start && column < r.start + r.length)
+                for (int k = 0; k < SqlHighlighter::KindCount; ++k)
+                    if (r.format == h.format(SqlHighlighter::Kind(k))) return k;
+        return -1;
+    };
+    struct Case { int line, column, kind; };
+    const Case cases[] = {
+        {0, 0, SqlHighlighter::Keyword},     {0, 8, SqlHighlighter::QuotedName},
+        {0, 15, SqlHighlighter::String},     {0, 19, SqlHighlighter::String},
+        {0, 23, SqlHighlighter::Number},     {0, 28, SqlHighlighter::Keyword},
+        {0, 33, -1},                         {0, 38, SqlHighlighter::Comment},
+        {1, 3, SqlHighlighter::Comment},     {2, 3, SqlHighlighter::Comment},
+        {2, 10, SqlHighlighter::Keyword},    {2, 19, -1 /* x.from is a name */},
+        {2, 26, SqlHighlighter::Comment},    {3, 2, SqlHighlighter::String},
+        {4, 2, SqlHighlighter::String},      {4, 8, -1 /* "--no" is no comment */},
+    };
+    for (const Case& c : cases) EXPECT_EQ(kindAt(c.line, c.column), c.kind) << c.line << ":" << c.column;
+}
+
+TEST_F(SqlPanelTest, KeywordsComeFromTheServer) {
+    const QStringList words = SqlHighlighter::serverKeywords(connection.connection());
+    EXPECT_TRUE(words.contains(QStringLiteral("SELECT"), Qt::CaseInsensitive));
+    EXPECT_TRUE(panel->Highlighter()->isKeyword(u"select"));
+    EXPECT_FALSE(panel->Highlighter()->isKeyword(u"id"));
 }
 
 }  // namespace

@@ -125,6 +125,12 @@ bool TMySQLDataSet::Open() {
     return true;
 }
 
+void TMySQLDataSet::OpenOn(db::Result result) {
+    Close();
+    Q_EMIT BeforeOpen();
+    Adopt(std::move(result));
+}
+
 ExecOutcome TMySQLDataSet::Run() {
     ExecOutcome outcome;
     Close();

@@ -54,6 +54,8 @@ public:
     // query whatever its first word: EXPLAIN, WITH, CHECK TABLE, a comment first). Otherwise
     // the dataset stays closed and the outcome says what the server did. Shows nothing.
     ExecOutcome Run();
+    // Opens on a result read elsewhere (one of a script's answers); nothing is sent.
+    void OpenOn(db::Result result);
     void Close();
 
     const std::vector<FieldDef>& FieldDefs() const { return fields_; }

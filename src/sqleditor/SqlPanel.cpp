@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStyle>
+#include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -23,6 +25,8 @@
 #include "panels/ResultGrid.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
+#include "sqleditor/ScriptRun.h"
+#include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlText.h"
 #include "ui/BusyCursor.h"
 #include "ui/ElidedLabel.h"
@@ -97,9 +101,18 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     LUseDb_ = new ui::ElidedLabel(Panel6_);
     LUseDb_->setObjectName(QStringLiteral("LUseDb"));
     LUseDb_->setFullText(SqlText::useDbLabelFor({}));
+    SpeedButtonScript_ =
+        makeButton(Panel6_, "SpeedButtonScript", QStringLiteral("Run script [Ctrl+Shift+E]"));
+    SpeedButtonScript_->setText(QStringLiteral("Script"));
+    CheckBoxStopAtError_ = new QCheckBox(QStringLiteral("Stop at error"), Panel6_);
+    CheckBoxStopAtError_->setObjectName(QStringLiteral("CheckBoxStopAtError"));
+    CheckBoxStopAtError_->setChecked(true);
+    CheckBoxStopAtError_->setFocusPolicy(Qt::NoFocus);
     strip->addWidget(SpeedButton7_);
+    strip->addWidget(SpeedButtonScript_);
     strip->addWidget(SpeedButton8_);
     strip->addWidget(SpeedButton9_);
+    strip->addWidget(CheckBoxStopAtError_);
     strip->addSpacing(8);
     strip->addWidget(LUseDb_, 1);
     // Outside the strip's layout: Panel6ConstrainedResize places it.
@@ -118,6 +131,7 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     MemoSQL_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoSQL_->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSQL_->installEventFilter(this);
+    highlighter_ = new SqlHighlighter(MemoSQL_->document());
 
     auto* resultArea = new QWidget(Splitter2_);
     resultArea->setObjectName(QStringLiteral("ResultArea"));
@@ -132,8 +146,18 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     DBGrid2_->verticalHeader()->setDefaultSectionSize(
         DBGrid2_->fontMetrics().height() + 6);
     DBGrid2_->hide();
+    ScriptResults_ = new QTabWidget(resultArea);
+    ScriptResults_->setObjectName(QStringLiteral("ScriptResults"));
+    MemoLog_ = new QPlainTextEdit(ScriptResults_);
+    MemoLog_->setObjectName(QStringLiteral("MemoLog"));
+    MemoLog_->setReadOnly(true);
+    MemoLog_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoLog_->setMaximumBlockCount(10000);  // a long script's log stays small
+    ScriptResults_->addTab(MemoLog_, QStringLiteral("Messages"));
+    ScriptResults_->hide();
     resultLayout->addWidget(MemoResult_);
     resultLayout->addWidget(DBGrid2_);
+    resultLayout->addWidget(ScriptResults_);
     Splitter2_->addWidget(MemoSQL_);
     Splitter2_->addWidget(resultArea);
     Splitter2_->setStretchFactor(0, 1);
@@ -143,6 +167,11 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     connect(SpeedButton7_, &QToolButton::clicked, this, &SqlPanel::SpeedButton7Click);
     connect(SpeedButton8_, &QToolButton::clicked, this, &SqlPanel::SpeedButton8Click);
     connect(SpeedButton9_, &QToolButton::clicked, this, &SqlPanel::SpeedButton9Click);
+    connect(SpeedButtonScript_, &QToolButton::clicked, this, &SqlPanel::RunScriptClick);
+    // The server's own keyword list, read once per connect.
+    connect(&connection_, &TMySQLConnection::AfterConnect, this, [this] {
+        highlighter_->setKeywords(SqlHighlighter::serverKeywords(connection_.connection()));
+    });
 }
 
 SqlPanel::~SqlPanel() = default;
@@ -176,6 +205,11 @@ void SqlPanel::MemoSQLKeyDown(const QKeyEvent& event) {
     const bool keypad = event.modifiers() & Qt::KeypadModifier;
     switch (event.key()) {
     case Qt::Key_E:
+        if (event.modifiers() & Qt::ShiftModifier)
+            RunScriptClick();
+        else
+            SpeedButton7Click();
+        break;
     case Qt::Key_U:
         SpeedButton7Click();
         break;
@@ -203,8 +237,73 @@ void SqlPanel::Panel6ConstrainedResize() {
 }
 
 void SqlPanel::showGrid(bool grid) {
+    ScriptResults_->hide();
     MemoResult_->setVisible(!grid);
     DBGrid2_->setVisible(grid);
+}
+
+void SqlPanel::showScriptResults() {
+    MemoResult_->hide();
+    DBGrid2_->hide();
+    ScriptResults_->show();
+}
+
+QString SqlPanel::editorText() const {
+    const QTextCursor cursor = MemoSQL_->textCursor();
+    if (!cursor.hasSelection()) return MemoSQL_->toPlainText();
+    // A selection separates its lines with U+2029.
+    return cursor.selectedText().replace(QChar::ParagraphSeparator, u'\n');
+}
+
+void SqlPanel::addResultTab(db::Result result, qint64 line, int number) {
+    auto* page = new QWidget(ScriptResults_);
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    auto* rows = new TMySQLDataSet(prompts_, page);
+    auto* grid = new ResultGrid(*rows, prompts_, page);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    pageLayout->addWidget(grid);
+    rows->OpenOn(std::move(result));
+    ScriptResults_->addTab(page, QStringLiteral("Result %1 (line %2)").arg(number).arg(line));
+    // The oldest result goes first; the log stays.
+    while (ScriptResults_->count() > kMaxResultTabs + 1) {
+        QWidget* oldest = ScriptResults_->widget(1);
+        ScriptResults_->removeTab(1);
+        delete oldest;
+    }
+}
+
+void SqlPanel::RunScriptClick() {
+    const QString text = editorText();
+    if (SqlText::trimmed(text).isEmpty()) return;
+    ui::BusyCursor busy;
+    while (ScriptResults_->count() > 1) {
+        QWidget* page = ScriptResults_->widget(1);
+        ScriptResults_->removeTab(1);
+        delete page;
+    }
+    MemoLog_->clear();
+    showScriptResults();
+    QElapsedTimer clock;
+    clock.start();
+    int results = 0;
+    const ScriptRun::Totals totals = ScriptRun::run(
+        connection_.connection(), db::utf8(text), CheckBoxStopAtError_->isChecked(),
+        [&](const ScriptStep& step, std::vector<db::Result>& sets) {
+            MemoLog_->appendPlainText(ScriptRun::logLine(step));
+            for (db::Result& r : sets) addResultTab(std::move(r), step.line, ++results);
+            return true;
+        });
+    MemoLog_->appendPlainText(QStringLiteral("%1 statements, %2 failed, %3 ms%4")
+                                  .arg(totals.statements)
+                                  .arg(totals.failures)
+                                  .arg(clock.elapsed())
+                                  .arg(totals.stopped ? QStringLiteral(", stopped") : QString()));
+    ScriptResults_->setCurrentIndex(ScriptResults_->count() - 1);
+    // A USE in the script moves the session: the label follows the server.
+    if (connection_.connection().isOpen())
+        LUseDb_->setFullText(usedDatabaseLabel(connection_, SqlText(QString())));
 }
 
 QString SqlPanel::resolve(const QString& path) const {
@@ -214,7 +313,7 @@ QString SqlPanel::resolve(const QString& path) const {
 void SqlPanel::SpeedButton7Click() {
     std::optional<ui::BusyCursor> busy(std::in_place);
     try {
-        const SqlText sql(MemoSQL_->toPlainText());
+        const SqlText sql(editorText());
         if (!sql.isQuery()) {
             runCommand(sql);
             return;

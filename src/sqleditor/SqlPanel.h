@@ -3,12 +3,16 @@
 #include <QString>
 #include <QWidget>
 
+#include "db/Result.h"
+
 class QCheckBox;
 class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 class QSplitter;
+class QTabWidget;
 class QTableView;
+class SqlHighlighter;
 class QToolButton;
 class SqlText;
 class TMySQLConnection;
@@ -21,7 +25,8 @@ class Prompts;
 // The SQL panel: one typed or loaded statement at a time, run on the dataset connection.
 // Queries (SELECT, DESC, SHOW) show their rows in the grid; every other statement shows
 // its outcome as text. A SELECT's rows can be saved as a result file, and the statement
-// text loaded from and saved to script files.
+// text loaded from and saved to script files. A whole script runs statement by statement,
+// with a log line for each and a tab for each result set.
 class SqlPanel : public QWidget {
     Q_OBJECT
 public:
@@ -50,6 +55,14 @@ public:
     QSplitter* Splitter2() const { return Splitter2_; }
     QPlainTextEdit* MemoResult() const { return MemoResult_; }
     QTableView* DBGrid2() const { return DBGrid2_; }
+    QToolButton* SpeedButtonScript() const { return SpeedButtonScript_; }
+    QCheckBox* CheckBoxStopAtError() const { return CheckBoxStopAtError_; }
+    // A script's answers: "Messages" (the log) first, then one tab per result set.
+    QTabWidget* ScriptResults() const { return ScriptResults_; }
+    QPlainTextEdit* MemoLog() const { return MemoLog_; }
+    SqlHighlighter* Highlighter() const { return highlighter_; }
+    // Result tabs kept; older ones are closed as new ones come.
+    static constexpr int kMaxResultTabs = 50;
     TMySQLDataSet* MySQLDataSet2() const { return MySQLDataSet2_; }
 
 public Q_SLOTS:
@@ -59,18 +72,25 @@ public Q_SLOTS:
     void SpeedButton8Click();
     // Saves the editor text as a script file; nothing happens for a blank text.
     void SpeedButton9Click();
+    // Runs every statement of the editor text (or of the selection) in order, logging each
+    // one and giving each result set a tab.
+    void RunScriptClick();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Ctrl+E/U run, Ctrl+O/keypad 9 open, Ctrl+S/keypad minus save. The editor still
-    // receives the key.
+    // Ctrl+E/U run, Ctrl+Shift+E runs the script, Ctrl+O/keypad 9 open, Ctrl+S/keypad minus
+    // save. The editor still receives the key.
     void MemoSQLKeyDown(const QKeyEvent& event);
     // Keeps CheckBox1's right edge 15 pixels from the strip's right edge.
     void Panel6ConstrainedResize();
 
     void showGrid(bool grid);
+    void showScriptResults();
+    void addResultTab(db::Result result, qint64 line, int number);
+    // The selection when there is one, else the whole text.
+    QString editorText() const;
     // False when the dataset refused to open (it has reported why).
     bool runQuery(const SqlText& sql);
     void runCommand(const SqlText& sql);
@@ -94,4 +114,9 @@ private:
     QSplitter* Splitter2_ = nullptr;
     QPlainTextEdit* MemoResult_ = nullptr;
     QTableView* DBGrid2_ = nullptr;
+    QToolButton* SpeedButtonScript_ = nullptr;
+    QCheckBox* CheckBoxStopAtError_ = nullptr;
+    QTabWidget* ScriptResults_ = nullptr;
+    QPlainTextEdit* MemoLog_ = nullptr;
+    SqlHighlighter* highlighter_ = nullptr;
 };

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "db/Result.h"
+
+namespace db {
+class Connection;
+}
+
+// What one statement of a script did.
+struct ScriptStep {
+    qint64 line = 0;            // where the statement starts, from 1
+    QString statement;          // shortened for the log
+    bool ok = false;
+    bool cancelled = false;     // the user cancelled it
+    QString outcome;            // "12 rows", "3 rows affected", the server's error
+    unsigned warnings = 0;
+    qint64 ms = 0;
+    std::uint64_t rows = 0;     // returned, or affected
+    bool returnedRows = false;
+};
+
+// Runs the statements of a script one after another on one connection, as the client does:
+// each statement alone, every result it answers with read (a CALL may answer with
+// several), its warnings counted. Stops at the first error when asked to, and always at a
+// cancel or a lost connection.
+class ScriptRun {
+public:
+    struct Totals {
+        int statements = 0;  // run, failed ones included
+        int failures = 0;
+        bool stopped = false;  // ended before the last statement
+    };
+    // After each statement; `results` holds the result sets it answered with, for the
+    // caller to keep or drop. Returning false stops the run.
+    using StepFn = std::function<bool(const ScriptStep& step, std::vector<db::Result>& results)>;
+
+    // Splits `script` with the same rules as a restore of a plain SQL file (DELIMITER,
+    // quotes, comments) and runs it.
+    static Totals run(db::Connection& connection, const std::string& script, bool stopAtError,
+                      const StepFn& onStep);
+
+    // "Line 3: 12 rows, 0 warnings, 4 ms: SELECT * FROM t"
+    static QString logLine(const ScriptStep& step);
+};

@@ -1,0 +1,189 @@
+#include "sqleditor/SqlHighlighter.h"
+
+#include <QFont>
+
+#include "db/Connection.h"
+
+namespace {
+
+// What a line ends inside; a line ending in code has state -1 or 0.
+enum State { Code = 0, InComment = 1, InSingle = 2, InDouble = 3, InBacktick = 4 };
+
+bool isWordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'$' || c == u'@'; }
+bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'$'; }
+
+// From `from`, the end of a quoted text closed by `quote` (doubled or backslash-escaped
+// quotes inside do not close it); -1 when the line ends first.
+int quotedEnd(const QString& text, int from, QChar quote, bool backslash) {
+    for (int i = from; i < text.size(); ++i) {
+        if (backslash && text[i] == u'\\') {
+            ++i;
+            continue;
+        }
+        if (text[i] != quote) continue;
+        if (i + 1 < text.size() && text[i + 1] == quote) {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return -1;
+}
+
+}  // namespace
+
+SqlHighlighter::SqlHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {
+    formats_[Keyword].setForeground(QColor(0x00, 0x33, 0x99));
+    formats_[Keyword].setFontWeight(QFont::Bold);
+    formats_[String].setForeground(QColor(0xa3, 0x15, 0x15));
+    formats_[QuotedName].setForeground(QColor(0x00, 0x70, 0x70));
+    formats_[Number].setForeground(QColor(0x80, 0x00, 0x80));
+    formats_[Comment].setForeground(QColor(0x6a, 0x73, 0x7d));
+    formats_[Comment].setFontItalic(true);
+    setKeywords(builtInKeywords());
+}
+
+const QStringList& SqlHighlighter::builtInKeywords() {
+    static const QStringList words = QStringLiteral(
+        "ACCESSIBLE ACCOUNT ACTION ADD AFTER AGAINST AGGREGATE ALGORITHM ALL ALTER ALWAYS "
+        "ANALYZE AND ANY AS ASC ASCII ASENSITIVE AT AUTO_INCREMENT AVG_ROW_LENGTH BACKUP "
+        "BEFORE BEGIN BETWEEN BIGINT BINARY BINLOG BIT BLOB BOOL BOOLEAN BOTH BTREE BY "
+        "BYTE CACHE CALL CASCADE CASCADED CASE CHAIN CHANGE CHANGED CHAR CHARACTER CHARSET "
+        "CHECK CHECKSUM CLOSE COLLATE COLLATION COLUMN COLUMNS COMMENT COMMIT COMMITTED "
+        "COMPACT COMPRESSED CONCURRENT CONDITION CONNECTION CONSISTENT CONSTRAINT CONTAINS "
+        "CONTINUE CONVERT CREATE CROSS CURRENT CURRENT_DATE CURRENT_ROLE CURRENT_TIME "
+        "CURRENT_TIMESTAMP CURRENT_USER CURSOR DATA DATABASE DATABASES DATE DATETIME "
+        "DAY DAY_HOUR DAY_MICROSECOND DAY_MINUTE DAY_SECOND DEALLOCATE DEC DECIMAL DECLARE "
+        "DEFAULT DEFINER DELAYED DELAY_KEY_WRITE DELETE DESC DESCRIBE DETERMINISTIC "
+        "DISABLE DISCARD DISTINCT DISTINCTROW DIV DO DOUBLE DROP DUAL DUMPFILE DUPLICATE "
+        "DYNAMIC EACH ELSE ELSEIF ENABLE ENCLOSED END ENGINE ENGINES ENUM ESCAPE ESCAPED "
+        "EVENT EVENTS EVERY EXCEPT EXCHANGE EXECUTE EXISTS EXIT EXPLAIN EXTENDED FALSE "
+        "FETCH FIELDS FILE FIRST FIXED FLOAT FLUSH FOLLOWS FOR FORCE FOREIGN FORMAT FOUND "
+        "FROM FULL FULLTEXT FUNCTION GENERATED GET GLOBAL GRANT GRANTS GROUP HANDLER "
+        "HASH HAVING HELP HIGH_PRIORITY HOST HOSTS HOUR HOUR_MICROSECOND HOUR_MINUTE "
+        "HOUR_SECOND IDENTIFIED IF IGNORE IMMEDIATE IN INDEX INDEXES INFILE INNER INOUT "
+        "INSENSITIVE INSERT INSTALL INT INTEGER INTERSECT INTERVAL INTO INVOKER IS "
+        "ISOLATION ITERATE JOIN JSON KEY KEYS KILL LANGUAGE LAST LEADING LEAVE LEFT LEVEL "
+        "LIKE LIMIT LINEAR LINES LOAD LOCAL LOCALTIME LOCALTIMESTAMP LOCK LOCKS LOGS LONG "
+        "LONGBLOB LONGTEXT LOOP LOW_PRIORITY MASTER MATCH MAXVALUE MEDIUMBLOB MEDIUMINT "
+        "MEDIUMTEXT MERGE MICROSECOND MINUTE MINUTE_MICROSECOND MINUTE_SECOND MOD MODE "
+        "MODIFIES MODIFY MONTH NAMES NATIONAL NATURAL NEXT NO NONE NOT NO_WRITE_TO_BINLOG "
+        "NULL NUMERIC OFFSET ON ONLY OPEN OPTIMIZE OPTION OPTIONALLY OPTIONS OR ORDER OUT "
+        "OUTER OUTFILE OVER OWNER PACK_KEYS PARTITION PARTITIONS PASSWORD PERSISTENT "
+        "PLUGIN PLUGINS PRECEDES PRECISION PREPARE PRIMARY PRIVILEGES PROCEDURE PROCESS "
+        "PROCESSLIST PURGE QUARTER QUERY QUICK RANGE READ READS REAL RECURSIVE REFERENCES "
+        "REGEXP RELEASE RELOAD RENAME REPAIR REPEAT REPEATABLE REPLACE REQUIRE RESET "
+        "RESIGNAL RESTRICT RETURN RETURNING RETURNS REVOKE RIGHT RLIKE ROLE ROLLBACK "
+        "ROLLUP ROUTINE ROW ROWS ROW_FORMAT SAVEPOINT SCHEDULE SCHEMA SCHEMAS SECOND "
+        "SECOND_MICROSECOND SECURITY SELECT SENSITIVE SEPARATOR SEQUENCE SERIAL "
+        "SERIALIZABLE SESSION SET SHARE SHOW SHUTDOWN SIGNAL SIGNED SIMPLE SLAVE "
+        "SMALLINT SNAPSHOT SOME SONAME SPATIAL SPECIFIC SQL SQLEXCEPTION SQLSTATE "
+        "SQLWARNING SQL_BIG_RESULT SQL_CALC_FOUND_ROWS SQL_SMALL_RESULT SSL START "
+        "STARTING STATEMENT STATUS STOP STORAGE STORED STRAIGHT_JOIN STRING SUBPARTITION "
+        "SUPER SYSTEM TABLE TABLES TABLESPACE TEMPORARY TEMPTABLE TERMINATED TEXT THEN "
+        "TIME TIMESTAMP TINYBLOB TINYINT TINYTEXT TO TRAILING TRANSACTION TRIGGER "
+        "TRIGGERS TRUE TRUNCATE TYPE UNCOMMITTED UNDEFINED UNDO UNION UNIQUE UNKNOWN "
+        "UNLOCK UNSIGNED UPDATE USAGE USE USER USING UTC_DATE UTC_TIME UTC_TIMESTAMP "
+        "VALUE VALUES VARBINARY VARCHAR VARIABLES VARYING VIEW VIRTUAL WAIT WARNINGS WEEK "
+        "WHEN WHERE WHILE WINDOW WITH WITHOUT WORK WRITE XA XOR YEAR YEAR_MONTH ZEROFILL")
+        .split(u' ', Qt::SkipEmptyParts);
+    return words;
+}
+
+QStringList SqlHighlighter::serverKeywords(db::Connection& connection) {
+    QStringList words;
+    if (connection.query("SELECT name FROM mysql.help_keyword")) {
+        db::Result r = connection.storeResult();
+        while (r && r.next()) words << r.text(0);
+    }
+    // An account that may not read the help tables, or a server without them.
+    return words.size() < 50 ? builtInKeywords() : words;
+}
+
+void SqlHighlighter::setKeywords(const QStringList& words) {
+    keywords_.clear();
+    for (const QString& w : words) keywords_.insert(w.toUpper());
+    rehighlight();
+}
+
+bool SqlHighlighter::isKeyword(QStringView word) const {
+    return keywords_.contains(word.toString().toUpper());
+}
+
+void SqlHighlighter::highlightBlock(const QString& text) {
+    const int n = int(text.size());
+    int i = 0;
+    // Continue what the line before ended inside.
+    const int carried = std::max(previousBlockState(), 0);
+    if (carried != Code) {
+        int end = -1;
+        if (carried == InComment) {
+            const int close = int(text.indexOf(QLatin1String("*/")));
+            end = close < 0 ? -1 : close + 2;
+        } else {
+            const QChar quote = carried == InSingle ? u'\'' : carried == InDouble ? u'"' : u'`';
+            end = quotedEnd(text, 0, quote, carried != InBacktick);
+        }
+        const Kind kind = carried == InComment    ? Comment
+                          : carried == InBacktick ? QuotedName
+                                                  : String;
+        if (end < 0) {
+            setFormat(0, n, formats_[kind]);
+            setCurrentBlockState(carried);
+            return;
+        }
+        setFormat(0, end, formats_[kind]);
+        i = end;
+    }
+    setCurrentBlockState(Code);
+    while (i < n) {
+        const QChar c = text[i];
+        const QChar next = i + 1 < n ? text[i + 1] : QChar();
+        // "--" starts a comment only before a blank or the line's end, as the server reads it.
+        if (c == u'#' || (c == u'-' && next == u'-' && (i + 2 >= n || text[i + 2].isSpace()))) {
+            setFormat(i, n - i, formats_[Comment]);
+            return;
+        }
+        if (c == u'/' && next == u'*') {
+            const int close = int(text.indexOf(QLatin1String("*/"), i + 2));
+            if (close < 0) {
+                setFormat(i, n - i, formats_[Comment]);
+                setCurrentBlockState(InComment);
+                return;
+            }
+            setFormat(i, close + 2 - i, formats_[Comment]);
+            i = close + 2;
+            continue;
+        }
+        if (c == u'\'' || c == u'"' || c == u'`') {
+            const int end = quotedEnd(text, i + 1, c, c != u'`');
+            const Kind kind = c == u'`' ? QuotedName : String;
+            if (end < 0) {
+                setFormat(i, n - i, formats_[kind]);
+                setCurrentBlockState(c == u'\'' ? InSingle : c == u'"' ? InDouble : InBacktick);
+                return;
+            }
+            setFormat(i, end - i, formats_[kind]);
+            i = end;
+            continue;
+        }
+        if (c.isDigit() || (c == u'.' && next.isDigit())) {
+            int end = i + 1;
+            while (end < n && (text[end].isLetterOrNumber() || text[end] == u'.')) ++end;
+            setFormat(i, end - i, formats_[Number]);
+            i = end;
+            continue;
+        }
+        if (isWordStart(c)) {
+            int end = i + 1;
+            while (end < n && isWordChar(text[end])) ++end;
+            // A name after a dot is a column or table, whatever it is called.
+            const bool qualified = i > 0 && text[i - 1] == u'.';
+            if (c != u'@' && !qualified && isKeyword(QStringView(text).mid(i, end - i)))
+                setFormat(i, end - i, formats_[Keyword]);
+            i = end;
+            continue;
+        }
+        ++i;
+    }
+}

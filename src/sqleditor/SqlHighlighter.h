@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QSyntaxHighlighter>
+#include <QTextCharFormat>
+
+namespace db {
+class Connection;
+}
+
+// Colours SQL as the server reads it: keywords, quoted strings, quoted names, numbers and
+// comments (--, #, /* */). A string, name or comment may span lines; the state at a line's
+// end is carried into the next, so only the lines after an edit are coloured again.
+class SqlHighlighter : public QSyntaxHighlighter {
+    Q_OBJECT
+
+public:
+    enum Kind { Keyword, String, QuotedName, Number, Comment, KindCount };
+
+    explicit SqlHighlighter(QTextDocument* document);
+
+    // Built into the program: what a MariaDB 10.x server calls its keywords.
+    static const QStringList& builtInKeywords();
+    // The server's own list (mysql.help_keyword) where the account may read it, else the
+    // built-in one. One query, on connect.
+    static QStringList serverKeywords(db::Connection& connection);
+    void setKeywords(const QStringList& words);
+    bool isKeyword(QStringView word) const;
+
+    const QTextCharFormat& format(Kind kind) const { return formats_[kind]; }
+
+protected:
+    void highlightBlock(const QString& text) override;
+
+private:
+    QSet<QString> keywords_;  // upper case
+    QTextCharFormat formats_[KindCount];
+};

@@ -1,0 +1,333 @@
+#include "sqleditor/QueryHistory.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "dump/DumpFormat.h"
+
+namespace {
+
+// ---- Password masking -------------------------------------------------------------------
+
+struct Token {
+    enum Kind { Word, String, Other };
+    Kind kind;
+    std::size_t begin;
+    std::size_t end;
+};
+
+// The words, quoted strings and other characters of SQL text, with comments left out. A
+// string runs to its closing quote past doubled and backslash-escaped quotes, or to the end
+// of the text when it is never closed.
+std::vector<Token> tokenize(std::string_view s) {
+    std::vector<Token> tokens;
+    const std::size_t n = s.size();
+    auto at = [&](std::size_t i) { return i < n ? s[i] : '\0'; };
+    bool inCode = false;  // inside "/*! ... */", whose text the server runs
+    std::size_t i = 0;
+    while (i < n) {
+        const char c = s[i];
+        if (dump::isBlankByte(c)) {
+            ++i;
+        } else if (c == '#' ||
+                   (c == '-' && at(i + 1) == '-' && (i + 2 == n || dump::isBlankByte(at(i + 2))))) {
+            const std::size_t end = s.find('\n', i);
+            i = end == std::string_view::npos ? n : end + 1;
+        } else if (c == '/' && at(i + 1) == '*') {
+            if (at(i + 2) == '!' || (at(i + 2) == 'M' && at(i + 3) == '!')) {
+                i += at(i + 2) == '!' ? 3 : 4;
+                while (at(i) >= '0' && at(i) <= '9') ++i;
+                inCode = true;
+            } else {
+                const std::size_t end = s.find("*/", i + 2);
+                i = end == std::string_view::npos ? n : end + 2;
+            }
+        } else if (inCode && c == '*' && at(i + 1) == '/') {
+            i += 2;
+            inCode = false;
+        } else if (c == '\'' || c == '"' || c == '`') {
+            std::size_t j = i + 1;
+            while (j < n) {
+                if (s[j] == '\\' && c != '`') {
+                    j += 2;
+                } else if (s[j] == c) {
+                    if (at(j + 1) != c) break;
+                    j += 2;
+                } else {
+                    ++j;
+                }
+            }
+            j = std::min(j + 1, n);
+            // A quoted name is no value: `password` stays a name.
+            tokens.push_back({c == '`' ? Token::Other : Token::String, i, j});
+            i = j;
+        } else if (dump::isNameByte(c)) {
+            std::size_t j = i + 1;
+            while (j < n && dump::isNameByte(s[j])) ++j;
+            tokens.push_back({Token::Word, i, j});
+            i = j;
+        } else {
+            tokens.push_back({Token::Other, i, i + 1});
+            ++i;
+        }
+    }
+    return tokens;
+}
+
+}  // namespace
+
+QString maskPasswords(const QString& statement) {
+    const QByteArray bytes = statement.toUtf8();
+    const std::string_view s(bytes.constData(), std::size_t(bytes.size()));
+    const std::vector<Token> tokens = tokenize(s);
+    const std::size_t count = tokens.size();
+    auto text = [&](std::size_t k) {
+        return k < count ? s.substr(tokens[k].begin, tokens[k].end - tokens[k].begin)
+                         : std::string_view();
+    };
+    auto isWord = [&](std::size_t k, std::string_view upper) {
+        return k < count && tokens[k].kind == Token::Word && dump::isWord(text(k), upper);
+    };
+    auto isChar = [&](std::size_t k, char c) {
+        return k < count && tokens[k].kind == Token::Other && text(k) == std::string_view(&c, 1);
+    };
+
+    std::vector<std::pair<std::size_t, std::size_t>> masked;  // byte ranges of literals
+    // The literal at token k, after an optional introducer (_utf8mb4'x', N'x', X'78'), with
+    // the strings right behind it, which the server joins to it.
+    auto maskLiteral = [&](std::size_t k) {
+        if (k + 1 < count && tokens[k].kind == Token::Word && tokens[k + 1].kind == Token::String &&
+            (text(k).front() == '_' || isWord(k, "N") || isWord(k, "X") || isWord(k, "B")))
+            ++k;
+        if (k >= count || tokens[k].kind != Token::String) return;
+        std::size_t last = k;
+        while (last + 1 < count && tokens[last + 1].kind == Token::String) ++last;
+        masked.emplace_back(tokens[k].begin, tokens[last].end);
+    };
+
+    std::size_t statementStart = 0;
+    bool identified = false;   // an IDENTIFIED clause began in this statement
+    bool setPassword = false;  // a SET PASSWORD statement before its "="
+    for (std::size_t k = 0; k < count; ++k) {
+        if (isChar(k, ';')) {
+            statementStart = k + 1;
+            identified = setPassword = false;
+        } else if (isChar(k, '=') && setPassword) {
+            maskLiteral(k + 1);
+            setPassword = false;
+        } else if (isWord(k, "IDENTIFIED")) {
+            identified = true;
+        } else if (isWord(k, "SET") && isWord(k + 1, "PASSWORD") &&
+                   (k == statementStart || isWord(k - 1, "BEGIN") || isWord(k - 1, "THEN") ||
+                    isWord(k - 1, "ELSE") || isWord(k - 1, "DO"))) {
+            // Only as a statement: UPDATE ... SET password = '...' sets a column.
+            setPassword = true;
+            ++k;
+        } else if ((isWord(k, "PASSWORD") || isWord(k, "OLD_PASSWORD")) && isChar(k + 1, '(')) {
+            maskLiteral(k + 2);
+        } else if (isWord(k, "PASSWORD")) {
+            maskLiteral(k + 1);  // BY PASSWORD '*hash', OPTIONS (PASSWORD 'x')
+        } else if (isWord(k, "MASTER_PASSWORD") && isChar(k + 1, '=')) {
+            maskLiteral(k + 2);
+        } else if (identified && (isWord(k, "BY") || isWord(k, "USING") || isWord(k, "AS") ||
+                                  isWord(k, "REPLACE"))) {
+            maskLiteral(k + 1);
+        }
+    }
+    if (masked.empty()) return statement;
+
+    std::sort(masked.begin(), masked.end());
+    QByteArray out;
+    out.reserve(bytes.size());
+    std::size_t done = 0;
+    for (const auto& [begin, end] : masked) {
+        if (begin < done) continue;
+        out.append(s.data() + done, qsizetype(begin - done)).append("'***'");
+        done = end;
+    }
+    out.append(s.data() + done, qsizetype(s.size() - done));
+    return QString::fromUtf8(out);
+}
+
+// ---- The history file ------------------------------------------------------------------
+
+namespace {
+
+QString reasonOf(const QSqlError& error) {
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return text.isEmpty() ? QStringLiteral("unknown error") : text;
+}
+
+// Creates the file readable and writable by its owner only, whatever the umask: statements
+// can hold secrets that masking does not know. An existing file is left as it is. Empty on
+// success, else the system's reason.
+QString createPrivately(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) return errno == EEXIST ? QString() : QString::fromLocal8Bit(std::strerror(errno));
+    const bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    const int error = errno;
+    ::close(fd);
+    return ok ? QString() : QString::fromLocal8Bit(std::strerror(error));
+}
+
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS history (id INTEGER PRIMARY KEY, started INTEGER NOT NULL, "
+    "duration_ms INTEGER NOT NULL, row_count INTEGER NOT NULL, server TEXT, db_name TEXT, "
+    // The statement case-folded, so that a search matches any letter case of any script.
+    "outcome TEXT, statement TEXT, folded TEXT)",
+    "CREATE INDEX IF NOT EXISTS history_started ON history (started)",
+    // A file of another program that has a table of this name.
+    "SELECT id, started, duration_ms, row_count, server, db_name, outcome, statement, folded "
+    "FROM history LIMIT 0",
+};
+
+std::atomic<unsigned> connectionCounter{0};
+
+}  // namespace
+
+QueryHistory::QueryHistory(const QString& path, int maxEntries)
+    : path_(path),
+      connectionName_(QStringLiteral("lorvex-history-%1").arg(connectionCounter++)),
+      maxEntries_(std::max(1, maxEntries)) {
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+        fail(QStringLiteral("cannot be opened"),
+             QStringLiteral("the SQLite driver of Qt Sql is not installed (install "
+                            "libqt6sql6-sqlite)"));
+        return;
+    }
+    if (const QString why = createPrivately(path); !why.isEmpty()) {
+        fail(QStringLiteral("cannot be created"),
+             why + QStringLiteral("; check that its folder exists and that you may write there"));
+        return;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    db.setDatabaseName(path);
+    if (!db.open()) {
+        fail(QStringLiteral("cannot be opened"),
+             reasonOf(db.lastError()) +
+                 QStringLiteral("; check that it is a file you may read and write"));
+        return;
+    }
+    QSqlQuery query(db);
+    // Deleted and dropped entries are overwritten, not left readable in free pages.
+    query.exec(QStringLiteral("PRAGMA secure_delete = ON"));
+    for (const char* statement : kSchema) {
+        if (!query.exec(QString::fromLatin1(statement))) {
+            fail(QStringLiteral("is not a query history"),
+                 reasonOf(query.lastError()) +
+                     QStringLiteral("; move it away and a new history will start"));
+            return;
+        }
+    }
+    open_ = true;
+}
+
+QueryHistory::~QueryHistory() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+        if (db.isValid()) db.close();
+    }
+    if (QSqlDatabase::contains(connectionName_)) QSqlDatabase::removeDatabase(connectionName_);
+}
+
+bool QueryHistory::fail(const QString& what, const QString& reason) {
+    error_ = QStringLiteral("The query history file \"%1\" %2: %3.")
+                 .arg(QDir::toNativeSeparators(path_), what, reason);
+    if (!open_) {
+        // Off for good: nothing more is asked of the file.
+        QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+        if (db.isValid()) db.close();
+        error_ += QStringLiteral(" Statements are not kept in the history for now.");
+    }
+    return false;
+}
+
+bool QueryHistory::record(const HistoryEntry& entry) {
+    if (!open_) return false;
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    const QString statement = maskPasswords(entry.statement);
+    const QDateTime started =
+        entry.started.isValid() ? entry.started : QDateTime::currentDateTimeUtc();
+    db.transaction();
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral(
+        "INSERT INTO history (started, duration_ms, row_count, server, db_name, outcome, "
+        "statement, folded) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    insert.addBindValue(started.toMSecsSinceEpoch());
+    insert.addBindValue(entry.durationMs);
+    insert.addBindValue(entry.rows);
+    insert.addBindValue(entry.server);
+    insert.addBindValue(entry.database);
+    insert.addBindValue(entry.outcome);
+    insert.addBindValue(statement);
+    insert.addBindValue(statement.toCaseFolded());
+    QSqlQuery prune(db);
+    prune.prepare(QStringLiteral(
+        "DELETE FROM history WHERE id IN "
+        "(SELECT id FROM history ORDER BY started DESC, id DESC LIMIT -1 OFFSET ?)"));
+    prune.addBindValue(maxEntries_);
+    if (!insert.exec() || !prune.exec()) {
+        const QSqlError error =
+            insert.lastError().isValid() ? insert.lastError() : prune.lastError();
+        db.rollback();
+        return fail(QStringLiteral("cannot be written"), reasonOf(error));
+    }
+    if (!db.commit()) return fail(QStringLiteral("cannot be written"), reasonOf(db.lastError()));
+    error_.clear();
+    return true;
+}
+
+std::vector<HistoryEntry> QueryHistory::search(const QString& text, int limit) {
+    std::vector<HistoryEntry> found;
+    if (!open_ || limit <= 0) return found;
+    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+    query.setForwardOnly(true);
+    // instr() matches the text as it is: % and _ are no wildcards there.
+    query.prepare(
+        QStringLiteral("SELECT started, duration_ms, row_count, server, db_name, outcome, "
+                       "statement FROM history %1 ORDER BY started DESC, id DESC LIMIT ?")
+            .arg(text.isEmpty() ? QString() : QStringLiteral("WHERE instr(folded, ?) > 0")));
+    if (!text.isEmpty()) query.addBindValue(text.toCaseFolded());
+    query.addBindValue(limit);
+    if (!query.exec()) {
+        fail(QStringLiteral("cannot be read"), reasonOf(query.lastError()));
+        return found;
+    }
+    while (query.next()) {
+        HistoryEntry& entry = found.emplace_back();
+        entry.started = QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong(), Qt::UTC);
+        entry.durationMs = query.value(1).toLongLong();
+        entry.rows = query.value(2).toLongLong();
+        entry.server = query.value(3).toString();
+        entry.database = query.value(4).toString();
+        entry.outcome = query.value(5).toString();
+        entry.statement = query.value(6).toString();
+    }
+    error_.clear();
+    return found;
+}
+
+bool QueryHistory::clear() {
+    if (!open_) return false;
+    QSqlQuery query(QSqlDatabase::database(connectionName_, false));
+    if (!query.exec(QStringLiteral("DELETE FROM history")))
+        return fail(QStringLiteral("cannot be written"), reasonOf(query.lastError()));
+    error_.clear();
+    return true;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QModelIndexList>
+#include <QString>
+
+#include "db/Result.h"
+
+class QAbstractItemModel;
+
+enum class ExportFormat {
+    // RFC 4180: a header row of the column names, comma separated, CR LF after every record.
+    // A field holding a comma, quote, CR or LF is quoted with its quotes doubled; NULL is an
+    // empty field and an empty value is "".
+    Csv,
+    // A header row, tab separated, LF after every row. Tab, LF, CR, backslash and the zero
+    // byte are written \t \n \r \\ \0 and NULL is \N, as LOAD DATA reads them back.
+    Tsv,
+    // An array of one object per row, keyed by the column names. Integer, decimal and
+    // floating-point columns are numbers (with the server's digits), NULL is null, binary
+    // columns are base64 strings, a JSON column's value is embedded when it is valid JSON,
+    // everything else is a string. The output is UTF-8 even where a value was not.
+    Json,
+    // INSERT INTO `table` (`a`,`b`) VALUES (...),(...); statements of at most 1000 rows and
+    // about 1 MiB each. Strings are escaped with backslashes (the file must be run without
+    // NO_BACKSLASH_ESCAPES), binary values are 0x hex, numbers plain, NULL as NULL.
+    Sql,
+};
+
+struct ExportOptions {
+    ExportFormat format = ExportFormat::Csv;
+    QString tableName;  // the table the SQL format's statements fill
+};
+
+// Writes every row of a stored result to `path`, streamed through a buffer so memory does not
+// grow with the result. The file replaces an existing one only once it is complete; on
+// failure no file is left (an existing one stays as it was), `error` says why and false is
+// returned. Reads the result in place without moving its row cursor.
+bool exportRows(const db::Result& result, const QString& path, const ExportOptions& options,
+                QString* error);
+
+// The display text of the selected cells as tab-separated lines for the clipboard: the
+// selected rows and columns in model order, a cell inside that rectangle but not selected
+// as an empty field. Tabs, line breaks and backslashes inside a cell are escaped as in the
+// TSV format so that they cannot shift the columns; rows are joined by LF.
+QString cellsAsTsv(const QAbstractItemModel& model, const QModelIndexList& cells);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include "dataset/TMySQLDataSet.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
+#include "sqleditor/Completion.h"
 #include "sqleditor/ScriptRun.h"
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlPanel.h"
@@ -697,6 +700,55 @@ TEST_F(SqlPanelTest, KeywordsComeFromTheServer) {
     EXPECT_TRUE(words.contains(QStringLiteral("SELECT"), Qt::CaseInsensitive));
     EXPECT_TRUE(panel->Highlighter()->isKeyword(u"select"));
     EXPECT_FALSE(panel->Highlighter()->isKeyword(u"id"));
+}
+
+// ---- Completion -----------------------------------------------------------------------------
+
+TEST_F(SqlPanelTest, CompletionOffersNamesFromTheServerAndKeepsThemUntilARefresh) {
+    scratch.exec("CREATE TABLE orders (id INT, customer_id INT, total DECIMAL(8,2))");
+    scratch.exec("CREATE TABLE customers (id INT, `full name` VARCHAR(40))");
+    Completion completion(connection.connection());
+    completion.setKeywords(SqlHighlighter::builtInKeywords());
+    const QString db = scratch.name();
+    struct Case {
+        QString text;
+        QString before;  // the cursor stands before this text; empty: at the end
+        QStringList expected;
+        bool exact;  // nothing else offered (after a qualifier, no keywords)
+    };
+    const Case cases[] = {
+        {"SELECT * FROM or", "", {"orders", "ORDER"}, false},
+        {"SELECT o. FROM orders o", " FROM", {"id", "customer_id", "total"}, true},
+        {"SELECT c.fu FROM customers AS c", " FROM", {"full name"}, true},
+        {"SELECT cu FROM orders", " FROM", {"customer_id", "customers", "CURRENT_USER"}, false},
+        {"SELECT * FROM " + db + ".cu", "", {"customers"}, true},
+        {"SELECT 1; UPDATE orders SET to", "", {"total"}, false},
+        {"SEL", "", {"SELECT"}, false},
+    };
+    for (const Case& c : cases) {
+        const int cursor = c.before.isEmpty() ? int(c.text.size()) : int(c.text.indexOf(c.before));
+        QStringList got = completion.candidates(c.text, cursor);
+        for (const QString& want : c.expected)
+            EXPECT_TRUE(got.contains(want)) << c.text.toStdString() << " lacks " << want.toStdString()
+                                            << ": " << got.join(u',').toStdString();
+        if (c.exact) {
+            EXPECT_EQ(got.size(), c.expected.size()) << c.text.toStdString() << ": " << got.join(u',').toStdString();
+        }
+    }
+    // Read once: a table made afterwards is offered only after a refresh.
+    scratch.exec("CREATE TABLE ordered_later (id INT)");
+    EXPECT_FALSE(completion.candidates(QStringLiteral("SELECT * FROM ord"), 17).contains(QStringLiteral("ordered_later")));
+    completion.clear();
+    EXPECT_TRUE(completion.candidates(QStringLiteral("SELECT * FROM ord"), 17).contains(QStringLiteral("ordered_later")));
+
+    // In the editor: Ctrl+Space shows the list; choosing replaces the typed part.
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT * FROM custo"));
+    panel->MemoSQL()->moveCursor(QTextCursor::End);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::ControlModifier);
+    QCoreApplication::sendEvent(panel->MemoSQL(), &key);
+    ASSERT_TRUE(panel->Completer()->popup()->isVisible());
+    Q_EMIT panel->Completer()->activated(QStringLiteral("customers"));
+    EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("SELECT * FROM customers"));
 }
 
 }  // namespace

@@ -127,8 +127,15 @@ void TfrmMain::BuildLayout() {
             [this] { serverCommands_->Information1Click(); });
     connect(menus_->DeleteServer1, &QAction::triggered, this,
             [this] { serverCommands_->DeleteServer1Click(); });
-    connect(menus_->Refresh1, &QAction::triggered, this, [this] { tree_->RefreshDatabases(); });
-    connect(menus_->Refresh4, &QAction::triggered, this, [this] { tree_->RefreshTables(); });
+    // A refresh also renews the names the SQL editor completes.
+    connect(menus_->Refresh1, &QAction::triggered, this, [this] {
+        tree_->RefreshDatabases();
+        sqlPanel().ForgetNames();
+    });
+    connect(menus_->Refresh4, &QAction::triggered, this, [this] {
+        tree_->RefreshTables();
+        sqlPanel().ForgetNames();
+    });
 
     accountCommands_ =
         std::make_unique<AccountCommands>(*tree_, *panels_, *session_, prompts_, this);

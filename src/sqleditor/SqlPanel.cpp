@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCheckBox>
+#include <QCompleter>
+#include <QStringListModel>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -14,6 +16,7 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
+#include <QScrollBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -25,6 +28,7 @@
 #include "panels/ResultGrid.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
+#include "sqleditor/Completion.h"
 #include "sqleditor/ScriptRun.h"
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlText.h"
@@ -132,6 +136,21 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     MemoSQL_->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSQL_->installEventFilter(this);
     highlighter_ = new SqlHighlighter(MemoSQL_->document());
+    completion_ = std::make_unique<Completion>(connection_.connection());
+    completion_->setKeywords(SqlHighlighter::builtInKeywords());
+    completer_ = new QCompleter(new QStringListModel(this), this);
+    completer_->setWidget(MemoSQL_);
+    completer_->setCaseSensitivity(Qt::CaseInsensitive);
+    completer_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    connect(completer_, qOverload<const QString&>(&QCompleter::activated), this,
+            [this](const QString& word) {
+                QTextCursor cursor = MemoSQL_->textCursor();
+                const Completion::Request r =
+                    Completion::requestAt(MemoSQL_->toPlainText(), cursor.position());
+                cursor.setPosition(r.start, QTextCursor::KeepAnchor);
+                cursor.insertText(word);
+                MemoSQL_->setTextCursor(cursor);
+            });
 
     auto* resultArea = new QWidget(Splitter2_);
     resultArea->setObjectName(QStringLiteral("ResultArea"));
@@ -170,7 +189,10 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     connect(SpeedButtonScript_, &QToolButton::clicked, this, &SqlPanel::RunScriptClick);
     // The server's own keyword list, read once per connect.
     connect(&connection_, &TMySQLConnection::AfterConnect, this, [this] {
-        highlighter_->setKeywords(SqlHighlighter::serverKeywords(connection_.connection()));
+        const QStringList words = SqlHighlighter::serverKeywords(connection_.connection());
+        highlighter_->setKeywords(words);
+        completion_->setKeywords(words);
+        completion_->clear();
     });
 }
 
@@ -180,9 +202,42 @@ QLabel* SqlPanel::LUseDb() const { return LUseDb_; }
 
 void SqlPanel::SetUseDb(const QString& name) { LUseDb_->setFullText(SqlText::useDbLabelFor(name)); }
 
+void SqlPanel::ForgetNames() { completion_->clear(); }
+
+void SqlPanel::ShowCompletions() {
+    if (!connection_.connection().isOpen()) return;
+    QStringList words;
+    {
+        ui::BusyCursor busy;
+        words = completion_->candidates(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position());
+    }
+    if (words.isEmpty()) {
+        completer_->popup()->hide();
+        return;
+    }
+    static_cast<QStringListModel*>(completer_->model())->setStringList(words);
+    QRect at = MemoSQL_->cursorRect();
+    at.setWidth(completer_->popup()->sizeHintForColumn(0) +
+                completer_->popup()->verticalScrollBar()->sizeHint().width());
+    completer_->complete(at);
+    completer_->popup()->setCurrentIndex(completer_->completionModel()->index(0, 0));
+}
+
 bool SqlPanel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == MemoSQL_ && event->type() == QEvent::KeyPress && !forwardingKey_) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space && (key->modifiers() & Qt::ControlModifier)) {
+            ShowCompletions();
+            return true;
+        }
+        if (key->text() == QLatin1String(".")) {
+            // The dot goes in first; then its table's columns are offered.
+            forwardingKey_ = true;
+            QCoreApplication::sendEvent(MemoSQL_, key);
+            forwardingKey_ = false;
+            ShowCompletions();
+            return true;
+        }
         MemoSQLKeyDown(*key);
         // Ctrl with a keypad key still carries the key's character, which the editor would
         // insert; the editor gets the key without it.

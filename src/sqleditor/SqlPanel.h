@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 #include "db/Result.h"
 
@@ -12,6 +13,8 @@ class QPlainTextEdit;
 class QSplitter;
 class QTabWidget;
 class QTableView;
+class Completion;
+class QCompleter;
 class SqlHighlighter;
 class QToolButton;
 class SqlText;
@@ -59,6 +62,7 @@ public:
     QCheckBox* CheckBoxStopAtError() const { return CheckBoxStopAtError_; }
     // A script's answers: "Messages" (the log) first, then one tab per result set.
     QTabWidget* ScriptResults() const { return ScriptResults_; }
+    QCompleter* Completer() const { return completer_; }
     QPlainTextEdit* MemoLog() const { return MemoLog_; }
     SqlHighlighter* Highlighter() const { return highlighter_; }
     // Result tabs kept; older ones are closed as new ones come.
@@ -72,6 +76,10 @@ public Q_SLOTS:
     void SpeedButton8Click();
     // Saves the editor text as a script file; nothing happens for a blank text.
     void SpeedButton9Click();
+    // Offers completions for the word at the cursor (Ctrl+Space, and after a '.').
+    void ShowCompletions();
+    // The names of databases, tables and columns are read again at the next completion.
+    void ForgetNames();
     // Runs every statement of the editor text (or of the selection) in order, logging each
     // one and giving each result set a tab.
     void RunScriptClick();
@@ -119,4 +127,6 @@ private:
     QTabWidget* ScriptResults_ = nullptr;
     QPlainTextEdit* MemoLog_ = nullptr;
     SqlHighlighter* highlighter_ = nullptr;
+    std::unique_ptr<Completion> completion_;
+    QCompleter* completer_ = nullptr;
 };

@@ -3,7 +3,13 @@
 #include <QApplication>
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCompleter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,7 +26,10 @@
 #include "dataset/TMySQLDataSet.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
+#include "panels/ResultGrid.h"
 #include "sqleditor/Completion.h"
+#include "sqleditor/HistoryPane.h"
+#include "sqleditor/QueryHistory.h"
 #include "sqleditor/ScriptRun.h"
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlPanel.h"
@@ -443,7 +452,9 @@ TEST_F(SqlPanelTest, ResultFileIsOnlyWrittenWhenAsked) {
     prompts.answerFile(QString());  // the dialog cancelled: no message, no file
     run(QStringLiteral("SELECT id FROM t"));
     EXPECT_EQ(prompts.kinds(), (QStringList{"yesNo", "yesNo", "save"}));
-    EXPECT_TRUE(QDir(programDir.path()).entryList(QDir::Files).isEmpty());
+    // Only the history beside the settings: no result file.
+    EXPECT_EQ(QDir(programDir.path()).entryList(QDir::Files),
+              QStringList{QLatin1String(SqlPanel::kHistoryFile)});
 
     // A refused SELECT asks nothing.
     prompts.clear();
@@ -749,6 +760,54 @@ TEST_F(SqlPanelTest, CompletionOffersNamesFromTheServerAndKeepsThemUntilARefresh
     ASSERT_TRUE(panel->Completer()->popup()->isVisible());
     Q_EMIT panel->Completer()->activated(QStringLiteral("customers"));
     EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("SELECT * FROM customers"));
+}
+
+// ---- History and export ---------------------------------------------------------------------
+
+TEST_F(SqlPanelTest, StatementsAreKeptInTheHistoryWithPasswordsMaskedAndComeBack) {
+    run(QStringLiteral("SELECT PASSWORD('hunter2') AS p"));
+    run(QStringLiteral("DO 1"));
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT id FROM t; SELECT nope FROM t;"));
+    panel->CheckBoxStopAtError()->setChecked(false);
+    panel->RunScriptClick();
+    EXPECT_EQ(QFile::permissions(path(SqlPanel::kHistoryFile)),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+    QKeyEvent ctrlR(QEvent::KeyPress, Qt::Key_R, Qt::ControlModifier);
+    QCoreApplication::sendEvent(panel->MemoSQL(), &ctrlR);
+    HistoryPane* pane = panel->History();
+    ASSERT_TRUE(pane->isVisibleTo(panel.get()));
+    ASSERT_EQ(pane->List()->count(), 4);  // newest first
+    EXPECT_TRUE(pane->List()->item(0)->text().contains(QStringLiteral("Unknown column"))) << pane->List()->item(0)->text().toStdString();
+    EXPECT_TRUE(pane->List()->item(1)->text().contains(QStringLiteral("3 rows  SELECT id FROM t")));
+    pane->Search()->setText(QStringLiteral("hunter2"));
+    EXPECT_EQ(pane->List()->count(), 0);  // masked before it was stored
+    pane->Search()->setText(QStringLiteral("password("));
+    ASSERT_EQ(pane->List()->count(), 1);
+    Q_EMIT pane->List()->itemDoubleClicked(pane->List()->item(0));
+    EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("SELECT PASSWORD('***') AS p"));
+
+    // Kept across runs: a new panel on the same folder finds the entries.
+    SqlPanel again(connection, prompts, programDir.path());
+    EXPECT_EQ(again.QueryLog().search(QStringLiteral("do 1")).size(), 1u);
+}
+
+TEST_F(SqlPanelTest, AGridExportsItsRowsAndCopiesTheSelection) {
+    run(QStringLiteral("SELECT id, name FROM t ORDER BY id"));
+    auto* grid = static_cast<ResultGrid*>(panel->DBGrid2());
+    prompts.answerFile(path("rows.json"));
+    grid->ExportRows();
+    QFile file(path("rows.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0].toObject()[QStringLiteral("id")].toInt(), 1);
+    EXPECT_TRUE(rows[1].toObject()[QStringLiteral("name")].isNull());
+
+    grid->selectionModel()->select(QItemSelection(grid->model()->index(0, 0), grid->model()->index(1, 1)),
+                                   QItemSelectionModel::ClearAndSelect);
+    grid->CopySelection();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("1\tone\n2\tNULL"));
 }
 
 }  // namespace

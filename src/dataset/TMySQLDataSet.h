@@ -56,6 +56,8 @@ public:
     ExecOutcome Run();
     // Opens on a result read elsewhere (one of a script's answers); nothing is sent.
     void OpenOn(db::Result result);
+    // The stored result, in the server's order (what exports stream from).
+    const db::Result& result() const { return result_; }
     void Close();
 
     const std::vector<FieldDef>& FieldDefs() const { return fields_; }

@@ -1,8 +1,15 @@
 #include "panels/ResultGrid.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 
+#include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
+#include "sqleditor/ResultExport.h"
+#include "ui/BusyCursor.h"
 #include "dataset/ValueText.h"
 #include "ui/Prompts.h"
 #include "ui/ValueViewer.h"
@@ -16,6 +23,53 @@ ResultGrid::ResultGrid(TMySQLDataSet& dataSet, ui::Prompts& prompts, QWidget* pa
     setSortingEnabled(true);
     connect(&dataSet_, &TMySQLDataSet::AfterOpen, this, &ResultGrid::afterOpen);
     connect(this, &QAbstractItemView::doubleClicked, this, &ResultGrid::ShowValue);
+
+    auto* copy = new QAction(QStringLiteral("Copy"), this);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &ResultGrid::CopySelection);
+    auto* exportRows = new QAction(QStringLiteral("Export..."), this);
+    connect(exportRows, &QAction::triggered, this, &ResultGrid::ExportRows);
+    addAction(copy);
+    addAction(exportRows);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+const QString ResultGrid::kExportFilter = QStringLiteral(
+    "CSV (*.csv);;Tab-separated (*.tsv *.txt);;JSON (*.json);;SQL INSERT statements (*.sql)");
+
+void ResultGrid::CopySelection() {
+    const QModelIndexList cells = selectionModel()->selectedIndexes();
+    if (!cells.isEmpty()) QGuiApplication::clipboard()->setText(cellsAsTsv(dataSet_, cells));
+}
+
+void ResultGrid::ExportRows() {
+    if (!dataSet_.result()) return;
+    QString path = prompts_.saveFileName(this, QStringLiteral("Export"), {}, kExportFilter);
+    if (path.isEmpty()) return;
+    ExportOptions options;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("tsv") || suffix == QLatin1String("txt"))
+        options.format = ExportFormat::Tsv;
+    else if (suffix == QLatin1String("json"))
+        options.format = ExportFormat::Json;
+    else if (suffix == QLatin1String("sql"))
+        options.format = ExportFormat::Sql;
+    else if (suffix.isEmpty())
+        path += QStringLiteral(".csv");
+    options.tableName = QStringLiteral("exported");
+    QString error;
+    bool written = false;
+    {
+        ui::BusyCursor busy;
+        auto work = [&] { written = exportRows(dataSet_.result(), path, options, &error); };
+        // A million rows take a while: the window goes on painting meanwhile.
+        if (TMySQLConnection* c = dataSet_.Connection())
+            c->connection().runAside("Exporting the rows", work);
+        else
+            work();
+    }
+    if (!written) prompts_.message(this, error);
 }
 
 void ResultGrid::afterOpen() {

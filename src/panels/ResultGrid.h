@@ -20,6 +20,13 @@ public:
 
     // The value viewer on one cell.
     void ShowValue(const QModelIndex& index);
+    // The selected cells to the clipboard as tab-separated text (Ctrl+C).
+    void CopySelection();
+    // Asks for a file and writes every row to it: CSV, TSV, JSON or INSERT statements, by
+    // the file's suffix (".csv" when it has none).
+    void ExportRows();
+
+    static const QString kExportFilter;
 
 private:
     void afterOpen();

@@ -227,6 +227,9 @@ QueryHistory::QueryHistory(const QString& path, int maxEntries)
     QSqlQuery query(db);
     // Deleted and dropped entries are overwritten, not left readable in free pages.
     query.exec(QStringLiteral("PRAGMA secure_delete = ON"));
+    // A history needs no sync to disk on every statement: a crash of the system may lose
+    // the last few. The journal stays the default one, so no other file lies beside it.
+    query.exec(QStringLiteral("PRAGMA synchronous = OFF"));
     for (const char* statement : kSchema) {
         if (!query.exec(QString::fromLatin1(statement))) {
             fail(QStringLiteral("is not a query history"),
@@ -258,31 +261,37 @@ bool QueryHistory::fail(const QString& what, const QString& reason) {
     return false;
 }
 
-bool QueryHistory::record(const HistoryEntry& entry) {
+bool QueryHistory::record(const HistoryEntry& entry) { return record(std::vector{entry}); }
+
+bool QueryHistory::record(const std::vector<HistoryEntry>& entries) {
     if (!open_) return false;
     QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-    const QString statement = maskPasswords(entry.statement);
-    const QDateTime started =
-        entry.started.isValid() ? entry.started : QDateTime::currentDateTimeUtc();
     db.transaction();
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral(
         "INSERT INTO history (started, duration_ms, row_count, server, db_name, outcome, "
         "statement, folded) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    insert.addBindValue(started.toMSecsSinceEpoch());
-    insert.addBindValue(entry.durationMs);
-    insert.addBindValue(entry.rows);
-    insert.addBindValue(entry.server);
-    insert.addBindValue(entry.database);
-    insert.addBindValue(entry.outcome);
-    insert.addBindValue(statement);
-    insert.addBindValue(statement.toCaseFolded());
+    bool inserted = true;
+    for (const HistoryEntry& entry : entries) {
+        const QString statement = maskPasswords(entry.statement);
+        const QDateTime started =
+            entry.started.isValid() ? entry.started : QDateTime::currentDateTimeUtc();
+        insert.bindValue(0, started.toMSecsSinceEpoch());
+        insert.bindValue(1, entry.durationMs);
+        insert.bindValue(2, entry.rows);
+        insert.bindValue(3, entry.server);
+        insert.bindValue(4, entry.database);
+        insert.bindValue(5, entry.outcome);
+        insert.bindValue(6, statement);
+        insert.bindValue(7, statement.toCaseFolded());
+        if (!(inserted = insert.exec())) break;
+    }
     QSqlQuery prune(db);
     prune.prepare(QStringLiteral(
         "DELETE FROM history WHERE id IN "
         "(SELECT id FROM history ORDER BY started DESC, id DESC LIMIT -1 OFFSET ?)"));
     prune.addBindValue(maxEntries_);
-    if (!insert.exec() || !prune.exec()) {
+    if (!inserted || !prune.exec()) {
         const QSqlError error =
             insert.lastError().isValid() ? insert.lastError() : prune.lastError();
         db.rollback();

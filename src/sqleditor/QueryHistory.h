@@ -44,6 +44,8 @@ public:
     // Stores the entry with its passwords masked and drops the oldest entries beyond the
     // limit. False with error() set when the file refused the write.
     bool record(const HistoryEntry& entry);
+    // Many at once, in one transaction (the statements of a script).
+    bool record(const std::vector<HistoryEntry>& entries);
     // Up to `limit` entries whose statement contains `text` (any letter case; every
     // character, % and _ included, stands for itself), newest first. Empty text: the
     // newest entries.

@@ -68,7 +68,7 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
             if (!lost) c.discardResults();
         }
         ++totals.statements;
-        const bool goOn = onStep(step, results);
+        const bool goOn = onStep(step, s.text, results);
         const bool last = i + 1 == statements.size();
         if (!last && (!goOn || step.cancelled || lost || (!step.ok && stopAtError))) {
             totals.stopped = true;

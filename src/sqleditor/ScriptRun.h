@@ -36,9 +36,10 @@ public:
         int failures = 0;
         bool stopped = false;  // ended before the last statement
     };
-    // After each statement; `results` holds the result sets it answered with, for the
+    // After each statement, with its whole text; `results` holds the result sets it answered with, for the
     // caller to keep or drop. Returning false stops the run.
-    using StepFn = std::function<bool(const ScriptStep& step, std::vector<db::Result>& results)>;
+    using StepFn = std::function<bool(const ScriptStep& step, const std::string& statement,
+                                      std::vector<db::Result>& results)>;
 
     // Splits `script` with the same rules as a restore of a plain SQL file (DELIMITER,
     // quotes, comments) and runs it.

@@ -6,6 +6,7 @@
 #include <QCompleter>
 #include <QStringListModel>
 #include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -29,6 +30,8 @@
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
 #include "sqleditor/Completion.h"
+#include "sqleditor/HistoryPane.h"
+#include "sqleditor/QueryHistory.h"
 #include "sqleditor/ScriptRun.h"
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlText.h"
@@ -130,7 +133,10 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     Splitter2_ = new QSplitter(Qt::Vertical, this);
     Splitter2_->setObjectName(QStringLiteral("Splitter2"));
     Splitter2_->setChildrenCollapsible(false);
-    MemoSQL_ = new QPlainTextEdit(Splitter2_);
+    auto* editorSplitter = new QSplitter(Qt::Horizontal, Splitter2_);
+    editorSplitter->setObjectName(QStringLiteral("SplitterEditor"));
+    editorSplitter->setChildrenCollapsible(false);
+    MemoSQL_ = new QPlainTextEdit(editorSplitter);
     MemoSQL_->setObjectName(QStringLiteral("MemoSQL"));
     MemoSQL_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoSQL_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -177,7 +183,19 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     resultLayout->addWidget(MemoResult_);
     resultLayout->addWidget(DBGrid2_);
     resultLayout->addWidget(ScriptResults_);
-    Splitter2_->addWidget(MemoSQL_);
+    history_ = std::make_unique<QueryHistory>(
+        QDir(programDir_).filePath(QLatin1String(kHistoryFile)));
+    historyPane_ = new HistoryPane(*history_, editorSplitter);
+    historyPane_->hide();
+    connect(historyPane_, &HistoryPane::StatementChosen, this, [this](const QString& statement) {
+        MemoSQL_->setPlainText(statement);
+        MemoSQL_->setFocus();
+    });
+    editorSplitter->addWidget(MemoSQL_);
+    editorSplitter->addWidget(historyPane_);
+    editorSplitter->setStretchFactor(0, 3);
+    editorSplitter->setStretchFactor(1, 1);
+    Splitter2_->addWidget(editorSplitter);
     Splitter2_->addWidget(resultArea);
     Splitter2_->setStretchFactor(0, 1);
     Splitter2_->setStretchFactor(1, 2);
@@ -268,6 +286,9 @@ void SqlPanel::MemoSQLKeyDown(const QKeyEvent& event) {
     case Qt::Key_U:
         SpeedButton7Click();
         break;
+    case Qt::Key_R:
+        historyPane_->Start();
+        break;
     case Qt::Key_O:
         SpeedButton8Click();
         break;
@@ -343,13 +364,24 @@ void SqlPanel::RunScriptClick() {
     QElapsedTimer clock;
     clock.start();
     int results = 0;
+    std::vector<HistoryEntry> sent;
     const ScriptRun::Totals totals = ScriptRun::run(
         connection_.connection(), db::utf8(text), CheckBoxStopAtError_->isChecked(),
-        [&](const ScriptStep& step, std::vector<db::Result>& sets) {
+        [&](const ScriptStep& step, const std::string& statement, std::vector<db::Result>& sets) {
             MemoLog_->appendPlainText(ScriptRun::logLine(step));
             for (db::Result& r : sets) addResultTab(std::move(r), step.line, ++results);
+            HistoryEntry e;
+            e.server = connection_.connection().params().label;
+            e.database = connection_.DB();
+            e.started = QDateTime::currentDateTimeUtc().addMSecs(-step.ms);
+            e.durationMs = step.ms;
+            e.rows = qint64(step.rows);
+            e.outcome = step.outcome;
+            e.statement = QString::fromStdString(statement);
+            sent.push_back(std::move(e));
             return true;
         });
+    history_->record(sent);  // one write for the whole script
     MemoLog_->appendPlainText(QStringLiteral("%1 statements, %2 failed, %3 ms%4")
                                   .arg(totals.statements)
                                   .arg(totals.failures)
@@ -365,15 +397,39 @@ QString SqlPanel::resolve(const QString& path) const {
     return QDir::cleanPath(QDir(programDir_).absoluteFilePath(path));
 }
 
+void SqlPanel::remember(const QString& statement, qint64 ms, qint64 rows, const QString& outcome) {
+    HistoryEntry e;
+    e.server = connection_.connection().params().label;
+    e.database = connection_.DB();
+    e.started = QDateTime::currentDateTimeUtc().addMSecs(-ms);
+    e.durationMs = ms;
+    e.rows = rows;
+    e.outcome = outcome;
+    e.statement = statement;
+    history_->record(e);
+    if (historyPane_->isVisible()) historyPane_->Refresh();
+}
+
 void SqlPanel::SpeedButton7Click() {
     std::optional<ui::BusyCursor> busy(std::in_place);
     try {
         const SqlText sql(editorText());
+        QElapsedTimer clock;
+        clock.start();
         if (!sql.isQuery()) {
-            runCommand(sql);
+            const ExecOutcome outcome = runCommand(sql);
+            if (outcome.sent)
+                remember(sql.statement(), clock.elapsed(),
+                         outcome.returnedRows ? MySQLDataSet2_->rowCount() : qint64(outcome.affectedRows),
+                         outcome.returnedRows ? QStringLiteral("%1 rows").arg(MySQLDataSet2_->rowCount())
+                                              : commandOutcome(outcome));
             return;
         }
-        if (!runQuery(sql) || !sql.isSelect() || !CheckBox1_->isChecked()) return;
+        const bool opened = runQuery(sql);
+        remember(sql.statement(), clock.elapsed(), opened ? MySQLDataSet2_->rowCount() : -1,
+                 opened ? QStringLiteral("%1 rows").arg(MySQLDataSet2_->rowCount())
+                        : connection_.connection().errorText());
+        if (!opened || !sql.isSelect() || !CheckBox1_->isChecked()) return;
         // The questions and the file dialog are the user's time, not the server's.
         busy.reset();
         saveResult();
@@ -392,10 +448,10 @@ bool SqlPanel::runQuery(const SqlText& sql) {
     return MySQLDataSet2_->Open();
 }
 
-void SqlPanel::runCommand(const SqlText& sql) {
+ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
     showGrid(false);
     MemoResult_->clear();
-    if (sql.isEmpty()) return;
+    if (sql.isEmpty()) return {};
     // Run on the dataset, on the same connection: a statement that answers with rows shows
     // them whatever its first word, and nothing is sent twice.
     MySQLDataSet2_->SetSQL(sql.lines());
@@ -404,9 +460,10 @@ void SqlPanel::runCommand(const SqlText& sql) {
     if (outcome.ok && sql.isUse()) LUseDb_->setFullText(usedDatabaseLabel(connection_, sql));
     if (outcome.returnedRows) {
         showGrid(true);
-        return;
+        return outcome;
     }
     MemoResult_->setPlainText(commandOutcome(outcome));
+    return outcome;
 }
 
 void SqlPanel::saveResult() {

@@ -14,6 +14,9 @@ class QSplitter;
 class QTabWidget;
 class QTableView;
 class Completion;
+class HistoryPane;
+class QueryHistory;
+struct ExecOutcome;
 class QCompleter;
 class SqlHighlighter;
 class QToolButton;
@@ -63,6 +66,10 @@ public:
     // A script's answers: "Messages" (the log) first, then one tab per result set.
     QTabWidget* ScriptResults() const { return ScriptResults_; }
     QCompleter* Completer() const { return completer_; }
+    HistoryPane* History() const { return historyPane_; }
+    QueryHistory& QueryLog() const { return *history_; }
+    // The history file beside the settings file.
+    static constexpr const char* kHistoryFile = "SqlHistory.sqlite";
     QPlainTextEdit* MemoLog() const { return MemoLog_; }
     SqlHighlighter* Highlighter() const { return highlighter_; }
     // Result tabs kept; older ones are closed as new ones come.
@@ -89,7 +96,7 @@ protected:
 
 private:
     // Ctrl+E/U run, Ctrl+Shift+E runs the script, Ctrl+O/keypad 9 open, Ctrl+S/keypad minus
-    // save. The editor still receives the key.
+    // save, Ctrl+R searches the history. The editor still receives the key.
     void MemoSQLKeyDown(const QKeyEvent& event);
     // Keeps CheckBox1's right edge 15 pixels from the strip's right edge.
     void Panel6ConstrainedResize();
@@ -101,7 +108,9 @@ private:
     QString editorText() const;
     // False when the dataset refused to open (it has reported why).
     bool runQuery(const SqlText& sql);
-    void runCommand(const SqlText& sql);
+    ExecOutcome runCommand(const SqlText& sql);
+    // Keeps a statement sent from the panel in the history.
+    void remember(const QString& statement, qint64 ms, qint64 rows, const QString& outcome);
     void saveResult();
     QString resolve(const QString& path) const;
 
@@ -129,4 +138,6 @@ private:
     SqlHighlighter* highlighter_ = nullptr;
     std::unique_ptr<Completion> completion_;
     QCompleter* completer_ = nullptr;
+    std::unique_ptr<QueryHistory> history_;
+    HistoryPane* historyPane_ = nullptr;
 };

@@ -18,6 +18,7 @@
 
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
+#include "BenchServer.h"
 #include "db/Connection.h"
 #include "ui/Prompts.h"
 
@@ -28,25 +29,9 @@ constexpr int kRows = 1000000;
 constexpr int kRuns = 5;
 const char* const kStatement = "SELECT * FROM lvx_bench_grid.rows_1m";
 
-QString hostField() {
-    return qEnvironmentVariable("LORVEX_TEST_HOST", QStringLiteral("127.0.0.1")) + u':' +
-           qEnvironmentVariable("LORVEX_TEST_PORT");
-}
-
-db::ConnectParams params() {
-    return {hostField(), qEnvironmentVariable("LORVEX_TEST_USER"),
-            qEnvironmentVariable("LORVEX_TEST_PASSWORD"), {}, 0, false};
-}
-
-// A /proc/self/status figure in kB (VmHWM: peak resident memory, VmRSS: current).
-long statusKb(const char* key) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qsizetype(qstrlen(key))).trimmed().split(' ')[0].toLong();
-    return -1;
-}
+using bench::params;
+using bench::statusKb;
+using bench::hostField;
 
 // Creates the table once; later runs on the same server reuse it.
 void ensureTable() {

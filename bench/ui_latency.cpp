@@ -29,6 +29,7 @@
 #include <functional>
 #include <map>
 
+#include "BenchServer.h"
 #include "app/TfrmMain.h"
 #include "db/Connection.h"
 #include "dump/TfrmRestore.h"
@@ -43,18 +44,7 @@ const QString kRestored = QStringLiteral("lvx_bench_ui_restored");
 const QString kTable = QStringLiteral("rows_1m");
 constexpr int kRows = 1000000;
 
-QString hostField() {
-    return qEnvironmentVariable("LORVEX_TEST_HOST", QStringLiteral("127.0.0.1")) + u':' +
-           qEnvironmentVariable("LORVEX_TEST_PORT");
-}
-
-db::ConnectParams params() {
-    db::ConnectParams p;
-    p.host = hostField();
-    p.user = qEnvironmentVariable("LORVEX_TEST_USER");
-    p.password = qEnvironmentVariable("LORVEX_TEST_PASSWORD");
-    return p;
-}
+using bench::params;
 
 // Created once; later runs on the same server reuse it.
 void ensureTable() {
@@ -256,12 +246,9 @@ qint64 mariadbDumpMs() {
     clock.start();
     QProcess tool;
     tool.setStandardOutputFile(QStringLiteral("/dev/null"));
-    const db::ConnectParams p = params();
     tool.start(QStringLiteral("mariadb-dump"),
-               {QStringLiteral("-h"), qEnvironmentVariable("LORVEX_TEST_HOST"), QStringLiteral("-P"),
-                qEnvironmentVariable("LORVEX_TEST_PORT"), QStringLiteral("-u"), p.user,
-                QStringLiteral("-p") + p.password, QStringLiteral("--single-transaction"), kDatabase,
-                kTable});
+               bench::clientArguments() +
+                   QStringList{QStringLiteral("--single-transaction"), kDatabase, kTable});
     tool.waitForFinished(-1);
     return tool.exitCode() == 0 ? clock.elapsed() : -1;
 }

@@ -9,6 +9,7 @@
 // Each measurement runs in a fresh process (this program with the case's name), best of
 // LORVEX_BENCH_RUNS (3). Server from LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run).
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QPlainTextEdit>

@@ -27,6 +27,7 @@
 #include "dump/RestoreEngine.h"
 #include "dump/TfrmSchema.h"
 #include "ui/ServerWait.h"
+#include <QPlainTextEdit>
 #include "app/ScreenFit.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
@@ -638,6 +639,19 @@ TEST_F(ServerWaitTest, ASleepingStatementKeepsTheWindowAliveAndCancelEndsIt) {
     w->sqlPanel().MemoSQL()->setPlainText(QStringLiteral("SELECT 42"));
     w->sqlPanel().SpeedButton7()->click();
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+TEST_F(ServerWaitTest, CancelEndsAScriptEvenWhenItGoesOnAfterErrors) {
+    w->sqlPanel().CheckBoxStopAtError()->setChecked(false);
+    w->sqlPanel().MemoSQL()->setPlainText(QStringLiteral("DO 1;\nSELECT SLEEP(5);\nDO 2;"));
+    const Watched run = watch([&] { return indicatorShown(); }, [&] { pressCancel(); },
+                              [&] { w->sqlPanel().RunScriptClick(); });
+    EXPECT_LT(run.longestGapMs, 100);
+    EXPECT_LT(run.tookMs, ui::ServerWait::kShowAfterMs + 1000);
+    const QStringList log = w->sqlPanel().MemoLog()->toPlainText().split(u'\n');
+    ASSERT_EQ(log.size(), 3) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(log[1].startsWith(QStringLiteral("Line 2: Cancelled by the user after 0."))) << log[1].toStdString();
+    EXPECT_TRUE(log[2].startsWith(QStringLiteral("2 statements, 1 failed, ")) && log[2].endsWith(QStringLiteral(", stopped")));
 }
 
 TEST_F(ServerWaitTest, WhileACallRunsOtherCommandsAndInputWaitAndEscapeCancels) {

@@ -69,8 +69,7 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
         !isConnectionLost(mysql_errno(mysql_))) {
         cancelled_ = true;
         ownErrorNumber_ = mysql_errno(mysql_);
-        ownErrorText_ = QStringLiteral("Cancelled by the user after %1 s.")
-                            .arg(double(statementClock_.elapsed()) / 1000.0, 0, 'f', 1);
+        ownErrorText_ = cancelledText(statementClock_.elapsed());
     }
     return out;
 }
@@ -183,7 +182,8 @@ void Connection::discardResults() {
         true);
 }
 
-void Connection::runAside(std::string_view what, const std::function<void()>& work) {
+void Connection::runAside(std::string_view what, const std::function<void()>& work,
+                          bool cancellable) {
     if (!waiter_ || inCall_) return work();
     std::exception_ptr failure;
     inCall_ = true;
@@ -196,7 +196,7 @@ void Connection::runAside(std::string_view what, const std::function<void()>& wo
                 failure = std::current_exception();
             }
         },
-        false);
+        cancellable);
     inCall_ = false;
     if (outcome == Waiter::Outcome::Refused) return work();  // no statement to wait for
     if (failure) std::rethrow_exception(failure);
@@ -341,6 +341,10 @@ bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* e
         if (error) *error = QString::fromUtf8(e.what());
         return false;
     }
+}
+
+QString cancelledText(qint64 ms) {
+    return QStringLiteral("Cancelled by the user after %1 s.").arg(double(ms) / 1000.0, 0, 'f', 1);
 }
 
 std::string quoteIdentifier(std::string_view name) {

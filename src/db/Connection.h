@@ -66,10 +66,13 @@ public:
     }
     // The last call failed because the user cancelled it (errorText() says after how long).
     bool cancelledByUser() const { return cancelled_; }
-    // Runs work that needs no server but takes long (reading files through, flushing one to
-    // disk) as a blocking call runs, so the window keeps painting; it cannot be cancelled.
-    // Exceptions of `work` reach the caller.
-    void runAside(std::string_view what, const std::function<void()>& work);
+    // Runs work that takes long as one blocking call, so the window keeps painting: work
+    // without the server (reading files through, flushing one to disk), or many calls of
+    // this connection in a row (a script's statements), which `work` then makes directly.
+    // Only the latter is `cancellable`: Cancel stops the statement running, and `work` sees
+    // waiter()->cancelRequested(). Exceptions of `work` reach the caller.
+    void runAside(std::string_view what, const std::function<void()>& work,
+                  bool cancellable = false);
     // Stops reading a streamed result before its end: the statement is stopped on the
     // server (KILL QUERY) rather than read to its last row, and the result is freed.
     void abandon(Result& result);
@@ -144,6 +147,9 @@ private:
     bool statementCancelled_ = false;
     QElapsedTimer statementClock_;  // since the statement being answered was sent  // the user cancelled the statement being answered
 };
+
+// "Cancelled by the user after 4.2 s."
+QString cancelledText(qint64 ms);
 
 // Identifier quoting: backticks, an embedded backtick doubled. The only way a name enters
 // a statement.

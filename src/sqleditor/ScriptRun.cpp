@@ -40,41 +40,74 @@ bool readAnswers(db::Connection& c, ScriptStep& step, std::vector<db::Result>& r
 
 }  // namespace
 
+namespace {
+
+struct Done {
+    ScriptStep step;
+    std::vector<db::Result> results;
+    bool ends = false;  // nothing after it runs
+};
+
+Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError) {
+    Done d;
+    ScriptStep& step = d.step;
+    step.line = s.line;
+    step.statement = shortened(s.text);
+    QElapsedTimer clock;
+    clock.start();
+    step.ok = c.query(s.text) && readAnswers(c, step, d.results);
+    step.ms = clock.elapsed();
+    step.warnings = c.warningCount();
+    if (step.ok) {
+        // A procedure's last answer is its status, without rows: the rows it returned count.
+        step.outcome = step.returnedRows ? counted(step.rows, "row")
+                                         : counted(step.rows, "row") + QStringLiteral(" affected");
+        return d;
+    }
+    const bool lost = c.connectionLost();
+    step.cancelled = c.cancelledByUser() || (c.waiter() && c.waiter()->cancelRequested());
+    step.outcome = step.cancelled && !lost ? db::cancelledText(step.ms) : c.errorText();
+    if (!lost) c.discardResults();
+    d.ends = step.cancelled || lost || stopAtError;
+    return d;
+}
+
+// Statements run in slices of about this long, off the window's thread; the log is
+// brought up to date between slices.
+constexpr qint64 kSliceMs = 30;
+
+}  // namespace
+
 ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, bool stopAtError,
-                                 const StepFn& onStep) {
+                                 const StepFn& onStep, const std::function<void()>& afterSlice) {
     Totals totals;
     const std::vector<dump::ScriptStatement> statements = dump::splitSqlScript(script);
-    for (std::size_t i = 0; i < statements.size(); ++i) {
-        const dump::ScriptStatement& s = statements[i];
-        ScriptStep step;
-        step.line = s.line;
-        step.statement = shortened(s.text);
-        std::vector<db::Result> results;
-        QElapsedTimer clock;
-        clock.start();
-        step.ok = c.query(s.text) && readAnswers(c, step, results);
-        step.ms = clock.elapsed();
-        step.warnings = c.warningCount();
-        bool lost = false;
-        if (step.ok) {
-            // A procedure's last answer is its status, without rows: the rows it returned count.
-            step.outcome = step.returnedRows ? counted(step.rows, "row")
-                                             : counted(step.rows, "row") + QStringLiteral(" affected");
-        } else {
-            step.outcome = c.errorText();
-            step.cancelled = c.cancelledByUser();
-            lost = c.connectionLost();
-            ++totals.failures;
-            if (!lost) c.discardResults();
+    std::size_t next = 0;
+    bool ended = false;
+    while (next < statements.size() && !ended) {
+        std::vector<Done> slice;
+        c.runAside(
+            "Running the script",
+            [&] {
+                QElapsedTimer clock;
+                clock.start();
+                do {
+                    slice.push_back(runOne(c, statements[next++], stopAtError));
+                } while (next < statements.size() && !slice.back().ends &&
+                         clock.elapsed() < kSliceMs);
+            },
+            true);
+        // Every statement of the slice ran: each is reported, even after a stop.
+        for (std::size_t k = 0; k < slice.size(); ++k) {
+            Done& d = slice[k];
+            ++totals.statements;
+            if (!d.step.ok) ++totals.failures;
+            const std::size_t index = next - slice.size() + k;
+            if (!onStep(d.step, statements[index].text, d.results) || d.ends) ended = true;
         }
-        ++totals.statements;
-        const bool goOn = onStep(step, s.text, results);
-        const bool last = i + 1 == statements.size();
-        if (!last && (!goOn || step.cancelled || lost || (!step.ok && stopAtError))) {
-            totals.stopped = true;
-            break;
-        }
+        if (afterSlice) afterSlice();
     }
+    totals.stopped = next < statements.size() || totals.statements < int(statements.size());
     return totals;
 }
 

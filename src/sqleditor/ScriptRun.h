@@ -43,8 +43,10 @@ public:
 
     // Splits `script` with the same rules as a restore of a plain SQL file (DELIMITER,
     // quotes, comments) and runs it.
+    // The statements run in slices of some 30 ms as one call of the connection's waiter (the
+    // window paints and can cancel in between); `afterSlice` runs after each slice's steps.
     static Totals run(db::Connection& connection, const std::string& script, bool stopAtError,
-                      const StepFn& onStep);
+                      const StepFn& onStep, const std::function<void()>& afterSlice = {});
 
     // "Line 3: 12 rows, 0 warnings, 4 ms: SELECT * FROM t"
     static QString logLine(const ScriptStep& step);

@@ -21,6 +21,7 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <deque>
 #include <exception>
 #include <optional>
 
@@ -363,13 +364,23 @@ void SqlPanel::RunScriptClick() {
     showScriptResults();
     QElapsedTimer clock;
     clock.start();
+    struct Answer {
+        db::Result rows;
+        qint64 line;
+        int number;
+    };
+    std::deque<Answer> answers;  // only the last ones get a tab
     int results = 0;
+    QStringList pendingLog;
     std::vector<HistoryEntry> sent;
     const ScriptRun::Totals totals = ScriptRun::run(
         connection_.connection(), db::utf8(text), CheckBoxStopAtError_->isChecked(),
         [&](const ScriptStep& step, const std::string& statement, std::vector<db::Result>& sets) {
-            MemoLog_->appendPlainText(ScriptRun::logLine(step));
-            for (db::Result& r : sets) addResultTab(std::move(r), step.line, ++results);
+            pendingLog << ScriptRun::logLine(step);
+            for (db::Result& r : sets) {
+                answers.push_back({std::move(r), step.line, ++results});
+                if (answers.size() > std::size_t(kMaxResultTabs)) answers.pop_front();
+            }
             HistoryEntry e;
             e.server = connection_.connection().params().label;
             e.database = connection_.DB();
@@ -380,7 +391,12 @@ void SqlPanel::RunScriptClick() {
             e.statement = QString::fromStdString(statement);
             sent.push_back(std::move(e));
             return true;
+        },
+        [&] {
+            MemoLog_->appendPlainText(pendingLog.join(u'\n'));
+            pendingLog.clear();
         });
+    for (Answer& a : answers) addResultTab(std::move(a.rows), a.line, a.number);
     history_->record(sent);  // one write for the whole script
     MemoLog_->appendPlainText(QStringLiteral("%1 statements, %2 failed, %3 ms%4")
                                   .arg(totals.statements)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <atomic>
 #include <QFuture>
 #include <QObject>
 #include <QPointer>
@@ -77,7 +78,7 @@ private:
     unsigned long threadId_ = 0;  // the session the running call is on
     QString runningLine_;
     QElapsedTimer clock_;
-    bool cancelRequested_ = false;
+    std::atomic_bool cancelRequested_ = false;  // read by the work running aside
     bool prompting_ = false;
     QFuture<void> call_;
     QFuture<QString> kill_;  // the KILL QUERY: its error, empty when sent

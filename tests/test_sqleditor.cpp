@@ -656,6 +656,11 @@ TEST_P(ScriptRunTest, EachStatementIsLoggedAndEachResultGetsATab) {
     EXPECT_EQ(tabs->tabText(2), QStringLiteral("Result 2 (line 4)"));
     auto* rows = tabs->widget(2)->findChild<TMySQLDataSet*>();
     ASSERT_NE(rows, nullptr);
+    // Grids are made for the tabs shown only.
+    EXPECT_NE(tabs->currentWidget()->findChild<ResultGrid*>(), nullptr);
+    EXPECT_EQ(tabs->widget(1)->findChild<ResultGrid*>(), nullptr);
+    tabs->setCurrentIndex(1);
+    EXPECT_NE(tabs->widget(1)->findChild<ResultGrid*>(), nullptr);
     EXPECT_EQ(rows->data(rows->index(0, 0)).toString(), QStringLiteral("a;b"));
     EXPECT_EQ(panel->LUseDb()->text(),
               QStringLiteral("Use DB : ") + (stopAtError ? scratch.name() : QStringLiteral("mysql")));

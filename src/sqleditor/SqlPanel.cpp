@@ -206,6 +206,8 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     connect(SpeedButton8_, &QToolButton::clicked, this, &SqlPanel::SpeedButton8Click);
     connect(SpeedButton9_, &QToolButton::clicked, this, &SqlPanel::SpeedButton9Click);
     connect(SpeedButtonScript_, &QToolButton::clicked, this, &SqlPanel::RunScriptClick);
+    connect(ScriptResults_, &QTabWidget::currentChanged, this,
+            [this](int index) { showResultGrid(ScriptResults_->widget(index)); });
     // The server's own keyword list, read once per connect.
     connect(&connection_, &TMySQLConnection::AfterConnect, this, [this] {
         const QStringList words = SqlHighlighter::serverKeywords(connection_.connection());
@@ -337,10 +339,6 @@ void SqlPanel::addResultTab(db::Result result, qint64 line, int number) {
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     auto* rows = new TMySQLDataSet(prompts_, page);
-    auto* grid = new ResultGrid(*rows, prompts_, page);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
-    pageLayout->addWidget(grid);
     rows->OpenOn(std::move(result));
     ScriptResults_->addTab(page, QStringLiteral("Result %1 (line %2)").arg(number).arg(line));
     // The oldest result goes first; the log stays.
@@ -349,6 +347,18 @@ void SqlPanel::addResultTab(db::Result result, qint64 line, int number) {
         ScriptResults_->removeTab(1);
         delete oldest;
     }
+}
+
+void SqlPanel::showResultGrid(QWidget* page) {
+    // A tab gets its grid when it is first shown: most of a long script's tabs never are.
+    if (!page || page == MemoLog_ || page->findChild<ResultGrid*>()) return;
+    auto* rows = page->findChild<TMySQLDataSet*>();
+    if (!rows) return;
+    auto* grid = new ResultGrid(*rows, prompts_, page);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    page->layout()->addWidget(grid);
+    Q_EMIT rows->AfterOpen();  // the grid fits its columns to the rows
 }
 
 void SqlPanel::RunScriptClick() {

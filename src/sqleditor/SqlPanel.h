@@ -104,6 +104,7 @@ private:
     void showGrid(bool grid);
     void showScriptResults();
     void addResultTab(db::Result result, qint64 line, int number);
+    void showResultGrid(QWidget* page);
     // The selection when there is one, else the whole text.
     QString editorText() const;
     // False when the dataset refused to open (it has reported why).

@@ -1,6 +1,9 @@
 #include "sqleditor/ScriptRun.h"
 
 #include <QElapsedTimer>
+#include <QObject>
+#include <atomic>
+#include <mutex>
 
 #include "db/Connection.h"
 #include "dump/SqlScript.h"
@@ -45,7 +48,8 @@ namespace {
 struct Done {
     ScriptStep step;
     std::vector<db::Result> results;
-    bool ends = false;  // nothing after it runs
+    std::size_t index = 0;  // of the statement
+    bool ends = false;      // nothing after it runs
 };
 
 Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError) {
@@ -72,8 +76,8 @@ Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError)
     return d;
 }
 
-// Statements run in slices of about this long, off the window's thread; the log is
-// brought up to date between slices.
+// Statements are reported in slices of about this long; the log is brought up to date
+// slice by slice.
 constexpr qint64 kSliceMs = 30;
 
 }  // namespace
@@ -82,32 +86,53 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
                                  const StepFn& onStep, const std::function<void()>& afterSlice) {
     Totals totals;
     const std::vector<dump::ScriptStatement> statements = dump::splitSqlScript(script);
-    std::size_t next = 0;
-    bool ended = false;
-    while (next < statements.size() && !ended) {
-        std::vector<Done> slice;
+    // Finished slices pass from the worker to this thread, which reports them (log lines,
+    // tabs) while the worker already runs the next statements.
+    std::mutex lock;
+    std::vector<std::vector<Done>> ready;
+    std::atomic_bool stopAsked = false;
+    auto report = [&] {
+        std::vector<std::vector<Done>> slices;
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            slices.swap(ready);
+        }
+        for (std::vector<Done>& slice : slices) {
+            for (Done& d : slice) {
+                ++totals.statements;
+                if (!d.step.ok) ++totals.failures;
+                if (!onStep(d.step, statements[d.index].text, d.results)) stopAsked = true;
+            }
+            if (afterSlice) afterSlice();
+        }
+    };
+    {
+        QObject receiver;  // reports still queued when the run ends are made below instead
         c.runAside(
             "Running the script",
             [&] {
                 QElapsedTimer clock;
                 clock.start();
-                do {
-                    slice.push_back(runOne(c, statements[next++], stopAtError));
-                } while (next < statements.size() && !slice.back().ends &&
-                         clock.elapsed() < kSliceMs);
+                std::vector<Done> slice;
+                bool ended = false;
+                for (std::size_t next = 0; next < statements.size() && !ended && !stopAsked;) {
+                    slice.push_back(runOne(c, statements[next], stopAtError));
+                    slice.back().index = next++;
+                    ended = slice.back().ends;
+                    if (!ended && next < statements.size() && clock.elapsed() < kSliceMs) continue;
+                    {
+                        const std::lock_guard<std::mutex> hold(lock);
+                        ready.push_back(std::move(slice));
+                    }
+                    slice.clear();
+                    QMetaObject::invokeMethod(&receiver, report, Qt::QueuedConnection);
+                    clock.restart();
+                }
             },
             true);
-        // Every statement of the slice ran: each is reported, even after a stop.
-        for (std::size_t k = 0; k < slice.size(); ++k) {
-            Done& d = slice[k];
-            ++totals.statements;
-            if (!d.step.ok) ++totals.failures;
-            const std::size_t index = next - slice.size() + k;
-            if (!onStep(d.step, statements[index].text, d.results) || d.ends) ended = true;
-        }
-        if (afterSlice) afterSlice();
     }
-    totals.stopped = next < statements.size() || totals.statements < int(statements.size());
+    report();  // the last slices, or all of them when nothing ran aside
+    totals.stopped = totals.statements < int(statements.size());
     return totals;
 }
 

@@ -43,8 +43,9 @@ public:
 
     // Splits `script` with the same rules as a restore of a plain SQL file (DELIMITER,
     // quotes, comments) and runs it.
-    // The statements run in slices of some 30 ms as one call of the connection's waiter (the
-    // window paints and can cancel in between); `afterSlice` runs after each slice's steps.
+    // The statements run as one cancellable call of the connection's waiter, off the
+    // window's thread; their steps are reported on the caller's thread in slices of some
+    // 30 ms while the next statements run. `afterSlice` runs after each slice's steps.
     static Totals run(db::Connection& connection, const std::string& script, bool stopAtError,
                       const StepFn& onStep, const std::function<void()>& afterSlice = {});
 

@@ -2,8 +2,12 @@
 // What every benchmark needs: the server bench/run started, and the process's memory.
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QString>
+#include <algorithm>
+#include <stdexcept>
 
 #include "db/Connection.h"
 
@@ -39,6 +43,30 @@ inline QStringList clientArguments() {
             QStringLiteral("-P"), qEnvironmentVariable("LORVEX_TEST_PORT"), QStringLiteral("-u"),
             qEnvironmentVariable("LORVEX_TEST_USER"),
             QStringLiteral("-p") + qEnvironmentVariable("LORVEX_TEST_PASSWORD")};
+}
+
+// How often each case runs: LORVEX_BENCH_RUNS, 3 when unset.
+inline int runs() {
+    return qEnvironmentVariableIsSet("LORVEX_BENCH_RUNS")
+               ? std::max(1, qEnvironmentVariableIntValue("LORVEX_BENCH_RUNS"))
+               : 3;
+}
+
+// This program again with `argument`, offscreen, in a fresh process (so one case's peak
+// memory does not carry into the next), with `variable`=`value` set when given; its output.
+inline QByteArray runChild(const QString& argument, const QString& variable = {},
+                           const QString& value = {}) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!variable.isEmpty()) env.insert(variable, value);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {argument});
+    child.waitForFinished(-1);
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        throw std::runtime_error("a measuring run failed");
+    return child.readAllStandardOutput();
 }
 
 }  // namespace bench

@@ -144,15 +144,8 @@ Figure best(const QString& name, int runs) {
     Figure out;
     for (int i = 0; i < runs; ++i) {
         if (name == QLatin1String("script")) truncateScriptTable();
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {name});
-        child.waitForFinished(-1);
-        const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
-        if (child.exitCode() != 0 || f.size() != 2) throw std::runtime_error("a measuring run failed");
+        const QList<QByteArray> f = bench::runChild(name).trimmed().split(' ');
+        if (f.size() != 2) throw std::runtime_error("a measuring run gave no figures");
         const Figure run{f[0].toLongLong(), f[1].toLong()};
         if (out.ms < 0 || run.ms < out.ms) out.ms = run.ms;
         out.peakKb = std::max(out.peakKb, run.peakKb);
@@ -192,9 +185,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     try {
         prepare();
-        const int runs = qEnvironmentVariableIsSet("LORVEX_BENCH_RUNS")
-                             ? std::max(1, qEnvironmentVariableIntValue("LORVEX_BENCH_RUNS"))
-                             : 3;
+        const int runs = bench::runs();
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("script.sql"));
         QFile out(file);

@@ -215,16 +215,10 @@ int runSide() {
 std::map<QString, Measured> side(bool waiter, int runs) {
     std::map<QString, Measured> best;
     for (int run = 0; run < runs; ++run) {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LORVEX_SERVER_WAIT"), waiter ? QStringLiteral("on") : QStringLiteral("off"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("side")});
-        child.waitForFinished(-1);
-        if (child.exitCode() != 0) throw std::runtime_error("a measuring run failed");
-        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        const QByteArray output =
+            bench::runChild(QStringLiteral("side"), QStringLiteral("LORVEX_SERVER_WAIT"),
+                            waiter ? QStringLiteral("on") : QStringLiteral("off"));
+        for (const QByteArray& line : output.split('\n')) {
             const QList<QByteArray> f = line.split(' ');
             if (f.size() != 3) continue;
             const QString name = QString::fromLatin1(f[0]);
@@ -268,9 +262,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     try {
         ensureTable();
-        const int n = qEnvironmentVariableIsSet("LORVEX_BENCH_RUNS")
-                          ? std::max(1, qEnvironmentVariableIntValue("LORVEX_BENCH_RUNS"))
-                          : 3;
+        const int n = bench::runs();
         const auto on = side(true, n);
         const auto off = side(false, n);
         std::printf("best of %d runs; gap = longest pause of the event loop\n", n);

@@ -66,6 +66,18 @@ bool parseRowCountLine(std::string_view trimmed, std::string& table, std::uint64
 // written in hexadecimal behind kHexForm, which the reader decodes.
 inline constexpr std::string_view kHexForm = "#+hex ";
 QByteArray bodyStatement(std::string_view text);
+// Two upper-case hex digits for each byte, written at `out` (room: 2 * size); returns the
+// end. For loops that write millions of binary values.
+inline char* putHex(char* out, std::string_view bytes) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        *out++ = kDigits[b >> 4];
+        *out++ = kDigits[b & 15];
+    }
+    return out;
+}
+
 // The text of a statement written in kHexForm (any letter case); false for any other.
 bool decodeHexForm(std::string_view statement, std::string& out);
 

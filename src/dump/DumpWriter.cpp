@@ -372,8 +372,6 @@ ColumnList columnList(db::Connection& c, const QString& database, const std::str
     return {names, " (" + names + ")"};
 }
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 class DataWriter {
 public:
     DataWriter(db::Connection& c, OutputFile& out, const DumpProgressFn& progress)
@@ -463,11 +461,7 @@ std::uint64_t DataWriter::writeTable(const QString& database, const std::string&
                     }
                     *p++ = '0';
                     *p++ = 'x';
-                    for (unsigned long k = 0; k < v.length; ++k) {
-                        const auto b = static_cast<unsigned char>(v.data[k]);
-                        *p++ = kHexDigits[b >> 4];
-                        *p++ = kHexDigits[b & 15];
-                    }
+                    p = putHex(p, v.view());
                     break;
             }
         }

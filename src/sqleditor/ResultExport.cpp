@@ -21,8 +21,6 @@ namespace {
 constexpr std::size_t kStatementRows = 1000;
 constexpr std::size_t kStatementBytes = std::size_t(1) << 20;
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 // How values are written where the format tells types apart (JSON, SQL).
 enum class Kind { Number, Text, Json, Binary };
 
@@ -122,9 +120,7 @@ char* putJsonString(char* p, std::string_view v) {
                     p = put(p, "\\f");
                     break;
                 default:
-                    p = put(p, "\\u00");
-                    *p++ = kHexDigits[b >> 4];
-                    *p++ = kHexDigits[b & 15];
+                    p = dump::putHex(put(p, "\\u00"), std::string_view(&c, 1));
             }
         }
     }
@@ -434,12 +430,7 @@ void Exporter::sql(const QString& table) {
                     p = put(p, v.view());
                 } else if (kinds_[i] == Kind::Binary && v.length > 0) {
                     // Hex keeps bytes the connection's character set would reinterpret.
-                    p = put(p, "0x");
-                    for (unsigned long k = 0; k < v.length; ++k) {
-                        const auto b = static_cast<unsigned char>(v.data[k]);
-                        *p++ = kHexDigits[b >> 4];
-                        *p++ = kHexDigits[b & 15];
-                    }
+                    p = dump::putHex(put(p, "0x"), v.view());
                 } else {
                     *p++ = '\'';
                     p += unconnected.escapeTo(p, v.view());

@@ -7,16 +7,11 @@
 
 #include "db/Connection.h"
 #include "dump/SqlScript.h"
+#include "ui/Prompts.h"
 
 namespace {
 
 constexpr int kStatementShown = 60;
-
-QString shortened(const std::string& statement) {
-    QString text = QString::fromUtf8(statement.data(), qsizetype(statement.size())).simplified();
-    if (text.size() > kStatementShown) text = text.left(kStatementShown - 1) + QChar(0x2026);
-    return text;
-}
 
 QString counted(std::uint64_t n, const char* what) {
     return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(what)).arg(n == 1 ? "" : "s");
@@ -56,7 +51,7 @@ Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError)
     Done d;
     ScriptStep& step = d.step;
     step.line = s.line;
-    step.statement = shortened(s.text);
+    step.statement = ui::shortenedStatement(s.text, kStatementShown);
     QElapsedTimer clock;
     clock.start();
     step.ok = c.query(s.text) && readAnswers(c, step, d.results);

@@ -101,8 +101,12 @@ QStringList SqlHighlighter::serverKeywords(db::Connection& connection) {
 }
 
 void SqlHighlighter::setKeywords(const QStringList& words) {
-    keywords_.clear();
-    for (const QString& w : words) keywords_.insert(w.toUpper());
+    QSet<QString> upper;
+    for (const QString& w : words) upper.insert(w.toUpper());
+    // Each connect hands over the list again: a long script is coloured again only when
+    // the words changed.
+    if (upper == keywords_) return;
+    keywords_ = std::move(upper);
     rehighlight();
 }
 

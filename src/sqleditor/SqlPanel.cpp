@@ -391,15 +391,8 @@ void SqlPanel::RunScriptClick() {
                 answers.push_back({std::move(r), step.line, ++results});
                 if (answers.size() > std::size_t(kMaxResultTabs)) answers.pop_front();
             }
-            HistoryEntry e;
-            e.server = connection_.connection().params().label;
-            e.database = connection_.DB();
-            e.started = QDateTime::currentDateTimeUtc().addMSecs(-step.ms);
-            e.durationMs = step.ms;
-            e.rows = qint64(step.rows);
-            e.outcome = step.outcome;
-            e.statement = QString::fromStdString(statement);
-            sent.push_back(std::move(e));
+            sent.push_back(historyEntry(QString::fromStdString(statement), step.ms,
+                                        qint64(step.rows), step.outcome));
             return true;
         },
         [&] {
@@ -408,6 +401,7 @@ void SqlPanel::RunScriptClick() {
         });
     for (Answer& a : answers) addResultTab(std::move(a.rows), a.line, a.number);
     history_->record(sent);  // one write for the whole script
+    if (historyPane_->isVisible()) historyPane_->Refresh();
     MemoLog_->appendPlainText(QStringLiteral("%1 statements, %2 failed, %3 ms%4")
                                   .arg(totals.statements)
                                   .arg(totals.failures)
@@ -423,16 +417,21 @@ QString SqlPanel::resolve(const QString& path) const {
     return QDir::cleanPath(QDir(programDir_).absoluteFilePath(path));
 }
 
-void SqlPanel::remember(const QString& statement, qint64 ms, qint64 rows, const QString& outcome) {
+HistoryEntry SqlPanel::historyEntry(QString statement, qint64 ms, qint64 rows,
+                                    QString outcome) const {
     HistoryEntry e;
     e.server = connection_.connection().params().label;
     e.database = connection_.DB();
     e.started = QDateTime::currentDateTimeUtc().addMSecs(-ms);
     e.durationMs = ms;
     e.rows = rows;
-    e.outcome = outcome;
-    e.statement = statement;
-    history_->record(e);
+    e.outcome = std::move(outcome);
+    e.statement = std::move(statement);
+    return e;
+}
+
+void SqlPanel::remember(const QString& statement, qint64 ms, qint64 rows, const QString& outcome) {
+    history_->record(historyEntry(statement, ms, rows, outcome));
     if (historyPane_->isVisible()) historyPane_->Refresh();
 }
 

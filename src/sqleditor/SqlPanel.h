@@ -16,6 +16,7 @@ class QTableView;
 class Completion;
 class HistoryPane;
 class QueryHistory;
+struct HistoryEntry;
 struct ExecOutcome;
 class QCompleter;
 class SqlHighlighter;
@@ -110,6 +111,7 @@ private:
     // False when the dataset refused to open (it has reported why).
     bool runQuery(const SqlText& sql);
     ExecOutcome runCommand(const SqlText& sql);
+    HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
     // Keeps a statement sent from the panel in the history.
     void remember(const QString& statement, qint64 ms, qint64 rows, const QString& outcome);
     void saveResult();

@@ -17,6 +17,16 @@ QString naming(const QString& question, const QString& object) {
     return question + u'\n' + object;
 }
 
+QString shortenedStatement(std::string_view statement, int maxChars) {
+    const std::size_t head = std::size_t(maxChars) * 4 + 64;  // enough UTF-8 for the characters
+    const bool cut = statement.size() > head;
+    QString text =
+        QString::fromUtf8(statement.data(), qsizetype(std::min(statement.size(), head))).simplified();
+    if (cut && text.endsWith(QChar::ReplacementCharacter)) text.chop(1);  // a character cut in two
+    if (cut || text.size() > maxChars) text = text.left(maxChars - 1) + QChar(0x2026);
+    return text;
+}
+
 MessageParts splitLongMessage(const QString& text, int maxLines, int maxLineChars) {
     const QStringList lines = text.split(u'\n');
     const bool wide = std::any_of(lines.begin(), lines.end(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <string_view>
 
 class QDialog;
 class QWidget;
@@ -15,6 +16,10 @@ QString withReason(const QString& message, const QString& reason);
 // A question and, on a line of its own, the object it is about ("DataBase를
 // 삭제하시겠습니까?" and the database's name): every delete and drop says what goes.
 QString naming(const QString& question, const QString& object);
+
+// A statement on one line for a log or a status, cut to `maxChars` with an ellipsis. Only
+// its head is read: a restore hands over statements of a megabyte.
+QString shortenedStatement(std::string_view statement, int maxChars);
 
 // A message too tall for the screen, split: the lines a box shows (ending with a pointer to
 // the details) and the whole text for its scrollable details; `details` is empty when the

@@ -85,9 +85,7 @@ ServerWait::~ServerWait() {
 }
 
 QString ServerWait::runningText(const QString& server, std::string_view statement) {
-    QString text = QString::fromUtf8(statement.data(), qsizetype(statement.size())).simplified();
-    if (text.size() > kStatementShown) text = text.left(kStatementShown - 1) + QChar(0x2026);
-    return QStringLiteral("Running on %1: %2").arg(server, text);
+    return QStringLiteral("Running on %1: %2").arg(server, shortenedStatement(statement, kStatementShown));
 }
 
 void ServerWait::allowDuringCalls(QWidget* control) { control->setProperty(kAllowedProperty, true); }

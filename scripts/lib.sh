@@ -3,7 +3,8 @@
 
 LORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 LORVEX_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libqt6sql6-sqlite libmariadb-dev libgtest-dev
-                       mariadb-server mariadb-client)
+                       qtkeychain-qt6-dev libssh-dev
+                       mariadb-server mariadb-client openssl openssh-server dbus gnome-keyring)
 
 lorvex_log() { printf '%s\n' "lorvex: $*" >&2; }
 lorvex_die() { lorvex_log "$*"; exit 1; }

@@ -79,6 +79,9 @@ public:
     QString inputBox(QWidget*, const QString&, const QString&, const QString& d) override {
         return d;
     }
+    std::optional<QString> password(QWidget*, const QString&, const QString&) override {
+        return std::nullopt;
+    }
     QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
         return file;
     }

@@ -19,7 +19,9 @@ TEST_P(HostPortTest, Splits) {
     const db::HostPort hp = db::parseHostPort(QString::fromUtf8(c.field));
     EXPECT_EQ(hp.valid, c.valid);
     if (c.valid) {
-        EXPECT_EQ(hp.host.toStdString(), c.host);
+        // A socket file is spelled "socket:PATH" in the table.
+        const QString where = hp.socket.isEmpty() ? hp.host : "socket:" + hp.socket;
+        EXPECT_EQ(where.toStdString(), c.host);
         EXPECT_EQ(hp.port, c.port);
     }
 }
@@ -40,7 +42,14 @@ INSTANTIATE_TEST_SUITE_P(
                       HostPortCase{"EmptyPort", "h:", "", 0, false},
                       HostPortCase{"SignedPort", "h:+80", "", 0, false},
                       HostPortCase{"UnclosedBracket", "[::1:3306", "", 0, false},
-                      HostPortCase{"JunkAfterBracket", "[::1]x3306", "", 0, false}),
+                      HostPortCase{"JunkAfterBracket", "[::1]x3306", "", 0, false},
+                      HostPortCase{"SocketPath", "/run/mysqld/mysqld.sock",
+                                   "socket:/run/mysqld/mysqld.sock", 0, true},
+                      HostPortCase{"UnixPrefix", "unix:/tmp/my sock", "socket:/tmp/my sock", 0,
+                                   true},
+                      HostPortCase{"RelativeUnixPath", "unix:mysqld.sock", "socket:mysqld.sock",
+                                   0, true},
+                      HostPortCase{"EmptyUnixPath", "unix:", "", 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

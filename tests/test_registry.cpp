@@ -382,6 +382,51 @@ TEST_F(RegistryTest, ValuesXmlCannotHoldAreRefusedBeforeAnyWrite) {
     EXPECT_EQ(bytes(), before);
 }
 
+TEST_F(RegistryTest, SettingsGoIntoAChildOlderReadersPassOverAndComeBackAsWritten) {
+    TServerEntry full = entry("db:3306", "u", "");
+    full.options.password = PasswordStorage::Keyring;
+    full.options.keyringId = QStringLiteral("id-1");
+    full.options.tls = {db::TlsMode::VerifyCa, QStringLiteral("/ca <&>.pem"), QStringLiteral("c"),
+                        QStringLiteral("k")};
+    full.options.ssh = {QStringLiteral("bastion"), 2222, QStringLiteral("ops"), QStringLiteral("/k")};
+    TServerEntry asked = entry("/run/mysqld/mysqld.sock", "u", "");
+    asked.options.password = PasswordStorage::Ask;
+    registry.AppendServerEntry(QStringLiteral("full"), full);
+    registry.AppendServerEntry(QStringLiteral("asked"), asked);
+    registry.AppendServerEntry(QStringLiteral("plain"), entry("h", "u", "p"));
+    const QByteArray text = bytes();
+    // The three children first, as older readers take them; a record without settings has
+    // no fourth child.
+    EXPECT_TRUE(text.startsWith("<HOST NAME=\"full\"><IP>db:3306</IP><USERID>u</USERID>"
+                                "<PASSWD></PASSWD><OPTIONS><PASSWORD>keyring</PASSWORD>"))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith("<HOST NAME=\"plain\"><IP>h</IP><USERID>u</USERID>"
+                              "<PASSWD>p</PASSWD></HOST>"));
+    const Records expected = {{QStringLiteral("full"), full},
+                              {QStringLiteral("asked"), asked},
+                              rec("plain", "h", "u", "p")};
+    EXPECT_EQ(registry.LoadServerRegistry(), expected);
+
+    // Found by all its values, settings included.
+    TServerEntry moved = full;
+    moved.options.ssh = {};
+    EXPECT_TRUE(registry.UpdateServerEntry({QStringLiteral("full"), full}, QStringLiteral("full"), moved));
+    EXPECT_FALSE(registry.RemoveServerEntry({QStringLiteral("full"), full}));
+    EXPECT_EQ(registry.LoadServerRegistry()[0].entry, moved);
+
+    // A TLS mode this version does not know is read as the strictest, unknown elements
+    // are passed over.
+    put("<HOST NAME=\"n\"><IP>h</IP><USERID>u</USERID><PASSWD></PASSWD><OPTIONS><TLS>quantum</TLS>"
+        "<LATER>x</LATER></OPTIONS></HOST>");
+    EXPECT_EQ(registry.LoadServerRegistry()[0].entry.options.tls.mode, db::TlsMode::VerifyIdentity);
+
+    TServerEntry control = full;
+    control.options.tls.caFile = QStringLiteral("/a\nb");
+    EXPECT_EQ(errorOf([&] { registry.AppendServerEntry(QStringLiteral("x"), control); }),
+              QStringLiteral("The CA file contains a line break or another control character, "
+                             "which the server list cannot store. Remove it and try again."));
+}
+
 // The file size limit makes any write fail, even for root, whom permissions do not stop.
 TEST_F(RegistryTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
     put(kA + kB);

@@ -57,6 +57,16 @@ void TfrmMain::FormCreate() {
     MySQLConnection1_ = new TMySQLConnection(this);
     session_ = std::make_unique<ServerSession>(
         *MySQLConnection1_, [this](const QString& name) { rememberConnectedServer(name); });
+    session_->SetKnownHostsFile(ProgramDir + QStringLiteral("known_hosts"));
+    session_->SetQuestions({
+        [this](const QString& prompt) {
+            return prompts_.password(this, QStringLiteral("Server Password"), prompt);
+        },
+        [this](const QString& text) {
+            return prompts_.yesNo(this, text, QStringLiteral("SSH Host Key"));
+        },
+        {},
+    });
     if (qEnvironmentVariable("LORVEX_SERVER_WAIT") != QLatin1String("off")) {
         wait_ = std::make_unique<ui::ServerWait>(prompts_);
         session_->SetWaiter(wait_.get());
@@ -95,9 +105,12 @@ void TfrmMain::BuildLayout() {
     clientLayout->addWidget(Splitter1_);
     setCentralWidget(PanelClient);
 
-    // Two status panels; the program writes nothing into them.
+    // Two status panels: the first tells how the connected server is reached.
+    connectionStatus_ = new QLabel(statusBar());
+    connectionStatus_->setObjectName(QStringLiteral("ConnectionStatus"));
+    statusBar()->addWidget(connectionStatus_, 1);
     statusBar()->addWidget(new QLabel(statusBar()), 1);
-    statusBar()->addWidget(new QLabel(statusBar()), 1);
+    session_->SetConnectionChanged([this] { connectionStatus_->setText(session_->ConnectionSummary()); });
 
     serverCommands_ = std::make_unique<ServerCommands>(*tree_, registry_, prompts_, this);
 

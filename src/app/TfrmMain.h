@@ -13,6 +13,7 @@
 
 class DetailPanels;
 class ProcessCommands;
+class QLabel;
 class QSplitter;
 class QTabWidget;
 class QToolBar;
@@ -98,6 +99,7 @@ private:
 
     ui::Prompts& prompts_;
     IniFile IniFile_;
+    QLabel* connectionStatus_ = nullptr;
     ViewState viewState_;
     bool settingsOpen_ = false;
     bool shown_ = false;

@@ -15,6 +15,7 @@ struct CliOptions {
     QString host;
     QString user;
     std::optional<QString> password;
+    db::TlsOptions tls;  // a registered server's
     QString database;
     QString table;
     bool drop = false;

@@ -15,6 +15,7 @@
 #include "dump/RestoreEngine.h"
 #include "dump/RestoreTally.h"
 #include "dump/ScriptScan.h"
+#include "registry/ServerAccess.h"
 #include "registry/ServerRegistry.h"
 
 namespace {
@@ -38,13 +39,52 @@ QString seconds(const QElapsedTimer& clock) {
     return QString::number(double(clock.nsecsElapsed()) / 1e9, 'f', 2);
 }
 
+bool answeredYes(const QString& question) {
+    if (!terminal::stdinIsTerminal()) return false;
+    say(stderr, question + QStringLiteral(" [y/N] "));
+    char line[16] = {};
+    return std::fgets(line, sizeof line, stdin) && (line[0] == 'y' || line[0] == 'Y');
+}
+
+// Opens what reaching a registered server takes (its password from the keyring, its SSH
+// tunnel) for the whole run; the host and password given on the command line win.
+bool openRegistered(CliOptions& o, const RegistryRecord& record, const QString& dir,
+                    QString* error) {
+    static ServerAccess access(QDir(dir).filePath(QStringLiteral("known_hosts")));
+    TServerEntry entry = record.entry;
+    if (!o.host.isEmpty()) entry.IP = o.host;
+    if (!o.user.isEmpty()) entry.USERID = o.user;
+    if (o.password) {
+        entry.options.password = PasswordStorage::File;
+        entry.PASSWD = *o.password;
+    }
+    AccessQuestions questions;
+    questions.password = [](const QString& prompt) -> std::optional<QString> {
+        if (!terminal::stdinIsTerminal()) return std::nullopt;
+        return terminal::readPassword(prompt + u' ');
+    };
+    questions.trustHostKey = [](const QString& text) { return answeredYes(text); };
+    try {
+        const db::ConnectParams params = access.open(record.name, entry, questions);
+        o.host = params.host;
+        o.user = params.user;
+        o.password = params.password;
+        o.tls = params.tls;
+    } catch (const std::exception& e) {
+        *error = QString::fromUtf8(e.what());
+        return false;
+    }
+    return true;
+}
+
 // Fills host, user and password from --server and the environment; false with `error` set
-// when the server is not registered.
+// when the server is not registered or cannot be reached.
 bool resolveConnection(CliOptions& o, QString* error) {
-    std::optional<QString> registered;
+    if (!o.password && qEnvironmentVariableIsSet("LORVEX_PASSWORD"))
+        o.password = qEnvironmentVariable("LORVEX_PASSWORD");
     if (!o.server.isEmpty()) {
-        const QString path =
-            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("HostInfor.Dat"));
+        const QString dir = QCoreApplication::applicationDirPath();
+        const QString path = QDir(dir).filePath(QStringLiteral("HostInfor.Dat"));
         std::vector<RegistryRecord> records;
         QString damaged;
         try {
@@ -65,13 +105,8 @@ bool resolveConnection(CliOptions& o, QString* error) {
                          .arg(o.server, QDir::toNativeSeparators(path));
             return false;
         }
-        if (o.host.isEmpty()) o.host = match->entry.IP;
-        if (o.user.isEmpty()) o.user = match->entry.USERID;
-        registered = match->entry.PASSWD;
+        return openRegistered(o, *match, dir, error);
     }
-    if (!o.password && qEnvironmentVariableIsSet("LORVEX_PASSWORD"))
-        o.password = qEnvironmentVariable("LORVEX_PASSWORD");
-    if (!o.password) o.password = registered;
     if (!o.password && terminal::stdinIsTerminal())
         o.password =
             terminal::readPassword(QStringLiteral("Password for %1@%2: ").arg(o.user, o.host));
@@ -83,6 +118,7 @@ db::ConnectParams paramsOf(const CliOptions& o, bool multiStatements) {
     params.host = o.host;
     params.user = o.user;
     params.password = o.password.value_or(QString());
+    params.tls = o.tls;
     params.multiStatements = multiStatements;
     params.netTimeout = o.netTimeout;
     return params;

@@ -26,6 +26,7 @@ void TMySQLConnection::DoConnect() {
     params.password = passwd_;
     params.netTimeout = netTimeout_;
     params.label = label_;
+    params.tls = tls_;
     connection_.connect(params);  // throws with the library's message; stays closed
     if (!db_.isEmpty()) SelectDatabase(db_);
     // Also without a database the handle is open: count it as connected so that

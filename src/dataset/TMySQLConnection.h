@@ -52,6 +52,8 @@ public:
     void SetNetTimeout(unsigned seconds) { netTimeout_ = seconds; }
     // The server's name in the busy feedback, from the next connect.
     void SetLabel(const QString& value) { label_ = value; }
+    // How the next connect uses TLS.
+    void SetTls(const db::TlsOptions& tls) { tls_ = tls; }
 
     bool Connected() const { return connected_; }
     // Opening a connection that the server refuses throws db::DbError with the client
@@ -87,6 +89,7 @@ private:
     QString passwd_;
     QString db_;
     QString label_;
+    db::TlsOptions tls_;
     quint16 port_ = 3306;
     unsigned netTimeout_ = db::kDefaultNetTimeoutSeconds;
     bool connected_ = false;

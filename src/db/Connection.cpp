@@ -2,6 +2,8 @@
 
 #include <mysql.h>
 
+#include <QFile>
+
 #include <exception>
 #include <utility>
 
@@ -15,6 +17,26 @@ namespace {
 constexpr unsigned kConnectTimeoutSeconds = 10;
 
 constexpr unsigned kCommandsOutOfSync = 2014;  // the client library's CR_COMMANDS_OUT_OF_SYNC
+
+// Sets the handle's TLS options; nothing when TLS is off.
+void applyTls(MYSQL* handle, const TlsOptions& tls, std::string (&files)[3]) {
+    if (tls.mode == TlsMode::Off) return;
+    const my_bool enforce = 1;
+    mysql_optionsv(handle, MYSQL_OPT_SSL_ENFORCE, &enforce);
+    // The client library checks the chain whenever it has a CA file; the host name only
+    // with this flag.
+    const my_bool verifyHost = tls.mode == TlsMode::VerifyIdentity;
+    mysql_optionsv(handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verifyHost);
+    const std::pair<const QString&, mysql_option> paths[] = {{tls.caFile, MYSQL_OPT_SSL_CA},
+                                                            {tls.certFile, MYSQL_OPT_SSL_CERT},
+                                                            {tls.keyFile, MYSQL_OPT_SSL_KEY}};
+    for (int i = 0; i < 3; ++i) {
+        if (paths[i].first.isEmpty()) continue;
+        if (paths[i].second == MYSQL_OPT_SSL_CA && tls.mode == TlsMode::Required) continue;
+        files[i] = QFile::encodeName(paths[i].first).toStdString();
+        mysql_optionsv(handle, paths[i].second, files[i].c_str());
+    }
+}
 
 QString refusedText() {
     return QStringLiteral(
@@ -84,12 +106,22 @@ void Connection::connect(const ConnectParams& params) {
     const HostPort hp = parseHostPort(params.host);
     if (!hp.valid) {
         mysql_close(handle);
+        if (params.host.startsWith(QLatin1String("unix:")))
+            throw DbError(2005, "HY000",
+                          "No socket file after \"unix:\": write unix:/path/to/mysqld.sock.");
         throw DbError(2005, "HY000",
                       "Invalid port in host \"" + utf8(params.host) +
                           "\": use host, host:port or [address]:port with a port from 1 to "
                           "65535.");
     }
     mysql_optionsv(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    std::string tlsFiles[3];
+    applyTls(handle, params.tls, tlsFiles);
+    const std::string socket = QFile::encodeName(hp.socket).toStdString();
+    if (!socket.empty()) {
+        unsigned protocol = MYSQL_PROTOCOL_SOCKET;
+        mysql_optionsv(handle, MYSQL_OPT_PROTOCOL, &protocol);
+    }
     // The client library sends "localhost" to its local socket whatever the port; a port in
     // the host field means that port, over TCP.
     if (hp.port && hp.host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
@@ -113,9 +145,10 @@ void Connection::connect(const ConnectParams& params) {
 
     params_ = params;
     const bool connected = blocking("Connecting", false, [&] {
-        return mysql_real_connect(handle, host.c_str(), user.c_str(), password.c_str(),
-                                  database.empty() ? nullptr : database.c_str(), port, nullptr,
-                                  flags) != nullptr;
+        return mysql_real_connect(handle, socket.empty() ? host.c_str() : "localhost",
+                                  user.c_str(), password.c_str(),
+                                  database.empty() ? nullptr : database.c_str(), port,
+                                  socket.empty() ? nullptr : socket.c_str(), flags) != nullptr;
     });
     if (!connected) {
         DbError error = ownErrorNumber_ ? DbError(ownErrorNumber_, "HY000", utf8(ownErrorText_))
@@ -325,6 +358,15 @@ unsigned long Connection::threadId() const { return mysql_ ? mysql_thread_id(mys
 
 QString Connection::hostInfo() const {
     return mysql_ ? QString::fromUtf8(mysql_get_host_info(mysql_)) : QString();
+}
+
+QString Connection::tlsDescription() const {
+    const char* cipher = mysql_ ? mysql_get_ssl_cipher(mysql_) : nullptr;
+    if (!cipher) return {};
+    const char* version = nullptr;
+    mariadb_get_infov(mysql_, MARIADB_CONNECTION_TLS_VERSION, &version);
+    return version ? QStringLiteral("%1, %2").arg(QString::fromUtf8(version), QString::fromUtf8(cipher))
+                   : QString::fromUtf8(cipher);
 }
 
 bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error) {

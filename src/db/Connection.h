@@ -8,6 +8,7 @@
 
 #include "db/DbError.h"
 #include "db/Result.h"
+#include "db/TlsOptions.h"
 #include "db/Waiter.h"
 
 struct st_mysql;
@@ -20,7 +21,9 @@ namespace db {
 inline constexpr unsigned kDefaultNetTimeoutSeconds = 10 * 60;
 
 struct ConnectParams {
-    QString host;  // "host", "host:port" or "[v6addr]:port"; the port wins over `port`
+    // "host", "host:port" or "[v6addr]:port" (the port wins over `port`), or the path of
+    // the server's socket file ("/run/mysqld/mysqld.sock", "unix:PATH")
+    QString host;
     QString user;
     QString password;
     QString database;  // empty: none selected
@@ -28,6 +31,7 @@ struct ConnectParams {
     bool multiStatements = false;
     unsigned netTimeout = kDefaultNetTimeoutSeconds;  // reads and writes, seconds; 0: none
     QString label;  // how the busy feedback names the server; empty: the host
+    TlsOptions tls;
 };
 
 // Stops the statement that session `threadId` runs (KILL QUERY), over a connection of its
@@ -126,6 +130,8 @@ public:
     Result listProcesses();
     QString serverInfo() const;
     QString hostInfo() const;
+    // "TLS 1.3, TLS_AES_256_GCM_SHA384" when the connection is encrypted; empty otherwise.
+    QString tlsDescription() const;
     // The server's id of this session (as SHOW PROCESSLIST lists it); 0 when closed.
     unsigned long threadId() const;
 

@@ -18,6 +18,11 @@ bool parsePort(const QString& text, unsigned& port) {
 
 HostPort parseHostPort(const QString& field) {
     HostPort result;
+    if (field.startsWith(u'/') || field.startsWith(QLatin1String("unix:"))) {
+        result.socket = field.startsWith(u'/') ? field : field.mid(5);
+        result.valid = !result.socket.isEmpty();
+        return result;
+    }
     if (field.startsWith(u'[')) {
         const qsizetype close = field.indexOf(u']');
         if (close < 0) {

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "registry/PasswordKeyring.h"
+#include "registry/ServerAccess.h"
 #include "registry/ServerRegistry.h"
 #include "registry/TfrmNewConnect.h"
 #include "registry/TfrmServer.h"
@@ -24,7 +26,7 @@ ServerCommands::ServerCommands(ObjectTree& tree, ServerRegistry& registry, ui::P
 
 void ServerCommands::N3Click() {
     try {
-        TfrmNewConnect dialog(dialogParent_);
+        TfrmNewConnect dialog(prompts_, registry::PasswordKeyring::available(), dialogParent_);
         // Two servers of one name cannot be told apart at the next start, which reconnects
         // to the first of them.
         dialog.setNameCheck([this, &dialog](const QString& name) {
@@ -39,7 +41,9 @@ void ServerCommands::N3Click() {
         });
         if (prompts_.exec(&dialog) != QDialog::Accepted) return;
         const QString name = dialog.ServerName();
-        const TServerEntry entry{dialog.IP(), dialog.USERID(), dialog.PASSWD()};
+        TServerEntry entry = dialog.Entry();
+        if (entry.options.password == PasswordStorage::Keyring)
+            saveInKeyring(entry.options, dialog.PASSWD());
         // The node is added first; when the file cannot take the record it goes again, so
         // the tree never shows a server the next start will not know.
         TreeNode* node = tree_.AddServerNode(name, entry);
@@ -47,8 +51,12 @@ void ServerCommands::N3Click() {
             registry_.AppendServerEntry(name, entry);
         } catch (...) {
             delete node;
+            forgetKeyringEntry(entry.options, {});
             throw;
         }
+    } catch (const registry::KeyringError& error) {
+        prompts_.message(dialogParent_,
+                         ui::withReason(QStringLiteral("Server Registration Error"), error.text()));
     } catch (const RegistryError& error) {
         prompts_.message(dialogParent_,
                          ui::withReason(QStringLiteral("Server Registration Error"), error.text()));
@@ -65,7 +73,7 @@ void ServerCommands::Information1Click() {
         // before the dialog opens.
         registry_.checkRewritable();
         TfrmServer dialog(registry_, prompts_, node->text(), *node->serverEntry(),
-                          dialogParent_);
+                          registry::PasswordKeyring::available(), dialogParent_);
         if (prompts_.exec(&dialog) != QDialog::Accepted) return;
         delete node;
         if (dialog.Saved()) tree_.AddServerNode(dialog.ServerName(), dialog.Entry());
@@ -93,6 +101,7 @@ void ServerCommands::N4Click() {
             prompts_.message(dialogParent_, changedElsewhere(node->text()));
             return;
         }
+        forgetKeyringEntry(node->serverEntry()->options, {});
         delete node;
     } catch (const RegistryError& error) {
         prompts_.message(dialogParent_,

@@ -52,10 +52,13 @@ bool storable(QStringView value) {
 }
 
 void checkStorable(const QString& name, const TServerEntry& entry) {
-    const std::pair<const QString&, const char*> fields[] = {{name, "server name"},
-                                                             {entry.IP, "host"},
-                                                             {entry.USERID, "user id"},
-                                                             {entry.PASSWD, "password"}};
+    const ServerOptions& o = entry.options;
+    const std::pair<const QString&, const char*> fields[] = {
+        {name, "server name"},        {entry.IP, "host"},
+        {entry.USERID, "user id"},    {entry.PASSWD, "password"},
+        {o.tls.caFile, "CA file"},    {o.tls.certFile, "client certificate file"},
+        {o.tls.keyFile, "key file"},  {o.ssh.host, "SSH host"},
+        {o.ssh.user, "SSH user"},     {o.ssh.keyFile, "SSH key file"}};
     for (const auto& [value, what] : fields) {
         if (!storable(value))
             throw RegistryError(QStringLiteral("The %1 contains a line break or another control "
@@ -111,6 +114,71 @@ void appendElementText(QString& out, const QString& value) {
     out += QLatin1String("]]>");
 }
 
+// The spelling of each setting in the OPTIONS child; a value that is the default is left out.
+const char* const kPasswordStorage[] = {"file", "keyring", "ask"};
+const char* const kTlsModes[] = {"off", "required", "verify-ca", "verify-identity"};
+
+void appendOption(QString& out, const char* element, const QString& value) {
+    if (value.isEmpty()) return;
+    out += u'<' + QLatin1String(element) + u'>';
+    appendElementText(out, value);
+    out += QLatin1String("</") + QLatin1String(element) + u'>';
+}
+
+void appendOptions(QString& out, const ServerOptions& o) {
+    if (o.isDefault()) return;
+    out += QLatin1String("<OPTIONS>");
+    if (o.password != PasswordStorage::File)
+        appendOption(out, "PASSWORD", QLatin1String(kPasswordStorage[int(o.password)]));
+    appendOption(out, "KEYRING", o.keyringId);
+    if (o.tls.mode != db::TlsMode::Off)
+        appendOption(out, "TLS", QLatin1String(kTlsModes[int(o.tls.mode)]));
+    appendOption(out, "TLSCA", o.tls.caFile);
+    appendOption(out, "TLSCERT", o.tls.certFile);
+    appendOption(out, "TLSKEY", o.tls.keyFile);
+    appendOption(out, "SSHHOST", o.ssh.host);
+    if (o.ssh.port != 22) appendOption(out, "SSHPORT", QString::number(o.ssh.port));
+    appendOption(out, "SSHUSER", o.ssh.user);
+    appendOption(out, "SSHKEY", o.ssh.keyFile);
+    out += QLatin1String("</OPTIONS>");
+}
+
+// The OPTIONS child's settings; elements it does not know are passed over. A TLS mode of a
+// later version is read as the strictest, never as no TLS.
+ServerOptions readOptions(QXmlStreamReader& xml) {
+    ServerOptions o;
+    while (xml.readNextStartElement()) {
+        const QStringView element = xml.name();
+        const QString value = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+        const auto indexIn = [&](const auto& names, int otherwise) {
+            for (int i = 0; i < int(std::size(names)); ++i)
+                if (value == QLatin1String(names[i])) return i;
+            return otherwise;
+        };
+        if (element == u"PASSWORD")
+            o.password = PasswordStorage(indexIn(kPasswordStorage, int(PasswordStorage::Ask)));
+        else if (element == u"KEYRING")
+            o.keyringId = value;
+        else if (element == u"TLS")
+            o.tls.mode = db::TlsMode(indexIn(kTlsModes, int(db::TlsMode::VerifyIdentity)));
+        else if (element == u"TLSCA")
+            o.tls.caFile = value;
+        else if (element == u"TLSCERT")
+            o.tls.certFile = value;
+        else if (element == u"TLSKEY")
+            o.tls.keyFile = value;
+        else if (element == u"SSHHOST")
+            o.ssh.host = value;
+        else if (element == u"SSHPORT")
+            o.ssh.port = value.toUInt();
+        else if (element == u"SSHUSER")
+            o.ssh.user = value;
+        else if (element == u"SSHKEY")
+            o.ssh.keyFile = value;
+    }
+    return o;
+}
+
 // The shape every reader of the file knows, older ones included: the three children in this
 // order with nothing between them (older readers take them by position).
 void appendRecord(QString& out, const QString& name, const TServerEntry& entry) {
@@ -122,7 +190,9 @@ void appendRecord(QString& out, const QString& name, const TServerEntry& entry) 
     appendElementText(out, entry.USERID);
     out += QLatin1String("</USERID><PASSWD>");
     appendElementText(out, entry.PASSWD);
-    out += QLatin1String("</PASSWD></HOST>");
+    out += QLatin1String("</PASSWD>");
+    appendOptions(out, entry.options);
+    out += QLatin1String("</HOST>");
 }
 
 // The file's text: UTF-8, or else CP949 as older versions wrote it. Text that is valid UTF-8
@@ -198,8 +268,13 @@ TServerEntry readEntry(QXmlStreamReader& xml) {
                                      QStringLiteral("PASSWD")};
     std::optional<QString> named[3];
     QStringList positional;
+    std::optional<ServerOptions> options;
     while (xml.readNextStartElement()) {
         const QString element = xml.name().toString();
+        if (element == QLatin1String("OPTIONS") && !options && positional.size() >= 3) {
+            options = readOptions(xml);
+            continue;
+        }
         const QString value = xml.readElementText(QXmlStreamReader::IncludeChildElements);
         positional << value;
         for (int i = 0; i < 3; ++i)
@@ -209,7 +284,7 @@ TServerEntry readEntry(QXmlStreamReader& xml) {
     QString values[3];
     for (int i = 0; i < 3; ++i)
         values[i] = byName ? named[i].value_or(QString()) : positional.value(i);
-    return {values[0], values[1], values[2]};
+    return {values[0], values[1], values[2], options.value_or(ServerOptions{})};
 }
 
 std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text) {

@@ -7,12 +7,22 @@
 #include <utility>
 #include <vector>
 
+#include "registry/ServerOptions.h"
+
 // The connection values of one registered server. The display name is not part of it: it
 // is the text of the server's tree node, which owns the entry.
 struct TServerEntry {
+    TServerEntry() = default;
+    TServerEntry(QString ip, QString user, QString password, ServerOptions settings = {})
+        : IP(std::move(ip)),
+          USERID(std::move(user)),
+          PASSWD(std::move(password)),
+          options(std::move(settings)) {}
+
     QString IP;  // "host", "host:port" or "[v6addr]:port"
     QString USERID;
-    QString PASSWD;  // clear text
+    QString PASSWD;  // clear text; empty when options.password is not File
+    ServerOptions options;
 
     friend bool operator==(const TServerEntry&, const TServerEntry&) = default;
 };
@@ -66,7 +76,8 @@ std::optional<std::vector<RegistryRecord>> parseRegistryText(
 
 // The server registry file (HostInfor.Dat): a text of records
 // <HOST NAME="..."><IP>...</IP><USERID>...</USERID><PASSWD>...</PASSWD></HOST>
-// with no root element, in UTF-8 or, as older versions wrote it, in CP949. Every operation
+// with no root element (a record with settings beyond those carries them in an OPTIONS
+// child after PASSWD, which older readers pass over), in UTF-8 or, as older versions wrote it, in CP949. Every operation
 // opens and closes the file; nothing is cached. Every write keeps the file's encoding (only
 // ConvertToUtf8 changes it) and replaces the whole file through a temporary file beside it,
 // with mode 0600.

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "registry/ServerOptionsEditor.h"
 #include "ui/Named.h"
 
 namespace {
@@ -25,7 +26,8 @@ QString TrimServerField(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
-TfrmNewConnect::TfrmNewConnect(QWidget* parent) : QDialog(parent) {
+TfrmNewConnect::TfrmNewConnect(ui::Prompts& prompts, bool keyringAvailable, QWidget* parent)
+    : QDialog(parent) {
     setObjectName(QStringLiteral("frmNewConnect"));
     setWindowTitle(QStringLiteral("새 데이터 베이스"));
 
@@ -34,12 +36,19 @@ TfrmNewConnect::TfrmNewConnect(QWidget* parent) : QDialog(parent) {
     Edit2 = ui::named(new QLineEdit(this), "Edit2");
     Edit3 = ui::named(new QLineEdit(this), "Edit3");
     Edit3->setEchoMode(QLineEdit::Password);
+    Options = new ServerOptionsEditor(prompts, keyringAvailable, this);
+    const auto askEveryTime = [this] {
+        Edit3->setEnabled(Options->storage() != PasswordStorage::Ask);
+    };
+    connect(Options, &ServerOptionsEditor::storageChanged, this, askEveryTime);
+    askEveryTime();
 
     auto* fields = new QFormLayout;
     fields->addRow(QStringLiteral("서     버 :"), Edit4);
     fields->addRow(QStringLiteral("호 스 트 :"), Edit1);
     fields->addRow(QStringLiteral("아 이 디 :"), Edit2);
     fields->addRow(QStringLiteral("비밀번호 :"), Edit3);
+    fields->addRow(QString(), Options);
 
     BitBtn1 = ui::named(new QPushButton(QStringLiteral("OK"), this), "BitBtn1");
     BitBtn1->setDefault(true);
@@ -57,7 +66,8 @@ TfrmNewConnect::TfrmNewConnect(QWidget* parent) : QDialog(parent) {
     setTabOrder(Edit4, Edit1);
     setTabOrder(Edit1, Edit2);
     setTabOrder(Edit2, Edit3);
-    setTabOrder(Edit3, BitBtn1);
+    setTabOrder(Edit3, Options);
+    setTabOrder(Options, BitBtn1);
     setTabOrder(BitBtn1, BitBtn2);
 
     connect(BitBtn1, &QPushButton::clicked, this, &TfrmNewConnect::BitBtn1Click);
@@ -69,6 +79,12 @@ QString TfrmNewConnect::IP() const { return TrimServerField(Edit1->text()); }
 QString TfrmNewConnect::USERID() const { return TrimServerField(Edit2->text()); }
 // Blanks around a password are part of it: trimmed, it would no longer log in.
 QString TfrmNewConnect::PASSWD() const { return Edit3->text(); }
+
+TServerEntry TfrmNewConnect::Entry() const {
+    TServerEntry entry{IP(), USERID(), QString(), Options->options({})};
+    if (entry.options.password == PasswordStorage::File) entry.PASSWD = PASSWD();
+    return entry;
+}
 
 void TfrmNewConnect::BitBtn1Click() {
     if (ServerName().isEmpty()) {

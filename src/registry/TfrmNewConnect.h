@@ -4,8 +4,14 @@
 #include <QString>
 #include <functional>
 
+#include "registry/ServerRegistry.h"
+
 class QLineEdit;
 class QPushButton;
+class ServerOptionsEditor;
+namespace ui {
+class Prompts;
+}
 
 // Removes leading and trailing blanks and control characters, as the server fields are
 // taken when a server is registered.
@@ -16,7 +22,8 @@ QString TrimServerField(const QString& text);
 class TfrmNewConnect : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmNewConnect(QWidget* parent = nullptr);
+    // `keyringAvailable`: the password may go to the desktop keyring (then the default).
+    TfrmNewConnect(ui::Prompts& prompts, bool keyringAvailable, QWidget* parent = nullptr);
 
     // Asked on OK, once the required fields are filled, with the trimmed display name;
     // false keeps the dialog open with the focus on the name.
@@ -27,6 +34,8 @@ public:
     QString IP() const;
     QString USERID() const;
     QString PASSWD() const;
+    // The record to register: PASSWD holds the password only when it is kept in the file.
+    TServerEntry Entry() const;
 
 public Q_SLOTS:
     // OK: moves the focus to the first required field that is empty, or accepts.
@@ -43,6 +52,7 @@ private:
     QLineEdit* Edit1;  // host
     QLineEdit* Edit2;  // user id
     QLineEdit* Edit3;  // password
+    ServerOptionsEditor* Options;
     QPushButton* BitBtn1;
     QPushButton* BitBtn2;
 };

@@ -6,13 +6,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "registry/PasswordKeyring.h"
+#include "registry/ServerAccess.h"
 #include "registry/ServerCommands.h"
+#include "registry/ServerOptionsEditor.h"
 #include "registry/TfrmNewConnect.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
 
 TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QString& oldName,
-                       const TServerEntry& oldEntry, QWidget* parent)
+                       const TServerEntry& oldEntry, bool keyringAvailable, QWidget* parent)
     : QDialog(parent),
       registry_(registry),
       prompts_(prompts),
@@ -26,12 +29,27 @@ TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QSt
     Edit3 = ui::named(new QLineEdit(oldEntry.USERID, this), "Edit3");
     Edit4 = ui::named(new QLineEdit(oldEntry.PASSWD, this), "Edit4");
     Edit4->setEchoMode(QLineEdit::Password);
+    Options = new ServerOptionsEditor(prompts, keyringAvailable, this);
+    Options->setOptions(oldEntry.options);
+    if (oldEntry.options.password == PasswordStorage::Keyring)
+        Edit4->setPlaceholderText(QStringLiteral("kept in the desktop keyring; type to change"));
+    if (keyringAvailable && oldEntry.options.password == PasswordStorage::File &&
+        !oldEntry.PASSWD.isEmpty())
+        Options->setStorageNote(QStringLiteral(
+            "This password is kept in clear text in the server list. Choose \"Save password "
+            "in the desktop keyring\" and Save to move it there."));
+    const auto askEveryTime = [this] {
+        Edit4->setEnabled(Options->storage() != PasswordStorage::Ask);
+    };
+    connect(Options, &ServerOptionsEditor::storageChanged, this, askEveryTime);
+    askEveryTime();
 
     auto* fields = new QFormLayout;
     fields->addRow(QStringLiteral("서     버 :"), Edit1);
     fields->addRow(QStringLiteral("호 스 트 :"), Edit2);
     fields->addRow(QStringLiteral("아 이 디 :"), Edit3);
     fields->addRow(QStringLiteral("비밀번호 :"), Edit4);
+    fields->addRow(QString(), Options);
 
     BitBtn1 = ui::named(new QPushButton(QStringLiteral("Save"), this), "BitBtn1");
     BitBtn2 = ui::named(new QPushButton(QStringLiteral("Delete"), this), "BitBtn2");
@@ -50,7 +68,8 @@ TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QSt
     setTabOrder(Edit1, Edit2);
     setTabOrder(Edit2, Edit3);
     setTabOrder(Edit3, Edit4);
-    setTabOrder(Edit4, BitBtn1);
+    setTabOrder(Edit4, Options);
+    setTabOrder(Options, BitBtn1);
     setTabOrder(BitBtn1, BitBtn2);
     setTabOrder(BitBtn2, BitBtn3);
 
@@ -62,16 +81,53 @@ TfrmServer::TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QSt
 QString TfrmServer::ServerName() const { return TrimServerField(Edit1->text()); }
 
 TServerEntry TfrmServer::Entry() const {
+    if (written_) return *written_;
     // The password as typed: blanks around it are part of it.
-    return TServerEntry{TrimServerField(Edit2->text()), TrimServerField(Edit3->text()),
-                        Edit4->text()};
+    TServerEntry entry{TrimServerField(Edit2->text()), TrimServerField(Edit3->text()),
+                       QString(), Options->options(oldEntry_.options)};
+    if (entry.options.password == PasswordStorage::File) entry.PASSWD = Edit4->text();
+    return entry;
+}
+
+TServerEntry TfrmServer::placePassword() const {
+    TServerEntry entry = Entry();
+    const bool wasInKeyring = oldEntry_.options.password == PasswordStorage::Keyring;
+    const QString typed = Edit4->text();
+    if (entry.options.password == PasswordStorage::Keyring) {
+        // An empty field leaves the keyring's password as it is.
+        if (!wasInKeyring || !typed.isEmpty()) saveInKeyring(entry.options, typed);
+    } else if (entry.options.password == PasswordStorage::File && wasInKeyring &&
+               typed.isEmpty()) {
+        // Back into the file: the password the keyring held.
+        QString error;
+        const std::optional<QString> stored =
+            registry::PasswordKeyring::read(keyringKey(oldEntry_.options), &error);
+        if (!stored && !error.isEmpty()) throw registry::KeyringError(error);
+        entry.PASSWD = stored.value_or(QString());
+    }
+    if (entry.options.password != PasswordStorage::Keyring) entry.options.keyringId.clear();
+    return entry;
 }
 
 void TfrmServer::BitBtn1Click() {
     // The file gets the same trimmed values as the new tree node: a record that differed
     // from its node by a blank could no longer be found by the node's later commands.
     try {
-        saved_ = registry_.UpdateServerEntry({oldName_, oldEntry_}, ServerName(), Entry());
+        const TServerEntry entry = placePassword();
+        try {
+            saved_ = registry_.UpdateServerEntry({oldName_, oldEntry_}, ServerName(), entry);
+        } catch (...) {
+            forgetKeyringEntry(entry.options, oldEntry_.options);  // one made just now
+            throw;
+        }
+        if (!saved_) forgetKeyringEntry(entry.options, oldEntry_.options);
+        if (saved_) {
+            written_ = entry;
+            forgetKeyringEntry(oldEntry_.options, entry.options);
+        }
+    } catch (const registry::KeyringError& error) {
+        prompts_.message(this, error.text());
+        return;
     } catch (const std::exception& error) {
         showError(error);
         return;
@@ -85,6 +141,7 @@ void TfrmServer::BitBtn2Click() {
     try {
         if (!registry_.RemoveServerEntry({oldName_, oldEntry_}))
             return prompts_.message(this, changedElsewhere(oldName_));
+        forgetKeyringEntry(oldEntry_.options, {});
     } catch (const std::exception& error) {
         showError(error);
         return;

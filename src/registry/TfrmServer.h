@@ -2,11 +2,13 @@
 
 #include <QDialog>
 #include <QString>
+#include <optional>
 
 #include "registry/ServerRegistry.h"
 
 class QLineEdit;
 class QPushButton;
+class ServerOptionsEditor;
 namespace ui {
 class Prompts;
 }
@@ -19,14 +21,16 @@ class TfrmServer : public QDialog {
 public:
     // `oldName` and `oldEntry` are the server's values before editing; the record is found
     // by both.
+    // `keyringAvailable`: the password may be moved into the desktop keyring.
     TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QString& oldName,
-               const TServerEntry& oldEntry, QWidget* parent = nullptr);
+               const TServerEntry& oldEntry, bool keyringAvailable, QWidget* parent = nullptr);
 
     bool Saved() const { return saved_; }
     const QString& OldName() const { return oldName_; }
     const TServerEntry& OldEntry() const { return oldEntry_; }
 
-    // The edited values as they are saved: trimmed, but for the password.
+    // The edited values as they are saved: trimmed, but for the password, which PASSWD
+    // holds only when it is kept in the file. After Save, the record as written.
     QString ServerName() const;
     TServerEntry Entry() const;
 
@@ -42,6 +46,9 @@ public Q_SLOTS:
 
 private:
     void showError(const std::exception& error);
+    // The record Save writes, with its password put where the dialog says: into the
+    // keyring (written now) or the file. Throws registry::KeyringError.
+    TServerEntry placePassword() const;
 
     ServerRegistry& registry_;
     ui::Prompts& prompts_;
@@ -53,6 +60,8 @@ private:
     QLineEdit* Edit2;  // host
     QLineEdit* Edit3;  // user id
     QLineEdit* Edit4;  // password
+    ServerOptionsEditor* Options;
+    std::optional<TServerEntry> written_;
     QPushButton* BitBtn1;
     QPushButton* BitBtn2;
     QPushButton* BitBtn3;

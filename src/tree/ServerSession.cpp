@@ -15,39 +15,58 @@ void ServerSession::Disconnect() {
     if (connectedServer_.isEmpty()) return;
     main_.close();
     dataset_.SetConnected(false);
+    access_.close();
     traits_ = {};
+    if (changed_) changed_();
 }
 
 void ServerSession::Connect(const QString& displayName, const TServerEntry& entry) {
-    db::ConnectParams params;
-    params.host = entry.IP;
-    params.user = entry.USERID;
-    params.password = entry.PASSWD;
-    params.netTimeout = netTimeout_;
-    params.label = displayName;
+    AccessQuestions questions = questions_;
+    if (!questions.aside && main_.waiter())
+        questions.aside = [this](const char* what, const std::function<void()>& work) {
+            main_.runAside(what, work);
+        };
     try {
         dataset_.SetConnected(false);  // never keep a handle of another server open
+        main_.close();
+        db::ConnectParams params = access_.open(displayName, entry, questions);
+        params.netTimeout = netTimeout_;
         main_.connect(params);
         dataset_.SetNetTimeout(netTimeout_);
         dataset_.SetLabel(displayName);
-        dataset_.SetHost(entry.IP);
-        dataset_.SetUser(entry.USERID);
-        dataset_.SetPasswd(entry.PASSWD);
+        dataset_.SetHost(params.host);
+        dataset_.SetUser(params.user);
+        dataset_.SetPasswd(params.password);
+        dataset_.SetTls(params.tls);
         dataset_.SetDB(QStringLiteral("mysql"));
         dataset_.Open();
     } catch (...) {
         main_.close();
         dataset_.SetConnected(false);
+        access_.close();
         throw;
     }
     traits_ = db::detectServerTraits(main_);
     connectedServer_ = displayName;
     if (rememberServer_) rememberServer_(displayName);
+    if (changed_) changed_();
 }
 
 const db::ServerTraits& ServerSession::refreshTraits() {
     if (main_.isOpen()) traits_ = db::detectServerTraits(main_);
     return traits_;
+}
+
+QString ServerSession::ConnectionSummary() const {
+    if (!main_.isOpen()) return {};
+    const QString tls = main_.tlsDescription();
+    QString text = connectedServer_ + QStringLiteral(": ") +
+                   (!tls.isEmpty() ? tls
+                    : main_.hostInfo().contains(QLatin1String("socket"), Qt::CaseInsensitive)
+                        ? QStringLiteral("local socket")
+                        : QStringLiteral("not encrypted"));
+    if (access_.tunnelled()) text += QStringLiteral(", through SSH");
+    return text;
 }
 
 QString lostConnectionMessage(const QString& reason) {

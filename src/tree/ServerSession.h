@@ -5,6 +5,7 @@
 
 #include "db/Connection.h"
 #include "db/ServerTraits.h"
+#include "registry/ServerAccess.h"
 #include "registry/ServerRegistry.h"
 
 class TMySQLConnection;
@@ -30,6 +31,17 @@ public:
     void SetNetTimeout(unsigned seconds) { netTimeout_ = seconds; }
     // Runs the blocking calls of both connections (null: they block).
     void SetWaiter(db::Waiter* waiter);
+    // How connects ask for passwords that are not stored and about SSH host keys, and where
+    // trusted host keys are kept.
+    void SetQuestions(AccessQuestions questions) { questions_ = std::move(questions); }
+    void SetKnownHostsFile(const QString& path) { access_.setKnownHostsFile(path); }
+    // Called after every connect that succeeded and every disconnect.
+    void SetConnectionChanged(std::function<void()> changed) { changed_ = std::move(changed); }
+    // The TLS version and cipher of the main connection; empty when it is not encrypted.
+    QString TlsDescription() const { return main_.tlsDescription(); }
+    // How the connected server is reached, for the status bar: "TLSv1.3, <cipher>",
+    // "not encrypted", "through SSH"; empty when not connected.
+    QString ConnectionSummary() const;
 
     // Empty or "None": nothing was connected.
     const QString& ConnectedServer() const { return connectedServer_; }
@@ -38,9 +50,10 @@ public:
     // Closes both connections when a server may be connected. ConnectedServer keeps its
     // value.
     void Disconnect();
-    // Opens both connections for the entry, the dataset connection with "mysql" current.
-    // Throws db::DbError with the client library's message when the server cannot be
-    // reached or refuses the login; both connections are then closed and ConnectedServer
+    // Opens both connections for the entry, the dataset connection with "mysql" current,
+    // through an SSH tunnel when the entry names one. Throws AccessError when no password
+    // is given or the tunnel cannot be opened, db::DbError with the client library's
+    // message when the server cannot be reached or refuses the login; both connections are then closed and ConnectedServer
     // keeps its value. On success ConnectedServer becomes `displayName` and is remembered.
     void Connect(const QString& displayName, const TServerEntry& entry);
 
@@ -48,6 +61,9 @@ private:
     db::Connection main_;
     TMySQLConnection& dataset_;
     std::function<void(const QString&)> rememberServer_;
+    ServerAccess access_{QString()};
+    AccessQuestions questions_;
+    std::function<void()> changed_;
     db::ServerTraits traits_;
     QString connectedServer_;
     unsigned netTimeout_ = db::kDefaultNetTimeoutSeconds;

@@ -77,6 +77,15 @@ QString WidgetPrompts::inputBox(QWidget* parent, const QString& caption, const Q
     return ok ? text : defaultText;
 }
 
+std::optional<QString> WidgetPrompts::password(QWidget* parent, const QString& caption,
+                                               const QString& prompt) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, captionOrProduct(caption), prompt,
+                                               QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return text;
+}
+
 QString WidgetPrompts::openFileName(QWidget* parent, const QString& caption, const QString& dir,
                                     const QString& filter) {
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <string_view>
 
 class QDialog;
@@ -46,6 +47,9 @@ public:
     // Input box: returns the typed text, or `defaultText` when cancelled.
     virtual QString inputBox(QWidget* parent, const QString& caption, const QString& prompt,
                              const QString& defaultText) = 0;
+    // A password box: the typed text (hidden as typed), or std::nullopt when cancelled.
+    virtual std::optional<QString> password(QWidget* parent, const QString& caption,
+                                            const QString& prompt) = 0;
     // File dialogs: the chosen path, or empty when cancelled.
     virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
                                  const QString& filter) = 0;
@@ -63,6 +67,8 @@ public:
     bool yesNo(QWidget* parent, const QString& text, const QString& caption) override;
     QString inputBox(QWidget* parent, const QString& caption, const QString& prompt,
                      const QString& defaultText) override;
+    std::optional<QString> password(QWidget* parent, const QString& caption,
+                                    const QString& prompt) override;
     QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
                          const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& caption, const QString& dir,

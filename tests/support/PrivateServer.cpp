@@ -154,7 +154,8 @@ bool PrivateServer::launch(QString* error) {
                         QStringLiteral("--innodb-buffer-pool-size=256M"),
                         QStringLiteral("--innodb-flush-log-at-trx-commit=2"),
                         QStringLiteral("--max-allowed-packet=256M"),
-                        QStringLiteral("--tmpdir=") + path("tmp")});
+                        QStringLiteral("--tmpdir=") + path("tmp")} +
+            extraArguments_);
     if (!process_->waitForStarted(10000)) {
         *error = QStringLiteral("cannot start mariadbd: ") + process_->errorString();
         return false;

@@ -31,6 +31,9 @@ public:
     bool running() const;
     qint64 pid() const;
 
+    // Options the server starts with besides its own (TLS certificates), from the next start.
+    void setExtraArguments(const QStringList& arguments) { extraArguments_ = arguments; }
+    QString socketPath() const { return path("mysqld.sock"); }
     quint16 port() const { return port_; }
     QString hostField() const;  // "127.0.0.1:PORT"
     QString user() const;
@@ -50,5 +53,6 @@ private:
     QString password_;
     std::unique_ptr<QProcess> process_;
     quint16 port_ = 0;
+    QStringList extraArguments_;
     bool initialised_ = false;
 };

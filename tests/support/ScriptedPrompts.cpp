@@ -47,6 +47,19 @@ QString ScriptedPrompts::inputBox(QWidget*, const QString& caption, const QStrin
     return ok ? text : defaultText;
 }
 
+std::optional<QString> ScriptedPrompts::password(QWidget*, const QString& caption,
+                                                 const QString& prompt) {
+    shown_.push_back({QStringLiteral("password"), prompt, caption});
+    if (inputs_.empty()) {
+        ADD_FAILURE() << "Unexpected password box: " << prompt.toStdString();
+        return std::nullopt;
+    }
+    auto [ok, text] = inputs_.front();
+    inputs_.pop_front();
+    if (!ok) return std::nullopt;
+    return text;
+}
+
 QString ScriptedPrompts::nextFile(const QString& kind, const QString& caption) {
     shown_.push_back({kind, QString(), caption});
     if (files_.empty()) {

@@ -12,7 +12,7 @@
 class ScriptedPrompts : public ui::Prompts {
 public:
     struct Shown {
-        QString kind;  // "message", "okCancel", "yesNo", "inputBox", "open", "save"
+        QString kind;  // "message", "okCancel", "yesNo", "inputBox", "password", "open", "save"
         QString text;
         QString caption;
     };
@@ -20,7 +20,7 @@ public:
     // Queue answers, consumed in order by the kind of prompt they belong to.
     void answerOkCancel(bool ok) { questions_.push_back(ok); }
     void answerYesNo(bool yes) { questions_.push_back(yes); }
-    // std::nullopt-like: an empty optional (cancelled) is spelled by cancelInput().
+    // Answers input and password boxes; cancelInput() cancels one.
     void answerInput(const QString& text) { inputs_.push_back({true, text}); }
     void cancelInput() { inputs_.push_back({false, {}}); }
     void answerFile(const QString& path) { files_.push_back(path); }
@@ -40,6 +40,8 @@ public:
     bool yesNo(QWidget* parent, const QString& text, const QString& caption) override;
     QString inputBox(QWidget* parent, const QString& caption, const QString& prompt,
                      const QString& defaultText) override;
+    std::optional<QString> password(QWidget* parent, const QString& caption,
+                                    const QString& prompt) override;
     QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
                          const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& caption, const QString& dir,

@@ -1,0 +1,185 @@
+// Ways of reaching a server beyond host and port: TLS in each mode, a local socket, and
+// passwords that are asked for instead of stored.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "db/Connection.h"
+#include "registry/ServerAccess.h"
+#include "support/PrivateServer.h"
+#include "support/TestServer.h"
+
+namespace {
+
+QString firstRow(db::Connection& c, const char* query, unsigned column = 0) {
+    db::Result r = c.select(query);
+    return r.next() ? r.text(column) : QString();
+}
+
+// Runs a shell line in `dir`; fails the test when it does not succeed.
+void shell(const QString& dir, const QString& line) {
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("sh"), {QStringLiteral("-ec"), line});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
+}
+
+// A private server with a certificate for 127.0.0.1 only, signed by a CA made here, and
+// a second CA that signed nothing of it.
+class TlsServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new QTemporaryDir;
+        server_ = new PrivateServer;
+        const QString key = QStringLiteral(
+            "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2");
+        shell(dir_->path(),
+              QStringLiteral(
+                  "openssl req -x509 %1 -keyout ca.key -out ca.pem -subj /CN=LorvexTestCA\n"
+                  "openssl req -x509 %1 -keyout other.key -out other.pem -subj /CN=OtherCA\n"
+                  "openssl req %1 -keyout server.key -out server.csr -subj /CN=db.test\n"
+                  "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext\n"
+                  "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                  "-days 2 -extfile san.ext -out server.pem\n"
+                  "openssl req %1 -keyout client.key -out client.csr -subj /CN=client\n"
+                  "openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                  "-days 2 -out client.pem\n")
+                  .arg(key));
+        server_->setExtraArguments({QStringLiteral("--ssl-ca=") + file("ca.pem"),
+                                    QStringLiteral("--ssl-cert=") + file("server.pem"),
+                                    QStringLiteral("--ssl-key=") + file("server.key")});
+        QString error;
+        started_ = server_->start(&error);
+        startError_ = error.toStdString();
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        delete dir_;
+    }
+    void SetUp() override { ASSERT_TRUE(started_) << startError_; }
+
+    static QString file(const char* name) { return dir_->filePath(QLatin1String(name)); }
+    static db::ConnectParams params(db::TlsMode mode, const char* ca = "ca.pem") {
+        db::ConnectParams p = server_->params();
+        p.tls.mode = mode;
+        p.tls.caFile = file(ca);
+        return p;
+    }
+
+    static inline QTemporaryDir* dir_ = nullptr;
+    static inline PrivateServer* server_ = nullptr;
+    static inline bool started_ = false;
+    static inline std::string startError_;
+};
+
+TEST_F(TlsServer, EachModeConnectsOrRefusesWithTheLibrarysReason) {
+    struct Case {
+        const char* name;
+        db::TlsMode mode;
+        const char* ca;
+        bool viaLocalhost;  // a name the certificate does not carry
+        bool connects;
+    };
+    const Case cases[] = {
+        {"off", db::TlsMode::Off, "ca.pem", false, true},
+        {"required, any certificate", db::TlsMode::Required, "other.pem", false, true},
+        {"verify CA", db::TlsMode::VerifyCa, "ca.pem", false, true},
+        {"verify CA, wrong CA", db::TlsMode::VerifyCa, "other.pem", false, false},
+        {"verify CA, name not checked", db::TlsMode::VerifyCa, "ca.pem", true, true},
+        {"verify identity", db::TlsMode::VerifyIdentity, "ca.pem", false, true},
+        {"verify identity, wrong name", db::TlsMode::VerifyIdentity, "ca.pem", true, false},
+        {"verify identity, wrong CA", db::TlsMode::VerifyIdentity, "other.pem", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        db::ConnectParams p = params(c.mode, c.ca);
+        if (c.viaLocalhost) p.host = QStringLiteral("localhost:%1").arg(server_->port());
+        db::Connection connection;
+        try {
+            connection.connect(p);
+        } catch (const db::DbError& e) {
+            EXPECT_FALSE(c.connects) << e.what();
+            // The library's reason, not a bare failure.
+            EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QLatin1String("TLS")) ||
+                        QString::fromUtf8(e.what()).contains(QLatin1String("certificate")))
+                << e.what();
+            continue;
+        }
+        EXPECT_TRUE(c.connects);
+        const QString tls = connection.tlsDescription();
+        if (c.mode == db::TlsMode::Off) {
+            EXPECT_TRUE(tls.isEmpty()) << tls.toStdString();
+        } else {
+            EXPECT_TRUE(tls.startsWith(QLatin1String("TLSv1."))) << tls.toStdString();
+            // The server sees the same cipher.
+            const QString cipher = firstRow(connection, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1);
+            EXPECT_TRUE(!cipher.isEmpty() && tls.endsWith(cipher)) << tls.toStdString();
+        }
+    }
+}
+
+TEST_F(TlsServer, ClientCertificateLogsIntoAnAccountThatRequiresOne) {
+    db::Connection admin = server_->connect();
+    admin.exec("CREATE USER IF NOT EXISTS 'x509'@'%' IDENTIFIED BY 'pw' REQUIRE X509");
+    db::ConnectParams p = params(db::TlsMode::VerifyCa);
+    p.user = QStringLiteral("x509");
+    p.password = QStringLiteral("pw");
+    db::Connection without;
+    EXPECT_THROW(without.connect(p), db::DbError);
+    p.tls.certFile = file("client.pem");
+    p.tls.keyFile = file("client.key");
+    db::Connection with;
+    EXPECT_NO_THROW(with.connect(p));
+    EXPECT_FALSE(with.tlsDescription().isEmpty());
+}
+
+TEST(LocalSocket, PathAndUnixPrefixConnectOverTheSocket) {
+    db::Connection tcp = testserver::connect();
+    const QString socket = firstRow(tcp, "SELECT @@socket");
+    for (const QString& host : {socket, QStringLiteral("unix:") + socket}) {
+        db::ConnectParams p = testserver::params();
+        p.host = host;
+        db::Connection c;
+        ASSERT_NO_THROW(c.connect(p)) << host.toStdString();
+        EXPECT_TRUE(c.hostInfo().contains(QLatin1String("socket"), Qt::CaseInsensitive))
+            << c.hostInfo().toStdString();
+    }
+    db::ConnectParams p = testserver::params();
+    p.host = QStringLiteral("/nonexistent/mysqld.sock");
+    db::Connection c;
+    EXPECT_THROW(c.connect(p), db::DbError);
+}
+
+TEST(Passwords, AskedWhenNotStoredAndNeverKeptInTheParameters) {
+    TServerEntry entry{testserver::hostField(), testserver::user(), QStringLiteral("stale")};
+    entry.options.password = PasswordStorage::Ask;
+    QStringList prompts;
+    std::optional<QString> answer = testserver::password();
+    AccessQuestions questions;
+    questions.password = [&](const QString& prompt) {
+        prompts << prompt;
+        return answer;
+    };
+    ServerAccess access(QString{});
+    db::ConnectParams p = access.open(QStringLiteral("srv"), entry, questions);
+    EXPECT_EQ(prompts, QStringList{QStringLiteral("Password of %1 on srv:").arg(testserver::user())});
+    db::Connection c;
+    ASSERT_NO_THROW(c.connect(p));
+
+    // Kept in a keyring that is not there: asked, with the reason.
+    entry.options.password = PasswordStorage::Keyring;
+    entry.options.keyringId = QStringLiteral("none");
+    prompts.clear();
+    p = access.open(QStringLiteral("srv"), entry, questions);
+    EXPECT_EQ(p.password, testserver::password());
+    ASSERT_EQ(prompts.size(), 1);
+    EXPECT_TRUE(prompts[0].contains(QLatin1String("could not be read from the desktop keyring")));
+
+    answer.reset();  // cancelled
+    EXPECT_THROW(access.open(QStringLiteral("srv"), entry, questions), AccessError);
+}
+
+}  // namespace

@@ -183,3 +183,79 @@ TEST(Passwords, AskedWhenNotStoredAndNeverKeptInTheParameters) {
 }
 
 }  // namespace
+
+#include <QDir>
+
+#include "dataset/TMySQLConnection.h"
+#include "support/ScriptedPrompts.h"
+#include "support/SshServer.h"
+#include "tree/ServerSession.h"
+#include "ui/ServerWait.h"
+
+namespace {
+
+// A session of the window, waiter included, reaching the test server through a real sshd.
+class SshSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString error;
+        if (!ssh.start(&error)) GTEST_SKIP() << "sshd cannot run here: " << error.toStdString();
+        session.SetWaiter(&wait);
+        session.SetKnownHostsFile(QDir(dir.path()).filePath(QStringLiteral("known_hosts")));
+        session.SetQuestions({{}, [this](const QString& text) {
+                                  asked << text;
+                                  return trust;
+                              }, {}});
+        entry.options.ssh = {QStringLiteral("127.0.0.1"), ssh.port(), ssh.user(), ssh.clientKey()};
+    }
+    void TearDown() override { session.SetWaiter(nullptr); }
+
+    SshServer ssh;
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    ui::ServerWait wait{prompts};
+    TMySQLConnection dataset;
+    ServerSession session{dataset, {}};
+    TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
+    QStringList asked;
+    bool trust = true;
+};
+
+TEST_F(SshSession, TunnelOpensWithBothConnectionsAsksOnceAndClosesWithThem) {
+    trust = false;
+    EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), AccessError);
+    EXPECT_FALSE(QFile::exists(QDir(dir.path()).filePath(QStringLiteral("known_hosts"))));
+    trust = true;
+    session.Connect(QStringLiteral("far"), entry);
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_TRUE(asked[1].contains(ssh.hostKeyFingerprint())) << asked[1].toStdString();
+    EXPECT_EQ(firstRow(session.MainConnection(), "SELECT 1"), QStringLiteral("1"));
+    EXPECT_TRUE(dataset.Connected());
+    EXPECT_TRUE(session.ConnectionSummary().endsWith(QLatin1String(", through SSH")));
+    // The connections reach the server through the tunnel's end on this machine.
+    EXPECT_TRUE(session.MainConnection().params().host.startsWith(QLatin1String("127.0.0.1:")));
+    EXPECT_NE(session.MainConnection().params().host, testserver::hostField());
+
+    session.Disconnect();
+    session.Connect(QStringLiteral("far"), entry);
+    EXPECT_EQ(asked.size(), 2);  // remembered
+    EXPECT_EQ(firstRow(session.MainConnection(), "SELECT 2"), QStringLiteral("2"));
+}
+
+TEST_F(SshSession, ChangedHostKeyIsRefusedWithoutAsking) {
+    session.Connect(QStringLiteral("far"), entry);
+    session.Disconnect();
+    QString error;
+    ASSERT_TRUE(ssh.replaceHostKey(&error)) << error.toStdString();
+    asked.clear();
+    try {
+        session.Connect(QStringLiteral("far"), entry);
+        ADD_FAILURE() << "a changed host key was accepted";
+    } catch (const std::exception& e) {
+        EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QLatin1String("changed"))) << e.what();
+    }
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_FALSE(session.MainConnection().isOpen());
+}
+
+}  // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDialog>
+#include <QLabel>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -428,6 +432,73 @@ TEST_F(ServerCommandsTest, CommandsIgnoreNodesOtherThanServers) {
     commands.N4Click();
     EXPECT_EQ(prompts.messages(), QStringList{"Delete Server Error"});
     EXPECT_EQ(rootTexts(), QStringList{"s"});
+}
+
+}  // namespace
+
+namespace {
+
+template <class T>
+T* child(QDialog* dialog, const char* name) {
+    auto* found = dialog->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+TEST_F(ServerCommandsTest, AdvancedSettingsAndWhereThePasswordIsKeptAreRegisteredAndEdited) {
+    prompts.onDialog([](QDialog* dialog) {
+        // Without a keyring (none runs here) the file is the default, and the dialog says so.
+        auto* storage = child<QComboBox>(dialog, "PasswordStorage");
+        EXPECT_EQ(storage->currentIndex(), int(PasswordStorage::File));
+        EXPECT_TRUE(child<QLabel>(dialog, "StorageNote")->text().contains(QLatin1String("No desktop keyring")));
+        EXPECT_FALSE(child<QWidget>(dialog, "TlsMode")->isVisible());  // folded
+        child<QToolButton>(dialog, "Advanced")->click();
+        EXPECT_TRUE(child<QWidget>(dialog, "TlsMode")->isVisible());
+        edit(dialog, "Edit4")->setText(QStringLiteral("srv"));
+        edit(dialog, "Edit1")->setText(QStringLiteral("db.internal:3307"));
+        edit(dialog, "Edit2")->setText(QStringLiteral("dba"));
+        edit(dialog, "Edit3")->setText(QStringLiteral("secret"));
+        storage->setCurrentIndex(int(PasswordStorage::Ask));
+        EXPECT_FALSE(edit(dialog, "Edit3")->isEnabled());
+        child<QComboBox>(dialog, "TlsMode")->setCurrentIndex(int(db::TlsMode::VerifyIdentity));
+        edit(dialog, "TlsCa")->setText(QStringLiteral(" /etc/ca.pem "));
+        edit(dialog, "SshHost")->setText(QStringLiteral("bastion"));
+        child<QSpinBox>(dialog, "SshPort")->setValue(2222);
+        edit(dialog, "SshUser")->setText(QStringLiteral("ops"));
+        click(dialog, "BitBtn1");
+        return dialog->result();
+    });
+    commands.N3Click();
+    std::vector<RegistryRecord> records = registry.LoadServerRegistry();
+    ASSERT_EQ(records.size(), 1u);
+    const TServerEntry& saved = records[0].entry;
+    EXPECT_EQ(flatten(saved), QStringLiteral("db.internal:3307|dba|"));  // the password nowhere
+    EXPECT_FALSE(fileBytes().contains("secret"));
+    ServerOptions expected;
+    expected.password = PasswordStorage::Ask;
+    expected.tls = {db::TlsMode::VerifyIdentity, QStringLiteral("/etc/ca.pem"), {}, {}};
+    expected.ssh = {QStringLiteral("bastion"), 2222, QStringLiteral("ops"), {}};
+    EXPECT_EQ(saved.options, expected);
+    ASSERT_EQ(root(0)->serverEntry()->options, expected);
+
+    // Properties shows the settings unfolded and keeps what it does not change; back to the
+    // file, the typed password is kept there.
+    select(root(0));
+    prompts.onDialog([](QDialog* dialog) {
+        EXPECT_TRUE(child<QWidget>(dialog, "TlsMode")->isVisible());
+        EXPECT_EQ(edit(dialog, "TlsCa")->text(), QStringLiteral("/etc/ca.pem"));
+        child<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(PasswordStorage::File));
+        edit(dialog, "SshHost")->clear();
+        edit(dialog, "Edit4")->setText(QStringLiteral("typed"));
+        click(dialog, "BitBtn1");
+        return dialog->result();
+    });
+    commands.Information1Click();
+    records = registry.LoadServerRegistry();
+    EXPECT_EQ(flatten(records[0].entry), QStringLiteral("db.internal:3307|dba|typed"));
+    expected.password = PasswordStorage::File;
+    expected.ssh = {};
+    EXPECT_EQ(records[0].entry.options, expected);
 }
 
 }  // namespace

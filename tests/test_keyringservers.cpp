@@ -1,0 +1,150 @@
+// Servers whose passwords live in a desktop keyring: a Secret Service of the test's own,
+// through the dialogs, the window's connect and lorvex-cli.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include "dataset/TMySQLConnection.h"
+#include "registry/PasswordKeyring.h"
+#include "registry/ServerCommands.h"
+#include "support/CliRunner.h"
+#include "support/ScriptedPrompts.h"
+#include "support/SecretService.h"
+#include "support/TestServer.h"
+#include "tree/ObjectTree.h"
+#include "tree/ServerSession.h"
+#include "tree/TreeNode.h"
+
+namespace {
+
+using registry::PasswordKeyring;
+
+template <class T>
+T* child(QDialog* dialog, const char* name) {
+    auto* found = dialog->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+// The service lives as long as the process: the keyring library ends a process whose bus
+// went away.
+SecretService* service = nullptr;
+
+class KeyringServers : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        service = new SecretService;
+        QString error;
+        started_ = service->start(&error);
+        error_ = error.toStdString();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(started_) << error_;
+        ASSERT_TRUE(PasswordKeyring::available());
+    }
+    void TearDown() override { EXPECT_TRUE(prompts.allAnswersUsed()); }
+
+    TreeNode* root() const { return TreeNode::cast(widget.topLevelItem(0)); }
+    std::optional<QString> stored(const TServerEntry& e) const {
+        return PasswordKeyring::read(keyringKey(e.options));
+    }
+
+    static inline bool started_ = false;
+    static inline std::string error_;
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("HostInfor.Dat"));
+    ServerRegistry registry{path};
+    TMySQLConnection dataset;
+    ServerSession session{dataset, {}};
+    QTreeWidget widget;
+    ScriptedPrompts prompts;
+    ObjectTree tree{widget, session, prompts};
+    ServerCommands commands{tree, registry, prompts, &widget};
+};
+
+TEST_F(KeyringServers, NewServerKeepsThePasswordInTheKeyringAndConnectsWithIt) {
+    prompts.onDialog([](QDialog* dialog) {
+        // The keyring is the default where there is one.
+        EXPECT_EQ(child<QComboBox>(dialog, "PasswordStorage")->currentIndex(),
+                  int(PasswordStorage::Keyring));
+        child<QLineEdit>(dialog, "Edit4")->setText(QStringLiteral("kr"));
+        child<QLineEdit>(dialog, "Edit1")->setText(testserver::hostField());
+        child<QLineEdit>(dialog, "Edit2")->setText(testserver::user());
+        child<QLineEdit>(dialog, "Edit3")->setText(testserver::password());
+        child<QPushButton>(dialog, "BitBtn1")->click();
+        return dialog->result();
+    });
+    commands.N3Click();
+    const std::vector<RegistryRecord> records = registry.LoadServerRegistry();
+    ASSERT_EQ(records.size(), 1u);
+    const TServerEntry entry = records[0].entry;
+    EXPECT_EQ(entry.PASSWD, QString());
+    EXPECT_EQ(entry.options.password, PasswordStorage::Keyring);
+    EXPECT_FALSE(entry.options.keyringId.isEmpty());
+    EXPECT_EQ(stored(entry), testserver::password());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains(testserver::password().toUtf8()));
+
+    // Connecting asks nothing.
+    session.Connect(QStringLiteral("kr"), entry);
+    EXPECT_TRUE(session.MainConnection().isOpen());
+    session.Disconnect();
+
+    // lorvex-cli finds it too, beside its copy.
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LORVEX_PASSWORD"));
+    ScratchDatabase s;
+    const CliResult r = runProgram(program, {"dump", "--server", "kr", "--database", s.name(),
+                                             "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                   env);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+
+    // Deleting the server deletes its password.
+    widget.setCurrentItem(root());
+    prompts.answerOkCancel(true);
+    commands.N4Click();
+    EXPECT_TRUE(registry.LoadServerRegistry().empty());
+    QString error;
+    EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options), &error), std::nullopt);
+    EXPECT_EQ(error, QString());
+}
+
+TEST_F(KeyringServers, PropertiesOffersToMoveAFilePasswordIntoTheKeyringAndBack) {
+    const TServerEntry old{testserver::hostField(), testserver::user(), testserver::password()};
+    registry.AppendServerEntry(QStringLiteral("f"), old);
+    tree.AddServerNode(QStringLiteral("f"), old);
+    const auto choose = [this](PasswordStorage storage, bool offered) {
+        widget.setCurrentItem(root());
+        prompts.onDialog([=](QDialog* dialog) {
+            auto* note = child<QLabel>(dialog, "StorageNote");
+            EXPECT_EQ(!note->isHidden() && note->text().contains(QLatin1String("clear text")), offered);
+            child<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(storage));
+            child<QPushButton>(dialog, "BitBtn1")->click();
+            return dialog->result();
+        });
+        commands.Information1Click();
+        return registry.LoadServerRegistry().at(0).entry;
+    };
+    const TServerEntry moved = choose(PasswordStorage::Keyring, true);
+    EXPECT_EQ(moved.PASSWD, QString());
+    EXPECT_EQ(stored(moved), testserver::password());
+    EXPECT_EQ(*root()->serverEntry(), moved);
+
+    // Back into the file: the keyring's password comes along and its entry goes.
+    const TServerEntry back = choose(PasswordStorage::File, false);
+    EXPECT_EQ(back.PASSWD, testserver::password());
+    EXPECT_EQ(back.options.keyringId, QString());
+    EXPECT_EQ(stored(moved), std::nullopt);
+}
+
+}  // namespace

@@ -9,6 +9,8 @@
 #include "registry/ServerAccess.h"
 #include "support/PrivateServer.h"
 #include "support/TestServer.h"
+#include "dataset/TMySQLConnection.h"
+#include "tree/ServerSession.h"
 
 namespace {
 
@@ -134,6 +136,26 @@ TEST_F(TlsServer, ClientCertificateLogsIntoAnAccountThatRequiresOne) {
     db::Connection with;
     EXPECT_NO_THROW(with.connect(p));
     EXPECT_FALSE(with.tlsDescription().isEmpty());
+}
+
+TEST_F(TlsServer, TheStatusBarTellsHowTheServerIsReached) {
+    TMySQLConnection dataset;
+    ServerSession session(dataset, {});
+    TServerEntry entry = server_->entry();
+    entry.options.tls = params(db::TlsMode::VerifyCa).tls;
+    session.Connect(QStringLiteral("secure"), entry);
+    EXPECT_TRUE(session.ConnectionSummary().startsWith(QLatin1String("secure: TLSv1.")))
+        << session.ConnectionSummary().toStdString();
+    // The grids' connection is encrypted the same way.
+    EXPECT_EQ(dataset.connection().tlsDescription(), session.TlsDescription());
+    entry.options.tls = {};
+    session.Disconnect();
+    EXPECT_EQ(session.ConnectionSummary(), QString());
+    session.Connect(QStringLiteral("plain"), entry);
+    EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("plain: not encrypted"));
+    entry.IP = server_->socketPath();
+    session.Connect(QStringLiteral("local"), entry);
+    EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("local: local socket"));
 }
 
 TEST(LocalSocket, PathAndUnixPrefixConnectOverTheSocket) {

@@ -1,5 +1,7 @@
 #include "net/SshTunnel.h"
 
+#include <chrono>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <libssh/libssh.h>
@@ -439,6 +441,10 @@ void SshTunnel::forwardLoop() {
     const int sessionFd = ssh_get_fd(session_);
     bool sessionReady = true;
     bool stopping = false;
+    // Out of descriptors, a pending connection keeps the listening socket readable: it is
+    // left alone for a while instead of being polled in a tight loop.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point listenPausedUntil{};
 
     while (!stopping) {
         const uint64_t packetsBefore = received.in_packets;
@@ -453,7 +459,8 @@ void SshTunnel::forwardLoop() {
         bool again = received.in_packets != packetsBefore;
         fds.clear();
         fds.push_back({wakeFds_[0], POLLIN, 0});
-        fds.push_back({listenFd_, POLLIN, 0});
+        const bool listening = Clock::now() >= listenPausedUntil;
+        fds.push_back({listening ? listenFd_ : -1, POLLIN, 0});
         // libssh holds packets it could not send at once (window adjustments) until the
         // socket is reported writable.
         short sessionEvents = POLLIN;
@@ -465,7 +472,7 @@ void SshTunnel::forwardLoop() {
             // No interest, no entry: a hung-up socket would wake poll() at once forever.
             fds.push_back({events ? forward->fd : -1, events, 0});
         }
-        const int n = ::poll(fds.data(), nfds_t(fds.size()), again ? 0 : -1);
+        const int n = ::poll(fds.data(), nfds_t(fds.size()), again ? 0 : listening ? -1 : 100);
         if (n < 0) {
             if (errno == EINTR) continue;
             break;
@@ -480,7 +487,11 @@ void SshTunnel::forwardLoop() {
                 socklen_t peerLength = sizeof peer;
                 const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &peerLength,
                                          SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd < 0) break;
+                if (fd < 0) {
+                    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                        listenPausedUntil = Clock::now() + std::chrono::milliseconds(100);
+                    break;
+                }
                 const int one = 1;
                 ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 auto forward = std::make_unique<Forward>();

@@ -17,6 +17,7 @@
 #include "support/CliRunner.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SecretService.h"
+#include "support/ServerListFixture.h"
 #include "support/TestServer.h"
 #include "tree/ObjectTree.h"
 #include "tree/ServerSession.h"
@@ -26,18 +27,11 @@ namespace {
 
 using registry::PasswordKeyring;
 
-template <class T>
-T* child(QDialog* dialog, const char* name) {
-    auto* found = dialog->findChild<T*>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
 // The service lives as long as the process: the keyring library ends a process whose bus
 // went away.
 SecretService* service = nullptr;
 
-class KeyringServers : public ::testing::Test {
+class KeyringServers : public ServerListFixture {
 protected:
     static void SetUpTestSuite() {
         service = new SecretService;
@@ -46,39 +40,29 @@ protected:
         error_ = error.toStdString();
     }
     void SetUp() override {
+        ServerListFixture::SetUp();
         ASSERT_TRUE(started_) << error_;
         ASSERT_TRUE(PasswordKeyring::available());
     }
-    void TearDown() override { EXPECT_TRUE(prompts.allAnswersUsed()); }
 
-    TreeNode* root() const { return TreeNode::cast(widget.topLevelItem(0)); }
     std::optional<QString> stored(const TServerEntry& e) const {
         return PasswordKeyring::read(keyringKey(e.options));
     }
 
     static inline bool started_ = false;
     static inline std::string error_;
-    QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("HostInfor.Dat"));
-    ServerRegistry registry{path};
-    TMySQLConnection dataset;
-    ServerSession session{dataset, {}};
-    QTreeWidget widget;
-    ScriptedPrompts prompts;
-    ObjectTree tree{widget, session, prompts};
-    ServerCommands commands{tree, registry, prompts, &widget};
 };
 
 TEST_F(KeyringServers, NewServerKeepsThePasswordInTheKeyringAndConnectsWithIt) {
     prompts.onDialog([](QDialog* dialog) {
         // The keyring is the default where there is one.
-        EXPECT_EQ(child<QComboBox>(dialog, "PasswordStorage")->currentIndex(),
+        EXPECT_EQ(childNamed<QComboBox>(dialog, "PasswordStorage")->currentIndex(),
                   int(PasswordStorage::Keyring));
-        child<QLineEdit>(dialog, "Edit4")->setText(QStringLiteral("kr"));
-        child<QLineEdit>(dialog, "Edit1")->setText(testserver::hostField());
-        child<QLineEdit>(dialog, "Edit2")->setText(testserver::user());
-        child<QLineEdit>(dialog, "Edit3")->setText(testserver::password());
-        child<QPushButton>(dialog, "BitBtn1")->click();
+        childNamed<QLineEdit>(dialog, "Edit4")->setText(QStringLiteral("kr"));
+        childNamed<QLineEdit>(dialog, "Edit1")->setText(testserver::hostField());
+        childNamed<QLineEdit>(dialog, "Edit2")->setText(testserver::user());
+        childNamed<QLineEdit>(dialog, "Edit3")->setText(testserver::password());
+        childNamed<QPushButton>(dialog, "BitBtn1")->click();
         return dialog->result();
     });
     commands.N3Click();
@@ -126,10 +110,10 @@ TEST_F(KeyringServers, PropertiesOffersToMoveAFilePasswordIntoTheKeyringAndBack)
     const auto choose = [this](PasswordStorage storage, bool offered) {
         widget.setCurrentItem(root());
         prompts.onDialog([=](QDialog* dialog) {
-            auto* note = child<QLabel>(dialog, "StorageNote");
+            auto* note = childNamed<QLabel>(dialog, "StorageNote");
             EXPECT_EQ(!note->isHidden() && note->text().contains(QLatin1String("clear text")), offered);
-            child<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(storage));
-            child<QPushButton>(dialog, "BitBtn1")->click();
+            childNamed<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(storage));
+            childNamed<QPushButton>(dialog, "BitBtn1")->click();
             return dialog->result();
         });
         commands.Information1Click();

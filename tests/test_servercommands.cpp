@@ -17,6 +17,7 @@
 #include "registry/TfrmNewConnect.h"
 #include "registry/TfrmServer.h"
 #include "support/ScriptedPrompts.h"
+#include "support/ServerListFixture.h"
 #include "tree/ObjectTree.h"
 #include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
@@ -47,11 +48,8 @@ QStringList flatten(const std::vector<RegistryRecord>& records) {
     return out;
 }
 
-class ServerCommandsTest : public ::testing::Test {
+class ServerCommandsTest : public ServerListFixture {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    void TearDown() override { EXPECT_TRUE(prompts.allAnswersUsed()); }
-
     QStringList fileRecords() { return flatten(registry.LoadServerRegistry()); }
 
     QByteArray fileBytes() const {
@@ -79,19 +77,6 @@ protected:
         return out;
     }
 
-    TreeNode* root(int index) const { return TreeNode::cast(widget.topLevelItem(index)); }
-
-    void select(QTreeWidgetItem* item) { widget.setCurrentItem(item); }
-
-    QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("HostInfor.Dat"));
-    ServerRegistry registry{path};
-    TMySQLConnection dataset;
-    ServerSession session{dataset, {}};
-    QTreeWidget widget;
-    ScriptedPrompts prompts;
-    ObjectTree tree{widget, session, prompts};
-    ServerCommands commands{tree, registry, prompts, &widget};
 };
 
 // A message box never grows taller than the screen: a long list goes to its details.
@@ -438,32 +423,25 @@ TEST_F(ServerCommandsTest, CommandsIgnoreNodesOtherThanServers) {
 
 namespace {
 
-template <class T>
-T* child(QDialog* dialog, const char* name) {
-    auto* found = dialog->findChild<T*>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
 TEST_F(ServerCommandsTest, AdvancedSettingsAndWhereThePasswordIsKeptAreRegisteredAndEdited) {
     prompts.onDialog([](QDialog* dialog) {
         // Without a keyring (none runs here) the file is the default, and the dialog says so.
-        auto* storage = child<QComboBox>(dialog, "PasswordStorage");
+        auto* storage = childNamed<QComboBox>(dialog, "PasswordStorage");
         EXPECT_EQ(storage->currentIndex(), int(PasswordStorage::File));
-        EXPECT_TRUE(child<QLabel>(dialog, "StorageNote")->text().contains(QLatin1String("No desktop keyring")));
-        EXPECT_FALSE(child<QWidget>(dialog, "TlsMode")->isVisible());  // folded
-        child<QToolButton>(dialog, "Advanced")->click();
-        EXPECT_TRUE(child<QWidget>(dialog, "TlsMode")->isVisible());
+        EXPECT_TRUE(childNamed<QLabel>(dialog, "StorageNote")->text().contains(QLatin1String("No desktop keyring")));
+        EXPECT_FALSE(childNamed<QWidget>(dialog, "TlsMode")->isVisible());  // folded
+        childNamed<QToolButton>(dialog, "Advanced")->click();
+        EXPECT_TRUE(childNamed<QWidget>(dialog, "TlsMode")->isVisible());
         edit(dialog, "Edit4")->setText(QStringLiteral("srv"));
         edit(dialog, "Edit1")->setText(QStringLiteral("db.internal:3307"));
         edit(dialog, "Edit2")->setText(QStringLiteral("dba"));
         edit(dialog, "Edit3")->setText(QStringLiteral("secret"));
         storage->setCurrentIndex(int(PasswordStorage::Ask));
         EXPECT_FALSE(edit(dialog, "Edit3")->isEnabled());
-        child<QComboBox>(dialog, "TlsMode")->setCurrentIndex(int(db::TlsMode::VerifyIdentity));
+        childNamed<QComboBox>(dialog, "TlsMode")->setCurrentIndex(int(db::TlsMode::VerifyIdentity));
         edit(dialog, "TlsCa")->setText(QStringLiteral(" /etc/ca.pem "));
         edit(dialog, "SshHost")->setText(QStringLiteral("bastion"));
-        child<QSpinBox>(dialog, "SshPort")->setValue(2222);
+        childNamed<QSpinBox>(dialog, "SshPort")->setValue(2222);
         edit(dialog, "SshUser")->setText(QStringLiteral("ops"));
         click(dialog, "BitBtn1");
         return dialog->result();
@@ -485,9 +463,9 @@ TEST_F(ServerCommandsTest, AdvancedSettingsAndWhereThePasswordIsKeptAreRegistere
     // file, the typed password is kept there.
     select(root(0));
     prompts.onDialog([](QDialog* dialog) {
-        EXPECT_TRUE(child<QWidget>(dialog, "TlsMode")->isVisible());
+        EXPECT_TRUE(childNamed<QWidget>(dialog, "TlsMode")->isVisible());
         EXPECT_EQ(edit(dialog, "TlsCa")->text(), QStringLiteral("/etc/ca.pem"));
-        child<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(PasswordStorage::File));
+        childNamed<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(PasswordStorage::File));
         edit(dialog, "SshHost")->clear();
         edit(dialog, "Edit4")->setText(QStringLiteral("typed"));
         click(dialog, "BitBtn1");

@@ -13,27 +13,12 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include "support/FreePort.h"
+
 namespace {
 
 constexpr int kStartSeconds = 60;
 constexpr const char* kUser = "lorvex_fault";
-
-// A TCP port on 127.0.0.1 that nothing listens on now (0 when none could be had).
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 QStringList userArgument() {
     return ::geteuid() == 0 ? QStringList{QStringLiteral("--user=root")} : QStringList{};
@@ -193,7 +178,7 @@ bool PrivateServer::start(QString* error) {
     if (port_ != 0) return launch(error);
     // First start: another process may take the port between choosing and binding it.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = freePort();
+        port_ = freeLoopbackPort();
         if (port_ == 0) {
             *error = QStringLiteral("no free TCP port on 127.0.0.1");
             return false;

@@ -13,21 +13,9 @@
 #include <QFile>
 #include <QThread>
 
-namespace {
+#include "support/FreePort.h"
 
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
+namespace {
 
 // Children first: sshd's sessions run in sessions of their own, out of reach of a group kill.
 void killTree(pid_t pid) {
@@ -128,7 +116,7 @@ bool SshServer::start(QString* error) {
     if (port_ != 0) return launch(error);
     // Another process may take the port between choosing and binding it.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = freePort();
+        port_ = freeLoopbackPort();
         if (launch(error)) return true;
     }
     return false;

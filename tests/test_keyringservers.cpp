@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 
 #include "dataset/TMySQLConnection.h"
+#include "net/SshTunnel.h"
 #include "registry/PasswordKeyring.h"
 #include "registry/ServerCommands.h"
 #include "support/CliRunner.h"
@@ -129,6 +130,44 @@ TEST_F(KeyringServers, PropertiesOffersToMoveAFilePasswordIntoTheKeyringAndBack)
     EXPECT_EQ(back.PASSWD, testserver::password());
     EXPECT_EQ(back.options.keyringId, QString());
     EXPECT_EQ(stored(moved), std::nullopt);
+}
+
+}  // namespace
+
+#include "support/SshServer.h"
+
+namespace {
+
+// This sshd takes keys only, so every SSH password fails: one asked for is never kept, and
+// a kept one that fails goes.
+TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
+    SshServer ssh;
+    QString error;
+    if (!ssh.start(&error)) GTEST_SKIP() << "sshd cannot run here: " << error.toStdString();
+    qunsetenv("SSH_AUTH_SOCK");
+    TServerEntry entry{testserver::hostField(), testserver::user(), QString()};
+    entry.options.password = PasswordStorage::Keyring;
+    saveInKeyring(entry.options, testserver::password());
+    entry.options.ssh = {QStringLiteral("127.0.0.1"), ssh.port(), ssh.user(), {}};
+    const QString sshKey = QStringLiteral("ssh/") + entry.options.keyringId;
+    QStringList asked;
+    session.SetKnownHostsFile(dir.filePath(QStringLiteral("known_hosts")));
+    session.SetQuestions({[&](const QString& prompt) -> std::optional<QString> {
+                              asked << prompt;
+                              return QStringLiteral("typed");
+                          },
+                          [](const QString&) { return true; }, {}});
+    EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), net::SshError);
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(PasswordKeyring::read(sshKey), std::nullopt);
+
+    PasswordKeyring::write(sshKey, QStringLiteral("kept"));
+    EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), net::SshError);
+    EXPECT_EQ(asked.size(), 1);  // the kept one was tried
+    EXPECT_EQ(PasswordKeyring::read(sshKey), std::nullopt);
+    EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options)), testserver::password());
+    forgetKeyringEntry(entry.options, {});
+    EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options)), std::nullopt);
 }
 
 }  // namespace

@@ -24,6 +24,18 @@ QString ask(const AccessQuestions& questions, const QString& prompt, const QStri
     return *typed;
 }
 
+// An entry left behind holds nothing a record points to: a failure is not reported.
+void removeQuietly(const QString& key) {
+    try {
+        registry::PasswordKeyring::remove(key);
+    } catch (const std::exception&) {
+    }
+}
+
+QString sshKeyringKey(const ServerOptions& options) {
+    return QStringLiteral("ssh/") + options.keyringId;
+}
+
 }  // namespace
 
 QString keyringKey(const ServerOptions& options) {
@@ -39,10 +51,8 @@ void saveInKeyring(ServerOptions& options, const QString& password) {
 void forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu) {
     if (old.password != PasswordStorage::Keyring || old.keyringId.isEmpty()) return;
     if (neu.password == PasswordStorage::Keyring && neu.keyringId == old.keyringId) return;
-    try {
-        registry::PasswordKeyring::remove(keyringKey(old));
-    } catch (const std::exception&) {
-    }
+    removeQuietly(keyringKey(old));
+    removeQuietly(sshKeyringKey(old));
 }
 
 ServerAccess::ServerAccess(QString knownHostsFile) : knownHosts_(std::move(knownHostsFile)) {}
@@ -106,10 +116,20 @@ QString ServerAccess::openTunnel(const QString& displayName, const TServerEntry&
     endpoint.port = ssh.port;
     endpoint.user = ssh.user.isEmpty() ? qEnvironmentVariable("USER") : ssh.user;
     endpoint.keyFile = ssh.keyFile;
-    // A key or the agent is preferred; only without either is a password needed.
+    // A key or the agent is preferred; only without either is a password needed. A server
+    // whose password is in the keyring keeps the SSH password there too, once it worked.
+    const bool inKeyring = entry.options.password == PasswordStorage::Keyring &&
+                           !entry.options.keyringId.isEmpty() &&
+                           registry::PasswordKeyring::available();
+    const QString sshKey = sshKeyringKey(entry.options);
+    bool fromKeyring = false;
     if (ssh.keyFile.isEmpty() && qEnvironmentVariableIsEmpty("SSH_AUTH_SOCK")) {
+        std::optional<QString> stored;
+        if (inKeyring) stored = registry::PasswordKeyring::read(sshKey);
+        fromKeyring = stored.has_value();
         const QString whose = QStringLiteral("%1 on the SSH server %2").arg(endpoint.user, ssh.host);
-        endpoint.password = ask(questions, QStringLiteral("Password of %1:").arg(whose), whose);
+        endpoint.password =
+            stored ? *stored : ask(questions, QStringLiteral("Password of %1:").arg(whose), whose);
     }
     auto tunnel = std::make_unique<net::SshTunnel>(endpoint, knownHosts_);
     net::HostKeyState state = net::HostKeyState::Known;
@@ -131,8 +151,21 @@ QString ServerAccess::openTunnel(const QString& displayName, const TServerEntry&
     }
     const QString targetHost = target.host.isEmpty() ? QStringLiteral("127.0.0.1") : target.host;
     const unsigned targetPort = target.port ? target.port : 3306;
-    runAside(questions, "Opening the SSH tunnel",
-             [&] { tunnel->startForwarding(targetHost, targetPort); });
+    try {
+        runAside(questions, "Opening the SSH tunnel",
+                 [&] { tunnel->startForwarding(targetHost, targetPort); });
+    } catch (const net::SshError&) {
+        // A kept password that no longer logs in is asked for again next time.
+        if (fromKeyring) removeQuietly(sshKey);
+        throw;
+    }
+    if (inKeyring && !fromKeyring && !endpoint.password.isEmpty()) {
+        try {
+            registry::PasswordKeyring::write(sshKey, endpoint.password);
+        } catch (const registry::KeyringError&) {
+            // Connected all the same; the password is asked for again next time.
+        }
+    }
     const quint16 local = tunnel->localPort();
     tunnel_ = std::move(tunnel);
     return QStringLiteral("127.0.0.1:%1").arg(local);

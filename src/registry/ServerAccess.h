@@ -36,8 +36,8 @@ QString keyringKey(const ServerOptions& options);
 // Saves `password` as the server's in the keyring, giving `options` a keyring id when it
 // has none. Throws registry::KeyringError.
 void saveInKeyring(ServerOptions& options, const QString& password);
-// Removes the keyring entry `old` names when `neu` does not use it (any longer). A failure
-// is not reported: the entry left behind is one no record points to.
+// Removes the keyring entries (password, SSH password) `old` names when `neu` does not use
+// them (any longer). A failure is not reported: what is left behind no record points to.
 void forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu);
 
 // Turns a registered server into what its connections connect with: the password from where

@@ -209,7 +209,9 @@ TEST(Passwords, AskedWhenNotStoredAndNeverKeptInTheParameters) {
 #include <QDir>
 
 #include "dataset/TMySQLConnection.h"
+#include "support/CliRunner.h"
 #include "support/ScriptedPrompts.h"
+#include "support/TestFiles.h"
 #include "support/SshServer.h"
 #include "tree/ServerSession.h"
 #include "ui/ServerWait.h"
@@ -262,6 +264,23 @@ TEST_F(SshSession, TunnelOpensWithBothConnectionsAsksOnceAndClosesWithThem) {
     session.Connect(QStringLiteral("far"), entry);
     EXPECT_EQ(asked.size(), 2);  // remembered
     EXPECT_EQ(firstRow(session.MainConnection(), "SELECT 2"), QStringLiteral("2"));
+}
+
+// lorvex-cli takes the server list and the host keys beside itself and ends cleanly with its
+// tunnel open.
+TEST_F(SshSession, CommandLineDumpsThroughTheTunnelOfARegisteredServer) {
+    session.Connect(QStringLiteral("far"), entry);  // trusts the host key
+    session.Disconnect();
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry(dir.filePath(QStringLiteral("HostInfor.Dat"))).AppendServerEntry(QStringLiteral("far"), entry);
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT)");
+    const CliResult r = runProgram(program, {"dump", "--server", "far", "--database", s.name(),
+                                             "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                   QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("d.sql"))).contains("CREATE TABLE"));
 }
 
 TEST_F(SshSession, ChangedHostKeyIsRefusedWithoutAsking) {

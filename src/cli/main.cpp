@@ -47,10 +47,10 @@ bool answeredYes(const QString& question) {
 }
 
 // Opens what reaching a registered server takes (its password from the keyring, its SSH
-// tunnel) for the whole run; the host and password given on the command line win.
+// tunnel, kept by `access` for the run); the host and password given on the command line win.
 bool openRegistered(CliOptions& o, const RegistryRecord& record, const QString& dir,
-                    QString* error) {
-    static ServerAccess access(QDir(dir).filePath(QStringLiteral("known_hosts")));
+                    ServerAccess& access, QString* error) {
+    access.setKnownHostsFile(QDir(dir).filePath(QStringLiteral("known_hosts")));
     TServerEntry entry = record.entry;
     if (!o.host.isEmpty()) entry.IP = o.host;
     if (!o.user.isEmpty()) entry.USERID = o.user;
@@ -79,7 +79,7 @@ bool openRegistered(CliOptions& o, const RegistryRecord& record, const QString& 
 
 // Fills host, user and password from --server and the environment; false with `error` set
 // when the server is not registered or cannot be reached.
-bool resolveConnection(CliOptions& o, QString* error) {
+bool resolveConnection(CliOptions& o, ServerAccess& access, QString* error) {
     if (!o.password && qEnvironmentVariableIsSet("LORVEX_PASSWORD"))
         o.password = qEnvironmentVariable("LORVEX_PASSWORD");
     if (!o.server.isEmpty()) {
@@ -105,7 +105,7 @@ bool resolveConnection(CliOptions& o, QString* error) {
                          .arg(o.server, QDir::toNativeSeparators(path));
             return false;
         }
-        return openRegistered(o, *match, dir, error);
+        return openRegistered(o, *match, dir, access, error);
     }
     if (!o.password && terminal::stdinIsTerminal())
         o.password =
@@ -335,6 +335,8 @@ int main(int argc, char** argv) {
         say(stdout, CliOptions::usage());
         return 0;
     }
-    if (!resolveConnection(*options, &error)) return failure(error);
+    // Before anything the libraries tear down at exit: the SSH tunnel, if one was opened.
+    ServerAccess access{QString()};
+    if (!resolveConnection(*options, access, &error)) return failure(error);
     return options->command == CliOptions::Command::Dump ? runDump(*options) : runRestore(*options);
 }

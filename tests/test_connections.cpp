@@ -255,7 +255,7 @@ TEST_F(SshSession, TunnelOpensWithBothConnectionsAsksOnceAndClosesWithThem) {
     EXPECT_TRUE(asked[1].contains(ssh.hostKeyFingerprint())) << asked[1].toStdString();
     EXPECT_EQ(firstRow(session.MainConnection(), "SELECT 1"), QStringLiteral("1"));
     EXPECT_TRUE(dataset.Connected());
-    EXPECT_TRUE(session.ConnectionSummary().endsWith(QLatin1String(", through SSH")));
+    EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("far: through SSH"));
     // The connections reach the server through the tunnel's end on this machine.
     EXPECT_TRUE(session.MainConnection().params().host.startsWith(QLatin1String("127.0.0.1:")));
     EXPECT_NE(session.MainConnection().params().host, testserver::hostField());

@@ -59,14 +59,16 @@ const db::ServerTraits& ServerSession::refreshTraits() {
 
 QString ServerSession::ConnectionSummary() const {
     if (!main_.isOpen()) return {};
-    const QString tls = main_.tlsDescription();
-    QString text = connectedServer_ + QStringLiteral(": ") +
-                   (!tls.isEmpty() ? tls
-                    : main_.hostInfo().contains(QLatin1String("socket"), Qt::CaseInsensitive)
-                        ? QStringLiteral("local socket")
-                        : QStringLiteral("not encrypted"));
-    if (access_.tunnelled()) text += QStringLiteral(", through SSH");
-    return text;
+    QStringList how;
+    if (const QString tls = main_.tlsDescription(); !tls.isEmpty()) how << tls;
+    // The SSH leg is encrypted: only a connection with neither is "not encrypted".
+    if (access_.tunnelled())
+        how << QStringLiteral("through SSH");
+    else if (how.isEmpty())
+        how << (main_.hostInfo().contains(QLatin1String("socket"), Qt::CaseInsensitive)
+                    ? QStringLiteral("local socket")
+                    : QStringLiteral("not encrypted"));
+    return connectedServer_ + QStringLiteral(": ") + how.join(QStringLiteral(", "));
 }
 
 QString lostConnectionMessage(const QString& reason) {

@@ -39,8 +39,9 @@ public:
     void SetConnectionChanged(std::function<void()> changed) { changed_ = std::move(changed); }
     // The TLS version and cipher of the main connection; empty when it is not encrypted.
     QString TlsDescription() const { return main_.tlsDescription(); }
-    // How the connected server is reached, for the status bar: "TLSv1.3, <cipher>",
-    // "not encrypted", "through SSH"; empty when not connected.
+    // How the connected server is reached, for the status bar: "name: TLSv1.3, <cipher>",
+    // "name: through SSH", "name: local socket", "name: not encrypted"; empty when not
+    // connected.
     QString ConnectionSummary() const;
 
     // Empty or "None": nothing was connected.

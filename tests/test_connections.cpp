@@ -2,32 +2,17 @@
 // passwords that are asked for instead of stored.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "db/Connection.h"
 #include "registry/ServerAccess.h"
+#include "support/CliRunner.h"
 #include "support/PrivateServer.h"
 #include "support/TestServer.h"
 #include "dataset/TMySQLConnection.h"
 #include "tree/ServerSession.h"
 
 namespace {
-
-QString firstRow(db::Connection& c, const char* query, unsigned column = 0) {
-    db::Result r = c.select(query);
-    return r.next() ? r.text(column) : QString();
-}
-
-// Runs a shell line in `dir`; fails the test when it does not succeed.
-void shell(const QString& dir, const QString& line) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("sh"), {QStringLiteral("-ec"), line});
-    ASSERT_TRUE(process.waitForFinished(60000));
-    ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
-}
 
 // A private server with a certificate for 127.0.0.1 only, signed by a CA made here, and
 // a second CA that signed nothing of it.
@@ -38,18 +23,23 @@ protected:
         server_ = new PrivateServer;
         const QString key = QStringLiteral(
             "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2");
-        shell(dir_->path(),
-              QStringLiteral(
-                  "openssl req -x509 %1 -keyout ca.key -out ca.pem -subj /CN=LorvexTestCA\n"
-                  "openssl req -x509 %1 -keyout other.key -out other.pem -subj /CN=OtherCA\n"
-                  "openssl req %1 -keyout server.key -out server.csr -subj /CN=db.test\n"
-                  "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext\n"
-                  "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
-                  "-days 2 -extfile san.ext -out server.pem\n"
-                  "openssl req %1 -keyout client.key -out client.csr -subj /CN=client\n"
-                  "openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
-                  "-days 2 -out client.pem\n")
-                  .arg(key));
+        const CliResult made = runProgram(
+            QStringLiteral("sh"),
+            {QStringLiteral("-ec"),
+             QStringLiteral(
+                 "cd '%2'\n"
+                 "openssl req -x509 %1 -keyout ca.key -out ca.pem -subj /CN=LorvexTestCA\n"
+                 "openssl req -x509 %1 -keyout other.key -out other.pem -subj /CN=OtherCA\n"
+                 "openssl req %1 -keyout server.key -out server.csr -subj /CN=db.test\n"
+                 "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext\n"
+                 "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                 "-days 2 -extfile san.ext -out server.pem\n"
+                 "openssl req %1 -keyout client.key -out client.csr -subj /CN=client\n"
+                 "openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                 "-days 2 -out client.pem\n")
+                 .arg(key, dir_->path())},
+            QProcessEnvironment::systemEnvironment(), 60);
+        ASSERT_EQ(made.code, 0) << made.err.toStdString();
         server_->setExtraArguments({QStringLiteral("--ssl-ca=") + file("ca.pem"),
                                     QStringLiteral("--ssl-cert=") + file("server.pem"),
                                     QStringLiteral("--ssl-key=") + file("server.key")});
@@ -117,7 +107,7 @@ TEST_F(TlsServer, EachModeConnectsOrRefusesWithTheLibrarysReason) {
         } else {
             EXPECT_TRUE(tls.startsWith(QLatin1String("TLSv1."))) << tls.toStdString();
             // The server sees the same cipher.
-            const QString cipher = firstRow(connection, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1);
+            const QString cipher = testserver::firstValue(connection, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", 1);
             EXPECT_TRUE(!cipher.isEmpty() && tls.endsWith(cipher)) << tls.toStdString();
         }
     }
@@ -160,7 +150,7 @@ TEST_F(TlsServer, TheStatusBarTellsHowTheServerIsReached) {
 
 TEST(LocalSocket, PathAndUnixPrefixConnectOverTheSocket) {
     db::Connection tcp = testserver::connect();
-    const QString socket = firstRow(tcp, "SELECT @@socket");
+    const QString socket = testserver::firstValue(tcp, "SELECT @@socket");
     for (const QString& host : {socket, QStringLiteral("unix:") + socket}) {
         db::ConnectParams p = testserver::params();
         p.host = host;
@@ -209,7 +199,6 @@ TEST(Passwords, AskedWhenNotStoredAndNeverKeptInTheParameters) {
 #include <QDir>
 
 #include "dataset/TMySQLConnection.h"
-#include "support/CliRunner.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/SshServer.h"
@@ -253,7 +242,7 @@ TEST_F(SshSession, TunnelOpensWithBothConnectionsAsksOnceAndClosesWithThem) {
     session.Connect(QStringLiteral("far"), entry);
     ASSERT_EQ(asked.size(), 2);
     EXPECT_TRUE(asked[1].contains(ssh.hostKeyFingerprint())) << asked[1].toStdString();
-    EXPECT_EQ(firstRow(session.MainConnection(), "SELECT 1"), QStringLiteral("1"));
+    EXPECT_EQ(testserver::firstValue(session.MainConnection(), "SELECT 1"), QStringLiteral("1"));
     EXPECT_TRUE(dataset.Connected());
     EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("far: through SSH"));
     // The connections reach the server through the tunnel's end on this machine.
@@ -263,7 +252,7 @@ TEST_F(SshSession, TunnelOpensWithBothConnectionsAsksOnceAndClosesWithThem) {
     session.Disconnect();
     session.Connect(QStringLiteral("far"), entry);
     EXPECT_EQ(asked.size(), 2);  // remembered
-    EXPECT_EQ(firstRow(session.MainConnection(), "SELECT 2"), QStringLiteral("2"));
+    EXPECT_EQ(testserver::firstValue(session.MainConnection(), "SELECT 2"), QStringLiteral("2"));
 }
 
 // lorvex-cli takes the server list and the host keys beside itself and ends cleanly with its

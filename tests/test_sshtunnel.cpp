@@ -58,10 +58,6 @@ protected:
         c.connect(params);
         return c;
     }
-    static QString scalar(db::Connection& c, const std::string& query) {
-        db::Result r = c.select(query);
-        return r.next() ? r.text(0) : QString();
-    }
 
     static inline std::unique_ptr<SshServer> server_;
     static inline QString skipReason_;
@@ -83,7 +79,7 @@ TEST_F(SshTunnelTest, AsksAboutAnUnknownKeyOnceAndRemembersIt) {
     auto again = open(endpoint());
     EXPECT_EQ(asked_.size(), 1);
     db::Connection c = connectThrough(*again);
-    EXPECT_EQ(scalar(c, "SELECT 1"), QStringLiteral("1"));
+    EXPECT_EQ(testserver::firstValue(c, "SELECT 1"), QStringLiteral("1"));
 }
 
 // Both directions at once over two connections, several channel windows each.
@@ -91,14 +87,14 @@ TEST_F(SshTunnelTest, CarriesMegabytesBothWaysOnTwoConnections) {
     auto tunnel = open(endpoint());
     db::Connection down = connectThrough(*tunnel);
     db::Connection up = connectThrough(*tunnel);
-    EXPECT_EQ(scalar(down, "SELECT 1"), QStringLiteral("1"));
-    EXPECT_EQ(scalar(up, "SELECT 2"), QStringLiteral("2"));
+    EXPECT_EQ(testserver::firstValue(down, "SELECT 1"), QStringLiteral("1"));
+    EXPECT_EQ(testserver::firstValue(up, "SELECT 2"), QStringLiteral("2"));
 
     QByteArray payload(8'000'000, '\0');
     for (qsizetype i = 0; i < payload.size(); ++i) payload[i] = char('a' + (i * 7919 % 26));
     auto received = std::async(std::launch::async,
-                               [&] { return scalar(down, "SELECT REPEAT('0123456789', 800000)"); });
-    EXPECT_EQ(scalar(up, "SELECT MD5('" + payload.toStdString() + "')"),
+                               [&] { return testserver::firstValue(down, "SELECT REPEAT('0123456789', 800000)"); });
+    EXPECT_EQ(testserver::firstValue(up, "SELECT MD5('" + payload.toStdString() + "')"),
               QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex()));
     EXPECT_EQ(received.get(), QString::fromLatin1(QByteArray("0123456789").repeated(800'000)));
 }
@@ -153,7 +149,7 @@ TEST_P(SshEndTest, OpenConnectionSeesItLost) {
     const bool killServer = GetParam();
     auto tunnel = open(endpoint());
     db::Connection c = connectThrough(*tunnel);
-    ASSERT_EQ(scalar(c, "SELECT 1"), QStringLiteral("1"));
+    ASSERT_EQ(testserver::firstValue(c, "SELECT 1"), QStringLiteral("1"));
     if (killServer) {
         server_->kill();
         for (int i = 0; i < 250 && tunnel->alive(); ++i) QThread::msleep(20);
@@ -186,7 +182,7 @@ TEST_F(SshTunnelTest, LogsInWithTheAgentsKey) {
     to.keyFile.clear();
     auto tunnel = open(to);
     db::Connection c = connectThrough(*tunnel);
-    EXPECT_EQ(scalar(c, "SELECT 1"), QStringLiteral("1"));
+    EXPECT_EQ(testserver::firstValue(c, "SELECT 1"), QStringLiteral("1"));
     agent.kill();
     agent.waitForFinished();
 }

@@ -18,8 +18,8 @@ constexpr unsigned kConnectTimeoutSeconds = 10;
 
 constexpr unsigned kCommandsOutOfSync = 2014;  // the client library's CR_COMMANDS_OUT_OF_SYNC
 
-// Sets the handle's TLS options; nothing when TLS is off.
-void applyTls(MYSQL* handle, const TlsOptions& tls, std::string (&files)[3]) {
+// Sets the handle's TLS options (the client library keeps copies); nothing when TLS is off.
+void applyTls(MYSQL* handle, const TlsOptions& tls) {
     if (tls.mode == TlsMode::Off) return;
     const my_bool enforce = 1;
     mysql_optionsv(handle, MYSQL_OPT_SSL_ENFORCE, &enforce);
@@ -27,15 +27,12 @@ void applyTls(MYSQL* handle, const TlsOptions& tls, std::string (&files)[3]) {
     // with this flag.
     const my_bool verifyHost = tls.mode == TlsMode::VerifyIdentity;
     mysql_optionsv(handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verifyHost);
-    const std::pair<const QString&, mysql_option> paths[] = {{tls.caFile, MYSQL_OPT_SSL_CA},
-                                                            {tls.certFile, MYSQL_OPT_SSL_CERT},
-                                                            {tls.keyFile, MYSQL_OPT_SSL_KEY}};
-    for (int i = 0; i < 3; ++i) {
-        if (paths[i].first.isEmpty()) continue;
-        if (paths[i].second == MYSQL_OPT_SSL_CA && tls.mode == TlsMode::Required) continue;
-        files[i] = QFile::encodeName(paths[i].first).toStdString();
-        mysql_optionsv(handle, paths[i].second, files[i].c_str());
-    }
+    const auto setPath = [handle](mysql_option option, const QString& path) {
+        if (!path.isEmpty()) mysql_optionsv(handle, option, QFile::encodeName(path).constData());
+    };
+    if (tls.mode != TlsMode::Required) setPath(MYSQL_OPT_SSL_CA, tls.caFile);
+    setPath(MYSQL_OPT_SSL_CERT, tls.certFile);
+    setPath(MYSQL_OPT_SSL_KEY, tls.keyFile);
 }
 
 QString refusedText() {
@@ -115,8 +112,7 @@ void Connection::connect(const ConnectParams& params) {
                           "65535.");
     }
     mysql_optionsv(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    std::string tlsFiles[3];
-    applyTls(handle, params.tls, tlsFiles);
+    applyTls(handle, params.tls);
     const std::string socket = QFile::encodeName(hp.socket).toStdString();
     if (!socket.empty()) {
         unsigned protocol = MYSQL_PROTOCOL_SOCKET;

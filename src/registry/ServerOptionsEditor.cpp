@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -28,7 +29,8 @@ ServerOptionsEditor::ServerOptionsEditor(ui::Prompts& prompts, bool keyringAvail
     if (keyringAvailable) {
         PasswordStorage_->setCurrentIndex(int(PasswordStorage::Keyring));
     } else {
-        PasswordStorage_->setItemData(int(PasswordStorage::Keyring), 0, Qt::UserRole - 1);
+        if (auto* items = qobject_cast<QStandardItemModel*>(PasswordStorage_->model()))
+            items->item(int(PasswordStorage::Keyring))->setEnabled(false);
         setStorageNote(QStringLiteral("No desktop keyring is available, so a saved password "
                                       "goes into the server list file, readable by you only."));
     }

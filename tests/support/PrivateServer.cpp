@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,7 +11,7 @@
 #include <QRandomGenerator>
 #include <QThread>
 
-#include "support/FreePort.h"
+#include "support/Daemons.h"
 
 namespace {
 
@@ -24,8 +22,6 @@ QStringList userArgument() {
     return ::geteuid() == 0 ? QStringList{QStringLiteral("--user=root")} : QStringList{};
 }
 
-// The server must not outlive a test process that crashed or was killed.
-void dieWithParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 QString tailOf(const QString& path) {
     QFile file(path);
@@ -124,7 +120,7 @@ bool PrivateServer::launch(QString* error) {
     process_ = std::make_unique<QProcess>();
     process_->setStandardOutputFile(QProcess::nullDevice());
     process_->setStandardErrorFile(QProcess::nullDevice());
-    process_->setChildProcessModifier(dieWithParent);
+    endWithTest(*process_);
     // The flags of scripts/lib.sh (lorvex_start_server), and the temporary directory.
     process_->start(
         QStringLiteral("mariadbd"),

@@ -1,7 +1,5 @@
 #include "support/SecretService.h"
 
-#include <signal.h>
-#include <sys/prctl.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -9,6 +7,8 @@
 #include <QThread>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusConnectionInterface>
+
+#include "support/Daemons.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ std::unique_ptr<QProcess> launch(const QString& program, const QStringList& argu
     auto process = std::make_unique<QProcess>();
     process->setStandardErrorFile(log);
     // The daemons must not outlive a test process that crashed or was killed.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    endWithTest(*process);
     process->start(program, arguments);
     return process;
 }

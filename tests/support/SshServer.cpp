@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +12,7 @@
 #include <QFile>
 #include <QThread>
 
-#include "support/FreePort.h"
+#include "support/Daemons.h"
 
 namespace {
 
@@ -85,7 +84,7 @@ bool SshServer::launch(QString* error) {
     process_ = std::make_unique<QProcess>();
     process_->setStandardOutputFile(QProcess::nullDevice());
     process_->setStandardErrorFile(path("sshd.log"));
-    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    endWithTest(*process_);
     process_->start(QStringLiteral("/usr/sbin/sshd"),
                     {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), config.fileName()});
     const QDeadlineTimer deadline(15000);

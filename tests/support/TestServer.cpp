@@ -38,6 +38,11 @@ db::Connection connect() {
     return c;
 }
 
+QString firstValue(db::Connection& connection, const std::string& query, unsigned column) {
+    db::Result r = connection.select(query);
+    return r.next() ? r.text(column) : QString();
+}
+
 }  // namespace testserver
 
 namespace {
@@ -66,6 +71,5 @@ ScratchDatabase::~ScratchDatabase() {
 void ScratchDatabase::exec(const std::string& statement) { admin_.exec(statement); }
 
 QString ScratchDatabase::scalar(const std::string& query) {
-    db::Result r = admin_.select(query);
-    return r.next() ? r.text(0) : QString();
+    return testserver::firstValue(admin_, query);
 }

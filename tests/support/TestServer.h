@@ -18,6 +18,8 @@ QString user();
 QString password();
 // A fresh connection; throws db::DbError on failure.
 db::Connection connect();
+// A value of the first row a query answers ("" when none); throws db::DbError.
+QString firstValue(db::Connection& connection, const std::string& query, unsigned column = 0);
 
 }  // namespace testserver
 

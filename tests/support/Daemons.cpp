@@ -1,9 +1,14 @@
-#include "support/FreePort.h"
+#include "support/Daemons.h"
+
+#include <signal.h>
+#include <sys/prctl.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QProcess>
 
 quint16 freeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -18,4 +23,8 @@ quint16 freeLoopbackPort() {
         port = ntohs(address.sin_port);
     ::close(fd);
     return port;
+}
+
+void endWithTest(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }

@@ -184,7 +184,8 @@ TEST_P(TableDrop, DropsTheTableOfTheNodesDatabaseWhateverIsCurrent) {
     prompts.answerOkCancel(param.confirm);
     menus->Drop2->trigger();
 
-    EXPECT_EQ(prompts.shown()[0].text, "Table을 삭제하시겠습니까?\n" + mine.name() + ".t");
+    EXPECT_EQ(prompts.shown()[0].text,
+              "Table을 삭제하시겠습니까?\n`" + mine.name() + "`.`t`");
     EXPECT_EQ(prompts.shown()[0].caption, QStringLiteral("Drop Notice"));
     EXPECT_EQ(headlines(prompts.messages()), param.messages);
     EXPECT_EQ(tableExists(dba, mine.name(), "t"), !param.confirm && !param.goneBehindTheTreesBack);
@@ -201,6 +202,48 @@ INSTANTIATE_TEST_SUITE_P(Cases, TableDrop, ::testing::Values(
     TableDropCase{"Refused", "mysql", true, true, {"Table 삭제 실패!"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
+
+// A view is marked in the tree; Drop asks about a view and drops it as one (a dot in the
+// names stays readable); the designer refuses it; Rename renames it, still a view.
+TEST_F(DatabaseCommandsTest, ViewsAreMarkedDroppedAsViewsAndKeptFromTheDesigner) {
+    const QString database = QStringLiteral("lvx_v.%1").arg(::getpid());
+    dba.exec("CREATE DATABASE " + db::quoteIdentifier(database));
+    toDrop << database;
+    dba.exec("CREATE TABLE " + db::qualifiedName(database, "t") + " (a INT)");
+    for (const char* view : {"v.", "w"})
+        dba.exec("CREATE VIEW " + db::qualifiedName(database, view) + " AS SELECT a FROM " +
+                 db::qualifiedName(database, "t"));
+    TreeNode* folder = tablesOf(database);
+    EXPECT_EQ(childTexts(folder), (QStringList{"t", "v.", "w"}));
+    EXPECT_FALSE(find({"DB", database, "Tables", "t"})->isView());
+    TreeNode* w = find({"DB", database, "Tables", "w"});
+    ASSERT_TRUE(w->isView());
+    EXPECT_EQ(w->data(0, Qt::ToolTipRole).toString(), QStringLiteral("w (view)"));
+
+    select(w);
+    menus->TableInformation1->trigger();
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].startsWith(QStringLiteral("This is a view")));
+
+    prompts.clear();
+    select(find({"DB", database, "Tables", "v."}));
+    prompts.answerOkCancel(true);
+    menus->Drop2->trigger();
+    EXPECT_EQ(prompts.shown()[0].text.section(u'\n', 1), "`" + database + "`.`v.`");
+    EXPECT_TRUE(prompts.shown()[0].text.startsWith(QStringLiteral("Drop this view?")));
+    EXPECT_EQ(prompts.messages(), QStringList{"View dropped."});
+    EXPECT_FALSE(tableExists(dba, database, "v."));
+    EXPECT_EQ(childTexts(folder), (QStringList{"t", "w"}));
+
+    prompts.clear();
+    select(find({"DB", database, "Tables", "w"}));
+    prompts.answerInput(QStringLiteral("w2"));
+    menus->TableRename1->trigger();
+    EXPECT_EQ(prompts.messages(), QStringList{"Table ReName 성공!"});
+    TreeNode* renamed = find({"DB", database, "Tables", "w2"});
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_TRUE(renamed->isView());
+}
 
 // --- Table Rename -------------------------------------------------------------------------
 

@@ -286,16 +286,20 @@ TEST_F(PanelsTest, TablesFolderListsTheStatusOfEveryTable) {
     ScratchDatabase scratch;
     scratch.exec("CREATE TABLE t1 (i INT) ENGINE=InnoDB ROW_FORMAT=COMPACT");
     scratch.exec("CREATE TABLE t2 (i INT) ENGINE=MyISAM");
+    scratch.exec("CREATE VIEW v AS SELECT i FROM t2");  // shown as a view, not as no type
     const TablePath p = pathTo(scratch.name(), QStringLiteral("t1"));
 
     setPanel(nlTablesFolder, p.tables);
     EXPECT_EQ(panels->ShownPanel(), 3);
     QTreeWidget* list = panels->TableListView();
-    ASSERT_EQ(list->topLevelItemCount(), 2);
+    ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(row(list, 0).mid(0, 3), (QStringList{"t1", "InnoDB", "Compact"}));
     EXPECT_EQ(row(list, 1).mid(0, 2), (QStringList{"t2", "MyISAM"}));
+    EXPECT_EQ(row(list, 2).mid(0, 2), (QStringList{"v", "VIEW"}));
     const QRegularExpression dateTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d"));
     EXPECT_TRUE(dateTime.match(row(list, 0)[3]).hasMatch()) << row(list, 0)[3].toStdString();
+    setPanel(nlTable, add(p.tables, QStringLiteral("v"), nlTable));
+    EXPECT_EQ(property(panels->DetailListView(), "Type"), "VIEW");
     EXPECT_TRUE(prompts.messages().isEmpty());
 }
 

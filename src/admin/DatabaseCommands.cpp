@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "db/Connection.h"
+#include "db/Result.h"
 #include "designer/TfrmCreateTable.h"
 #include "panels/TreeMenus.h"
 #include "tree/ObjectTree.h"
@@ -19,6 +20,19 @@ const QString kDropCaption = QStringLiteral("Drop Notice");
 TreeNode* selectedAt(ObjectTree& tree, TNodeLevel level) {
     TreeNode* node = tree.selectedNode();
     return node && node->level() == level ? node : nullptr;
+}
+
+// Whether the server holds `database`.`table` as a view. Asked when a command runs, since
+// the tree may have been listed before the object was replaced; the tree's mark stands
+// when the server cannot say.
+bool isViewOnServer(db::Connection& connection, const QString& database, TreeNode* table) {
+    const std::string statement =
+        "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA = " +
+        connection.quoteValue(database) + " AND TABLE_NAME = " + connection.quoteValue(table->text());
+    if (!connection.query(statement)) return table->isView();
+    db::Result rows = connection.storeResult();
+    if (!rows || !rows.next()) return table->isView();
+    return isViewType(rows.text(0));
 }
 
 
@@ -98,26 +112,36 @@ void DatabaseCommands::Drop2Click(QString& contextTable) {
         TreeNode* node = selectedAt(tree_, nlTable);
         TreeNode* database = node ? node->databaseNode() : nullptr;
         if (!node || !database) return;
-        if (!prompts_.okCancel(window_,
-                               ui::naming(QStringLiteral("Table을 삭제하시겠습니까?"),
-                                          database->text() + u'.' + node->text()),
-                               kDropCaption))
-            return;
         db::Connection& connection = session_.MainConnection();
+        // A view goes with DROP VIEW, which the server requires, and the question says
+        // that it is a view that goes.
+        bool view;
+        {
+            ui::BusyCursor busy;
+            view = isViewOnServer(connection, database->text(), node);
+        }
+        const QString name = ui::qualifiedLabel(database->text(), node->text());
+        const QString question = view ? QStringLiteral("Drop this view? Its rows stay in the "
+                                                       "tables it reads.")
+                                      : QStringLiteral("Table을 삭제하시겠습니까?");
+        if (!prompts_.okCancel(window_, ui::naming(question, name), kDropCaption)) return;
         bool dropped;
         {
             ui::BusyCursor busy;
-            dropped = connection.query("Drop table " +
+            dropped = connection.query((view ? "DROP VIEW " : "Drop table ") +
                                        db::qualifiedName(database->text(), node->text()));
         }
         contextTable.clear();
         if (!dropped) {
-            prompts_.message(window_, ui::withReason(QStringLiteral("Table 삭제 실패!"),
-                                                     connection.errorText()));
+            prompts_.message(window_,
+                             ui::withReason(view ? QStringLiteral("The view was not dropped.")
+                                                 : QStringLiteral("Table 삭제 실패!"),
+                                            connection.errorText()));
             return;
         }
         delete node;
-        prompts_.message(window_, QStringLiteral("Table 삭제 성공!"));
+        prompts_.message(window_, view ? QStringLiteral("View dropped.")
+                                       : QStringLiteral("Table 삭제 성공!"));
     } catch (const std::exception&) {
         prompts_.message(window_, QStringLiteral("Table Drop Error"));
     }
@@ -164,8 +188,23 @@ void DatabaseCommands::TableInformation1Click() {
         TreeNode* node = selectedAt(tree_, nlTable);
         TreeNode* database = node ? node->databaseNode() : nullptr;
         if (!database) return;
-        TfrmCreateTable designer(session_.MainConnection(), prompts_, true, database->text(),
-                                 node->text(), window_);
+        db::Connection& connection = session_.MainConnection();
+        // The designer alters columns with ALTER TABLE, which a view refuses.
+        bool view;
+        {
+            ui::BusyCursor busy;
+            view = isViewOnServer(connection, database->text(), node);
+        }
+        if (view) {
+            prompts_.message(
+                window_, ui::naming(QStringLiteral("This is a view: the table designer changes "
+                                                   "tables only. Change a view with CREATE OR "
+                                                   "REPLACE VIEW in the SQL panel."),
+                                    ui::qualifiedLabel(database->text(), node->text())));
+            return;
+        }
+        TfrmCreateTable designer(connection, prompts_, true, database->text(), node->text(),
+                                 window_);
         prompts_.exec(&designer);
     } catch (const std::exception&) {
         prompts_.message(window_, QStringLiteral("Table Properties Error"));

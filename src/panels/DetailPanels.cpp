@@ -87,12 +87,38 @@ QStringList rowTexts(const db::Result& row, const std::vector<int>& positions) {
     return texts;
 }
 
+// A row of SHOW TABLE STATUS: a view has no engine and the comment "VIEW", so its Type
+// reads "VIEW" instead of staying empty. `typeIndex` is the Type caption's place in the
+// texts; other lists pass -1 and are left alone.
+struct ViewMark {
+    int typeIndex = -1;
+    int commentPosition = -1;
+
+    ViewMark() = default;
+    ViewMark(const db::Result& result, std::span<const ShownColumn> columns) {
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (QLatin1String(columns[i].caption) == QLatin1String("Type")) typeIndex = int(i);
+        static constexpr ShownColumn kComment[] = {{"Comment", "Comment"}};
+        commentPosition = panels::columnPositions(result, kComment).front();
+    }
+    void apply(const db::Result& row, QStringList& texts) const {
+        if (typeIndex < 0 || commentPosition < 0 || !texts[typeIndex].isEmpty()) return;
+        if (row.text(unsigned(commentPosition)) == QLatin1String("VIEW"))
+            texts[typeIndex] = QStringLiteral("VIEW");
+    }
+};
+
 // Replaces the list's items by one item per row.
-void fillRows(QTreeWidget* list, db::Result& result, std::span<const ShownColumn> columns) {
+void fillRows(QTreeWidget* list, db::Result& result, std::span<const ShownColumn> columns,
+              const ViewMark& mark = {}) {
     list->clear();
     const std::vector<int> positions = panels::columnPositions(result, columns);
     QList<QTreeWidgetItem*> items;
-    while (result.next()) items << new QTreeWidgetItem(rowTexts(result, positions));
+    while (result.next()) {
+        QStringList texts = rowTexts(result, positions);
+        mark.apply(result, texts);
+        items << new QTreeWidgetItem(texts);
+    }
     list->addTopLevelItems(items);
     fitColumns(list);
 }
@@ -100,13 +126,14 @@ void fillRows(QTreeWidget* list, db::Result& result, std::span<const ShownColumn
 // Replaces the list's items by the properties of the row whose first column is exactly
 // `name` (the server's LIKE and collations ignore letter case; the node's name does not).
 void fillProperties(QTreeWidget* list, db::Result& result, std::span<const ShownColumn> columns,
-                    const QString& name) {
+                    const QString& name, const ViewMark& mark = {}) {
     list->clear();
     const std::vector<int> positions = panels::columnPositions(result, columns);
     QList<QTreeWidgetItem*> items;
     while (result.next()) {
         if (positions.front() < 0 || result.text(unsigned(positions.front())) != name) continue;
-        const QStringList values = rowTexts(result, positions);
+        QStringList values = rowTexts(result, positions);
+        mark.apply(result, values);
         for (std::size_t i = 0; i < columns.size(); ++i)
             items << new QTreeWidgetItem(
                 QStringList{QLatin1String(columns[i].caption), values[qsizetype(i)]});
@@ -362,7 +389,8 @@ void DetailPanels::fillTables(TreeNode* folder) {
     const QString database = required(folder->parentNode())->text();
     if (!use(database)) return;
     if (db::Result rows = list(panels::tableStatusStatement(database)))
-        fillRows(TableListView_, rows, panels::kTableListColumns);
+        fillRows(TableListView_, rows, panels::kTableListColumns,
+                 ViewMark(rows, panels::kTableListColumns));
 }
 
 void DetailPanels::fillProcesses(TreeNode* folder) {
@@ -383,7 +411,8 @@ void DetailPanels::fillTableDetail(TreeNode* table) {
     const QString database = required(table->databaseNode())->text();
     if (!use(database)) return;
     if (db::Result rows = list(panels::tableStatusStatement(connection, database, table->text())))
-        fillProperties(DetailListView_, rows, panels::kTableProperties, table->text());
+        fillProperties(DetailListView_, rows, panels::kTableProperties, table->text(),
+                       ViewMark(rows, panels::kTableProperties));
 }
 
 void DetailPanels::fillFields(TreeNode* folder) {

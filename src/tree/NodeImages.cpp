@@ -23,3 +23,10 @@ QIcon NodeImages::icon(int index) {
     if (icon.isNull()) icon = QApplication::style()->standardIcon(kinds[size_t(index)]);
     return icon;
 }
+
+QIcon NodeImages::viewIcon() {
+    if (!qApp) return {};
+    static QIcon icon;
+    if (icon.isNull()) icon = QApplication::style()->standardIcon(QStyle::SP_FileLinkIcon);
+    return icon;
+}

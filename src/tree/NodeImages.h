@@ -9,4 +9,6 @@ class NodeImages {
 public:
     static constexpr int Count = 9;
     static QIcon icon(int index);
+    // A view among the tables: a table's place, another picture.
+    static QIcon viewIcon();
 };

@@ -36,7 +36,17 @@ TreeNode* databaseNode(db::Result& row) {
     return new TreeNode(row.text(0), TNodeData{nlDatabase, {}});
 }
 
-TreeNode* tableNode(db::Result& row) { return new TreeNode(row.text(0), TNodeData{nlTable, {}}); }
+// A row of SHOW FULL TABLES: the name, then the kind (BASE TABLE, VIEW, SEQUENCE).
+TreeNode* tableNode(db::Result& row) {
+    auto* node = new TreeNode(row.text(0), TNodeData{nlTable, {}});
+    if (row.columns().size() > 1 && isViewType(row.text(1))) node->markAsView();
+    return node;
+}
+
+// The tables and views of a database, each with its kind, so views can be told apart.
+std::string tableListing(const QString& database) {
+    return "SHOW FULL TABLES FROM " + db::quoteIdentifier(database);
+}
 
 }  // namespace
 
@@ -182,7 +192,7 @@ void ObjectTree::listDatabases(TreeNode* folder) {
 void ObjectTree::listTables(TreeNode* folder, TreeNode* database) {
     db::Connection& c = session_.MainConnection();
     selectDatabase(c, database->text());
-    db::Result rows = listing(c, "SHOW TABLES FROM " + db::quoteIdentifier(database->text()));
+    db::Result rows = listing(c, tableListing(database->text()));
     removeChildren(folder);
     addRowNodes(folder, rows, tableNode);
 }
@@ -304,7 +314,7 @@ void ObjectTree::RestoreExpansion(const ExpansionLists& lists) {
             if (!database || database->childCount() == 0) continue;
             TreeNode* tables = TreeNode::cast(database->child(0));
             if (!tables || !c.selectDb(item)) continue;
-            db::Result rows = listing(c, "SHOW TABLES FROM " + db::quoteIdentifier(item));
+            db::Result rows = listing(c, tableListing(item));
             addRowNodes(tables, rows, tableNode);
             database->setExpanded(true);
         }

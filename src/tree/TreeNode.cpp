@@ -1,5 +1,7 @@
 #include "tree/TreeNode.h"
 
+#include <QFont>
+
 #include "tree/NodeImages.h"
 
 TreeNode::TreeNode(const QString& text, TNodeData data)
@@ -32,8 +34,22 @@ TreeNode* TreeNode::databaseNode() const {
     }
 }
 
+void TreeNode::markAsView() {
+    view_ = true;
+    setIcon(0, NodeImages::viewIcon());
+    QFont italic = font(0);
+    italic.setItalic(true);
+    setFont(0, italic);
+}
+
+bool isViewType(const QString& tableType) {
+    return tableType.compare(QLatin1String("VIEW"), Qt::CaseInsensitive) == 0 ||
+           tableType.compare(QLatin1String("SYSTEM VIEW"), Qt::CaseInsensitive) == 0;
+}
+
 QVariant TreeNode::data(int column, int role) const {
-    if (role == Qt::ToolTipRole && column == 0) return text();
+    if (role == Qt::ToolTipRole && column == 0)
+        return view_ ? text() + QStringLiteral(" (view)") : text();
     return QTreeWidgetItem::data(column, role);
 }
 

@@ -70,13 +70,23 @@ public:
     // every other level.
     TreeNode* databaseNode() const;
 
+    // A table node that stands for a view: drawn with its own image, in italics, and said
+    // so in its tooltip. Its text stays the view's bare name, which every statement uses.
+    void markAsView();
+    bool isView() const { return view_; }
+
     static TreeNode* cast(QTreeWidgetItem* item) {
         return item && item->type() == Type ? static_cast<TreeNode*>(item) : nullptr;
     }
 
 private:
     TNodeData data_;
+    bool view_ = false;
 };
+
+// Whether a Table_type of SHOW FULL TABLES or TABLE_TYPE of information_schema.TABLES
+// names a view ("VIEW", and "SYSTEM VIEW" in information_schema).
+bool isViewType(const QString& tableType);
 
 // Nodes below "USER" and "HOST": labelled key column 0 + "[" + column 1 + "]"; a role as its
 // name and " (role)".

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <algorithm>
 
+#include "db/Connection.h"
+
 namespace ui {
 
 QString withReason(const QString& message, const QString& reason) {
@@ -15,6 +17,10 @@ QString withReason(const QString& message, const QString& reason) {
 
 QString naming(const QString& question, const QString& object) {
     return question + u'\n' + object;
+}
+
+QString qualifiedLabel(const QString& database, const QString& name) {
+    return QString::fromStdString(db::qualifiedName(database, name));
 }
 
 QString shortenedStatement(std::string_view statement, int maxChars) {

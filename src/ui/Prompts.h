@@ -18,6 +18,10 @@ QString withReason(const QString& message, const QString& reason);
 // 삭제하시겠습니까?" and the database's name): every delete and drop says what goes.
 QString naming(const QString& question, const QString& object);
 
+// A table (or view) named in a message as its statements name it, database and name each
+// in backticks: a dot inside a name ("x." and "y") cannot be read as the separator.
+QString qualifiedLabel(const QString& database, const QString& name);
+
 // A statement on one line for a log or a status, cut to `maxChars` with an ellipsis. Only
 // its head is read: a restore hands over statements of a megabyte.
 QString shortenedStatement(std::string_view statement, int maxChars);

@@ -529,6 +529,24 @@ TEST_F(AlterMode, EditSaveKeepsEveryAttributeTheGridDoesNotShow) {
         << created().toStdString();
 }
 
+// A generated column keeps its expression and kind through a rename and a type change.
+TEST_F(AlterMode, EditSaveKeepsAGeneratedColumnGenerated) {
+    open("a int, v int AS (a + 1) VIRTUAL, "
+         "s varchar(10) CHARACTER SET latin1 AS (concat(a, 'x')) PERSISTENT COMMENT 'kept', "
+         "t int GENERATED ALWAYS AS (a * 2) STORED");
+    edit("v", [](TfrmCreateTable& d) { d.EdField->setText("v2"); });
+    edit("s", [](TfrmCreateTable& d) { d.EdLength->setText("12"); });
+    edit("t", [](TfrmCreateTable& d) { d.ComboBox1->setEditText("bigint"); });
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join('|').toStdString();
+    const QString shown = created();
+    for (const char* fragment :
+         {"`v2` int(11) GENERATED ALWAYS AS (`a` + 1) VIRTUAL",
+          "`s` varchar(12) CHARACTER SET latin1 COLLATE latin1_swedish_ci GENERATED ALWAYS AS "
+          "(concat(`a`,'x')) STORED COMMENT 'kept'",
+          "`t` bigint(11) GENERATED ALWAYS AS (`a` * 2) STORED"})
+        EXPECT_TRUE(shown.contains(QLatin1String(fragment))) << fragment << " in\n" << shown.toStdString();
+}
+
 // Selecting the empty last row leaves nothing for Edit Save and Drop Save to act on.
 TEST_F(AlterMode, TheEmptyRowSelectedGivesEditAndDropNothing) {
     open("id int primary key, c int");

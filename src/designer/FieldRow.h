@@ -17,6 +17,10 @@ struct KeptColumn {
     QString collation;
     QString onUpdate;  // the expression after ON UPDATE
     QString comment;
+    // A generated column: its expression and how it is kept (VIRTUAL, STORED, PERSISTENT).
+    // Without them an alteration would turn the column into a plain one.
+    QString generation;
+    QString generationKind;
 };
 Q_DECLARE_METATYPE(KeptColumn)
 

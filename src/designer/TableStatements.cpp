@@ -93,6 +93,15 @@ std::string TableStatements::alterColumn(const FieldRow& row) const {
         if (!kept->charset.isEmpty()) out += " CHARACTER SET " + db::utf8(kept->charset);
         if (!kept->collation.isEmpty()) out += " COLLATE " + db::utf8(kept->collation);
     }
+    // A generated column keeps its expression and kind; it takes no default, no
+    // AUTO_INCREMENT and no ON UPDATE, and NOT NULL only after the expression.
+    if (kept && !kept->generation.isEmpty()) {
+        out += " GENERATED ALWAYS AS (" + db::utf8(kept->generation) + ")";
+        if (!kept->generationKind.isEmpty()) out += " " + db::utf8(kept->generationKind);
+        if (!row.allowsNull()) out += " Not Null ";
+        if (!kept->comment.isEmpty()) out += " COMMENT " + connection_.quoteValue(kept->comment);
+        return out;
+    }
     // A default the user left as it was loaded is written as the server holds it, for the
     // same kind of type: DEFAULT '' and function defaults survive, which the cell cannot say.
     const bool defaultAsLoaded = kept && row.defaultValue == kept->defaultText &&
@@ -112,7 +121,8 @@ std::string TableStatements::alterColumn(const FieldRow& row) const {
 
 std::string TableStatements::keptColumnsStatement() const {
     return "SELECT COLUMN_NAME, CHARACTER_SET_NAME, COLLATION_NAME, COLUMN_COMMENT, EXTRA, "
-           "COLUMN_DEFAULT FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+           "COLUMN_DEFAULT, GENERATION_EXPRESSION FROM information_schema.COLUMNS "
+           "WHERE TABLE_SCHEMA = " +
            connection_.quoteValue(database_) + " AND TABLE_NAME = " +
            connection_.quoteValue(table_);
 }
@@ -121,8 +131,18 @@ KeptColumn TableStatements::keptFrom(const FieldRow& loaded, const QString& char
                                      const QString& collation, const QString& comment,
                                      const QString& extra,
                                      const std::optional<QString>& defaultValue,
-                                     bool defaultsAsSql) const {
+                                     bool defaultsAsSql, const QString& generation) const {
     KeptColumn kept;
+    // EXTRA names a generated column's kind: "VIRTUAL GENERATED", "STORED GENERATED",
+    // "PERSISTENT GENERATED" on older MariaDB.
+    static const QRegularExpression generated(
+        QStringLiteral(R"(\b(VIRTUAL|STORED|PERSISTENT)\s+GENERATED\b)"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch m = generated.match(extra);
+        m.hasMatch() && !generation.trimmed().isEmpty()) {
+        kept.generation = generation.trimmed();
+        kept.generationKind = m.captured(1).toUpper();
+    }
     kept.type = loaded.type;
     kept.defaultText = loaded.defaultValue;
     kept.charset = charset;

@@ -53,13 +53,15 @@ public:
     std::string sqlDefault(const FieldRow& row) const;
 
     // Columns of the table: name, character set, collation, comment, extra, default (SQL
-    // as MariaDB writes it, raw text on MySQL), data type; read into KeptColumn by keptFrom.
+    // as MariaDB writes it, raw text on MySQL), generation expression; read into KeptColumn
+    // by keptFrom.
     std::string keptColumnsStatement() const;
     // `defaultsAsSql`: the server writes defaults as SQL (MariaDB: 'x', NULL,
     // current_timestamp()); otherwise as raw text, which is quoted here.
     KeptColumn keptFrom(const FieldRow& loaded, const QString& charset, const QString& collation,
                         const QString& comment, const QString& extra,
-                        const std::optional<QString>& defaultValue, bool defaultsAsSql) const;
+                        const std::optional<QString>& defaultValue, bool defaultsAsSql,
+                        const QString& generation = {}) const;
 
     // A grid row from one row of `desc` (Field, Type, Null, Key, Default, Extra).
     static FieldRow rowFromDesc(const QString& field, const QString& type, const QString& null,

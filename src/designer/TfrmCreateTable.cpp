@@ -483,12 +483,12 @@ void TfrmCreateTable::LoadColumns() {
     {
         ui::BusyCursor busy;
         // What the grid does not show of each column, carried into its alterations.
-        std::map<QString, std::array<std::optional<QString>, 5>> extras;
+        std::map<QString, std::array<std::optional<QString>, 6>> extras;
         db::Result keptRows;
         if (connection_.query(statements_.keptColumnsStatement()))
             keptRows = connection_.storeResult();
         while (keptRows && keptRows.next()) {
-            std::array<std::optional<QString>, 5>& values = extras[keptRows.text(0)];
+            std::array<std::optional<QString>, 6>& values = extras[keptRows.text(0)];
             for (unsigned c = 0; c < values.size(); ++c)
                 if (!keptRows.value(c + 1).isNull()) values[c] = keptRows.text(c + 1);
         }
@@ -510,7 +510,7 @@ void TfrmCreateTable::LoadColumns() {
                                   QVariant::fromValue(statements_.keptFrom(
                                       r, v[0].value_or(QString()), v[1].value_or(QString()),
                                       v[2].value_or(QString()), v[3].value_or(QString()), v[4],
-                                      defaultsAsSql)));
+                                      defaultsAsSql, v[5].value_or(QString()))));
                 }
                 setCell(row, cType, r.type);
                 StrGrid->item(row, cType)->setData(Qt::UserRole, r.typeArgs);

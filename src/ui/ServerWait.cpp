@@ -1,6 +1,7 @@
 #include "ui/ServerWait.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEventLoop>
 #include <QFrame>
 #include <QFutureWatcher>
@@ -58,18 +59,6 @@ bool isUserInput(QEvent::Type type) {
     }
 }
 
-// Closes the window once no call runs and no message box of the command is open, so the
-// command has ended before the window goes.
-void closeWhenIdle(QPointer<QWidget> window, const ServerWait* wait) {
-    QTimer::singleShot(50, window, [window, wait] {
-        if (!window) return;
-        if (wait->busy() || QApplication::activeModalWidget())
-            closeWhenIdle(window, wait);
-        else
-            window->close();
-    });
-}
-
 }  // namespace
 
 ServerWait::ServerWait(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts) {
@@ -125,10 +114,17 @@ db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view
     // A KILL still on its way would stop the next statement of the session.
     if (kill_.isValid()) waitFor(kill_);
 
-    qApp->removeEventFilter(this);
     hideIndicator();
     running_ = nullptr;
-    if (closeAfter_) closeWhenIdle(std::exchange(closeAfter_, nullptr), this);
+    if (closeAfter_) {
+        // Closed now, before the command goes on to report the cancel: a message box would
+        // otherwise keep the window open until it was answered. The filter stays to dismiss
+        // that message.
+        closed_ = std::exchange(closeAfter_, nullptr);
+        closed_->close();
+    } else if (!closed_) {
+        qApp->removeEventFilter(this);
+    }
     return cancelRequested_ ? Outcome::Cancelled : Outcome::Done;
 }
 
@@ -202,6 +198,11 @@ bool ServerWait::allowed(QObject* target) const {
 }
 
 bool ServerWait::eventFilter(QObject* watched, QEvent* event) {
+    if (closed_ && !running_ && event->type() == QEvent::Show) {
+        if (auto* dialog = qobject_cast<QDialog*>(watched); dialog && dialog->isWindow())
+            QTimer::singleShot(0, dialog, [dialog] { dialog->reject(); });
+        return false;
+    }
     // Events reach a window before its widgets; the widgets are what is filtered.
     if (prompting_ || !running_ || !watched->isWidgetType()) return false;
     const QEvent::Type type = event->type();
@@ -240,7 +241,11 @@ void ServerWait::askToClose(QWidget* window) {
     prompting_ = false;
     if (!yes) return;
     if (!running_) {
-        closeWhenIdle(window, this);
+        // The call ended while the question was open: close now, and dismiss what the
+        // command still shows.
+        closed_ = window;
+        qApp->installEventFilter(this);
+        window->close();
         return;
     }
     closeAfter_ = window;

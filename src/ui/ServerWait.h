@@ -34,7 +34,8 @@ class Prompts;
 // short-lived connection of its own; the call ends with the server's interruption, which
 // the connection reports as "Cancelled by the user after 4.2 s.". The session stays usable.
 // Closing the main window during a call asks whether to cancel it; agreed, the window
-// closes once the call has ended.
+// closes as soon as the call has ended, and what the cancelled command still has to say
+// (its message about the cancel) is dismissed: the user has already answered.
 class ServerWait : public QObject, public db::Waiter {
     Q_OBJECT
 
@@ -86,6 +87,8 @@ private:
     QPointer<QLabel> label_;
     QPointer<QPushButton> cancelButton_;
     QPointer<QWidget> closeAfter_;
+    // The window closed on the user's word; from then on the command's dialogs are dismissed.
+    QPointer<QWidget> closed_;
 };
 
 }  // namespace ui

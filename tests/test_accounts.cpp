@@ -337,7 +337,9 @@ TEST_F(AccountsTest, PartlyRefusedEditKeepsWhatTheServerTookAndShowsWhatItHolds)
     fillUser(renamed, "%", "Secr3t", {"USelect"});  // no password for a unix_socket account
     panels->SpeedButton2()->click();
     ASSERT_EQ(prompts.messages().size(), 1);
-    EXPECT_TRUE(prompts.messages()[0].startsWith("Edit False\nPassword: "))
+    EXPECT_TRUE(prompts.messages()[0].startsWith(
+        "Account " + renamed + "[%]: the new name and the privileges saved; the rest was "
+                               "refused:\nPassword: "))
         << prompts.messages()[0].toStdString();
     EXPECT_FALSE(prompts.messages()[0].contains("Secr3t"));
     EXPECT_FALSE(accountExists(dba, name, "%"));

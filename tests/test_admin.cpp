@@ -433,6 +433,8 @@ struct HelpCase {
     bool guide;
     bool chmOpens;
     QStringList opened;  // file names, in the order tried
+    bool guideOpens = true;
+    const char* message = nullptr;  // how the message starts; none when a file opened
 };
 
 void PrintTo(const HelpCase& c, std::ostream* os) { *os << c.name; }
@@ -455,11 +457,19 @@ TEST_P(HelpFile, OpensTheCompiledHelpElseTheGuide) {
     HelpLauncher help(programDir, prompts, nullptr, [&](const QUrl& url) {
         EXPECT_TRUE(url.isLocalFile());
         opened << url.toLocalFile().mid(programDir.size());
-        return !url.toLocalFile().endsWith(QLatin1String(".chm")) || param.chmOpens;
+        return url.toLocalFile().endsWith(QLatin1String(".chm")) ? param.chmOpens
+                                                                  : param.guideOpens;
     });
     help.Help2Click();
     EXPECT_EQ(opened, param.opened);
-    EXPECT_TRUE(prompts.shown().empty());
+    if (!param.message) {
+        EXPECT_TRUE(prompts.shown().empty());
+    } else {
+        ASSERT_EQ(prompts.messages().size(), 1);
+        EXPECT_TRUE(prompts.messages()[0].startsWith(QLatin1String(param.message)));
+        // The path to open by hand.
+        EXPECT_TRUE(prompts.messages()[0].endsWith(programDir + HelpLauncher::GuideFileName()));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -468,7 +478,9 @@ INSTANTIATE_TEST_SUITE_P(
         HelpCase{"Both", true, true, true, {"Lorvex Help.chm"}},
         HelpCase{"OnlyGuide", false, true, true, {"Lorvex Help.html"}},
         HelpCase{"ChmWithoutViewer", true, true, false, {"Lorvex Help.chm", "Lorvex Help.html"}},
-        HelpCase{"Neither", false, false, true, {}}),
+        HelpCase{"NoViewerAtAll", true, true, false, {"Lorvex Help.chm", "Lorvex Help.html"},
+                 false, "No program is set up to open the help file."},
+        HelpCase{"Neither", false, false, true, {}, true, "The help file was not found."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The guide is copied beside the executable by the build.

@@ -313,6 +313,7 @@ void AccountCommands::insertUser(const AccountRow& row, bool legacy) {
         state.OldUHost = row.host;
         state.OldUPass = row.password;
         state.OldURole = false;
+        state.OldUPrivileges = row.privileges;
         Q_EMIT statusMessage(QStringLiteral("Account %1 added.").arg(accountLabel(row.key())));
     } else {
         reportFailure("ADD False", sent, !legacy);
@@ -390,23 +391,35 @@ void AccountCommands::updateUser(const AccountRow& row, bool legacy) {
     // reported, and the panel then shows the account as the server holds it.
     TUserKey current = old;
     QStringList refused;
-    const auto attempt = [&](const char* what, const std::string& statement) {
+    QStringList applied;  // what changed on the server, for a message about a partial save
+    const auto attempt = [&](const char* what, const char* done, const std::string& statement) {
         const Sent sent = send(statement);
         if (!sent.ok) refused << QLatin1String(what) + QStringLiteral(": ") + sent.reason;
+        else applied << QLatin1String(done);
         return sent.ok;
     };
-    if (renamed && attempt("Rename", admin::renameUserStatement(connection, old, row.key()))) {
+    if (renamed &&
+        attempt("Rename", "the new name", admin::renameUserStatement(connection, old, row.key()))) {
         rememberKey();
         current = row.key();
     }
-    if (passwordChanged &&
-        attempt("Password", admin::setPasswordStatement(connection, current, row.password)))
+    if (passwordChanged && attempt("Password", "the password",
+                                   admin::setPasswordStatement(connection, current, row.password)))
         state.OldUPass = row.password;
+    const bool privilegesChanged = row.privileges != state.OldUPrivileges;
     const Sent privileges = matchPrivileges(current, row.privileges);
     if (!privileges.ok) refused << QStringLiteral("Privileges: ") + privileges.reason;
+    else if (privilegesChanged) applied << QStringLiteral("the privileges");
     reloadAccount(current);
-    if (!refused.isEmpty())
-        return report(ui::withReason(QStringLiteral("Edit False"), refused.join(u'\n')));
+    if (!refused.isEmpty()) {
+        // "Edit False" when nothing changed; otherwise what was saved comes first.
+        const QString headline =
+            applied.isEmpty()
+                ? QStringLiteral("Edit False")
+                : QStringLiteral("Account %1: %2 saved; the rest was refused:")
+                      .arg(accountLabel(current), applied.join(QStringLiteral(" and ")));
+        return report(ui::withReason(headline, refused.join(u'\n')));
+    }
     saved(current);
 }
 

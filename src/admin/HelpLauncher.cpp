@@ -24,8 +24,23 @@ QStringList HelpLauncher::HelpFiles() const {
 
 void HelpLauncher::Help2Click() {
     // A compiled help file needs a viewer most desktops lack: fall back to the guide.
-    for (const QString& path : HelpFiles())
+    const QStringList files = HelpFiles();
+    for (const QString& path : files)
         if (opener_(QUrl::fromLocalFile(path))) return;
+    // Nothing opened: say where the guide is, so it can be opened by hand.
+    const QString guide = programDir_ + GuideFileName();
+    if (files.isEmpty()) {
+        prompts_.message(window_,
+                         QStringLiteral("The help file was not found. It belongs beside the "
+                                        "program:\n%1").arg(guide),
+                         QStringLiteral("Help"));
+    } else {
+        prompts_.message(window_,
+                         QStringLiteral("No program is set up to open the help file. Open it "
+                                        "in a web browser:\n%1")
+                             .arg(files.contains(guide) ? guide : files.first()),
+                         QStringLiteral("Help"));
+    }
 }
 
 void HelpLauncher::About1Click() {

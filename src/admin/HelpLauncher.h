@@ -27,8 +27,8 @@ public:
     // files that exist are listed.
     QStringList HelpFiles() const;
 
-    // Opens the first help file that a program accepts. Nothing is reported when there is
-    // none: the window stays usable.
+    // Opens the first help file that a program accepts. When none opens (no viewer, or no
+    // file), a message gives the guide's path to open by hand.
     void Help2Click();
     // Shows the about box modally; "About View Error" when it cannot be shown.
     void About1Click();

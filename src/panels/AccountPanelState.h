@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <array>
 
 // What the account and host panels remember between a fill and the next command: the key
 // of the row they were loaded from (updates and deletes address the row by it, never by
@@ -10,4 +11,6 @@ struct AccountPanelState {
     int AddMode = 0;  // 1: Save inserts a new row; any other value: Save updates
     QString OldUser, OldUHost, OldUPass, OldHHost, OldHDb;
     bool OldURole = false;  // the loaded account is a role, named by OldUser alone
+    // The privilege boxes as loaded, so a Save can tell which of its changes it made.
+    std::array<bool, 14> OldUPrivileges{};
 };

@@ -471,6 +471,8 @@ void DetailPanels::LoadAccount(const TUserKey& key) {
     EditUHost_->setText(account_.OldUHost);
     EditUPass_->setText(account_.OldUPass);
     setPrivileges(userBoxes_, row, 3);
+    for (std::size_t i = 0; i < userBoxes_.size(); ++i)
+        account_.OldUPrivileges[i] = userBoxes_[i]->isChecked();
 }
 
 void DetailPanels::fillHostEntry(TreeNode* entry) {

@@ -415,6 +415,37 @@ TEST_F(MainWindowTest, ClickingATableLoadsItsOwnRowsIntoTheGrid) {
     EXPECT_EQ(rows.rowCount(), 0);
 }
 
+// The SQL panel's "Use DB" label names a current database: not one dropped since, nor one
+// of a connection that has ended.
+TEST_F(MainWindowTest, UseDbLabelForgetsADroppedDatabaseAndAClosedConnection) {
+    ScratchDatabase kept, dropped;
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+    doubleClick(w, find(w, {"DB"}));
+    const QString empty = QStringLiteral("Use DB : ");
+    for (const ScratchDatabase* db : {&kept, &dropped}) {
+        w.TreeView1().setCurrentItem(find(w, {"DB", db->name()}));
+        w.TreeView1Click();
+        ASSERT_EQ(w.sqlPanel().LUseDb()->text(), empty + db->name());
+        w.TreeView1ContextPopup(
+            w.TreeView1().visualItemRect(find(w, {"DB", db->name()})).center(), false);
+        if (db == &kept) continue;
+        prompts.answerOkCancel(true);
+        w.menus().Drop1->trigger();
+    }
+    EXPECT_EQ(prompts.messages(), QStringList{"DB 삭제 성공!"});
+    EXPECT_EQ(w.sqlPanel().LUseDb()->text(), empty);
+    EXPECT_TRUE(w.SelectedDb.isEmpty());
+
+    w.TreeView1().setCurrentItem(find(w, {"DB", kept.name()}));
+    w.TreeView1Click();
+    ASSERT_EQ(w.sqlPanel().LUseDb()->text(), empty + kept.name());
+    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));  // connects afresh
+    EXPECT_EQ(w.sqlPanel().LUseDb()->text(), empty);
+}
+
 }  // namespace
 
 namespace {

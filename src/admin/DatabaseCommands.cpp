@@ -100,7 +100,9 @@ void DatabaseCommands::Drop1Click(QString& contextDb) {
                              ui::withReason(QStringLiteral("DB 삭제 실패!"), connection.errorText()));
             return;
         }
+        const QString name = node->text();
         delete node;
+        Q_EMIT databaseDropped(name);
         prompts_.message(window_, QStringLiteral("DB 삭제 성공!"));
     } catch (const std::exception&) {
         prompts_.message(window_, QStringLiteral("DataBase Drop Error"));

@@ -42,6 +42,10 @@ public:
     // "Table Drop" on a table node, after confirmation; clears `contextTable`.
     void Drop2Click(QString& contextTable);
 
+Q_SIGNALS:
+    // The server dropped the database: whatever names it as the current one must forget it.
+    void databaseDropped(const QString& name);
+
 private:
     ObjectTree& tree_;
     ServerSession& session_;

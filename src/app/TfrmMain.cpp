@@ -25,6 +25,7 @@
 #include "panels/TreeMenus.h"
 #include "registry/ServerCommands.h"
 #include "sqleditor/SqlPanel.h"
+#include "sqleditor/SqlText.h"
 #include "tree/ObjectTreeView.h"
 #include "ui/Prompts.h"
 
@@ -110,7 +111,11 @@ void TfrmMain::BuildLayout() {
     connectionStatus_->setObjectName(QStringLiteral("ConnectionStatus"));
     statusBar()->addWidget(connectionStatus_, 1);
     statusBar()->addWidget(new QLabel(statusBar()), 1);
-    session_->SetConnectionChanged([this] { connectionStatus_->setText(session_->ConnectionSummary()); });
+    session_->SetConnectionChanged([this] {
+        connectionStatus_->setText(session_->ConnectionSummary());
+        // A new or closed connection has no current database yet.
+        if (sqlPanel_) sqlPanel_->SetUseDb(QString());
+    });
 
     serverCommands_ = std::make_unique<ServerCommands>(*tree_, registry_, prompts_, this);
 
@@ -157,6 +162,12 @@ void TfrmMain::BuildLayout() {
             [this](const QString& text) { statusBar()->showMessage(text, 10000); });
     databaseCommands_ = std::make_unique<DatabaseCommands>(*tree_, *session_, prompts_, this);
     databaseCommands_->connectMenus(*menus_, ContextDb, ContextTable);
+    connect(databaseCommands_.get(), &DatabaseCommands::databaseDropped, this,
+            [this](const QString& name) {
+                if (sqlPanel_->LUseDb()->text() == SqlText::useDbLabelFor(name))
+                    sqlPanel_->SetUseDb(QString());
+                if (SelectedDb == name) SelectedDb.clear();
+            });
     helpLauncher_ = std::make_unique<HelpLauncher>(ProgramDir, prompts_, this);
     dumpCommands_ = std::make_unique<DumpCommands>(*session_, prompts_, ProgramDir, this);
     connect(menus_->DBSchema1, &QAction::triggered, this,

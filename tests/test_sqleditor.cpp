@@ -21,6 +21,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTemporaryDir>
+#include <QTest>
 #include <optional>
 
 #include "dataset/TMySQLConnection.h"
@@ -823,8 +824,7 @@ TEST_P(CompletionKeys, KeysTypedAsTheListOpensReachTheEditorAndTheListTakesItsOw
     for (const char* typed : {"c", "u"})
         QCoreApplication::postEvent(editor, new QKeyEvent(QEvent::KeyPress, Qt::Key_C, Qt::NoModifier,
                                                           QString::fromLatin1(typed)));
-    QKeyEvent dot(QEvent::KeyPress, Qt::Key_Period, Qt::NoModifier, QStringLiteral("."));
-    QCoreApplication::sendEvent(editor, &dot);
+    QTest::keyClick(editor, '.');
     QCoreApplication::processEvents();
     const QString before = QStringLiteral("SELECT * FROM orders o WHERE o.");
     EXPECT_EQ(editor->toPlainText(), before + QStringLiteral("cu"));
@@ -833,16 +833,7 @@ TEST_P(CompletionKeys, KeysTypedAsTheListOpensReachTheEditorAndTheListTakesItsOw
     EXPECT_EQ(static_cast<QStringListModel*>(panel->Completer()->model())->stringList(),
               QStringList({QStringLiteral("customer_id"), QStringLiteral("customer_note")}));
 
-    for (int k : c.keys) {
-        const QString text = k == Qt::Key_Return || k == Qt::Key_Tab || k == Qt::Key_Escape ||
-                                     k == Qt::Key_Down
-                                 ? QString()
-                                 : QString(QChar(k)).toLower();
-        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, k == Qt::Key_Return ? QStringLiteral("\r")
-                                                             : k == Qt::Key_Tab  ? QStringLiteral("\t")
-                                                                                 : text);
-        QCoreApplication::sendEvent(c.toList ? static_cast<QObject*>(list) : editor, &press);
-    }
+    for (int k : c.keys) QTest::keyClick(c.toList ? static_cast<QWidget*>(list) : editor, Qt::Key(k));
     EXPECT_EQ(editor->toPlainText(), before + QLatin1String(c.text));
     EXPECT_EQ(list->isVisible(), c.open);
     connection.connection().setWaiter(nullptr);

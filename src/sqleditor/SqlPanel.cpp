@@ -225,6 +225,8 @@ void SqlPanel::ForgetNames() { completion_->clear(); }
 
 void SqlPanel::ShowCompletions() {
     if (!connection_.connection().isOpen() || lookingUp_) return;
+    // A list still open would take the keys typed meanwhile, and they would be shut out.
+    completer_->popup()->hide();
     {
         // Reading names may wait for the server: keys typed meanwhile are kept and reach
         // the editor, in order, once the list is there.

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStringListModel>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTemporaryDir>
+#include <QTest>
 #include <optional>
 
 #include "dataset/TMySQLConnection.h"
@@ -37,6 +39,7 @@
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/TestServer.h"
+#include "ui/ServerWait.h"
 
 namespace {
 
@@ -714,8 +717,21 @@ TEST(SqlHighlighter, ColoursEachKindAndCarriesOpenTextIntoTheNextLine) {
 TEST_F(SqlPanelTest, KeywordsComeFromTheServer) {
     const QStringList words = SqlHighlighter::serverKeywords(connection.connection());
     EXPECT_TRUE(words.contains(QStringLiteral("SELECT"), Qt::CaseInsensitive));
-    EXPECT_TRUE(panel->Highlighter()->isKeyword(u"select"));
-    EXPECT_FALSE(panel->Highlighter()->isKeyword(u"id"));
+    // Each connect hands the list to the colouring and the completion.
+    connection.SetConnected(false);
+    connection.Open();
+    // Words the help tables have no topic for are keywords all the same.
+    for (const char* word : {"WHERE", "AS", "HAVING", "WHEN", "THEN", "ELSE", "INNER", "OUTER", "DESC"}) {
+        EXPECT_TRUE(words.contains(QLatin1String(word))) << word;
+        EXPECT_TRUE(panel->Highlighter()->isKeyword(QString::fromLatin1(word).toLower())) << word;
+    }
+    EXPECT_FALSE(panel->Highlighter()->isKeyword(u"customer_id"));
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT * FROM t WHE"));
+    panel->MemoSQL()->moveCursor(QTextCursor::End);
+    panel->ShowCompletions();
+    EXPECT_TRUE(static_cast<QStringListModel*>(panel->Completer()->model())
+                    ->stringList()
+                    .contains(QStringLiteral("WHERE")));
 }
 
 // ---- Completion -----------------------------------------------------------------------------
@@ -723,9 +739,14 @@ TEST_F(SqlPanelTest, KeywordsComeFromTheServer) {
 TEST_F(SqlPanelTest, CompletionOffersNamesFromTheServerAndKeepsThemUntilARefresh) {
     scratch.exec("CREATE TABLE orders (id INT, customer_id INT, total DECIMAL(8,2))");
     scratch.exec("CREATE TABLE customers (id INT, `full name` VARCHAR(40))");
+    scratch.exec("CREATE TABLE items (`item id` INT, `order` INT, qty INT, `1st` INT, `a``b` INT)");
+    ScratchDatabase dashed{QStringLiteral("my-app")};
+    dashed.exec("CREATE TABLE `select` (x INT)");
+    dashed.exec("CREATE TABLE plain (y INT)");
     Completion completion(connection.connection());
     completion.setKeywords(SqlHighlighter::builtInKeywords());
     const QString db = scratch.name();
+    const QString dashedDb = QString::fromStdString(db::quoteIdentifier(dashed.name()));
     struct Case {
         QString text;
         QString before;  // the cursor stands before this text; empty: at the end
@@ -735,7 +756,20 @@ TEST_F(SqlPanelTest, CompletionOffersNamesFromTheServerAndKeepsThemUntilARefresh
     const Case cases[] = {
         {"SELECT * FROM or", "", {"orders", "ORDER"}, false},
         {"SELECT o. FROM orders o", " FROM", {"id", "customer_id", "total"}, true},
-        {"SELECT c.fu FROM customers AS c", " FROM", {"full name"}, true},
+        {"SELECT c.fu FROM customers AS c", " FROM", {"`full name`"}, true},
+        // Names are offered as they must be typed.
+        {"SELECT i. FROM items i", " FROM", {"`item id`", "`order`", "qty", "`1st`", "`a``b`"}, true},
+        {"SELECT * FROM items WHERE `it", "", {"`item id`", "items"}, true},
+        {"SELECT * FROM " + db + ".", "", {"customers", "items", "orders", "t"}, true},
+        {"SELECT * FROM " + dashedDb + ".", "", {"`select`", "plain"}, true},
+        {"SELECT * FROM " + dashedDb + ".`sel", "", {"`select`"}, true},
+        {"SELECT " + db + ".orders. FROM t", " FROM", {"id", "customer_id", "total"}, true},
+        {"SELECT " + dashedDb + ".`select`.", "", {"x"}, true},
+        // Keywords after a table are no alias; every table of a list and a join counts.
+        {"SELECT * FROM orders JOIN customers c ON c.", "", {"id", "`full name`"}, true},
+        {"SELECT * FROM orders o, customers AS c WHERE c.", "", {"id", "`full name`"}, true},
+        {"SELECT * FROM orders LEFT JOIN items ON items.q", "", {"qty"}, true},
+        {"UPDATE orders o, items i SET o.to", "", {"total"}, true},
         {"SELECT cu FROM orders", " FROM", {"customer_id", "customers", "CURRENT_USER"}, false},
         {"SELECT * FROM " + db + ".cu", "", {"customers"}, true},
         {"SELECT 1; UPDATE orders SET to", "", {"total"}, false},
@@ -766,6 +800,61 @@ TEST_F(SqlPanelTest, CompletionOffersNamesFromTheServerAndKeepsThemUntilARefresh
     Q_EMIT panel->Completer()->activated(QStringLiteral("customers"));
     EXPECT_EQ(panel->MemoSQL()->toPlainText(), QStringLiteral("SELECT * FROM customers"));
 }
+
+struct CompletionKeysCase {
+    const char* name;
+    std::vector<int> keys;  // after "o.cu"
+    bool toList;            // sent to the open list, as the window system does, or to the editor
+    const char* text;       // the editor text afterwards
+    bool open;              // the list still shown
+};
+
+class CompletionKeys : public SqlPanelTest, public ::testing::WithParamInterface<CompletionKeysCase> {};
+
+TEST_P(CompletionKeys, KeysTypedAsTheListOpensReachTheEditorAndTheListTakesItsOwn) {
+    const CompletionKeysCase& c = GetParam();
+    scratch.exec("CREATE TABLE orders (id INT, customer_id INT, customer_note TEXT, total INT)");
+    // As in the window: the names are read while the window goes on, user input shut out.
+    ui::ServerWait wait{prompts};
+    connection.connection().setWaiter(&wait);
+    QPlainTextEdit* editor = panel->MemoSQL();
+    editor->setPlainText(QStringLiteral("SELECT * FROM orders o WHERE o"));
+    editor->moveCursor(QTextCursor::End);
+    // Typed right after the dot: they arrive while the list is being made.
+    for (const char* typed : {"c", "u"})
+        QCoreApplication::postEvent(editor, new QKeyEvent(QEvent::KeyPress, Qt::Key_C, Qt::NoModifier,
+                                                          QString::fromLatin1(typed)));
+    QTest::keyClick(editor, '.');
+    QCoreApplication::processEvents();
+    const QString before = QStringLiteral("SELECT * FROM orders o WHERE o.");
+    EXPECT_EQ(editor->toPlainText(), before + QStringLiteral("cu"));
+    QAbstractItemView* list = panel->Completer()->popup();
+    ASSERT_TRUE(list->isVisible());
+    EXPECT_EQ(static_cast<QStringListModel*>(panel->Completer()->model())->stringList(),
+              QStringList({QStringLiteral("customer_id"), QStringLiteral("customer_note")}));
+
+    for (int k : c.keys) QTest::keyClick(c.toList ? static_cast<QWidget*>(list) : editor, Qt::Key(k));
+    EXPECT_EQ(editor->toPlainText(), before + QLatin1String(c.text));
+    EXPECT_EQ(list->isVisible(), c.open);
+    connection.connection().setWaiter(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SqlPanel, CompletionKeys,
+    ::testing::Values(
+        CompletionKeysCase{"Return", {Qt::Key_Return}, false, "customer_id", false},
+        CompletionKeysCase{"ReturnToList", {Qt::Key_Return}, true, "customer_id", false},
+        CompletionKeysCase{"Tab", {Qt::Key_Tab}, false, "customer_id", false},
+        CompletionKeysCase{"TabToList", {Qt::Key_Tab}, true, "customer_id", false},
+        CompletionKeysCase{"DownReturn", {Qt::Key_Down, Qt::Key_Return}, false, "customer_note", false},
+        CompletionKeysCase{"DownReturnToList", {Qt::Key_Down, Qt::Key_Return}, true, "customer_note", false},
+        CompletionKeysCase{"Escape", {Qt::Key_Escape}, false, "cu", false},
+        CompletionKeysCase{"EscapeToList", {Qt::Key_Escape}, true, "cu", false},
+        CompletionKeysCase{"TypingNarrows", {'S', 'T', 'O', 'M', 'E', 'R', '_', 'N', Qt::Key_Return},
+                           true, "customer_note", false},
+        CompletionKeysCase{"NothingFitsClosesTheList", {'X'}, false, "cux", false},
+        CompletionKeysCase{"ABlankClosesTheList", {' ', Qt::Key_Return}, false, "cu \n", false}),
+    [](const ::testing::TestParamInfo<CompletionKeysCase>& info) { return std::string(info.param.name); });
 
 // ---- History and export ---------------------------------------------------------------------
 

@@ -1,32 +1,173 @@
 #include "sqleditor/Completion.h"
 
-#include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 
 #include "db/Connection.h"
 
 namespace {
 
-bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'$' || c == u'`'; }
+// Characters of a name the server reads without backticks.
+bool isPlainChar(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+           u == u'_' || u == u'$' || (u >= 0x80 && c.isLetterOrNumber());
+}
 
-QString unquoted(QString name) {
-    if (name.size() >= 2 && name.startsWith(u'`') && name.endsWith(u'`'))
-        name = name.mid(1, name.size() - 2).replace(QStringLiteral("``"), QStringLiteral("`"));
-    return name;
+QString unescapedName(const QString& inside) {
+    return QString(inside).replace(QStringLiteral("``"), QStringLiteral("`"));
+}
+
+// The name that ends at `end` (exclusive): bare, or in backticks with doubled backticks
+// inside. Sets `begin` to where it starts; false when no name ends there.
+bool nameBefore(const QString& text, int end, QString* name, int* begin) {
+    if (end <= 0) return false;
+    if (text[end - 1] == u'`') {
+        for (int i = end - 2; i >= 0; --i) {
+            if (text[i] != u'`') continue;
+            if (i > 0 && text[i - 1] == u'`') {
+                --i;  // a doubled backtick inside the name
+                continue;
+            }
+            *begin = i;
+            *name = unescapedName(text.mid(i + 1, end - 2 - i));
+            return true;
+        }
+        return false;
+    }
+    int i = end;
+    while (i > 0 && isPlainChar(text[i - 1])) --i;
+    if (i == end) return false;
+    *begin = i;
+    *name = text.mid(i, end - i);
+    return true;
+}
+
+// A word of a statement: a name (bare or quoted) or one sign; strings and comments are
+// skipped.
+struct Token {
+    enum Kind { Name, Sign } kind;
+    QString text;  // a name unquoted
+    bool quoted = false;
+    int begin = 0, end = 0;
+    bool isWord(const char* upper) const {
+        return kind == Name && !quoted && text.compare(QLatin1String(upper), Qt::CaseInsensitive) == 0;
+    }
+    bool isSign(char16_t c) const { return kind == Sign && text.size() == 1 && text[0] == c; }
+};
+
+// The end of a quoted text that starts at `from` (the opening quote); the text's end
+// when it is not closed.
+int quotedEnd(const QString& text, int from) {
+    const QChar quote = text[from];
+    for (int i = from + 1; i < text.size(); ++i) {
+        if (quote != u'`' && text[i] == u'\\') {
+            ++i;
+            continue;
+        }
+        if (text[i] != quote) continue;
+        if (i + 1 < text.size() && text[i + 1] == quote) {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return int(text.size());
+}
+
+std::vector<Token> tokens(const QString& text) {
+    std::vector<Token> out;
+    const int n = int(text.size());
+    for (int i = 0; i < n;) {
+        const QChar c = text[i];
+        const QChar next = i + 1 < n ? text[i + 1] : QChar();
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == u'#' || (c == u'-' && next == u'-' && (i + 2 >= n || text[i + 2].isSpace()))) {
+            while (i < n && text[i] != u'\n') ++i;
+        } else if (c == u'/' && next == u'*') {
+            const int close = int(text.indexOf(QLatin1String("*/"), i + 2));
+            i = close < 0 ? n : close + 2;
+        } else if (c == u'\'' || c == u'"') {
+            i = quotedEnd(text, i);
+        } else if (c == u'`') {
+            const int end = quotedEnd(text, i);
+            const int inner = end - i - (end <= n && text[end - 1] == u'`' && end - i > 1 ? 2 : 1);
+            out.push_back({Token::Name, unescapedName(text.mid(i + 1, inner)), true, i, end});
+            i = end;
+        } else if (isPlainChar(c)) {
+            int end = i + 1;
+            while (end < n && isPlainChar(text[end])) ++end;
+            out.push_back({Token::Name, text.mid(i, end - i), false, i, end});
+            i = end;
+        } else {
+            out.push_back({Token::Sign, QString(c), false, i, i + 1});
+            ++i;
+        }
+    }
+    return out;
 }
 
 // The statement around the cursor: from the ';' before it to the ';' after it.
-QString statementAround(const QString& text, int cursor) {
-    const int begin = int(text.lastIndexOf(u';', std::max(cursor - 1, 0))) + 1;
+QString statementAround(const QString& text, int cursor, int* begin) {
+    *begin = int(text.lastIndexOf(u';', std::max(cursor - 1, 0))) + 1;
+    if (cursor == 0) *begin = 0;
     int end = int(text.indexOf(u';', cursor));
     if (end < 0) end = int(text.size());
-    return text.mid(begin, std::max(end - begin, 0));
+    return text.mid(*begin, std::max(end - *begin, 0));
 }
+
+QString columnsKey(const Completion::Table& t) { return t.database + QChar(0) + t.name; }
 
 }  // namespace
 
+bool Completion::isReserved(const QString& word) {
+    // The words MariaDB reserves: they name nothing unless quoted.
+    static const QSet<QString> reserved = [] {
+        const QStringList words = QStringLiteral(
+            "ACCESSIBLE ADD ALL ALTER ANALYZE AND AS ASC ASENSITIVE BEFORE BETWEEN BIGINT "
+            "BINARY BLOB BOTH BY CALL CASCADE CASE CHANGE CHAR CHARACTER CHECK COLLATE "
+            "COLUMN CONDITION CONSTRAINT CONTINUE CONVERT CREATE CROSS CURRENT_DATE "
+            "CURRENT_ROLE CURRENT_TIME CURRENT_TIMESTAMP CURRENT_USER CURSOR DATABASE "
+            "DATABASES DAY_HOUR DAY_MICROSECOND DAY_MINUTE DAY_SECOND DEC DECIMAL DECLARE "
+            "DEFAULT DELAYED DELETE DELETE_DOMAIN_ID DESC DESCRIBE DETERMINISTIC DISTINCT "
+            "DISTINCTROW DIV DO_DOMAIN_IDS DOUBLE DROP DUAL EACH ELSE ELSEIF ENCLOSED "
+            "ESCAPED EXCEPT EXISTS EXIT EXPLAIN FALSE FETCH FLOAT FLOAT4 FLOAT8 FOR FORCE "
+            "FOREIGN FROM FULLTEXT GENERAL GRANT GROUP HAVING HIGH_PRIORITY "
+            "HOUR_MICROSECOND HOUR_MINUTE HOUR_SECOND IF IGNORE IGNORE_DOMAIN_IDS "
+            "IGNORE_SERVER_IDS IN INDEX INFILE INNER INOUT INSENSITIVE INSERT INT INT1 INT2 "
+            "INT3 INT4 INT8 INTEGER INTERSECT INTERVAL INTO IS ITERATE JOIN KEY KEYS KILL "
+            "LEADING LEAVE LEFT LIKE LIMIT LINEAR LINES LOAD LOCALTIME LOCALTIMESTAMP LOCK "
+            "LONG LONGBLOB LONGTEXT LOOP LOW_PRIORITY MASTER_HEARTBEAT_PERIOD "
+            "MASTER_SSL_VERIFY_SERVER_CERT MATCH MAXVALUE MEDIUMBLOB MEDIUMINT MEDIUMTEXT "
+            "MIDDLEINT MINUTE_MICROSECOND MINUTE_SECOND MOD MODIFIES NATURAL NOT "
+            "NO_WRITE_TO_BINLOG NULL NUMERIC OFFSET ON OPTIMIZE OPTION OPTIONALLY OR ORDER "
+            "OUT OUTER OUTFILE OVER PAGE_CHECKSUM PARSE_VCOL_EXPR PARTITION POSITION "
+            "PRECISION PRIMARY PROCEDURE PURGE RANGE READ READS READ_WRITE REAL RECURSIVE "
+            "REF_SYSTEM_ID REFERENCES REGEXP RELEASE RENAME REPEAT REPLACE REQUIRE RESIGNAL "
+            "RESTRICT RETURN RETURNING REVOKE RIGHT RLIKE ROWS ROW_NUMBER SCHEMA SCHEMAS "
+            "SECOND_MICROSECOND SELECT SENSITIVE SEPARATOR SET SHOW SIGNAL SLOW SMALLINT "
+            "SPATIAL SPECIFIC SQL SQLEXCEPTION SQLSTATE SQLWARNING SQL_BIG_RESULT "
+            "SQL_CALC_FOUND_ROWS SQL_SMALL_RESULT SSL STARTING STATS_AUTO_RECALC "
+            "STATS_PERSISTENT STATS_SAMPLE_PAGES STRAIGHT_JOIN TABLE TERMINATED THEN "
+            "TINYBLOB TINYINT TINYTEXT TO TRAILING TRIGGER TRUE UNDO UNION UNIQUE UNLOCK "
+            "UNSIGNED UPDATE USAGE USE USING UTC_DATE UTC_TIME UTC_TIMESTAMP VALUES "
+            "VARBINARY VARCHAR VARCHARACTER VARYING WHEN WHERE WHILE WINDOW WITH WRITE XOR "
+            "YEAR_MONTH ZEROFILL")
+            .split(u' ', Qt::SkipEmptyParts);
+        return QSet<QString>(words.begin(), words.end());
+    }();
+    return reserved.contains(word.toUpper());
+}
+
+QString Completion::asTyped(const QString& name) {
+    bool plain = !name.isEmpty() && !name[0].isDigit() && !isReserved(name);
+    for (QChar c : name) plain = plain && isPlainChar(c);
+    return plain ? name : QString::fromStdString(db::quoteIdentifier(name));
+}
+
 void Completion::clear() {
-    haveDatabases_ = haveTables_ = false;
+    haveDatabases_ = false;
     databases_.clear();
     tables_.clear();
     columns_.clear();
@@ -34,45 +175,78 @@ void Completion::clear() {
 
 Completion::Request Completion::requestAt(const QString& text, int cursor) {
     Request r;
-    int start = std::clamp(cursor, 0, int(text.size()));
-    while (start > 0 && isNameChar(text[start - 1])) --start;
-    r.start = start;
-    r.prefix = unquoted(text.mid(start, cursor - start));
-    if (r.prefix.startsWith(u'`')) r.prefix.remove(0, 1);
-    if (start > 0 && text[start - 1] == u'.') {
-        int q = start - 1;
-        while (q > 0 && isNameChar(text[q - 1])) --q;
-        r.qualifier = unquoted(text.mid(q, start - 1 - q));
+    cursor = std::clamp(cursor, 0, int(text.size()));
+    // Inside a backtick that is still open, the word is what follows it.
+    int lineStart = int(text.lastIndexOf(u'\n', std::max(cursor - 1, 0))) + 1;
+    if (cursor == 0) lineStart = 0;
+    int open = -1;
+    for (const Token& t : tokens(text.left(cursor).mid(lineStart)))
+        if (t.quoted && t.begin + lineStart < cursor &&
+            (t.end - t.begin < 2 || text[lineStart + t.end - 1] != u'`'))
+            open = lineStart + t.begin;
+    if (open >= 0) {
+        r.start = open;
+        r.quoted = true;
+        r.prefix = unescapedName(text.mid(open + 1, cursor - open - 1));
+    } else {
+        r.start = cursor;
+        while (r.start > 0 && isPlainChar(text[r.start - 1])) --r.start;
+        r.prefix = text.mid(r.start, cursor - r.start);
+    }
+    int begin = 0;
+    if (r.start > 0 && text[r.start - 1] == u'.' && nameBefore(text, r.start - 1, &r.qualifier, &begin)) {
+        int outer = 0;
+        if (begin > 0 && text[begin - 1] == u'.') nameBefore(text, begin - 1, &r.database, &outer);
     }
     return r;
 }
 
-QHash<QString, QString> Completion::tablesNamed(const QString& text, int cursor) {
-    static const QRegularExpression named(
-        QStringLiteral("\\b(?:FROM|JOIN|UPDATE|INTO|TABLE|DESC|DESCRIBE)\\s+((?:`[^`]+`|[\\w$]+)"
-                       "(?:\\.(?:`[^`]+`|[\\w$]+))?)(?:\\s+(?:AS\\s+)?(`[^`]+`|[\\w$]+))?"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QStringList notAlias = {
-        QStringLiteral("WHERE"), QStringLiteral("JOIN"),  QStringLiteral("ON"),
-        QStringLiteral("SET"),   QStringLiteral("LEFT"),  QStringLiteral("RIGHT"),
-        QStringLiteral("INNER"), QStringLiteral("ORDER"), QStringLiteral("GROUP"),
-        QStringLiteral("LIMIT"), QStringLiteral("VALUES"), QStringLiteral("USING"),
-        QStringLiteral("CROSS"), QStringLiteral("NATURAL"), QStringLiteral("HAVING")};
-    QHash<QString, QString> out;
-    const QString statement = statementAround(text, cursor);
-    for (auto it = named.globalMatch(statement); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        QString table = m.captured(1);
-        const int dot = int(table.lastIndexOf(QStringLiteral(".")));
-        // A qualified name keeps its database: "db.t" is looked up in db.
-        const QString bare = unquoted(dot > 0 && !table.endsWith(u'`') ? table.mid(dot + 1)
-                                                                        : table);
-        QString key = unquoted(table);
-        if (dot > 0) key = unquoted(table.left(dot)) + u'.' + unquoted(table.mid(dot + 1));
-        out.insert(bare, key);
-        const QString alias = unquoted(m.captured(2));
-        if (!alias.isEmpty() && !notAlias.contains(alias, Qt::CaseInsensitive))
-            out.insert(alias, key);
+QHash<QString, Completion::Table> Completion::tablesNamed(const QString& text, int cursor) {
+    // Non-reserved words that still never stand for an alias after a table.
+    static const char* const notAlias[] = {"VALUE", "LOCK", "NOWAIT", "WAIT", "SKIP"};
+    int offset = 0;
+    const QString statement = statementAround(text, cursor, &offset);
+    const std::vector<Token> t = tokens(statement);
+    const int at = cursor - offset;
+    auto isName = [&](std::size_t i) {
+        return i < t.size() && t[i].kind == Token::Name && (t[i].quoted || !isReserved(t[i].text));
+    };
+    QHash<QString, Table> out;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const bool list = t[i].isWord("FROM") || t[i].isWord("UPDATE");
+        if (!list && !t[i].isWord("JOIN") && !t[i].isWord("STRAIGHT_JOIN") && !t[i].isWord("INTO") &&
+            !t[i].isWord("TABLE") && !t[i].isWord("DESC") && !t[i].isWord("DESCRIBE"))
+            continue;
+        std::size_t j = i + 1;
+        while (isName(j)) {
+            const int refBegin = t[j].begin;
+            Table table{QString(), t[j].text};
+            ++j;
+            if (j < t.size() && t[j].isSign(u'.')) {
+                ++j;
+                if (j < t.size() && t[j].kind == Token::Name) {  // any word after the dot
+                    table = {table.name, t[j].text};
+                    ++j;
+                }
+            }
+            QString alias;
+            if (j < t.size() && t[j].isWord("AS")) {
+                if (j + 1 < t.size() && t[j + 1].kind == Token::Name) alias = t[j + 1].text;
+                j += 2;
+            } else if (isName(j)) {
+                bool skip = false;
+                for (const char* w : notAlias) skip = skip || t[j].isWord(w);
+                if (!skip) alias = t[j++].text;
+            }
+            const int refEnd = t[j - 1 < t.size() ? j - 1 : t.size() - 1].end;
+            // The name being typed is no table yet ("FROM db." asks for db's tables).
+            if (!(at >= refBegin && at <= refEnd)) {
+                out.insert(table.name, table);
+                if (!alias.isEmpty()) out.insert(alias, table);
+            }
+            if (!list || j >= t.size() || !t[j].isSign(u',')) break;
+            ++j;
+        }
     }
     return out;
 }
@@ -94,55 +268,77 @@ const QStringList& Completion::databases() {
     return databases_;
 }
 
-const QStringList& Completion::tables() {
+QString Completion::currentDatabase() {
     const QStringList current = readNames("SELECT DATABASE()");
-    const QString database = current.isEmpty() ? QString() : current.first();
-    if (!haveTables_ || database != tablesOf_) {
-        tables_ = database.isEmpty() ? QStringList() : readNames("SHOW TABLES");
-        tablesOf_ = database;
-        haveTables_ = true;
-    }
-    return tables_;
+    return current.isEmpty() ? QString() : current.first();
 }
 
-const QStringList& Completion::columns(const QString& table) {
-    auto it = columns_.find(table);
+const QStringList& Completion::tablesIn(const QString& database) {
+    auto it = tables_.find(database);
+    if (it != tables_.end()) return *it;
+    return *tables_.insert(database, database.isEmpty() ? QStringList()
+                                                        : readNames("SHOW TABLES FROM " +
+                                                                    db::quoteIdentifier(database)));
+}
+
+const QStringList& Completion::columns(const Table& table) {
+    const QString key = columnsKey(table);
+    auto it = columns_.find(key);
     if (it != columns_.end()) return *it;
-    const int dot = int(table.indexOf(u'.'));
-    const std::string schema = dot > 0 ? connection_.quoteValue(table.left(dot)) : "DATABASE()";
-    const std::string name = connection_.quoteValue(dot > 0 ? table.mid(dot + 1) : table);
+    if (table.database.isEmpty()) return *columns_.insert(key, {});
     return *columns_.insert(
-        table, readNames("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
-                         schema + " AND TABLE_NAME = " + name + " ORDER BY ORDINAL_POSITION"));
+        key, readNames("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+                       connection_.quoteValue(table.database) + " AND TABLE_NAME = " +
+                       connection_.quoteValue(table.name) + " ORDER BY ORDINAL_POSITION"));
+}
+
+Completion::Offer Completion::offer(const QString& text, int cursor) {
+    const Request r = requestAt(text, cursor);
+    const QHash<QString, Table> named = tablesNamed(text, cursor);
+    const QString current = currentDatabase();
+    auto resolved = [&](Table t) {
+        if (t.database.isEmpty()) t.database = current;
+        return t;
+    };
+    Offer o;
+    o.start = r.start;
+    if (!r.database.isEmpty()) {
+        o.names = columns({r.database, r.qualifier});
+    } else if (!r.qualifier.isEmpty()) {
+        // "alias." or "table." offers columns; "db." offers that database's tables.
+        const auto table = named.find(r.qualifier);
+        if (table != named.end())
+            o.names = columns(resolved(*table));
+        else if (databases().contains(r.qualifier))
+            o.names = tablesIn(r.qualifier);
+        else
+            o.names = columns(resolved({QString(), r.qualifier}));
+    } else {
+        for (const Table& table : named) o.names << columns(resolved(table));
+        o.names << tablesIn(current) << databases();
+        if (!r.quoted) o.keywords = keywords_;
+    }
+    for (QStringList* words : {&o.names, &o.keywords}) {
+        words->removeDuplicates();
+        words->sort(Qt::CaseInsensitive);
+    }
+    return o;
+}
+
+QStringList Completion::Offer::matching(const QString& prefix) const {
+    QStringList out;
+    auto fits = [&](const QString& w) {
+        return w.startsWith(prefix, Qt::CaseInsensitive) && w.compare(prefix, Qt::CaseInsensitive) != 0;
+    };
+    for (const QString& w : names)
+        if (fits(w)) out << asTyped(w);
+    // Every keyword fits an empty word: they are offered once the word has begun.
+    if (!prefix.isEmpty())
+        for (const QString& w : keywords)
+            if (fits(w)) out << w;
+    return out;
 }
 
 QStringList Completion::candidates(const QString& text, int cursor) {
-    const Request r = requestAt(text, cursor);
-    const QHash<QString, QString> named = tablesNamed(text, cursor);
-    QStringList names;
-    if (!r.qualifier.isEmpty()) {
-        // "alias." or "table." offers columns; "db." offers that database's tables.
-        const auto table = named.find(r.qualifier);
-        if (table != named.end()) {
-            names = columns(*table);
-        } else if (databases().contains(r.qualifier)) {
-            names = readNames("SHOW TABLES FROM " + db::quoteIdentifier(r.qualifier));
-        } else {
-            names = columns(r.qualifier);
-        }
-    } else {
-        for (const QString& table : named) names << columns(table);
-        names << tables() << databases();
-    }
-    auto matching = [&](const QStringList& words) {
-        QStringList out;
-        for (const QString& w : words)
-            if (w.startsWith(r.prefix, Qt::CaseInsensitive) && w != r.prefix) out << w;
-        out.removeDuplicates();
-        out.sort(Qt::CaseInsensitive);
-        return out;
-    };
-    QStringList out = matching(names);
-    if (r.qualifier.isEmpty() && !r.prefix.isEmpty()) out << matching(keywords_);
-    return out;
+    return offer(text, cursor).matching(requestAt(text, cursor).prefix);
 }

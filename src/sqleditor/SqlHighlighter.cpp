@@ -91,13 +91,22 @@ const QStringList& SqlHighlighter::builtInKeywords() {
 }
 
 QStringList SqlHighlighter::serverKeywords(db::Connection& connection) {
-    QStringList words;
-    if (connection.query("SELECT name FROM mysql.help_keyword")) {
-        db::Result r = connection.storeResult();
-        while (r && r.next()) words << r.text(0);
-    }
-    // An account that may not read the help tables, or a server without them.
-    return words.size() < 50 ? builtInKeywords() : words;
+    auto read = [&](const char* query) {
+        QStringList words;
+        if (connection.query(query)) {
+            db::Result r = connection.storeResult();
+            while (r && r.next()) words << r.text(0).toUpper();
+        }
+        return words;
+    };
+    // The server's full keyword list where it has one; the help tables name only the
+    // words that have a help topic (no WHERE, AS or THEN), and an account may not read them.
+    QStringList words = read("SELECT WORD FROM information_schema.KEYWORDS");
+    if (words.isEmpty()) words = read("SELECT name FROM mysql.help_keyword");
+    // The built-in words are always keywords, whatever the server's list lacks.
+    words << builtInKeywords();
+    words.removeDuplicates();
+    return words;
 }
 
 void SqlHighlighter::setKeywords(const QStringList& words) {

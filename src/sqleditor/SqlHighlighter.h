@@ -23,8 +23,8 @@ public:
 
     // Built into the program: what a MariaDB 10.x server calls its keywords.
     static const QStringList& builtInKeywords();
-    // The server's own list (mysql.help_keyword) where the account may read it, else the
-    // built-in one. One query, on connect.
+    // The server's keywords (information_schema.KEYWORDS, else mysql.help_keyword where the
+    // account may read it) together with the built-in ones. One or two queries, on connect.
     static QStringList serverKeywords(db::Connection& connection);
     void setKeywords(const QStringList& words);
     bool isKeyword(QStringView word) const;

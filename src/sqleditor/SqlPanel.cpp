@@ -38,6 +38,7 @@
 #include "sqleditor/SqlText.h"
 #include "ui/BusyCursor.h"
 #include "ui/ElidedLabel.h"
+#include "ui/ServerWait.h"
 #include "ui/Prompts.h"
 
 const QString SqlPanel::kDefaultOpenFilter = QStringLiteral("SQL files (*.sql);;All files (*.*)");
@@ -150,14 +151,11 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     completer_->setCaseSensitivity(Qt::CaseInsensitive);
     completer_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
     connect(completer_, qOverload<const QString&>(&QCompleter::activated), this,
-            [this](const QString& word) {
-                QTextCursor cursor = MemoSQL_->textCursor();
-                const Completion::Request r =
-                    Completion::requestAt(MemoSQL_->toPlainText(), cursor.position());
-                cursor.setPosition(r.start, QTextCursor::KeepAnchor);
-                cursor.insertText(word);
-                MemoSQL_->setTextCursor(cursor);
-            });
+            &SqlPanel::insertCompletion);
+    // The list sees keys first while it is open, and the editor's clicks while names are read.
+    completer_->popup()->installEventFilter(this);
+    MemoSQL_->viewport()->installEventFilter(this);
+    connect(MemoSQL_, &QPlainTextEdit::cursorPositionChanged, this, &SqlPanel::narrowCompletions);
 
     auto* resultArea = new QWidget(Splitter2_);
     resultArea->setObjectName(QStringLiteral("ResultArea"));
@@ -226,27 +224,122 @@ void SqlPanel::SetUseDb(const QString& name) { LUseDb_->setFullText(SqlText::use
 void SqlPanel::ForgetNames() { completion_->clear(); }
 
 void SqlPanel::ShowCompletions() {
-    if (!connection_.connection().isOpen()) return;
-    QStringList words;
+    if (!connection_.connection().isOpen() || lookingUp_) return;
+    // A list still open would take the keys typed meanwhile, and they would be shut out.
+    completer_->popup()->hide();
     {
+        // Reading names may wait for the server: keys typed meanwhile are kept and reach
+        // the editor, in order, once the list is there.
         ui::BusyCursor busy;
-        words = completion_->candidates(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position());
+        lookingUp_ = true;
+        ui::ServerWait::allowDuringCalls(MemoSQL_);
+        offer_ = completion_->offer(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position());
+        ui::ServerWait::allowDuringCalls(MemoSQL_, false);
+        lookingUp_ = false;
     }
+    const QStringList words =
+        offer_.matching(Completion::requestAt(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position())
+                            .prefix);
     if (words.isEmpty()) {
         completer_->popup()->hide();
+    } else {
+        static_cast<QStringListModel*>(completer_->model())->setStringList(words);
+        QRect at = MemoSQL_->cursorRect();
+        at.setWidth(completer_->popup()->sizeHintForColumn(0) +
+                    completer_->popup()->verticalScrollBar()->sizeHint().width());
+        completer_->complete(at);
+        completer_->popup()->setCurrentIndex(completer_->completionModel()->index(0, 0));
+    }
+    // A key typed ahead may open another list; the outermost call hands on every key.
+    if (replaying_) return;
+    replaying_ = true;
+    while (!typedAhead_.empty()) {
+        std::unique_ptr<QEvent> typed = std::move(typedAhead_.front());
+        typedAhead_.pop_front();
+        QCoreApplication::sendEvent(MemoSQL_, typed.get());
+    }
+    replaying_ = false;
+}
+
+void SqlPanel::narrowCompletions() {
+    QAbstractItemView* list = completer_->popup();
+    if (!list->isVisible() || lookingUp_) return;
+    const Completion::Request r =
+        Completion::requestAt(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position());
+    const QStringList words = r.start == offer_.start ? offer_.matching(r.prefix) : QStringList();
+    if (words.isEmpty()) {
+        list->hide();
         return;
     }
-    static_cast<QStringListModel*>(completer_->model())->setStringList(words);
-    QRect at = MemoSQL_->cursorRect();
-    at.setWidth(completer_->popup()->sizeHintForColumn(0) +
-                completer_->popup()->verticalScrollBar()->sizeHint().width());
-    completer_->complete(at);
-    completer_->popup()->setCurrentIndex(completer_->completionModel()->index(0, 0));
+    auto* model = static_cast<QStringListModel*>(completer_->model());
+    if (model->stringList() == words) return;
+    model->setStringList(words);
+    list->setCurrentIndex(completer_->completionModel()->index(0, 0));
+}
+
+void SqlPanel::insertCompletion(const QString& word) {
+    completer_->popup()->hide();
+    QTextCursor cursor = MemoSQL_->textCursor();
+    const Completion::Request r = Completion::requestAt(MemoSQL_->toPlainText(), cursor.position());
+    cursor.setPosition(r.start, QTextCursor::KeepAnchor);
+    cursor.insertText(word);
+    MemoSQL_->setTextCursor(cursor);
+}
+
+bool SqlPanel::completionKey(QObject* watched, QKeyEvent* key) {
+    QAbstractItemView* list = completer_->popup();
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    switch (key->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        // Moves through the list, wherever the key was sent.
+        if (watched == list) return false;
+        QCoreApplication::sendEvent(list, key);
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Tab:
+        if (mods != Qt::NoModifier) return false;
+        if (list->currentIndex().isValid())
+            insertCompletion(list->currentIndex().data().toString());
+        else
+            list->hide();
+        return true;
+    case Qt::Key_Escape:
+        list->hide();
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool SqlPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == MemoSQL_ && event->type() == QEvent::KeyPress && !forwardingKey_) {
+    const QEvent::Type type = event->type();
+    if (lookingUp_ && (watched == MemoSQL_ || watched == MemoSQL_->viewport())) {
+        // Typing waits for the names; the cursor stays where they were asked for.
+        if (type == QEvent::KeyPress || type == QEvent::InputMethod) {
+            typedAhead_.emplace_back(event->clone());
+            return true;
+        }
+        if (type == QEvent::KeyRelease || type == QEvent::MouseButtonPress ||
+            type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick)
+            return true;
+    }
+    if (watched == completer_->popup() && type == QEvent::KeyPress) {
+        // The open list gets the keys: it keeps the ones that choose, the editor the rest.
         auto* key = static_cast<QKeyEvent*>(event);
+        if (completionKey(watched, key)) return true;
+        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down ||
+            key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown)
+            return false;
+        QCoreApplication::sendEvent(MemoSQL_, key);
+        return true;
+    }
+    if (watched == MemoSQL_ && type == QEvent::KeyPress && !forwardingKey_) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (completer_->popup()->isVisible() && completionKey(watched, key)) return true;
         if (key->key() == Qt::Key_Space && (key->modifiers() & Qt::ControlModifier)) {
             ShowCompletions();
             return true;
@@ -271,7 +364,7 @@ bool SqlPanel::eventFilter(QObject* watched, QEvent* event) {
             forwardingKey_ = false;
             return true;
         }
-    } else if (watched == Panel6_ && event->type() == QEvent::Resize)
+    } else if (watched == Panel6_ && type == QEvent::Resize)
         Panel6ConstrainedResize();
     return QWidget::eventFilter(watched, event);
 }

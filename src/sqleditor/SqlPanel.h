@@ -2,9 +2,11 @@
 
 #include <QString>
 #include <QWidget>
+#include <deque>
 #include <memory>
 
 #include "db/Result.h"
+#include "sqleditor/Completion.h"
 
 class QCheckBox;
 class QKeyEvent;
@@ -13,7 +15,6 @@ class QPlainTextEdit;
 class QSplitter;
 class QTabWidget;
 class QTableView;
-class Completion;
 class HistoryPane;
 class QueryHistory;
 struct HistoryEntry;
@@ -84,7 +85,8 @@ public Q_SLOTS:
     void SpeedButton8Click();
     // Saves the editor text as a script file; nothing happens for a blank text.
     void SpeedButton9Click();
-    // Offers completions for the word at the cursor (Ctrl+Space, and after a '.').
+    // Offers completions for the word at the cursor (Ctrl+Space, and after a '.'). The list
+    // narrows as the word grows; Return or Tab takes the chosen name, Escape closes it.
     void ShowCompletions();
     // The names of databases, tables and columns are read again at the next completion.
     void ForgetNames();
@@ -99,6 +101,12 @@ private:
     // Ctrl+E/U run, Ctrl+Shift+E runs the script, Ctrl+O/keypad 9 open, Ctrl+S/keypad minus
     // save, Ctrl+R searches the history. The editor still receives the key.
     void MemoSQLKeyDown(const QKeyEvent& event);
+    // A key for the open completion list (choose, take, close); false when it is the editor's.
+    bool completionKey(QObject* watched, QKeyEvent* key);
+    // Shows what of the offer fits the word at the cursor; closes the list when nothing
+    // does or the cursor left the word.
+    void narrowCompletions();
+    void insertCompletion(const QString& word);
     // Keeps CheckBox1's right edge 15 pixels from the strip's right edge.
     void Panel6ConstrainedResize();
 
@@ -140,6 +148,10 @@ private:
     QPlainTextEdit* MemoLog_ = nullptr;
     SqlHighlighter* highlighter_ = nullptr;
     std::unique_ptr<Completion> completion_;
+    Completion::Offer offer_;  // what the open list was made from
+    bool lookingUp_ = false;   // names are being read for the list
+    bool replaying_ = false;
+    std::deque<std::unique_ptr<QEvent>> typedAhead_;  // keys typed while names were read
     QCompleter* completer_ = nullptr;
     std::unique_ptr<QueryHistory> history_;
     HistoryPane* historyPane_ = nullptr;

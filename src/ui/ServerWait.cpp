@@ -77,7 +77,9 @@ QString ServerWait::runningText(const QString& server, std::string_view statemen
     return QStringLiteral("Running on %1: %2").arg(server, shortenedStatement(statement, kStatementShown));
 }
 
-void ServerWait::allowDuringCalls(QWidget* control) { control->setProperty(kAllowedProperty, true); }
+void ServerWait::allowDuringCalls(QWidget* control, bool allowed) {
+    control->setProperty(kAllowedProperty, allowed);
+}
 
 template <class T>
 void ServerWait::waitFor(const QFuture<T>& future) {

@@ -51,8 +51,9 @@ public:
     bool busy() const override { return running_ != nullptr; }
     bool cancelRequested() const override { return cancelRequested_; }
 
-    // A control that stays usable while a call runs (and should cancel it).
-    static void allowDuringCalls(QWidget* control);
+    // A control that stays usable while a call runs (and should cancel it); `allowed` false
+    // shuts it out again.
+    static void allowDuringCalls(QWidget* control, bool allowed = true);
 
     // The indicator (hidden between calls); null before the first call that showed it.
     QWidget* indicator() const { return indicator_; }

@@ -34,6 +34,7 @@
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlPanel.h"
 #include "sqleditor/SqlText.h"
+#include "support/CliRunner.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/TestServer.h"
@@ -125,9 +126,10 @@ TEST(ResultFile, LinesAreTabSeparatedAndEndInCrOnly) {
     writeFile(path, QByteArray(1000, 'o'));  // replaced entirely
     QString error;
     ASSERT_TRUE(ResultFile::write(path, 3, 3, reader(cells), &error)) << error.toStdString();
-    EXPECT_EQ(readFile(path), bytes("a\t\tc\r"
-                                    "\tx y\t\r"
-                                    "\0\xff\r\n\t\t\tz\r"));
+    // Tab, CR, LF and backslash are escaped and NULL is \N; zero bytes stay.
+    EXPECT_EQ(readFile(path), bytes("a\t\\N\tc\r"
+                                    "\tx y\t\\N\r"
+                                    "\0\xff\\r\\n\t\\t\tz\r"));
 }
 
 TEST(ResultFile, EmptyResultGivesEmptyFile) {
@@ -440,8 +442,35 @@ TEST_F(SqlPanelTest, SelectRowsAreSavedAsTheGridShowsThem) {
     EXPECT_EQ(prompts.dialogs[0].dir, programDir.path());
     EXPECT_EQ(prompts.dialogs[0].filter, QStringLiteral("SQL files (*.sql);;All Files (*.*)"));
     EXPECT_EQ(prompts.messages(), QStringList{file});
-    EXPECT_EQ(readFile(file), bytes("7\tseven\t\0\xff\t\r8\t\t\t\r"));
+    EXPECT_EQ(readFile(file), bytes("7\tseven\t\0\xff\t\r8\t\\N\t\\N\t\r"));
     EXPECT_EQ(panel->MySQLDataSet2()->rowCount(), 2);
+}
+
+TEST_F(SqlPanelTest, SavedValuesAreEscapedAsTheMariadbClientPrintsThem) {
+    scratch.exec("CREATE TABLE odd (id INT, v VARCHAR(20))");
+    scratch.exec("INSERT INTO odd VALUES (1, 'a\\tb'), (2, 'c\\nd'), (3, 'e\\\\f'), "
+                 "(4, '\\\\t'), (5, 'plain')");
+    const char* const query = "SELECT id, v FROM odd ORDER BY id";
+    const QString host = testserver::hostField();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MYSQL_PWD"), testserver::password());
+    const CliResult client = runProgram(
+        QStringLiteral("mariadb"),
+        {QStringLiteral("--no-defaults"), QStringLiteral("-h") + host.section(u':', 0, 0),
+         QStringLiteral("-P") + host.section(u':', 1), QStringLiteral("-u") + testserver::user(),
+         QStringLiteral("-B"), QStringLiteral("-N"), QStringLiteral("-e"), QLatin1String(query),
+         scratch.name()},
+        env, 60);
+    ASSERT_EQ(client.code, 0) << client.err.toStdString();
+    ASSERT_EQ(client.out.count(u'\n'), 5) << client.out.toStdString();
+
+    panel->CheckBox1()->setChecked(true);
+    const QString file = path("escaped");
+    prompts.answerYesNo(true);
+    prompts.answerFile(file);
+    run(QLatin1String(query));
+    // The same fields as the client's; only the line end differs (CR here).
+    EXPECT_EQ(readFile(file), client.out.toUtf8().replace('\n', '\r'));
 }
 
 TEST_F(SqlPanelTest, ResultFileIsOnlyWrittenWhenAsked) {

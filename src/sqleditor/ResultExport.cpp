@@ -67,7 +67,7 @@ char* putCsv(char* p, std::string_view v) {
 }
 
 // At most 2 * size bytes.
-char* putTsv(char* p, std::string_view v) {
+char* putTsv(char* p, std::string_view v, bool zeroByte = true) {
     for (const char c : v) {
         switch (c) {
             case '\t':
@@ -83,8 +83,11 @@ char* putTsv(char* p, std::string_view v) {
                 p = put(p, "\\\\");
                 break;
             case '\0':
-                p = put(p, "\\0");
-                break;
+                if (zeroByte) {
+                    p = put(p, "\\0");
+                    break;
+                }
+                [[fallthrough]];
             default:
                 *p++ = c;
         }
@@ -448,6 +451,13 @@ void Exporter::sql(const QString& table) {
 }
 
 }  // namespace
+
+void appendTsvEscaped(QByteArray& out, std::string_view value, bool zeroByte) {
+    const qsizetype start = out.size();
+    out.resize(start + 2 * qsizetype(value.size()));
+    char* const end = putTsv(out.data() + start, value, zeroByte);
+    out.resize(qsizetype(end - out.constData()));
+}
 
 bool exportRows(const db::Result& result, const QString& path, const ExportOptions& options,
                 QString* error) {

@@ -2,6 +2,7 @@
 
 #include <QModelIndexList>
 #include <QString>
+#include <string_view>
 
 #include "db/Result.h"
 
@@ -25,6 +26,10 @@ enum class ExportFormat {
     // NO_BACKSLASH_ESCAPES), binary values are 0x hex, numbers plain, NULL as NULL.
     Sql,
 };
+
+// Appends `value` with tab, LF, CR and backslash written \t \n \r \\ (and the zero byte as
+// \0 when `zeroByte` is set), so that a value can never split a tab-separated line.
+void appendTsvEscaped(QByteArray& out, std::string_view value, bool zeroByte = true);
 
 struct ExportOptions {
     ExportFormat format = ExportFormat::Csv;

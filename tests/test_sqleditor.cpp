@@ -826,6 +826,22 @@ TEST_F(SqlPanelTest, StatementsAreKeptInTheHistoryWithPasswordsMaskedAndComeBack
     EXPECT_EQ(again.QueryLog().search(QStringLiteral("do 1")).size(), 1u);
 }
 
+TEST_F(SqlPanelTest, ARefusedStatementKeepsItsPasswordOutOfTheHistory) {
+    // Each is refused with the server's text quoting the statement.
+    for (const char* statement :
+         {"CHANGE MASTER TO MASTER_PASSWORD='hunter3", "SET PASSWORD = \"hunter3",
+          "CREATE USER lvx_nobody IDENTIFIED BY 'hunter3' WITH nonsense"}) {
+        run(QString::fromUtf8(statement));
+    }
+    const std::vector<HistoryEntry> kept = panel->QueryLog().search({});
+    ASSERT_EQ(kept.size(), 3u);
+    for (const HistoryEntry& e : kept) {
+        EXPECT_TRUE(e.outcome.contains(QStringLiteral("syntax"))) << e.outcome.toStdString();
+        EXPECT_FALSE(e.outcome.contains(QStringLiteral("hunter3"))) << e.outcome.toStdString();
+        EXPECT_FALSE(e.statement.contains(QStringLiteral("hunter3"))) << e.statement.toStdString();
+    }
+}
+
 TEST_F(SqlPanelTest, AGridExportsItsRowsAndCopiesTheSelection) {
     run(QStringLiteral("SELECT id, name FROM t ORDER BY id"));
     auto* grid = static_cast<ResultGrid*>(panel->DBGrid2());

@@ -20,6 +20,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTemporaryDir>
+#include <QThread>
 #include <optional>
 
 #include "dataset/TMySQLConnection.h"
@@ -240,6 +241,11 @@ public:
         dialogs.push_back({dir, filter});
         return ScriptedPrompts::saveFileName(parent, caption, dir, filter);
     }
+    void message(QWidget* parent, const QString& text, const QString& caption = {}) override {
+        QThread::msleep(messageDelayMs);  // the user reading it
+        ScriptedPrompts::message(parent, text, caption);
+    }
+    unsigned long messageDelayMs = 0;
     QStringList kinds() const {
         QStringList out;
         for (const Shown& s : shown()) out << s.kind;
@@ -811,9 +817,12 @@ TEST_F(SqlPanelTest, StatementsAreKeptInTheHistoryWithPasswordsMaskedAndComeBack
     QCoreApplication::sendEvent(panel->MemoSQL(), &ctrlR);
     HistoryPane* pane = panel->History();
     ASSERT_TRUE(pane->isVisibleTo(panel.get()));
-    ASSERT_EQ(pane->List()->count(), 4);  // newest first
-    EXPECT_TRUE(pane->List()->item(0)->text().contains(QStringLiteral("Unknown column"))) << pane->List()->item(0)->text().toStdString();
-    EXPECT_TRUE(pane->List()->item(1)->text().contains(QStringLiteral("3 rows  SELECT id FROM t")));
+    // Newest first; the script is one entry, so a long one never pushes out the others.
+    ASSERT_EQ(pane->List()->count(), 3);
+    EXPECT_TRUE(pane->List()->item(0)->text().contains(
+        QStringLiteral("2 statements, 1 failed  SELECT id FROM t; SELECT nope FROM t;")))
+        << pane->List()->item(0)->text().toStdString();
+    EXPECT_TRUE(pane->List()->item(1)->text().contains(QStringLiteral("DO 1")));
     pane->Search()->setText(QStringLiteral("hunter2"));
     EXPECT_EQ(pane->List()->count(), 0);  // masked before it was stored
     pane->Search()->setText(QStringLiteral("password("));
@@ -824,6 +833,30 @@ TEST_F(SqlPanelTest, StatementsAreKeptInTheHistoryWithPasswordsMaskedAndComeBack
     // Kept across runs: a new panel on the same folder finds the entries.
     SqlPanel again(connection, prompts, programDir.path());
     EXPECT_EQ(again.QueryLog().search(QStringLiteral("do 1")).size(), 1u);
+}
+
+TEST_F(SqlPanelTest, HistoryTimesTheStatementNotTheMessageAboutIt) {
+    prompts.messageDelayMs = 1500;
+    run(QStringLiteral("SELECT nope FROM t"));
+    ASSERT_EQ(prompts.messages().size(), 1);
+    const std::vector<HistoryEntry> kept = panel->QueryLog().search({});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_LT(kept[0].durationMs, 1500);
+}
+
+TEST_F(SqlPanelTest, ExecSaysHowManyResultSetsOfACallItDoesNotShow) {
+    scratch.exec("CREATE PROCEDURE three() BEGIN SELECT 1 AS a; SELECT 2 AS b; SELECT 3 AS c; END");
+    scratch.exec("CREATE PROCEDURE one() SELECT 1 AS a");
+    QStringList status;
+    QObject::connect(panel.get(), &SqlPanel::statusMessage,
+                     [&status](const QString& text) { status << text; });
+    run(QStringLiteral("CALL one()"));
+    EXPECT_TRUE(status.isEmpty()) << status.join(u'|').toStdString();
+    run(QStringLiteral("CALL three()"));
+    EXPECT_EQ(cell(0, 0), QStringLiteral("1"));
+    ASSERT_EQ(status.size(), 1);
+    EXPECT_TRUE(status[0].startsWith(QStringLiteral("2 more result sets were not shown")))
+        << status[0].toStdString();
 }
 
 TEST_F(SqlPanelTest, ARefusedStatementKeepsItsPasswordOutOfTheHistory) {

@@ -382,7 +382,7 @@ void SqlPanel::RunScriptClick() {
     std::deque<Answer> answers;  // only the last ones get a tab
     int results = 0;
     QStringList pendingLog;
-    std::vector<HistoryEntry> sent;
+    qint64 serverMs = 0;
     const ScriptRun::Totals totals = ScriptRun::run(
         connection_.connection(), db::utf8(text), CheckBoxStopAtError_->isChecked(),
         [&](const ScriptStep& step, const std::string& statement, std::vector<db::Result>& sets) {
@@ -391,8 +391,7 @@ void SqlPanel::RunScriptClick() {
                 answers.push_back({std::move(r), step.line, ++results});
                 if (answers.size() > std::size_t(kMaxResultTabs)) answers.pop_front();
             }
-            sent.push_back(historyEntry(QString::fromStdString(statement), step.ms,
-                                        qint64(step.rows), step.outcome));
+            serverMs += step.ms;
             return true;
         },
         [&] {
@@ -400,7 +399,16 @@ void SqlPanel::RunScriptClick() {
             pendingLog.clear();
         });
     for (Answer& a : answers) addResultTab(std::move(a.rows), a.line, a.number);
-    history_->record(sent);  // one write for the whole script
+    // The script is one entry: however many statements it holds, one run never pushes
+    // the rest of the history out.
+    if (totals.statements > 0) {
+        history_->record(historyEntry(
+            SqlText::trimmed(text), serverMs, -1,
+            QStringLiteral("%1 statements, %2 failed%3")
+                .arg(totals.statements)
+                .arg(totals.failures)
+                .arg(totals.stopped ? QStringLiteral(", stopped") : QString())));
+    }
     if (historyPane_->isVisible()) historyPane_->Refresh();
     MemoLog_->appendPlainText(QStringLiteral("%1 statements, %2 failed, %3 ms%4")
                                   .arg(totals.statements)
@@ -439,19 +447,20 @@ void SqlPanel::SpeedButton7Click() {
     std::optional<ui::BusyCursor> busy(std::in_place);
     try {
         const SqlText sql(editorText());
-        QElapsedTimer clock;
-        clock.start();
+        // The history keeps the server's time, not the time a message about it stayed open.
         if (!sql.isQuery()) {
             const ExecOutcome outcome = runCommand(sql);
+            reportDroppedResults();
             if (outcome.sent)
-                remember(sql.statement(), clock.elapsed(),
+                remember(sql.statement(), MySQLDataSet2_->ElapsedMs(),
                          outcome.returnedRows ? MySQLDataSet2_->rowCount() : qint64(outcome.affectedRows),
                          outcome.returnedRows ? QStringLiteral("%1 rows").arg(MySQLDataSet2_->rowCount())
                                               : commandOutcome(outcome));
             return;
         }
         const bool opened = runQuery(sql);
-        remember(sql.statement(), clock.elapsed(), opened ? MySQLDataSet2_->rowCount() : -1,
+        reportDroppedResults();
+        remember(sql.statement(), MySQLDataSet2_->ElapsedMs(), opened ? MySQLDataSet2_->rowCount() : -1,
                  opened ? QStringLiteral("%1 rows").arg(MySQLDataSet2_->rowCount())
                         : connection_.connection().errorText());
         if (!opened || !sql.isSelect() || !CheckBox1_->isChecked()) return;
@@ -462,6 +471,16 @@ void SqlPanel::SpeedButton7Click() {
         busy.reset();
         prompts_.message(this, QString::fromUtf8(e.what()));
     }
+}
+
+void SqlPanel::reportDroppedResults() {
+    const int dropped = MySQLDataSet2_->DroppedResultSets();
+    if (dropped == 0) return;
+    Q_EMIT statusMessage(
+        QStringLiteral("%1 not shown: Exec shows the first one only. Run the statement with "
+                       "Script to see every result set.")
+            .arg(dropped == 1 ? QStringLiteral("1 more result set was")
+                              : QStringLiteral("%1 more result sets were").arg(dropped)));
 }
 
 bool SqlPanel::runQuery(const SqlText& sql) {

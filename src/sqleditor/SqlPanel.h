@@ -92,6 +92,10 @@ public Q_SLOTS:
     // one and giving each result set a tab.
     void RunScriptClick();
 
+Q_SIGNALS:
+    // A short note for the window's status line.
+    void statusMessage(const QString& text);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -110,6 +114,9 @@ private:
     QString editorText() const;
     // False when the dataset refused to open (it has reported why).
     bool runQuery(const SqlText& sql);
+    // Says in the status line how many result sets the last statement answered with beyond
+    // the one shown.
+    void reportDroppedResults();
     ExecOutcome runCommand(const SqlText& sql);
     HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
     // Keeps a statement sent from the panel in the history.

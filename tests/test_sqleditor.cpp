@@ -890,7 +890,15 @@ TEST_F(SqlPanelTest, AGridExportsItsRowsAndCopiesTheSelection) {
     grid->selectionModel()->select(QItemSelection(grid->model()->index(0, 0), grid->model()->index(1, 1)),
                                    QItemSelectionModel::ClearAndSelect);
     grid->CopySelection();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("1\tone\n2\tNULL"));
+    // NULL is \N, so it differs from the text 'NULL'.
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("1\tone\n2\t\\N"));
+
+    // The SQL file fills the table the rows came from, in its database.
+    prompts.answerFile(path("rows.sql"));
+    grid->ExportRows();
+    EXPECT_TRUE(readFile(path("rows.sql"))
+                    .startsWith("INSERT INTO `" + scratch.name().toUtf8() + "`.`t` (`id`,`name`)"))
+        << readFile(path("rows.sql")).toStdString();
 }
 
 }  // namespace

@@ -835,6 +835,40 @@ TEST_F(SqlPanelTest, StatementsAreKeptInTheHistoryWithPasswordsMaskedAndComeBack
     EXPECT_EQ(again.QueryLog().search(QStringLiteral("do 1")).size(), 1u);
 }
 
+TEST_F(SqlPanelTest, CountsAreSingularForOneAndTabsPastTheCapAreNamed) {
+    run(QStringLiteral("SELECT 1"));
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT 1"));
+    panel->RunScriptClick();
+    const std::vector<HistoryEntry> kept = panel->QueryLog().search({});
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].outcome, QStringLiteral("1 statement, 0 failed"));
+    EXPECT_EQ(kept[1].outcome, QStringLiteral("1 row"));
+    EXPECT_TRUE(panel->MemoLog()->toPlainText().contains(QStringLiteral("\n1 statement, 0 failed, ")))
+        << panel->MemoLog()->toPlainText().toStdString();
+
+    QString script;
+    for (int i = 0; i < SqlPanel::kMaxResultTabs + 2; ++i) script += QStringLiteral("SELECT %1;\n").arg(i);
+    panel->MemoSQL()->setPlainText(script);
+    panel->RunScriptClick();
+    EXPECT_EQ(panel->ScriptResults()->count(), SqlPanel::kMaxResultTabs + 1);
+    EXPECT_TRUE(panel->MemoLog()->toPlainText().contains(
+        QStringLiteral("2 earlier result sets without a tab: only the last 50 result sets are kept.")))
+        << panel->MemoLog()->toPlainText().toStdString();
+}
+
+TEST_F(SqlPanelTest, HistoryLinesSayWhereTheyCutAStatement) {
+    const QString longest = QStringLiteral("SELECT '") + QString(3000, u'x') + u'\'';
+    for (const QString& statement : {QStringLiteral("SELECT 2"), longest}) run(statement);
+    panel->History()->Start();
+    QListWidget* list = panel->History()->List();
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_TRUE(list->item(0)->text().endsWith(QChar(0x2026)));
+    EXPECT_TRUE(list->item(0)->toolTip().endsWith(
+        QStringLiteral("(1009 more characters; double-click to load it all)")));
+    EXPECT_TRUE(list->item(1)->text().endsWith(QStringLiteral("SELECT 2")));
+    EXPECT_TRUE(list->item(1)->toolTip().endsWith(QStringLiteral("\nSELECT 2")));
+}
+
 TEST_F(SqlPanelTest, HistoryTimesTheStatementNotTheMessageAboutIt) {
     prompts.messageDelayMs = 1500;
     run(QStringLiteral("SELECT nope FROM t"));

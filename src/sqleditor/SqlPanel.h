@@ -75,6 +75,8 @@ public:
     SqlHighlighter* Highlighter() const { return highlighter_; }
     // Result tabs kept; older ones are closed as new ones come.
     static constexpr int kMaxResultTabs = 50;
+    // Lines the Messages log keeps; older ones go as new ones come.
+    static constexpr int kMaxLogLines = 10000;
     TMySQLDataSet* MySQLDataSet2() const { return MySQLDataSet2_; }
 
 public Q_SLOTS:

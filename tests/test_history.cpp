@@ -36,6 +36,22 @@ TEST(MaskPasswords, HidesThePasswordLiteralsAndNothingElse) {
         {"CHANGE MASTER TO MASTER_USER='r', MASTER_PASSWORD='x'",
          "CHANGE MASTER TO MASTER_USER='r', MASTER_PASSWORD='***'"},
         {"CREATE USER u IDENTIFIED BY 'never closed", "CREATE USER u IDENTIFIED BY '***'"},
+        // A literal left open hides the rest of the statement, in every password form.
+        {"CHANGE MASTER TO MASTER_PASSWORD='secret", "CHANGE MASTER TO MASTER_PASSWORD='***'"},
+        {"CHANGE MASTER TO MASTER_PASSWORD=\"secret, MASTER_HOST='h'",
+         "CHANGE MASTER TO MASTER_PASSWORD='***'"},
+        {"CHANGE MASTER TO MASTER_PASSWORD = 'it\\'s", "CHANGE MASTER TO MASTER_PASSWORD = '***'"},
+        {"SET PASSWORD = PASSWORD('x", "SET PASSWORD = PASSWORD('***'"},
+        {"SET PASSWORD FOR u = \"x", "SET PASSWORD FOR u = '***'"},
+        {"ALTER USER u IDENTIFIED BY PASSWORD '*24; SELECT 1",
+         "ALTER USER u IDENTIFIED BY PASSWORD '***'"},
+        {"CREATE USER u IDENTIFIED VIA pam USING \"svc", "CREATE USER u IDENTIFIED VIA pam USING '***'"},
+        {"CREATE SERVER s FOREIGN DATA WRAPPER mysql OPTIONS (USER 'r', PASSWORD 'p",
+         "CREATE SERVER s FOREIGN DATA WRAPPER mysql OPTIONS (USER 'r', PASSWORD '***'"},
+        {"CHANGE MASTER TO MASTER_PASSWORD='a' 'b", "CHANGE MASTER TO MASTER_PASSWORD='***'"},
+        {"GRANT ALL ON *.* TO u IDENTIFIED BY 'x\\", "GRANT ALL ON *.* TO u IDENTIFIED BY '***'"},
+        {"CHANGE MASTER 'conn' TO MASTER_PASSWORD='p", "CHANGE MASTER 'conn' TO MASTER_PASSWORD='***'"},
+        {"CHANGE MASTER TO MASTER_PASSWORD=_utf8mb4'p", "CHANGE MASTER TO MASTER_PASSWORD=_utf8mb4'***'"},
         // Words inside other strings and comments, and columns named password.
         {"SELECT 'IDENTIFIED BY ''x''', \"PASSWORD('y')\" -- IDENTIFIED BY 'z'\n", nullptr},
         {"/* SET PASSWORD = 'x' */ SELECT 1 # PASSWORD('y')", nullptr},
@@ -44,8 +60,34 @@ TEST(MaskPasswords, HidesThePasswordLiteralsAndNothingElse) {
     };
     for (const auto& c : cases) {
         const QString statement = QString::fromUtf8(c.statement);
-        EXPECT_EQ(maskPasswords(statement), c.masked ? QString::fromUtf8(c.masked) : statement);
+        EXPECT_EQ(maskPasswords(statement), c.masked ? QString::fromUtf8(c.masked) : statement)
+            << c.statement;
     }
+}
+
+TEST(MaskPasswords, OutcomesThatQuoteTheStatementLoseThePassword) {
+    const struct {
+        const char* statement;
+        const char* outcome;
+        const char* masked;
+    } cases[] = {
+        {"CHANGE MASTER TO MASTER_PASSWORD='secret",
+         "You have an error in your SQL syntax; check the manual that corresponds to your "
+         "MariaDB server version for the right syntax to use near ''secret' at line 1",
+         "You have an error in your SQL syntax; check the manual that corresponds to your "
+         "MariaDB server version for the right syntax to use near '***' at line 1"},
+        {"CREATE USER u IDENTIFIED BY \"longsecret", "near '\"longsec", "near '***"},
+        {"SET PASSWORD = PASSWORD('pw1') extra", "Password 'pw1' refused", "Password '***' refused"},
+        // Without a password the outcome stays as the server wrote it.
+        {"SELECT 'x", "near ''x' at line 1", "near ''x' at line 1"},
+        {"CREATE USER u IDENTIFIED BY 'pw'", "Query OK, 0 rows affected",
+         "Query OK, 0 rows affected"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(maskPasswordsInOutcome(QString::fromUtf8(c.statement),
+                                         QString::fromUtf8(c.outcome)),
+                  QString::fromUtf8(c.masked))
+            << c.statement;
 }
 
 HistoryEntry entry(const QString& statement, qint64 second) {

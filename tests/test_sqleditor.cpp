@@ -22,6 +22,7 @@
 #include <QTextLayout>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <optional>
 
 #include "dataset/TMySQLConnection.h"
@@ -36,6 +37,7 @@
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlPanel.h"
 #include "sqleditor/SqlText.h"
+#include "support/CliRunner.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/TestServer.h"
@@ -128,9 +130,10 @@ TEST(ResultFile, LinesAreTabSeparatedAndEndInCrOnly) {
     writeFile(path, QByteArray(1000, 'o'));  // replaced entirely
     QString error;
     ASSERT_TRUE(ResultFile::write(path, 3, 3, reader(cells), &error)) << error.toStdString();
-    EXPECT_EQ(readFile(path), bytes("a\t\tc\r"
-                                    "\tx y\t\r"
-                                    "\0\xff\r\n\t\t\tz\r"));
+    // Tab, CR, LF and backslash are escaped and NULL is \N; zero bytes stay.
+    EXPECT_EQ(readFile(path), bytes("a\t\\N\tc\r"
+                                    "\tx y\t\\N\r"
+                                    "\0\xff\\r\\n\t\\t\tz\r"));
 }
 
 TEST(ResultFile, EmptyResultGivesEmptyFile) {
@@ -241,6 +244,11 @@ public:
         dialogs.push_back({dir, filter});
         return ScriptedPrompts::saveFileName(parent, caption, dir, filter);
     }
+    void message(QWidget* parent, const QString& text, const QString& caption = {}) override {
+        QThread::msleep(messageDelayMs);  // the user reading it
+        ScriptedPrompts::message(parent, text, caption);
+    }
+    unsigned long messageDelayMs = 0;
     QStringList kinds() const {
         QStringList out;
         for (const Shown& s : shown()) out << s.kind;
@@ -443,8 +451,35 @@ TEST_F(SqlPanelTest, SelectRowsAreSavedAsTheGridShowsThem) {
     EXPECT_EQ(prompts.dialogs[0].dir, programDir.path());
     EXPECT_EQ(prompts.dialogs[0].filter, QStringLiteral("SQL files (*.sql);;All Files (*.*)"));
     EXPECT_EQ(prompts.messages(), QStringList{file});
-    EXPECT_EQ(readFile(file), bytes("7\tseven\t\0\xff\t\r8\t\t\t\r"));
+    EXPECT_EQ(readFile(file), bytes("7\tseven\t\0\xff\t\r8\t\\N\t\\N\t\r"));
     EXPECT_EQ(panel->MySQLDataSet2()->rowCount(), 2);
+}
+
+TEST_F(SqlPanelTest, SavedValuesAreEscapedAsTheMariadbClientPrintsThem) {
+    scratch.exec("CREATE TABLE odd (id INT, v VARCHAR(20))");
+    scratch.exec("INSERT INTO odd VALUES (1, 'a\\tb'), (2, 'c\\nd'), (3, 'e\\\\f'), "
+                 "(4, '\\\\t'), (5, 'plain')");
+    const char* const query = "SELECT id, v FROM odd ORDER BY id";
+    const QString host = testserver::hostField();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MYSQL_PWD"), testserver::password());
+    const CliResult client = runProgram(
+        QStringLiteral("mariadb"),
+        {QStringLiteral("--no-defaults"), QStringLiteral("-h") + host.section(u':', 0, 0),
+         QStringLiteral("-P") + host.section(u':', 1), QStringLiteral("-u") + testserver::user(),
+         QStringLiteral("-B"), QStringLiteral("-N"), QStringLiteral("-e"), QLatin1String(query),
+         scratch.name()},
+        env, 60);
+    ASSERT_EQ(client.code, 0) << client.err.toStdString();
+    ASSERT_EQ(client.out.count(u'\n'), 5) << client.out.toStdString();
+
+    panel->CheckBox1()->setChecked(true);
+    const QString file = path("escaped");
+    prompts.answerYesNo(true);
+    prompts.answerFile(file);
+    run(QLatin1String(query));
+    // The same fields as the client's; only the line end differs (CR here).
+    EXPECT_EQ(readFile(file), client.out.toUtf8().replace('\n', '\r'));
 }
 
 TEST_F(SqlPanelTest, ResultFileIsOnlyWrittenWhenAsked) {
@@ -871,9 +906,12 @@ TEST_F(SqlPanelTest, StatementsAreKeptInTheHistoryWithPasswordsMaskedAndComeBack
     QCoreApplication::sendEvent(panel->MemoSQL(), &ctrlR);
     HistoryPane* pane = panel->History();
     ASSERT_TRUE(pane->isVisibleTo(panel.get()));
-    ASSERT_EQ(pane->List()->count(), 4);  // newest first
-    EXPECT_TRUE(pane->List()->item(0)->text().contains(QStringLiteral("Unknown column"))) << pane->List()->item(0)->text().toStdString();
-    EXPECT_TRUE(pane->List()->item(1)->text().contains(QStringLiteral("3 rows  SELECT id FROM t")));
+    // Newest first; the script is one entry, so a long one never pushes out the others.
+    ASSERT_EQ(pane->List()->count(), 3);
+    EXPECT_TRUE(pane->List()->item(0)->text().contains(
+        QStringLiteral("2 statements, 1 failed  SELECT id FROM t; SELECT nope FROM t;")))
+        << pane->List()->item(0)->text().toStdString();
+    EXPECT_TRUE(pane->List()->item(1)->text().contains(QStringLiteral("DO 1")));
     pane->Search()->setText(QStringLiteral("hunter2"));
     EXPECT_EQ(pane->List()->count(), 0);  // masked before it was stored
     pane->Search()->setText(QStringLiteral("password("));
@@ -884,6 +922,80 @@ TEST_F(SqlPanelTest, StatementsAreKeptInTheHistoryWithPasswordsMaskedAndComeBack
     // Kept across runs: a new panel on the same folder finds the entries.
     SqlPanel again(connection, prompts, programDir.path());
     EXPECT_EQ(again.QueryLog().search(QStringLiteral("do 1")).size(), 1u);
+}
+
+TEST_F(SqlPanelTest, CountsAreSingularForOneAndTabsPastTheCapAreNamed) {
+    run(QStringLiteral("SELECT 1"));
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT 1"));
+    panel->RunScriptClick();
+    const std::vector<HistoryEntry> kept = panel->QueryLog().search({});
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].outcome, QStringLiteral("1 statement, 0 failed"));
+    EXPECT_EQ(kept[1].outcome, QStringLiteral("1 row"));
+    EXPECT_TRUE(panel->MemoLog()->toPlainText().contains(QStringLiteral("\n1 statement, 0 failed, ")))
+        << panel->MemoLog()->toPlainText().toStdString();
+
+    QString script;
+    for (int i = 0; i < SqlPanel::kMaxResultTabs + 2; ++i) script += QStringLiteral("SELECT %1;\n").arg(i);
+    panel->MemoSQL()->setPlainText(script);
+    panel->RunScriptClick();
+    EXPECT_EQ(panel->ScriptResults()->count(), SqlPanel::kMaxResultTabs + 1);
+    EXPECT_TRUE(panel->MemoLog()->toPlainText().contains(
+        QStringLiteral("2 earlier result sets without a tab: only the last 50 result sets are kept.")))
+        << panel->MemoLog()->toPlainText().toStdString();
+}
+
+TEST_F(SqlPanelTest, HistoryLinesSayWhereTheyCutAStatement) {
+    const QString longest = QStringLiteral("SELECT '") + QString(3000, u'x') + u'\'';
+    for (const QString& statement : {QStringLiteral("SELECT 2"), longest}) run(statement);
+    panel->History()->Start();
+    QListWidget* list = panel->History()->List();
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_TRUE(list->item(0)->text().endsWith(QChar(0x2026)));
+    EXPECT_TRUE(list->item(0)->toolTip().endsWith(
+        QStringLiteral("(1009 more characters; double-click to load it all)")));
+    EXPECT_TRUE(list->item(1)->text().endsWith(QStringLiteral("SELECT 2")));
+    EXPECT_TRUE(list->item(1)->toolTip().endsWith(QStringLiteral("\nSELECT 2")));
+}
+
+TEST_F(SqlPanelTest, HistoryTimesTheStatementNotTheMessageAboutIt) {
+    prompts.messageDelayMs = 1500;
+    run(QStringLiteral("SELECT nope FROM t"));
+    ASSERT_EQ(prompts.messages().size(), 1);
+    const std::vector<HistoryEntry> kept = panel->QueryLog().search({});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_LT(kept[0].durationMs, 1500);
+}
+
+TEST_F(SqlPanelTest, ExecSaysHowManyResultSetsOfACallItDoesNotShow) {
+    scratch.exec("CREATE PROCEDURE three() BEGIN SELECT 1 AS a; SELECT 2 AS b; SELECT 3 AS c; END");
+    scratch.exec("CREATE PROCEDURE one() SELECT 1 AS a");
+    QStringList status;
+    QObject::connect(panel.get(), &SqlPanel::statusMessage,
+                     [&status](const QString& text) { status << text; });
+    run(QStringLiteral("CALL one()"));
+    EXPECT_TRUE(status.isEmpty()) << status.join(u'|').toStdString();
+    run(QStringLiteral("CALL three()"));
+    EXPECT_EQ(cell(0, 0), QStringLiteral("1"));
+    ASSERT_EQ(status.size(), 1);
+    EXPECT_TRUE(status[0].startsWith(QStringLiteral("2 more result sets were not shown")))
+        << status[0].toStdString();
+}
+
+TEST_F(SqlPanelTest, ARefusedStatementKeepsItsPasswordOutOfTheHistory) {
+    // Each is refused with the server's text quoting the statement.
+    for (const char* statement :
+         {"CHANGE MASTER TO MASTER_PASSWORD='hunter3", "SET PASSWORD = \"hunter3",
+          "CREATE USER lvx_nobody IDENTIFIED BY 'hunter3' WITH nonsense"}) {
+        run(QString::fromUtf8(statement));
+    }
+    const std::vector<HistoryEntry> kept = panel->QueryLog().search({});
+    ASSERT_EQ(kept.size(), 3u);
+    for (const HistoryEntry& e : kept) {
+        EXPECT_TRUE(e.outcome.contains(QStringLiteral("syntax"))) << e.outcome.toStdString();
+        EXPECT_FALSE(e.outcome.contains(QStringLiteral("hunter3"))) << e.outcome.toStdString();
+        EXPECT_FALSE(e.statement.contains(QStringLiteral("hunter3"))) << e.statement.toStdString();
+    }
 }
 
 TEST_F(SqlPanelTest, AGridExportsItsRowsAndCopiesTheSelection) {
@@ -901,7 +1013,15 @@ TEST_F(SqlPanelTest, AGridExportsItsRowsAndCopiesTheSelection) {
     grid->selectionModel()->select(QItemSelection(grid->model()->index(0, 0), grid->model()->index(1, 1)),
                                    QItemSelectionModel::ClearAndSelect);
     grid->CopySelection();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("1\tone\n2\tNULL"));
+    // NULL is \N, so it differs from the text 'NULL'.
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("1\tone\n2\t\\N"));
+
+    // The SQL file fills the table the rows came from, in its database.
+    prompts.answerFile(path("rows.sql"));
+    grid->ExportRows();
+    EXPECT_TRUE(readFile(path("rows.sql"))
+                    .startsWith("INSERT INTO `" + scratch.name().toUtf8() + "`.`t` (`id`,`name`)"))
+        << readFile(path("rows.sql")).toStdString();
 }
 
 }  // namespace

@@ -133,6 +133,8 @@ void TfrmMain::BuildLayout() {
             [this](TreeNode* table) { dataView_->LoadTableData(table); });
 
     sqlPanel_ = new SqlPanel(*MySQLConnection1_, prompts_, ProgramDir, panels_->panelSQL());
+    connect(sqlPanel_, &SqlPanel::statusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 10000); });
     panels_->panelSQL()->layout()->addWidget(sqlPanel_);
 
     processCommands_ = new ProcessCommands(*panels_, *session_, prompts_, this);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBrush>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <climits>
@@ -77,6 +78,15 @@ void TMySQLDataSet::Report(const QString& text) {
 }
 
 TMySQLDataSet::Executed TMySQLDataSet::Execute() {
+    QElapsedTimer clock;
+    clock.start();
+    droppedSets_ = 0;
+    // Stopped on every way out, before anything is reported to the user.
+    struct Stop {
+        QElapsedTimer& clock;
+        qint64& ms;
+        ~Stop() { ms = clock.elapsed(); }
+    } stop{clock, elapsedMs_};
     Executed done;
     if (!connection_) {
         qCDebug(lcDataSet) << "Open failed: no connection";
@@ -107,7 +117,7 @@ TMySQLDataSet::Executed TMySQLDataSet::Execute() {
             done.failure = c.errorText();
         }
         if (next != 0) break;
-        c.storeResult();
+        if (c.storeResult()) ++droppedSets_;
     }
     if (!done.failure.isEmpty()) qCDebug(lcDataSet) << "Open: a later result failed";
     return done;

@@ -109,6 +109,14 @@ Q_SIGNALS:
     // The current record changed.
     void AfterScroll();
 
+public:
+    // How long the last Open() or Run() waited for the server, in milliseconds: the
+    // statement's own time, without any message box shown about it.
+    qint64 ElapsedMs() const { return elapsedMs_; }
+    // The result sets after the first that the last Open() or Run() was answered with (a
+    // CALL's further SELECTs); they are read and dropped, and only counted here.
+    int DroppedResultSets() const { return droppedSets_; }
+
 private:
     struct Executed {
         db::Result result;
@@ -125,6 +133,8 @@ private:
     void Report(const QString& text);
 
     ui::Prompts& prompts_;
+    qint64 elapsedMs_ = 0;
+    int droppedSets_ = 0;
     TMySQLConnection* connection_ = nullptr;
     QStringList sql_;
     db::Result result_;

@@ -18,7 +18,9 @@ Result::Result(st_mysql_res* res, bool stored) : res_(res), stored_(stored) {
         columns_.push_back(Column{std::string(f.name, f.name_length), unsigned(f.type), f.length,
                                   f.flags, f.charsetnr, f.decimals,
                                   format.str ? std::string(format.str, format.length)
-                                             : std::string()});
+                                             : std::string(),
+                                  std::string(f.org_table ? f.org_table : "", f.org_table_length),
+                                  std::string(f.db ? f.db : "", f.db_length)});
     }
 }
 

@@ -23,6 +23,10 @@ struct Column {
     // MariaDB's extended type format ("json" for JSON columns, which travel as LONGTEXT);
     // empty when the server does not send it.
     std::string format;
+    // The table and database the column was read from, as they are named in the database
+    // (not their aliases); empty for a computed column.
+    std::string orgTable;
+    std::string database;
 
     bool isBinary() const { return charsetNr == 63; }
 };

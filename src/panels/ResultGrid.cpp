@@ -57,7 +57,11 @@ void ResultGrid::ExportRows() {
         options.format = ExportFormat::Sql;
     else if (suffix.isEmpty())
         path += QStringLiteral(".csv");
-    options.tableName = QStringLiteral("exported");
+    // Rows of one table refill that table; rows of a join or of expressions name a table
+    // the user creates first.
+    const auto [database, table] = sourceTable(dataSet_.result());
+    options.database = database;
+    options.tableName = table.isEmpty() ? QStringLiteral("exported") : table;
     QString error;
     bool written = false;
     {

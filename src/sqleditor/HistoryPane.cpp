@@ -7,6 +7,11 @@
 
 #include "sqleditor/QueryHistory.h"
 
+namespace {
+constexpr qsizetype kTextShown = 200;      // characters of a statement in its line
+constexpr qsizetype kTooltipShown = 2000;  // and in its tooltip
+}  // namespace
+
 HistoryPane::HistoryPane(QueryHistory& history, QWidget* parent)
     : QWidget(parent), history_(history) {
     setObjectName(QStringLiteral("HistoryPane"));
@@ -49,7 +54,10 @@ void HistoryPane::Refresh() {
         return;
     }
     for (const HistoryEntry& e : history_.search(search_->text(), kShown)) {
-        const QString firstLine = e.statement.simplified().left(200);
+        const QString simplified = e.statement.simplified();
+        const QString firstLine = simplified.size() > kTextShown
+                                      ? simplified.left(kTextShown) + QChar(0x2026)
+                                      : simplified;
         auto* item = new QListWidgetItem(
             QStringLiteral("%1  %2  %3").arg(e.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
                                              e.outcome, firstLine),
@@ -58,7 +66,12 @@ void HistoryPane::Refresh() {
         item->setToolTip(QStringLiteral("%1 / %2, %3 ms\n%4")
                              .arg(e.server, e.database.isEmpty() ? QStringLiteral("-") : e.database)
                              .arg(e.durationMs)
-                             .arg(e.statement.left(2000)));
+                             .arg(e.statement.size() > kTooltipShown
+                                      ? e.statement.left(kTooltipShown) +
+                                            QStringLiteral("\n... (%1 more characters; double-click "
+                                                           "to load it all)")
+                                                .arg(e.statement.size() - kTooltipShown)
+                                      : e.statement));
     }
     status_->setText(history_.error());
 }

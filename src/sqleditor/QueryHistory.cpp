@@ -91,9 +91,10 @@ std::vector<Token> tokenize(std::string_view s) {
 
 }  // namespace
 
-QString maskPasswords(const QString& statement) {
-    const QByteArray bytes = statement.toUtf8();
-    const std::string_view s(bytes.constData(), std::size_t(bytes.size()));
+namespace {
+
+// The byte ranges of the password literals of `s`, sorted, as maskPasswords() replaces them.
+std::vector<std::pair<std::size_t, std::size_t>> passwordRanges(std::string_view s) {
     const std::vector<Token> tokens = tokenize(s);
     const std::size_t count = tokens.size();
     auto text = [&](std::size_t k) {
@@ -149,9 +150,18 @@ QString maskPasswords(const QString& statement) {
             maskLiteral(k + 1);
         }
     }
+    std::sort(masked.begin(), masked.end());
+    return masked;
+}
+
+}  // namespace
+
+QString maskPasswords(const QString& statement) {
+    const QByteArray bytes = statement.toUtf8();
+    const std::string_view s(bytes.constData(), std::size_t(bytes.size()));
+    const auto masked = passwordRanges(s);
     if (masked.empty()) return statement;
 
-    std::sort(masked.begin(), masked.end());
     QByteArray out;
     out.reserve(bytes.size());
     std::size_t done = 0;
@@ -162,6 +172,35 @@ QString maskPasswords(const QString& statement) {
     }
     out.append(s.data() + done, qsizetype(s.size() - done));
     return QString::fromUtf8(out);
+}
+
+QString maskPasswordsInOutcome(const QString& statement, const QString& outcome) {
+    const QByteArray bytes = statement.toUtf8();
+    const std::string_view s(bytes.constData(), std::size_t(bytes.size()));
+    const auto masked = passwordRanges(s);
+    if (masked.empty() || outcome.isEmpty()) return outcome;
+    QString out = outcome;
+    // The server quotes the statement from where it stopped reading ("... near '...' at
+    // line 1"), cut to a length of its own: the password may be there whole or in part.
+    static const QString kNear = QStringLiteral("near '");
+    static const QString kAtLine = QStringLiteral("' at line ");
+    if (const qsizetype near = out.indexOf(kNear); near >= 0) {
+        const qsizetype from = near + kNear.size();
+        const qsizetype to = out.lastIndexOf(kAtLine);
+        out.replace(from, to >= from ? to - from : out.size() - from, QStringLiteral("***"));
+    }
+    // Any other message that repeats a password.
+    for (const auto& [begin, end] : masked) {
+        std::string_view literal = s.substr(begin, end - begin);
+        const std::size_t quote = literal.find_first_of("'\"");
+        if (quote == std::string_view::npos) continue;
+        const char q = literal[quote];
+        literal.remove_prefix(quote + 1);
+        if (!literal.empty() && literal.back() == q) literal.remove_suffix(1);
+        const QString secret = QString::fromUtf8(literal.data(), qsizetype(literal.size()));
+        if (!secret.isEmpty()) out.replace(secret, QStringLiteral("***"));
+    }
+    return out;
 }
 
 // ---- The history file ------------------------------------------------------------------
@@ -281,7 +320,7 @@ bool QueryHistory::record(const std::vector<HistoryEntry>& entries) {
         insert.bindValue(2, entry.rows);
         insert.bindValue(3, entry.server);
         insert.bindValue(4, entry.database);
-        insert.bindValue(5, entry.outcome);
+        insert.bindValue(5, maskPasswordsInOutcome(entry.statement, entry.outcome));
         insert.bindValue(6, statement);
         insert.bindValue(7, statement.toCaseFolded());
         if (!(inserted = insert.exec())) break;

@@ -22,6 +22,10 @@ struct HistoryEntry {
 // comments are read as the server reads them, so words inside other strings and comments are
 // left alone; a literal left open runs to the end and is masked all the same.
 QString maskPasswords(const QString& statement);
+// The outcome of a statement with every password of the statement hidden: a syntax error
+// quotes the statement from where the server stopped reading, so when the statement holds
+// a password the quoted part is replaced by *** whole, and so is any other copy of one.
+QString maskPasswordsInOutcome(const QString& statement, const QString& outcome);
 
 // The statements sent from the SQL panel, kept across runs in an SQLite file (through Qt Sql),
 // newest first, at most `maxEntries` of them. Passwords are masked before anything is stored,
@@ -41,8 +45,8 @@ public:
     // Why the history is off (or why the last call failed); empty when all went well.
     const QString& error() const { return error_; }
 
-    // Stores the entry with its passwords masked and drops the oldest entries beyond the
-    // limit. False with error() set when the file refused the write.
+    // Stores the entry with its passwords masked (in the statement and in its outcome) and
+    // drops the oldest entries beyond the limit. False with error() set when the file refused the write.
     bool record(const HistoryEntry& entry);
     // Many at once, in one transaction (the statements of a script).
     bool record(const std::vector<HistoryEntry>& entries);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dataset/CellFormat.h"
+#include "dataset/TMySQLDataSet.h"
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "dump/OutputFile.h"
@@ -22,12 +23,13 @@ constexpr std::size_t kStatementRows = 1000;
 constexpr std::size_t kStatementBytes = std::size_t(1) << 20;
 
 // How values are written where the format tells types apart (JSON, SQL).
-enum class Kind { Number, Text, Json, Binary };
+enum class Kind { Number, Exact, Text, Json, Binary };
 
 Kind kindOf(const db::Column& column) {
     switch (CellFormat::typeOf(column)) {
         case FieldType::Integer:
         case FieldType::Decimal:
+            return Kind::Exact;  // digits that must not be rounded
         case FieldType::Float:
             return Kind::Number;
         case FieldType::Json:
@@ -67,7 +69,7 @@ char* putCsv(char* p, std::string_view v) {
 }
 
 // At most 2 * size bytes.
-char* putTsv(char* p, std::string_view v) {
+char* putTsv(char* p, std::string_view v, bool zeroByte = true) {
     for (const char c : v) {
         switch (c) {
             case '\t':
@@ -83,8 +85,11 @@ char* putTsv(char* p, std::string_view v) {
                 p = put(p, "\\\\");
                 break;
             case '\0':
-                p = put(p, "\\0");
-                break;
+                if (zeroByte) {
+                    p = put(p, "\\0");
+                    break;
+                }
+                [[fallthrough]];
             default:
                 *p++ = c;
         }
@@ -134,6 +139,25 @@ std::string_view validUtf8(std::string_view v, QByteArray& repaired) {
     if (QUtf8StringView(v.data(), qsizetype(v.size())).isValidUtf8()) return v;
     repaired = QString::fromUtf8(v.data(), qsizetype(v.size())).toUtf8();
     return {repaired.constData(), std::size_t(repaired.size())};
+}
+
+// Whether a reader that takes JSON numbers as doubles gets the server's value back: at most
+// 15 significant digits, the precision every double keeps.
+bool fitsDouble(std::string_view s) {
+    int digits = 0;
+    bool leading = true;
+    for (const char c : s) {
+        if (c == 'e' || c == 'E') break;
+        if (c < '0' || c > '9') continue;
+        if (leading && c == '0') continue;
+        leading = false;
+        ++digits;
+    }
+    // Trailing zeros of a fraction are digits a double need not hold.
+    if (s.find('.') != std::string_view::npos && s.find_first_of("eE") == std::string_view::npos) {
+        for (std::size_t i = s.size(); i > 0 && s[i - 1] == '0' && digits > 0; --i) --digits;
+    }
+    return digits <= 15;
 }
 
 // RFC 8259's number grammar: a ZEROFILL "007" is a number to the server but not to JSON.
@@ -269,10 +293,10 @@ public:
         for (const db::Column& column : columns) kinds_.push_back(kindOf(column));
     }
 
-    void csv();
+    void csv(ExportOptions::Binary binary);
     void tsv();
     void json();
-    void sql(const QString& table);
+    void sql(const QString& database, const QString& table);
 
 private:
     db::Value value(std::size_t row, unsigned column) const { return rows_.value(row, column); }
@@ -296,7 +320,7 @@ private:
     std::vector<Kind> kinds_;
 };
 
-void Exporter::csv() {
+void Exporter::csv(ExportOptions::Binary binary) {
     for (unsigned i = 0; i < count_; ++i) {
         if (i) out_.append(",");
         emit(2 * columns_[i].name.size() + 2, [&](char* p) { return putCsv(p, columns_[i].name); });
@@ -307,7 +331,19 @@ void Exporter::csv() {
             for (unsigned i = 0; i < count_; ++i) {
                 if (i) *p++ = ',';
                 const db::Value v = value(row, i);
-                if (!v.isNull()) p = putCsv(p, v.view());
+                if (v.isNull()) continue;
+                if (kinds_[i] != Kind::Binary) {
+                    p = putCsv(p, v.view());
+                } else if (v.length == 0) {
+                    p = putCsv(p, {});
+                } else if (binary == ExportOptions::Binary::Hex) {
+                    p = dump::putHex(p, v.view());  // 2 bytes per byte, never quoted
+                } else {
+                    // 4 bytes per 3, and none of them needs quotes.
+                    const QByteArray b64 =
+                        QByteArray::fromRawData(v.data, qsizetype(v.length)).toBase64();
+                    p = put(p, {b64.constData(), std::size_t(b64.size())});
+                }
             }
             return put(p, "\r\n");
         });
@@ -338,6 +374,9 @@ void Exporter::tsv() {
 void Exporter::jsonValue(Kind kind, std::string_view v) {
     QByteArray converted;
     switch (kind) {
+        case Kind::Exact:
+            if (!fitsDouble(v)) break;  // a string of the same digits
+            [[fallthrough]];
         case Kind::Number:
             if (isJsonNumber(v)) {
                 out_.append(v);
@@ -393,8 +432,10 @@ void Exporter::json() {
     out_.append(rows_.size() ? "\n]\n" : "]\n");
 }
 
-void Exporter::sql(const QString& table) {
-    std::string head = "INSERT INTO " + db::quoteIdentifier(table) + " (";
+void Exporter::sql(const QString& database, const QString& table) {
+    std::string head = "INSERT INTO ";
+    if (!database.isEmpty()) head += db::quoteIdentifier(database) + '.';
+    head += db::quoteIdentifier(table) + " (";
     for (unsigned i = 0; i < count_; ++i) {
         if (i) head += ',';
         head += db::quoteIdentifier(columns_[i].name);
@@ -426,7 +467,7 @@ void Exporter::sql(const QString& table) {
                 const db::Value v = value(row, i);
                 if (v.isNull()) {
                     p = put(p, "NULL");
-                } else if (kinds_[i] == Kind::Number) {
+                } else if (kinds_[i] == Kind::Number || kinds_[i] == Kind::Exact) {
                     p = put(p, v.view());
                 } else if (kinds_[i] == Kind::Binary && v.length > 0) {
                     // Hex keeps bytes the connection's character set would reinterpret.
@@ -449,6 +490,23 @@ void Exporter::sql(const QString& table) {
 
 }  // namespace
 
+void appendTsvEscaped(QByteArray& out, std::string_view value, bool zeroByte) {
+    const qsizetype start = out.size();
+    out.resize(start + 2 * qsizetype(value.size()));
+    char* const end = putTsv(out.data() + start, value, zeroByte);
+    out.resize(qsizetype(end - out.constData()));
+}
+
+std::pair<QString, QString> sourceTable(const db::Result& result) {
+    if (!result || result.columns().empty()) return {};
+    const db::Column& first = result.columns().front();
+    for (const db::Column& column : result.columns())
+        if (column.orgTable.empty() || column.orgTable != first.orgTable ||
+            column.database != first.database)
+            return {};
+    return {QString::fromStdString(first.database), QString::fromStdString(first.orgTable)};
+}
+
 bool exportRows(const db::Result& result, const QString& path, const ExportOptions& options,
                 QString* error) {
     const auto fail = [error](const QString& text) {
@@ -469,7 +527,7 @@ bool exportRows(const db::Result& result, const QString& path, const ExportOptio
         Exporter exporter(out, result.columns(), rows);
         switch (options.format) {
             case ExportFormat::Csv:
-                exporter.csv();
+                exporter.csv(options.csvBinary);
                 break;
             case ExportFormat::Tsv:
                 exporter.tsv();
@@ -478,7 +536,7 @@ bool exportRows(const db::Result& result, const QString& path, const ExportOptio
                 exporter.json();
                 break;
             case ExportFormat::Sql:
-                exporter.sql(options.tableName);
+                exporter.sql(options.database, options.tableName);
                 break;
         }
         out.commit();
@@ -509,6 +567,11 @@ QString cellsAsTsv(const QAbstractItemModel& model, const QModelIndexList& cells
             if (column != *columns.begin()) out += '\t';
             const auto found = selected.find({row, column});
             if (found == selected.end()) continue;
+            // NULL as \N, as in the TSV format: a text "NULL" or an empty text stays what it is.
+            if (model.data(found->second, TMySQLDataSet::IsNullRole).toBool()) {
+                out += "\\N";
+                continue;
+            }
             const QByteArray text = model.data(found->second).toString().toUtf8();
             escaped.resize(2 * std::size_t(text.size()));
             const char* end = putTsv(escaped.data(), {text.constData(), std::size_t(text.size())});

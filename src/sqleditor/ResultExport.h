@@ -2,6 +2,8 @@
 
 #include <QModelIndexList>
 #include <QString>
+#include <string_view>
+#include <utility>
 
 #include "db/Result.h"
 
@@ -10,13 +12,16 @@ class QAbstractItemModel;
 enum class ExportFormat {
     // RFC 4180: a header row of the column names, comma separated, CR LF after every record.
     // A field holding a comma, quote, CR or LF is quoted with its quotes doubled; NULL is an
-    // empty field and an empty value is "".
+    // empty field and an empty value is "". Binary columns are written as hex digits (or
+    // base64), so the file stays UTF-8 text.
     Csv,
     // A header row, tab separated, LF after every row. Tab, LF, CR, backslash and the zero
     // byte are written \t \n \r \\ \0 and NULL is \N, as LOAD DATA reads them back.
     Tsv,
     // An array of one object per row, keyed by the column names. Integer, decimal and
-    // floating-point columns are numbers (with the server's digits), NULL is null, binary
+    // floating-point columns are numbers (with the server's digits); an integer or decimal
+    // of more than 15 significant digits, which a reader's double would round, is a string
+    // of those digits instead. NULL is null, binary
     // columns are base64 strings, a JSON column's value is embedded when it is valid JSON,
     // everything else is a string. The output is UTF-8 even where a value was not.
     Json,
@@ -26,10 +31,23 @@ enum class ExportFormat {
     Sql,
 };
 
+// Appends `value` with tab, LF, CR and backslash written \t \n \r \\ (and the zero byte as
+// \0 when `zeroByte` is set), so that a value can never split a tab-separated line.
+void appendTsvEscaped(QByteArray& out, std::string_view value, bool zeroByte = true);
+
 struct ExportOptions {
+    ExportOptions(ExportFormat f = ExportFormat::Csv, QString table = {})
+        : format(f), tableName(std::move(table)) {}
     ExportFormat format = ExportFormat::Csv;
     QString tableName;  // the table the SQL format's statements fill
+    QString database;   // its database; empty: the one current where the file is run
+    enum class Binary { Hex, Base64 };
+    Binary csvBinary = Binary::Hex;  // how CSV writes binary columns
 };
+
+// The table every column of the result was read from, with its database, as
+// {database, table}; empty names when the columns come from no single table.
+std::pair<QString, QString> sourceTable(const db::Result& result);
 
 // Writes every row of a stored result to `path`, streamed through a buffer so memory does not
 // grow with the result. The file replaces an existing one only once it is complete; on
@@ -41,5 +59,6 @@ bool exportRows(const db::Result& result, const QString& path, const ExportOptio
 // The display text of the selected cells as tab-separated lines for the clipboard: the
 // selected rows and columns in model order, a cell inside that rectangle but not selected
 // as an empty field. Tabs, line breaks and backslashes inside a cell are escaped as in the
-// TSV format so that they cannot shift the columns; rows are joined by LF.
+// TSV format so that they cannot shift the columns, and a NULL cell (TMySQLDataSet's
+// IsNullRole) is \N, so it differs from the text "NULL"; rows are joined by LF.
 QString cellsAsTsv(const QAbstractItemModel& model, const QModelIndexList& cells);

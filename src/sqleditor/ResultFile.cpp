@@ -3,6 +3,7 @@
 #include <QSaveFile>
 
 #include "dataset/TMySQLDataSet.h"
+#include "sqleditor/ResultExport.h"
 
 namespace {
 
@@ -22,7 +23,12 @@ void ResultFile::appendLine(QByteArray& out, int row, int columnCount, const Cel
     for (int column = 0; column < columnCount; ++column) {
         if (column > 0) out += '\t';
         const db::Value value = cell(row, column);
-        if (!value.isNull()) out.append(value.data, qsizetype(value.length));
+        // Escaped as LOAD DATA reads them back, so a value cannot add fields or lines and
+        // NULL differs from an empty value; zero bytes stay as they are.
+        if (value.isNull())
+            out += "\\N";
+        else
+            appendTsvEscaped(out, value.view(), false);
     }
     out += '\r';
 }

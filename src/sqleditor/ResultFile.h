@@ -9,8 +9,9 @@
 class TMySQLDataSet;
 
 // The query result file: one line per row, the column values joined by TAB and the line
-// ended by one CR (no LF), NULL as empty text, no header. Values are written byte for byte,
-// zero bytes included.
+// ended by one CR (no LF), no header. Tab, LF, CR and backslash inside a value are written
+// \t \n \r \\ and NULL is \N, as LOAD DATA reads them; every other byte, zero bytes
+// included, is written as it is.
 class ResultFile {
 public:
     // The value of one cell; a NULL value has no data.

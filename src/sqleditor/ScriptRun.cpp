@@ -8,14 +8,11 @@
 #include "db/Connection.h"
 #include "dump/SqlScript.h"
 #include "ui/Prompts.h"
+#include "ui/Counted.h"
 
 namespace {
 
 constexpr int kStatementShown = 60;
-
-QString counted(std::uint64_t n, const char* what) {
-    return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(what)).arg(n == 1 ? "" : "s");
-}
 
 // Reads every answer of the statement just sent; false with the step's outcome set when
 // one of them failed.
@@ -59,8 +56,8 @@ Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError)
     step.warnings = c.warningCount();
     if (step.ok) {
         // A procedure's last answer is its status, without rows: the rows it returned count.
-        step.outcome = step.returnedRows ? counted(step.rows, "row")
-                                         : counted(step.rows, "row") + QStringLiteral(" affected");
+        step.outcome = step.returnedRows ? ui::counted(step.rows, "row")
+                                         : ui::counted(step.rows, "row") + QStringLiteral(" affected");
         return d;
     }
     const bool lost = c.connectionLost();
@@ -135,7 +132,7 @@ QString ScriptRun::logLine(const ScriptStep& step) {
     return QStringLiteral("Line %1: %2, %3, %4 ms: %5")
         .arg(step.line)
         .arg(step.outcome)
-        .arg(counted(step.warnings, "warning"))
+        .arg(ui::counted(step.warnings, "warning"))
         .arg(step.ms)
         .arg(step.statement);
 }

@@ -37,6 +37,7 @@
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlText.h"
 #include "ui/BusyCursor.h"
+#include "ui/Counted.h"
 #include "ui/ElidedLabel.h"
 #include "ui/ServerWait.h"
 #include "ui/Prompts.h"
@@ -62,9 +63,7 @@ QString commandOutcome(const ExecOutcome& outcome) {
         return outcome.errorText.isEmpty() ? QStringLiteral("The server refused the statement.")
                                            : outcome.errorText;
     }
-    return QStringLiteral("Query OK, %1 %2 affected")
-        .arg(outcome.affectedRows)
-        .arg(outcome.affectedRows == 1 ? QStringLiteral("row") : QStringLiteral("rows"));
+    return QStringLiteral("Query OK, %1 affected").arg(ui::counted(outcome.affectedRows, "row"));
 }
 
 // The label after a USE the server accepted: the database the server now uses, as the
@@ -176,7 +175,7 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     MemoLog_->setObjectName(QStringLiteral("MemoLog"));
     MemoLog_->setReadOnly(true);
     MemoLog_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    MemoLog_->setMaximumBlockCount(10000);  // a long script's log stays small
+    MemoLog_->setMaximumBlockCount(kMaxLogLines);  // a long script's log stays small
     ScriptResults_->addTab(MemoLog_, QStringLiteral("Messages"));
     ScriptResults_->hide();
     resultLayout->addWidget(MemoResult_);
@@ -475,17 +474,16 @@ void SqlPanel::RunScriptClick() {
     std::deque<Answer> answers;  // only the last ones get a tab
     int results = 0;
     QStringList pendingLog;
-    std::vector<HistoryEntry> sent;
+    qint64 serverMs = 0;
     const ScriptRun::Totals totals = ScriptRun::run(
         connection_.connection(), db::utf8(text), CheckBoxStopAtError_->isChecked(),
-        [&](const ScriptStep& step, const std::string& statement, std::vector<db::Result>& sets) {
+        [&](const ScriptStep& step, const std::string& /*statement*/, std::vector<db::Result>& sets) {
             pendingLog << ScriptRun::logLine(step);
             for (db::Result& r : sets) {
                 answers.push_back({std::move(r), step.line, ++results});
                 if (answers.size() > std::size_t(kMaxResultTabs)) answers.pop_front();
             }
-            sent.push_back(historyEntry(QString::fromStdString(statement), step.ms,
-                                        qint64(step.rows), step.outcome));
+            serverMs += step.ms;
             return true;
         },
         [&] {
@@ -493,10 +491,33 @@ void SqlPanel::RunScriptClick() {
             pendingLog.clear();
         });
     for (Answer& a : answers) addResultTab(std::move(a.rows), a.line, a.number);
-    history_->record(sent);  // one write for the whole script
+    // What no longer fits is said, not dropped silently.
+    const bool tabsDropped = results > kMaxResultTabs;
+    if (tabsDropped)
+        MemoLog_->appendPlainText(
+            QStringLiteral("%1 without a tab: only the last %2 result sets are kept.")
+                .arg(ui::counted(std::uint64_t(results - kMaxResultTabs), "earlier result set"))
+                .arg(kMaxResultTabs));
+    // A line for each statement, the notes and the closing line.
+    const int lines = totals.statements + (tabsDropped ? 1 : 0) + 2;
+    if (lines > kMaxLogLines)
+        MemoLog_->appendPlainText(
+            QStringLiteral("%1 no longer in this log: it keeps its last %2 lines.")
+                .arg(ui::counted(std::uint64_t(lines - kMaxLogLines), "earlier line"))
+                .arg(kMaxLogLines));
+    // The script is one entry: however many statements it holds, one run never pushes
+    // the rest of the history out.
+    if (totals.statements > 0) {
+        history_->record(historyEntry(
+            SqlText::trimmed(text), serverMs, -1,
+            QStringLiteral("%1, %2 failed%3")
+                .arg(ui::counted(std::uint64_t(totals.statements), "statement"))
+                .arg(totals.failures)
+                .arg(totals.stopped ? QStringLiteral(", stopped") : QString())));
+    }
     if (historyPane_->isVisible()) historyPane_->Refresh();
-    MemoLog_->appendPlainText(QStringLiteral("%1 statements, %2 failed, %3 ms%4")
-                                  .arg(totals.statements)
+    MemoLog_->appendPlainText(QStringLiteral("%1, %2 failed, %3 ms%4")
+                                  .arg(ui::counted(std::uint64_t(totals.statements), "statement"))
                                   .arg(totals.failures)
                                   .arg(clock.elapsed())
                                   .arg(totals.stopped ? QStringLiteral(", stopped") : QString()));
@@ -532,20 +553,21 @@ void SqlPanel::SpeedButton7Click() {
     std::optional<ui::BusyCursor> busy(std::in_place);
     try {
         const SqlText sql(editorText());
-        QElapsedTimer clock;
-        clock.start();
+        // The history keeps the server's time, not the time a message about it stayed open.
         if (!sql.isQuery()) {
             const ExecOutcome outcome = runCommand(sql);
+            reportDroppedResults();
             if (outcome.sent)
-                remember(sql.statement(), clock.elapsed(),
+                remember(sql.statement(), MySQLDataSet2_->ElapsedMs(),
                          outcome.returnedRows ? MySQLDataSet2_->rowCount() : qint64(outcome.affectedRows),
-                         outcome.returnedRows ? QStringLiteral("%1 rows").arg(MySQLDataSet2_->rowCount())
+                         outcome.returnedRows ? ui::counted(std::uint64_t(MySQLDataSet2_->rowCount()), "row")
                                               : commandOutcome(outcome));
             return;
         }
         const bool opened = runQuery(sql);
-        remember(sql.statement(), clock.elapsed(), opened ? MySQLDataSet2_->rowCount() : -1,
-                 opened ? QStringLiteral("%1 rows").arg(MySQLDataSet2_->rowCount())
+        reportDroppedResults();
+        remember(sql.statement(), MySQLDataSet2_->ElapsedMs(), opened ? MySQLDataSet2_->rowCount() : -1,
+                 opened ? ui::counted(std::uint64_t(MySQLDataSet2_->rowCount()), "row")
                         : connection_.connection().errorText());
         if (!opened || !sql.isSelect() || !CheckBox1_->isChecked()) return;
         // The questions and the file dialog are the user's time, not the server's.
@@ -555,6 +577,16 @@ void SqlPanel::SpeedButton7Click() {
         busy.reset();
         prompts_.message(this, QString::fromUtf8(e.what()));
     }
+}
+
+void SqlPanel::reportDroppedResults() {
+    const int dropped = MySQLDataSet2_->DroppedResultSets();
+    if (dropped == 0) return;
+    Q_EMIT statusMessage(
+        QStringLiteral("%1 not shown: Exec shows the first one only. Run the statement with "
+                       "Script to see every result set.")
+            .arg(dropped == 1 ? QStringLiteral("1 more result set was")
+                              : QStringLiteral("%1 more result sets were").arg(dropped)));
 }
 
 bool SqlPanel::runQuery(const SqlText& sql) {

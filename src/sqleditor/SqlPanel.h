@@ -76,6 +76,8 @@ public:
     SqlHighlighter* Highlighter() const { return highlighter_; }
     // Result tabs kept; older ones are closed as new ones come.
     static constexpr int kMaxResultTabs = 50;
+    // Lines the Messages log keeps; older ones go as new ones come.
+    static constexpr int kMaxLogLines = 10000;
     TMySQLDataSet* MySQLDataSet2() const { return MySQLDataSet2_; }
 
 public Q_SLOTS:
@@ -93,6 +95,10 @@ public Q_SLOTS:
     // Runs every statement of the editor text (or of the selection) in order, logging each
     // one and giving each result set a tab.
     void RunScriptClick();
+
+Q_SIGNALS:
+    // A short note for the window's status line.
+    void statusMessage(const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -118,6 +124,9 @@ private:
     QString editorText() const;
     // False when the dataset refused to open (it has reported why).
     bool runQuery(const SqlText& sql);
+    // Says in the status line how many result sets the last statement answered with beyond
+    // the one shown.
+    void reportDroppedResults();
     ExecOutcome runCommand(const SqlText& sql);
     HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
     // Keeps a statement sent from the panel in the history.

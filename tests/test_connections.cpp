@@ -148,6 +148,72 @@ TEST_F(TlsServer, TheStatusBarTellsHowTheServerIsReached) {
     EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("local: local socket"));
 }
 
+// The test server offers no TLS. Every mode that asks for TLS refuses it, on each of the
+// connections a session makes and in lorvex-cli, naming the server and the mode; a mode that
+// verifies the CA refuses to start without a CA file.
+TEST(TlsAbsent, EveryModeRefusesAServerWithoutTls) {
+    db::Connection probe = testserver::connect();
+    ASSERT_EQ(testserver::firstValue(probe, "SELECT @@have_ssl"), QStringLiteral("DISABLED"));
+    QTemporaryDir dir;
+    const QString ca = dir.filePath(QStringLiteral("ca.pem"));
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry registry(dir.filePath(QStringLiteral("HostInfor.Dat")));
+    struct Case {
+        db::TlsMode mode;
+        QString caFile;
+        const char* says;
+        bool named;  // false: the client library refuses it with its own message
+    };
+    const Case cases[] = {
+        {db::TlsMode::Required, {}, "\"Required\"", true},
+        {db::TlsMode::VerifyCa, ca, "\"Verify the CA\"", true},
+        {db::TlsMode::VerifyCa, {}, "needs a CA file", true},
+        {db::TlsMode::VerifyIdentity, ca, "SSL is required", false},
+    };
+    for (const Case& c : cases) {
+        const QString name = QStringLiteral("plain %1%2").arg(int(c.mode)).arg(c.caFile.isEmpty());
+        SCOPED_TRACE(name.toStdString());
+        db::ConnectParams p = testserver::params();
+        p.label = name;
+        p.tls = {c.mode, c.caFile, {}, {}};
+        const auto refused = [&](const QString& text) {
+            EXPECT_TRUE((text.contains(name) || !c.named) && text.contains(QLatin1String(c.says)))
+                << text.toStdString();
+        };
+        db::Connection connection;
+        try {
+            connection.connect(p);
+            ADD_FAILURE() << "connected without TLS";
+        } catch (const db::DbError& e) {
+            refused(QString::fromUtf8(e.what()));
+        }
+        EXPECT_FALSE(connection.isOpen());
+        QString error;
+        EXPECT_FALSE(db::cancelQuery(p, probe.threadId(), &error));
+        refused(error);
+
+        TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
+        entry.options.tls = p.tls;
+        TMySQLConnection dataset;
+        ServerSession session(dataset, {});
+        try {
+            session.Connect(name, entry);
+            ADD_FAILURE() << "the session connected without TLS";
+        } catch (const std::exception& e) {
+            refused(QString::fromUtf8(e.what()));
+        }
+        EXPECT_FALSE(dataset.Connected());
+
+        registry.AppendServerEntry(name, entry);
+        const CliResult r = runProgram(program, {"dump", "--server", name, "--database", "mysql",
+                                                 "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                       QProcessEnvironment::systemEnvironment());
+        EXPECT_NE(r.code, 0);
+        refused(r.err);
+    }
+}
+
 TEST(LocalSocket, PathAndUnixPrefixConnectOverTheSocket) {
     db::Connection tcp = testserver::connect();
     const QString socket = testserver::firstValue(tcp, "SELECT @@socket");

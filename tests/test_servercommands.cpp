@@ -462,9 +462,19 @@ TEST_F(ServerCommandsTest, AdvancedSettingsAndWhereThePasswordIsKeptAreRegistere
     // Properties shows the settings unfolded and keeps what it does not change; back to the
     // file, the typed password is kept there.
     select(root(0));
-    prompts.onDialog([](QDialog* dialog) {
+    prompts.onDialog([this](QDialog* dialog) {
         EXPECT_TRUE(childNamed<QWidget>(dialog, "TlsMode")->isVisible());
         EXPECT_EQ(edit(dialog, "TlsCa")->text(), QStringLiteral("/etc/ca.pem"));
+        // Verifying the CA without its file would verify nothing: not saved, dialog kept.
+        auto* mode = childNamed<QComboBox>(dialog, "TlsMode");
+        mode->setCurrentIndex(int(db::TlsMode::VerifyCa));
+        edit(dialog, "TlsCa")->clear();
+        click(dialog, "BitBtn1");
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(prompts.messages().join(u'|').contains(QLatin1String("needs a CA file")))
+            << prompts.messages().join(u'|').toStdString();
+        mode->setCurrentIndex(int(db::TlsMode::VerifyIdentity));
+        edit(dialog, "TlsCa")->setText(QStringLiteral("/etc/ca.pem"));
         childNamed<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(PasswordStorage::File));
         edit(dialog, "SshHost")->clear();
         edit(dialog, "Edit4")->setText(QStringLiteral("typed"));

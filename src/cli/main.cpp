@@ -116,6 +116,7 @@ bool resolveConnection(CliOptions& o, ServerAccess& access, QString* error) {
 db::ConnectParams paramsOf(const CliOptions& o, bool multiStatements) {
     db::ConnectParams params;
     params.host = o.host;
+    params.label = o.server;  // a registered server by its name; else the host
     params.user = o.user;
     params.password = o.password.value_or(QString());
     params.tls = o.tls;
@@ -129,8 +130,10 @@ bool connect(db::Connection& connection, const CliOptions& o, bool multiStatemen
     try {
         connection.connect(params);
     } catch (const db::DbError& e) {
+        const QString server =
+            o.server.isEmpty() ? o.host : QStringLiteral("\"%1\"").arg(o.server);
         failure(QStringLiteral("cannot connect to %1 as %2: %3")
-                    .arg(o.host, o.user, QString::fromUtf8(e.what())));
+                    .arg(server, o.user, QString::fromUtf8(e.what())));
         return false;
     }
     return true;

@@ -96,6 +96,8 @@ void TfrmNewConnect::BitBtn1Click() {
     } else if (nameCheck_ && !nameCheck_(ServerName())) {
         Edit4->setFocus();
         Edit4->selectAll();
+    } else if (!Options->checkSettings()) {
+        return;
     } else {
         accept();
     }

@@ -112,6 +112,7 @@ TServerEntry TfrmServer::placePassword() const {
 void TfrmServer::BitBtn1Click() {
     // The file gets the same trimmed values as the new tree node: a record that differed
     // from its node by a blank could no longer be found by the node's later commands.
+    if (!Options->checkSettings()) return;
     try {
         const TServerEntry entry = placePassword();
         try {

@@ -281,7 +281,11 @@ protected:
         if (!ssh.start(&error)) GTEST_SKIP() << "sshd cannot run here: " << error.toStdString();
         session.SetWaiter(&wait);
         session.SetKnownHostsFile(QDir(dir.path()).filePath(QStringLiteral("known_hosts")));
-        session.SetQuestions({{}, [this](const QString& text) {
+        session.SetQuestions({[this](const QString& prompt) -> std::optional<QString> {
+                                  asked << prompt;
+                                  return secret;
+                              },
+                              [this](const QString& text) {
                                   asked << text;
                                   return trust;
                               }, {}});
@@ -298,6 +302,7 @@ protected:
     TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
     QStringList asked;
     bool trust = true;
+    std::optional<QString> secret;  // the answer to a password or passphrase prompt
 };
 
 TEST_F(SshSession, TunnelOpensWithBothConnectionsAsksOnceAndClosesWithThem) {
@@ -336,6 +341,25 @@ TEST_F(SshSession, CommandLineDumpsThroughTheTunnelOfARegisteredServer) {
                                    QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("d.sql"))).contains("CREATE TABLE"));
+}
+
+TEST_F(SshSession, AKeyFileWithAPassphraseAsksForIt) {
+    const QString key = dir.filePath(QStringLiteral("locked_key"));
+    ASSERT_TRUE(QFile::copy(ssh.clientKey(), key));
+    QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner);
+    const CliResult locked = runProgram(QStringLiteral("ssh-keygen"),
+                                        {"-q", "-p", "-P", "", "-N", "opensesame", "-f", key},
+                                        QProcessEnvironment::systemEnvironment(), 60);
+    ASSERT_EQ(locked.code, 0) << locked.err.toStdString();
+    entry.options.ssh.keyFile = key;
+    secret = QStringLiteral("wrong");
+    EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), std::exception);
+    secret = QStringLiteral("opensesame");
+    asked.clear();
+    session.Connect(QStringLiteral("far"), entry);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0], QStringLiteral("Passphrase of the key file %1:").arg(key));
+    EXPECT_EQ(testserver::firstValue(session.MainConnection(), "SELECT 3"), QStringLiteral("3"));
 }
 
 TEST_F(SshSession, ChangedHostKeyIsRefusedWithoutAsking) {

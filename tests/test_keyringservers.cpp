@@ -140,6 +140,28 @@ namespace {
 
 // This sshd takes keys only, so every SSH password fails: one asked for is never kept, and
 // a kept one that fails goes.
+TEST_F(KeyringServers, DeletingWhileTheKeyringIsUnreachableSaysThePasswordStayed) {
+    TServerEntry entry{testserver::hostField(), testserver::user(), QString()};
+    entry.options.password = PasswordStorage::Keyring;
+    saveInKeyring(entry.options, testserver::password());
+    registry.AppendServerEntry(QStringLiteral("kr"), entry);
+    select(tree.AddServerNode(QStringLiteral("kr"), entry));
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    PasswordKeyring::forgetAvailability();
+    prompts.answerOkCancel(true);
+    commands.N4Click();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    PasswordKeyring::forgetAvailability();
+    EXPECT_TRUE(registry.LoadServerRegistry().empty());
+    EXPECT_EQ(widget.topLevelItemCount(), 0);
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains(QLatin1String("could not be removed from the desktop keyring")))
+        << prompts.messages()[0].toStdString();
+    EXPECT_EQ(stored(entry), testserver::password());
+    EXPECT_TRUE(forgetKeyringEntry(entry.options, {}));
+}
+
 TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
     SshServer ssh;
     QString error;
@@ -166,6 +188,12 @@ TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
     EXPECT_EQ(asked.size(), 1);  // the kept one was tried
     EXPECT_EQ(PasswordKeyring::read(sshKey), std::nullopt);
     EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options)), testserver::password());
+
+    // A changed host key says nothing about the password: it stays.
+    PasswordKeyring::write(sshKey, QStringLiteral("kept"));
+    ASSERT_TRUE(ssh.replaceHostKey(&error)) << error.toStdString();
+    EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), net::SshError);
+    EXPECT_EQ(PasswordKeyring::read(sshKey), QStringLiteral("kept"));
     forgetKeyringEntry(entry.options, {});
     EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options)), std::nullopt);
 }

@@ -36,9 +36,10 @@ QString keyringKey(const ServerOptions& options);
 // Saves `password` as the server's in the keyring, giving `options` a keyring id when it
 // has none. Throws registry::KeyringError.
 void saveInKeyring(ServerOptions& options, const QString& password);
-// Removes the keyring entries (password, SSH password) `old` names when `neu` does not use
-// them (any longer). A failure is not reported: what is left behind no record points to.
-void forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu);
+// Removes the keyring entries (password, SSH password, key passphrase) `old` names when
+// `neu` does not use them (any longer). False when one may be left behind (the keyring did
+// not answer): what is left no record points to, but a deleted server's secrets are.
+bool forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu);
 
 // Turns a registered server into what its connections connect with: the password from where
 // it is kept, the TLS settings and, for a server behind an SSH server, the local end of a

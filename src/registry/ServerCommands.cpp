@@ -101,8 +101,17 @@ void ServerCommands::N4Click() {
             prompts_.message(dialogParent_, changedElsewhere(node->text()));
             return;
         }
-        forgetKeyringEntry(node->serverEntry()->options, {});
+        const QString name = node->text();
+        const bool forgotten = forgetKeyringEntry(node->serverEntry()->options, {});
         delete node;
+        if (!forgotten)
+            prompts_.message(
+                dialogParent_,
+                QStringLiteral("The server \"%1\" was deleted, but its passwords could not be "
+                               "removed from the desktop keyring, which did not answer. Remove "
+                               "the entries of Lorvex for it in the keyring's own program "
+                               "(Passwords and Keys).")
+                    .arg(name));
     } catch (const RegistryError& error) {
         prompts_.message(dialogParent_,
                          ui::withReason(QStringLiteral("Delete Server Error"), error.text()));

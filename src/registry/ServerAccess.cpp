@@ -16,12 +16,26 @@ void runAside(const AccessQuestions& questions, const char* what,
         work();
 }
 
-QString ask(const AccessQuestions& questions, const QString& prompt, const QString& whose) {
+// `unread`: why the password could not be read from where it is kept, which the message
+// of a prompt that got no answer (none could be shown) repeats.
+QString ask(const AccessQuestions& questions, const QString& prompt, const QString& whose,
+            const QString& unread = {}) {
     std::optional<QString> typed = questions.password ? questions.password(prompt) : std::nullopt;
     if (!typed)
         throw AccessError(
-            QStringLiteral("No password was given for %1, so it was not connected.").arg(whose).toStdString());
+            (unread.isEmpty()
+                 ? QStringLiteral("No password was given for %1, so it was not connected.").arg(whose)
+                 : QStringLiteral("The password of %1 could not be read from the desktop keyring "
+                                  "(%2), and none was given, so it was not connected.")
+                       .arg(whose, unread))
+                .toStdString());
     return *typed;
+}
+
+// A text for the middle of a sentence: without the periods it ends with.
+QString clause(QString text) {
+    while (text.endsWith(u'.')) text.chop(1);
+    return text;
 }
 
 // False when the entry may still be there; callers that need not say so ignore it.
@@ -95,19 +109,29 @@ QString ServerAccess::password(const QString& displayName, const TServerEntry& e
             break;
     }
     QString problem;
+    bool unanswered = false;
     if (!registry::PasswordKeyring::available()) {
         problem = QStringLiteral("no desktop keyring is available");
-    } else if (std::optional<QString> stored =
-                   registry::PasswordKeyring::read(keyringKey(entry.options), &problem)) {
+    } else if (std::optional<QString> stored = registry::PasswordKeyring::read(
+                   keyringKey(entry.options), &problem, &unanswered)) {
         return *stored;
     } else if (problem.isEmpty()) {
         problem = QStringLiteral("the keyring holds no password for it");
     }
+    // A keyring that has not answered may still be showing its own unlock prompt: a second
+    // password box on top of it would take what the user meant for the keyring.
+    if (unanswered)
+        throw AccessError(QStringLiteral("The password of %1 is kept in the desktop keyring, which "
+                                         "did not answer (it may be waiting to be unlocked), so "
+                                         "it was not connected. Unlock the keyring and connect "
+                                         "again.")
+                              .arg(whose)
+                              .toStdString());
     return ask(questions,
                QStringLiteral("The password of %1 could not be read from the desktop keyring: "
                               "%2.\n\nPassword:")
-                   .arg(whose, problem),
-               whose);
+                   .arg(whose, clause(problem)),
+               whose, clause(problem));
 }
 
 QString ServerAccess::openTunnel(const QString& displayName, const TServerEntry& entry,

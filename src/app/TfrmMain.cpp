@@ -56,7 +56,9 @@ void TfrmMain::FormCreate() {
     setWindowTitle(QStringLiteral("Lorvex"));
     MySQLConnection1_ = new TMySQLConnection(this);
     session_ = std::make_unique<ServerSession>(
-        *MySQLConnection1_, [this](const QString& name) { rememberConnectedServer(name); });
+        *MySQLConnection1_, [this](const QString& name) {
+            rememberConnectedServer(name, session_->ConnectedEntry());
+        });
     session_->SetKnownHostsFile(ProgramDir + QStringLiteral("known_hosts"));
     session_->SetQuestions({
         [this](const QString& prompt) {
@@ -297,28 +299,36 @@ bool TfrmMain::RestoreConnection() {
     const QString name = viewState_.ReadConnectServer();
     session_->SetConnectedServer(name);
     if (name == QLatin1String("None")) return true;
+    // The server of that name whose host and user were written with it; the first of the
+    // name when none matches (or an older version wrote the name alone).
+    const QString host = viewState_.ReadConnectHost();
+    const QString user = viewState_.ReadConnectUser();
+    TreeNode* server = nullptr;
+    for (int i = 0; i < TreeView1_->topLevelItemCount(); ++i) {
+        TreeNode* node = TreeNode::cast(TreeView1_->topLevelItem(i));
+        if (!node || node->text() != name || node->level() != nlServer || !node->serverEntry())
+            continue;
+        const bool same = node->serverEntry()->IP == host && node->serverEntry()->USERID == user;
+        if (!server || same) server = node;
+        if (same) break;
+    }
     try {
-        TreeNode* server = nullptr;
-        for (QTreeWidgetItemIterator it(TreeView1_); *it; ++it) {
-            if ((*it)->text(0) == name) {
-                server = TreeNode::cast(*it);
-                break;
-            }
-        }
-        if (server && server->level() == nlServer && server->serverEntry())
-            tree_->ConnectServerNode(server);
+        if (server) tree_->ConnectServerNode(server);
         tree_->RestoreExpansion(viewState_.ReadExpansion());
     } catch (const std::exception& error) {
-        prompts_.message(this, QString::fromUtf8(error.what()));
+        const QString where = server ? server->serverEntry()->IP : QString();
+        prompts_.message(this, QStringLiteral("Cannot reconnect to the server \"%1\" (%2) "
+                                              "connected at the last run: %3")
+                                   .arg(name, where, QString::fromUtf8(error.what())));
         return false;
     }
     return true;
 }
 
-void TfrmMain::rememberConnectedServer(const QString& name) {
+void TfrmMain::rememberConnectedServer(const QString& name, const TServerEntry& entry) {
     if (!settingsOpen_) return;
     try {
-        viewState_.WriteConnectServer(name);
+        viewState_.WriteConnectServer(name, entry.IP, entry.USERID);
     } catch (const IniFileError& error) {
         reportSettingsError(error);
     }

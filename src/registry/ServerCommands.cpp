@@ -1,5 +1,6 @@
 #include "registry/ServerCommands.h"
 
+#include <QTreeWidget>
 #include <exception>
 
 #include "registry/PasswordKeyring.h"
@@ -24,20 +25,29 @@ ServerCommands::ServerCommands(ObjectTree& tree, ServerRegistry& registry, ui::P
                                QWidget* dialogParent)
     : tree_(tree), registry_(registry), prompts_(prompts), dialogParent_(dialogParent) {}
 
+// Two servers of one name are told apart only by their host and user, in the tree and on
+// lorvex-cli's command line: the user is asked before a second one is made.
+bool ServerCommands::acceptName(QWidget* dialog, const QString& name, const TreeNode* self) {
+    const QTreeWidget& widget = tree_.widget();
+    bool taken = false;
+    for (int i = 0; i < widget.topLevelItemCount() && !taken; ++i) {
+        const TreeNode* other = TreeNode::cast(widget.topLevelItem(i));
+        taken = other && other != self && other->text() == name;
+    }
+    return !taken || prompts_.okCancel(dialog,
+                             QStringLiteral("A server named \"%1\" is already registered. Two "
+                                            "servers of one name can be told apart only by their "
+                                            "host and user.\n\nUse the same name for another "
+                                            "server?")
+                                 .arg(name),
+                             QStringLiteral("Register Notice"));
+}
+
 void ServerCommands::N3Click() {
     try {
         TfrmNewConnect dialog(prompts_, registry::PasswordKeyring::available(), dialogParent_);
-        // Two servers of one name cannot be told apart at the next start, which reconnects
-        // to the first of them.
         dialog.setNameCheck([this, &dialog](const QString& name) {
-            return !tree_.serverNodeNamed(name) ||
-                   prompts_.okCancel(&dialog,
-                                     QStringLiteral("A server named \"%1\" is already "
-                                                    "registered. At start-up Lorvex reconnects "
-                                                    "to the first server of a name.\n\nRegister "
-                                                    "another server with the same name?")
-                                         .arg(name),
-                                     QStringLiteral("Register Notice"));
+            return acceptName(&dialog, name, nullptr);
         });
         if (prompts_.exec(&dialog) != QDialog::Accepted) return;
         const QString name = dialog.ServerName();
@@ -74,6 +84,9 @@ void ServerCommands::Information1Click() {
         registry_.checkRewritable();
         TfrmServer dialog(registry_, prompts_, node->text(), *node->serverEntry(),
                           registry::PasswordKeyring::available(), dialogParent_);
+        dialog.setNameCheck([this, &dialog, node](const QString& name) {
+            return name == node->text() || acceptName(&dialog, name, node);
+        });
         if (prompts_.exec(&dialog) != QDialog::Accepted) return;
         delete node;
         if (dialog.Saved()) tree_.AddServerNode(dialog.ServerName(), dialog.Entry());

@@ -113,6 +113,11 @@ void TfrmServer::BitBtn1Click() {
     // The file gets the same trimmed values as the new tree node: a record that differed
     // from its node by a blank could no longer be found by the node's later commands.
     if (!Options->checkSettings()) return;
+    if (nameCheck_ && !nameCheck_(ServerName())) {
+        Edit1->setFocus();
+        Edit1->selectAll();
+        return;
+    }
     try {
         const TServerEntry entry = placePassword();
         try {

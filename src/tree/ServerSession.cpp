@@ -48,6 +48,7 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
     }
     traits_ = db::detectServerTraits(main_);
     connectedServer_ = displayName;
+    connectedEntry_ = entry;
     if (rememberServer_) rememberServer_(displayName);
     if (changed_) changed_();
 }

@@ -162,6 +162,49 @@ TEST_F(KeyringServers, DeletingWhileTheKeyringIsUnreachableSaysThePasswordStayed
     EXPECT_TRUE(forgetKeyringEntry(entry.options, {}));
 }
 
+// A keyring that cannot take the password keeps New Server open with what was typed; an
+// empty password is not sent to the keyring at all.
+TEST_F(KeyringServers, NewServerStaysOpenWhenTheKeyringRefusesThePassword) {
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    prompts.onDialog([&](QDialog* dialog) {
+        childNamed<QLineEdit>(dialog, "Edit4")->setText(QStringLiteral("kr"));
+        childNamed<QLineEdit>(dialog, "Edit1")->setText(testserver::hostField());
+        childNamed<QLineEdit>(dialog, "Edit2")->setText(testserver::user());
+        childNamed<QLineEdit>(dialog, "Edit3")->setText(testserver::password());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        PasswordKeyring::forgetAvailability();
+        childNamed<QPushButton>(dialog, "BitBtn1")->click();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        PasswordKeyring::forgetAvailability();
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(childNamed<QLineEdit>(dialog, "Edit3")->text(), testserver::password());
+        EXPECT_EQ(prompts.messages().size(), 1);
+        childNamed<QPushButton>(dialog, "BitBtn1")->click();
+        return dialog->result();
+    });
+    commands.N3Click();
+    std::vector<RegistryRecord> records = registry.LoadServerRegistry();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(stored(records[0].entry), testserver::password());
+
+    prompts.answerOkCancel(true);  // the name is in use
+    prompts.onDialog([](QDialog* dialog) {
+        childNamed<QLineEdit>(dialog, "Edit4")->setText(QStringLiteral("kr"));
+        childNamed<QLineEdit>(dialog, "Edit1")->setText(QStringLiteral("h"));
+        childNamed<QLineEdit>(dialog, "Edit2")->setText(QStringLiteral("nopassword"));
+        childNamed<QPushButton>(dialog, "BitBtn1")->click();
+        return dialog->result();
+    });
+    commands.N3Click();
+    records = registry.LoadServerRegistry();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].entry.options.password, PasswordStorage::Keyring);
+    EXPECT_EQ(records[1].entry.options.keyringId, QString());
+    ServerAccess access(QString{});
+    EXPECT_EQ(access.open(QStringLiteral("kr"), records[1].entry, {}).password, QString());
+    forgetKeyringEntry(records[0].entry.options, {});
+}
+
 TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
     SshServer ssh;
     QString error;

@@ -68,6 +68,10 @@ void saveInKeyring(ServerOptions& options, const QString& password) {
     registry::PasswordKeyring::write(keyringKey(options), password);
 }
 
+void keepInKeyring(ServerOptions& options, const QString& password) {
+    if (!password.isEmpty()) saveInKeyring(options, password);
+}
+
 bool forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu) {
     if (old.password != PasswordStorage::Keyring || old.keyringId.isEmpty()) return true;
     if (neu.password == PasswordStorage::Keyring && neu.keyringId == old.keyringId) return true;
@@ -106,6 +110,8 @@ QString ServerAccess::password(const QString& displayName, const TServerEntry& e
         case PasswordStorage::Ask:
             return ask(questions, QStringLiteral("Password of %1:").arg(whose), whose);
         case PasswordStorage::Keyring:
+            // No entry was made for an empty password.
+            if (entry.options.keyringId.isEmpty()) return {};
             break;
     }
     QString problem;

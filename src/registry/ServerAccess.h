@@ -36,6 +36,9 @@ QString keyringKey(const ServerOptions& options);
 // Saves `password` as the server's in the keyring, giving `options` a keyring id when it
 // has none. Throws registry::KeyringError.
 void saveInKeyring(ServerOptions& options, const QString& password);
+// saveInKeyring for a password typed in a dialog: an empty one (an account without a
+// password) is not sent to the keyring, and the server then has no keyring id.
+void keepInKeyring(ServerOptions& options, const QString& password);
 // Removes the keyring entries (password, SSH password, key passphrase) `old` names when
 // `neu` does not use them (any longer). False when one may be left behind (the keyring did
 // not answer): what is left no record points to, but a deleted server's secrets are.

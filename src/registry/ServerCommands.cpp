@@ -49,11 +49,23 @@ void ServerCommands::N3Click() {
         dialog.setNameCheck([this, &dialog](const QString& name) {
             return acceptName(&dialog, name, nullptr);
         });
+        // The password goes into the keyring while the dialog is open: when the keyring
+        // cannot take it, the user reads why and keeps what was typed.
+        TServerEntry entry;
+        dialog.setAcceptCheck([this, &dialog, &entry] {
+            entry = dialog.Entry();
+            if (entry.options.password != PasswordStorage::Keyring) return true;
+            try {
+                keepInKeyring(entry.options, dialog.PASSWD());
+                return true;
+            } catch (const registry::KeyringError& error) {
+                prompts_.message(&dialog, ui::withReason(QStringLiteral("Server Registration Error"),
+                                                         error.text()));
+                return false;
+            }
+        });
         if (prompts_.exec(&dialog) != QDialog::Accepted) return;
         const QString name = dialog.ServerName();
-        TServerEntry entry = dialog.Entry();
-        if (entry.options.password == PasswordStorage::Keyring)
-            saveInKeyring(entry.options, dialog.PASSWD());
         // The node is added first; when the file cannot take the record it goes again, so
         // the tree never shows a server the next start will not know.
         TreeNode* node = tree_.AddServerNode(name, entry);

@@ -98,7 +98,7 @@ void TfrmNewConnect::BitBtn1Click() {
         Edit4->selectAll();
     } else if (!Options->checkSettings()) {
         return;
-    } else {
+    } else if (!acceptCheck_ || acceptCheck_()) {
         accept();
     }
 }

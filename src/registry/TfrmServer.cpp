@@ -95,7 +95,7 @@ TServerEntry TfrmServer::placePassword() const {
     const QString typed = Edit4->text();
     if (entry.options.password == PasswordStorage::Keyring) {
         // An empty field leaves the keyring's password as it is.
-        if (!wasInKeyring || !typed.isEmpty()) saveInKeyring(entry.options, typed);
+        if (!wasInKeyring || !typed.isEmpty()) keepInKeyring(entry.options, typed);
     } else if (entry.options.password == PasswordStorage::File && wasInKeyring &&
                typed.isEmpty()) {
         // Back into the file: the password the keyring held.

@@ -271,6 +271,7 @@ TEST(Passwords, AskedWhenNotStoredAndNeverKeptInTheParameters) {
 }  // namespace
 
 #include <QDir>
+#include <QThread>
 
 #include "dataset/TMySQLConnection.h"
 #include "support/ScriptedPrompts.h"
@@ -368,6 +369,57 @@ TEST_F(SshSession, AKeyFileWithAPassphraseAsksForIt) {
     ASSERT_EQ(asked.size(), 1);
     EXPECT_EQ(asked[0], QStringLiteral("Passphrase of the key file %1:").arg(key));
     EXPECT_EQ(testserver::firstValue(session.MainConnection(), "SELECT 3"), QStringLiteral("3"));
+}
+
+// A target the SSH server cannot reach is named with the SSH server's reason, in the window
+// and in lorvex-cli; a tunnel that died is not shown as the way the server is reached.
+TEST_F(SshSession, TheTunnelsReasonAndStateAreShown) {
+    session.Connect(QStringLiteral("far"), entry);  // trusts the host key
+    session.Disconnect();
+    TServerEntry closed = entry;
+    closed.IP = QStringLiteral("127.0.0.1:1");
+    const auto named = [](const QString& text) {
+        EXPECT_TRUE(text.contains(QLatin1String("could not connect to 127.0.0.1:1"))) << text.toStdString();
+    };
+    try {
+        session.Connect(QStringLiteral("far"), closed);
+        ADD_FAILURE() << "connected to a closed port";
+    } catch (const std::exception& e) {
+        named(QString::fromUtf8(e.what()));
+    }
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry(dir.filePath(QStringLiteral("HostInfor.Dat"))).AppendServerEntry(QStringLiteral("far"), closed);
+    const CliResult r = runProgram(program, {"dump", "--server", "far", "--database", "mysql",
+                                             "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                   QProcessEnvironment::systemEnvironment());
+    EXPECT_NE(r.code, 0);
+    named(r.err);
+
+    session.Connect(QStringLiteral("far"), entry);
+    EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("far: through SSH"));
+    ssh.kill();
+    for (int i = 0; i < 250 && session.ConnectionSummary().endsWith(QLatin1String("through SSH")); ++i)
+        QThread::msleep(20);
+    EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("far: SSH tunnel closed"));
+}
+
+TEST(CommandLine, TwoServersOfOneNameAreNotGuessed) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry registry(dir.filePath(QStringLiteral("HostInfor.Dat")));
+    const TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
+    registry.AppendServerEntry(QStringLiteral("twin"), {entry.IP, QStringLiteral("reader"), {}});
+    registry.AppendServerEntry(QStringLiteral("twin"), entry);
+    const CliResult r = runProgram(program, {"dump", "--server", "twin", "--database", "mysql",
+                                             "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                   QProcessEnvironment::systemEnvironment());
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.err.contains(QLatin1String("2 servers named \"twin\"")) &&
+                r.err.contains(QStringLiteral("reader at %1").arg(entry.IP)))
+        << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("d.sql"))));
 }
 
 TEST_F(SshSession, ChangedHostKeyIsRefusedWithoutAsking) {

@@ -223,7 +223,8 @@ TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
                           },
                           [](const QString&) { return true; }, {}});
     EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), net::SshError);
-    EXPECT_EQ(asked.size(), 1);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("127.0.0.1:%1").arg(ssh.port()))) << asked[0].toStdString();
     EXPECT_EQ(PasswordKeyring::read(sshKey), std::nullopt);
 
     PasswordKeyring::write(sshKey, QStringLiteral("kept"));

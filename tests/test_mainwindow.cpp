@@ -256,15 +256,23 @@ TEST_F(MainWindowTest, UnwritableFolderAndDamagedServerListAreReported) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(damaged);
     }
-    TfrmMain w(dir.path(), prompts);
-    w.show();
-    ASSERT_EQ(prompts.messages().size(), 1);
-    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("is damaged"))) << prompts.messages()[0].toStdString();
-    EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
-    w.close();
-    QFile file(path("HostInfor.Dat"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), damaged);
+    for (const bool moveAside : {false, true}) {
+        SCOPED_TRACE(moveAside);
+        prompts.clear();
+        prompts.answerYesNo(moveAside);
+        TfrmMain w(dir.path(), prompts);
+        w.show();
+        ASSERT_FALSE(prompts.shown().empty());
+        const QString said = prompts.shown().front().text;
+        EXPECT_TRUE(said.contains(QStringLiteral("is damaged (line 1, column"))) << said.toStdString();
+        EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
+        w.close();
+        // Kept, or moved aside whole.
+        QFile file(path(moveAside ? "HostInfor.Dat.damaged" : "HostInfor.Dat"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), damaged);
+        EXPECT_EQ(QFile::exists(path("HostInfor.Dat")), !moveAside);
+    }
 }
 
 // Every trace the program writes, with all its logging on, and every text it shows while

@@ -255,7 +255,16 @@ void TfrmMain::LoadServers() {
         RegistryEncoding encoding = RegistryEncoding::Utf8;
         for (const RegistryRecord& record : registry_.LoadServerRegistry(&damaged, &encoding))
             tree_->AddServerNode(record.name, record.entry);
-        if (!damaged.isEmpty()) prompts_.message(this, damaged);
+        // The user may keep the file to mend it, or put it aside (kept whole) and start anew.
+        if (!damaged.isEmpty() &&
+            prompts_.yesNo(this,
+                           damaged + QStringLiteral("\n\nMove it aside now, keeping its contents, "
+                                                    "and start a new server list?"),
+                           QStringLiteral("Server List")))
+            prompts_.message(this, QStringLiteral("The damaged server list was moved to %1; a "
+                                                  "new one is made with the first server "
+                                                  "registered.")
+                                       .arg(QDir::toNativeSeparators(registry_.moveAside())));
         // Older versions wrote the list in the Korean code page. It is read and written that
         // way until the user agrees to convert it; it is never converted unasked.
         if (encoding == RegistryEncoding::Cp949 &&

@@ -88,6 +88,12 @@ ServerAccess::~ServerAccess() = default;
 
 void ServerAccess::close() { tunnel_.reset(); }
 
+bool ServerAccess::tunnelAlive() const { return tunnel_ && tunnel_->alive(); }
+
+QString ServerAccess::tunnelFailure() const {
+    return tunnel_ ? tunnel_->lastForwardError() : QString();
+}
+
 db::ConnectParams ServerAccess::open(const QString& displayName, const TServerEntry& entry,
                                      const AccessQuestions& questions) {
     close();

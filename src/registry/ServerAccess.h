@@ -61,6 +61,11 @@ public:
     // OpenSSH's format; created when a host key is first trusted.
     void setKnownHostsFile(const QString& path) { knownHosts_ = path; }
     bool tunnelled() const { return tunnel_ != nullptr; }
+    // The tunnel's SSH session still stands; false without a tunnel.
+    bool tunnelAlive() const;
+    // Why the SSH server could not connect the tunnel to its target ("The SSH server could
+    // not connect to db:3306: ..."); empty when it could, or without a tunnel.
+    QString tunnelFailure() const;
 
 private:
     QString password(const QString& displayName, const TServerEntry& entry,

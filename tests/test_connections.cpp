@@ -148,6 +148,72 @@ TEST_F(TlsServer, TheStatusBarTellsHowTheServerIsReached) {
     EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("local: local socket"));
 }
 
+// The test server offers no TLS. Every mode that asks for TLS refuses it, on each of the
+// connections a session makes and in lorvex-cli, naming the server and the mode; a mode that
+// verifies the CA refuses to start without a CA file.
+TEST(TlsAbsent, EveryModeRefusesAServerWithoutTls) {
+    db::Connection probe = testserver::connect();
+    ASSERT_EQ(testserver::firstValue(probe, "SELECT @@have_ssl"), QStringLiteral("DISABLED"));
+    QTemporaryDir dir;
+    const QString ca = dir.filePath(QStringLiteral("ca.pem"));
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry registry(dir.filePath(QStringLiteral("HostInfor.Dat")));
+    struct Case {
+        db::TlsMode mode;
+        QString caFile;
+        const char* says;
+        bool named;  // false: the client library refuses it with its own message
+    };
+    const Case cases[] = {
+        {db::TlsMode::Required, {}, "\"Required\"", true},
+        {db::TlsMode::VerifyCa, ca, "\"Verify the CA\"", true},
+        {db::TlsMode::VerifyCa, {}, "needs a CA file", true},
+        {db::TlsMode::VerifyIdentity, ca, "SSL is required", false},
+    };
+    for (const Case& c : cases) {
+        const QString name = QStringLiteral("plain %1%2").arg(int(c.mode)).arg(c.caFile.isEmpty());
+        SCOPED_TRACE(name.toStdString());
+        db::ConnectParams p = testserver::params();
+        p.label = name;
+        p.tls = {c.mode, c.caFile, {}, {}};
+        const auto refused = [&](const QString& text) {
+            EXPECT_TRUE((text.contains(name) || !c.named) && text.contains(QLatin1String(c.says)))
+                << text.toStdString();
+        };
+        db::Connection connection;
+        try {
+            connection.connect(p);
+            ADD_FAILURE() << "connected without TLS";
+        } catch (const db::DbError& e) {
+            refused(QString::fromUtf8(e.what()));
+        }
+        EXPECT_FALSE(connection.isOpen());
+        QString error;
+        EXPECT_FALSE(db::cancelQuery(p, probe.threadId(), &error));
+        refused(error);
+
+        TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
+        entry.options.tls = p.tls;
+        TMySQLConnection dataset;
+        ServerSession session(dataset, {});
+        try {
+            session.Connect(name, entry);
+            ADD_FAILURE() << "the session connected without TLS";
+        } catch (const std::exception& e) {
+            refused(QString::fromUtf8(e.what()));
+        }
+        EXPECT_FALSE(dataset.Connected());
+
+        registry.AppendServerEntry(name, entry);
+        const CliResult r = runProgram(program, {"dump", "--server", name, "--database", "mysql",
+                                                 "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                       QProcessEnvironment::systemEnvironment());
+        EXPECT_NE(r.code, 0);
+        refused(r.err);
+    }
+}
+
 TEST(LocalSocket, PathAndUnixPrefixConnectOverTheSocket) {
     db::Connection tcp = testserver::connect();
     const QString socket = testserver::firstValue(tcp, "SELECT @@socket");
@@ -190,13 +256,22 @@ TEST(Passwords, AskedWhenNotStoredAndNeverKeptInTheParameters) {
     ASSERT_EQ(prompts.size(), 1);
     EXPECT_TRUE(prompts[0].contains(QLatin1String("could not be read from the desktop keyring")));
 
-    answer.reset();  // cancelled
-    EXPECT_THROW(access.open(QStringLiteral("srv"), entry, questions), AccessError);
+    // Nobody to answer (lorvex-cli without a terminal): the keyring's failure is the reason.
+    answer.reset();
+    try {
+        access.open(QStringLiteral("srv"), entry, questions);
+        ADD_FAILURE() << "connected without a password";
+    } catch (const AccessError& e) {
+        EXPECT_TRUE(QString::fromUtf8(e.what()).contains(
+            QLatin1String("could not be read from the desktop keyring (no desktop keyring is available)")))
+            << e.what();
+    }
 }
 
 }  // namespace
 
 #include <QDir>
+#include <QThread>
 
 #include "dataset/TMySQLConnection.h"
 #include "support/ScriptedPrompts.h"
@@ -215,7 +290,11 @@ protected:
         if (!ssh.start(&error)) GTEST_SKIP() << "sshd cannot run here: " << error.toStdString();
         session.SetWaiter(&wait);
         session.SetKnownHostsFile(QDir(dir.path()).filePath(QStringLiteral("known_hosts")));
-        session.SetQuestions({{}, [this](const QString& text) {
+        session.SetQuestions({[this](const QString& prompt) -> std::optional<QString> {
+                                  asked << prompt;
+                                  return secret;
+                              },
+                              [this](const QString& text) {
                                   asked << text;
                                   return trust;
                               }, {}});
@@ -232,6 +311,7 @@ protected:
     TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
     QStringList asked;
     bool trust = true;
+    std::optional<QString> secret;  // the answer to a password or passphrase prompt
 };
 
 TEST_F(SshSession, TunnelOpensWithBothConnectionsAsksOnceAndClosesWithThem) {
@@ -270,6 +350,76 @@ TEST_F(SshSession, CommandLineDumpsThroughTheTunnelOfARegisteredServer) {
                                    QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("d.sql"))).contains("CREATE TABLE"));
+}
+
+TEST_F(SshSession, AKeyFileWithAPassphraseAsksForIt) {
+    const QString key = dir.filePath(QStringLiteral("locked_key"));
+    ASSERT_TRUE(QFile::copy(ssh.clientKey(), key));
+    QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner);
+    const CliResult locked = runProgram(QStringLiteral("ssh-keygen"),
+                                        {"-q", "-p", "-P", "", "-N", "opensesame", "-f", key},
+                                        QProcessEnvironment::systemEnvironment(), 60);
+    ASSERT_EQ(locked.code, 0) << locked.err.toStdString();
+    entry.options.ssh.keyFile = key;
+    secret = QStringLiteral("wrong");
+    EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), std::exception);
+    secret = QStringLiteral("opensesame");
+    asked.clear();
+    session.Connect(QStringLiteral("far"), entry);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0], QStringLiteral("Passphrase of the key file %1:").arg(key));
+    EXPECT_EQ(testserver::firstValue(session.MainConnection(), "SELECT 3"), QStringLiteral("3"));
+}
+
+// A target the SSH server cannot reach is named with the SSH server's reason, in the window
+// and in lorvex-cli; a tunnel that died is not shown as the way the server is reached.
+TEST_F(SshSession, TheTunnelsReasonAndStateAreShown) {
+    session.Connect(QStringLiteral("far"), entry);  // trusts the host key
+    session.Disconnect();
+    TServerEntry closed = entry;
+    closed.IP = QStringLiteral("127.0.0.1:1");
+    const auto named = [](const QString& text) {
+        EXPECT_TRUE(text.contains(QLatin1String("could not connect to 127.0.0.1:1"))) << text.toStdString();
+    };
+    try {
+        session.Connect(QStringLiteral("far"), closed);
+        ADD_FAILURE() << "connected to a closed port";
+    } catch (const std::exception& e) {
+        named(QString::fromUtf8(e.what()));
+    }
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry(dir.filePath(QStringLiteral("HostInfor.Dat"))).AppendServerEntry(QStringLiteral("far"), closed);
+    const CliResult r = runProgram(program, {"dump", "--server", "far", "--database", "mysql",
+                                             "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                   QProcessEnvironment::systemEnvironment());
+    EXPECT_NE(r.code, 0);
+    named(r.err);
+
+    session.Connect(QStringLiteral("far"), entry);
+    EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("far: through SSH"));
+    ssh.kill();
+    for (int i = 0; i < 250 && session.ConnectionSummary().endsWith(QLatin1String("through SSH")); ++i)
+        QThread::msleep(20);
+    EXPECT_EQ(session.ConnectionSummary(), QStringLiteral("far: SSH tunnel closed"));
+}
+
+TEST(CommandLine, TwoServersOfOneNameAreNotGuessed) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("lorvex-cli"));
+    ASSERT_TRUE(QFile::copy(cliPath(), program));
+    ServerRegistry registry(dir.filePath(QStringLiteral("HostInfor.Dat")));
+    const TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};
+    registry.AppendServerEntry(QStringLiteral("twin"), {entry.IP, QStringLiteral("reader"), {}});
+    registry.AppendServerEntry(QStringLiteral("twin"), entry);
+    const CliResult r = runProgram(program, {"dump", "--server", "twin", "--database", "mysql",
+                                             "--out", dir.filePath(QStringLiteral("d.sql"))},
+                                   QProcessEnvironment::systemEnvironment());
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.err.contains(QLatin1String("2 servers named \"twin\"")) &&
+                r.err.contains(QStringLiteral("reader at %1").arg(entry.IP)))
+        << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("d.sql"))));
 }
 
 TEST_F(SshSession, ChangedHostKeyIsRefusedWithoutAsking) {

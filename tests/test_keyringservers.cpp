@@ -140,6 +140,71 @@ namespace {
 
 // This sshd takes keys only, so every SSH password fails: one asked for is never kept, and
 // a kept one that fails goes.
+TEST_F(KeyringServers, DeletingWhileTheKeyringIsUnreachableSaysThePasswordStayed) {
+    TServerEntry entry{testserver::hostField(), testserver::user(), QString()};
+    entry.options.password = PasswordStorage::Keyring;
+    saveInKeyring(entry.options, testserver::password());
+    registry.AppendServerEntry(QStringLiteral("kr"), entry);
+    select(tree.AddServerNode(QStringLiteral("kr"), entry));
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    PasswordKeyring::forgetAvailability();
+    prompts.answerOkCancel(true);
+    commands.N4Click();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    PasswordKeyring::forgetAvailability();
+    EXPECT_TRUE(registry.LoadServerRegistry().empty());
+    EXPECT_EQ(widget.topLevelItemCount(), 0);
+    ASSERT_EQ(prompts.messages().size(), 1);
+    EXPECT_TRUE(prompts.messages()[0].contains(QLatin1String("could not be removed from the desktop keyring")))
+        << prompts.messages()[0].toStdString();
+    EXPECT_EQ(stored(entry), testserver::password());
+    EXPECT_TRUE(forgetKeyringEntry(entry.options, {}));
+}
+
+// A keyring that cannot take the password keeps New Server open with what was typed; an
+// empty password is not sent to the keyring at all.
+TEST_F(KeyringServers, NewServerStaysOpenWhenTheKeyringRefusesThePassword) {
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    prompts.onDialog([&](QDialog* dialog) {
+        childNamed<QLineEdit>(dialog, "Edit4")->setText(QStringLiteral("kr"));
+        childNamed<QLineEdit>(dialog, "Edit1")->setText(testserver::hostField());
+        childNamed<QLineEdit>(dialog, "Edit2")->setText(testserver::user());
+        childNamed<QLineEdit>(dialog, "Edit3")->setText(testserver::password());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        PasswordKeyring::forgetAvailability();
+        childNamed<QPushButton>(dialog, "BitBtn1")->click();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        PasswordKeyring::forgetAvailability();
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(childNamed<QLineEdit>(dialog, "Edit3")->text(), testserver::password());
+        EXPECT_EQ(prompts.messages().size(), 1);
+        childNamed<QPushButton>(dialog, "BitBtn1")->click();
+        return dialog->result();
+    });
+    commands.N3Click();
+    std::vector<RegistryRecord> records = registry.LoadServerRegistry();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(stored(records[0].entry), testserver::password());
+
+    prompts.answerOkCancel(true);  // the name is in use
+    prompts.onDialog([](QDialog* dialog) {
+        childNamed<QLineEdit>(dialog, "Edit4")->setText(QStringLiteral("kr"));
+        childNamed<QLineEdit>(dialog, "Edit1")->setText(QStringLiteral("h"));
+        childNamed<QLineEdit>(dialog, "Edit2")->setText(QStringLiteral("nopassword"));
+        childNamed<QPushButton>(dialog, "BitBtn1")->click();
+        return dialog->result();
+    });
+    commands.N3Click();
+    records = registry.LoadServerRegistry();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].entry.options.password, PasswordStorage::Keyring);
+    EXPECT_EQ(records[1].entry.options.keyringId, QString());
+    ServerAccess access(QString{});
+    EXPECT_EQ(access.open(QStringLiteral("kr"), records[1].entry, {}).password, QString());
+    forgetKeyringEntry(records[0].entry.options, {});
+}
+
 TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
     SshServer ssh;
     QString error;
@@ -158,7 +223,8 @@ TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
                           },
                           [](const QString&) { return true; }, {}});
     EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), net::SshError);
-    EXPECT_EQ(asked.size(), 1);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("127.0.0.1:%1").arg(ssh.port()))) << asked[0].toStdString();
     EXPECT_EQ(PasswordKeyring::read(sshKey), std::nullopt);
 
     PasswordKeyring::write(sshKey, QStringLiteral("kept"));
@@ -166,6 +232,12 @@ TEST_F(KeyringServers, AnSshPasswordIsKeptOnlyOnceItLogsIn) {
     EXPECT_EQ(asked.size(), 1);  // the kept one was tried
     EXPECT_EQ(PasswordKeyring::read(sshKey), std::nullopt);
     EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options)), testserver::password());
+
+    // A changed host key says nothing about the password: it stays.
+    PasswordKeyring::write(sshKey, QStringLiteral("kept"));
+    ASSERT_TRUE(ssh.replaceHostKey(&error)) << error.toStdString();
+    EXPECT_THROW(session.Connect(QStringLiteral("far"), entry), net::SshError);
+    EXPECT_EQ(PasswordKeyring::read(sshKey), QStringLiteral("kept"));
     forgetKeyringEntry(entry.options, {});
     EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options)), std::nullopt);
 }

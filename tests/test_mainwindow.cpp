@@ -55,11 +55,12 @@ protected:
 
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
-    void registerServer(const QString& name, const QString& password) {
+    void registerServer(const QString& name, const QString& password,
+                        const QString& user = testserver::user()) {
         QFile file(path("HostInfor.Dat"));
         ASSERT_TRUE(file.open(QIODevice::Append));
         file.write(QStringLiteral("<HOST NAME=\"%1\"><IP>%2</IP><USERID>%3</USERID><PASSWD>%4</PASSWD></HOST>")
-                       .arg(name, testserver::hostField(), testserver::user(), password)
+                       .arg(name, testserver::hostField(), user, password)
                        .toUtf8());
     }
 
@@ -208,10 +209,31 @@ TEST_F(MainWindowTest, RefusedReconnectionIsReportedAndSkipsTheRestOfStartUp) {
     ASSERT_EQ(prompts.messages().size(), 1);
     EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("Access denied")))
         << prompts.messages()[0].toStdString();
+    // Which server of the list, and where it was looked for.
+    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("\"test\" (%1)").arg(testserver::hostField())))
+        << prompts.messages()[0].toStdString();
     EXPECT_FALSE(prompts.messages()[0].contains(testserver::password()));
     EXPECT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 0);
     EXPECT_EQ(w.panels().ShownPanel(), 0);
     EXPECT_FALSE(w.MySQLConnection1().Connected());
+}
+
+// Of two servers of one name, the one that was connected comes back.
+TEST_F(MainWindowTest, ReconnectsTheServerThatWasConnectedAmongServersOfOneName) {
+    registerServer(QStringLiteral("twin"), QStringLiteral("unused"), QStringLiteral("lorvex_nobody"));
+    registerServer(QStringLiteral("twin"), testserver::password());
+    {
+        TfrmMain w(dir.path(), prompts);
+        w.show();
+        doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(1)));
+        EXPECT_EQ(setting("ConnectServer", "User"), testserver::user());
+    }
+    TfrmMain again(dir.path(), prompts);
+    again.show();
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+    EXPECT_TRUE(again.MySQLConnection1().Connected());
+    EXPECT_EQ(again.TreeView1().topLevelItem(0)->childCount(), 0);
+    EXPECT_GT(again.TreeView1().topLevelItem(1)->childCount(), 0);
 }
 
 // A program folder nobody may write to (root included) and a damaged server list: each is
@@ -235,15 +257,23 @@ TEST_F(MainWindowTest, UnwritableFolderAndDamagedServerListAreReported) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(damaged);
     }
-    TfrmMain w(dir.path(), prompts);
-    w.show();
-    ASSERT_EQ(prompts.messages().size(), 1);
-    EXPECT_TRUE(prompts.messages()[0].contains(QStringLiteral("is damaged"))) << prompts.messages()[0].toStdString();
-    EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
-    w.close();
-    QFile file(path("HostInfor.Dat"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), damaged);
+    for (const bool moveAside : {false, true}) {
+        SCOPED_TRACE(moveAside);
+        prompts.clear();
+        prompts.answerYesNo(moveAside);
+        TfrmMain w(dir.path(), prompts);
+        w.show();
+        ASSERT_FALSE(prompts.shown().empty());
+        const QString said = prompts.shown().front().text;
+        EXPECT_TRUE(said.contains(QStringLiteral("is damaged (line 1, column"))) << said.toStdString();
+        EXPECT_EQ(w.TreeView1().topLevelItemCount(), 0);
+        w.close();
+        // Kept, or moved aside whole.
+        QFile file(path(moveAside ? "HostInfor.Dat.damaged" : "HostInfor.Dat"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), damaged);
+        EXPECT_EQ(QFile::exists(path("HostInfor.Dat")), !moveAside);
+    }
 }
 
 // Every trace the program writes, with all its logging on, and every text it shows while

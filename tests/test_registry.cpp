@@ -137,6 +137,20 @@ TEST_F(RegistryTest, MissingEmptyAndUnparsableFilesLoadNoRecords) {
         EXPECT_FALSE(parseRegistryText(text).has_value()) << text.toStdString();
         EXPECT_EQ(bytes(), text);
     }
+
+    // Where the text stops parsing, counted in the file's own lines.
+    put(kA + "\n<HOST NAME=\"b\"><IP>h</USERID>");
+    QString damaged;
+    registry.LoadServerRegistry(&damaged);
+    EXPECT_TRUE(damaged.contains(QLatin1String("is damaged (line 2, column "))) << damaged.toStdString();
+    // UTF-16 is named, with how to convert it.
+    QByteArray utf16 = "\xFF\xFE";
+    for (char c : kA) utf16 += QByteArray(1, c) + QByteArray(1, '\0');
+    put(utf16);
+    registry.LoadServerRegistry(&damaged);
+    EXPECT_TRUE(damaged.contains(QLatin1String("UTF-16")) &&
+                damaged.contains(QLatin1String("iconv -f UTF-16 -t UTF-8")))
+        << damaged.toStdString();
 }
 
 // Files no user wrote as a server list: turned away quickly, reported, and never replaced.

@@ -256,6 +256,31 @@ TEST_F(PropertiesTest, SaveMovesTheServerToTheEndWithTheEditedValuesInNodeAndFil
     EXPECT_EQ(fileRecords(), (QStringList{"a|ha|ua|pa", "c|hc|uc|pc"}));
 }
 
+// Renaming a server to a name another server has asks first, as New Server does; its own
+// name is no question.
+TEST_F(PropertiesTest, RenamingToANameInUseAsksFirst) {
+    select(root(1));
+    prompts.answerOkCancel(false);
+    prompts.answerOkCancel(true);
+    prompts.onDialog([this](QDialog* dialog) {
+        edit(dialog, "Edit1")->setText(QStringLiteral("a"));
+        click(dialog, "BitBtn1");  // Cancel: the dialog stays
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(prompts.shown().back().text.contains(QStringLiteral("\"a\" is already registered")));
+        click(dialog, "BitBtn1");
+        return dialog->result();
+    });
+    commands.Information1Click();
+    EXPECT_EQ(rootTexts(), (QStringList{"a", "c", "a"}));
+    select(root(2));
+    prompts.onDialog([](QDialog* dialog) {
+        click(dialog, "BitBtn1");
+        return dialog->result();
+    });
+    commands.Information1Click();
+    EXPECT_EQ(rootTexts(), (QStringList{"a", "c", "a"}));
+}
+
 // Another window changed the record since this one read the list: Save, Delete and Delete
 // Server change nothing, say so, and keep the node.
 TEST_F(PropertiesTest, ARecordChangedElsewhereIsReportedAndKeptAsItIs) {
@@ -462,9 +487,19 @@ TEST_F(ServerCommandsTest, AdvancedSettingsAndWhereThePasswordIsKeptAreRegistere
     // Properties shows the settings unfolded and keeps what it does not change; back to the
     // file, the typed password is kept there.
     select(root(0));
-    prompts.onDialog([](QDialog* dialog) {
+    prompts.onDialog([this](QDialog* dialog) {
         EXPECT_TRUE(childNamed<QWidget>(dialog, "TlsMode")->isVisible());
         EXPECT_EQ(edit(dialog, "TlsCa")->text(), QStringLiteral("/etc/ca.pem"));
+        // Verifying the CA without its file would verify nothing: not saved, dialog kept.
+        auto* mode = childNamed<QComboBox>(dialog, "TlsMode");
+        mode->setCurrentIndex(int(db::TlsMode::VerifyCa));
+        edit(dialog, "TlsCa")->clear();
+        click(dialog, "BitBtn1");
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(prompts.messages().join(u'|').contains(QLatin1String("needs a CA file")))
+            << prompts.messages().join(u'|').toStdString();
+        mode->setCurrentIndex(int(db::TlsMode::VerifyIdentity));
+        edit(dialog, "TlsCa")->setText(QStringLiteral("/etc/ca.pem"));
         childNamed<QComboBox>(dialog, "PasswordStorage")->setCurrentIndex(int(PasswordStorage::File));
         edit(dialog, "SshHost")->clear();
         edit(dialog, "Edit4")->setText(QStringLiteral("typed"));

@@ -57,7 +57,9 @@ void TfrmMain::FormCreate() {
     setWindowTitle(QStringLiteral("Lorvex"));
     MySQLConnection1_ = new TMySQLConnection(this);
     session_ = std::make_unique<ServerSession>(
-        *MySQLConnection1_, [this](const QString& name) { rememberConnectedServer(name); });
+        *MySQLConnection1_, [this](const QString& name) {
+            rememberConnectedServer(name, session_->ConnectedEntry());
+        });
     session_->SetKnownHostsFile(ProgramDir + QStringLiteral("known_hosts"));
     session_->SetQuestions({
         [this](const QString& prompt) {
@@ -266,7 +268,16 @@ void TfrmMain::LoadServers() {
         RegistryEncoding encoding = RegistryEncoding::Utf8;
         for (const RegistryRecord& record : registry_.LoadServerRegistry(&damaged, &encoding))
             tree_->AddServerNode(record.name, record.entry);
-        if (!damaged.isEmpty()) prompts_.message(this, damaged);
+        // The user may keep the file to mend it, or put it aside (kept whole) and start anew.
+        if (!damaged.isEmpty() &&
+            prompts_.yesNo(this,
+                           damaged + QStringLiteral("\n\nMove it aside now, keeping its contents, "
+                                                    "and start a new server list?"),
+                           QStringLiteral("Server List")))
+            prompts_.message(this, QStringLiteral("The damaged server list was moved to %1; a "
+                                                  "new one is made with the first server "
+                                                  "registered.")
+                                       .arg(QDir::toNativeSeparators(registry_.moveAside())));
         // Older versions wrote the list in the Korean code page. It is read and written that
         // way until the user agrees to convert it; it is never converted unasked.
         if (encoding == RegistryEncoding::Cp949 &&
@@ -310,28 +321,36 @@ bool TfrmMain::RestoreConnection() {
     const QString name = viewState_.ReadConnectServer();
     session_->SetConnectedServer(name);
     if (name == QLatin1String("None")) return true;
+    // The server of that name whose host and user were written with it; the first of the
+    // name when none matches (or an older version wrote the name alone).
+    const QString host = viewState_.ReadConnectHost();
+    const QString user = viewState_.ReadConnectUser();
+    TreeNode* server = nullptr;
+    for (int i = 0; i < TreeView1_->topLevelItemCount(); ++i) {
+        TreeNode* node = TreeNode::cast(TreeView1_->topLevelItem(i));
+        if (!node || node->text() != name || node->level() != nlServer || !node->serverEntry())
+            continue;
+        const bool same = node->serverEntry()->IP == host && node->serverEntry()->USERID == user;
+        if (!server || same) server = node;
+        if (same) break;
+    }
     try {
-        TreeNode* server = nullptr;
-        for (QTreeWidgetItemIterator it(TreeView1_); *it; ++it) {
-            if ((*it)->text(0) == name) {
-                server = TreeNode::cast(*it);
-                break;
-            }
-        }
-        if (server && server->level() == nlServer && server->serverEntry())
-            tree_->ConnectServerNode(server);
+        if (server) tree_->ConnectServerNode(server);
         tree_->RestoreExpansion(viewState_.ReadExpansion());
     } catch (const std::exception& error) {
-        prompts_.message(this, QString::fromUtf8(error.what()));
+        const QString where = server ? server->serverEntry()->IP : QString();
+        prompts_.message(this, QStringLiteral("Cannot reconnect to the server \"%1\" (%2) "
+                                              "connected at the last run: %3")
+                                   .arg(name, where, QString::fromUtf8(error.what())));
         return false;
     }
     return true;
 }
 
-void TfrmMain::rememberConnectedServer(const QString& name) {
+void TfrmMain::rememberConnectedServer(const QString& name, const TServerEntry& entry) {
     if (!settingsOpen_) return;
     try {
-        viewState_.WriteConnectServer(name);
+        viewState_.WriteConnectServer(name, entry.IP, entry.USERID);
     } catch (const IniFileError& error) {
         reportSettingsError(error);
     }

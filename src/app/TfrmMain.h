@@ -94,7 +94,7 @@ private:
     // False when the reconnection failed and the rest of the start-up is skipped.
     bool RestoreConnection();
     void SaveViewState();
-    void rememberConnectedServer(const QString& name);
+    void rememberConnectedServer(const QString& name, const TServerEntry& entry);
     void reportSettingsError(const IniFileError& error);
 
     ui::Prompts& prompts_;

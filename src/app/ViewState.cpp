@@ -28,8 +28,19 @@ QString ViewState::ReadConnectServer() const {
     return settings_.ReadString(kConnectServer, kConnectServer, QStringLiteral("None"));
 }
 
-void ViewState::WriteConnectServer(const QString& name) {
-    settings_.WriteString(kConnectServer, kConnectServer, name);
+QString ViewState::ReadConnectHost() const {
+    return settings_.ReadString(kConnectServer, QStringLiteral("Host"), QString());
+}
+
+QString ViewState::ReadConnectUser() const {
+    return settings_.ReadString(kConnectServer, QStringLiteral("User"), QString());
+}
+
+void ViewState::WriteConnectServer(const QString& name, const QString& host, const QString& user) {
+    // Older versions read the name alone and pass over the other keys.
+    settings_.Apply({{kConnectServer, kConnectServer, name},
+                     {kConnectServer, QStringLiteral("Host"), host},
+                     {kConnectServer, QStringLiteral("User"), user}});
 }
 
 ExpansionLists ViewState::ReadExpansion() const {

@@ -25,8 +25,12 @@ public:
     Geometry ReadGeometry() const;
     // Display name of the server to reconnect at start-up; "None" when none.
     QString ReadConnectServer() const;
-    // Written at once after each successful connection. Throws IniFileError.
-    void WriteConnectServer(const QString& name);
+    // Written at once after each successful connection, with the host and user of its record,
+    // which tell two servers of one name apart. Throws IniFileError.
+    void WriteConnectServer(const QString& name, const QString& host = {}, const QString& user = {});
+    // The host and user written with the server's name; empty in files of older versions.
+    QString ReadConnectHost() const;
+    QString ReadConnectUser() const;
     ExpansionLists ReadExpansion() const;
     // "NoneBD" when no database was saved.
     QString ReadSelectDb() const;

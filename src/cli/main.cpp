@@ -100,6 +100,18 @@ bool resolveConnection(CliOptions& o, ServerAccess& access, QString* error) {
         const auto match =
             std::find_if(records.begin(), records.end(),
                          [&](const RegistryRecord& r) { return r.name == o.server; });
+        // Two servers of one name may be two accounts: which one is meant is never guessed.
+        QStringList logins;
+        for (const RegistryRecord& r : records)
+            if (r.name == o.server) logins << QStringLiteral("%1 at %2").arg(r.entry.USERID, r.entry.IP);
+        if (logins.size() > 1) {
+            *error = QStringLiteral("%1 servers named \"%2\" are registered in %3 (%4): give each "
+                                    "a name of its own in the server's properties, or give "
+                                    "--host and --user instead of --server")
+                         .arg(logins.size())
+                         .arg(o.server, QDir::toNativeSeparators(path), logins.join(QStringLiteral(", ")));
+            return false;
+        }
         if (match == records.end()) {
             *error = QStringLiteral("no server named \"%1\" is registered in %2")
                          .arg(o.server, QDir::toNativeSeparators(path));
@@ -116,6 +128,7 @@ bool resolveConnection(CliOptions& o, ServerAccess& access, QString* error) {
 db::ConnectParams paramsOf(const CliOptions& o, bool multiStatements) {
     db::ConnectParams params;
     params.host = o.host;
+    params.label = o.server;  // a registered server by its name; else the host
     params.user = o.user;
     params.password = o.password.value_or(QString());
     params.tls = o.tls;
@@ -124,13 +137,20 @@ db::ConnectParams paramsOf(const CliOptions& o, bool multiStatements) {
     return params;
 }
 
+// The access of a registered server (its tunnel), for the reason a connection through the
+// tunnel failed; null for a host given on the command line.
+const ServerAccess* registeredAccess = nullptr;
+
 bool connect(db::Connection& connection, const CliOptions& o, bool multiStatements) {
     const db::ConnectParams params = paramsOf(o, multiStatements);
     try {
         connection.connect(params);
     } catch (const db::DbError& e) {
+        const QString server =
+            o.server.isEmpty() ? o.host : QStringLiteral("\"%1\"").arg(o.server);
+        const QString tunnel = registeredAccess ? registeredAccess->tunnelFailure() : QString();
         failure(QStringLiteral("cannot connect to %1 as %2: %3")
-                    .arg(o.host, o.user, QString::fromUtf8(e.what())));
+                    .arg(server, o.user, tunnel.isEmpty() ? QString::fromUtf8(e.what()) : tunnel));
         return false;
     }
     return true;
@@ -338,5 +358,6 @@ int main(int argc, char** argv) {
     // Before anything the libraries tear down at exit: the SSH tunnel, if one was opened.
     ServerAccess access{QString()};
     if (!resolveConnection(*options, access, &error)) return failure(error);
+    registeredAccess = &access;
     return options->command == CliOptions::Command::Dump ? runDump(*options) : runRestore(*options);
 }

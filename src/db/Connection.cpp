@@ -35,6 +35,11 @@ void applyTls(MYSQL* handle, const TlsOptions& tls) {
     setPath(MYSQL_OPT_SSL_KEY, tls.keyFile);
 }
 
+// The name the messages give the server: the caller's label, else the host field.
+QString serverName(const ConnectParams& params) {
+    return params.label.isEmpty() ? params.host : params.label;
+}
+
 QString refusedText() {
     return QStringLiteral(
         "Another command is still running on this server: wait for it to end, or cancel it.");
@@ -111,6 +116,11 @@ void Connection::connect(const ConnectParams& params) {
                           "\": use host, host:port or [address]:port with a port from 1 to "
                           "65535.");
     }
+    if (const QString problem = tlsSettingsProblem(params.tls); !problem.isEmpty()) {
+        mysql_close(handle);
+        throw DbError(2026, "HY000",
+                      utf8(QStringLiteral("Not connected to %1: %2").arg(serverName(params), problem)));
+    }
     mysql_optionsv(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     applyTls(handle, params.tls);
     const std::string socket = QFile::encodeName(hp.socket).toStdString();
@@ -152,6 +162,18 @@ void Connection::connect(const ConnectParams& params) {
                                                   mysql_error(handle));
         mysql_close(handle);
         throw error;
+    }
+    // The client library enforces TLS only when it also verifies the server's certificate:
+    // in the other modes a server without TLS is answered in clear text. Check the result,
+    // not the option.
+    if (params.tls.mode != TlsMode::Off && !mysql_get_ssl_cipher(handle)) {
+        mysql_close(handle);
+        throw DbError(
+            2026, "HY000",
+            utf8(QStringLiteral("The connection to %1 is not encrypted, but its TLS setting is "
+                                "\"%2\": the server offers no TLS. Enable TLS on the server, "
+                                "or choose another TLS setting in the server's properties.")
+                     .arg(serverName(params), tlsModeName(params.tls.mode))));
     }
     mysql_ = handle;
     multiStatements_ = params.multiStatements;
@@ -363,6 +385,25 @@ QString Connection::tlsDescription() const {
     mariadb_get_infov(mysql_, MARIADB_CONNECTION_TLS_VERSION, &version);
     return version ? QStringLiteral("%1, %2").arg(QString::fromUtf8(version), QString::fromUtf8(cipher))
                    : QString::fromUtf8(cipher);
+}
+
+QString tlsModeName(TlsMode mode) {
+    switch (mode) {
+    case TlsMode::Off: return QStringLiteral("Off");
+    case TlsMode::Required: return QStringLiteral("Required");
+    case TlsMode::VerifyCa: return QStringLiteral("Verify the CA");
+    case TlsMode::VerifyIdentity: break;
+    }
+    return QStringLiteral("Verify the CA and the host name");
+}
+
+QString tlsSettingsProblem(const TlsOptions& tls) {
+    if (tls.mode == TlsMode::VerifyCa && tls.caFile.isEmpty())
+        return QStringLiteral(
+            "the TLS setting \"Verify the CA\" needs a CA file to verify the server's "
+            "certificate against: choose the file of the CA that signed it, or the setting "
+            "\"Required\" to encrypt without verifying.");
+    return {};
 }
 
 bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error) {

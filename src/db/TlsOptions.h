@@ -18,4 +18,12 @@ struct TlsOptions {
     friend bool operator==(const TlsOptions&, const TlsOptions&) = default;
 };
 
+// The mode as the server dialogs name it: "Off", "Required", "Verify the CA", "Verify the CA
+// and the host name".
+QString tlsModeName(TlsMode mode);
+
+// Why these settings cannot protect a connection, for the user; empty when they can. A mode
+// that verifies the CA needs the CA's file: without one the client library checks nothing.
+QString tlsSettingsProblem(const TlsOptions& tls);
+
 }  // namespace db

@@ -340,6 +340,7 @@ void SshTunnel::authenticate() {
     };
     if (rc == SSH_AUTH_ERROR) throw lost();
     const int methods = ssh_userauth_list(session_, nullptr);
+    login_.passwordsAccepted = (methods & SSH_AUTH_METHOD_PASSWORD) != 0;
     QStringList tried;
     QString keyProblem;
 
@@ -351,6 +352,7 @@ void SshTunnel::authenticate() {
                                          noPassphrasePrompt, nullptr, &key);
         passphrase.fill('\0');
         if (rc != SSH_OK) {
+            login_.keyNeedsPassphrase = QFileInfo(endpoint_.keyFile).isReadable();
             keyProblem = QStringLiteral(" The key file %1 could not be read%2.")
                              .arg(QDir::toNativeSeparators(endpoint_.keyFile),
                                   endpoint_.keyPassphrase.isEmpty()
@@ -372,6 +374,7 @@ void SshTunnel::authenticate() {
     }
     if (!endpoint_.password.isEmpty() && (methods & SSH_AUTH_METHOD_PASSWORD)) {
         tried << QStringLiteral("the password");
+        login_.passwordTried = true;
         QByteArray password = endpoint_.password.toUtf8();
         rc = ssh_userauth_password(session_, nullptr, password.constData());
         password.fill('\0');
@@ -379,6 +382,7 @@ void SshTunnel::authenticate() {
         if (rc == SSH_AUTH_ERROR) throw lost();
     }
 
+    login_.refused = true;
     QStringList accepted;
     if (methods & SSH_AUTH_METHOD_PUBLICKEY) accepted << QStringLiteral("keys");
     if (methods & SSH_AUTH_METHOD_PASSWORD) accepted << QStringLiteral("passwords");
@@ -408,6 +412,7 @@ void SshTunnel::startForwarding(const QString& targetHost, unsigned targetPort) 
         throw SshError(QStringLiteral("The host key of the SSH server %1 (%2 %3) is not trusted; no "
                                       "connection was made.")
                            .arg(serverName(), keyType(), fingerprint()));
+    login_ = {};
     authenticate();
 
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

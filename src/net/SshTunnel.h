@@ -35,6 +35,17 @@ private:
 
 enum class HostKeyState { Known, Unknown, Changed };
 
+// How the last login of a tunnel went, for a caller that may ask for what was missing (a
+// password, a key's passphrase) and try again.
+struct LoginOutcome {
+    bool refused = false;            // the server refused every way that was tried
+    bool passwordTried = false;      // ...the password among them
+    bool passwordsAccepted = false;  // the server takes passwords
+    // The key file is there but could not be opened without a passphrase, or with the one
+    // given.
+    bool keyNeedsPassphrase = false;
+};
+
 // A local port forwarder through one SSH session: every connection accepted on
 // 127.0.0.1:localPort() becomes a direct-tcpip channel to the target, as the SSH server
 // sees it. Steps: connectToHost(), trustHostKey() when the key is Unknown and the user
@@ -67,6 +78,8 @@ public:
     // Why the last local connection could not be forwarded (the server refused the
     // channel); empty when none failed.
     QString lastForwardError() const;
+    // Of the last startForwarding(); all false before.
+    LoginOutcome lastLogin() const { return login_; }
 
     const SshEndpoint& endpoint() const { return endpoint_; }
     const QString& knownHostsFile() const { return knownHostsFile_; }
@@ -84,6 +97,7 @@ private:
     QString fingerprint_;
     QString keyType_;
     QString forwardError_;
+    LoginOutcome login_;
     HostKeyState state_ = HostKeyState::Unknown;
     bool connected_ = false;
     QString targetHost_;

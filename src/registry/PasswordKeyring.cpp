@@ -209,8 +209,10 @@ bool PasswordKeyring::available() {
 
 void PasswordKeyring::forgetAvailability() { cachedAvailability().reset(); }
 
-std::optional<QString> PasswordKeyring::read(const QString& key, QString* error) {
+std::optional<QString> PasswordKeyring::read(const QString& key, QString* error,
+                                             bool* unanswered) {
     QString text;
+    if (unanswered) *unanswered = false;
     std::optional<QString> password;
     if (!available()) {
         text = noKeyring();
@@ -220,8 +222,10 @@ std::optional<QString> PasswordKeyring::read(const QString& key, QString* error)
         QKeychain::ReadPasswordJob* result = reader.get();
         std::unique_ptr<QKeychain::Job> job = std::move(reader);
         const std::optional<QKeychain::Error> code = run(job);
-        if (!code)
+        if (!code) {
             text = notAnswered();
+            if (unanswered) *unanswered = true;
+        }
         else if (*code == QKeychain::NoError)
             password = result->textData();
         else if (*code != QKeychain::EntryNotFound)

@@ -38,7 +38,10 @@ public:
 
     // The password stored under `key`; std::nullopt with `error` cleared when there is no
     // entry, std::nullopt with `error` set to a text for the user when the keyring failed.
-    static std::optional<QString> read(const QString& key, QString* error = nullptr);
+    // `unanswered` (when given) tells whether it failed by not answering in time, as a
+    // keyring does while its own unlock prompt waits for the user.
+    static std::optional<QString> read(const QString& key, QString* error = nullptr,
+                                       bool* unanswered = nullptr);
     // Stores `password` under `key`, replacing any earlier one; throws KeyringError.
     static void write(const QString& key, const QString& password);
     // Removes the entry under `key`; one that does not exist is no error. Throws KeyringError.

@@ -16,24 +16,44 @@ void runAside(const AccessQuestions& questions, const char* what,
         work();
 }
 
-QString ask(const AccessQuestions& questions, const QString& prompt, const QString& whose) {
+// `unread`: why the password could not be read from where it is kept, which the message
+// of a prompt that got no answer (none could be shown) repeats.
+QString ask(const AccessQuestions& questions, const QString& prompt, const QString& whose,
+            const QString& unread = {}) {
     std::optional<QString> typed = questions.password ? questions.password(prompt) : std::nullopt;
     if (!typed)
         throw AccessError(
-            QStringLiteral("No password was given for %1, so it was not connected.").arg(whose).toStdString());
+            (unread.isEmpty()
+                 ? QStringLiteral("No password was given for %1, so it was not connected.").arg(whose)
+                 : QStringLiteral("The password of %1 could not be read from the desktop keyring "
+                                  "(%2), and none was given, so it was not connected.")
+                       .arg(whose, unread))
+                .toStdString());
     return *typed;
 }
 
-// An entry left behind holds nothing a record points to: a failure is not reported.
-void removeQuietly(const QString& key) {
+// A text for the middle of a sentence: without the periods it ends with.
+QString clause(QString text) {
+    while (text.endsWith(u'.')) text.chop(1);
+    return text;
+}
+
+// False when the entry may still be there; callers that need not say so ignore it.
+bool removeQuietly(const QString& key) {
     try {
         registry::PasswordKeyring::remove(key);
+        return true;
     } catch (const std::exception&) {
+        return false;
     }
 }
 
 QString sshKeyringKey(const ServerOptions& options) {
     return QStringLiteral("ssh/") + options.keyringId;
+}
+
+QString sshPassphraseKeyringKey(const ServerOptions& options) {
+    return QStringLiteral("sshkey/") + options.keyringId;
 }
 
 }  // namespace
@@ -48,11 +68,18 @@ void saveInKeyring(ServerOptions& options, const QString& password) {
     registry::PasswordKeyring::write(keyringKey(options), password);
 }
 
-void forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu) {
-    if (old.password != PasswordStorage::Keyring || old.keyringId.isEmpty()) return;
-    if (neu.password == PasswordStorage::Keyring && neu.keyringId == old.keyringId) return;
-    removeQuietly(keyringKey(old));
-    removeQuietly(sshKeyringKey(old));
+void keepInKeyring(ServerOptions& options, const QString& password) {
+    if (!password.isEmpty()) saveInKeyring(options, password);
+}
+
+bool forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu) {
+    if (old.password != PasswordStorage::Keyring || old.keyringId.isEmpty()) return true;
+    if (neu.password == PasswordStorage::Keyring && neu.keyringId == old.keyringId) return true;
+    // Every entry is tried, whatever the first answered.
+    const bool password = removeQuietly(keyringKey(old));
+    const bool sshPassword = removeQuietly(sshKeyringKey(old));
+    const bool passphrase = removeQuietly(sshPassphraseKeyringKey(old));
+    return password && sshPassword && passphrase;
 }
 
 ServerAccess::ServerAccess(QString knownHostsFile) : knownHosts_(std::move(knownHostsFile)) {}
@@ -60,6 +87,12 @@ ServerAccess::ServerAccess(QString knownHostsFile) : knownHosts_(std::move(known
 ServerAccess::~ServerAccess() = default;
 
 void ServerAccess::close() { tunnel_.reset(); }
+
+bool ServerAccess::tunnelAlive() const { return tunnel_ && tunnel_->alive(); }
+
+QString ServerAccess::tunnelFailure() const {
+    return tunnel_ ? tunnel_->lastForwardError() : QString();
+}
 
 db::ConnectParams ServerAccess::open(const QString& displayName, const TServerEntry& entry,
                                      const AccessQuestions& questions) {
@@ -83,22 +116,34 @@ QString ServerAccess::password(const QString& displayName, const TServerEntry& e
         case PasswordStorage::Ask:
             return ask(questions, QStringLiteral("Password of %1:").arg(whose), whose);
         case PasswordStorage::Keyring:
+            // No entry was made for an empty password.
+            if (entry.options.keyringId.isEmpty()) return {};
             break;
     }
     QString problem;
+    bool unanswered = false;
     if (!registry::PasswordKeyring::available()) {
         problem = QStringLiteral("no desktop keyring is available");
-    } else if (std::optional<QString> stored =
-                   registry::PasswordKeyring::read(keyringKey(entry.options), &problem)) {
+    } else if (std::optional<QString> stored = registry::PasswordKeyring::read(
+                   keyringKey(entry.options), &problem, &unanswered)) {
         return *stored;
     } else if (problem.isEmpty()) {
         problem = QStringLiteral("the keyring holds no password for it");
     }
+    // A keyring that has not answered may still be showing its own unlock prompt: a second
+    // password box on top of it would take what the user meant for the keyring.
+    if (unanswered)
+        throw AccessError(QStringLiteral("The password of %1 is kept in the desktop keyring, which "
+                                         "did not answer (it may be waiting to be unlocked), so "
+                                         "it was not connected. Unlock the keyring and connect "
+                                         "again.")
+                              .arg(whose)
+                              .toStdString());
     return ask(questions,
                QStringLiteral("The password of %1 could not be read from the desktop keyring: "
                               "%2.\n\nPassword:")
-                   .arg(whose, problem),
-               whose);
+                   .arg(whose, clause(problem)),
+               whose, clause(problem));
 }
 
 QString ServerAccess::openTunnel(const QString& displayName, const TServerEntry& entry,
@@ -116,54 +161,95 @@ QString ServerAccess::openTunnel(const QString& displayName, const TServerEntry&
     endpoint.port = ssh.port;
     endpoint.user = ssh.user.isEmpty() ? qEnvironmentVariable("USER") : ssh.user;
     endpoint.keyFile = ssh.keyFile;
-    // A key or the agent is preferred; only without either is a password needed. A server
-    // whose password is in the keyring keeps the SSH password there too, once it worked.
+    // The key file, then the agent, then the password: a password (or the key's passphrase)
+    // is asked for only when what came before did not log in. A server whose password is in
+    // the keyring keeps these secrets there too, once they worked.
     const bool inKeyring = entry.options.password == PasswordStorage::Keyring &&
                            !entry.options.keyringId.isEmpty() &&
                            registry::PasswordKeyring::available();
+    const QString sshServer = ssh.port == 22 ? ssh.host : QStringLiteral("%1:%2").arg(ssh.host).arg(ssh.port);
     const QString sshKey = sshKeyringKey(entry.options);
-    bool fromKeyring = false;
-    if (ssh.keyFile.isEmpty() && qEnvironmentVariableIsEmpty("SSH_AUTH_SOCK")) {
-        std::optional<QString> stored;
-        if (inKeyring) stored = registry::PasswordKeyring::read(sshKey);
-        fromKeyring = stored.has_value();
-        const QString whose = QStringLiteral("%1 on the SSH server %2").arg(endpoint.user, ssh.host);
-        endpoint.password =
-            stored ? *stored : ask(questions, QStringLiteral("Password of %1:").arg(whose), whose);
+    const QString passphraseKey = sshPassphraseKeyringKey(entry.options);
+    bool passwordFromKeyring = false;
+    bool passphraseFromKeyring = false;
+    if (inKeyring) {
+        if (std::optional<QString> stored = registry::PasswordKeyring::read(sshKey)) {
+            endpoint.password = *stored;
+            passwordFromKeyring = true;
+        }
+        if (!ssh.keyFile.isEmpty())
+            if (std::optional<QString> stored = registry::PasswordKeyring::read(passphraseKey)) {
+                endpoint.keyPassphrase = *stored;
+                passphraseFromKeyring = true;
+            }
     }
-    auto tunnel = std::make_unique<net::SshTunnel>(endpoint, knownHosts_);
-    net::HostKeyState state = net::HostKeyState::Known;
-    runAside(questions, "Connecting to the SSH server", [&] { state = tunnel->connectToHost(); });
-    if (state == net::HostKeyState::Unknown) {
-        const QString text =
-            QStringLiteral("The SSH server %1:%2, through which %3 is reached, is not known "
-                           "yet. Its %4 host key has the fingerprint\n%5\n\nTrust this key and "
-                           "connect? It is remembered for later connects.")
-                .arg(ssh.host)
-                .arg(ssh.port)
-                .arg(displayName, tunnel->keyType(), tunnel->fingerprint());
-        if (!questions.trustHostKey || !questions.trustHostKey(text))
-            throw AccessError(QStringLiteral("The host key of the SSH server %1 was not trusted, "
-                                             "so %2 was not connected.")
-                                  .arg(ssh.host, displayName)
-                                  .toStdString());
-        tunnel->trustHostKey();
-    }
+    const QString whose = QStringLiteral("%1 on the SSH server %2").arg(endpoint.user, sshServer);
+    const auto askPassword = [&] {
+        endpoint.password = ask(questions, QStringLiteral("Password of %1:").arg(whose), whose);
+        passwordFromKeyring = false;
+    };
+    if (ssh.keyFile.isEmpty() && qEnvironmentVariableIsEmpty("SSH_AUTH_SOCK") &&
+        !passwordFromKeyring)
+        askPassword();
+
+    std::unique_ptr<net::SshTunnel> tunnel;
     const QString targetHost = target.host.isEmpty() ? QStringLiteral("127.0.0.1") : target.host;
     const unsigned targetPort = target.port ? target.port : 3306;
-    try {
-        runAside(questions, "Opening the SSH tunnel",
-                 [&] { tunnel->startForwarding(targetHost, targetPort); });
-    } catch (const net::SshError&) {
-        // A kept password that no longer logs in is asked for again next time.
-        if (fromKeyring) removeQuietly(sshKey);
-        throw;
-    }
-    if (inKeyring && !fromKeyring && !endpoint.password.isEmpty()) {
+    // Each round asks for at most one missing secret; the host key is checked every time.
+    for (int round = 0;; ++round) {
+        tunnel = std::make_unique<net::SshTunnel>(endpoint, knownHosts_);
+        net::HostKeyState state = net::HostKeyState::Known;
+        runAside(questions, "Connecting to the SSH server", [&] { state = tunnel->connectToHost(); });
+        if (state == net::HostKeyState::Unknown) {
+            const QString text =
+                QStringLiteral("The SSH server %1:%2, through which %3 is reached, is not known "
+                               "yet. Its %4 host key has the fingerprint\n%5\n\nTrust this key and "
+                               "connect? It is remembered for later connects.")
+                    .arg(ssh.host)
+                    .arg(ssh.port)
+                    .arg(displayName, tunnel->keyType(), tunnel->fingerprint());
+            if (!questions.trustHostKey || !questions.trustHostKey(text))
+                throw AccessError(QStringLiteral("The host key of the SSH server %1 was not trusted, "
+                                                 "so %2 was not connected.")
+                                      .arg(sshServer, displayName)
+                                      .toStdString());
+            tunnel->trustHostKey();
+        }
         try {
-            registry::PasswordKeyring::write(sshKey, endpoint.password);
+            runAside(questions, "Opening the SSH tunnel",
+                     [&] { tunnel->startForwarding(targetHost, targetPort); });
+            break;
+        } catch (const net::SshError&) {
+            // Only a secret the server refused is forgotten: a changed host key, or a server
+            // that cannot be reached, says nothing about it.
+            const net::LoginOutcome login = tunnel->lastLogin();
+            if (!login.refused) throw;
+            const bool passwordRefused =
+                passwordFromKeyring && (login.passwordTried || !login.passwordsAccepted);
+            if (passwordRefused) removeQuietly(sshKey);
+            const bool passphraseRefused = passphraseFromKeyring && login.keyNeedsPassphrase;
+            if (passphraseRefused) removeQuietly(passphraseKey);
+            if (round >= 2) throw;
+            if (login.keyNeedsPassphrase && (endpoint.keyPassphrase.isEmpty() || passphraseRefused)) {
+                const QString key = QStringLiteral("the key file %1").arg(ssh.keyFile);
+                endpoint.keyPassphrase =
+                    ask(questions, QStringLiteral("Passphrase of %1:").arg(key), key);
+                passphraseFromKeyring = false;
+            } else if (login.passwordsAccepted && (!login.passwordTried || passwordRefused)) {
+                askPassword();
+            } else {
+                throw;
+            }
+        }
+    }
+    if (inKeyring) {
+        try {
+            if (!passwordFromKeyring && !endpoint.password.isEmpty())
+                registry::PasswordKeyring::write(sshKey, endpoint.password);
+            if (!passphraseFromKeyring && !endpoint.keyPassphrase.isEmpty())
+                registry::PasswordKeyring::write(passphraseKey, endpoint.keyPassphrase);
         } catch (const registry::KeyringError&) {
-            // Connected all the same; the password is asked for again next time.
+            // Connected all the same; asked for again next time.
         }
     }
     const quint16 local = tunnel->localPort();

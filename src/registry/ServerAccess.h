@@ -36,9 +36,13 @@ QString keyringKey(const ServerOptions& options);
 // Saves `password` as the server's in the keyring, giving `options` a keyring id when it
 // has none. Throws registry::KeyringError.
 void saveInKeyring(ServerOptions& options, const QString& password);
-// Removes the keyring entries (password, SSH password) `old` names when `neu` does not use
-// them (any longer). A failure is not reported: what is left behind no record points to.
-void forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu);
+// saveInKeyring for a password typed in a dialog: an empty one (an account without a
+// password) is not sent to the keyring, and the server then has no keyring id.
+void keepInKeyring(ServerOptions& options, const QString& password);
+// Removes the keyring entries (password, SSH password, key passphrase) `old` names when
+// `neu` does not use them (any longer). False when one may be left behind (the keyring did
+// not answer): what is left no record points to, but a deleted server's secrets are.
+bool forgetKeyringEntry(const ServerOptions& old, const ServerOptions& neu);
 
 // Turns a registered server into what its connections connect with: the password from where
 // it is kept, the TLS settings and, for a server behind an SSH server, the local end of a
@@ -57,6 +61,11 @@ public:
     // OpenSSH's format; created when a host key is first trusted.
     void setKnownHostsFile(const QString& path) { knownHosts_ = path; }
     bool tunnelled() const { return tunnel_ != nullptr; }
+    // The tunnel's SSH session still stands; false without a tunnel.
+    bool tunnelAlive() const;
+    // Why the SSH server could not connect the tunnel to its target ("The SSH server could
+    // not connect to db:3306: ..."); empty when it could, or without a tunnel.
+    QString tunnelFailure() const;
 
 private:
     QString password(const QString& displayName, const TServerEntry& entry,

@@ -3,6 +3,7 @@
 #include <QString>
 
 class ObjectTree;
+class TreeNode;
 class ServerRegistry;
 class QWidget;
 namespace ui {
@@ -31,6 +32,10 @@ public:
     void DeleteServer1Click() { N4Click(); }
 
 private:
+    // Whether `name` may be given to a server: unused by any server but `self`, or the user
+    // agrees to a second server of that name.
+    bool acceptName(QWidget* dialog, const QString& name, const TreeNode* self);
+
     ObjectTree& tree_;
     ServerRegistry& registry_;
     ui::Prompts& prompts_;

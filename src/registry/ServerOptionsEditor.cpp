@@ -154,6 +154,15 @@ ServerOptions ServerOptionsEditor::options(const ServerOptions& base) const {
     return o;
 }
 
+bool ServerOptionsEditor::checkSettings() {
+    const QString problem = db::tlsSettingsProblem(options({}).tls);
+    if (problem.isEmpty()) return true;
+    Advanced_->setChecked(true);
+    prompts_.message(this, QStringLiteral("The server cannot be saved: ") + problem);
+    TlsCa_->setFocus();
+    return false;
+}
+
 PasswordStorage ServerOptionsEditor::storage() const {
     return PasswordStorage(PasswordStorage_->currentIndex());
 }

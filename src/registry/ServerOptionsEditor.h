@@ -28,6 +28,9 @@ public:
     ServerOptions options(const ServerOptions& base) const;
     PasswordStorage storage() const;
     void setStorage(PasswordStorage storage);
+    // Whether the edited settings can be saved; when not, says why and puts the focus on the
+    // field to fix.
+    bool checkSettings();
     // A line under the choice of storage (a hint or an offer); empty hides it.
     void setStorageNote(const QString& text);
 

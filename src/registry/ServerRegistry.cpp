@@ -287,7 +287,9 @@ TServerEntry readEntry(QXmlStreamReader& xml) {
     return {values[0], values[1], values[2], options.value_or(ServerOptions{})};
 }
 
-std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text) {
+// `error` (when given) receives where and why the text does not parse, for the user.
+std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text,
+                                                            QString* error = nullptr) {
     // The file has no root element of its own. A record's span runs from its "<HOST" to the
     // end of its "</HOST>" in `text`; the reader has always taken the "<" that starts a tag
     // with the token before it, so a tag starts one character before the offset at which
@@ -309,8 +311,36 @@ std::optional<std::vector<RegistrySpan>> parseRegistrySpans(const QString& text)
         // A HOST without a NAME has no reading; it is skipped, and kept in the file.
         if (!xml.hasError() && attributes.hasAttribute(QLatin1String("NAME"))) spans.push_back(std::move(span));
     }
-    if (xml.hasError()) return std::nullopt;
+    if (xml.hasError()) {
+        if (error) {
+            // The wrapper's start tag stands before the file's first line.
+            const qint64 line = xml.lineNumber();
+            const qint64 column = line == 1 ? std::max<qint64>(1, xml.columnNumber() - open.size())
+                                            : xml.columnNumber();
+            *error = QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(xml.errorString());
+        }
+        return std::nullopt;
+    }
     return spans;
+}
+
+// UTF-16 text, with or without a byte order mark: every other byte of its markup is zero.
+bool looksLikeUtf16(const QByteArray& bytes) {
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) return true;
+    return bytes.size() >= 4 && ((bytes[0] != 0 && bytes[1] == 0 && bytes[3] == 0) ||
+                                 (bytes[0] == 0 && bytes[2] == 0 && bytes[1] != 0));
+}
+
+// Why bytes that parseRegistryFile refused are no server list, for the middle of a sentence.
+QString damageReason(const QByteArray& bytes) {
+    if (!plausibleShape(bytes))
+        return QStringLiteral("its markup is nested deeper, or has more attributes, than a server "
+                              "list has, or declares a document type");
+    std::optional<QString> text = decodeText(bytes, nullptr);
+    if (!text) return QStringLiteral("its text is neither UTF-8 nor CP949");
+    QString error;
+    parseRegistrySpans(*text, &error);
+    return error;
 }
 
 }  // namespace
@@ -346,12 +376,34 @@ std::vector<RegistryRecord> ServerRegistry::LoadServerRegistry(QString* damaged,
     std::optional<std::vector<RegistryRecord>> records =
         parseRegistryText(readBytes(true), encoding);
     if (records) return std::move(*records);
-    if (damaged)
-        *damaged = QStringLiteral("The server list %1 is damaged and no server could be read from "
-                                  "it. It was left as it is; new servers cannot be registered "
-                                  "until it is corrected or moved away.")
+    if (!damaged) return {};
+    const QByteArray bytes = readBytes(true);
+    if (looksLikeUtf16(bytes)) {
+        *damaged = QStringLiteral("The server list %1 is written in UTF-16, which Lorvex does not "
+                                  "read, so no server could be read from it. It was left as it "
+                                  "is. Convert it to UTF-8, for example with\n  iconv -f UTF-16 "
+                                  "-t UTF-8 %1 > %1.utf8\nand put the converted file in its "
+                                  "place.")
                        .arg(shownPath(path_));
+        return {};
+    }
+    *damaged = QStringLiteral("The server list %1 is damaged (%2) and no server could be read "
+                              "from it. It was left as it is; new servers cannot be registered "
+                              "until it is corrected or moved away.")
+                   .arg(shownPath(path_), damageReason(bytes));
     return {};
+}
+
+QString ServerRegistry::moveAside() {
+    QString aside = path_ + QStringLiteral(".damaged");
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = path_ + QStringLiteral(".damaged-%1").arg(n);
+    // A rename keeps every byte and never overwrites: the file is there to be looked at.
+    if (!QFile::rename(path_, aside))
+        throw RegistryError(QStringLiteral("The server list %1 could not be moved to %2. Check "
+                                           "that you may write to its folder.")
+                                .arg(shownPath(path_), shownPath(aside)));
+    return aside;
 }
 
 void ServerRegistry::AppendServerEntry(const QString& name, const TServerEntry& entry) {

@@ -112,6 +112,11 @@ public:
                            const TServerEntry& neu);
     bool RemoveServerEntry(const RegistryRecord& old);
 
+    // Renames a file that cannot be read as a server list to "<path>.damaged" (or
+    // ".damaged-2", ... when that exists), so that a new list can be started; its bytes are
+    // kept. Returns the new path; throws RegistryError when the rename fails.
+    QString moveAside();
+
     // Rewrites a CP949 file as UTF-8, text for text; a UTF-8 file is left alone. Throws
     // RegistryError (file unchanged) when it cannot be read, parsed or written.
     void ConvertToUtf8();

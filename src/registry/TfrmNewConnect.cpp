@@ -96,7 +96,9 @@ void TfrmNewConnect::BitBtn1Click() {
     } else if (nameCheck_ && !nameCheck_(ServerName())) {
         Edit4->setFocus();
         Edit4->selectAll();
-    } else {
+    } else if (!Options->checkSettings()) {
+        return;
+    } else if (!acceptCheck_ || acceptCheck_()) {
         accept();
     }
 }

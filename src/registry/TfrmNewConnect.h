@@ -28,6 +28,9 @@ public:
     // Asked on OK, once the required fields are filled, with the trimmed display name;
     // false keeps the dialog open with the focus on the name.
     void setNameCheck(std::function<bool(const QString&)> check) { nameCheck_ = std::move(check); }
+    // Asked last on OK, to do what may still fail (keep the password in the keyring); false
+    // keeps the dialog open with everything typed.
+    void setAcceptCheck(std::function<bool()> check) { acceptCheck_ = std::move(check); }
 
     // The fields as they are registered: trimmed, but for the password.
     QString ServerName() const;
@@ -48,6 +51,7 @@ protected:
 
 private:
     std::function<bool(const QString&)> nameCheck_;
+    std::function<bool()> acceptCheck_;
     QLineEdit* Edit4;  // display name
     QLineEdit* Edit1;  // host
     QLineEdit* Edit2;  // user id

@@ -95,7 +95,7 @@ TServerEntry TfrmServer::placePassword() const {
     const QString typed = Edit4->text();
     if (entry.options.password == PasswordStorage::Keyring) {
         // An empty field leaves the keyring's password as it is.
-        if (!wasInKeyring || !typed.isEmpty()) saveInKeyring(entry.options, typed);
+        if (!wasInKeyring || !typed.isEmpty()) keepInKeyring(entry.options, typed);
     } else if (entry.options.password == PasswordStorage::File && wasInKeyring &&
                typed.isEmpty()) {
         // Back into the file: the password the keyring held.
@@ -112,6 +112,12 @@ TServerEntry TfrmServer::placePassword() const {
 void TfrmServer::BitBtn1Click() {
     // The file gets the same trimmed values as the new tree node: a record that differed
     // from its node by a blank could no longer be found by the node's later commands.
+    if (!Options->checkSettings()) return;
+    if (nameCheck_ && !nameCheck_(ServerName())) {
+        Edit1->setFocus();
+        Edit1->selectAll();
+        return;
+    }
     try {
         const TServerEntry entry = placePassword();
         try {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "registry/ServerRegistry.h"
@@ -24,6 +25,9 @@ public:
     // `keyringAvailable`: the password may be moved into the desktop keyring.
     TfrmServer(ServerRegistry& registry, ui::Prompts& prompts, const QString& oldName,
                const TServerEntry& oldEntry, bool keyringAvailable, QWidget* parent = nullptr);
+
+    // Asked before Save with the edited name; false keeps the dialog open.
+    void setNameCheck(std::function<bool(const QString&)> check) { nameCheck_ = std::move(check); }
 
     bool Saved() const { return saved_; }
     const QString& OldName() const { return oldName_; }
@@ -55,6 +59,7 @@ private:
     QString oldName_;
     TServerEntry oldEntry_;
     bool saved_ = false;
+    std::function<bool(const QString&)> nameCheck_;
 
     QLineEdit* Edit1;  // display name
     QLineEdit* Edit2;  // host

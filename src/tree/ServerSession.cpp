@@ -31,7 +31,17 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
         main_.close();
         db::ConnectParams params = access_.open(displayName, entry, questions);
         params.netTimeout = netTimeout_;
-        main_.connect(params);
+        try {
+            main_.connect(params);
+        } catch (const db::DbError& error) {
+            // The client library saw only the tunnel's end close: the SSH server's reason
+            // names the real target.
+            if (const QString why = access_.tunnelFailure(); !why.isEmpty())
+                throw AccessError(QStringLiteral("%1 could not be connected: %2")
+                                      .arg(displayName, why)
+                                      .toStdString());
+            throw;
+        }
         dataset_.SetNetTimeout(netTimeout_);
         dataset_.SetLabel(displayName);
         dataset_.SetHost(params.host);
@@ -48,6 +58,7 @@ void ServerSession::Connect(const QString& displayName, const TServerEntry& entr
     }
     traits_ = db::detectServerTraits(main_);
     connectedServer_ = displayName;
+    connectedEntry_ = entry;
     if (rememberServer_) rememberServer_(displayName);
     if (changed_) changed_();
 }
@@ -63,7 +74,8 @@ QString ServerSession::ConnectionSummary() const {
     if (const QString tls = main_.tlsDescription(); !tls.isEmpty()) how << tls;
     // The SSH leg is encrypted: only a connection with neither is "not encrypted".
     if (access_.tunnelled())
-        how << QStringLiteral("through SSH");
+        how << (access_.tunnelAlive() ? QStringLiteral("through SSH")
+                                      : QStringLiteral("SSH tunnel closed"));
     else if (how.isEmpty())
         how << (main_.hostInfo().contains(QLatin1String("socket"), Qt::CaseInsensitive)
                     ? QStringLiteral("local socket")

@@ -46,6 +46,8 @@ public:
 
     // Empty or "None": nothing was connected.
     const QString& ConnectedServer() const { return connectedServer_; }
+    // The record of the server last connected, which tells two servers of one name apart.
+    const TServerEntry& ConnectedEntry() const { return connectedEntry_; }
     void SetConnectedServer(const QString& name) { connectedServer_ = name; }
 
     // Closes both connections when a server may be connected. ConnectedServer keeps its
@@ -67,6 +69,7 @@ private:
     std::function<void()> changed_;
     db::ServerTraits traits_;
     QString connectedServer_;
+    TServerEntry connectedEntry_;
     unsigned netTimeout_ = db::kDefaultNetTimeoutSeconds;
 };
 

@@ -318,6 +318,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "select 1" + kM + "\r\n\x1a\r\nsel\x1a" + "ect 2" + kM + "\r\nselect 3" + kM,
                    {"select 1", "select 2", "select 3"},
                    "", true, 2},
+        // Inside a quoted value a Ctrl-Z is data, also where the value spans lines.
+        ReaderCase{"CtrlZInsideAValueIsKept",
+                   "Insert Into t values ('20\x1a" "06', \"\\'\x1a\")" + kM + "\r\nselect 'a\r\nx\x1a" "b'" + kM,
+                   {"Insert Into t values ('20\x1a" "06', \"\\'\x1a\")", "select 'ax\x1a" "b'"},
+                   "", false, 0},
+        ReaderCase{"CtrlZInsideAValueIsKeptGoingPast",
+                   "Insert Into t values ('20\x1a" "06')\x1a" + kM + "\r\nselect 'a''\r\nx\x1a" "b'" + kM,
+                   {"Insert Into t values ('20\x1a" "06')", "select 'a''x\x1a" "b'"},
+                   "", true, 1},
         // A copy through a Unix tool: LF line breaks, the comment lines left in front.
         ReaderCase{"LfAfterTheMarkerEndsTheStatement",
                    "#\n# Table structure for table 't'\n#\n\nCREATE TABLE `t` (\n  `a` int\n) "
@@ -1057,8 +1066,13 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
         child<QPushButton>(d, "SpeedButton2")->click();
         EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done - 6 statements, 1 failed"));
         child<QCheckBox>(d, "CheckBox1")->click();
+        // "Data Include" without its data file: refused, nothing runs.
+        target.exec("DROP TABLE t");
         child<QPushButton>(d, "SpeedButton2")->click();
-        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert - Ignore"));
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Nothing was executed"));
+        EXPECT_FALSE(target.connection().select("SHOW TABLES").next());
+        target.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+        target.exec("INSERT INTO t VALUES (1), (2)");
         child<QPushButton>(d, "SpeedButton1")->click();
         return d->result();
     });
@@ -1068,6 +1082,8 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
     EXPECT_EQ(n.text(0), QStringLiteral("2"));
     const QStringList messages = prompts.messages();
     ASSERT_EQ(messages.size(), 3);
+    EXPECT_TRUE(messages[2].contains(QStringLiteral("Cannot read the data file")))
+        << messages[2].toStdString();
     EXPECT_TRUE(messages[0].contains(QStringLiteral("r.sql: 1 of 6 statements failed:")));
     EXPECT_TRUE(messages[0].contains(QStringLiteral("r.dat: 2 of 7 statements failed:")));
     EXPECT_TRUE(messages[1].contains(QStringLiteral("Table 't' already exists")));
@@ -1475,7 +1491,7 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         {restore + QStringList{"--database", s.name() + "_none", path("s.sql")}, cliEnvironment(),
          1, QStringLiteral("cannot be used")},
         {restore + QStringList{"--database", s.name(), "--data", path("s.sql")}, cliEnvironment(),
-         1, QStringLiteral("Data Insert - Ignore")},
+         1, QStringLiteral("cannot read the data file")},
         {restore + QStringList{"--database", s.name(), path("none.sql")}, cliEnvironment(), 1,
          QStringLiteral("cannot read")},
         {restore + QStringList{"--database", s.name(), path("empty.sql")}, cliEnvironment(), 1,
@@ -1497,6 +1513,7 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         EXPECT_EQ(r.code, c.code);
         EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
         EXPECT_FALSE(r.err.contains(wrong) || r.out.contains(wrong));
+        EXPECT_FALSE(r.err.contains(QStringLiteral("Data Insert - Ignore")));  // nothing ran
         EXPECT_FALSE(r.err.contains(testserver::password()) ||
                      r.out.contains(testserver::password()));
     }

@@ -222,7 +222,7 @@ int runRestore(const CliOptions& o) {
             return failure(QStringLiteral("%1 is its own data file; restore it without --data")
                                .arg(QDir::toNativeSeparators(o.file)));
         if (!data.open(QIODevice::ReadOnly))
-            return failure(QStringLiteral("Data Insert - Ignore: cannot read the data file %1: %2")
+            return failure(QStringLiteral("cannot read the data file %1: %2; nothing was restored")
                                .arg(QDir::toNativeSeparators(dataPath), data.errorString()));
     }
 

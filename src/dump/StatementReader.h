@@ -11,9 +11,9 @@ namespace dump {
 
 // Cuts dump text into statements. A line ends at CR LF, at a lone CR, and at an LF that
 // directly follows the marker (a dump whose line breaks a copy turned into LF); any other
-// LF is part of the line. A Ctrl-Z ends the input, or with `pastCtrlZ` is dropped and the
-// reading goes on (this program's writer never puts a raw one in a file: one there is
-// damage). Each line is trimmed of blanks and control characters; a lone "#" and the known
+// LF is part of the line. A Ctrl-Z inside a quoted value is data and kept; any other Ctrl-Z
+// ends the input, or with `pastCtrlZ` is dropped and the reading goes on (this program's
+// writer never puts a raw one in a file: one there is damage). Each line is trimmed of blanks and control characters; a lone "#" and the known
 // comment lines of dumps are skipped (also where LF line breaks left them at the start of a
 // statement); the other lines are joined without separator until a line ends with the
 // marker. The input is read in pieces, so a file of any size takes the memory of its longest
@@ -21,6 +21,14 @@ namespace dump {
 // of growing without bound.
 class StatementReader {
 public:
+    // Which quote is open after a run of statement text: a Ctrl-Z inside a quoted value is
+    // data, one outside is damage.
+    struct Quotes {
+        char open = 0;         // the quote character, 0 outside quotes
+        bool escaped = false;  // a backslash inside quotes was the last byte
+        void over(std::string_view text);
+    };
+
     // The server accepts no statement longer than its largest max_allowed_packet.
     static constexpr std::size_t kDefaultLimit = std::size_t(1) << 30;
 
@@ -40,7 +48,7 @@ public:
     // Bytes of the input consumed so far.
     qint64 position() const { return consumed_; }
 
-    // The first line that holds a Ctrl-Z; 0 when none was met.
+    // The first line that holds a Ctrl-Z outside quotes; 0 when none was met.
     qint64 ctrlZLine() const { return ctrlZLine_; }
 
     // After the end: the text that no marker closed (not a statement), and its first line.
@@ -67,6 +75,9 @@ private:
     std::string_view withoutLeadingComments(std::string_view statement);
     bool skipped(std::string_view trimmed);
     bool complete(std::string_view& statement);
+    // The quotes open at the end of the statement gathered so far.
+    Quotes pendingQuotes();
+    void clearPending();
 
     QIODevice& input_;
     std::size_t limit_;
@@ -82,6 +93,10 @@ private:
     qint64 statementLine_ = 0;
     std::string pending_;
     qint64 pendingLine_ = 0;
+    Quotes pendingQuotes_;            // over pending_ up to quotesScanned_
+    std::size_t quotesScanned_ = 0;
+    Quotes lineQuotes_;               // over the unread line from pos_ up to lineScanned_
+    std::size_t lineScanned_ = 0;
     std::string statement_;
     std::string decoded_;
     std::function<void(std::string_view)> onComment_;

@@ -184,6 +184,23 @@ QString TfrmRestore::dataFileToRun() const {
 }
 
 bool TfrmRestore::confirmRun(dump::RunOptions& options) {
+    // "Data Include" with no data file to read would restore the schema alone and look
+    // like a whole restore: refuse before anything runs.
+    if (CheckBox1->isChecked()) {
+        const QString path = dump::dataFilePath(scriptPath_);
+        if (QFileInfo(path).absoluteFilePath() != QFileInfo(scriptPath_).absoluteFilePath()) {
+            QFile data(path);
+            if (!data.open(QIODevice::ReadOnly)) {
+                prompts_.message(this,
+                                 QStringLiteral("Cannot read the data file %1: %2\nNothing was "
+                                                "restored; untick \"Data Include\" to restore "
+                                                "the schema alone.")
+                                     .arg(QDir::toNativeSeparators(path), data.errorString()),
+                                 QStringLiteral("Restore"));
+                return false;
+            }
+        }
+    }
     dump::RestoreCheck check;
     {
         ui::BusyCursor busy;

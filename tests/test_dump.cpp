@@ -889,6 +889,42 @@ TEST_P(RefusedStatements, AreCountedListedAndTheRestRuns) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, RefusedStatements, ::testing::Values("InnoDB", "MyISAM"));
 
+// Without strict mode the server stores an invalid or too long value as something else and
+// only warns: such statements are counted and listed, and the run is not ok.
+const char* const kWarnedScript =
+    "SET sql_mode = ''" ";#+----\r\n"
+    "CREATE TABLE IF NOT EXISTS w (id INT, s VARCHAR(10) CHARACTER SET utf8mb4, c CHAR(1))"
+    ";#+----\r\n"
+    "Insert Into w values (1,'20\xff\xfe" "06','a')" ";#+----\r\n"
+    "SET @lvx = 1" ";#+----\r\n"
+    "Insert Into w values (2,'x','abc')" ";#+----\r\n"
+    "Insert Into w values (3,'y','b')" ";#+----\r\n";
+
+TEST(RestoreEngine, StatementsTheServerWarnedOnAreCountedAndListed) {
+    ScratchDatabase s;
+    db::Connection c = testserver::connect();
+    const dump::RestoreRun run = runText(c, s.name(), kWarnedScript);
+    EXPECT_EQ(run.failures, 0u);
+    EXPECT_EQ(run.warnedCount, 2u);
+    ASSERT_EQ(run.warned.size(), 2u);
+    EXPECT_EQ(run.warned[0].line, 3);  // shared a trip: counted without the server's words
+    EXPECT_EQ(run.warned[1].line, 5);
+    EXPECT_EQ(run.warned[1].code, 1265u);
+    EXPECT_FALSE(run.ok());
+    EXPECT_TRUE(run.okButWarned());
+    const QString report = dump::failureReport(run, QStringLiteral("w.sql"));
+    EXPECT_TRUE(report.contains(QStringLiteral("w.sql: the server warned on 2 statements")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("line 5: Data truncated for column 'c'")))
+        << report.toStdString();
+    // Alone, the first one is read with its words too.
+    s.exec("DELETE FROM w");
+    const dump::RestoreRun alone = runText(c, s.name(), QByteArray(kWarnedScript).left(
+                                                            QByteArray(kWarnedScript).indexOf("SET @lvx")));
+    ASSERT_EQ(alone.warned.size(), 1u);
+    EXPECT_EQ(alone.warned[0].code, 1366u);
+}
+
 TEST(RestoreEngine, UnusableDatabaseStopsBeforeAnyStatement) {
     ScratchDatabase s;
     db::Connection c = testserver::connect();
@@ -1500,10 +1536,13 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
          QStringLiteral("wide.sql is UTF-16 text")},
         {restore + QStringList{"--database", s.name(), path("foreign.sql")}, cliEnvironment(), 1,
          QStringLiteral("foreign.sql line 2: drops a database")},
+        {restore + QStringList{"--database", s.name(), path("warned.sql")}, cliEnvironment(), 3,
+         QStringLiteral("warned.sql: the server warned on 2 statements")},
         {restore + QStringList{"--database", s.name(), "--timeout", "soon", path("s.sql")},
          cliEnvironment(), 2, QStringLiteral("--timeout takes a number of seconds")},
     };
     writeFile(path("empty.sql"), "");
+    writeFile(path("warned.sql"), kWarnedScript);
     writeFile(path("wide.sql"), QByteArray("\xFF\xFEs\0e\0l\0", 8));
     writeFile(path("foreign.sql"), "Insert Into t values (7);#+----\r\n"
                                    "DROP DATABASE IF EXISTS lvx_never_there;#+----\r\n");

@@ -22,6 +22,9 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+// The restore ran through, but the server stored values with warnings (incorrect or
+// truncated values): the data may differ from the file.
+constexpr int kWarnings = 3;
 constexpr int kInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
 void say(FILE* stream, const QString& text) {
@@ -259,7 +262,7 @@ int runRestore(const CliOptions& o) {
         };
     };
     std::uint64_t statements = 0, failures = 0;
-    bool ok = true;
+    bool ok = true, warned = false;
     auto account = [&](const dump::RestoreRun& run, const QString& file) {
         line.clear();
         statements += run.statements;
@@ -267,7 +270,8 @@ int runRestore(const CliOptions& o) {
         const QString report = dump::failureReport(run, QFileInfo(file).fileName());
         if (!report.isEmpty()) say(stderr, report + u'\n');
         if (!run.fatal.isEmpty()) say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(run.fatal));
-        ok = ok && run.ok();
+        ok = ok && run.okButWarned();
+        warned = warned || run.warnedCount > 0;
         return run.fatal.isEmpty();
     };
 
@@ -315,7 +319,8 @@ int runRestore(const CliOptions& o) {
         say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(verified.text(o.database)));
     }
     if (InterruptWatch::interrupted()) return kInterrupted;
-    return ok ? 0 : kFailed;
+    if (!ok) return kFailed;
+    return warned ? kWarnings : 0;
 }
 
 }  // namespace

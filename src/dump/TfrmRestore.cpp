@@ -64,6 +64,7 @@ QString doneText(const QString& done, const dump::RestoreRun& run) {
     if (run.ok()) return done;
     QStringList parts{QStringLiteral("%1 statements").arg(run.statements)};
     if (run.failures) parts << QStringLiteral("%1 failed").arg(run.failures);
+    if (run.warnedCount) parts << QStringLiteral("%1 with warnings").arg(run.warnedCount);
     if (run.oversizedCount)
         parts << QStringLiteral("%1 skipped as too large").arg(run.oversizedCount);
     if (run.commentedCount) parts << QStringLiteral("%1 did nothing").arg(run.commentedCount);

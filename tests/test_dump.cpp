@@ -1538,11 +1538,33 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
          QStringLiteral("foreign.sql line 2: drops a database")},
         {restore + QStringList{"--database", s.name(), path("warned.sql")}, cliEnvironment(), 3,
          QStringLiteral("warned.sql: the server warned on 2 statements")},
+        {restore + QStringList{"--database", s.name(), "/dev/zero"}, cliEnvironment(), 1,
+         QStringLiteral("cannot read /dev/zero: it is not a regular file")},
+        {restore + QStringList{"--database", s.name(), path("photo.sql")}, cliEnvironment(), 1,
+         QStringLiteral("photo.sql is not a text file (it holds NUL bytes)")},
+        {restore + QStringList{"--database", s.name(), path("x.xml")}, cliEnvironment(), 1,
+         QStringLiteral("x.xml is an XML dump")},
+        {restore + QStringList{"--database", s.name(), path("s8.sql.gz")}, cliEnvironment(), 0,
+         QString()},
+        {restore + QStringList{"--database", s.name(), path("cut.sql.gz")}, cliEnvironment(), 1,
+         QStringLiteral("cut off")},
         {restore + QStringList{"--database", s.name(), "--timeout", "soon", path("s.sql")},
          cliEnvironment(), 2, QStringLiteral("--timeout takes a number of seconds")},
     };
     writeFile(path("empty.sql"), "");
     writeFile(path("warned.sql"), kWarnedScript);
+    writeFile(path("photo.sql"), QByteArray("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\x01", 14));
+    writeFile(path("x.xml"), "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<mysqldump>\n");
+    // Two gzip members joined, as cat joins compressed files; and one cut short.
+    for (const char* part : {"Insert Into t values (8);#+----\r\n", "Insert Into t values (9);#+----\r\n"}) {
+        writeFile(path("part.sql"), part);
+        ASSERT_EQ(runProgram(QStringLiteral("gzip"), {"-f", path("part.sql")},
+                             QProcessEnvironment::systemEnvironment()).code, 0);
+        QFile joined(path("s8.sql.gz"));
+        ASSERT_TRUE(joined.open(QIODevice::Append));
+        joined.write(readFile(path("part.sql.gz")));
+    }
+    writeFile(path("cut.sql.gz"), readFile(path("s8.sql.gz")).chopped(12));
     writeFile(path("wide.sql"), QByteArray("\xFF\xFEs\0e\0l\0", 8));
     writeFile(path("foreign.sql"), "Insert Into t values (7);#+----\r\n"
                                    "DROP DATABASE IF EXISTS lvx_never_there;#+----\r\n");
@@ -1561,6 +1583,10 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
     db::Result seven = s.connection().select("SELECT COUNT(*) FROM t WHERE id = 7");
     ASSERT_TRUE(seven.next());
     EXPECT_EQ(seven.text(0), QStringLiteral("0"));
+    db::Result unpacked = s.connection().select("SELECT COUNT(*) FROM t WHERE id IN (8, 9)");
+    ASSERT_TRUE(unpacked.next());
+    EXPECT_EQ(unpacked.text(0), QStringLiteral("2"));  // both members of the compressed file
+    s.exec("DELETE FROM t WHERE id IN (8, 9)");
     EXPECT_EQ(runCli(restore + QStringList{"--database", s.name(), "--allow-foreign-statements",
                                            path("foreign.sql")})
                   .code,

@@ -15,6 +15,7 @@
 #include "dump/RestoreEngine.h"
 #include "dump/RestoreTally.h"
 #include "dump/ScriptScan.h"
+#include "files/RestoreInput.h"
 #include "registry/ServerAccess.h"
 #include "registry/ServerRegistry.h"
 
@@ -214,25 +215,36 @@ int runDump(const CliOptions& o) {
 int runRestore(const CliOptions& o) {
     QElapsedTimer clock;
     clock.start();
-    QFile script(o.file);
-    if (!script.open(QIODevice::ReadOnly))
+    QString openError;
+    const std::unique_ptr<QIODevice> scriptFile = files::RestoreInput::open(o.file, &openError);
+    if (!scriptFile)
         return failure(QStringLiteral("cannot read %1: %2")
-                           .arg(QDir::toNativeSeparators(o.file), script.errorString()));
+                           .arg(QDir::toNativeSeparators(o.file), openError));
+    QIODevice& script = *scriptFile;
     const QString dataPath = dump::dataFilePath(o.file);
-    QFile data(dataPath);
+    std::unique_ptr<QIODevice> dataFile;
     if (o.data) {
         if (QFileInfo(dataPath).absoluteFilePath() == QFileInfo(o.file).absoluteFilePath())
             return failure(QStringLiteral("%1 is its own data file; restore it without --data")
                                .arg(QDir::toNativeSeparators(o.file)));
-        if (!data.open(QIODevice::ReadOnly))
+        dataFile = files::RestoreInput::open(dataPath, &openError);
+        if (!dataFile)
             return failure(QStringLiteral("cannot read the data file %1: %2; nothing was restored")
-                               .arg(QDir::toNativeSeparators(dataPath), data.errorString()));
+                               .arg(QDir::toNativeSeparators(dataPath), openError));
     }
 
     // Read before anything is sent: a file that is no dump, or one that reaches beyond the
-    // database, runs nothing.
-    const dump::RestoreCheck check = dump::checkRestore(o.file, o.data ? dataPath : QString(),
-                                                        o.database);
+    // database, runs nothing. A signal ends the reading of a long file.
+    dump::RestoreCheck check;
+    {
+        InterruptWatch early(paramsOf(o, true), 0);
+        check = dump::checkRestore(o.file, o.data ? dataPath : QString(), o.database,
+                                   &InterruptWatch::interrupted);
+    }
+    if (check.stopped) {
+        failure(check.problem);
+        return kInterrupted;
+    }
     if (!check.problem.isEmpty()) return failure(check.problem);
     if (!check.foreign.isEmpty() && !o.allowForeign)
         return failure(QStringLiteral("%1 statements reach beyond the database %2 or act on the "
@@ -280,6 +292,14 @@ int runRestore(const CliOptions& o) {
     options.refuseForeign = !o.allowForeign && check.unscanned;
     bool plain = check.plain;
     if (check.unscanned) {
+        // A pipe: its head says at once whether it is text at all.
+        for (QIODevice* input : {&script, dataFile.get()}) {
+            if (!input) continue;
+            const dump::TextKind kind = dump::sniffText(input->peek(64 * 1024));
+            const QString name = QFileInfo(input == &script ? o.file : dataPath).fileName();
+            if (kind != dump::TextKind::Text && !(kind == dump::TextKind::Empty && input != &script))
+                return failure(dump::textKindProblem(kind, name));
+        }
         QString notSql;
         plain = dump::isPlainScript(script.peek(64 * 1024), QFileInfo(o.file).fileName(), &notSql);
         if (!notSql.isEmpty()) return failure(notSql);
@@ -295,7 +315,7 @@ int runRestore(const CliOptions& o) {
         dump::RunOptions dataOptions = options;
         dataOptions.format = dump::ScriptFormat::Own;
         const dump::RestoreRun dataRun =
-            engine.run(data, dump::RunKind::Data,
+            engine.run(*dataFile, dump::RunKind::Data,
                        progressFor(QStringLiteral("Data Insert Exec.......  ")), dataOptions);
         going = account(dataRun, dataPath) && !dataRun.stopped;
     }

@@ -780,12 +780,22 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
     bool going = true;
     if (options.format == ScriptFormat::Plain) {
         SqlScriptReader reader(input);
+        // Also while the reader looks for the end of a statement (a file without one).
+        reader.stopWhen([&run] {
+            run.report(false);
+            return run.result.stopped;
+        });
         while (going && reader.next(statement))
             going = run.take(statement, reader.line(), reader.position(), options);
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
+        if (reader.stopped()) result.stopped = true;
     } else {
         StatementReader reader(input, StatementReader::kDefaultLimit, options.pastCtrlZ);
+        reader.stopWhen([&run] {
+            run.report(false);
+            return run.result.stopped;
+        });
         reader.onComment([&run, this](std::string_view line) {
             std::string table;
             std::uint64_t rows = 0;
@@ -798,6 +808,7 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
             going = run.take(statement, reader.line(), reader.position(), options);
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
+        if (reader.stopped()) result.stopped = true;
         if (going && !result.stopped && !reader.leftover().empty())
             result.leftoverLine = reader.leftoverLine();
         if (options.pastCtrlZ) result.ctrlZLine = reader.ctrlZLine();

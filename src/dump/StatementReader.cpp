@@ -101,6 +101,12 @@ bool StatementReader::isCommentLine(std::string_view t) {
 // Reads more input behind the unread part; false when nothing more came.
 bool StatementReader::fill() {
     if (inputEnded_) return false;
+    // Not before the first read: what a Stop right at the start finds is run as far as
+    // one piece goes.
+    if (stopWhen_ && reads_++ > 0 && stopWhen_()) {
+        stopped_ = inputEnded_ = true;
+        return false;
+    }
     chunk_.erase(0, pos_);
     pos_ = 0;
     const std::size_t old = chunk_.size();
@@ -164,6 +170,10 @@ bool StatementReader::nextLine(std::string_view& line) {
         const std::size_t rescanOffset = scanned - pos_;
         if (tooLong(pending_.size() + rescanOffset)) return false;
         const bool more = fill();
+        if (stopped_) {
+            stop_ = true;
+            return false;
+        }
         searchFrom = pos_ + rescanOffset;  // fill() moved the unread part to the front
         if (more || cr) continue;          // a CR at the end of the input ends its line
         if (pos_ < chunk_.size()) {

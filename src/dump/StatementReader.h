@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -60,6 +61,11 @@ public:
     bool failed() const { return !error_.isEmpty(); }
     const QString& errorString() const { return error_; }
 
+    // Asked before each read of the input: true ends the reading there (a signal, Stop),
+    // which stopped() then says.
+    void stopWhen(std::function<bool()> fn) { stopWhen_ = std::move(fn); }
+    bool stopped() const { return stopped_; }
+
     // A line the reader skips as a comment (T trimmed).
     static bool isCommentLine(std::string_view trimmed);
     static std::string_view trim(std::string_view text);
@@ -101,6 +107,9 @@ private:
     std::string decoded_;
     std::function<void(std::string_view)> onComment_;
     QString error_;
+    std::function<bool()> stopWhen_;
+    bool stopped_ = false;
+    std::uint64_t reads_ = 0;
 };
 
 }  // namespace dump

@@ -347,6 +347,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"select ';#+----x', 2"},
                    ""},
         ReaderCase{"EmptyInput", "", {}, ""},
+        ReaderCase{"ByteOrderMarkAtTheHead", "\xEF\xBB\xBF" "select 1" + kM + "\r\n", {"select 1"}, ""},
         ReaderCase{"StatementLongerThanOneRead",
                    "select '" + std::string(2'500'000, 'x') + "'" + kM + "\r\nselect 2" + kM,
                    {"select '" + std::string(2'500'000, 'x') + "'", "select 2"},
@@ -1125,6 +1126,35 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
     EXPECT_TRUE(messages[1].contains(QStringLiteral("Table 't' already exists")));
 }
 
+// Triggers run after the rows; the status line still ends with the rows' status.
+TEST_F(DumpDialogs, RestoreDialogKeepsTheDataStatusAfterTriggers) {
+    ScratchDatabase source(QStringLiteral("src"));
+    source.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    source.exec("INSERT INTO t VALUES (1)");
+    source.exec("CREATE TRIGGER t_bi BEFORE INSERT ON t FOR EACH ROW SET NEW.id = NEW.id + 1");
+    ScratchDatabase target(QStringLiteral("dst"));
+    {
+        db::Connection c = testserver::connect();
+        dump::DumpWriter writer(c);
+        QString error;
+        const dump::DumpTarget all{source.name(), {}};
+        ASSERT_TRUE(writer.save(path("g.sql"), writer.schema(all, false, &error)->text, &all, {}).ok);
+    }
+    prompts.answerFile(path("g.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done"));
+        return int(QDialog::Rejected);
+    });
+    commands->Restore1Click(target.name());
+    db::Result n = target.connection().select("SELECT COUNT(*) FROM information_schema.TRIGGERS "
+                                              "WHERE TRIGGER_SCHEMA = DATABASE()");
+    ASSERT_TRUE(n.next());
+    EXPECT_EQ(n.text(0), QStringLiteral("1"));
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
 // A file that is not one of this program's dumps runs nothing, and the status says so.
 // A plain SQL script runs as the mariadb client would run it; a text that is no SQL runs
 // nothing and says so.
@@ -1140,7 +1170,7 @@ TEST_F(DumpDialogs, RestoreReadsPlainScriptsAndRefusesWhatIsNoSql) {
             child<QPushButton>(d, "SpeedButton2")->click();
             if (plain) {
                 EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done"));
-                EXPECT_TRUE(labelText(d, "lblSummary").startsWith(QStringLiteral("Checked: 1 tables")))
+                EXPECT_TRUE(labelText(d, "lblSummary").startsWith(QStringLiteral("Checked: 1 table holds")))
                     << labelText(d, "lblSummary").toStdString();
             }
             child<QPushButton>(d, "SpeedButton1")->click();
@@ -1604,6 +1634,22 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
     EXPECT_TRUE(r.err.contains(QStringLiteral("from line 4 on has no end marker")));
 }
 
+// Past a file size limit the dump fails with a message, and the files of the last dump stay.
+TEST_F(DumpTest, CliReportsAFileSizeLimitAndKeepsTheOldFiles) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY, v TEXT)");
+    s.exec("INSERT INTO t VALUES (1, REPEAT('x', 20000))");
+    writeFile(path("o.sql"), "old");
+    const QStringList dump = QStringList{QStringLiteral("dump")} + connection() +
+                             QStringList{"--database", s.name(), "--data", "--out", path("o.sql")};
+    const CliResult r = runProgram(QStringLiteral("sh"),
+                                   QStringList{"-c", "ulimit -f 8; exec \"$0\" \"$@\"", cliPath()} + dump,
+                                   cliEnvironment());
+    EXPECT_EQ(r.code, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("lorvex-cli: "))) << r.err.toStdString();
+    EXPECT_EQ(readFile(path("o.sql")), QByteArray("old"));
+}
+
 // Ctrl-C (or SIGTERM) stops the statement running on the server, not only the program: the
 // restore ends at once as stopped, and the server no longer runs it.
 TEST_F(DumpTest, CliInterruptStopsTheRunningStatement) {
@@ -1933,5 +1979,19 @@ TEST_F(DumpTest, VerificationNamesTablesThatDiffer) {
     EXPECT_EQ(v.differences,
               QStringList({QStringLiteral("table t: the data file carries 2 rows, the dump wrote 3 "
                                           "(the file is incomplete)"),
-                           QStringLiteral("table t: holds 1 rows, the files carried 2")}));
+                           QStringLiteral("table t: holds 1 row, the files carried 2")}));
+
+    // A statement skipped as too large is in the file: counted as skipped, not as missing.
+    ScratchDatabase small(QStringLiteral("small"));
+    small.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    small.exec("INSERT INTO t VALUES (2)");
+    dump::RestoreTally tally;
+    tally.skipped("t", 1);
+    tally.inserted("Insert Into `t` values ", "t", 1);
+    tally.dumped("t", 2);
+    tally.inserted("Insert Into `gone` values ", "gone", 3);  // its CREATE failed
+    EXPECT_EQ(dump::verifyRestore(c, small.name(), tally).differences,
+              QStringList({QStringLiteral("table gone: not in the database; the files carried 3 rows"),
+                           QStringLiteral("table t: holds 1 row; 1 row of the files were in "
+                                          "statements skipped as too large")}));
 }

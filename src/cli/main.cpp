@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <csignal>
 #include <cstdio>
 
 #include "cli/CliOptions.h"
@@ -346,6 +347,9 @@ int runRestore(const CliOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) then makes a write fail with EFBIG, which the dump reports
+    // as a write failure and leaves the old files, instead of killing the program silently.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();

@@ -317,6 +317,13 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
     // One byte more for the command: the server ends the connection on a packet larger
     // than max_allowed_packet, so such a statement is skipped and the run goes on.
     if (statement.size() + 1 > engine_.statementLimit_) {
+        // Its rows are in the file: the check afterwards counts them as skipped.
+        if (isWord(word, "INSERT")) {
+            std::size_t count = 0;
+            const bool listed =
+                rowListAt(statement, c_.noBackslashEscapes(), &count) != std::string_view::npos;
+            engine_.tally_.skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
+        }
         if (result.oversized.size() < kFailuresListed)
             result.oversized.push_back({line, statement.size()});
         ++result.oversizedCount;

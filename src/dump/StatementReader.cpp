@@ -118,6 +118,14 @@ bool StatementReader::fill() {
     if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
     chunk_.resize(old + std::size_t(std::max<qint64>(n, 0)));
     if (n <= 0) inputEnded_ = true;
+    // A byte-order mark an editor put at the head of the file is no part of the first line.
+    if (!headSeen_ && (chunk_.size() >= 3 || inputEnded_)) {
+        headSeen_ = true;
+        if (std::string_view(chunk_).starts_with("\xEF\xBB\xBF")) {
+            pos_ = 3;
+            consumed_ += 3;
+        }
+    }
     return n > 0;
 }
 

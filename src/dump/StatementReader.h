@@ -92,7 +92,8 @@ private:
     std::string cleaned_;  // a line without its Ctrl-Z
     std::string chunk_;
     std::size_t pos_ = 0;
-    bool inputEnded_ = false;  // nothing more to read (end of device or Ctrl-Z seen)
+    bool inputEnded_ = false;
+    bool headSeen_ = false;  // the first bytes were looked at for a byte-order mark  // nothing more to read (end of device or Ctrl-Z seen)
     bool stop_ = false;        // Ctrl-Z reached: no more lines
     qint64 consumed_ = 0;
     qint64 lineNumber_ = 0;

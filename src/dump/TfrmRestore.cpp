@@ -331,10 +331,15 @@ void TfrmRestore::SpeedButton2Click() {
             }
         }
         if (going && !script.late.empty()) {
+            // The status of the run as a whole stays; the triggers' own is only passing.
+            const QString status = Label2->text();
             const dump::RestoreRun late = engine.runLate(
                 script.late,
                 [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); },
                 options);
+            Label2->setText(late.ok() ? status
+                                      : status + QStringLiteral(" - triggers and events: ") +
+                                            doneText(QString(), late).mid(3));
             const QString report = dump::failureReport(late, scriptName);
             if (!late.fatal.isEmpty())
                 problems << QStringLiteral("Restore Error - Create / Drop\r\n\r\n") + late.fatal;

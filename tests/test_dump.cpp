@@ -1020,6 +1020,12 @@ TEST_F(DumpDialogs, SchemaDialogControlsOptionsAndSave) {
         EXPECT_TRUE(child<QRadioButton>(d, "RadioButton1")->isChecked());
         EXPECT_EQ(child<QCheckBox>(d, "CheckBox1")->text(), QStringLiteral("Data Include"));
         EXPECT_EQ(child<QCheckBox>(d, "CheckBox2")->text(), QStringLiteral("Drop Include"));
+        // However small the dialog is made, every caption stays whole.
+        d->show();
+        d->resize(100, 100);
+        QCoreApplication::processEvents();
+        for (const QAbstractButton* box : d->findChildren<QAbstractButton*>())
+            EXPECT_GE(box->width(), box->sizeHint().width()) << box->text().toStdString();
         EXPECT_EQ(labelText(d, "lblStatus"), QString());
         const QByteArray shown = dialog->SchemaText();
         EXPECT_TRUE(shown.contains("CREATE TABLE `t`"));

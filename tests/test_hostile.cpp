@@ -1525,7 +1525,6 @@ TEST_F(HostileDump, NamesADumpFileCannotCarryAreRefusedAndNothingIsWritten) {
         fresh(u8("{u}\r\nline")),
         fresh(u8("{u}") + marker + u8("\r\ndrop database ") + canaryDb() + marker + u8("\r\nx")),
         fresh(u8("{u}ctrl\x1az")),
-        fresh(u8("{u}line\nfeed")),
     };
     for (const QString& table : tables)
         dba.exec("CREATE TABLE " + source.table(table) + " (id INT)");
@@ -1540,7 +1539,7 @@ TEST_F(HostileDump, NamesADumpFileCannotCarryAreRefusedAndNothingIsWritten) {
     QString error;
     const auto refused = [](const QString& text) {
         return text.contains(QStringLiteral("cannot be dumped")) &&
-               text.contains(QStringLiteral("carriage return, a line feed or a Ctrl-Z")) &&
+               text.contains(QStringLiteral("carriage return or a Ctrl-Z")) &&
                text.contains(QStringLiteral("Rename it"));
     };
     const QStringList refusedTables = QStringList(tables) << columns;

@@ -306,10 +306,6 @@ bool fitsDumpFile(std::string_view text) {
     return text.find_first_of("\r\x1a") == std::string_view::npos;
 }
 
-bool fitsDumpName(std::string_view name) {
-    return fitsDumpFile(name) && name.find('\n') == std::string_view::npos;
-}
-
 QByteArray commentText(std::string_view name) {
     QByteArray out(name.data(), qsizetype(name.size()));
     for (char& c : out)

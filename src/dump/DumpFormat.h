@@ -103,9 +103,6 @@ QString withDefaultSuffix(const QString& path);
 // either: a name holding one would be cut there, and the rest of it read as statements.
 // The server writes both as escapes inside literals, so only names can hold them raw.
 bool fitsDumpFile(std::string_view text);
-// For a name alone, which may hold no line feed either: the reader ends a statement at a line
-// feed after the marker, and the comment lines would break around it.
-bool fitsDumpName(std::string_view name);
 
 // A name inside a comment line: a line break in it would end the comment early and turn the
 // rest into statement text.

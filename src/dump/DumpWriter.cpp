@@ -106,8 +106,8 @@ struct SchemaObject {
 // A table whose names the dump file cannot carry is refused rather than written broken.
 DumpError notDumpable(std::string_view table) {
     return DumpError(QStringLiteral("The table %1 cannot be dumped: its name, or the name of one "
-                                    "of its columns or keys, holds a carriage return, a line "
-                                    "feed or a Ctrl-Z, which a dump file cannot carry. Rename it, then "
+                                    "of its columns or keys, holds a carriage return or a "
+                                    "Ctrl-Z, which a dump file cannot carry. Rename it, then "
                                     "dump again.")
                          .arg(QString::fromUtf8(commentText(table))));
 }
@@ -133,7 +133,7 @@ SchemaObject showCreate(db::Connection& c, const QString& database, const std::s
         object.kind = ObjectKind::View;
         if (!definers) object.create = withoutDefiner(object.create);
     }
-    if (!fitsDumpName(object.name) || !fitsDumpFile(object.create)) throw notDumpable(table);
+    if (!fitsDumpFile(object.name) || !fitsDumpFile(object.create)) throw notDumpable(table);
     return object;
 }
 
@@ -271,7 +271,7 @@ SchemaObject showCreateObject(db::Connection& c, const QString& database, Object
     const db::Value zone = r.value(2);
     o.context = contextOf(c, r.value(1), r.value(text + 1), r.value(text + 2), o.create,
                           kind == ObjectKind::Event ? &zone : nullptr);
-    if (!fitsDumpName(o.name)) throw notDumpableObject(name);
+    if (!fitsDumpFile(o.name)) throw notDumpableObject(name);
     return o;
 }
 
@@ -402,7 +402,7 @@ private:
 std::uint64_t DataWriter::writeTable(const QString& database, const std::string& table,
                                      std::uint64_t expected, bool databaseScope) {
     const ColumnList columns = columnList(c_, database, table);
-    if (!fitsDumpName(table) || !fitsDumpName(columns.insert)) throw notDumpable(table);
+    if (!fitsDumpFile(table) || !fitsDumpFile(columns.insert)) throw notDumpable(table);
     const std::string statement = "SELECT " + columns.select + " FROM " +
                                   db::quoteIdentifier(database) + "." + db::quoteIdentifier(table);
     if (!c_.query(statement)) throw DumpError(serverError(c_, statement));

@@ -318,6 +318,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "select 1" + kM + "\r\n\x1a\r\nsel\x1a" + "ect 2" + kM + "\r\nselect 3" + kM,
                    {"select 1", "select 2", "select 3"},
                    "", true, 2},
+        // Inside a quoted value a Ctrl-Z is data, also where the value spans lines.
+        ReaderCase{"CtrlZInsideAValueIsKept",
+                   "Insert Into t values ('20\x1a" "06', \"\\'\x1a\")" + kM + "\r\nselect 'a\r\nx\x1a" "b'" + kM,
+                   {"Insert Into t values ('20\x1a" "06', \"\\'\x1a\")", "select 'ax\x1a" "b'"},
+                   "", false, 0},
+        ReaderCase{"CtrlZInsideAValueIsKeptGoingPast",
+                   "Insert Into t values ('20\x1a" "06')\x1a" + kM + "\r\nselect 'a''\r\nx\x1a" "b'" + kM,
+                   {"Insert Into t values ('20\x1a" "06')", "select 'a''x\x1a" "b'"},
+                   "", true, 1},
         // A copy through a Unix tool: LF line breaks, the comment lines left in front.
         ReaderCase{"LfAfterTheMarkerEndsTheStatement",
                    "#\n# Table structure for table 't'\n#\n\nCREATE TABLE `t` (\n  `a` int\n) "
@@ -338,6 +347,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"select ';#+----x', 2"},
                    ""},
         ReaderCase{"EmptyInput", "", {}, ""},
+        ReaderCase{"ByteOrderMarkAtTheHead", "\xEF\xBB\xBF" "select 1" + kM + "\r\n", {"select 1"}, ""},
         ReaderCase{"StatementLongerThanOneRead",
                    "select '" + std::string(2'500'000, 'x') + "'" + kM + "\r\nselect 2" + kM,
                    {"select '" + std::string(2'500'000, 'x') + "'", "select 2"},
@@ -880,6 +890,42 @@ TEST_P(RefusedStatements, AreCountedListedAndTheRestRuns) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, RefusedStatements, ::testing::Values("InnoDB", "MyISAM"));
 
+// Without strict mode the server stores an invalid or too long value as something else and
+// only warns: such statements are counted and listed, and the run is not ok.
+const char* const kWarnedScript =
+    "SET sql_mode = ''" ";#+----\r\n"
+    "CREATE TABLE IF NOT EXISTS w (id INT, s VARCHAR(10) CHARACTER SET utf8mb4, c CHAR(1))"
+    ";#+----\r\n"
+    "Insert Into w values (1,'20\xff\xfe" "06','a')" ";#+----\r\n"
+    "SET @lvx = 1" ";#+----\r\n"
+    "Insert Into w values (2,'x','abc')" ";#+----\r\n"
+    "Insert Into w values (3,'y','b')" ";#+----\r\n";
+
+TEST(RestoreEngine, StatementsTheServerWarnedOnAreCountedAndListed) {
+    ScratchDatabase s;
+    db::Connection c = testserver::connect();
+    const dump::RestoreRun run = runText(c, s.name(), kWarnedScript);
+    EXPECT_EQ(run.failures, 0u);
+    EXPECT_EQ(run.warnedCount, 2u);
+    ASSERT_EQ(run.warned.size(), 2u);
+    EXPECT_EQ(run.warned[0].line, 3);  // shared a trip: counted without the server's words
+    EXPECT_EQ(run.warned[1].line, 5);
+    EXPECT_EQ(run.warned[1].code, 1265u);
+    EXPECT_FALSE(run.ok());
+    EXPECT_TRUE(run.okButWarned());
+    const QString report = dump::failureReport(run, QStringLiteral("w.sql"));
+    EXPECT_TRUE(report.contains(QStringLiteral("w.sql: the server warned on 2 statements")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("line 5: Data truncated for column 'c'")))
+        << report.toStdString();
+    // Alone, the first one is read with its words too.
+    s.exec("DELETE FROM w");
+    const dump::RestoreRun alone = runText(c, s.name(), QByteArray(kWarnedScript).left(
+                                                            QByteArray(kWarnedScript).indexOf("SET @lvx")));
+    ASSERT_EQ(alone.warned.size(), 1u);
+    EXPECT_EQ(alone.warned[0].code, 1366u);
+}
+
 TEST(RestoreEngine, UnusableDatabaseStopsBeforeAnyStatement) {
     ScratchDatabase s;
     db::Connection c = testserver::connect();
@@ -974,6 +1020,12 @@ TEST_F(DumpDialogs, SchemaDialogControlsOptionsAndSave) {
         EXPECT_TRUE(child<QRadioButton>(d, "RadioButton1")->isChecked());
         EXPECT_EQ(child<QCheckBox>(d, "CheckBox1")->text(), QStringLiteral("Data Include"));
         EXPECT_EQ(child<QCheckBox>(d, "CheckBox2")->text(), QStringLiteral("Drop Include"));
+        // However small the dialog is made, every caption stays whole.
+        d->show();
+        d->resize(100, 100);
+        QCoreApplication::processEvents();
+        for (const QAbstractButton* box : d->findChildren<QAbstractButton*>())
+            EXPECT_GE(box->width(), box->sizeHint().width()) << box->text().toStdString();
         EXPECT_EQ(labelText(d, "lblStatus"), QString());
         const QByteArray shown = dialog->SchemaText();
         EXPECT_TRUE(shown.contains("CREATE TABLE `t`"));
@@ -1057,8 +1109,13 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
         child<QPushButton>(d, "SpeedButton2")->click();
         EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done - 6 statements, 1 failed"));
         child<QCheckBox>(d, "CheckBox1")->click();
+        // "Data Include" without its data file: refused, nothing runs.
+        target.exec("DROP TABLE t");
         child<QPushButton>(d, "SpeedButton2")->click();
-        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert - Ignore"));
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Nothing was executed"));
+        EXPECT_FALSE(target.connection().select("SHOW TABLES").next());
+        target.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+        target.exec("INSERT INTO t VALUES (1), (2)");
         child<QPushButton>(d, "SpeedButton1")->click();
         return d->result();
     });
@@ -1068,9 +1125,40 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
     EXPECT_EQ(n.text(0), QStringLiteral("2"));
     const QStringList messages = prompts.messages();
     ASSERT_EQ(messages.size(), 3);
+    EXPECT_TRUE(messages[2].contains(QStringLiteral("Cannot read the data file")))
+        << messages[2].toStdString();
     EXPECT_TRUE(messages[0].contains(QStringLiteral("r.sql: 1 of 6 statements failed:")));
     EXPECT_TRUE(messages[0].contains(QStringLiteral("r.dat: 2 of 7 statements failed:")));
     EXPECT_TRUE(messages[1].contains(QStringLiteral("Table 't' already exists")));
+}
+
+// Triggers run after the rows; the status line still ends with the rows' status.
+TEST_F(DumpDialogs, RestoreDialogKeepsTheDataStatusAfterTriggers) {
+    ScratchDatabase source(QStringLiteral("src"));
+    source.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    source.exec("INSERT INTO t VALUES (1)");
+    source.exec("CREATE TRIGGER t_bi BEFORE INSERT ON t FOR EACH ROW SET NEW.id = NEW.id + 1");
+    ScratchDatabase target(QStringLiteral("dst"));
+    {
+        db::Connection c = testserver::connect();
+        dump::DumpWriter writer(c);
+        QString error;
+        const dump::DumpTarget all{source.name(), {}};
+        ASSERT_TRUE(writer.save(path("g.sql"), writer.schema(all, false, &error)->text, &all, {}).ok);
+    }
+    prompts.answerFile(path("g.sql"));
+    prompts.onDialog([&](QDialog* d) {
+        child<QCheckBox>(d, "CheckBox1")->click();
+        child<QPushButton>(d, "SpeedButton2")->click();
+        EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("Data Insert Done"));
+        return int(QDialog::Rejected);
+    });
+    commands->Restore1Click(target.name());
+    db::Result n = target.connection().select("SELECT COUNT(*) FROM information_schema.TRIGGERS "
+                                              "WHERE TRIGGER_SCHEMA = DATABASE()");
+    ASSERT_TRUE(n.next());
+    EXPECT_EQ(n.text(0), QStringLiteral("1"));
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
 }
 
 // A file that is not one of this program's dumps runs nothing, and the status says so.
@@ -1088,7 +1176,7 @@ TEST_F(DumpDialogs, RestoreReadsPlainScriptsAndRefusesWhatIsNoSql) {
             child<QPushButton>(d, "SpeedButton2")->click();
             if (plain) {
                 EXPECT_EQ(labelText(d, "Label2"), QStringLiteral("SQL Done"));
-                EXPECT_TRUE(labelText(d, "lblSummary").startsWith(QStringLiteral("Checked: 1 tables")))
+                EXPECT_TRUE(labelText(d, "lblSummary").startsWith(QStringLiteral("Checked: 1 table holds")))
                     << labelText(d, "lblSummary").toStdString();
             }
             child<QPushButton>(d, "SpeedButton1")->click();
@@ -1475,7 +1563,7 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         {restore + QStringList{"--database", s.name() + "_none", path("s.sql")}, cliEnvironment(),
          1, QStringLiteral("cannot be used")},
         {restore + QStringList{"--database", s.name(), "--data", path("s.sql")}, cliEnvironment(),
-         1, QStringLiteral("Data Insert - Ignore")},
+         1, QStringLiteral("cannot read the data file")},
         {restore + QStringList{"--database", s.name(), path("none.sql")}, cliEnvironment(), 1,
          QStringLiteral("cannot read")},
         {restore + QStringList{"--database", s.name(), path("empty.sql")}, cliEnvironment(), 1,
@@ -1484,10 +1572,35 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
          QStringLiteral("wide.sql is UTF-16 text")},
         {restore + QStringList{"--database", s.name(), path("foreign.sql")}, cliEnvironment(), 1,
          QStringLiteral("foreign.sql line 2: drops a database")},
+        {restore + QStringList{"--database", s.name(), path("warned.sql")}, cliEnvironment(), 3,
+         QStringLiteral("warned.sql: the server warned on 2 statements")},
+        {restore + QStringList{"--database", s.name(), "/dev/zero"}, cliEnvironment(), 1,
+         QStringLiteral("cannot read /dev/zero: it is not a regular file")},
+        {restore + QStringList{"--database", s.name(), path("photo.sql")}, cliEnvironment(), 1,
+         QStringLiteral("photo.sql is not a text file (it holds NUL bytes)")},
+        {restore + QStringList{"--database", s.name(), path("x.xml")}, cliEnvironment(), 1,
+         QStringLiteral("x.xml is an XML dump")},
+        {restore + QStringList{"--database", s.name(), path("s8.sql.gz")}, cliEnvironment(), 0,
+         QString()},
+        {restore + QStringList{"--database", s.name(), path("cut.sql.gz")}, cliEnvironment(), 1,
+         QStringLiteral("cut off")},
         {restore + QStringList{"--database", s.name(), "--timeout", "soon", path("s.sql")},
          cliEnvironment(), 2, QStringLiteral("--timeout takes a number of seconds")},
     };
     writeFile(path("empty.sql"), "");
+    writeFile(path("warned.sql"), kWarnedScript);
+    writeFile(path("photo.sql"), QByteArray("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\x01", 14));
+    writeFile(path("x.xml"), "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<mysqldump>\n");
+    // Two gzip members joined, as cat joins compressed files; and one cut short.
+    for (const char* part : {"Insert Into t values (8);#+----\r\n", "Insert Into t values (9);#+----\r\n"}) {
+        writeFile(path("part.sql"), part);
+        ASSERT_EQ(runProgram(QStringLiteral("gzip"), {"-f", path("part.sql")},
+                             QProcessEnvironment::systemEnvironment()).code, 0);
+        QFile joined(path("s8.sql.gz"));
+        ASSERT_TRUE(joined.open(QIODevice::Append));
+        joined.write(readFile(path("part.sql.gz")));
+    }
+    writeFile(path("cut.sql.gz"), readFile(path("s8.sql.gz")).chopped(12));
     writeFile(path("wide.sql"), QByteArray("\xFF\xFEs\0e\0l\0", 8));
     writeFile(path("foreign.sql"), "Insert Into t values (7);#+----\r\n"
                                    "DROP DATABASE IF EXISTS lvx_never_there;#+----\r\n");
@@ -1497,6 +1610,7 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         EXPECT_EQ(r.code, c.code);
         EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
         EXPECT_FALSE(r.err.contains(wrong) || r.out.contains(wrong));
+        EXPECT_FALSE(r.err.contains(QStringLiteral("Data Insert - Ignore")));  // nothing ran
         EXPECT_FALSE(r.err.contains(testserver::password()) ||
                      r.out.contains(testserver::password()));
     }
@@ -1505,6 +1619,10 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
     db::Result seven = s.connection().select("SELECT COUNT(*) FROM t WHERE id = 7");
     ASSERT_TRUE(seven.next());
     EXPECT_EQ(seven.text(0), QStringLiteral("0"));
+    db::Result unpacked = s.connection().select("SELECT COUNT(*) FROM t WHERE id IN (8, 9)");
+    ASSERT_TRUE(unpacked.next());
+    EXPECT_EQ(unpacked.text(0), QStringLiteral("2"));  // both members of the compressed file
+    s.exec("DELETE FROM t WHERE id IN (8, 9)");
     EXPECT_EQ(runCli(restore + QStringList{"--database", s.name(), "--allow-foreign-statements",
                                            path("foreign.sql")})
                   .code,
@@ -1520,6 +1638,22 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         r.err.contains(QStringLiteral("s.sql: 1 of 3 statements failed:\nline 2: Duplicate entry")))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("from line 4 on has no end marker")));
+}
+
+// Past a file size limit the dump fails with a message, and the files of the last dump stay.
+TEST_F(DumpTest, CliReportsAFileSizeLimitAndKeepsTheOldFiles) {
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY, v TEXT)");
+    s.exec("INSERT INTO t VALUES (1, REPEAT('x', 20000))");
+    writeFile(path("o.sql"), "old");
+    const QStringList dump = QStringList{QStringLiteral("dump")} + connection() +
+                             QStringList{"--database", s.name(), "--data", "--out", path("o.sql")};
+    const CliResult r = runProgram(QStringLiteral("sh"),
+                                   QStringList{"-c", "ulimit -f 8; exec \"$0\" \"$@\"", cliPath()} + dump,
+                                   cliEnvironment());
+    EXPECT_EQ(r.code, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("lorvex-cli: "))) << r.err.toStdString();
+    EXPECT_EQ(readFile(path("o.sql")), QByteArray("old"));
 }
 
 // Ctrl-C (or SIGTERM) stops the statement running on the server, not only the program: the
@@ -1851,5 +1985,19 @@ TEST_F(DumpTest, VerificationNamesTablesThatDiffer) {
     EXPECT_EQ(v.differences,
               QStringList({QStringLiteral("table t: the data file carries 2 rows, the dump wrote 3 "
                                           "(the file is incomplete)"),
-                           QStringLiteral("table t: holds 1 rows, the files carried 2")}));
+                           QStringLiteral("table t: holds 1 row, the files carried 2")}));
+
+    // A statement skipped as too large is in the file: counted as skipped, not as missing.
+    ScratchDatabase small(QStringLiteral("small"));
+    small.exec("CREATE TABLE t (id INT PRIMARY KEY)");
+    small.exec("INSERT INTO t VALUES (2)");
+    dump::RestoreTally tally;
+    tally.skipped("t", 1);
+    tally.inserted("Insert Into `t` values ", "t", 1);
+    tally.dumped("t", 2);
+    tally.inserted("Insert Into `gone` values ", "gone", 3);  // its CREATE failed
+    EXPECT_EQ(dump::verifyRestore(c, small.name(), tally).differences,
+              QStringList({QStringLiteral("table gone: not in the database; the files carried 3 rows"),
+                           QStringLiteral("table t: holds 1 row; 1 row of the files were in "
+                                          "statements skipped as too large")}));
 }

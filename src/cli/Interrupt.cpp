@@ -55,6 +55,8 @@ void InterruptWatch::watch() {
     char c = 0;
     while (::read(wakeUp[0], &c, 1) == 1) {
         if (c == 'q') return;
+        // Before the session exists (the files are read first) there is nothing to stop.
+        if (threadId_ == 0) continue;
         std::fputs("lorvex-cli: interrupted, stopping the running statement\n", stderr);
         QString error;
         if (!db::cancelQuery(params_, threadId_, &error))

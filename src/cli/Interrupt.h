@@ -10,6 +10,7 @@
 // says how far it got. A second signal ends the program at once. One at a time.
 class InterruptWatch {
 public:
+    // `threadId` 0: no session yet; a signal is only noted.
     InterruptWatch(const db::ConnectParams& params, unsigned long threadId);
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;

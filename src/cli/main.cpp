@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <csignal>
 #include <cstdio>
 
 #include "cli/CliOptions.h"
@@ -15,6 +16,7 @@
 #include "dump/RestoreEngine.h"
 #include "dump/RestoreTally.h"
 #include "dump/ScriptScan.h"
+#include "files/RestoreInput.h"
 #include "registry/ServerAccess.h"
 #include "registry/ServerRegistry.h"
 
@@ -22,6 +24,9 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+// The restore ran through, but the server stored values with warnings (incorrect or
+// truncated values): the data may differ from the file.
+constexpr int kWarnings = 3;
 constexpr int kInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
 void say(FILE* stream, const QString& text) {
@@ -231,25 +236,36 @@ int runDump(const CliOptions& o) {
 int runRestore(const CliOptions& o) {
     QElapsedTimer clock;
     clock.start();
-    QFile script(o.file);
-    if (!script.open(QIODevice::ReadOnly))
+    QString openError;
+    const std::unique_ptr<QIODevice> scriptFile = files::RestoreInput::open(o.file, &openError);
+    if (!scriptFile)
         return failure(QStringLiteral("cannot read %1: %2")
-                           .arg(QDir::toNativeSeparators(o.file), script.errorString()));
+                           .arg(QDir::toNativeSeparators(o.file), openError));
+    QIODevice& script = *scriptFile;
     const QString dataPath = dump::dataFilePath(o.file);
-    QFile data(dataPath);
+    std::unique_ptr<QIODevice> dataFile;
     if (o.data) {
         if (QFileInfo(dataPath).absoluteFilePath() == QFileInfo(o.file).absoluteFilePath())
             return failure(QStringLiteral("%1 is its own data file; restore it without --data")
                                .arg(QDir::toNativeSeparators(o.file)));
-        if (!data.open(QIODevice::ReadOnly))
-            return failure(QStringLiteral("Data Insert - Ignore: cannot read the data file %1: %2")
-                               .arg(QDir::toNativeSeparators(dataPath), data.errorString()));
+        dataFile = files::RestoreInput::open(dataPath, &openError);
+        if (!dataFile)
+            return failure(QStringLiteral("cannot read the data file %1: %2; nothing was restored")
+                               .arg(QDir::toNativeSeparators(dataPath), openError));
     }
 
     // Read before anything is sent: a file that is no dump, or one that reaches beyond the
-    // database, runs nothing.
-    const dump::RestoreCheck check = dump::checkRestore(o.file, o.data ? dataPath : QString(),
-                                                        o.database);
+    // database, runs nothing. A signal ends the reading of a long file.
+    dump::RestoreCheck check;
+    {
+        InterruptWatch early(paramsOf(o, true), 0);
+        check = dump::checkRestore(o.file, o.data ? dataPath : QString(), o.database,
+                                   &InterruptWatch::interrupted);
+    }
+    if (check.stopped) {
+        failure(check.problem);
+        return kInterrupted;
+    }
     if (!check.problem.isEmpty()) return failure(check.problem);
     if (!check.foreign.isEmpty() && !o.allowForeign)
         return failure(QStringLiteral("%1 statements reach beyond the database %2 or act on the "
@@ -279,7 +295,7 @@ int runRestore(const CliOptions& o) {
         };
     };
     std::uint64_t statements = 0, failures = 0;
-    bool ok = true;
+    bool ok = true, warned = false;
     auto account = [&](const dump::RestoreRun& run, const QString& file) {
         line.clear();
         statements += run.statements;
@@ -287,7 +303,8 @@ int runRestore(const CliOptions& o) {
         const QString report = dump::failureReport(run, QFileInfo(file).fileName());
         if (!report.isEmpty()) say(stderr, report + u'\n');
         if (!run.fatal.isEmpty()) say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(run.fatal));
-        ok = ok && run.ok();
+        ok = ok && run.okButWarned();
+        warned = warned || run.warnedCount > 0;
         return run.fatal.isEmpty();
     };
 
@@ -296,6 +313,14 @@ int runRestore(const CliOptions& o) {
     options.refuseForeign = !o.allowForeign && check.unscanned;
     bool plain = check.plain;
     if (check.unscanned) {
+        // A pipe: its head says at once whether it is text at all.
+        for (QIODevice* input : {&script, dataFile.get()}) {
+            if (!input) continue;
+            const dump::TextKind kind = dump::sniffText(input->peek(64 * 1024));
+            const QString name = QFileInfo(input == &script ? o.file : dataPath).fileName();
+            if (kind != dump::TextKind::Text && !(kind == dump::TextKind::Empty && input != &script))
+                return failure(dump::textKindProblem(kind, name));
+        }
         QString notSql;
         plain = dump::isPlainScript(script.peek(64 * 1024), QFileInfo(o.file).fileName(), &notSql);
         if (!notSql.isEmpty()) return failure(notSql);
@@ -311,7 +336,7 @@ int runRestore(const CliOptions& o) {
         dump::RunOptions dataOptions = options;
         dataOptions.format = dump::ScriptFormat::Own;
         const dump::RestoreRun dataRun =
-            engine.run(data, dump::RunKind::Data,
+            engine.run(*dataFile, dump::RunKind::Data,
                        progressFor(QStringLiteral("Data Insert Exec.......  ")), dataOptions);
         going = account(dataRun, dataPath) && !dataRun.stopped;
     }
@@ -335,12 +360,16 @@ int runRestore(const CliOptions& o) {
         say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(verified.text(o.database)));
     }
     if (InterruptWatch::interrupted()) return kInterrupted;
-    return ok ? 0 : kFailed;
+    if (!ok) return kFailed;
+    return warned ? kWarnings : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) then makes a write fail with EFBIG, which the dump reports
+    // as a write failure and leaves the old files, instead of killing the program silently.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();

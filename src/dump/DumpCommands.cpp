@@ -32,7 +32,7 @@ void DumpCommands::TableSchema1Click(const QString& database, const QString& tab
 
 void DumpCommands::Restore1Click(const QString& database) {
     const QString path = prompts_.openFileName(parent_, QStringLiteral("Open"), programDir_,
-                                               QStringLiteral("SQL files (*.sql)"));
+                                               QStringLiteral("SQL files (*.sql *.sql.gz)"));
     if (path.isEmpty()) return;
     try {
         TfrmRestore dialog(session_.MainConnection(), prompts_, parent_);

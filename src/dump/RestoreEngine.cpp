@@ -41,6 +41,23 @@ QString lostConnectionText(const db::Connection& c, const QString& where,
 }
 
 
+// Warnings that mean a value was stored other than the statement says: out of range,
+// truncated, incorrect for its type or character set, NULL into NOT NULL, too long.
+bool valueWarning(unsigned code) {
+    switch (code) {
+    case 1048: case 1262: case 1263: case 1264: case 1265: case 1292: case 1300:
+    case 1366: case 1367: case 1406:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool writesRows(std::string_view s) {
+    const std::string_view word = firstWord(s);
+    return isWord(word, "INSERT") || isWord(word, "REPLACE") || isWord(word, "UPDATE");
+}
+
 // A statement that is a comment to its end: it starts one and has no line break to end it.
 bool commentOnly(std::string_view s) {
     const bool hash = !s.empty() && s.front() == '#';
@@ -227,12 +244,18 @@ private:
         lastAcceptedLine_ = line;
     }
     void refused(std::string_view statement, qint64 line);
+    // After an accepted statement: counts it when the server warned, and lists the first
+    // ones with the server's words. `last`: nothing was sent after it, so SHOW WARNINGS
+    // still speaks of it.
+    void checkWarnings(std::string_view statement, qint64 line, bool last);
     void lost(qint64 line);
     bool sendAlone(std::string_view statement, qint64 line);
     // A CREATE with a DEFINER clause: sent alone, again without the clause when the server
     // refuses the account, and checked for an account that does not exist.
     bool sendWithDefiner(std::string_view statement, const std::string& bare,
                          const std::string& definer, qint64 line);
+    bool sendNoted(std::string_view statement, const std::string& bare,
+                   const std::string& definer, qint64 line);
     void note(std::vector<DefinerNote>& notes, qint64 line, const std::string& definer,
               const QString& reason);
     // `line`: of the statement that needs the switch, for the report of a lost connection.
@@ -253,6 +276,8 @@ private:
     std::vector<Unit> units_;
     std::size_t pendingBytes_ = 0;
     bool lastJoinable_ = false;  // the last unit may take more rows
+    // Trips of one unit still to come, so that the server's words on a warning can be read.
+    std::size_t aloneTrips_ = 0;
     std::unordered_map<std::string, bool> transactional_;
     std::uint64_t uncommitted_ = 0;  // statements accepted since the last COMMIT
     qint64 lastAcceptedLine_ = 0;
@@ -292,6 +317,13 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
     // One byte more for the command: the server ends the connection on a packet larger
     // than max_allowed_packet, so such a statement is skipped and the run goes on.
     if (statement.size() + 1 > engine_.statementLimit_) {
+        // Its rows are in the file: the check afterwards counts them as skipped.
+        if (isWord(word, "INSERT")) {
+            std::size_t count = 0;
+            const bool listed =
+                rowListAt(statement, c_.noBackslashEscapes(), &count) != std::string_view::npos;
+            engine_.tally_.skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
+        }
         if (result.oversized.size() < kFailuresListed)
             result.oversized.push_back({line, statement.size()});
         ++result.oversizedCount;
@@ -329,15 +361,38 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
 bool RestoreEngine::Run::sendWithDefiner(std::string_view statement, const std::string& bare,
                                          const std::string& definer, qint64 line) {
     if (!setMulti(false, line)) return false;
+    // An account that does not exist comes as a note: notes on for this statement alone.
+    if (!c_.query("SET sql_notes = 1")) {
+        if (c_.connectionLost()) lost(line);
+        return false;
+    }
+    const bool going = sendNoted(statement, bare, definer, line);
+    if (!engine_.lost_ && !c_.query("SET sql_notes = 0") && c_.connectionLost()) lost(line);
+    return going && result.fatal.isEmpty();
+}
+
+bool RestoreEngine::Run::sendNoted(std::string_view statement, const std::string& bare,
+                                   const std::string& definer, qint64 line) {
     if (c_.query(statement)) {
         const bool warned = c_.warningCount() > 0;
         c_.discardResults();
         accepted(statement, line);
+        bool others = false;
         if (warned && c_.query("SHOW WARNINGS")) {
             db::Result warnings = c_.storeResult();
-            while (warnings && warnings.next())
+            while (warnings && warnings.next()) {
                 if (warnings.text(1) == QLatin1String("1449"))
                     note(result.missing, line, definer, warnings.text(2));
+                else if (!others && valueWarning(warnings.text(1).toUInt())) {
+                    others = true;
+                    ++result.warnedCount;
+                    if (result.warned.size() < kFailuresListed) {
+                        const std::string_view shown = statement.substr(0, kStatementShown);
+                        result.warned.push_back({line, QByteArray(shown.data(), qsizetype(shown.size())),
+                                                 warnings.text(1).toUInt(), warnings.text(2)});
+                    }
+                }
+            }
         }
         return result.fatal.isEmpty() && !result.stopped;
     }
@@ -423,6 +478,37 @@ bool RestoreEngine::Run::transactional(const std::string& table, qint64 line) {
     return r && r.rowCount() == 1 && r.next() && r.text(0) == QLatin1String("YES");
 }
 
+void RestoreEngine::Run::checkWarnings(std::string_view statement, qint64 line, bool last) {
+    const unsigned count = c_.warningCount();
+    if (count == 0) return;
+    const std::string_view shown = statement.substr(0, kStatementShown);
+    RestoreFailure w{line, QByteArray(shown.data(), qsizetype(shown.size())), 0, {}};
+    bool read = false;
+    if (last) {
+        c_.discardResults();
+        if (c_.query("SHOW WARNINGS")) {
+            read = true;
+            db::Result warnings = c_.storeResult();
+            while (warnings && warnings.next() && !w.code) {
+                const unsigned code = warnings.text(1).toUInt();
+                if (!valueWarning(code)) continue;
+                w.code = code;
+                w.message = warnings.text(2);
+            }
+        }
+    }
+    // Other warnings (the event scheduler is off) say nothing about the data; without the
+    // server's words, a statement that writes rows is taken to have changed values.
+    if (read ? w.code == 0 : !writesRows(statement)) return;
+    ++result.warnedCount;
+    if (result.warned.size() >= kFailuresListed) return;
+    if (w.message.isEmpty())
+        w.message = QStringLiteral("%1 warnings (the statement shared a round trip with others; "
+                                   "their words are gone)")
+                        .arg(count);
+    result.warned.push_back(std::move(w));
+}
+
 void RestoreEngine::Run::refused(std::string_view statement, qint64 line) {
     if (c_.connectionLost()) {
         lost(line);
@@ -482,6 +568,7 @@ bool RestoreEngine::Run::sendAlone(std::string_view statement, qint64 line) {
     if (c_.query(statement)) {
         c_.discardResults();
         accepted(statement, line);
+        checkWarnings(statement, line, true);
     } else {
         refused(statement, line);
     }
@@ -496,7 +583,12 @@ bool RestoreEngine::Run::flush() {
     std::size_t at = 0;
     while (at < work.size() && result.fatal.isEmpty() && !result.stopped) {
         std::size_t end = at, bytes = 0;
-        while (end < work.size() && end - at < kStatementsPerTrip &&
+        std::size_t perTrip = kStatementsPerTrip;
+        if (aloneTrips_ > 0) {
+            perTrip = 1;
+            --aloneTrips_;
+        }
+        while (end < work.size() && end - at < perTrip &&
                (end == at || bytes + unitBytes(work[end]) < engine_.tripBytes_))
             bytes += unitBytes(work[end++]) + 1;
         trip.clear();
@@ -539,6 +631,15 @@ bool RestoreEngine::Run::flush() {
             } else {
                 for (std::size_t k = 0; k < work[i].count; ++k)
                     accepted(textOf(work[i].first + k), statements_[work[i].first + k].line);
+                const Unit& u = work[i];
+                if (c_.warningCount() > 0) {
+                    // The server's words can be read only while nothing else was sent.
+                    checkWarnings(textOf(u.first), statements_[u.first].line, i + 1 == end);
+                    // Warnings come in runs (one table's rows): the next units travel alone
+                    // for a while, so that the list gets the server's words.
+                    if (i + 1 < end && result.warned.size() < kFailuresListed)
+                        aloneTrips_ = kStatementsPerTrip;
+                }
             }
             if (++i == end) {
                 c_.discardResults();
@@ -597,7 +698,8 @@ bool RestoreEngine::begin(QString* error) {
     const char* const read =
         "SELECT @@session.foreign_key_checks, @@session.unique_checks, @@session.sql_mode, "
         "@@session.time_zone, @@session.character_set_client, @@session.character_set_results, "
-        "@@session.collation_connection, @@session.autocommit, @@max_allowed_packet";
+        "@@session.collation_connection, @@session.autocommit, @@max_allowed_packet, "
+        "@@session.sql_notes";
     db::Result saved;
     if (c.query(read)) saved = c.storeResult();
     if (!saved || !saved.next()) {
@@ -619,12 +721,15 @@ bool RestoreEngine::begin(QString* error) {
         ", unique_checks = " + std::string(saved.value(1).view()) + ", sql_mode = " + literal(2) +
         ", time_zone = " + literal(3) + ", character_set_client = " + literal(4) +
         ", character_set_results = " + literal(5) + ", collation_connection = " + literal(6) +
-        ", autocommit = " + std::string(saved.value(7).view());
+        ", autocommit = " + std::string(saved.value(7).view()) +
+        ", sql_notes = " + std::string(saved.value(9).view());
     const std::uint64_t packet = saved.text(8).toULongLong();
     if (packet > 8192) tripBytes_ = std::min<std::size_t>(tripBytes_, packet / 2);
     if (packet > 0) statementLimit_ = std::size_t(packet);
     multiBefore_ = c.multiStatements();
-    if (!c.query("SET foreign_key_checks = 0, autocommit = 0")) {
+    // Notes ("table does not exist" of DROP TABLE IF EXISTS) are no damage; warnings are
+    // counted, so only warnings may raise the count.
+    if (!c.query("SET foreign_key_checks = 0, autocommit = 0, sql_notes = 0")) {
         if (error) *error = QStringLiteral("Cannot prepare the session: %1").arg(c.errorText());
         return false;
     }
@@ -682,12 +787,22 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
     bool going = true;
     if (options.format == ScriptFormat::Plain) {
         SqlScriptReader reader(input);
+        // Also while the reader looks for the end of a statement (a file without one).
+        reader.stopWhen([&run] {
+            run.report(false);
+            return run.result.stopped;
+        });
         while (going && reader.next(statement))
             going = run.take(statement, reader.line(), reader.position(), options);
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
+        if (reader.stopped()) result.stopped = true;
     } else {
         StatementReader reader(input, StatementReader::kDefaultLimit, options.pastCtrlZ);
+        reader.stopWhen([&run] {
+            run.report(false);
+            return run.result.stopped;
+        });
         reader.onComment([&run, this](std::string_view line) {
             std::string table;
             std::uint64_t rows = 0;
@@ -700,6 +815,7 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
             going = run.take(statement, reader.line(), reader.position(), options);
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
+        if (reader.stopped()) result.stopped = true;
         if (going && !result.stopped && !reader.leftover().empty())
             result.leftoverLine = reader.leftoverLine();
         if (options.pastCtrlZ) result.ctrlZLine = reader.ctrlZLine();
@@ -751,6 +867,20 @@ QString failureReport(const RestoreRun& run, const QString& fileName) {
         }
         if (run.failures > run.firstFailures.size())
             lines << QStringLiteral("and %1 more.").arg(run.failures - run.firstFailures.size());
+    }
+    if (run.warnedCount) {
+        lines << QStringLiteral("%1: the server warned on %2 statements; their values may be "
+                                "stored other than the file says (an incorrect or truncated "
+                                "value):")
+                     .arg(fileName)
+                     .arg(run.warnedCount);
+        for (const RestoreFailure& w : run.warned) {
+            lines << (w.code ? QStringLiteral("line %1: %2 (%3)").arg(w.line).arg(w.message).arg(w.code)
+                             : QStringLiteral("line %1: %2").arg(w.line).arg(w.message));
+            lines << QStringLiteral("    ") + QString::fromUtf8(w.statement).simplified();
+        }
+        if (run.warnedCount > run.warned.size())
+            lines << QStringLiteral("and %1 more.").arg(run.warnedCount - run.warned.size());
     }
     if (run.oversizedCount) {
         lines << QStringLiteral("%1: %2 statements are larger than the server accepts "

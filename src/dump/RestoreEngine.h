@@ -89,10 +89,17 @@ struct RestoreRun {
     std::uint64_t definersMissing = 0;
     std::vector<DefinerNote> missing;
 
-    bool ok() const {
+    // Taken with warnings (an incorrect or truncated value stored as something else): the
+    // first kFailuresListed of them with the server's first warning.
+    std::uint64_t warnedCount = 0;
+    std::vector<RestoreFailure> warned;
+
+    // Everything ran as the file says, apart from values the server stored with warnings.
+    bool okButWarned() const {
         return !stopped && fatal.isEmpty() && failures == 0 && leftoverLine == 0 &&
                oversizedCount == 0 && commentedCount == 0 && definersLeftOut == 0;
     }
+    bool ok() const { return okButWarned() && warnedCount == 0; }
 };
 
 // How a run reads its input.

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "db/Connection.h"
+#include "dump/DumpFormat.h"
 
 namespace dump {
 
@@ -22,6 +23,8 @@ std::string objectKey(std::string_view kind, std::string_view name) {
     const std::string k = kind == "VIEW" ? std::string("TABLE") : std::string(kind);
     return k + '\0' + upper(name);
 }
+
+QString rowsText(std::uint64_t n) { return counted(n, "row", "rows"); }
 
 QString shown(std::string_view name) { return QString::fromUtf8(name.data(), qsizetype(name.size())); }
 
@@ -42,6 +45,15 @@ void RestoreTally::inserted(std::string_view prefix, std::string_view table, std
     }
     last_->rows += rows;
     rows_ += rows;
+}
+
+void RestoreTally::skipped(const std::string& table, std::size_t rows) {
+    if (table.empty()) return;
+    Table& t = tables_[table];
+    if (rows == kUncountable)
+        t.countable = false;
+    else
+        t.skipped += rows;
 }
 
 void RestoreTally::dumped(const std::string& table, std::uint64_t rows) { tables_[table].dumped = rows; }
@@ -70,16 +82,15 @@ QString Verification::text(const QString& database) const {
     if (!checked) return QStringLiteral("The restored database %1 could not be checked: %2")
                              .arg(database, differences.join(u' '));
     if (differences.isEmpty())
-        return QStringLiteral("Checked: %1 tables hold the %2 rows the files carried, and %3 objects "
-                              "they create are in %4.")
-            .arg(tables)
-            .arg(rows)
-            .arg(objects)
-            .arg(database);
-    return QStringLiteral("Checked %1 tables and %2 objects; %3 differ from the files:\n")
-               .arg(tables)
-               .arg(objects)
-               .arg(differences.size()) +
+        return QStringLiteral("Checked: %1 %2 the %3 the files carried, and %4 they create "
+                              "%5 in %6.")
+            .arg(counted(tables, "table", "tables"), tables == 1 ? "holds" : "hold",
+                 counted(rows, "row", "rows"), counted(objects, "object", "objects"),
+                 objects == 1 ? "is" : "are", database);
+    return QStringLiteral("Checked %1 and %2; %3 from the files:\n")
+               .arg(counted(tables, "table", "tables"), counted(objects, "object", "objects"),
+                    differences.size() == 1 ? QStringLiteral("1 differs")
+                                            : QStringLiteral("%1 differ").arg(differences.size())) +
            differences.join(u'\n');
 }
 
@@ -121,7 +132,14 @@ Verification verifyRestore(db::Connection& c, const QString& database, const Res
         if (there && o.kind == "TABLE") tables.try_emplace(o.name);
     }
     for (const auto& [name, t] : tables) {
-        if (!t.countable || !present.count(objectKey("TABLE", name))) continue;
+        if (!present.count(objectKey("TABLE", name))) {
+            // Rows for a table that is not there (its CREATE failed) are all missing.
+            if (t.rows + t.skipped > 0)
+                v.differences << QStringLiteral("table %1: not in the database; the files carried %2")
+                                     .arg(shown(name), rowsText(t.rows + t.skipped));
+            continue;
+        }
+        if (!t.countable) continue;
         const std::string query = "SELECT COUNT(*) FROM " + db::quoteIdentifier(database) + "." +
                                   db::quoteIdentifier(name);
         if (!c.query(query)) continue;  // a view: nothing to count
@@ -129,16 +147,19 @@ Verification verifyRestore(db::Connection& c, const QString& database, const Res
         if (!r || !r.next()) continue;
         ++v.tables;
         const std::uint64_t held = r.text(0).toULongLong();
-        if (t.dumped && *t.dumped != t.rows)
-            v.differences << QStringLiteral("table %1: the data file carries %2 rows, the dump "
+        // Rows of skipped statements are in the file: only what is not there is missing.
+        if (t.dumped && *t.dumped != t.rows + t.skipped)
+            v.differences << QStringLiteral("table %1: the data file carries %2, the dump "
                                             "wrote %3 (the file is incomplete)")
-                                 .arg(shown(name))
-                                 .arg(t.rows)
+                                 .arg(shown(name), rowsText(t.rows + t.skipped))
                                  .arg(*t.dumped);
-        if (held != t.rows)
-            v.differences << QStringLiteral("table %1: holds %2 rows, the files carried %3")
-                                 .arg(shown(name))
-                                 .arg(held)
+        if (t.skipped)
+            v.differences << QStringLiteral("table %1: holds %2; %3 of the files were in "
+                                            "statements skipped as too large")
+                                 .arg(shown(name), rowsText(held), rowsText(t.skipped));
+        else if (held != t.rows)
+            v.differences << QStringLiteral("table %1: holds %2, the files carried %3")
+                                 .arg(shown(name), rowsText(held))
                                  .arg(t.rows);
     }
     return v;

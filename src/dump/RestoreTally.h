@@ -31,6 +31,9 @@ public:
     bool continues(std::string_view prefix) const {
         return last_ && !prefix.empty() && prefix == lastPrefix_;
     }
+    // An INSERT into `table` with `rows` rows that was not sent (larger than the server
+    // takes): in the file, so not missing from it, but not in the database either.
+    void skipped(const std::string& table, std::size_t rows);
     // The count the writer noted after a table's rows.
     void dumped(const std::string& table, std::uint64_t rows);
     void created(const CreatedObject& object);
@@ -41,6 +44,7 @@ public:
     struct Table {
         std::uint64_t rows = 0;
         bool countable = true;
+        std::uint64_t skipped = 0;  // rows of statements not sent
         std::optional<std::uint64_t> dumped;
     };
     const std::map<std::string, Table>& tables() const { return tables_; }

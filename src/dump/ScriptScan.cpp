@@ -1,5 +1,7 @@
 #include "dump/ScriptScan.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,11 +9,13 @@
 #include <QStringList>
 #include <algorithm>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "dump/DumpFormat.h"
 #include "dump/SqlScript.h"
 #include "dump/StatementReader.h"
+#include "files/RestoreInput.h"
 
 namespace dump {
 
@@ -412,7 +416,11 @@ TextKind sniffText(const QByteArray& head) {
     if (head.isEmpty()) return TextKind::Empty;
     if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) return TextKind::Utf16;
     const qsizetype zeros = head.count('\0');
-    if (zeros == 0) return TextKind::Text;
+    if (zeros == 0) {
+        QByteArray start = head.left(256);
+        if (start.startsWith("\xEF\xBB\xBF")) start.remove(0, 3);
+        return start.trimmed().startsWith("<?xml") ? TextKind::Xml : TextKind::Text;
+    }
     // UTF-16 text in Latin letters has a zero byte in every other place.
     qsizetype evenZeros = 0, oddZeros = 0;
     const qsizetype sample = std::min<qsizetype>(head.size(), 512);
@@ -433,8 +441,13 @@ QString textKindProblem(TextKind kind, const QString& fileName) {
                               "restore the converted file.")
             .arg(fileName);
     case TextKind::Binary:
-        return QStringLiteral("%1 is not a text file (it holds zero bytes), so it cannot be a "
-                              "dump. Choose the .sql file that Lorvex wrote.")
+        return QStringLiteral("%1 is not a text file (it holds NUL bytes), so it cannot be a "
+                              "dump. Choose the .sql file that Lorvex wrote (a gzip-compressed "
+                              ".sql.gz is read as it is; other archives must be unpacked first).")
+            .arg(fileName);
+    case TextKind::Xml:
+        return QStringLiteral("%1 is an XML dump (as mariadb-dump --xml writes), not SQL; it "
+                              "cannot be restored. Dump the database again without --xml.")
             .arg(fileName);
     }
     return {};
@@ -482,17 +495,22 @@ void scanStatements(Reader& reader, ScriptScan& scan, const QString& database) {
 
 }  // namespace
 
-ScriptScan scanScript(QIODevice& input, const QString& database, bool plain) {
+ScriptScan scanScript(QIODevice& input, const QString& database, bool plain,
+                      const std::function<bool()>& stop) {
     ScriptScan scan;
     scan.kind = sniffText(input.peek(kSniffBytes));
     if (scan.kind != TextKind::Text) return scan;
     if (plain) {
         SqlScriptReader reader(input);
+        reader.stopWhen(stop);
         scanStatements(reader, scan, database);
+        scan.stopped = reader.stopped();
         return scan;
     }
     StatementReader reader(input, StatementReader::kDefaultLimit, true);
+    reader.stopWhen(stop);
     scanStatements(reader, scan, database);
+    scan.stopped = reader.stopped();
     scan.ctrlZLine = reader.ctrlZLine();
     return scan;
 }
@@ -536,24 +554,27 @@ QString RestoreCheck::formatText() const {
 }
 
 RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
-                          const QString& database) {
+                          const QString& database, const std::function<bool()>& stop) {
     constexpr std::size_t kShown = 15;
     RestoreCheck check;
     QStringList foreign, ctrlZ;
     for (const QString& path : {scriptPath, dataPath}) {
         if (path.isEmpty()) continue;
         // A pipe can be read once only: the run refuses as it goes (refuseForeign).
-        if (!QFileInfo(path).isFile()) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode)) {
             check.unscanned = true;
             continue;
         }
         const QString name = QFileInfo(path).fileName();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        QString error;
+        const std::unique_ptr<QIODevice> opened = files::RestoreInput::open(path, &error);
+        if (!opened) {
             check.problem = QStringLiteral("Cannot read %1: %2")
-                                .arg(QDir::toNativeSeparators(path), file.errorString());
+                                .arg(QDir::toNativeSeparators(path), error);
             return check;
         }
+        QIODevice& file = *opened;
         // The data file is this program's own; the script may be any SQL script.
         if (path == scriptPath) {
             QString notSql;
@@ -563,7 +584,14 @@ RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
                 return check;
             }
         }
-        const ScriptScan scan = scanScript(file, database, path == scriptPath && check.plain);
+        const ScriptScan scan = scanScript(file, database, path == scriptPath && check.plain, stop);
+        if (scan.stopped) {
+            check.stopped = true;
+            check.problem = QStringLiteral("Stopped while %1 was read through; nothing was "
+                                           "restored.")
+                                .arg(name);
+            return check;
+        }
         // An empty data file is no problem: a database without rows has one.
         if (scan.kind != TextKind::Text && !(scan.kind == TextKind::Empty && path == dataPath)) {
             check.problem = textKindProblem(scan.kind, name);

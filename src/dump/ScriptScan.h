@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,8 @@ enum class TextKind {
     Text,
     Empty,   // no bytes at all
     Utf16,   // a byte-order mark or the zero bytes of UTF-16 text
-    Binary,  // zero bytes: a picture, an archive, anything but a dump
+    Binary,  // NUL bytes: a picture, an archive, anything but a dump
+    Xml,     // an XML dump (mariadb-dump --xml), not SQL
 };
 
 // What the first bytes of a file are.
@@ -56,6 +58,7 @@ struct ScriptScan {
     TextKind kind = TextKind::Text;
     std::uint64_t statements = 0;
     qint64 ctrlZLine = 0;  // the first line with a Ctrl-Z, 0 when none
+    bool stopped = false;  // the reading was given up on: the rest is unknown
     std::uint64_t foreignCount = 0;
     std::vector<ForeignStatement> foreign;  // the first kListed
     std::vector<QString> replaced;          // what replacedObjects finds, each name once
@@ -65,8 +68,9 @@ struct ScriptScan {
 };
 
 // Reads the whole input (as the restore reads it, past a Ctrl-Z), in this program's format
-// or as a plain SQL script.
-ScriptScan scanScript(QIODevice& input, const QString& database, bool plain = false);
+// or as a plain SQL script; `stop` (asked before each read) ends the reading early.
+ScriptScan scanScript(QIODevice& input, const QString& database, bool plain = false,
+                      const std::function<bool()>& stop = {});
 
 // What the files of one restore hold, read before anything is sent: for the dialog's
 // questions and the command line's refusals alike.
@@ -78,6 +82,7 @@ struct RestoreCheck {
     std::vector<QString> replaced;  // tables and views the schema file drops or replaces
     bool unscanned = false;  // a file was not read through (a pipe): the run must look itself
     bool plain = false;      // the script is a plain SQL script, not this program's dump
+    bool stopped = false;    // `stop` ended the reading; `problem` says so
     // How the restore reads the script, for the user.
     QString formatText() const;
 };
@@ -86,9 +91,10 @@ struct RestoreCheck {
 // `problem` is set when they are neither.
 bool isPlainScript(const QByteArray& head, const QString& fileName, QString* problem);
 
-// Reads the schema file and, when `dataPath` is not empty, the data file; what is not a
-// regular file (a pipe, read once only) is passed over.
+// Reads the schema file and, when `dataPath` is not empty, the data file (a compressed one
+// as its text); a pipe, read once only, is passed over, and a device or folder refused.
+// `stop`, asked before each read, ends the reading: a long file can be given up on.
 RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
-                          const QString& database);
+                          const QString& database, const std::function<bool()>& stop = {});
 
 }  // namespace dump

@@ -145,6 +145,12 @@ void SqlScriptReader::buildTables() {
 // nothing more came.
 bool SqlScriptReader::fill() {
     if (inputEnded_) return false;
+    // Not before the first read: what a Stop right at the start finds is run as far as
+    // one piece goes.
+    if (stopWhen_ && reads_++ > 0 && stopWhen_()) {
+        stopped_ = inputEnded_ = true;
+        return false;
+    }
     // What was read ahead does not count: the outcome must not depend on the read sizes.
     if (inStatement_ && pos_ - start_ > limit_) {
         tooLong();
@@ -400,7 +406,7 @@ bool SqlScriptReader::next(std::string_view& statement) {
     const bool delimited = scanStatement(end);
     inStatement_ = false;
     // Unread input after a read error is not the end of a statement.
-    if (stop_ || (!delimited && failed())) return false;
+    if (stop_ || (!delimited && (failed() || stopped_))) return false;
     // Counted as the client sends it, with the blanks in front of the delimiter.
     if (end - start_ > limit_) {
         tooLong();

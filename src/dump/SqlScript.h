@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,6 +44,11 @@ public:
     // errorString() is a sentence for the user.
     bool failed() const { return !error_.isEmpty(); }
     const QString& errorString() const { return error_; }
+
+    // Asked before each read of the input: true ends the reading there (a signal, Stop),
+    // which stopped() then says.
+    void stopWhen(std::function<bool()> fn) { stopWhen_ = std::move(fn); }
+    bool stopped() const { return stopped_; }
 
     // The delimiter in force now.
     const std::string& delimiter() const { return delimiter_; }
@@ -89,6 +96,9 @@ private:
     // The bytes that end the fast scan in each state.
     Table code_{}, single_{}, double_{}, backtick_{}, lead_{};
     QString error_;
+    std::function<bool()> stopWhen_;
+    bool stopped_ = false;
+    std::uint64_t reads_ = 0;
 };
 
 // The same rules over text in memory (for an editor that runs a script).

@@ -21,6 +21,36 @@ bool endsWithMarker(std::string_view text) {
 
 }  // namespace
 
+void StatementReader::Quotes::over(std::string_view text) {
+    for (const char c : text) {
+        if (escaped) {
+            escaped = false;
+        } else if (open) {
+            // A doubled quote closes and opens again: the same state as before it.
+            if (c == '\\' && open != '`')
+                escaped = true;
+            else if (c == open)
+                open = 0;
+        } else if (c == '\'' || c == '"' || c == '`') {
+            open = c;
+        }
+    }
+}
+
+StatementReader::Quotes StatementReader::pendingQuotes() {
+    if (quotesScanned_ < pending_.size()) {
+        pendingQuotes_.over(std::string_view(pending_).substr(quotesScanned_));
+        quotesScanned_ = pending_.size();
+    }
+    return pendingQuotes_;
+}
+
+void StatementReader::clearPending() {
+    pending_.clear();
+    pendingQuotes_ = {};
+    quotesScanned_ = 0;
+}
+
 StatementReader::StatementReader(QIODevice& input, std::size_t limit, bool pastCtrlZ)
     : input_(input), limit_(std::max<std::size_t>(limit, 1)), pastCtrlZ_(pastCtrlZ) {}
 
@@ -47,7 +77,7 @@ bool StatementReader::tooLong(std::size_t length) {
                  "this a dump file?")
                  .arg(pending_.empty() ? lineNumber_ + 1 : pendingLine_)
                  .arg(limit_);
-    pending_.clear();
+    clearPending();
     stop_ = true;
     return true;
 }
@@ -71,6 +101,12 @@ bool StatementReader::isCommentLine(std::string_view t) {
 // Reads more input behind the unread part; false when nothing more came.
 bool StatementReader::fill() {
     if (inputEnded_) return false;
+    // Not before the first read: what a Stop right at the start finds is run as far as
+    // one piece goes.
+    if (stopWhen_ && reads_++ > 0 && stopWhen_()) {
+        stopped_ = inputEnded_ = true;
+        return false;
+    }
     chunk_.erase(0, pos_);
     pos_ = 0;
     const std::size_t old = chunk_.size();
@@ -82,6 +118,14 @@ bool StatementReader::fill() {
     if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
     chunk_.resize(old + std::size_t(std::max<qint64>(n, 0)));
     if (n <= 0) inputEnded_ = true;
+    // A byte-order mark an editor put at the head of the file is no part of the first line.
+    if (!headSeen_ && (chunk_.size() >= 3 || inputEnded_)) {
+        headSeen_ = true;
+        if (std::string_view(chunk_).starts_with("\xEF\xBB\xBF")) {
+            pos_ = 3;
+            consumed_ += 3;
+        }
+    }
     return n > 0;
 }
 
@@ -92,15 +136,29 @@ bool StatementReader::nextLine(std::string_view& line) {
         const char* begin = chunk_.data() + searchFrom;
         const char* end = chunk_.data() + chunk_.size();
         const char* cr = lineEnd(begin, end);
-        const char* z = static_cast<const char*>(
-            std::memchr(begin, kCtrlZ, std::size_t((cr ? cr : end) - begin)));
-        if (z && !ctrlZLine_) ctrlZLine_ = lineNumber_ + 1;
-        if (z && !pastCtrlZ_) {
+        const char* z = nullptr;
+        if (!pastCtrlZ_) {
+            // The first Ctrl-Z outside quotes ends the input; next() drops them otherwise.
+            const char* lineStart = chunk_.data() + pos_;
+            const char* to = cr ? cr : end;
+            for (const char* at = begin; at < to &&
+                 (z = static_cast<const char*>(std::memchr(at, kCtrlZ, std::size_t(to - at))));
+                 at = z + 1, z = nullptr) {
+                if (lineScanned_ == 0) lineQuotes_ = pendingQuotes();
+                lineQuotes_.over(std::string_view(lineStart + lineScanned_,
+                                                  std::size_t(z - lineStart) - lineScanned_));
+                lineScanned_ = std::size_t(z - lineStart);
+                if (!lineQuotes_.open) break;
+            }
+            if (z && !ctrlZLine_) ctrlZLine_ = lineNumber_ + 1;
+        }
+        if (z) {
             line = std::string_view(chunk_.data() + pos_, std::size_t(z - (chunk_.data() + pos_)));
             consumed_ += qint64(z - (chunk_.data() + pos_)) + 1;
             pos_ = chunk_.size();
             stop_ = true;
             ++lineNumber_;
+            lineScanned_ = 0;
             return true;
         }
         // A CR at the very end may be the first half of CR LF: read on before deciding.
@@ -113,12 +171,17 @@ bool StatementReader::nextLine(std::string_view& line) {
             consumed_ += qint64(after - start);
             pos_ = after;
             ++lineNumber_;
+            lineScanned_ = 0;
             return true;
         }
         const std::size_t scanned = cr ? std::size_t(cr - chunk_.data()) : chunk_.size();
         const std::size_t rescanOffset = scanned - pos_;
         if (tooLong(pending_.size() + rescanOffset)) return false;
         const bool more = fill();
+        if (stopped_) {
+            stop_ = true;
+            return false;
+        }
         searchFrom = pos_ + rescanOffset;  // fill() moved the unread part to the front
         if (more || cr) continue;          // a CR at the end of the input ends its line
         if (pos_ < chunk_.size()) {
@@ -162,9 +225,18 @@ bool StatementReader::next(std::string_view& statement) {
     std::string_view line;
     while (nextLine(line)) {
         std::string_view t = trim(line);
-        if (pastCtrlZ_ && std::memchr(t.data(), kCtrlZ, t.size())) {
-            cleaned_.assign(t);
-            std::erase(cleaned_, kCtrlZ);
+        if (pastCtrlZ_ && std::memchr(line.data(), kCtrlZ, line.size())) {
+            // Dropped where it is damage, kept inside a quoted value.
+            Quotes quotes = pending_.empty() ? Quotes{} : pendingQuotes();
+            cleaned_.clear();
+            for (const char c : line) {
+                if (c == kCtrlZ && !quotes.open) {
+                    if (!ctrlZLine_) ctrlZLine_ = lineNumber_;
+                    continue;
+                }
+                quotes.over(std::string_view(&c, 1));
+                cleaned_ += c;
+            }
             t = trim(cleaned_);
         }
         // With LF line breaks a comment line and what follows it are one line here.
@@ -187,7 +259,7 @@ bool StatementReader::next(std::string_view& statement) {
         if (endsWithMarker(t)) {
             statement_ = trim(pending_);
             statement_.resize(statement_.size() - kMarker.size());
-            pending_.clear();
+            clearPending();
             statementLine_ = lineNumber_;
             statement = statement_;
             if (!complete(statement)) continue;

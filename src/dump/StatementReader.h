@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -11,9 +12,9 @@ namespace dump {
 
 // Cuts dump text into statements. A line ends at CR LF, at a lone CR, and at an LF that
 // directly follows the marker (a dump whose line breaks a copy turned into LF); any other
-// LF is part of the line. A Ctrl-Z ends the input, or with `pastCtrlZ` is dropped and the
-// reading goes on (this program's writer never puts a raw one in a file: one there is
-// damage). Each line is trimmed of blanks and control characters; a lone "#" and the known
+// LF is part of the line. A Ctrl-Z inside a quoted value is data and kept; any other Ctrl-Z
+// ends the input, or with `pastCtrlZ` is dropped and the reading goes on (this program's
+// writer never puts a raw one in a file: one there is damage). Each line is trimmed of blanks and control characters; a lone "#" and the known
 // comment lines of dumps are skipped (also where LF line breaks left them at the start of a
 // statement); the other lines are joined without separator until a line ends with the
 // marker. The input is read in pieces, so a file of any size takes the memory of its longest
@@ -21,6 +22,14 @@ namespace dump {
 // of growing without bound.
 class StatementReader {
 public:
+    // Which quote is open after a run of statement text: a Ctrl-Z inside a quoted value is
+    // data, one outside is damage.
+    struct Quotes {
+        char open = 0;         // the quote character, 0 outside quotes
+        bool escaped = false;  // a backslash inside quotes was the last byte
+        void over(std::string_view text);
+    };
+
     // The server accepts no statement longer than its largest max_allowed_packet.
     static constexpr std::size_t kDefaultLimit = std::size_t(1) << 30;
 
@@ -40,7 +49,7 @@ public:
     // Bytes of the input consumed so far.
     qint64 position() const { return consumed_; }
 
-    // The first line that holds a Ctrl-Z; 0 when none was met.
+    // The first line that holds a Ctrl-Z outside quotes; 0 when none was met.
     qint64 ctrlZLine() const { return ctrlZLine_; }
 
     // After the end: the text that no marker closed (not a statement), and its first line.
@@ -51,6 +60,11 @@ public:
     // errorString() is a sentence for the user.
     bool failed() const { return !error_.isEmpty(); }
     const QString& errorString() const { return error_; }
+
+    // Asked before each read of the input: true ends the reading there (a signal, Stop),
+    // which stopped() then says.
+    void stopWhen(std::function<bool()> fn) { stopWhen_ = std::move(fn); }
+    bool stopped() const { return stopped_; }
 
     // A line the reader skips as a comment (T trimmed).
     static bool isCommentLine(std::string_view trimmed);
@@ -67,6 +81,9 @@ private:
     std::string_view withoutLeadingComments(std::string_view statement);
     bool skipped(std::string_view trimmed);
     bool complete(std::string_view& statement);
+    // The quotes open at the end of the statement gathered so far.
+    Quotes pendingQuotes();
+    void clearPending();
 
     QIODevice& input_;
     std::size_t limit_;
@@ -75,17 +92,25 @@ private:
     std::string cleaned_;  // a line without its Ctrl-Z
     std::string chunk_;
     std::size_t pos_ = 0;
-    bool inputEnded_ = false;  // nothing more to read (end of device or Ctrl-Z seen)
+    bool inputEnded_ = false;
+    bool headSeen_ = false;  // the first bytes were looked at for a byte-order mark  // nothing more to read (end of device or Ctrl-Z seen)
     bool stop_ = false;        // Ctrl-Z reached: no more lines
     qint64 consumed_ = 0;
     qint64 lineNumber_ = 0;
     qint64 statementLine_ = 0;
     std::string pending_;
     qint64 pendingLine_ = 0;
+    Quotes pendingQuotes_;            // over pending_ up to quotesScanned_
+    std::size_t quotesScanned_ = 0;
+    Quotes lineQuotes_;               // over the unread line from pos_ up to lineScanned_
+    std::size_t lineScanned_ = 0;
     std::string statement_;
     std::string decoded_;
     std::function<void(std::string_view)> onComment_;
     QString error_;
+    std::function<bool()> stopWhen_;
+    bool stopped_ = false;
+    std::uint64_t reads_ = 0;
 };
 
 }  // namespace dump

@@ -19,6 +19,7 @@
 #include "dump/RestoreTally.h"
 #include "dump/ScriptScan.h"
 #include "files/RegularFile.h"
+#include "files/RestoreInput.h"
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
@@ -64,6 +65,7 @@ QString doneText(const QString& done, const dump::RestoreRun& run) {
     if (run.ok()) return done;
     QStringList parts{QStringLiteral("%1 statements").arg(run.statements)};
     if (run.failures) parts << QStringLiteral("%1 failed").arg(run.failures);
+    if (run.warnedCount) parts << QStringLiteral("%1 with warnings").arg(run.warnedCount);
     if (run.oversizedCount)
         parts << QStringLiteral("%1 skipped as too large").arg(run.oversizedCount);
     if (run.commentedCount) parts << QStringLiteral("%1 did nothing").arg(run.commentedCount);
@@ -130,14 +132,22 @@ void TfrmRestore::SetDatabase(const QString& name) {
 
 void TfrmRestore::LoadScript(const QString& path) {
     ui::BusyCursor busy;
-    const files::Read read = files::readRegularFile(path, kPreviewBytes, true);
+    files::Read read = files::readRegularFile(path, kPreviewBytes, true);
     if (!read.ok())
         throw dump::DumpError(
             QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), read.reason()));
+    // A compressed file shows its text; how much more there is is not known before the end.
+    QString error;
+    const std::unique_ptr<QIODevice> input = files::RestoreInput::open(path, &error);
+    if (input && files::RestoreInput::compressed(*input)) {
+        read.bytes = input->read(kPreviewBytes);
+        read.size = read.bytes.size();
+    }
     // A picture or an archive is refused before it is shown as garbage; an empty file is
     // shown, and Exec says there is nothing to restore.
     const dump::TextKind kind = dump::sniffText(read.bytes);
-    if (kind == dump::TextKind::Utf16 || kind == dump::TextKind::Binary)
+    if (kind == dump::TextKind::Utf16 || kind == dump::TextKind::Binary ||
+        kind == dump::TextKind::Xml)
         throw dump::DumpError(dump::textKindProblem(kind, QFileInfo(path).fileName()));
     scriptPath_ = path;
     QString notSql;
@@ -184,6 +194,23 @@ QString TfrmRestore::dataFileToRun() const {
 }
 
 bool TfrmRestore::confirmRun(dump::RunOptions& options) {
+    // "Data Include" with no data file to read would restore the schema alone and look
+    // like a whole restore: refuse before anything runs.
+    if (CheckBox1->isChecked()) {
+        const QString path = dump::dataFilePath(scriptPath_);
+        if (QFileInfo(path).absoluteFilePath() != QFileInfo(scriptPath_).absoluteFilePath()) {
+            QFile data(path);
+            if (!data.open(QIODevice::ReadOnly)) {
+                prompts_.message(this,
+                                 QStringLiteral("Cannot read the data file %1: %2\nNothing was "
+                                                "restored; untick \"Data Include\" to restore "
+                                                "the schema alone.")
+                                     .arg(QDir::toNativeSeparators(path), data.errorString()),
+                                 QStringLiteral("Restore"));
+                return false;
+            }
+        }
+    }
     dump::RestoreCheck check;
     {
         ui::BusyCursor busy;
@@ -267,18 +294,19 @@ void TfrmRestore::SpeedButton2Click() {
 
     dump::RestoreEngine engine(connection_, database_);
     // Read from the file as it runs: a dump of any size takes the memory of one statement.
-    QFile input(scriptPath_);
-    if (!input.open(QIODevice::ReadOnly)) {
+    QString openError;
+    const std::unique_ptr<QIODevice> input = files::RestoreInput::open(scriptPath_, &openError);
+    if (!input) {
         setRunning(false);
         prompts_.message(this,
                          QStringLiteral("Cannot read %1: %2")
-                             .arg(QDir::toNativeSeparators(scriptPath_), input.errorString()),
+                             .arg(QDir::toNativeSeparators(scriptPath_), openError),
                          QStringLiteral("Restore"));
         return;
     }
     clock_.start();
     const dump::RestoreRun script = engine.run(
-        input, dump::RunKind::Script,
+        *input, dump::RunKind::Script,
         [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); }, options);
     const QString scriptName = QFileInfo(scriptPath_).fileName();
     if (!script.fatal.isEmpty()) {
@@ -303,10 +331,15 @@ void TfrmRestore::SpeedButton2Click() {
             }
         }
         if (going && !script.late.empty()) {
+            // The status of the run as a whole stays; the triggers' own is only passing.
+            const QString status = Label2->text();
             const dump::RestoreRun late = engine.runLate(
                 script.late,
                 [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); },
                 options);
+            Label2->setText(late.ok() ? status
+                                      : status + QStringLiteral(" - triggers and events: ") +
+                                            doneText(QString(), late).mid(3));
             const QString report = dump::failureReport(late, scriptName);
             if (!late.fatal.isEmpty())
                 problems << QStringLiteral("Restore Error - Create / Drop\r\n\r\n") + late.fatal;
@@ -334,17 +367,17 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
         Label2->setText(QStringLiteral("Data Insert - Ignore"));
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        run.fatal = QStringLiteral("Cannot read %1: %2")
-                        .arg(QDir::toNativeSeparators(path), file.errorString());
+    QString error;
+    const std::unique_ptr<QIODevice> file = files::RestoreInput::open(path, &error);
+    if (!file) {
+        run.fatal = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), error);
         return true;
     }
     clock_.start();
     dump::RunOptions dataOptions = options;
     dataOptions.format = dump::ScriptFormat::Own;  // a data file is always this program's
     run = engine.run(
-        file, dump::RunKind::Data,
+        *file, dump::RunKind::Data,
         [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p); }, dataOptions);
     return true;
 }

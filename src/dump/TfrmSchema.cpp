@@ -69,16 +69,22 @@ TfrmSchema::TfrmSchema(db::Connection& connection, ui::Prompts& prompts, QWidget
     ProgressBar1->setValue(0);
     lblStatus = ui::named(new QLabel(this), "lblStatus");
 
+    // The captions never shrink below their text: the dialog grows instead of cutting them.
+    for (QAbstractButton* box : std::initializer_list<QAbstractButton*>{
+             CheckBox1, CheckBox2, chkRoutines, chkTriggers, chkEvents, chkDefiner, RadioButton1,
+             RadioButton2, RadioButton3})
+        box->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
     auto* options = new QHBoxLayout;
     options->addWidget(CheckBox1);
     options->addWidget(CheckBox2);
     options->addSpacing(16);
     for (QCheckBox* box : {chkRoutines, chkTriggers, chkEvents, chkDefiner}) options->addWidget(box);
-    options->addSpacing(16);
-    options->addWidget(RadioButton1);
-    options->addWidget(RadioButton2);
-    options->addWidget(RadioButton3);
     options->addStretch();
+    auto* letterCase = new QHBoxLayout;
+    letterCase->addWidget(RadioButton1);
+    letterCase->addWidget(RadioButton2);
+    letterCase->addWidget(RadioButton3);
+    letterCase->addStretch();
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(lblStatus, 1);
@@ -89,6 +95,7 @@ TfrmSchema::TfrmSchema(db::Connection& connection, ui::Prompts& prompts, QWidget
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MemoSchema, 1);
     layout->addLayout(options);
+    layout->addLayout(letterCase);
     layout->addWidget(ProgressBar1);
     layout->addLayout(buttons);
 

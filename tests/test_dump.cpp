@@ -1851,7 +1851,7 @@ TEST_F(DumpTest, EveryObjectComesBackIdenticalAndTriggersDoNotFireOnTheDumpsRows
         QStringList{QStringLiteral("dump")} + connection() +
         QStringList{"--database", source.name(), "--drop", "--data", "--out", path("o.sql")});
     ASSERT_EQ(dumped.code, 0) << dumped.err.toStdString();
-    EXPECT_TRUE(dumped.out.contains(QStringLiteral("also 2 routines, 2 triggers, 1 events")))
+    EXPECT_TRUE(dumped.out.contains(QStringLiteral("also 2 routines, 2 triggers, 1 event")))
         << dumped.out.toStdString();
     const QByteArray schema = readFile(path("o.sql"));
     EXPECT_LT(schema.indexOf("FUNCTION `label`"), schema.indexOf("VIEW `v_names`"));

@@ -19,6 +19,7 @@
 #include "files/RestoreInput.h"
 #include "registry/ServerAccess.h"
 #include "registry/ServerRegistry.h"
+#include "ui/Counted.h"
 
 namespace {
 
@@ -216,15 +217,14 @@ int runDump(const CliOptions& o) {
     if (!result.ok) return failure(result.error);
     QString files = QDir::toNativeSeparators(path);
     if (o.data) files += QStringLiteral(", ") + QDir::toNativeSeparators(dump::dataFilePath(path));
-    say(stdout, QStringLiteral("dump: %1 tables, %2 rows, 0 failures, %3 s (%4)\n")
-                    .arg(schema->tables)
-                    .arg(result.rows)
-                    .arg(seconds(clock), files));
+    say(stdout, QStringLiteral("dump: %1, %2, 0 failures, %3 s (%4)\n")
+                    .arg(ui::counted(schema->tables, "table"), ui::counted(result.rows, "row"),
+                         seconds(clock), files));
     if (schema->routines + schema->triggers + schema->events > 0)
-        say(stdout, QStringLiteral("dump: also %1 routines, %2 triggers, %3 events\n")
-                        .arg(schema->routines)
-                        .arg(schema->triggers)
-                        .arg(schema->events));
+        say(stdout, QStringLiteral("dump: also %1, %2, %3\n")
+                        .arg(ui::counted(schema->routines, "routine"),
+                             ui::counted(schema->triggers, "trigger"),
+                             ui::counted(schema->events, "event")));
     if (!result.outsideSnapshot.empty())
         say(stdout, QStringLiteral("dump: tables without transactions, read outside the consistent "
                                    "snapshot: %1\n")

@@ -17,11 +17,6 @@ inline constexpr std::string_view kLineBreak = "\r\n";
 enum class LetterCase { Default, Lower, Upper };
 
 // The bytes the readers trim from lines and statements: blanks and control characters.
-// "1 row", "2 rows": a count with its noun in the right number, for messages.
-inline QString counted(std::uint64_t n, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
-}
-
 inline bool isBlankByte(char c) { return static_cast<unsigned char>(c) <= 32; }
 // A byte of an unquoted SQL name (multi-byte characters included).
 inline bool isNameByte(char c) {

@@ -5,6 +5,7 @@
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
+#include "ui/Counted.h"
 
 namespace dump {
 
@@ -24,7 +25,7 @@ std::string objectKey(std::string_view kind, std::string_view name) {
     return k + '\0' + upper(name);
 }
 
-QString rowsText(std::uint64_t n) { return counted(n, "row", "rows"); }
+QString rowsText(std::uint64_t n) { return ui::counted(n, "row"); }
 
 QString shown(std::string_view name) { return QString::fromUtf8(name.data(), qsizetype(name.size())); }
 
@@ -84,11 +85,11 @@ QString Verification::text(const QString& database) const {
     if (differences.isEmpty())
         return QStringLiteral("Checked: %1 %2 the %3 the files carried, and %4 they create "
                               "%5 in %6.")
-            .arg(counted(tables, "table", "tables"), tables == 1 ? "holds" : "hold",
-                 counted(rows, "row", "rows"), counted(objects, "object", "objects"),
+            .arg(ui::counted(tables, "table"), tables == 1 ? "holds" : "hold",
+                 ui::counted(rows, "row"), ui::counted(objects, "object"),
                  objects == 1 ? "is" : "are", database);
     return QStringLiteral("Checked %1 and %2; %3 from the files:\n")
-               .arg(counted(tables, "table", "tables"), counted(objects, "object", "objects"),
+               .arg(ui::counted(tables, "table"), ui::counted(objects, "object"),
                     differences.size() == 1 ? QStringLiteral("1 differs")
                                             : QStringLiteral("%1 differ").arg(differences.size())) +
            differences.join(u'\n');

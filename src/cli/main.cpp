@@ -19,7 +19,6 @@
 #include "files/RestoreInput.h"
 #include "registry/ServerAccess.h"
 #include "registry/ServerRegistry.h"
-#include "ui/Counted.h"
 
 namespace {
 
@@ -217,14 +216,12 @@ int runDump(const CliOptions& o) {
     if (!result.ok) return failure(result.error);
     QString files = QDir::toNativeSeparators(path);
     if (o.data) files += QStringLiteral(", ") + QDir::toNativeSeparators(dump::dataFilePath(path));
-    say(stdout, QStringLiteral("dump: %1, %2, 0 failures, %3 s (%4)\n")
-                    .arg(ui::counted(schema->tables, "table"), ui::counted(result.rows, "row"),
-                         seconds(clock), files));
+    say(stdout, QStringLiteral("dump: %1, 0 failures, %2 s (%3)\n")
+                    .arg(dump::tablesAndRows(schema->tables, result.rows), seconds(clock), files));
     if (schema->routines + schema->triggers + schema->events > 0)
-        say(stdout, QStringLiteral("dump: also %1, %2, %3\n")
-                        .arg(ui::counted(schema->routines, "routine"),
-                             ui::counted(schema->triggers, "trigger"),
-                             ui::counted(schema->events, "event")));
+        say(stdout, QStringLiteral("dump: also %1\n")
+                        .arg(dump::routinesTriggersEvents(schema->routines, schema->triggers,
+                                                          schema->events)));
     if (!result.outsideSnapshot.empty())
         say(stdout, QStringLiteral("dump: tables without transactions, read outside the consistent "
                                    "snapshot: %1\n")

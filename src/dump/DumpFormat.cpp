@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include "ui/Counted.h"
+
 namespace dump {
 
 bool isWord(std::string_view text, std::string_view upper) {
@@ -351,6 +353,16 @@ QByteArray createTextLines(std::string_view text) {
             out += "\r\n";
     }
     return out;
+}
+
+QString tablesAndRows(std::uint64_t tables, std::uint64_t rows) {
+    return ui::counted(tables, "table") + QStringLiteral(", ") + ui::counted(rows, "row");
+}
+
+QString routinesTriggersEvents(std::uint64_t routines, std::uint64_t triggers, std::uint64_t events) {
+    return QStringLiteral("%1, %2, %3")
+        .arg(ui::counted(routines, "routine"), ui::counted(triggers, "trigger"),
+             ui::counted(events, "event"));
 }
 
 }  // namespace dump

@@ -109,4 +109,8 @@ QByteArray commentText(std::string_view name);
 // where an LF stays as it is (the reader keeps a lone LF).
 QByteArray createTextLines(std::string_view createText);
 
+// "2 tables, 1 row" and "1 routine, 2 triggers, 0 events": what a dump wrote, for its report.
+QString tablesAndRows(std::uint64_t tables, std::uint64_t rows);
+QString routinesTriggersEvents(std::uint64_t routines, std::uint64_t triggers, std::uint64_t events);
+
 }  // namespace dump

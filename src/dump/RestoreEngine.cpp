@@ -10,6 +10,7 @@
 #include "dump/DumpFormat.h"
 #include "dump/ScriptScan.h"
 #include "dump/StatementReader.h"
+#include "ui/Counted.h"
 
 namespace dump {
 
@@ -856,31 +857,28 @@ QString timeLeft(qint64 elapsedMs, qint64 done, qint64 size) {
 
 QString failureReport(const RestoreRun& run, const QString& fileName) {
     QStringList lines;
+    // The first statements of a kind with the server's words, and how many more there were.
+    auto listStatements = [&lines](const std::vector<RestoreFailure>& first, std::uint64_t count) {
+        for (const RestoreFailure& f : first) {
+            lines << (f.code ? QStringLiteral("line %1: %2 (%3)").arg(f.line).arg(f.message).arg(f.code)
+                             : QStringLiteral("line %1: %2").arg(f.line).arg(f.message));
+            lines << QStringLiteral("    ") + QString::fromUtf8(f.statement).simplified();
+        }
+        if (count > first.size()) lines << QStringLiteral("and %1 more.").arg(count - first.size());
+    };
     if (run.failures) {
         lines << QStringLiteral("%1: %2 of %3 statements failed:")
                      .arg(fileName)
                      .arg(run.failures)
                      .arg(run.statements);
-        for (const RestoreFailure& f : run.firstFailures) {
-            lines << QStringLiteral("line %1: %2 (%3)").arg(f.line).arg(f.message).arg(f.code);
-            lines << QStringLiteral("    ") + QString::fromUtf8(f.statement).simplified();
-        }
-        if (run.failures > run.firstFailures.size())
-            lines << QStringLiteral("and %1 more.").arg(run.failures - run.firstFailures.size());
+        listStatements(run.firstFailures, run.failures);
     }
     if (run.warnedCount) {
-        lines << QStringLiteral("%1: the server warned on %2 statements; their values may be "
+        lines << QStringLiteral("%1: the server warned on %2; their values may be "
                                 "stored other than the file says (an incorrect or truncated "
                                 "value):")
-                     .arg(fileName)
-                     .arg(run.warnedCount);
-        for (const RestoreFailure& w : run.warned) {
-            lines << (w.code ? QStringLiteral("line %1: %2 (%3)").arg(w.line).arg(w.message).arg(w.code)
-                             : QStringLiteral("line %1: %2").arg(w.line).arg(w.message));
-            lines << QStringLiteral("    ") + QString::fromUtf8(w.statement).simplified();
-        }
-        if (run.warnedCount > run.warned.size())
-            lines << QStringLiteral("and %1 more.").arg(run.warnedCount - run.warned.size());
+                     .arg(fileName, ui::counted(run.warnedCount, "statement"));
+        listStatements(run.warned, run.warnedCount);
     }
     if (run.oversizedCount) {
         lines << QStringLiteral("%1: %2 statements are larger than the server accepts "

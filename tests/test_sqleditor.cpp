@@ -982,6 +982,28 @@ TEST_F(SqlPanelTest, ExecSaysHowManyResultSetsOfACallItDoesNotShow) {
         << status[0].toStdString();
 }
 
+TEST_F(SqlPanelTest, ExecShowsTheServersWarnings) {
+    scratch.exec("CREATE TABLE w (n INT)");
+    QStringList status;
+    QObject::connect(panel.get(), &SqlPanel::statusMessage,
+                     [&status](const QString& text) { status << text; });
+    // A query: the grid shows the changed value, the status line says why.
+    run(QStringLiteral("SELECT CAST('abc' AS INT) AS n"));
+    EXPECT_EQ(cell(0, 0), QStringLiteral("0"));
+    ASSERT_EQ(status.size(), 1);
+    EXPECT_TRUE(status[0].startsWith(QStringLiteral("1 warning: Warning 1292: Truncated")))
+        << status[0].toStdString();
+    // A command: the memo has the outcome, then each warning.
+    run(QStringLiteral("INSERT IGNORE INTO w VALUES ('1x'), ('2y')"));
+    EXPECT_TRUE(memo().startsWith(QStringLiteral("Query OK, 2 rows affected\n2 warnings:\nWarning 1265: ")))
+        << memo().toStdString();
+    EXPECT_EQ(memo().count(QStringLiteral("\nWarning 1265: Data truncated")), 2) << memo().toStdString();
+    // Without warnings nothing is added.
+    run(QStringLiteral("INSERT INTO w VALUES (3)"));
+    EXPECT_EQ(memo(), QStringLiteral("Query OK, 1 row affected"));
+    EXPECT_EQ(status.size(), 1);
+}
+
 TEST_F(SqlPanelTest, ARefusedStatementKeepsItsPasswordOutOfTheHistory) {
     // Each is refused with the server's text quoting the statement.
     for (const char* statement :

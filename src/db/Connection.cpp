@@ -326,6 +326,14 @@ DbError Connection::lastError(std::string_view statement) const {
 
 unsigned Connection::warningCount() const { return mysql_ ? mysql_warning_count(mysql_) : 0; }
 
+std::optional<std::vector<ServerWarning>> Connection::warnings() {
+    if (!query("SHOW WARNINGS")) return std::nullopt;
+    std::vector<ServerWarning> out;
+    Result rows = storeResult();
+    while (rows && rows.next()) out.push_back({rows.text(0), rows.text(1).toUInt(), rows.text(2)});
+    return out;
+}
+
 std::uint64_t Connection::affectedRows() const {
     return mysql_ ? mysql_affected_rows(mysql_) : 0;
 }

@@ -3,8 +3,10 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/DbError.h"
 #include "db/Result.h"
@@ -19,6 +21,13 @@ namespace db {
 // lost: long enough for a long ALTER TABLE, short enough that a server that stopped
 // answering does not hold the program forever.
 inline constexpr unsigned kDefaultNetTimeoutSeconds = 10 * 60;
+
+// One line of SHOW WARNINGS.
+struct ServerWarning {
+    QString level;  // "Note", "Warning", "Error"
+    unsigned code = 0;
+    QString message;
+};
 
 struct ConnectParams {
     // "host", "host:port" or "[v6addr]:port" (the port wins over `port`), or the path of
@@ -117,6 +126,9 @@ public:
     std::uint64_t affectedRows() const;
     // Warnings of the last statement.
     unsigned warningCount() const;
+    // The last statement's warnings as the server words them (SHOW WARNINGS, which itself
+    // leaves them in place); nothing when they could not be read. Send nothing in between.
+    std::optional<std::vector<ServerWarning>> warnings();
 
     // Value escaping for this connection's character set and SQL mode; quoteValue adds the
     // single quotes. The only way user text enters a statement as a value.

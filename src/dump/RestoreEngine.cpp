@@ -379,18 +379,17 @@ bool RestoreEngine::Run::sendNoted(std::string_view statement, const std::string
         c_.discardResults();
         accepted(statement, line);
         bool others = false;
-        if (warned && c_.query("SHOW WARNINGS")) {
-            db::Result warnings = c_.storeResult();
-            while (warnings && warnings.next()) {
-                if (warnings.text(1) == QLatin1String("1449"))
-                    note(result.missing, line, definer, warnings.text(2));
-                else if (!others && valueWarning(warnings.text(1).toUInt())) {
+        if (warned) {
+            for (const db::ServerWarning& w : c_.warnings().value_or(std::vector<db::ServerWarning>{})) {
+                if (w.code == 1449)
+                    note(result.missing, line, definer, w.message);
+                else if (!others && valueWarning(w.code)) {
                     others = true;
                     ++result.warnedCount;
                     if (result.warned.size() < kFailuresListed) {
                         const std::string_view shown = statement.substr(0, kStatementShown);
-                        result.warned.push_back({line, QByteArray(shown.data(), qsizetype(shown.size())),
-                                                 warnings.text(1).toUInt(), warnings.text(2)});
+                        result.warned.push_back(
+                            {line, QByteArray(shown.data(), qsizetype(shown.size())), w.code, w.message});
                     }
                 }
             }
@@ -487,14 +486,13 @@ void RestoreEngine::Run::checkWarnings(std::string_view statement, qint64 line, 
     bool read = false;
     if (last) {
         c_.discardResults();
-        if (c_.query("SHOW WARNINGS")) {
+        if (const auto warnings = c_.warnings()) {
             read = true;
-            db::Result warnings = c_.storeResult();
-            while (warnings && warnings.next() && !w.code) {
-                const unsigned code = warnings.text(1).toUInt();
-                if (!valueWarning(code)) continue;
-                w.code = code;
-                w.message = warnings.text(2);
+            for (const db::ServerWarning& each : *warnings) {
+                if (!valueWarning(each.code)) continue;
+                w.code = each.code;
+                w.message = each.message;
+                break;
             }
         }
     }

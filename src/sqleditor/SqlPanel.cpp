@@ -595,7 +595,24 @@ bool SqlPanel::runQuery(const SqlText& sql) {
     MySQLDataSet2_->SetSQL(sql.lines());
     // A refused statement has been shown by the dataset with the server's text; the grid
     // stays shown, empty.
-    return MySQLDataSet2_->Open();
+    const bool opened = MySQLDataSet2_->Open();
+    if (opened) {
+        const QString warnings = serverWarnings();
+        if (!warnings.isEmpty()) Q_EMIT statusMessage(QString(warnings).replace(u'\n', u' '));
+    }
+    return opened;
+}
+
+// The server's warnings about the statement just run ("1 warning:" and a line for each), so
+// that a value the server changed (CAST('abc' AS INT) gives 0) does not pass unnoticed.
+QString SqlPanel::serverWarnings() {
+    db::Connection& c = connection_.connection();
+    const unsigned count = c.warningCount();
+    if (count == 0) return {};
+    QStringList lines{ui::counted(count, "warning") + u':'};
+    for (const db::ServerWarning& w : c.warnings().value_or(std::vector<db::ServerWarning>{}))
+        lines << QStringLiteral("%1 %2: %3").arg(w.level).arg(w.code).arg(w.message);
+    return lines.join(u'\n');
 }
 
 ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
@@ -606,13 +623,17 @@ ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
     // them whatever its first word, and nothing is sent twice.
     MySQLDataSet2_->SetSQL(sql.lines());
     const ExecOutcome outcome = MySQLDataSet2_->Run();
+    // Read before anything else is sent: the next statement replaces them.
+    const QString warnings = outcome.ok ? serverWarnings() : QString();
     // Only a USE the server accepted changes the database the label names.
     if (outcome.ok && sql.isUse()) LUseDb_->setFullText(usedDatabaseLabel(connection_, sql));
     if (outcome.returnedRows) {
         showGrid(true);
+        if (!warnings.isEmpty()) Q_EMIT statusMessage(QString(warnings).replace(u'\n', u' '));
         return outcome;
     }
-    MemoResult_->setPlainText(commandOutcome(outcome));
+    MemoResult_->setPlainText(warnings.isEmpty() ? commandOutcome(outcome)
+                                                 : commandOutcome(outcome) + u'\n' + warnings);
     return outcome;
 }
 

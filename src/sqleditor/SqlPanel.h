@@ -127,6 +127,7 @@ private:
     // Says in the status line how many result sets the last statement answered with beyond
     // the one shown.
     void reportDroppedResults();
+    QString serverWarnings();
     ExecOutcome runCommand(const SqlText& sql);
     HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
     // Keeps a statement sent from the panel in the history.

@@ -1,5 +1,7 @@
 #include "sqleditor/Completion.h"
 
+#include "sqleditor/SqlText.h"
+
 #include <QSet>
 #include <algorithm>
 
@@ -59,20 +61,8 @@ struct Token {
 // The end of a quoted text that starts at `from` (the opening quote); the text's end
 // when it is not closed.
 int quotedEnd(const QString& text, int from) {
-    const QChar quote = text[from];
-    for (int i = from + 1; i < text.size(); ++i) {
-        if (quote != u'`' && text[i] == u'\\') {
-            ++i;
-            continue;
-        }
-        if (text[i] != quote) continue;
-        if (i + 1 < text.size() && text[i + 1] == quote) {
-            ++i;
-            continue;
-        }
-        return i + 1;
-    }
-    return int(text.size());
+    const int end = sqlQuotedEnd(text, from + 1, text[from], text[from] != u'`');
+    return end < 0 ? int(text.size()) : end;
 }
 
 std::vector<Token> tokens(const QString& text) {

@@ -1,5 +1,7 @@
 #include "sqleditor/SqlHighlighter.h"
 
+#include "sqleditor/SqlText.h"
+
 #include <QFont>
 
 #include "db/Connection.h"
@@ -11,24 +13,6 @@ enum State { Code = 0, InComment = 1, InSingle = 2, InDouble = 3, InBacktick = 4
 
 bool isWordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'$' || c == u'@'; }
 bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'$'; }
-
-// From `from`, the end of a quoted text closed by `quote` (doubled or backslash-escaped
-// quotes inside do not close it); -1 when the line ends first.
-int quotedEnd(const QString& text, int from, QChar quote, bool backslash) {
-    for (int i = from; i < text.size(); ++i) {
-        if (backslash && text[i] == u'\\') {
-            ++i;
-            continue;
-        }
-        if (text[i] != quote) continue;
-        if (i + 1 < text.size() && text[i + 1] == quote) {
-            ++i;
-            continue;
-        }
-        return i + 1;
-    }
-    return -1;
-}
 
 }  // namespace
 
@@ -135,7 +119,7 @@ void SqlHighlighter::highlightBlock(const QString& text) {
             end = close < 0 ? -1 : close + 2;
         } else {
             const QChar quote = carried == InSingle ? u'\'' : carried == InDouble ? u'"' : u'`';
-            end = quotedEnd(text, 0, quote, carried != InBacktick);
+            end = sqlQuotedEnd(text, 0, quote, carried != InBacktick);
         }
         const Kind kind = carried == InComment    ? Comment
                           : carried == InBacktick ? QuotedName
@@ -169,7 +153,7 @@ void SqlHighlighter::highlightBlock(const QString& text) {
             continue;
         }
         if (c == u'\'' || c == u'"' || c == u'`') {
-            const int end = quotedEnd(text, i + 1, c, c != u'`');
+            const int end = sqlQuotedEnd(text, i + 1, c, c != u'`');
             const Kind kind = c == u'`' ? QuotedName : String;
             if (end < 0) {
                 setFormat(i, n - i, formats_[kind]);

@@ -1450,6 +1450,64 @@ QStringList connection() {
             testserver::user()};
 }
 
+// A file of several databases goes each into its own when asked (window and command line
+// alike), or all into the target; either way the outcome says which was done.
+TEST_F(DumpDialogs, RestoreOfSeveralDatabasesGoesEachIntoItsOwnOrAllIntoTheTarget) {
+    for (const bool each : {true, false}) {
+        ScratchDatabase target, a(QStringLiteral("a")), b(QStringLiteral("b"));
+        const QByteArray script = "USE `" + a.name().toUtf8() +
+                                  "`;\nCREATE TABLE t (id INT);\nINSERT INTO t VALUES (1),(2);\n"
+                                  "USE `" + b.name().toUtf8() +
+                                  "`;\nCREATE TABLE t (id INT);\nINSERT INTO t VALUES (3);\n";
+        writeFile(path("two.sql"), script);
+        prompts.answerFile(path("two.sql"));
+        prompts.answerOkCancel(true);  // the USE statements reach beyond the target
+        prompts.answerYesNo(each);
+        prompts.onDialog([&](QDialog* d) {
+            child<QPushButton>(d, "SpeedButton2")->click();
+            const QString summary = labelText(d, "lblSummary");
+            EXPECT_TRUE(summary.startsWith(each ? QStringLiteral("Each of the file's 2 databases went into its own: `%1`, `%2`.").arg(a.name(), b.name())
+                                                : QStringLiteral("The file's 2 databases (`%1`, `%2`) all went into `%3`.").arg(a.name(), b.name(), target.name())))
+                << summary.toStdString();
+            child<QPushButton>(d, "SpeedButton1")->click();
+            return d->result();
+        });
+        commands->Restore1Click(target.name());
+        EXPECT_TRUE(prompts.allAnswersUsed());
+        if (each) {
+            EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+            EXPECT_EQ(a.scalar("SELECT COUNT(*) FROM t"), QStringLiteral("2"));
+            EXPECT_EQ(b.scalar("SELECT COUNT(*) FROM t"), QStringLiteral("1"));
+            EXPECT_EQ(target.scalar("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()"),
+                      QStringLiteral("0"));
+            // The session is back in the database it was in.
+            EXPECT_EQ(testserver::firstValue(session.MainConnection(), "SELECT DATABASE()"), target.name());
+        } else {
+            // The tables of equal names collide: the second CREATE fails, its rows join.
+            EXPECT_EQ(target.scalar("SELECT COUNT(*) FROM t"), QStringLiteral("3"));
+            EXPECT_EQ(a.scalar("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()"),
+                      QStringLiteral("0"));
+        }
+        prompts.clear();
+    }
+
+    // The command line: --each-database, as the window's Yes.
+    ScratchDatabase target, a(QStringLiteral("a")), b(QStringLiteral("b"));
+    writeFile(path("cli.sql"), "USE `" + a.name().toUtf8() + "`;\nCREATE TABLE t (id INT);\n"
+                               "INSERT INTO t VALUES (1),(2);\nUSE `" + b.name().toUtf8() +
+                               "`;\nCREATE TABLE t (id INT);\nINSERT INTO t VALUES (3);\n");
+    const CliResult restored =
+        runCli(QStringList{QStringLiteral("restore")} + connection() +
+               QStringList{"--database", target.name(), "--allow-foreign-statements",
+                           "--each-database", path("cli.sql")});
+    EXPECT_EQ(restored.code, 0) << restored.err.toStdString();
+    EXPECT_TRUE(restored.out.contains(QStringLiteral("Each of the file's 2 databases went into its own")))
+        << restored.out.toStdString();
+    EXPECT_TRUE(restored.out.contains(QStringLiteral("1 row the files carried, and 1 object they create is in %1").arg(b.name())))
+        << restored.out.toStdString();
+    EXPECT_EQ(a.scalar("SELECT COUNT(*) FROM t"), QStringLiteral("2"));
+}
+
 TEST_F(DumpTest, CliRoundTripOfAwkwardValues) {
     ScratchDatabase source(QStringLiteral("src"));
     fillAwkward(source);
@@ -1638,6 +1696,33 @@ TEST_F(DumpTest, CliExitCodesAndMessages) {
         r.err.contains(QStringLiteral("s.sql: 1 of 3 statements failed:\nline 2: Duplicate entry")))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("from line 4 on has no end marker")));
+}
+
+// A data file cut short (a copy that stopped): every table whose count line never came is
+// named as possibly short, not only the statement left without its marker.
+TEST_F(DumpTest, CutDataFileNamesTheTablesThatMayHaveLostRows) {
+    ScratchDatabase source(QStringLiteral("src"));
+    source.exec("CREATE TABLE a (id INT PRIMARY KEY)");
+    source.exec("CREATE TABLE b (id INT PRIMARY KEY)");
+    source.exec("INSERT INTO a VALUES (1), (2), (3)");
+    source.exec("INSERT INTO b VALUES (1)");
+    const QStringList restore = QStringList{QStringLiteral("restore")} + connection();
+    ASSERT_EQ(runCli(QStringList{QStringLiteral("dump")} + connection() +
+                     QStringList{"--database", source.name(), "--data", "--out", path("c.sql")})
+                  .code,
+              0);
+    const QByteArray data = readFile(path("c.dat"));
+    const qsizetype cut = data.indexOf("(2)");
+    ASSERT_GT(cut, 0) << data.toStdString();
+    writeFile(path("c.dat"), data.left(cut + 2));
+    ScratchDatabase target(QStringLiteral("dst"));
+    const CliResult r = runCli(restore + QStringList{"--database", target.name(), "--data", path("c.sql")});
+    EXPECT_EQ(r.code, 1);
+    for (const char* table : {"a: holds 1 row;", "b: holds 0 rows;"})
+        EXPECT_TRUE(r.err.contains(QStringLiteral("table ") + QLatin1String(table) +
+                                   QStringLiteral(" the data file was cut short")))
+            << table << "\n" << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("Checked:"))) << r.out.toStdString();
 }
 
 // Past a file size limit the dump fails with a message, and the files of the last dump stay.

@@ -1524,6 +1524,8 @@ TEST_F(HostileDump, NamesADumpFileCannotCarryAreRefusedAndNothingIsWritten) {
     const QStringList tables{
         fresh(u8("{u}\r\nline")),
         fresh(u8("{u}") + marker + u8("\r\ndrop database ") + canaryDb() + marker + u8("\r\nx")),
+        // A line feed ends the line after the marker alone.
+        fresh(u8("{u}") + marker + u8("\ndrop database ") + canaryDb() + marker + u8("\nx")),
         fresh(u8("{u}ctrl\x1az")),
     };
     for (const QString& table : tables)

@@ -9,7 +9,7 @@ QString CliOptions::usage() {
         "                          [--skip-triggers] [--skip-events] [--skip-definer]\n"
         "                          --out FILE\n"
         "       lorvex-cli restore CONNECTION --database D [--data]\n"
-        "                          [--allow-foreign-statements] FILE\n"
+        "                          [--allow-foreign-statements] [--each-database] FILE\n"
         "CONNECTION: --host H[:PORT] --user U [--password P], or --server NAME (a server\n"
         "registered in HostInfor.Dat beside this program), whose values the options above\n"
         "override. Without --password the password comes from LORVEX_PASSWORD, then from\n"
@@ -21,7 +21,9 @@ QString CliOptions::usage() {
         "restoring account owns them). restore also reads plain SQL scripts, as\n"
         "mariadb-dump and mysqldump write them, and checks the result. A restore refuses files with statements that reach beyond the\n"
         "database (another database, accounts, server settings, files) unless\n"
-        "--allow-foreign-statements is given.\n"
+        "--allow-foreign-statements is given. A file of several databases (USE\n"
+        "statements) goes all into D, or with --each-database (and\n"
+        "--allow-foreign-statements) each database into its own, as the file says.\n"
         "--timeout SECONDS: how long a read or write may wait for the server (default\n"
         "600; 0 waits forever). Ctrl-C stops the running statement.\n");
 }
@@ -110,6 +112,10 @@ std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QStrin
         if (!dumping && option == QLatin1String("--allow-foreign-statements")) {
             if (!flag(o.allowForeign))
                 return fail(QStringLiteral("--allow-foreign-statements takes no value"));
+            continue;
+        }
+        if (!dumping && option == QLatin1String("--each-database")) {
+            if (!flag(o.eachDatabase)) return fail(QStringLiteral("--each-database takes no value"));
             continue;
         }
         if (option == QLatin1String("--data")) {

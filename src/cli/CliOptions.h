@@ -28,6 +28,7 @@ struct CliOptions {
     QString out;   // dump: the schema file
     QString file;  // restore: the schema file
     bool allowForeign = false;  // restore: run statements that reach beyond the database
+    bool eachDatabase = false;  // restore: a file of several databases, each into its own
     unsigned netTimeout = db::kDefaultNetTimeoutSeconds;  // seconds; 0: no limit
 
     // The options of `arguments` (without the program name); std::nullopt with `error` set

@@ -325,6 +325,7 @@ int runRestore(const CliOptions& o) {
     options.format = plain ? dump::ScriptFormat::Plain : dump::ScriptFormat::Own;
     // Triggers wait for the rows, so that they do not fire on the dump's own inserts.
     options.deferLate = o.data && !plain;
+    options.followUse = o.eachDatabase;
     const QString sqlPrefix = QStringLiteral("SQL Exec.......  ");
     const dump::RestoreRun scriptRun =
         engine.run(script, dump::RunKind::Script, progressFor(sqlPrefix), options);
@@ -343,18 +344,23 @@ int runRestore(const CliOptions& o) {
         ok = false;
         say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(error));
     }
-    const dump::Verification verified = dump::verifyRestore(connection, o.database, engine.tally());
+    const dump::DatabasesVerified verified =
+        dump::verifyDatabases(connection, o.database, engine.tallies());
     say(stdout, QStringLiteral("restore: %1 statements, %2 failures, %3 rows, %4 s (%5)\n")
                     .arg(statements)
                     .arg(failures)
                     .arg(engine.tally().rows())
                     .arg(seconds(clock), plain ? QStringLiteral("plain SQL script")
                                                : QStringLiteral("Lorvex dump")));
-    if (verified.differences.isEmpty()) {
-        say(stdout, QStringLiteral("restore: %1\n").arg(verified.text(o.database)));
+    const std::vector<QString> databases =
+        o.eachDatabase ? scriptRun.databases : check.databases;
+    if (const QString way = dump::databasesDone(databases, o.eachDatabase, o.database); !way.isEmpty())
+        say(stdout, QStringLiteral("restore: %1\n").arg(way));
+    if (!verified.differs) {
+        say(stdout, QStringLiteral("restore: %1\n").arg(verified.text));
     } else {
         ok = false;
-        say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(verified.text(o.database)));
+        say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(verified.text));
     }
     if (InterruptWatch::interrupted()) return kInterrupted;
     if (!ok) return kFailed;

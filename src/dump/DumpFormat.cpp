@@ -305,7 +305,11 @@ QString withDefaultSuffix(const QString& path) {
 }
 
 bool fitsDumpFile(std::string_view text) {
-    return text.find_first_of("\r\x1a") == std::string_view::npos;
+    if (text.find_first_of("\r\x1a") != std::string_view::npos) return false;
+    for (std::size_t at = text.find(kMarker); at != std::string_view::npos;
+         at = text.find(kMarker, at + 1))
+        if (at + kMarker.size() < text.size() && text[at + kMarker.size()] == '\n') return false;
+    return true;
 }
 
 QByteArray commentText(std::string_view name) {

@@ -94,9 +94,10 @@ QString dataFilePath(const QString& schemaPath);
 QString withDefaultSuffix(const QString& path);
 
 // Whether statement text can stand in a dump file as it is. The reader ends a line at a
-// carriage return and the whole input at a Ctrl-Z, and a quoted name has no escape for
-// either: a name holding one would be cut there, and the rest of it read as statements.
-// The server writes both as escapes inside literals, so only names can hold them raw.
+// carriage return, at a line feed right after the marker, and the whole input at a Ctrl-Z,
+// and a quoted name has no escape for any of them: a name holding one would be cut there,
+// and the rest of it read as statements. The server writes line breaks and Ctrl-Z as
+// escapes inside literals, so only names can hold them raw.
 bool fitsDumpFile(std::string_view text);
 
 // A name inside a comment line: a line break in it would end the comment early and turn the

@@ -107,15 +107,15 @@ struct SchemaObject {
 DumpError notDumpable(std::string_view table) {
     return DumpError(QStringLiteral("The table %1 cannot be dumped: its name, or the name of one "
                                     "of its columns or keys, holds a carriage return or a "
-                                    "Ctrl-Z, which a dump file cannot carry. Rename it, then "
-                                    "dump again.")
+                                    "Ctrl-Z, or a line feed right after \";#+----\", which a "
+                                    "dump file cannot carry. Rename it, then dump again.")
                          .arg(QString::fromUtf8(commentText(table))));
 }
 
 DumpError notDumpableObject(std::string_view name) {
     return DumpError(QStringLiteral("The object %1 cannot be dumped: its name holds a carriage "
-                                    "return or a Ctrl-Z, which a dump file cannot carry. Rename "
-                                    "it, then dump again.")
+                                    "return or a Ctrl-Z, or a line feed right after \";#+----\", "
+                                    "which a dump file cannot carry. Rename it, then dump again.")
                          .arg(QString::fromUtf8(commentText(name))));
 }
 

@@ -251,6 +251,8 @@ private:
     void checkWarnings(std::string_view statement, qint64 line, bool last);
     void lost(qint64 line);
     bool sendAlone(std::string_view statement, qint64 line);
+    // A USE the run follows: what came before is sent, then the database is selected.
+    bool use(std::string_view statement, qint64 line, qint64 position);
     // A CREATE with a DEFINER clause: sent alone, again without the clause when the server
     // refuses the account, and checked for an account that does not exist.
     bool sendWithDefiner(std::string_view statement, const std::string& bare,
@@ -289,12 +291,13 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
                               const RunOptions& options) {
     const std::string_view word = firstWord(statement);
     if (isWord(word, "USE")) {
+        if (options.followUse) return use(statement, line, position);
         // The restore stays in its target database, whatever the file says.
         ++result.usesSkipped;
         return true;
     }
     if (options.refuseForeign) {
-        const QString reason = foreignReason(statement, engine_.database_);
+        const QString reason = foreignReason(statement, engine_.current_);
         if (!reason.isEmpty()) {
             // What came before it still runs; it and what follows do not.
             finish(position);
@@ -323,7 +326,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
             std::size_t count = 0;
             const bool listed =
                 rowListAt(statement, c_.noBackslashEscapes(), &count) != std::string_view::npos;
-            engine_.tally_.skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
+            engine_.tally_->skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
         }
         if (result.oversized.size() < kFailuresListed)
             result.oversized.push_back({line, statement.size()});
@@ -342,11 +345,11 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
         rows = rowListAt(statement, c_.noBackslashEscapes(), &count);
         const std::string_view prefix =
             rows == std::string_view::npos ? std::string_view() : statement.substr(0, rows);
-        RestoreTally& tally = engine_.tally_;
+        RestoreTally& tally = *engine_.tally_;
         tally.inserted(prefix, tally.continues(prefix) ? std::string() : insertTable(statement),
                        rows == std::string_view::npos ? RestoreTally::kUncountable : count);
     } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
-        engine_.tally_.created(createdObject(statement));
+        engine_.tally_->created(createdObject(statement));
         std::string definer;
         const std::string bare = withoutDefiner(statement, &definer);
         if (bare.size() != statement.size()) {
@@ -354,9 +357,37 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
             return flush() && sendWithDefiner(statement, bare, definer, line) && afterStatements();
         }
     } else if (isWord(word, "DROP")) {
-        engine_.tally_.dropped(replacedObjects(statement, engine_.database_));
+        engine_.tally_->dropped(replacedObjects(statement, engine_.current_));
     }
     return add(statement, line, position, rows);
+}
+
+bool RestoreEngine::Run::use(std::string_view statement, qint64 line, qint64 position) {
+    // What came before goes into the database it was meant for.
+    if (!finish(position)) return false;
+    const QString database = usedDatabase(statement);
+    if (database.isEmpty()) {
+        result.fatal = QStringLiteral("The restore stopped at line %1: the USE statement there "
+                                      "names no database.")
+                           .arg(line);
+        return false;
+    }
+    if (!engine_.select(database)) {
+        refused(statement, line);
+        // Going on would put the rest into the database before: stop instead.
+        if (result.fatal.isEmpty() && !result.stopped)
+            result.fatal = QStringLiteral("The restore stopped at line %1: the database %2 "
+                                          "cannot be selected: %3")
+                               .arg(line)
+                               .arg(database, c_.errorText());
+        return false;
+    }
+    transactional_.clear();
+    accepted(statement, line);
+    if (std::find(result.databases.begin(), result.databases.end(), database) ==
+        result.databases.end())
+        result.databases.push_back(database);
+    return afterStatements();
 }
 
 bool RestoreEngine::Run::sendWithDefiner(std::string_view statement, const std::string& bare,
@@ -685,7 +716,15 @@ bool RestoreEngine::Run::afterStatements() {
 }
 
 RestoreEngine::RestoreEngine(db::Connection& connection, QString database)
-    : connection_(connection), database_(std::move(database)) {}
+    : connection_(connection), database_(std::move(database)), current_(database_),
+      tally_(&tallies_[database_]) {}
+
+bool RestoreEngine::select(const QString& database) {
+    if (!connection_.selectDb(database)) return false;
+    current_ = database;
+    tally_ = &tallies_[database];
+    return true;
+}
 
 RestoreEngine::~RestoreEngine() {
     if (begun_) finish(nullptr);
@@ -754,6 +793,9 @@ bool RestoreEngine::finish(QString* error) {
                       : QStringLiteral("The server refused to commit: %1").arg(c.errorText());
     if (!c.query(restoreSettings_) && problem.isEmpty())
         problem = QStringLiteral("Cannot restore the session settings: %1").arg(c.errorText());
+    // The file's USE statements moved the session: back to the database it was in.
+    if (current_ != database_ && !select(database_) && problem.isEmpty())
+        problem = QStringLiteral("Cannot select the database %1 again: %2").arg(database_, c.errorText());
     if (c.multiStatements() != multiBefore_) c.setMultiStatements(multiBefore_);
     if (error) *error = problem;
     return problem.isEmpty();
@@ -761,7 +803,7 @@ bool RestoreEngine::finish(QString* error) {
 
 bool RestoreEngine::selectTarget(QString* fatal) {
     if (!begin(fatal)) return false;
-    if (connection_.selectDb(database_)) return true;
+    if (select(database_)) return true;
     if (connection_.connectionLost()) {
         lost_ = true;
         *fatal = lostConnectionText(
@@ -808,7 +850,7 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
             if (isLateSectionLine(line))
                 run.late = true;
             else if (parseRowCountLine(line, table, rows))
-                tally_.dumped(table, rows);
+                tally_->dumped(table, rows);
         });
         while (going && reader.next(statement))
             going = run.take(statement, reader.line(), reader.position(), options);
@@ -817,6 +859,7 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
         if (reader.stopped()) result.stopped = true;
         if (going && !result.stopped && !reader.leftover().empty())
             result.leftoverLine = reader.leftoverLine();
+        if (kind == RunKind::Data && (result.leftoverLine > 0 || reader.failed())) tally_->cutShort();
         if (options.pastCtrlZ) result.ctrlZLine = reader.ctrlZLine();
     }
     run.report(true);

@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,8 @@ struct RestoreRun {
     std::vector<OversizedStatement> oversized;
     std::uint64_t packetLimit = 0;  // the server's max_allowed_packet
     std::uint64_t usesSkipped = 0;
+    // With RunOptions::followUse: the databases the file's USE statements went into.
+    std::vector<QString> databases;
     // Not run: statements that were a comment to their end, because a note line ("# note")
     // joined the statement after it; the server would take them and do nothing.
     std::uint64_t commentedCount = 0;
@@ -115,6 +118,10 @@ struct RunOptions {
     // Hold the statements behind the schema file's kLateSection line back for runLate(),
     // because a data file runs in between.
     bool deferLate = false;
+    // Run the file's USE statements, so that a file of several databases restores each into
+    // its own, as the file says; statements before the first USE go into the target. Off, a
+    // USE is skipped and the whole file goes into the target.
+    bool followUse = false;
 };
 
 // The status line while a run goes on: `prefix`, the last statement's status as the format
@@ -161,8 +168,10 @@ public:
     // Runs the statements a run held back, as a script.
     RestoreRun runLate(const std::vector<LateStatement>& statements, const RestoreProgressFn& progress,
                        const RunOptions& options = {});
-    // What the runs so far carried, for verifyRestore().
-    const RestoreTally& tally() const { return tally_; }
+    // What the runs so far carried into the target, for verifyRestore(); tallies() holds one
+    // for each database a run went into (RunOptions::followUse), the target's among them.
+    const RestoreTally& tally() const { return tallies_.at(database_); }
+    const std::map<QString, RestoreTally>& tallies() const { return tallies_; }
     // Commits and restores the saved settings; false with `error` set when that fails.
     // After a run lost the connection there is nothing left to do: true.
     bool finish(QString* error);
@@ -180,13 +189,18 @@ private:
     class Run;
     // begin(), then "use" the target; false with `fatal` set when either fails.
     bool selectTarget(QString* fatal);
+    // Makes `database` where the statements go: "use" it, its tally the current one.
+    bool select(const QString& database);
 
     db::Connection& connection_;
     QString database_;
     bool begun_ = false;
     bool multiBefore_ = false;
     bool lost_ = false;  // a run lost the connection
-    RestoreTally tally_;
+    // Where statements go now: the target, or the database a followed USE selected.
+    QString current_;
+    std::map<QString, RestoreTally> tallies_;
+    RestoreTally* tally_ = nullptr;  // of current_
     std::string restoreSettings_;
     std::size_t tripBytes_ = std::size_t(1) << 20;
     std::size_t statementLimit_ = std::size_t(1) << 30;  // the server's max_allowed_packet

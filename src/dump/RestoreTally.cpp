@@ -162,8 +162,38 @@ Verification verifyRestore(db::Connection& c, const QString& database, const Res
             v.differences << QStringLiteral("table %1: holds %2, the files carried %3")
                                  .arg(shown(name), rowsText(held))
                                  .arg(t.rows);
+        else if (tally.cut() && !t.dumped)
+            v.differences << QStringLiteral("table %1: holds %2; the data file was cut short "
+                                            "before the dump's count of its rows, so rows may "
+                                            "be missing")
+                                 .arg(shown(name), rowsText(held));
     }
     return v;
+}
+
+DatabasesVerified verifyDatabases(db::Connection& c, const QString& target,
+                                  const std::map<QString, RestoreTally>& tallies) {
+    DatabasesVerified done;
+    QStringList paragraphs;
+    for (const auto& [database, tally] : tallies) {
+        if (tallies.size() > 1 && tally.tables().empty() && tally.objects().empty()) continue;
+        const Verification v = verifyRestore(c, database, tally);
+        done.differs = done.differs || !v.differences.isEmpty();
+        paragraphs << v.text(database);
+    }
+    if (paragraphs.isEmpty()) paragraphs << verifyRestore(c, target, RestoreTally()).text(target);
+    done.text = paragraphs.join(u'\n');
+    return done;
+}
+
+QString databasesDone(const std::vector<QString>& databases, bool each, const QString& target) {
+    if (databases.size() < 2) return {};
+    return each ? QStringLiteral("Each of the file's %1 databases went into its own: %2.")
+                      .arg(databases.size())
+                      .arg(quotedNames(databases))
+                : QStringLiteral("The file's %1 databases (%2) all went into `%3`.")
+                      .arg(databases.size())
+                      .arg(quotedNames(databases), target);
 }
 
 }  // namespace dump

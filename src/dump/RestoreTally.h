@@ -40,6 +40,10 @@ public:
     void dropped(const std::vector<QString>& tables);
 
     std::uint64_t rows() const { return rows_; }
+    // The data file ended inside a statement (cut short while or before the restore read it):
+    // a table whose count line never came may have lost rows.
+    void cutShort() { cut_ = true; }
+    bool cut() const { return cut_; }
 
     struct Table {
         std::uint64_t rows = 0;
@@ -56,6 +60,7 @@ private:
     std::string lastPrefix_;
     Table* last_ = nullptr;
     std::uint64_t rows_ = 0;
+    bool cut_ = false;
 };
 
 struct Verification {
@@ -73,5 +78,19 @@ struct Verification {
 // (and with the count the writer noted), each created object with the objects there now.
 Verification verifyRestore(db::Connection& connection, const QString& database,
                            const RestoreTally& tally);
+
+// verifyRestore for each database the runs went into (a file of several databases restored
+// each into its own): whether any differs, and a paragraph for each. A database the files
+// carried nothing into is passed over, unless it is the only one.
+struct DatabasesVerified {
+    bool differs = false;
+    QString text;
+};
+DatabasesVerified verifyDatabases(db::Connection& connection, const QString& target,
+                                  const std::map<QString, RestoreTally>& tallies);
+
+// Which way a file of several databases went, for the user: each into its own, or all into
+// `target`; empty for a file of fewer than two.
+QString databasesDone(const std::vector<QString>& databases, bool each, const QString& target);
 
 }  // namespace dump

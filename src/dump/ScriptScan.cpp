@@ -230,8 +230,7 @@ QString classify(std::string_view text, const std::string& target) {
     if (w == "USE") {
         std::string database;
         if (!st.name(database) || st.lastName() == target) return {};
-        return QStringLiteral("selects the database `%1` (not run: the restore stays in `%2`)")
-            .arg(QString::fromUtf8(st.lastName()), QString::fromStdString(target));
+        return QStringLiteral("selects the database `%1`").arg(QString::fromUtf8(st.lastName()));
     }
     if (w == "GRANT" || w == "REVOKE") return QStringLiteral("changes privileges");
     if (w == "SHUTDOWN" || w == "RESTART") return QStringLiteral("stops the server");
@@ -453,6 +452,19 @@ QString textKindProblem(TextKind kind, const QString& fileName) {
     return {};
 }
 
+QString usedDatabase(std::string_view statement) {
+    Statement st(statement);
+    std::string database;
+    if (!st.take().is("USE") || !st.name(database)) return {};
+    return QString::fromStdString(st.lastName());
+}
+
+QString quotedNames(const std::vector<QString>& names) {
+    QStringList quoted;
+    for (const QString& name : names) quoted << u'`' + name + u'`';
+    return quoted.join(QStringLiteral(", "));
+}
+
 QString foreignReason(std::string_view statement, const QString& database) {
     return classify(statement, database.toStdString());
 }
@@ -482,6 +494,10 @@ void scanStatements(Reader& reader, ScriptScan& scan, const QString& database) {
         for (QString& name : replacedObjects(statement, database))
             if (std::find(scan.replaced.begin(), scan.replaced.end(), name) == scan.replaced.end())
                 scan.replaced.push_back(std::move(name));
+        if (QString used = usedDatabase(statement);
+            !used.isEmpty() &&
+            std::find(scan.databases.begin(), scan.databases.end(), used) == scan.databases.end())
+            scan.databases.push_back(std::move(used));
         const QString reason = foreignReason(statement, database);
         if (reason.isEmpty()) continue;
         ++scan.foreignCount;
@@ -601,7 +617,10 @@ RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
         check.foreignCount += scan.foreignCount;
         if (scan.ctrlZLine)
             ctrlZ << QStringLiteral("line %1 of %2").arg(scan.ctrlZLine).arg(name);
-        if (path == scriptPath) check.replaced = scan.replaced;
+        if (path == scriptPath) {
+            check.replaced = scan.replaced;
+            check.databases = scan.databases;
+        }
     }
     check.foreign = foreign.join(u'\n');
     check.ctrlZ = ctrlZ.join(QStringLiteral(" and "));

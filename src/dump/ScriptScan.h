@@ -42,6 +42,11 @@ struct CreatedObject {
 };
 CreatedObject createdObject(std::string_view statement);
 
+// The database a USE statement selects, as named; empty for any other statement.
+QString usedDatabase(std::string_view statement);
+// Names for a message: each in backticks, separated by commas.
+QString quotedNames(const std::vector<QString>& names);
+
 // Why a statement reaches beyond `database` or the session, for the user ("drops a
 // database", "names the database `shop`"); empty when it stays inside.
 QString foreignReason(std::string_view statement, const QString& database);
@@ -62,6 +67,7 @@ struct ScriptScan {
     std::uint64_t foreignCount = 0;
     std::vector<ForeignStatement> foreign;  // the first kListed
     std::vector<QString> replaced;          // what replacedObjects finds, each name once
+    std::vector<QString> databases;         // what its USE statements select, each once
 
     // The foreign statements for a question or an error, at most `shown` of them.
     QString foreignList(const QString& fileName, std::size_t shown) const;
@@ -80,6 +86,10 @@ struct RestoreCheck {
     std::uint64_t foreignCount = 0;
     QString ctrlZ;    // where a Ctrl-Z stands, for the question whether to go past it
     std::vector<QString> replaced;  // tables and views the schema file drops or replaces
+    // The databases the script selects with USE, in order: two or more are a file of several
+    // databases, which may go each into its own (RunOptions::followUse) or all into the target.
+    std::vector<QString> databases;
+    bool severalDatabases() const { return databases.size() > 1; }
     bool unscanned = false;  // a file was not read through (a pipe): the run must look itself
     bool plain = false;      // the script is a plain SQL script, not this program's dump
     bool stopped = false;    // `stop` ended the reading; `problem` says so

@@ -237,6 +237,17 @@ bool TfrmRestore::confirmRun(dump::RunOptions& options) {
                                .arg(database_, check.foreign),
                            QStringLiteral("Restore Notice")))
         return false;
+    // Tables of equal names in two databases of the file would collide in one.
+    fileDatabases_ = check.databases;
+    if (check.severalDatabases()) {
+        options.followUse = prompts_.yesNo(
+            this,
+            QStringLiteral("The file holds %1 databases: %2.\n\nRestore each into its own "
+                           "database, as the file says? (No: all into `%3`.)")
+                .arg(check.databases.size())
+                .arg(dump::quotedNames(check.databases), database_),
+            QStringLiteral("Restore Notice"));
+    }
     if (!confirmReplace(check.replaced)) return false;
     if (!check.ctrlZ.isEmpty())
         options.pastCtrlZ = prompts_.yesNo(
@@ -350,10 +361,15 @@ void TfrmRestore::SpeedButton2Click() {
     QString error;
     if (!engine.finish(&error)) problems << error;
     // What the files carried against what the database holds now.
-    const dump::Verification check = dump::verifyRestore(connection_, database_, engine.tally());
-    lblSummary->setText(check.differences.isEmpty() ? check.text(database_)
-                                                    : QStringLiteral("The restored database differs from the files."));
-    if (!check.differences.isEmpty()) problems << check.text(database_);
+    const dump::DatabasesVerified check =
+        dump::verifyDatabases(connection_, database_, engine.tallies());
+    QString summary = check.differs ? QStringLiteral("The restored database differs from the files.")
+                                    : check.text;
+    if (const QString way = dump::databasesDone(fileDatabases_, options.followUse, database_);
+        !way.isEmpty())
+        summary = way + u'\n' + summary;
+    lblSummary->setText(summary);
+    if (check.differs) problems << check.text;
     setRunning(false);
     if (!problems.isEmpty())
         prompts_.message(this, problems.join(QStringLiteral("\r\n\r\n")),

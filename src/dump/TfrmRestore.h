@@ -74,6 +74,7 @@ private:
     QString database_;
     QString scriptPath_;
     bool plain_ = false;  // the script is a plain SQL script, not a dump of this program
+    std::vector<QString> fileDatabases_;  // what the script's USE statements select
     bool busy_ = false;
     bool stopRequested_ = false;
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
+#include <numeric>
 
 #include "cli/CliOptions.h"
 #include "cli/Interrupt.h"
@@ -349,7 +350,9 @@ int runRestore(const CliOptions& o) {
     say(stdout, QStringLiteral("restore: %1 statements, %2 failures, %3 rows, %4 s (%5)\n")
                     .arg(statements)
                     .arg(failures)
-                    .arg(engine.tally().rows())
+                    .arg(std::accumulate(engine.tallies().begin(), engine.tallies().end(),
+                                         std::uint64_t(0),
+                                         [](std::uint64_t n, const auto& t) { return n + t.second.rows(); }))
                     .arg(seconds(clock), plain ? QStringLiteral("plain SQL script")
                                                : QStringLiteral("Lorvex dump")));
     const std::vector<QString> databases =

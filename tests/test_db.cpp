@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
 #include "db/Connection.h"
+#include "support/ScriptedPrompts.h"
+#include "ui/ServerWait.h"
 #include "support/TestServer.h"
 
 namespace {
@@ -163,3 +169,42 @@ TEST(Connection, ProcessListAndServerInfo) {
 }
 
 }  // namespace
+
+// The handle is lent to one call at a time: a call made while one runs - from another
+// thread, or from the window's thread while it waits (a timer's refresh) - is refused with
+// "commands out of sync", and the running call keeps its own outcome.
+TEST(ConnectionLease, ACallWhileAnotherRunsIsRefusedAndTheRunningOneUnharmed) {
+    db::Connection::setAssertOnBusyHandle(false);
+    for (const bool windowWaits : {false, true}) {
+        SCOPED_TRACE(windowWaits ? "the window's thread while it waits" : "another thread");
+        ScriptedPrompts prompts;
+        ui::ServerWait wait{prompts};
+        db::Connection c = testserver::connect();
+        if (windowWaits) c.setWaiter(&wait);
+        std::optional<std::pair<bool, unsigned>> second;
+        const auto secondCall = [&] {
+            const bool ok = c.query("SELECT 1");
+            second = {ok, c.errorNumber()};
+        };
+        std::thread other;
+        if (windowWaits)
+            QTimer::singleShot(300, secondCall);
+        else
+            other = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                secondCall();
+            });
+        EXPECT_TRUE(c.query("SELECT SLEEP(1)"));
+        if (other.joinable()) other.join();
+        ASSERT_TRUE(second);
+        EXPECT_FALSE(second->first);
+        EXPECT_EQ(second->second, 2014u);
+        EXPECT_EQ(c.errorNumber(), 0u);
+        db::Result r = c.storeResult();
+        ASSERT_TRUE(r && r.next());
+        EXPECT_EQ(r.text(0), QStringLiteral("0"));
+        c.setWaiter(nullptr);
+    }
+    db::Connection::setAssertOnBusyHandle(true);
+}
+

@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "db/HostPort.h"
@@ -45,7 +46,42 @@ QString refusedText() {
         "Another command is still running on this server: wait for it to end, or cancel it.");
 }
 
+std::atomic<bool> assertOnBusyHandle{true};
+// The connection whose last call on this thread was refused because its handle was lent out.
+thread_local const Connection* refusedHere = nullptr;
+
 }  // namespace
+
+// Gives the handle back when the call that took it ends, also by an exception.
+class Connection::Lease {
+public:
+    explicit Lease(Connection& c) : c_(c) {}
+    ~Lease() {
+        c_.holder_.store(std::thread::id());
+        c_.lent_.store(false);
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    // Marks the running thread as the holder: calls it makes inside the call go on directly.
+    void hold() { c_.holder_.store(std::this_thread::get_id()); }
+    void release() { c_.holder_.store(std::thread::id()); }
+
+private:
+    Connection& c_;
+};
+
+void Connection::setAssertOnBusyHandle(bool on) { assertOnBusyHandle.store(on); }
+
+bool Connection::leaseBusy() {
+    bool expected = false;
+    return !lent_.compare_exchange_strong(expected, true);
+}
+
+void Connection::refuseBusy() const {
+    refusedHere = this;
+    Q_ASSERT_X(!assertOnBusyHandle.load(), "db::Connection",
+               "a call was made while the handle is lent to another call");
+}
 
 Connection::Connection(Connection&& other) noexcept
     : mysql_(std::exchange(other.mysql_, nullptr)),
@@ -70,6 +106,14 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 // that statement often shows: the server may send the columns, then the interruption.
 template <class R, class F>
 R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnswer) {
+    // A call inside the call that holds the handle, on its thread (work run aside).
+    if (holder_.load() == std::this_thread::get_id()) return call();
+    if (leaseBusy()) {
+        refuseBusy();
+        return failed;
+    }
+    Lease lease(*this);
+    if (refusedHere == this) refusedHere = nullptr;
     ownErrorNumber_ = 0;
     ownErrorText_.clear();
     cancelled_ = false;
@@ -77,11 +121,19 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
         statementCancelled_ = false;
         statementClock_.start();
     }
-    if (!waiter_ || inCall_) return call();
     R out = std::move(failed);
-    inCall_ = true;
-    const Waiter::Outcome outcome = waiter_->run(*this, what, [&] { out = call(); }, true);
-    inCall_ = false;
+    const auto leased = [&] {
+        lease.hold();
+        out = call();
+        lease.release();
+    };
+    if (!waiter_) {
+        leased();
+        return out;
+    }
+    const Waiter::Outcome outcome = waiter_->run(*this, what, leased, true);
+    // A call refused while this one ran said so to its caller; this one keeps its outcome.
+    if (refusedHere == this) refusedHere = nullptr;
     if (outcome == Waiter::Outcome::Refused) {
         ownErrorNumber_ = kCommandsOutOfSync;
         ownErrorText_ = refusedText();
@@ -180,6 +232,7 @@ void Connection::connect(const ConnectParams& params) {
 }
 
 void Connection::close() noexcept {
+    if (refusedHere == this) refusedHere = nullptr;
     if (mysql_) mysql_close(mysql_);
     mysql_ = nullptr;
     ownErrorNumber_ = 0;
@@ -235,20 +288,28 @@ void Connection::discardResults() {
 
 void Connection::runAside(std::string_view what, const std::function<void()>& work,
                           bool cancellable) {
-    if (!waiter_ || inCall_) return work();
+    // Inside a call that holds the handle, or while one does: `work` runs here, and any
+    // call it makes of this connection is refused on its own.
+    if (holder_.load() == std::this_thread::get_id() || leaseBusy()) return work();
     std::exception_ptr failure;
-    inCall_ = true;
-    const Waiter::Outcome outcome = waiter_->run(
-        *this, what,
-        [&] {
+    std::optional<Waiter::Outcome> outcome;
+    {
+        Lease lease(*this);
+        const auto leased = [&] {
+            lease.hold();
             try {
                 work();
             } catch (...) {
                 failure = std::current_exception();
             }
-        },
-        cancellable);
-    inCall_ = false;
+            lease.release();
+        };
+        if (waiter_)
+            outcome = waiter_->run(*this, what, leased, cancellable);
+        else
+            leased();
+    }
+    if (refusedHere == this) refusedHere = nullptr;
     if (outcome == Waiter::Outcome::Refused) return work();  // no statement to wait for
     if (failure) std::rethrow_exception(failure);
 }
@@ -305,17 +366,20 @@ Result Connection::select(std::string_view statement) {
 }
 
 unsigned Connection::errorNumber() const {
+    if (refusedHere == this) return kCommandsOutOfSync;
     if (ownErrorNumber_) return ownErrorNumber_;
     return mysql_ ? mysql_errno(mysql_) : 2006;
 }
 
 QString Connection::errorText() const {
+    if (refusedHere == this) return refusedText();
     if (ownErrorNumber_) return ownErrorText_;
     return mysql_ ? QString::fromUtf8(mysql_error(mysql_))
                   : QStringLiteral("Not connected to a server.");
 }
 
 std::string Connection::sqlState() const {
+    if (refusedHere == this) return "HY000";
     if (ownErrorNumber_) return cancelled_ ? "70100" : "HY000";
     return mysql_ ? mysql_sqlstate(mysql_) : "HY000";
 }

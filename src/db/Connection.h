@@ -2,6 +2,8 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <atomic>
+#include <thread>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,8 +50,11 @@ struct ConnectParams {
 bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error);
 
 // Owns one MYSQL handle; closed by the destructor. Move-only.
-// Used by one thread at a time. With a waiter (setWaiter), every call that waits for the
-// server (connect, query, store, next result, ...) is handed to it, which may run it on
+// The handle is lent for each call that waits for the server (connect, query, store, next
+// result, ...) to exactly one thread; a call from anywhere else while it is out - another
+// thread, or the window's own thread while it waits for the call - is refused with the
+// client library's "commands out of sync" error (and asserts in debug builds), never run on
+// the busy handle. With a waiter (setWaiter) the call is handed to it, which may run it on
 // another thread while the caller's thread goes on painting; without one, calls block.
 class Connection {
 public:
@@ -149,14 +154,27 @@ public:
 
     st_mysql* handle() const { return mysql_; }
 
+    // Debug builds assert when a call is refused because the handle is lent out: such a call
+    // is a fault of the program. Tests that provoke one on purpose switch that off.
+    static void setAssertOnBusyHandle(bool on);
+
 private:
+    // The handle lent to one thread for one call. take() on the thread that holds it is a
+    // call inside that call (work run aside making its statements): it goes on directly.
+    class Lease;
+    // Takes the handle for a call; true when another call holds it.
+    bool leaseBusy();
+    // The refusal of a call made while the handle was lent out: kept apart from the state
+    // of the call that holds it, which is still running.
+    void refuseBusy() const;
     template <class R, class F>
     R blocking(std::string_view what, R failed, F&& call, bool readsAnswer = false);
 
     st_mysql* mysql_ = nullptr;
     bool multiStatements_ = false;
     Waiter* waiter_ = nullptr;
-    bool inCall_ = false;  // a call runs through the waiter: calls inside it go direct
+    std::atomic<bool> lent_{false};       // a call holds the handle
+    std::atomic<std::thread::id> holder_{};  // the thread running that call, once it runs
     ConnectParams params_;
     // An error the client library did not give: a call refused or cancelled.
     unsigned ownErrorNumber_ = 0;

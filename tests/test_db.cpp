@@ -174,7 +174,7 @@ TEST(Connection, ProcessListAndServerInfo) {
 // thread, or from the window's thread while it waits (a timer's refresh) - is refused with
 // "commands out of sync", and the running call keeps its own outcome.
 TEST(ConnectionLease, ACallWhileAnotherRunsIsRefusedAndTheRunningOneUnharmed) {
-    db::Connection::setAssertOnBusyHandle(false);
+    const BusyHandleCallsExpected onPurpose;
     for (const bool windowWaits : {false, true}) {
         SCOPED_TRACE(windowWaits ? "the window's thread while it waits" : "another thread");
         ScriptedPrompts prompts;
@@ -205,6 +205,5 @@ TEST(ConnectionLease, ACallWhileAnotherRunsIsRefusedAndTheRunningOneUnharmed) {
         EXPECT_EQ(r.text(0), QStringLiteral("0"));
         c.setWaiter(nullptr);
     }
-    db::Connection::setAssertOnBusyHandle(true);
 }
 

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTest>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QSplitter>
@@ -716,19 +717,35 @@ TEST_F(ServerWaitTest, CancelEndsAScriptEvenWhenItGoesOnAfterErrors) {
     EXPECT_TRUE(log[2].startsWith(QStringLiteral("2 statements, 1 failed, ")) && log[2].endsWith(QStringLiteral(", stopped")));
 }
 
-TEST_F(ServerWaitTest, WhileACallRunsOtherCommandsAndInputWaitAndEscapeCancels) {
+// While a call runs, typing in the editor goes on; what would start a command (a button,
+// keys in the tree, a call of the busy connection) is refused with a note, and Escape
+// cancels.
+TEST_F(ServerWaitTest, WhileACallRunsTypingGoesOnCommandsAreRefusedAndEscapeCancels) {
+    const BusyHandleCallsExpected onPurpose;
     QTreeWidgetItem* before = w->TreeView1().currentItem();
     bool refused = true;
     unsigned code = 0;
-    QString text;
+    QString text, note;
+    QPlainTextEdit* editor = w->sqlPanel().MemoSQL();
     const Watched run = runSql("SELECT SLEEP(5)", after(100), [&] {
         db::Connection& main = w->session().MainConnection();
         refused = !main.query("SELECT 1");
         code = main.errorNumber();
         text = main.errorText();
+        for (const char* key : {"z", "z"}) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Z, Qt::NoModifier, QString::fromLatin1(key));
+            QCoreApplication::sendEvent(editor, &press);
+        }
+        QTest::mouseClick(w->sqlPanel().SpeedButton7(), Qt::LeftButton);  // Exec again
+        note = w->statusBar()->currentMessage();
         sendKey(&w->TreeView1(), Qt::Key_Down);  // would move to the next node
         sendKey(&w->TreeView1(), Qt::Key_Escape);
     });
+    EXPECT_TRUE(editor->toPlainText().contains(QStringLiteral("zz"))) << editor->toPlainText().toStdString();
+    EXPECT_TRUE(note.startsWith(QStringLiteral("Running on test: SELECT SLEEP(5) - wait for it to end, or press Escape")))
+        << note.toStdString();
+    EXPECT_FALSE(anyMessageContains(prompts, QStringLiteral("Another command is still running")))
+        << prompts.messages().join(u'|').toStdString();
     EXPECT_TRUE(refused);
     EXPECT_EQ(code, 2014u);
     EXPECT_TRUE(text.startsWith(QStringLiteral("Another command is still running"))) << text.toStdString();

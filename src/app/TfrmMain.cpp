@@ -73,6 +73,8 @@ void TfrmMain::FormCreate() {
     if (qEnvironmentVariable("LORVEX_SERVER_WAIT") != QLatin1String("off")) {
         wait_ = std::make_unique<ui::ServerWait>(prompts_);
         session_->SetWaiter(wait_.get());
+        connect(wait_.get(), &ui::ServerWait::inputRefused, this,
+                [this](const QString& note) { statusBar()->showMessage(note, 5000); });
     }
     BuildLayout();
     BuildMenus();

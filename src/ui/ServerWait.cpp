@@ -1,5 +1,6 @@
 #include "ui/ServerWait.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
@@ -7,8 +8,18 @@
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QAbstractSpinBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSplitterHandle>
+#include <QTabBar>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -192,6 +203,55 @@ void ServerWait::hideIndicator() {
     if (indicator_) indicator_->hide();
 }
 
+// A text field or editor, or a part of one (its viewport, its own context menu).
+bool inTextField(const QWidget* w) {
+    for (; w; w = w->parentWidget())
+        if (qobject_cast<const QPlainTextEdit*>(w) || qobject_cast<const QTextEdit*>(w) ||
+            qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w))
+            return true;
+    return false;
+}
+
+bool ServerWait::passes(QObject* target, QEvent* event) const {
+    auto* w = static_cast<QWidget*>(target);
+    const QEvent::Type type = event->type();
+    // A text field claims its own keys (Ctrl+C) through the override event, let through
+    // below; other shortcuts were refused before.
+    if (type == QEvent::Wheel) return true;
+    if (auto* menu = qobject_cast<QMenu*>(w)) {
+        // Moving through a menu is free; choosing an item runs it, unless the item belongs
+        // to a text field's own menu (Copy, Select All).
+        const bool chooses =
+            type == QEvent::MouseButtonRelease ||
+            (type == QEvent::KeyPress &&
+             (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+              static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter));
+        if (!chooses) return true;
+        QAction* action = type == QEvent::MouseButtonRelease
+                              ? menu->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint())
+                              : menu->activeAction();
+        return !action || action->menu() || action->isSeparator() || inTextField(menu->parentWidget());
+    }
+    // The completion list of the text field being typed in.
+    if (QWidget* window = w->window(); window->windowType() == Qt::Popup &&
+                                       qobject_cast<QAbstractItemView*>(window) &&
+                                       inTextField(QApplication::focusWidget()))
+        return true;
+    if (qobject_cast<QMenuBar*>(w) || qobject_cast<QScrollBar*>(w) ||
+        qobject_cast<QSplitterHandle*>(w) || qobject_cast<QTabBar*>(w))
+        return true;
+    return inTextField(w);
+}
+
+void ServerWait::refuse(QEvent* event) {
+    // One note for a press, not for its release and the moves around it.
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::KeyPress || type == QEvent::Shortcut ||
+        type == QEvent::MouseButtonDblClick)
+        Q_EMIT inputRefused(runningLine_ +
+                          QStringLiteral(" - wait for it to end, or press Escape to cancel it."));
+}
+
 bool ServerWait::allowed(QObject* target) const {
     for (auto* w = qobject_cast<QWidget*>(target); w; w = w->parentWidget()) {
         if (w == indicator_ || w->property(kAllowedProperty).toBool()) return true;
@@ -205,16 +265,26 @@ bool ServerWait::eventFilter(QObject* watched, QEvent* event) {
             QTimer::singleShot(0, dialog, [dialog] { dialog->reject(); });
         return false;
     }
-    // Events reach a window before its widgets; the widgets are what is filtered.
-    if (prompting_ || !running_ || !watched->isWidgetType()) return false;
+    if (prompting_ || !running_) return false;
     const QEvent::Type type = event->type();
+    // A shortcut goes to its action, no widget: it would start a command.
+    if (type == QEvent::Shortcut) {
+        refuse(event);
+        return true;
+    }
+    // Events reach a window before its widgets; the widgets are what is filtered.
+    if (!watched->isWidgetType()) return false;
     if ((type == QEvent::KeyPress || type == QEvent::ShortcutOverride) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         cancel();
         event->accept();
         return true;
     }
-    if (isUserInput(type)) return !allowed(watched);
+    if (isUserInput(type)) {
+        if (allowed(watched) || passes(watched, event)) return false;
+        refuse(event);
+        return true;
+    }
     if (type == QEvent::Close) {
         auto* window = static_cast<QWidget*>(watched);
         if (!window->isWindow() || allowed(window)) return false;

@@ -22,11 +22,14 @@ class Prompts;
 //
 // Every connection the window uses is given this waiter (db::Connection::setWaiter). A
 // blocking client-library call is run on a worker thread while the user-interface thread
-// spins a local event loop: the window repaints, moves and resizes, but user input is
-// shut out from everything except the busy indicator and the controls marked with
-// allowDuringCalls() (a dump's Stop button). So a handler never runs twice, and a second
-// command cannot start on a connection that is busy; a call made anyway (a timer, a
-// nested handler) is refused at once. The command itself keeps its order: its next line
+// spins a local event loop: the window repaints, moves and resizes, and input that needs
+// no server goes on - typing and selecting in text fields and editors (their own context
+// menus too), scrolling, opening menus. What would start a command - buttons, menu items,
+// shortcuts, clicks and keys in trees and grids - is refused, with a note (inputRefused:
+// what runs, that Escape cancels it), except the busy indicator and the controls marked
+// with allowDuringCalls() (a dump's Stop button). So a handler never runs twice, and a
+// second command cannot start on a connection that is busy; a call made anyway (a timer)
+// is refused by the connection's lease. The command itself keeps its order: its next line
 // runs when the call has ended, as before.
 //
 // After kShowAfterMs an indicator names the server, the statement and the seconds spent,
@@ -55,6 +58,13 @@ public:
     // shuts it out again.
     static void allowDuringCalls(QWidget* control, bool allowed = true);
 
+Q_SIGNALS:
+    // Input that would start a command was refused while a call runs: a line for the
+    // status bar.
+    void inputRefused(const QString& note);
+
+public:
+
     // The indicator (hidden between calls); null before the first call that showed it.
     QWidget* indicator() const { return indicator_; }
     QPushButton* cancelButton() const { return cancelButton_; }
@@ -70,6 +80,9 @@ private:
     void updateIndicator();
     void hideIndicator();
     bool allowed(QObject* target) const;
+    // Whether input to `target` may go on while a call runs (see the class comment).
+    bool passes(QObject* target, QEvent* event) const;
+    void refuse(QEvent* event);
     void askToClose(QWidget* window);
     template <class T>
     void waitFor(const QFuture<T>& future);

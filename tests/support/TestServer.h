@@ -42,3 +42,12 @@ private:
     QString name_;
     db::Connection admin_;
 };
+
+// For tests that call a connection while another call holds it, on purpose: the refusal is
+// what they check, not a fault that should stop a debug build.
+struct BusyHandleCallsExpected {
+    BusyHandleCallsExpected() { db::Connection::setAssertOnBusyHandle(false); }
+    ~BusyHandleCallsExpected() { db::Connection::setAssertOnBusyHandle(true); }
+    BusyHandleCallsExpected(const BusyHandleCallsExpected&) = delete;
+    BusyHandleCallsExpected& operator=(const BusyHandleCallsExpected&) = delete;
+};

@@ -741,6 +741,20 @@ TEST_F(ServerWaitTest, CancelEndsAScriptEvenWhenItGoesOnAfterErrors) {
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
 }
 
+TEST_F(ServerWaitTest, CancelStopsAScriptWhoseStatementEndsOnItsOwn) {
+    // An interrupted SLEEP returns early without an error: the statements after it stay unrun.
+    w->sqlPanel().MemoSQL()->setPlainText(QStringLiteral("DO SLEEP(5);\nDO 1;\nDO 2;"));
+    watch([&] { return indicatorShown(); }, [&] { pressCancel(); },
+          [&] { w->sqlPanel().RunScriptClick(); });
+    const QStringList log = w->sqlPanel().MemoLog()->toPlainText().split(u'\n');
+    ASSERT_EQ(log.size(), 3) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("Line 1: 0 rows affected, 1 warning, "))) << log[0].toStdString();
+    EXPECT_EQ(log[1], QStringLiteral("  Error 1317: Query execution was interrupted"));
+    EXPECT_TRUE(log[2].startsWith(QStringLiteral("1 statement, 0 failed, ")) && log[2].endsWith(QStringLiteral(", stopped")));
+    EXPECT_EQ(w->statusBar()->currentMessage(), QStringLiteral("Cancelled: 1 of 3 statements ran."));
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
 TEST_F(ServerWaitTest, WhileACallRunsOtherCommandsAndInputWaitAndEscapeCancels) {
     QTreeWidgetItem* before = w->TreeView1().currentItem();
     bool refused = true;

@@ -87,6 +87,7 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
     std::mutex lock;
     std::vector<std::vector<Done>> ready;
     std::atomic_bool stopAsked = false;
+    bool cancelBetween = false;  // a cancel that came as a statement ended on its own
     auto report = [&] {
         std::vector<std::vector<Done>> slices;
         {
@@ -97,7 +98,10 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
             for (Done& d : slice) {
                 ++totals.statements;
                 if (!d.step.ok) ++totals.failures;
-                if (d.step.cancelled) totals.cancelled = true;
+                if (d.step.cancelled)
+                    totals.cancelled = true;
+                else
+                    ++totals.completed;
                 if (!onStep(d.step, statements[d.index].text, d.results)) stopAsked = true;
             }
             if (afterSlice) afterSlice();
@@ -116,6 +120,11 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
                     slice.push_back(runOne(c, statements[next], stopAtError));
                     slice.back().index = next++;
                     ended = slice.back().ends;
+                    // A statement may end on its own as the cancel arrives (a SLEEP returns
+                    // early); the KILL reaches no later statement, so the loop stops them.
+                    if (!ended && next < statements.size() && c.waiter() &&
+                        c.waiter()->cancelRequested())
+                        ended = cancelBetween = true;
                     if (!ended && next < statements.size() && clock.elapsed() < kSliceMs) continue;
                     {
                         const std::lock_guard<std::mutex> hold(lock);
@@ -129,6 +138,7 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
             true);
     }
     report();  // the last slices, or all of them when nothing ran aside
+    totals.cancelled = totals.cancelled || cancelBetween;
     totals.inScript = int(statements.size());
     totals.stopped = totals.statements < totals.inScript;
     return totals;

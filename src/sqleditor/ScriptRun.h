@@ -34,7 +34,8 @@ public:
         int statements = 0;  // run, failed and cancelled ones included
         int failures = 0;
         bool stopped = false;  // ended before the last statement
-        bool cancelled = false;  // the user cancelled a statement, which ended the run
+        int completed = 0;       // ran to their end, failed ones included
+        bool cancelled = false;  // the user cancelled the run
         int inScript = 0;        // statements the script holds
     };
     // After each statement, with its whole text; `results` holds the result sets it answered with, for the

@@ -528,7 +528,7 @@ void SqlPanel::RunScriptClick() {
     // A cancel is the user's choice, not a fault: the status line says how far the run got,
     // with nothing to confirm.
     if (totals.cancelled)
-        Q_EMIT statusMessage(RunReport::cancelled(totals.statements - 1, totals.inScript));
+        Q_EMIT statusMessage(RunReport::cancelled(totals.completed, totals.inScript));
     // A USE in the script moves the session: the label follows the server.
     if (connection_.connection().isOpen())
         LUseDb_->setFullText(usedDatabaseLabel(connection_, SqlText(QString())));

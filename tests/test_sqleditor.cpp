@@ -799,6 +799,18 @@ TEST_F(SqlPanelTest, TheMessagesLogNamesErrorNumbersAndWarnings) {
     EXPECT_TRUE(prompts.shown().empty());
 }
 
+TEST_F(SqlPanelTest, WarningLinesCountTowardsTheLogsCap) {
+    // Half the cap in statements, each with a warning line: together past the cap.
+    const int statements = SqlPanel::kMaxLogLines / 2 + 1;
+    panel->MemoSQL()->setPlainText(QStringLiteral("DO CAST('abc' AS INT);\n").repeated(statements));
+    panel->RunScriptClick();
+    const QString log = panel->MemoLog()->toPlainText();
+    EXPECT_EQ(panel->MemoLog()->blockCount(), SqlPanel::kMaxLogLines);
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("\n4 earlier lines no longer in this log: it keeps its last 10000 lines.\n")))
+        << log.right(300).toStdString();
+}
+
 TEST_F(SqlPanelTest, CtrlERunsTheSelectionAlone) {
     panel->MemoSQL()->setPlainText(QStringLiteral("SELECT 1;\nSELECT id\nFROM t ORDER BY id DESC;"));
     QTextCursor cursor = panel->MemoSQL()->textCursor();

@@ -120,8 +120,8 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
                     slice.push_back(runOne(c, statements[next], stopAtError));
                     slice.back().index = next++;
                     ended = slice.back().ends;
-                    // A statement may end on its own as the cancel arrives (a SLEEP returns
-                    // early); the KILL reaches no later statement, so the loop stops them.
+                    // A statement may end on its own as the cancel arrives (an interrupted
+                    // SLEEP returns early, without an error): the rest is not run either.
                     if (!ended && next < statements.size() && c.waiter() &&
                         c.waiter()->cancelRequested())
                         ended = cancelBetween = true;

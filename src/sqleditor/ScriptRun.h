@@ -31,12 +31,12 @@ struct ScriptStep {
 class ScriptRun {
 public:
     struct Totals {
-        int statements = 0;  // run, failed and cancelled ones included
-        int failures = 0;
-        bool stopped = false;  // ended before the last statement
+        int statements = 0;      // run, failed and cancelled ones included
         int completed = 0;       // ran to their end, failed ones included
-        bool cancelled = false;  // the user cancelled the run
+        int failures = 0;
         int inScript = 0;        // statements the script holds
+        bool stopped = false;    // ended before the last statement
+        bool cancelled = false;  // the user cancelled the run
     };
     // After each statement, with its whole text; `results` holds the result sets it answered with, for the
     // caller to keep or drop. Returning false stops the run.

@@ -501,7 +501,7 @@ void SqlPanel::RunScriptClick() {
             QStringLiteral("%1 without a tab: only the last %2 result sets are kept.")
                 .arg(ui::counted(std::uint64_t(results - kMaxResultTabs), "earlier result set"))
                 .arg(kMaxResultTabs));
-    // A line for each statement, the notes and the closing line.
+    // A line for each statement and each of its warnings, the notes and the closing line.
     const int lines = logLines + (tabsDropped ? 1 : 0) + 2;
     if (lines > kMaxLogLines)
         MemoLog_->appendPlainText(

@@ -33,6 +33,7 @@
 #include "sqleditor/Completion.h"
 #include "sqleditor/HistoryPane.h"
 #include "sqleditor/QueryHistory.h"
+#include "sqleditor/RunReport.h"
 #include "sqleditor/ScriptRun.h"
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlPanel.h"
@@ -706,6 +707,109 @@ TEST_P(ScriptRunTest, EachStatementIsLoggedAndEachResultGetsATab) {
 }
 
 INSTANTIATE_TEST_SUITE_P(StopAtError, ScriptRunTest, ::testing::Bool());
+
+// ---- What the panel says about a run -----------------------------------------------------
+
+struct LogLineCase {
+    const char* name;
+    ScriptStep step;
+    const char* line;
+};
+
+class LogLines : public ::testing::TestWithParam<LogLineCase> {};
+
+TEST_P(LogLines, CarryTheErrorNumberAndEachWarning) {
+    EXPECT_EQ(RunReport::logLine(GetParam().step), QString::fromUtf8(GetParam().line));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RunReport, LogLines,
+    ::testing::Values(
+        LogLineCase{"Ran",
+                    {.line = 3, .statement = "SELECT * FROM t", .ok = true, .outcome = "12 rows", .ms = 4},
+                    "Line 3: 12 rows, 0 warnings, 4 ms: SELECT * FROM t"},
+        LogLineCase{"Failed",
+                    {.line = 5,
+                     .statement = "SELECT * FROM x.y",
+                     .outcome = "Table 'x.y' doesn't exist",
+                     .errorCode = 1146,
+                     .ms = 2},
+                    "Line 5: Error 1146: Table 'x.y' doesn't exist, 0 warnings, 2 ms: SELECT * FROM x.y"},
+        LogLineCase{"TwoWarnings",
+                    {.line = 2,
+                     .statement = "INSERT IGNORE INTO w VALUES ('1x'), ('2y')",
+                     .ok = true,
+                     .outcome = "2 rows affected",
+                     .warnings = 2,
+                     .warningList = {{"Warning", 1265, "Data truncated for column 'n' at row 1"},
+                                     {"Note", 1003, "second"}},
+                     .ms = 1},
+                    "Line 2: 2 rows affected, 2 warnings, 1 ms: INSERT IGNORE INTO w VALUES ('1x'), ('2y')\n"
+                    "  Warning 1265: Data truncated for column 'n' at row 1\n"
+                    "  Note 1003: second"},
+        // A cancel is no server error: no number, its own words.
+        LogLineCase{"Cancelled",
+                    {.line = 2,
+                     .statement = "SELECT SLEEP(5)",
+                     .cancelled = true,
+                     .outcome = "Cancelled by the user after 0.4 s.",
+                     .ms = 400},
+                    "Line 2: Cancelled by the user after 0.4 s., 0 warnings, 400 ms: SELECT SLEEP(5)"},
+        // The server's text and the statement are taken as they are, % and all.
+        LogLineCase{"PercentSigns",
+                    {.line = 7,
+                     .statement = "SELECT '%1' FROM %2",
+                     .outcome = "You have an error near '%2'",
+                     .errorCode = 1064,
+                     .ms = 1},
+                    "Line 7: Error 1064: You have an error near '%2', 0 warnings, 1 ms: SELECT '%1' FROM %2"}),
+    [](const ::testing::TestParamInfo<LogLineCase>& info) { return std::string(info.param.name); });
+
+struct CancelCase {
+    int ran;
+    int total;
+    const char* status;
+};
+
+class CancelNotes : public ::testing::TestWithParam<CancelCase> {};
+
+TEST_P(CancelNotes, SayHowFarTheRunGot) {
+    EXPECT_EQ(RunReport::cancelled(GetParam().ran, GetParam().total), QString::fromUtf8(GetParam().status));
+}
+
+INSTANTIATE_TEST_SUITE_P(RunReport, CancelNotes,
+                         ::testing::Values(CancelCase{2, 5, "Cancelled: 2 of 5 statements ran."},
+                                           CancelCase{0, 1, "Cancelled: 0 of 1 statement ran."},
+                                           CancelCase{1, 2, "Cancelled: 1 of 2 statements ran."}));
+
+TEST_F(SqlPanelTest, TheMessagesLogNamesErrorNumbersAndWarnings) {
+    panel->CheckBoxStopAtError()->setChecked(false);
+    panel->MemoSQL()->setPlainText(
+        QStringLiteral("SELECT CAST('abc' AS INT) AS n;\nSELECT * FROM no_such_table_x;\nDO 1;"));
+    panel->RunScriptClick();
+    const QStringList log = panel->MemoLog()->toPlainText().split(u'\n');
+    ASSERT_EQ(log.size(), 5) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("Line 1: 1 row, 1 warning, "))) << log[0].toStdString();
+    EXPECT_EQ(log[1], QStringLiteral("  Warning 1292: Truncated incorrect INTEGER value: 'abc'"));
+    EXPECT_TRUE(log[2].startsWith(QStringLiteral("Line 2: Error 1146: Table '%1.no_such_table_x' doesn't exist, 0 warnings, ")
+                                      .arg(scratch.name())))
+        << log[2].toStdString();
+    EXPECT_TRUE(log[3].startsWith(QStringLiteral("Line 3: 0 rows affected, 0 warnings, "))) << log[3].toStdString();
+    EXPECT_TRUE(log[4].startsWith(QStringLiteral("3 statements, 1 failed, "))) << log[4].toStdString();
+    EXPECT_TRUE(prompts.shown().empty());
+}
+
+TEST_F(SqlPanelTest, WarningLinesCountTowardsTheLogsCap) {
+    // Half the cap in statements, each with a warning line: together past the cap.
+    const int statements = SqlPanel::kMaxLogLines / 2 + 1;
+    panel->MemoSQL()->setPlainText(QStringLiteral("DO CAST('abc' AS INT);\n").repeated(statements));
+    panel->RunScriptClick();
+    const QString log = panel->MemoLog()->toPlainText();
+    EXPECT_EQ(panel->MemoLog()->blockCount(), SqlPanel::kMaxLogLines);
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("\n4 earlier lines no longer in this log: it keeps its last 10000 lines.\n")))
+        << log.right(300).toStdString();
+}
 
 TEST_F(SqlPanelTest, CtrlERunsTheSelectionAlone) {
     panel->MemoSQL()->setPlainText(QStringLiteral("SELECT 1;\nSELECT id\nFROM t ORDER BY id DESC;"));

@@ -51,9 +51,14 @@ ExecOutcome TMySQLConnection::ExecSQL() {
     if (text.isEmpty()) return outcome;
 
     outcome.sent = true;
-    if (!connection_.query(db::utf8(text))) {
+    const auto fail = [&] {
+        outcome.ok = false;
         outcome.errorCode = connection_.errorNumber();
         outcome.errorText = connection_.errorText();
+        outcome.cancelled = connection_.cancelledByUser();
+    };
+    if (!connection_.query(db::utf8(text))) {
+        fail();
         return outcome;
     }
     outcome.ok = true;
@@ -64,9 +69,7 @@ ExecOutcome TMySQLConnection::ExecSQL() {
         if (result) {
             outcome.returnedRows = true;
         } else if (connection_.errorNumber() != 0) {
-            outcome.ok = false;
-            outcome.errorCode = connection_.errorNumber();
-            outcome.errorText = connection_.errorText();
+            fail();
             break;
         } else {
             outcome.affectedRows += connection_.affectedRows();
@@ -74,9 +77,7 @@ ExecOutcome TMySQLConnection::ExecSQL() {
         const int next = connection_.nextResult();
         if (next < 0) break;
         if (next > 0) {
-            outcome.ok = false;
-            outcome.errorCode = connection_.errorNumber();
-            outcome.errorText = connection_.errorText();
+            fail();
             break;
         }
     }

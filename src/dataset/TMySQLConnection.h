@@ -13,6 +13,7 @@ struct ExecOutcome {
     std::uint64_t affectedRows = 0;
     unsigned errorCode = 0;
     QString errorText;
+    bool cancelled = false;  // the user cancelled the statement: errorText says after how long
 };
 
 // The dataset connection: one server connection with the classic connection-component

@@ -19,11 +19,6 @@ namespace {
 // expressions of the statement) and values may hold passwords and never appear.
 Q_LOGGING_CATEGORY(lcDataSet, "lorvex.dataset", QtWarningMsg)
 
-const QString& noResultSetText() {
-    static const QString text = QStringLiteral("The statement returned no result set.");
-    return text;
-}
-
 // A tooltip shows the value, cut where no tooltip could show more.
 constexpr int kToolTipChars = 1000;
 
@@ -61,6 +56,11 @@ bool comparedAsText(FieldType type) {
 
 }  // namespace
 
+const QString& TMySQLDataSet::noResultSetText() {
+    static const QString text = QStringLiteral("The statement returned no result set.");
+    return text;
+}
+
 TMySQLDataSet::TMySQLDataSet(ui::Prompts& prompts, QObject* parent)
     : QAbstractTableModel(parent), prompts_(prompts) {}
 
@@ -94,16 +94,19 @@ TMySQLDataSet::Executed TMySQLDataSet::Execute() {
         return done;
     }
     db::Connection& c = connection_->connection();
-    if (!c.query(db::utf8(sql_.join(QStringLiteral("\r\n"))))) {
-        qCDebug(lcDataSet) << "Open failed: error" << c.errorNumber();
+    const auto fail = [&] {
         done.errorCode = c.errorNumber();
         done.failure = c.errorText();
+        done.cancelled = c.cancelledByUser();
+    };
+    if (!c.query(db::utf8(sql_.join(QStringLiteral("\r\n"))))) {
+        qCDebug(lcDataSet) << "Open failed: error" << c.errorNumber();
+        fail();
         return done;
     }
     done.result = c.storeResult();
     if (!done.result && c.errorNumber() != 0) {
-        done.errorCode = c.errorNumber();
-        done.failure = c.errorText();
+        fail();
         return done;
     }
     if (!done.result) done.affectedRows = c.affectedRows();
@@ -112,10 +115,7 @@ TMySQLDataSet::Executed TMySQLDataSet::Execute() {
     // later statement's error is still reported.
     while (c.moreResults()) {
         const int next = c.nextResult();
-        if (next > 0 && done.failure.isEmpty()) {
-            done.errorCode = c.errorNumber();
-            done.failure = c.errorText();
-        }
+        if (next > 0 && done.failure.isEmpty()) fail();
         if (next != 0) break;
         if (c.storeResult()) ++droppedSets_;
     }
@@ -152,6 +152,7 @@ ExecOutcome TMySQLDataSet::Run() {
     outcome.ok = done.failure.isEmpty();
     outcome.errorCode = done.errorCode;
     outcome.errorText = done.failure;
+    outcome.cancelled = done.cancelled;
     outcome.affectedRows = done.affectedRows;
     outcome.returnedRows = bool(done.result);
     if (done.result) Adopt(std::move(done.result));

@@ -54,6 +54,8 @@ public:
     // query whatever its first word: EXPLAIN, WITH, CHECK TABLE, a comment first). Otherwise
     // the dataset stays closed and the outcome says what the server did. Shows nothing.
     ExecOutcome Run();
+    // What Open reports for a statement that answered without rows.
+    static const QString& noResultSetText();
     // Opens on a result read elsewhere (one of a script's answers); nothing is sent.
     void OpenOn(db::Result result);
     // The stored result, in the server's order (what exports stream from).
@@ -122,6 +124,7 @@ private:
         db::Result result;
         QString failure;  // the server's error text, empty when the statement ran
         unsigned errorCode = 0;
+        bool cancelled = false;
         std::uint64_t affectedRows = 0;
     };
     Executed Execute();

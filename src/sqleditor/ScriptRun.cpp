@@ -55,6 +55,9 @@ Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError)
     step.ms = clock.elapsed();
     step.warnings = c.warningCount();
     if (step.ok) {
+        // Read now: the next statement replaces them.
+        if (step.warnings > 0)
+            step.warningList = c.warnings().value_or(std::vector<db::ServerWarning>{});
         // A procedure's last answer is its status, without rows: the rows it returned count.
         step.outcome = step.returnedRows ? ui::counted(step.rows, "row")
                                          : ui::counted(step.rows, "row") + QStringLiteral(" affected");
@@ -63,6 +66,7 @@ Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError)
     const bool lost = c.connectionLost();
     step.cancelled = c.cancelledByUser() || (c.waiter() && c.waiter()->cancelRequested());
     step.outcome = step.cancelled && !lost ? db::cancelledText(step.ms) : c.errorText();
+    step.errorCode = step.cancelled && !lost ? 0 : c.errorNumber();
     if (!lost) c.discardResults();
     d.ends = step.cancelled || lost || stopAtError;
     return d;
@@ -83,6 +87,7 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
     std::mutex lock;
     std::vector<std::vector<Done>> ready;
     std::atomic_bool stopAsked = false;
+    bool cancelBetween = false;  // a cancel that came as a statement ended on its own
     auto report = [&] {
         std::vector<std::vector<Done>> slices;
         {
@@ -93,6 +98,10 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
             for (Done& d : slice) {
                 ++totals.statements;
                 if (!d.step.ok) ++totals.failures;
+                if (d.step.cancelled)
+                    totals.cancelled = true;
+                else
+                    ++totals.completed;
                 if (!onStep(d.step, statements[d.index].text, d.results)) stopAsked = true;
             }
             if (afterSlice) afterSlice();
@@ -111,6 +120,11 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
                     slice.push_back(runOne(c, statements[next], stopAtError));
                     slice.back().index = next++;
                     ended = slice.back().ends;
+                    // A statement may end on its own as the cancel arrives (an interrupted
+                    // SLEEP returns early, without an error): the rest is not run either.
+                    if (!ended && next < statements.size() && c.waiter() &&
+                        c.waiter()->cancelRequested())
+                        ended = cancelBetween = true;
                     if (!ended && next < statements.size() && clock.elapsed() < kSliceMs) continue;
                     {
                         const std::lock_guard<std::mutex> hold(lock);
@@ -124,15 +138,8 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
             true);
     }
     report();  // the last slices, or all of them when nothing ran aside
-    totals.stopped = totals.statements < int(statements.size());
+    totals.cancelled = totals.cancelled || cancelBetween;
+    totals.inScript = int(statements.size());
+    totals.stopped = totals.statements < totals.inScript;
     return totals;
-}
-
-QString ScriptRun::logLine(const ScriptStep& step) {
-    return QStringLiteral("Line %1: %2, %3, %4 ms: %5")
-        .arg(step.line)
-        .arg(step.outcome)
-        .arg(ui::counted(step.warnings, "warning"))
-        .arg(step.ms)
-        .arg(step.statement);
 }

@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "db/Connection.h"
 #include "db/Result.h"
-
-namespace db {
-class Connection;
-}
 
 // What one statement of a script did.
 struct ScriptStep {
@@ -19,7 +16,9 @@ struct ScriptStep {
     bool ok = false;
     bool cancelled = false;     // the user cancelled it
     QString outcome;            // "12 rows", "3 rows affected", the server's error
+    unsigned errorCode = 0;     // the server's error number of a failed statement
     unsigned warnings = 0;
+    std::vector<db::ServerWarning> warningList{};  // as SHOW WARNINGS words them
     qint64 ms = 0;
     std::uint64_t rows = 0;     // returned, or affected
     bool returnedRows = false;
@@ -27,14 +26,17 @@ struct ScriptStep {
 
 // Runs the statements of a script one after another on one connection, as the client does:
 // each statement alone, every result it answers with read (a CALL may answer with
-// several), its warnings counted. Stops at the first error when asked to, and always at a
-// cancel or a lost connection.
+// several), its warnings counted and read. Stops at the first error when asked to, and
+// always at a cancel or a lost connection.
 class ScriptRun {
 public:
     struct Totals {
-        int statements = 0;  // run, failed ones included
+        int statements = 0;      // run, failed and cancelled ones included
+        int completed = 0;       // ran to their end, failed ones included
         int failures = 0;
-        bool stopped = false;  // ended before the last statement
+        int inScript = 0;        // statements the script holds
+        bool stopped = false;    // ended before the last statement
+        bool cancelled = false;  // the user cancelled the run
     };
     // After each statement, with its whole text; `results` holds the result sets it answered with, for the
     // caller to keep or drop. Returning false stops the run.
@@ -48,7 +50,4 @@ public:
     // 30 ms while the next statements run. `afterSlice` runs after each slice's steps.
     static Totals run(db::Connection& connection, const std::string& script, bool stopAtError,
                       const StepFn& onStep, const std::function<void()>& afterSlice = {});
-
-    // "Line 3: 12 rows, 0 warnings, 4 ms: SELECT * FROM t"
-    static QString logLine(const ScriptStep& step);
 };

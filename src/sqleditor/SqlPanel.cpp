@@ -33,6 +33,7 @@
 #include "sqleditor/Completion.h"
 #include "sqleditor/HistoryPane.h"
 #include "sqleditor/QueryHistory.h"
+#include "sqleditor/RunReport.h"
 #include "sqleditor/ScriptRun.h"
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlText.h"
@@ -475,10 +476,12 @@ void SqlPanel::RunScriptClick() {
     int results = 0;
     QStringList pendingLog;
     qint64 serverMs = 0;
+    int logLines = 0;  // a statement's warnings take lines of their own
     const ScriptRun::Totals totals = ScriptRun::run(
         connection_.connection(), db::utf8(text), CheckBoxStopAtError_->isChecked(),
         [&](const ScriptStep& step, const std::string& /*statement*/, std::vector<db::Result>& sets) {
-            pendingLog << ScriptRun::logLine(step);
+            pendingLog << RunReport::logLine(step);
+            logLines += 1 + int(step.warningList.size());
             for (db::Result& r : sets) {
                 answers.push_back({std::move(r), step.line, ++results});
                 if (answers.size() > std::size_t(kMaxResultTabs)) answers.pop_front();
@@ -498,8 +501,8 @@ void SqlPanel::RunScriptClick() {
             QStringLiteral("%1 without a tab: only the last %2 result sets are kept.")
                 .arg(ui::counted(std::uint64_t(results - kMaxResultTabs), "earlier result set"))
                 .arg(kMaxResultTabs));
-    // A line for each statement, the notes and the closing line.
-    const int lines = totals.statements + (tabsDropped ? 1 : 0) + 2;
+    // A line for each statement and each of its warnings, the notes and the closing line.
+    const int lines = logLines + (tabsDropped ? 1 : 0) + 2;
     if (lines > kMaxLogLines)
         MemoLog_->appendPlainText(
             QStringLiteral("%1 no longer in this log: it keeps its last %2 lines.")
@@ -522,6 +525,10 @@ void SqlPanel::RunScriptClick() {
                                   .arg(clock.elapsed())
                                   .arg(totals.stopped ? QStringLiteral(", stopped") : QString()));
     ScriptResults_->setCurrentIndex(ScriptResults_->count() - 1);
+    // A cancel is the user's choice, not a fault: the status line says how far the run got,
+    // with nothing to confirm.
+    if (totals.cancelled)
+        Q_EMIT statusMessage(RunReport::cancelled(totals.completed, totals.inScript));
     // A USE in the script moves the session: the label follows the server.
     if (connection_.connection().isOpen())
         LUseDb_->setFullText(usedDatabaseLabel(connection_, SqlText(QString())));
@@ -591,16 +598,28 @@ void SqlPanel::reportDroppedResults() {
 
 bool SqlPanel::runQuery(const SqlText& sql) {
     showGrid(true);
-    MySQLDataSet2_->Close();
     MySQLDataSet2_->SetSQL(sql.lines());
-    // A refused statement has been shown by the dataset with the server's text; the grid
-    // stays shown, empty.
-    const bool opened = MySQLDataSet2_->Open();
-    if (opened) {
-        const QString warnings = serverWarnings();
-        if (!warnings.isEmpty()) Q_EMIT statusMessage(QString(warnings).replace(u'\n', u' '));
+    const ExecOutcome outcome = MySQLDataSet2_->Run();
+    if (outcome.cancelled) {
+        reportCancel(outcome);
+        return false;
     }
-    return opened;
+    // A refused statement is shown with the server's text, and the grid stays shown, empty.
+    if (!outcome.ok)
+        prompts_.message(this, outcome.errorText);
+    else if (!outcome.returnedRows)
+        prompts_.message(this, TMySQLDataSet::noResultSetText());
+    if (!outcome.returnedRows) return false;
+    const QString warnings = serverWarnings();
+    if (!warnings.isEmpty()) Q_EMIT statusMessage(QString(warnings).replace(u'\n', u' '));
+    return true;
+}
+
+void SqlPanel::reportCancel(const ExecOutcome& outcome) {
+    // The memo keeps how long it ran; the status line tells without a box to confirm.
+    showGrid(false);
+    MemoResult_->setPlainText(outcome.errorText);
+    Q_EMIT statusMessage(RunReport::cancelled(0, 1));
 }
 
 // The server's warnings about the statement just run ("1 warning:" and a line for each), so
@@ -609,10 +628,7 @@ QString SqlPanel::serverWarnings() {
     db::Connection& c = connection_.connection();
     const unsigned count = c.warningCount();
     if (count == 0) return {};
-    QStringList lines{ui::counted(count, "warning") + u':'};
-    for (const db::ServerWarning& w : c.warnings().value_or(std::vector<db::ServerWarning>{}))
-        lines << QStringLiteral("%1 %2: %3").arg(w.level).arg(w.code).arg(w.message);
-    return lines.join(u'\n');
+    return RunReport::warnings(count, c.warnings().value_or(std::vector<db::ServerWarning>{}));
 }
 
 ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
@@ -623,6 +639,10 @@ ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
     // them whatever its first word, and nothing is sent twice.
     MySQLDataSet2_->SetSQL(sql.lines());
     const ExecOutcome outcome = MySQLDataSet2_->Run();
+    if (outcome.cancelled) {
+        reportCancel(outcome);
+        return outcome;
+    }
     // Read before anything else is sent: the next statement replaces them.
     const QString warnings = outcome.ok ? serverWarnings() : QString();
     // Only a USE the server accepted changes the database the label names.

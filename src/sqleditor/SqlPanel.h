@@ -128,6 +128,8 @@ private:
     // the one shown.
     void reportDroppedResults();
     QString serverWarnings();
+    // A cancelled Exec: the memo and the status line say so, no message box.
+    void reportCancel(const ExecOutcome& outcome);
     ExecOutcome runCommand(const SqlText& sql);
     HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
     // Keeps a statement sent from the panel in the history.

@@ -13,6 +13,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
@@ -32,6 +35,7 @@
 #include "support/TestFiles.h"
 #include "support/TestNames.h"
 #include "support/TreeFixture.h"
+#include "ui/ServerWait.h"
 
 namespace {
 
@@ -570,6 +574,50 @@ TEST_F(ServerFault, CliGivesUpOnAServerThatStopsAnswering) {
     }
     EXPECT_EQ(run.code, 1) << run.err.toStdString();
     EXPECT_TRUE(saysConnectionLost(run.err)) << run.err.toStdString();
+}
+
+// A server that answers neither a statement nor its cancel (its process stopped) never holds
+// the window: Disconnect gives the connection up at once, and closing the window during
+// the call closes it within kCloseWithinMs. The call ends as a lost connection that says
+// the statement may still run there.
+TEST_F(ServerFault, AServerThatAnswersNeitherTheStatementNorItsCancelIsGivenUp) {
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "closing the window" : "Disconnect");
+        ui::ServerWait wait{prompts};
+        QMainWindow window;
+        window.show();
+        db::Connection c = mariadb().connect();
+        c.setWaiter(&wait);
+        if (byClosing) prompts.answerYesNo(true);  // "Cancel it and close the window?"
+        QElapsedTimer clock, sinceAsked;
+        bool stopped = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!stopped && clock.elapsed() > 300) {
+                stopped = true;
+                ::kill(pid_t(mariadb().pid()), SIGSTOP);
+                sinceAsked.start();
+                if (byClosing)
+                    window.close();
+                else
+                    wait.cancel();
+            }
+            if (!byClosing && wait.disconnectButton() && wait.disconnectButton()->isVisible())
+                wait.disconnectButton()->click();
+        });
+        poll.start(20);
+        clock.start();
+        EXPECT_FALSE(c.query("SELECT SLEEP(60)"));
+        const qint64 took = sinceAsked.elapsed();
+        ::kill(pid_t(mariadb().pid()), SIGCONT);
+        EXPECT_TRUE(c.connectionLost()) << c.errorText().toStdString();
+        EXPECT_TRUE(c.errorText().startsWith(QStringLiteral("Disconnected: the server answered neither")))
+            << c.errorText().toStdString();
+        EXPECT_LT(took, byClosing ? 2000 : ui::ServerWait::kGiveUpAfterMs + 1500);
+        if (byClosing) EXPECT_FALSE(window.isVisible());
+        EXPECT_TRUE(prompts.allAnswersUsed());
+        prompts.clear();
+    }
 }
 
 // A server that takes packets of 1 MiB at most: the one statement larger than that is

@@ -3,6 +3,7 @@
 #include <mysql.h>
 
 #include <QFile>
+#include <sys/socket.h>
 
 #include <exception>
 #include <optional>
@@ -16,6 +17,8 @@ namespace {
 
 // Without a limit, an address that drops packets blocks the window for minutes.
 constexpr unsigned kConnectTimeoutSeconds = 10;
+constexpr unsigned kCancelTimeoutSeconds = 2;
+constexpr unsigned kServerLost = 2013;  // the client library's CR_SERVER_LOST
 
 constexpr unsigned kCommandsOutOfSync = 2014;  // the client library's CR_COMMANDS_OUT_OF_SYNC
 
@@ -134,6 +137,14 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
     const Waiter::Outcome outcome = waiter_->run(*this, what, leased, true);
     // A call refused while this one ran said so to its caller; this one keeps its outcome.
     if (refusedHere == this) refusedHere = nullptr;
+    if (abandoned_.load()) {
+        ownErrorNumber_ = kServerLost;
+        ownErrorText_ = QStringLiteral(
+            "Disconnected: the server answered neither the statement nor the cancel, so the "
+            "connection was given up. The statement may still be running there, or may have "
+            "been applied; connect again to go on.");
+        return out;
+    }
     if (outcome == Waiter::Outcome::Refused) {
         ownErrorNumber_ = kCommandsOutOfSync;
         ownErrorText_ = refusedText();
@@ -186,7 +197,7 @@ void Connection::connect(const ConnectParams& params) {
         unsigned protocol = MYSQL_PROTOCOL_TCP;
         mysql_optionsv(handle, MYSQL_OPT_PROTOCOL, &protocol);
     }
-    unsigned timeout = kConnectTimeoutSeconds;
+    unsigned timeout = params.connectTimeout ? params.connectTimeout : kConnectTimeoutSeconds;
     mysql_optionsv(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     if (params.netTimeout > 0) {
         unsigned net = params.netTimeout;
@@ -231,8 +242,18 @@ void Connection::connect(const ConnectParams& params) {
     multiStatements_ = params.multiStatements;
 }
 
+void Connection::abandonNow() {
+    if (!lent_.load() || abandoned_.exchange(true)) return;
+    // The handle stays with the blocked call; only its socket is cut under it.
+    if (st_mysql* handle = mysql_) {
+        const my_socket fd = mysql_get_socket(handle);
+        if (fd != MARIADB_INVALID_SOCKET) ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
 void Connection::close() noexcept {
     if (refusedHere == this) refusedHere = nullptr;
+    abandoned_.store(false);
     if (mysql_) mysql_close(mysql_);
     mysql_ = nullptr;
     ownErrorNumber_ = 0;
@@ -482,7 +503,10 @@ bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* e
     ConnectParams own = params;
     own.database.clear();
     own.multiStatements = false;
-    own.netTimeout = kConnectTimeoutSeconds;
+    // A server that does not answer the cancel either is said so within a few seconds,
+    // so that the user can give it up.
+    own.netTimeout = kCancelTimeoutSeconds;
+    own.connectTimeout = kCancelTimeoutSeconds;
     try {
         Connection c;
         c.connect(own);

@@ -41,6 +41,7 @@ struct ConnectParams {
     unsigned port = 0;  // 0: the client library's default
     bool multiStatements = false;
     unsigned netTimeout = kDefaultNetTimeoutSeconds;  // reads and writes, seconds; 0: none
+    unsigned connectTimeout = 10;  // seconds to reach the server and log in
     QString label;  // how the busy feedback names the server; empty: the host
     TlsOptions tls;
 };
@@ -91,6 +92,12 @@ public:
     // waiter()->cancelRequested(). Exceptions of `work` reach the caller.
     void runAside(std::string_view what, const std::function<void()>& work,
                   bool cancellable = false);
+    // From any thread: gives the connection up at once, for a server that answers neither
+    // the statement nor its cancel. The socket is shut down, so the call blocked on it ends
+    // as a lost connection, saying the user gave up on the server; the statement may still
+    // run there. Then the connection is closed like one the server dropped.
+    void abandonNow();
+    bool abandoned() const { return abandoned_.load(); }
     // Stops reading a streamed result before its end: the statement is stopped on the
     // server (KILL QUERY) rather than read to its last row, and the result is freed.
     void abandon(Result& result);
@@ -174,6 +181,7 @@ private:
     bool multiStatements_ = false;
     Waiter* waiter_ = nullptr;
     std::atomic<bool> lent_{false};       // a call holds the handle
+    std::atomic<bool> abandoned_{false};  // abandonNow() shut the socket down
     std::atomic<std::thread::id> holder_{};  // the thread running that call, once it runs
     ConnectParams params_;
     // An error the client library did not give: a call refused or cancelled.

@@ -124,8 +124,9 @@ db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view
 
     call_ = QtConcurrent::run(&pool_, [&call] { call(); });
     waitFor(call_);
-    // A KILL still on its way would stop the next statement of the session.
-    if (kill_.isValid()) waitFor(kill_);
+    // A KILL still on its way would stop the next statement of the session; a session
+    // given up has none.
+    if (kill_.isValid() && !connection.abandoned()) waitFor(kill_);
 
     hideIndicator();
     running_ = nullptr;
@@ -141,9 +142,14 @@ db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view
     return cancelRequested_ ? Outcome::Cancelled : Outcome::Done;
 }
 
+void ServerWait::disconnect() {
+    if (running_) running_->abandonNow();
+}
+
 void ServerWait::cancel() {
     if (!running_ || cancelRequested_ || call_.isFinished()) return;
     cancelRequested_ = true;
+    cancelClock_.start();
     updateIndicator();
     // A connect has no session to stop yet; it gives up after its own timeout.
     if (threadId_ == 0) return;
@@ -172,8 +178,13 @@ void ServerWait::showIndicator() {
         cancelButton_ = new QPushButton(QStringLiteral("Cancel"), frame);
         cancelButton_->setCursor(Qt::ArrowCursor);
         connect(cancelButton_, &QPushButton::clicked, this, &ServerWait::cancel);
+        disconnectButton_ = new QPushButton(QStringLiteral("Disconnect"), frame);
+        disconnectButton_->setCursor(Qt::ArrowCursor);
+        disconnectButton_->hide();
+        connect(disconnectButton_, &QPushButton::clicked, this, &ServerWait::disconnect);
         layout->addWidget(label_, 1);
         layout->addWidget(cancelButton_);
+        layout->addWidget(disconnectButton_);
         indicator_ = frame;
     }
     QWidget* frame = indicator_;
@@ -189,18 +200,27 @@ void ServerWait::showIndicator() {
 void ServerWait::updateIndicator() {
     if (!label_ || !running_) return;
     QString second = QStringLiteral("%1 s").arg(clock_.elapsed() / 1000);
+    bool unreachable = false;
     if (cancelRequested_) {
         const QString failed =
             kill_.isValid() && kill_.isFinished() ? kill_.result() : QString();
-        second = failed.isEmpty() ? QStringLiteral("Cancelling...")
-                                  : QStringLiteral("Cannot cancel: %1").arg(failed);
+        unreachable = !failed.isEmpty() || cancelClock_.elapsed() >= kGiveUpAfterMs;
+        second = !failed.isEmpty() ? QStringLiteral("Cannot cancel: %1").arg(failed)
+                 : unreachable     ? QStringLiteral("The server does not answer the cancel.")
+                                   : QStringLiteral("Cancelling...");
+        if (unreachable) second += QStringLiteral(" Disconnect gives the connection up.");
     }
     label_->setText(runningLine_ + QLatin1Char('\n') + second);
     cancelButton_->setEnabled(!cancelRequested_ && threadId_ != 0);
+    if (unreachable && disconnectButton_->isHidden()) {
+        disconnectButton_->show();
+        indicator_->adjustSize();
+    }
 }
 
 void ServerWait::hideIndicator() {
     if (indicator_) indicator_->hide();
+    if (disconnectButton_) disconnectButton_->hide();
 }
 
 // A text field or editor, or a part of one (its viewport, its own context menu).
@@ -322,6 +342,9 @@ void ServerWait::askToClose(QWidget* window) {
     }
     closeAfter_ = window;
     cancel();
+    QTimer::singleShot(kCloseWithinMs, this, [this] {
+        if (closeAfter_) disconnect();
+    });
 }
 
 }  // namespace ui

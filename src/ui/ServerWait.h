@@ -68,6 +68,14 @@ public:
     // The indicator (hidden between calls); null before the first call that showed it.
     QWidget* indicator() const { return indicator_; }
     QPushButton* cancelButton() const { return cancelButton_; }
+    // Shown once a cancel has not reached the server (its connection failed or has not
+    // got through within kGiveUpAfterMs): gives the connection up (db::Connection::abandonNow).
+    QPushButton* disconnectButton() const { return disconnectButton_; }
+    static constexpr int kGiveUpAfterMs = 3000;
+    // After "Cancel it and close the window?" the window waits this long for the cancel,
+    // then gives the connection up: a stopped server never holds it open.
+    static constexpr int kCloseWithinMs = 1000;
+    void disconnect();
 
     // The indicator's first line: "Running on <server>: <statement, shortened>".
     static QString runningText(const QString& server, std::string_view statement);
@@ -100,6 +108,8 @@ private:
     QPointer<QWidget> indicator_;
     QPointer<QLabel> label_;
     QPointer<QPushButton> cancelButton_;
+    QPointer<QPushButton> disconnectButton_;
+    QElapsedTimer cancelClock_;  // since the cancel was asked for
     QPointer<QWidget> closeAfter_;
     // The window closed on the user's word; from then on the command's dialogs are dismissed.
     QPointer<QWidget> closed_;

@@ -207,3 +207,16 @@ TEST(ConnectionLease, ACallWhileAnotherRunsIsRefusedAndTheRunningOneUnharmed) {
     }
 }
 
+// A read that times out says so, and that the statement may have run, instead of the client
+// library's plain "lost connection".
+TEST(ConnectionTimeout, AReadTimeoutSaysTheStatementMayHaveRun) {
+    db::ConnectParams params = testserver::params();
+    params.netTimeout = 1;
+    db::Connection c;
+    c.connect(params);
+    EXPECT_FALSE(c.query("SELECT SLEEP(3)"));
+    EXPECT_TRUE(c.connectionLost());
+    EXPECT_EQ(c.errorText(), QStringLiteral("No answer from the server within 1 s; the statement "
+                                            "may still be running or may have been applied."));
+}
+

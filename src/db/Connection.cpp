@@ -132,6 +132,7 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
     };
     if (!waiter_) {
         leased();
+        explainTimeout();
         return out;
     }
     const Waiter::Outcome outcome = waiter_->run(*this, what, leased, true);
@@ -158,7 +159,20 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
         ownErrorNumber_ = mysql_errno(mysql_);
         ownErrorText_ = cancelledText(statementClock_.elapsed());
     }
+    explainTimeout();
     return out;
+}
+
+void Connection::explainTimeout() {
+    if (!mysql_ || ownErrorNumber_ || mysql_errno(mysql_) != kServerLost || params_.netTimeout == 0)
+        return;
+    // The client library words a read that timed out as a lost connection, which reads as
+    // "nothing happened" - a write may well have gone through.
+    if (statementClock_.elapsed() + 500 < qint64(params_.netTimeout) * 1000) return;
+    ownErrorNumber_ = kServerLost;
+    ownErrorText_ = QStringLiteral("No answer from the server within %1 s; the statement may "
+                                   "still be running or may have been applied.")
+                        .arg(params_.netTimeout);
 }
 
 Connection::~Connection() { close(); }

@@ -174,6 +174,8 @@ private:
     // The refusal of a call made while the handle was lent out: kept apart from the state
     // of the call that holds it, which is still running.
     void refuseBusy() const;
+    // After a call: a read that timed out is said to be one, not a plain lost connection.
+    void explainTimeout();
     template <class R, class F>
     R blocking(std::string_view what, R failed, F&& call, bool readsAnswer = false);
 

@@ -797,6 +797,35 @@ TEST_F(ServerWaitTest, WhileACallRunsTypingGoesOnCommandsAreRefusedAndEscapeCanc
     w->session().MainConnection().discardResults();
 }
 
+// A connection lost under the SQL panel (its session killed) is said with an offer to
+// connect again; Yes connects the server again without sending the statement again.
+TEST_F(ServerWaitTest, ALostConnectionOffersToConnectAgainWithoutSendingTheStatementAgain) {
+    ScratchDatabase db;
+    db.exec("CREATE TABLE t (id INT)");
+    for (const bool command : {false, true}) {
+        SCOPED_TRACE(command ? "a command" : "a query");
+        const unsigned long session = w->MySQLConnection1().connection().threadId();
+        db::Connection killer = testserver::connect();
+        killer.exec("KILL " + std::to_string(session));
+        prompts.clear();
+        prompts.answerYesNo(true);
+        w->sqlPanel().MemoSQL()->setPlainText(
+            command ? QStringLiteral("INSERT INTO %1.t VALUES (1)").arg(db.name())
+                    : QStringLiteral("SELECT 1"));
+        w->sqlPanel().SpeedButton7()->click();
+        EXPECT_TRUE(prompts.allAnswersUsed());
+        ASSERT_FALSE(prompts.shown().empty());
+        EXPECT_TRUE(prompts.shown().back().text.contains(QStringLiteral("Connect again now? The statement is not sent again")))
+            << prompts.shown().back().text.toStdString();
+        EXPECT_NE(w->MySQLConnection1().connection().threadId(), session);
+        EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM t"), QStringLiteral("0"));
+    }
+    prompts.clear();  // connected again: the next statement runs
+    w->sqlPanel().MemoSQL()->setPlainText(QStringLiteral("SELECT 42"));
+    w->sqlPanel().SpeedButton7()->click();
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
 TEST_F(ServerWaitTest, TheDataTabOfALockedTableIsCancelled) {
     ScratchDatabase db;
     db.exec("CREATE TABLE t (id INT)");
@@ -818,11 +847,13 @@ TEST_F(ServerWaitTest, TheDataTabOfALockedTableIsCancelled) {
 TEST_F(ServerWaitTest, AConnectionLostDuringAWaitIsReportedAsLost) {
     const unsigned long id = w->MySQLConnection1().connection().threadId();
     db::Connection admin = testserver::connect();
+    prompts.answerYesNo(false);  // not connected again now
     const Watched run = runSql("SELECT SLEEP(5)", after(200),
                                [&] { admin.exec("KILL " + std::to_string(id)); });
     EXPECT_LT(run.tookMs, 1500);
-    EXPECT_TRUE(anyMessageContains(prompts, QStringLiteral("Lost connection")))
-        << prompts.messages().join(u'|').toStdString();
+    ASSERT_FALSE(prompts.shown().empty());
+    EXPECT_TRUE(prompts.shown().back().text.contains(QStringLiteral("Lost connection")))
+        << prompts.shown().back().text.toStdString();
     EXPECT_FALSE(anyMessageContains(prompts, QStringLiteral("Cancelled")));
 }
 

@@ -139,6 +139,9 @@ void TfrmMain::BuildLayout() {
     sqlPanel_ = new SqlPanel(*MySQLConnection1_, prompts_, ProgramDir, panels_->panelSQL());
     connect(sqlPanel_, &SqlPanel::statusMessage, this,
             [this](const QString& text) { statusBar()->showMessage(text, 10000); });
+    connect(sqlPanel_, &SqlPanel::reconnectRequested, this, [this] {
+        if (tree_->ReconnectServer()) statusBar()->showMessage(session_->ConnectionSummary(), 10000);
+    });
     panels_->panelSQL()->layout()->addWidget(sqlPanel_);
 
     processCommands_ = new ProcessCommands(*panels_, *session_, prompts_, this);

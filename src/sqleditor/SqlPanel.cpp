@@ -529,6 +529,7 @@ void SqlPanel::RunScriptClick() {
     // with nothing to confirm.
     if (totals.cancelled)
         Q_EMIT statusMessage(RunReport::cancelled(totals.completed, totals.inScript));
+    if (!totals.cancelled) offerReconnect(connection_.connection().errorText());
     // A USE in the script moves the session: the label follows the server.
     if (connection_.connection().isOpen())
         LUseDb_->setFullText(usedDatabaseLabel(connection_, SqlText(QString())));
@@ -564,6 +565,7 @@ void SqlPanel::SpeedButton7Click() {
         if (!sql.isQuery()) {
             const ExecOutcome outcome = runCommand(sql);
             reportDroppedResults();
+            if (!outcome.ok && !outcome.cancelled) offerReconnect(outcome.errorText);
             if (outcome.sent)
                 remember(sql.statement(), MySQLDataSet2_->ElapsedMs(),
                          outcome.returnedRows ? MySQLDataSet2_->rowCount() : qint64(outcome.affectedRows),
@@ -605,13 +607,28 @@ bool SqlPanel::runQuery(const SqlText& sql) {
         return false;
     }
     // A refused statement is shown with the server's text, and the grid stays shown, empty.
-    if (!outcome.ok)
-        prompts_.message(this, outcome.errorText);
+    if (!outcome.ok) {
+        if (!offerReconnect(outcome.errorText)) prompts_.message(this, outcome.errorText);
+    }
     else if (!outcome.returnedRows)
         prompts_.message(this, TMySQLDataSet::noResultSetText());
     if (!outcome.returnedRows) return false;
     const QString warnings = serverWarnings();
     if (!warnings.isEmpty()) Q_EMIT statusMessage(QString(warnings).replace(u'\n', u' '));
+    return true;
+}
+
+bool SqlPanel::offerReconnect(const QString& reason) {
+    const db::Connection& c = connection_.connection();
+    if (!c.isOpen() || !c.connectionLost() || c.cancelledByUser()) return false;
+    // Never sent again on its own: the statement may have run before the connection went.
+    if (prompts_.yesNo(this,
+                       QStringLiteral("The connection to the server was lost: %1\n\nConnect "
+                                      "again now? The statement is not sent again: it may "
+                                      "have run on the server.")
+                           .arg(reason),
+                       QStringLiteral("Connection Lost")))
+        Q_EMIT reconnectRequested();
     return true;
 }
 

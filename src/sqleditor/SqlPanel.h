@@ -99,6 +99,9 @@ public Q_SLOTS:
 Q_SIGNALS:
     // A short note for the window's status line.
     void statusMessage(const QString& text);
+    // The connection was lost and the user wants it back (the window connects the server
+    // again); nothing is sent again.
+    void reconnectRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -130,6 +133,9 @@ private:
     QString serverWarnings();
     // A cancelled Exec: the memo and the status line say so, no message box.
     void reportCancel(const ExecOutcome& outcome);
+    // After a run that lost the connection: says why and offers to connect again. True when
+    // the connection was lost.
+    bool offerReconnect(const QString& reason);
     ExecOutcome runCommand(const SqlText& sql);
     HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
     // Keeps a statement sent from the panel in the history.

@@ -116,6 +116,19 @@ void ObjectTree::ConnectServerNode(TreeNode* server) {
     server->setExpanded(true);
 }
 
+bool ObjectTree::ReconnectServer() {
+    TreeNode* server = connectedNode();
+    if (!server) return false;
+    ui::BusyCursor busy;
+    try {
+        ConnectServerNode(server);
+    } catch (const std::exception& error) {
+        prompts_.message(tree_.window(), ui::withReason(QStringLiteral("Server Connection Error"),
+                                                        QString::fromUtf8(error.what())));
+    }
+    return true;
+}
+
 void ObjectTree::ExpandNode() {
     TreeNode* node = selectedNode();
     if (!node) return;

@@ -49,6 +49,9 @@ public:
     // before and connects `server`, adding "DB", "USER" and "HOST". Throws db::DbError when
     // the server refuses.
     void ConnectServerNode(TreeNode* server);
+    // Connects the server that was connected again (after its connection was lost), as a
+    // double-click on its node does; a refusal is said. False when no server was connected.
+    bool ReconnectServer();
     // Re-list the selected "DB" or "Tables" folder.
     void RefreshDatabases();
     void RefreshTables();

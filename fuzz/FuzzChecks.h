@@ -103,9 +103,9 @@ private:
 };
 
 // Plain SQL scripts: read a few bytes at a time and under a small limit, the reader gives
-// the statements splitSqlScript gives from the whole text, up to where a statement is over
-// the limit; none is empty or has blanks at either end, lines never go back, and without an
-// error the whole input is consumed. The format guess ends on any head.
+// the statements splitSqlScript gives from the whole text, those over the limit as their
+// first bytes with their whole length; none is empty or has blanks at either end, lines
+// never go back, and the whole input is consumed. The format guess ends on any head.
 inline bool sqlScript(const QByteArray& bytes) {
     (void)dump::guessScriptFormat(bytes);
     const std::vector<dump::ScriptStatement> whole =
@@ -117,8 +117,12 @@ inline bool sqlScript(const QByteArray& bytes) {
     std::size_t count = 0;
     qint64 line = 1;
     while (reader.next(statement)) {
-        if (count >= whole.size() || statement != whole[count].text ||
-            reader.line() != whole[count].line || reader.line() < line)
+        if (count >= whole.size() || reader.line() != whole[count].line || reader.line() < line)
+            return false;
+        const std::string& text = whole[count].text;
+        if (reader.skippedLength() ? reader.skippedLength() != text.size() ||
+                                         statement != std::string_view(text).substr(0, statement.size())
+                                   : statement != text || text.size() > kLimit)
             return false;
         if (statement.empty() || dump::isBlankByte(statement.front()) ||
             dump::isBlankByte(statement.back()))
@@ -126,7 +130,7 @@ inline bool sqlScript(const QByteArray& bytes) {
         line = reader.line();
         ++count;
     }
-    if (reader.failed()) return bytes.size() > qsizetype(kLimit);
+    if (reader.failed()) return bytes.size() > qsizetype(kLimit);  // a DELIMITER past the limit
     return count == whole.size() && reader.position() == bytes.size();
 }
 

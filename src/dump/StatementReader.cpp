@@ -11,7 +11,7 @@ namespace dump {
 
 namespace {
 
-constexpr qint64 kReadSize = qint64(1) << 20;
+constexpr qint64 kReadSize = qint64(kReadPiece);
 constexpr char kCtrlZ = '\x1a';
 
 
@@ -38,6 +38,7 @@ void StatementReader::Quotes::over(std::string_view text) {
 }
 
 StatementReader::Quotes StatementReader::pendingQuotes() {
+    if (skipping_) return skipQuotes_;
     if (quotesScanned_ < pending_.size()) {
         pendingQuotes_.over(std::string_view(pending_).substr(quotesScanned_));
         quotesScanned_ = pending_.size();
@@ -66,20 +67,6 @@ const char* StatementReader::lineEnd(const char* from, const char* end) const {
             return lf;
     }
     return cr;
-}
-
-// Stops the reading at a statement the server could not take anyway.
-bool StatementReader::tooLong(std::size_t length) {
-    if (length <= limit_) return false;
-    error_ = QStringLiteral(
-                 "The statement that starts on line %1 is longer than %2 bytes, more than the "
-                 "server accepts (max_allowed_packet); nothing from that line on was run. Is "
-                 "this a dump file?")
-                 .arg(pending_.empty() ? lineNumber_ + 1 : pendingLine_)
-                 .arg(limit_);
-    clearPending();
-    stop_ = true;
-    return true;
 }
 
 std::string_view StatementReader::trim(std::string_view text) {
@@ -118,6 +105,7 @@ bool StatementReader::fill() {
     if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
     chunk_.resize(old + std::size_t(std::max<qint64>(n, 0)));
     if (n <= 0) inputEnded_ = true;
+    notePeak();
     // A byte-order mark an editor put at the head of the file is no part of the first line.
     if (!headSeen_ && (chunk_.size() >= 3 || inputEnded_)) {
         headSeen_ = true;
@@ -129,9 +117,123 @@ bool StatementReader::fill() {
     return n > 0;
 }
 
+void StatementReader::notePeak() {
+    peak_ = std::max(peak_, chunk_.size() + pending_.size() + statement_.size() +
+                                cleaned_.size() + decoded_.size() + head_.size() +
+                                cut_.head.size());
+}
+
+// The line is past the limit with the statement before it: read on without holding it.
+void StatementReader::startCut() {
+    cutting_ = true;
+    cutDone_ = 0;
+    cut_.head.clear();
+    cut_.length = 0;
+    cut_.blanks = 0;
+    cut_.started = false;
+    cut_.tail.clear();
+    cut_.quotes = pendingQuotes();
+    if (pastCtrlZ_) {
+        // The Ctrl-Z are dropped as the line goes by, by the quotes of its raw bytes.
+        lineQuotes_ = pendingQuotes();
+        lineQuotesSet_ = true;
+    }
+}
+
+void StatementReader::cutUpTo(std::size_t to) {
+    cutPiece(std::string_view(chunk_.data() + pos_ + cutDone_, to - pos_ - cutDone_));
+    cutDone_ = to - pos_;
+}
+
+void StatementReader::cutPiece(std::string_view s) {
+    if (!pastCtrlZ_) {
+        cutContent(s);
+        return;
+    }
+    // As next() does for a whole line: dropped where it is damage, kept inside a quoted value.
+    while (!s.empty()) {
+        const char* z = static_cast<const char*>(std::memchr(s.data(), kCtrlZ, s.size()));
+        if (!z) {
+            lineQuotes_.over(s);
+            cutContent(s);
+            return;
+        }
+        const std::size_t n = std::size_t(z - s.data());
+        lineQuotes_.over(s.substr(0, n));
+        if (lineQuotes_.open) {
+            lineQuotes_.over(s.substr(n, 1));
+            cutContent(s.substr(0, n + 1));
+        } else {
+            if (!ctrlZLine_) ctrlZLine_ = lineNumber_ + 1;
+            cutContent(s.substr(0, n));
+        }
+        s.remove_prefix(n + 1);
+    }
+}
+
+// What trim() would leave of the line, measured as it goes by.
+void StatementReader::cutContent(std::string_view s) {
+    if (!cut_.started) {
+        while (!s.empty() && isBlankByte(s.front())) s.remove_prefix(1);
+        if (s.empty()) return;
+        cut_.started = true;
+    }
+    if (cut_.head.size() < kSkippedHead)
+        cut_.head.append(s.substr(0, kSkippedHead - cut_.head.size()));
+    std::size_t last = s.size();
+    while (last > 0 && isBlankByte(s[last - 1])) --last;
+    if (last == 0) {
+        cut_.blanks += s.size();
+        return;
+    }
+    if (cut_.blanks) {
+        // Any blank byte does to the quotes what one does, and none is part of the marker.
+        cut_.quotes.over(" ");
+        cut_.length += cut_.blanks;
+        cut_.tail.append(std::min(cut_.blanks, kMarker.size()), ' ');
+    }
+    const std::string_view content = s.substr(0, last);
+    cut_.quotes.over(content);
+    cut_.length += content.size();
+    cut_.tail.append(content.substr(content.size() - std::min(content.size(), kMarker.size())));
+    if (cut_.tail.size() > kMarker.size()) cut_.tail.erase(0, cut_.tail.size() - kMarker.size());
+    cut_.blanks = s.size() - last;
+}
+
+// Lets go of the cut line up to `scanned`, but for the bytes lineEnd() looks back on.
+void StatementReader::dropCut(std::size_t scanned) {
+    cutUpTo(scanned);
+    const std::size_t unread = scanned - pos_;
+    const std::size_t drop = unread - std::min(unread, kMarker.size());
+    if (drop == 0) return;
+    if (!pastCtrlZ_) {
+        // The quotes a Ctrl-Z further on is judged by.
+        if (!lineQuotesSet_) {
+            lineQuotes_ = pendingQuotes();
+            lineQuotesSet_ = true;
+        }
+        if (lineScanned_ < drop) {
+            lineQuotes_.over(std::string_view(chunk_.data() + pos_ + lineScanned_, drop - lineScanned_));
+            lineScanned_ = drop;
+        }
+        lineScanned_ -= drop;
+    }
+    pos_ += drop;
+    cutDone_ -= drop;
+    consumed_ += qint64(drop);
+}
+
 bool StatementReader::nextLine(std::string_view& line) {
+    cutting_ = false;
+    lineQuotesSet_ = false;
     if (stop_) return false;
     std::size_t searchFrom = pos_;
+    // The line from pos_ to `stop`, or what cut_ kept of it.
+    const auto take = [&](std::size_t stop) {
+        if (!cutting_) return std::string_view(chunk_.data() + pos_, stop - pos_);
+        cutUpTo(stop);
+        return std::string_view(cut_.head);
+    };
     for (;;) {
         const char* begin = chunk_.data() + searchFrom;
         const char* end = chunk_.data() + chunk_.size();
@@ -144,7 +246,10 @@ bool StatementReader::nextLine(std::string_view& line) {
             for (const char* at = begin; at < to &&
                  (z = static_cast<const char*>(std::memchr(at, kCtrlZ, std::size_t(to - at))));
                  at = z + 1, z = nullptr) {
-                if (lineScanned_ == 0) lineQuotes_ = pendingQuotes();
+                if (!lineQuotesSet_) {
+                    lineQuotes_ = pendingQuotes();
+                    lineQuotesSet_ = true;
+                }
                 lineQuotes_.over(std::string_view(lineStart + lineScanned_,
                                                   std::size_t(z - lineStart) - lineScanned_));
                 lineScanned_ = std::size_t(z - lineStart);
@@ -153,8 +258,9 @@ bool StatementReader::nextLine(std::string_view& line) {
             if (z && !ctrlZLine_) ctrlZLine_ = lineNumber_ + 1;
         }
         if (z) {
-            line = std::string_view(chunk_.data() + pos_, std::size_t(z - (chunk_.data() + pos_)));
-            consumed_ += qint64(z - (chunk_.data() + pos_)) + 1;
+            const std::size_t stop = std::size_t(z - chunk_.data());
+            line = take(stop);
+            consumed_ += qint64(stop - pos_) + 1;
             pos_ = chunk_.size();
             stop_ = true;
             ++lineNumber_;
@@ -167,7 +273,7 @@ bool StatementReader::nextLine(std::string_view& line) {
             std::size_t stop = std::size_t(cr - chunk_.data());
             std::size_t after = stop + 1;
             if (*cr == '\r' && after < chunk_.size() && chunk_[after] == '\n') ++after;
-            line = std::string_view(chunk_.data() + start, stop - start);
+            line = take(stop);
             consumed_ += qint64(after - start);
             pos_ = after;
             ++lineNumber_;
@@ -175,8 +281,11 @@ bool StatementReader::nextLine(std::string_view& line) {
             return true;
         }
         const std::size_t scanned = cr ? std::size_t(cr - chunk_.data()) : chunk_.size();
+        // Held with what the statement holds already, the line would be past the limit.
+        if (!cutting_ && (skipping_ ? 0 : pending_.size()) + (scanned - pos_) > limit_ + kMarker.size())
+            startCut();
+        if (cutting_) dropCut(scanned);
         const std::size_t rescanOffset = scanned - pos_;
-        if (tooLong(pending_.size() + rescanOffset)) return false;
         const bool more = fill();
         if (stopped_) {
             stop_ = true;
@@ -184,9 +293,9 @@ bool StatementReader::nextLine(std::string_view& line) {
         }
         searchFrom = pos_ + rescanOffset;  // fill() moved the unread part to the front
         if (more || cr) continue;          // a CR at the end of the input ends its line
-        if (pos_ < chunk_.size()) {
+        if (pos_ < chunk_.size() || cutting_) {
             // The last line, without a line break.
-            line = std::string_view(chunk_.data() + pos_, chunk_.size() - pos_);
+            line = take(chunk_.size());
             consumed_ += qint64(chunk_.size() - pos_);
             pos_ = chunk_.size();
             ++lineNumber_;
@@ -221,11 +330,38 @@ bool StatementReader::complete(std::string_view& statement) {
     return true;
 }
 
+// Adds a line to a statement too long to hold, which keeps only its head; true when the
+// statement ends with the line.
+bool StatementReader::skipAlong(std::string_view t, std::uint64_t length) {
+    if (!skipping_) {
+        skipQuotes_ = pendingQuotes();
+        skipping_ = true;
+        skipLine_ = pending_.empty() ? lineNumber_ : pendingLine_;
+        head_.assign(pending_, 0, std::min(pending_.size(), kSkippedHead));
+        skipLength_ = pending_.size();
+        clearPending();
+        std::string().swap(pending_);
+    }
+    if (head_.size() < kSkippedHead) head_.append(t.substr(0, kSkippedHead - head_.size()));
+    skipLength_ += length;
+    if (cutting_)
+        skipQuotes_ = cut_.quotes;
+    else
+        skipQuotes_.over(t);
+    return cutting_ ? cut_.tail == kMarker : endsWithMarker(t);
+}
+
 bool StatementReader::next(std::string_view& statement) {
+    skippedLength_ = 0;
     std::string_view line;
     while (nextLine(line)) {
         std::string_view t = trim(line);
-        if (pastCtrlZ_ && std::memchr(line.data(), kCtrlZ, line.size())) {
+        std::uint64_t length = t.size();
+        // A cut line whose text all fit in its head goes on as any other line.
+        if (cutting_ && t.size() == cut_.length) cutting_ = false;
+        if (cutting_) {
+            length = cut_.length;
+        } else if (pastCtrlZ_ && std::memchr(line.data(), kCtrlZ, line.size())) {
             // Dropped where it is damage, kept inside a quoted value.
             Quotes quotes = pending_.empty() ? Quotes{} : pendingQuotes();
             cleaned_.clear();
@@ -238,11 +374,29 @@ bool StatementReader::next(std::string_view& statement) {
                 cleaned_ += c;
             }
             t = trim(cleaned_);
+            length = t.size();
         }
         // With LF line breaks a comment line and what follows it are one line here.
-        if (!t.empty() && t.front() == '#' && std::memchr(t.data(), '\n', t.size()))
+        if (!t.empty() && t.front() == '#' && std::memchr(t.data(), '\n', t.size())) {
+            const std::size_t before = t.size();
             t = withoutLeadingComments(t);
+            length -= before - t.size();
+        }
         if (skipped(t)) continue;
+        if (cutting_ || skipping_ ||
+            (!t.empty() && pending_.size() + t.size() > limit_ + kMarker.size())) {
+            if (!skipAlong(t, length)) continue;
+            // Reported with its head, as long as it was without its marker.
+            statementLine_ = lineNumber_;
+            skippedLength_ = skipLength_ - kMarker.size();
+            if (head_.size() > skippedLength_) head_.resize(std::size_t(skippedLength_));
+            statement_.swap(head_);
+            head_.clear();
+            skipping_ = false;
+            statement = withoutLeadingComments(trim(statement_));
+            notePeak();
+            return true;
+        }
         if (pending_.empty()) {
             if (t.empty()) continue;
             pendingLine_ = lineNumber_;
@@ -254,7 +408,6 @@ bool StatementReader::next(std::string_view& statement) {
                 return true;
             }
         }
-        if (tooLong(pending_.size() + t.size())) return false;
         pending_.append(t);
         if (endsWithMarker(t)) {
             statement_ = trim(pending_);
@@ -262,9 +415,17 @@ bool StatementReader::next(std::string_view& statement) {
             clearPending();
             statementLine_ = lineNumber_;
             statement = statement_;
+            notePeak();
             if (!complete(statement)) continue;
             return true;
         }
+    }
+    if (skipping_) {
+        // No marker closed it: the head stands for the text left over.
+        pending_.swap(head_);
+        head_.clear();
+        pendingLine_ = skipLine_;
+        skipping_ = false;
     }
     if (pending_.empty()) pendingLine_ = 0;
     return false;

@@ -1050,6 +1050,20 @@ TEST_P(PastThePacketLimit, IsSkippedWhileReadAndTheRunGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Formats, PastThePacketLimit, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Plain" : "Own"; });
 
+// The read-through before a restore passes over a statement past its limit (by default
+// larger than any server takes), as the restore does, and goes on to what follows it.
+TEST_P(PastThePacketLimit, IsPassedOverByTheReadThrough) {
+    const bool plain = GetParam();
+    const QByteArray end = plain ? ";\n" : ";#+----\r\n";
+    LongInput input("INSERT INTO t VALUES (1, 'a')" + end + "INSERT INTO t VALUES (2, '",
+                    qint64(8) << 20, "')" + end + "DROP DATABASE other" + end);
+    const dump::ScriptScan scan = dump::scanScript(input, QStringLiteral("db"), plain, {}, 64 << 10);
+    EXPECT_EQ(scan.statements, 3u);
+    EXPECT_EQ(scan.foreignCount, 1u);
+    ASSERT_EQ(scan.foreign.size(), 1u);
+    EXPECT_EQ(scan.foreign[0].line, 3);
+}
+
 TEST(RestoreEngine, UnusableDatabaseStopsBeforeAnyStatement) {
     ScratchDatabase s;
     db::Connection c = testserver::connect();

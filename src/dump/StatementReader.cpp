@@ -107,9 +107,10 @@ bool StatementReader::fill() {
     if (n <= 0) inputEnded_ = true;
     notePeak();
     // A byte-order mark an editor put at the head of the file is no part of the first line.
-    if (!headSeen_ && (chunk_.size() >= 3 || inputEnded_)) {
+    // Only there: an input handed out in small pieces may have passed lines already.
+    if (!headSeen_ && (consumed_ > 0 || chunk_.size() >= 3 || inputEnded_)) {
         headSeen_ = true;
-        if (std::string_view(chunk_).starts_with("\xEF\xBB\xBF")) {
+        if (consumed_ == 0 && std::string_view(chunk_).starts_with("\xEF\xBB\xBF")) {
             pos_ = 3;
             consumed_ += 3;
         }
@@ -127,12 +128,8 @@ void StatementReader::notePeak() {
 void StatementReader::startCut() {
     cutting_ = true;
     cutDone_ = 0;
-    cut_.head.clear();
-    cut_.length = 0;
-    cut_.blanks = 0;
-    cut_.started = false;
-    cut_.tail.clear();
-    cut_.quotes = pendingQuotes();
+    cut_.start = pendingQuotes();
+    restartCut();
     if (pastCtrlZ_) {
         // The Ctrl-Z are dropped as the line goes by, by the quotes of its raw bytes.
         lineQuotes_ = pendingQuotes();
@@ -171,12 +168,54 @@ void StatementReader::cutPiece(std::string_view s) {
     }
 }
 
-// What trim() would leave of the line, measured as it goes by.
+void StatementReader::restartCut() {
+    cut_.head.clear();
+    cut_.length = 0;
+    cut_.blanks = 0;
+    cut_.started = false;
+    cut_.leading = false;
+    cut_.tail.clear();
+    cut_.quotes = cut_.start;
+}
+
+// What trim() and withoutLeadingComments() would leave of the line, measured as it goes by.
 void StatementReader::cutContent(std::string_view s) {
+    while (!s.empty()) {
+        const char* lf = nullptr;
+        if (!cut_.started || cut_.leading)
+            lf = static_cast<const char*>(std::memchr(s.data(), '\n', s.size()));
+        if (!lf) break;
+        const std::size_t at = std::size_t(lf - s.data());
+        cutSpan(s.substr(0, at));
+        if (!cut_.started) {  // blanks so far, the LF one more
+            s.remove_prefix(at + 1);
+            continue;
+        }
+        if (!cut_.leading) {
+            s.remove_prefix(at);
+            break;
+        }
+        // The comment line ends here: it is passed over as a line of its own would be.
+        const std::string_view comment =
+            std::string_view(cut_.head).substr(0, std::size_t(std::min<std::uint64_t>(cut_.length, cut_.head.size())));
+        if (!isCommentLine(comment)) {
+            cut_.leading = false;
+            s.remove_prefix(at);
+            break;
+        }
+        if (onComment_) onComment_(comment);
+        restartCut();
+        s.remove_prefix(at + 1);
+    }
+    cutSpan(s);
+}
+
+void StatementReader::cutSpan(std::string_view s) {
     if (!cut_.started) {
         while (!s.empty() && isBlankByte(s.front())) s.remove_prefix(1);
         if (s.empty()) return;
         cut_.started = true;
+        cut_.leading = s.front() == '#';
     }
     if (cut_.head.size() < kSkippedHead)
         cut_.head.append(s.substr(0, kSkippedHead - cut_.head.size()));
@@ -285,13 +324,15 @@ bool StatementReader::nextLine(std::string_view& line) {
         if (!cutting_ && (skipping_ ? 0 : pending_.size()) + (scanned - pos_) > limit_ + kMarker.size())
             startCut();
         if (cutting_) dropCut(scanned);
-        const std::size_t rescanOffset = scanned - pos_;
+        // Where the scan got to in the input: fill() moves the unread part to the front, and
+        // a byte-order mark it passes over may have been scanned already.
+        const qint64 scannedAt = consumed_ + qint64(scanned - pos_);
         const bool more = fill();
         if (stopped_) {
             stop_ = true;
             return false;
         }
-        searchFrom = pos_ + rescanOffset;  // fill() moved the unread part to the front
+        searchFrom = pos_ + std::size_t(std::max<qint64>(scannedAt - consumed_, 0));
         if (more || cr) continue;          // a CR at the end of the input ends its line
         if (pos_ < chunk_.size() || cutting_) {
             // The last line, without a line break.
@@ -357,13 +398,15 @@ bool StatementReader::next(std::string_view& statement) {
     while (nextLine(line)) {
         std::string_view t = trim(line);
         std::uint64_t length = t.size();
-        // A cut line whose text all fit in its head goes on as any other line.
+        // A cut line whose text all fit in its head goes on as any other line (its Ctrl-Z
+        // and comment lines already dealt with).
+        const bool cut = cutting_;
         if (cutting_ && t.size() == cut_.length) cutting_ = false;
         if (cutting_) {
             length = cut_.length;
-        } else if (pastCtrlZ_ && std::memchr(line.data(), kCtrlZ, line.size())) {
+        } else if (!cut && pastCtrlZ_ && std::memchr(line.data(), kCtrlZ, line.size())) {
             // Dropped where it is damage, kept inside a quoted value.
-            Quotes quotes = pending_.empty() ? Quotes{} : pendingQuotes();
+            Quotes quotes = pendingQuotes();
             cleaned_.clear();
             for (const char c : line) {
                 if (c == kCtrlZ && !quotes.open) {
@@ -382,18 +425,36 @@ bool StatementReader::next(std::string_view& statement) {
             t = withoutLeadingComments(t);
             length -= before - t.size();
         }
-        if (skipped(t)) continue;
+        if (cutting_) {
+            // Past its head only its first bytes tell a comment line.
+            if (t.size() >= 6 && isCommentLine(t.substr(0, 6))) {
+                if (onComment_) onComment_(t);
+                continue;
+            }
+        } else if (skipped(t)) {
+            continue;
+        }
         if (cutting_ || skipping_ ||
             (!t.empty() && pending_.size() + t.size() > limit_ + kMarker.size())) {
             if (!skipAlong(t, length)) continue;
-            // Reported with its head, as long as it was without its marker.
-            statementLine_ = lineNumber_;
-            skippedLength_ = skipLength_ - kMarker.size();
-            if (head_.size() > skippedLength_) head_.resize(std::size_t(skippedLength_));
+            // Reported with its head, and as long as it would have come whole.
+            std::uint64_t whole = skipLength_ - kMarker.size();
+            if (head_.size() > whole) head_.resize(std::size_t(whole));
             statement_.swap(head_);
             head_.clear();
             skipping_ = false;
-            statement = withoutLeadingComments(trim(statement_));
+            statement = withoutLeadingComments(statement_);
+            whole -= std::size_t(statement.data() - statement_.data());
+            if (statement.empty()) continue;
+            if (statement.front() == '#' && statement.size() > kHexForm.size()) {
+                const std::size_t digits = (statement.size() - kHexForm.size()) / 2 * 2;
+                if (decodeHexForm(statement.substr(0, kHexForm.size() + digits), decoded_)) {
+                    statement = decoded_;
+                    whole = (whole - kHexForm.size()) / 2;
+                }
+            }
+            statementLine_ = lineNumber_;
+            skippedLength_ = whole;
             notePeak();
             return true;
         }

@@ -87,6 +87,8 @@ private:
         bool started = false;     // a non-blank byte was met
         std::string tail;         // its last bytes up to the last non-blank one
         Quotes quotes;            // of the statement, over the trimmed line
+        Quotes start;             // of the statement before the line
+        bool leading = false;     // in a "#" part no LF has ended yet: maybe a comment line
     };
 
     bool nextLine(std::string_view& line);
@@ -95,6 +97,8 @@ private:
     void cutUpTo(std::size_t to);
     void cutPiece(std::string_view piece);
     void cutContent(std::string_view piece);
+    void cutSpan(std::string_view piece);
+    void restartCut();
     void dropCut(std::size_t scanned);
     bool skipAlong(std::string_view trimmed, std::uint64_t length);
     void notePeak();

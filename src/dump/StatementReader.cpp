@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 #include "dump/DumpFormat.h"
 
@@ -53,7 +54,9 @@ void StatementReader::clearPending() {
 }
 
 StatementReader::StatementReader(QIODevice& input, std::size_t limit, bool pastCtrlZ)
-    : input_(input), limit_(std::max<std::size_t>(limit, 1)), pastCtrlZ_(pastCtrlZ) {}
+    : input_(input),
+      limit_(std::clamp<std::size_t>(limit, 1, std::numeric_limits<std::size_t>::max() / 2)),
+      pastCtrlZ_(pastCtrlZ) {}
 
 const char* StatementReader::lineEnd(const char* from, const char* end) const {
     const char* cr = static_cast<const char*>(std::memchr(from, '\r', std::size_t(end - from)));

@@ -59,25 +59,6 @@ inline bool hostPort(const QByteArray& bytes) {
     return !hp.valid || hp.port <= 65535;
 }
 
-// Restore input: statements and the leftover together never exceed the input, and the
-// reader's position never passes its end, read to a Ctrl-Z or past it; each statement is
-// told apart as staying in its database or not without a crash.
-inline bool restoreReader(const QByteArray& bytes) {
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    dump::StatementReader reader(buffer, dump::StatementReader::kDefaultLimit,
-                                 !bytes.isEmpty() && bytes.front() % 2);
-    std::string_view statement;
-    qsizetype total = 0;
-    while (reader.next(statement)) {
-        total += qsizetype(statement.size());
-        (void)dump::foreignReason(statement, QStringLiteral("db"));
-    }
-    return total + qsizetype(reader.leftover().size()) <= bytes.size() &&
-           reader.position() <= bytes.size() && !reader.failed();
-}
-
 // Hands out its bytes a few at a time, so every lookahead of a reader meets the end of a read.
 // A file, not a pipe: readers size their buffer to it.
 class Trickle : public QIODevice {
@@ -102,10 +83,56 @@ private:
     qint64 reads_ = 0;
 };
 
+// Restore input: statements and the leftover together never exceed the input, and the
+// reader's position never passes its end, read to a Ctrl-Z or past it; each statement is
+// told apart as staying in its database or not without a crash. Read again a few bytes at a
+// time and under a small limit, the reader gives the same statements, lines and Ctrl-Z
+// line, those over the limit as their first bytes with their whole length.
+inline bool restoreReader(const QByteArray& bytes) {
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    const bool pastCtrlZ = !bytes.isEmpty() && bytes.front() % 2;
+    dump::StatementReader reader(buffer, dump::StatementReader::kDefaultLimit, pastCtrlZ);
+    std::string_view statement;
+    qsizetype total = 0;
+    std::vector<std::pair<std::string, qint64>> whole;
+    while (reader.next(statement)) {
+        total += qsizetype(statement.size());
+        (void)dump::foreignReason(statement, QStringLiteral("db"));
+        whole.emplace_back(statement, reader.line());
+    }
+    if (total + qsizetype(reader.leftover().size()) > bytes.size() ||
+        reader.position() > bytes.size() || reader.failed())
+        return false;
+
+    constexpr std::size_t kLimit = 200;
+    Trickle input(bytes);
+    dump::StatementReader small(input, kLimit, pastCtrlZ);
+    std::size_t count = 0;
+    while (small.next(statement)) {
+        if (count >= whole.size() || small.line() != whole[count].second) return false;
+        const std::string& text = whole[count++].first;
+        // Text behind the hex form that is no hex after all comes as it stands; of a skipped
+        // statement only the head is seen, which is taken as hex where it is.
+        const bool brokenHex = text.size() >= dump::kHexForm.size() &&
+                               QByteArray(text.data(), qsizetype(dump::kHexForm.size())).toLower() ==
+                                   QByteArray(dump::kHexForm.data(), qsizetype(dump::kHexForm.size()));
+        if (small.skippedLength() ? !brokenHex && (small.skippedLength() != text.size() ||
+                                                   statement != std::string_view(text).substr(0, statement.size()))
+                                  : statement != text)
+            return false;
+    }
+    const std::string_view leftover = reader.leftover();
+    return count == whole.size() && !small.failed() && small.position() == reader.position() &&
+           small.ctrlZLine() == reader.ctrlZLine() && small.leftoverLine() == reader.leftoverLine() &&
+           leftover.substr(0, small.leftover().size()) == small.leftover();
+}
+
 // Plain SQL scripts: read a few bytes at a time and under a small limit, the reader gives
-// the statements splitSqlScript gives from the whole text, up to where a statement is over
-// the limit; none is empty or has blanks at either end, lines never go back, and without an
-// error the whole input is consumed. The format guess ends on any head.
+// the statements splitSqlScript gives from the whole text, those over the limit as their
+// first bytes with their whole length; none is empty or has blanks at either end, lines
+// never go back, and the whole input is consumed. The format guess ends on any head.
 inline bool sqlScript(const QByteArray& bytes) {
     (void)dump::guessScriptFormat(bytes);
     const std::vector<dump::ScriptStatement> whole =
@@ -117,8 +144,12 @@ inline bool sqlScript(const QByteArray& bytes) {
     std::size_t count = 0;
     qint64 line = 1;
     while (reader.next(statement)) {
-        if (count >= whole.size() || statement != whole[count].text ||
-            reader.line() != whole[count].line || reader.line() < line)
+        if (count >= whole.size() || reader.line() != whole[count].line || reader.line() < line)
+            return false;
+        const std::string& text = whole[count].text;
+        if (reader.skippedLength() ? reader.skippedLength() != text.size() ||
+                                         statement != std::string_view(text).substr(0, statement.size())
+                                   : statement != text || text.size() > kLimit)
             return false;
         if (statement.empty() || dump::isBlankByte(statement.front()) ||
             dump::isBlankByte(statement.back()))
@@ -126,7 +157,7 @@ inline bool sqlScript(const QByteArray& bytes) {
         line = reader.line();
         ++count;
     }
-    if (reader.failed()) return bytes.size() > qsizetype(kLimit);
+    if (reader.failed()) return bytes.size() > qsizetype(kLimit);  // a DELIMITER past the limit
     return count == whole.size() && reader.position() == bytes.size();
 }
 

@@ -708,33 +708,59 @@ TEST_F(DumpTest, TableScopeRoundTripOfAViewAndAGeneratedColumn) {
 
 // InnoDB takes the one-row INSERTs as one and replays them one by one when it refuses
 // them; MyISAM, which keeps the rows before a refused one, takes them one by one.
-TEST(StatementReader, AStatementLongerThanTheLimitEndsTheReading) {
+// Past the limit a statement is skipped with its length and the reading goes on; the limit
+// is the statement without its marker.
+TEST(StatementReader, AStatementLongerThanTheLimitIsSkipped) {
+    struct Read {
+        std::vector<std::string> statements;
+        std::vector<std::uint64_t> skipped;
+        std::vector<qint64> lines;
+        std::string leftover;
+        qint64 leftoverLine = 0;
+    };
     const auto readAll = [](const QByteArray& text, std::size_t limit) {
         QByteArray copy = text;
         QBuffer buffer(&copy);
         buffer.open(QIODevice::ReadOnly);
         dump::StatementReader reader(buffer, limit);
-        std::vector<std::string> statements;
+        Read read;
         std::string_view statement;
-        while (reader.next(statement)) statements.emplace_back(statement);
-        return std::make_pair(statements, reader.errorString());
+        while (reader.next(statement)) {
+            read.statements.emplace_back(statement);
+            read.skipped.push_back(reader.skippedLength());
+            read.lines.push_back(reader.line());
+        }
+        EXPECT_FALSE(reader.failed()) << reader.errorString().toStdString();
+        read.leftover = reader.leftover();
+        read.leftoverLine = reader.leftoverLine();
+        return read;
     };
-    // One line of 300 bytes without a line break, then many short lines adding up.
+    // One line of 300 bytes without a line break: no marker ends it, so it is left over.
     const QByteArray longLine = "select 1" + QByteArray(kM.c_str()) + "\r\n" + QByteArray(300, 'x');
-    auto [first, error] = readAll(longLine, 100);
-    EXPECT_EQ(first, std::vector<std::string>{"select 1"});
-    EXPECT_TRUE(error.startsWith(QStringLiteral("The statement that starts on line 2 is longer "
-                                                "than 100 bytes")))
-        << error.toStdString();
+    Read read = readAll(longLine, 100);
+    EXPECT_EQ(read.statements, std::vector<std::string>{"select 1"});
+    EXPECT_EQ(read.leftover, std::string(300, 'x'));
+    EXPECT_EQ(read.leftoverLine, 2);
+    // Many short lines adding up, then a statement that fits.
     QByteArray joined = "select 1" + QByteArray(kM.c_str()) + "\r\n\r\n";
-    for (int i = 0; i < 40; ++i) joined += "abcd\r\n";
-    std::tie(first, error) = readAll(joined + "x" + QByteArray(kM.c_str()), 100);
-    EXPECT_EQ(first, std::vector<std::string>{"select 1"});
-    EXPECT_TRUE(error.contains(QStringLiteral("starts on line 3"))) << error.toStdString();
-    // At the limit itself the statement is still read.
-    std::tie(first, error) = readAll(QByteArray(93, 'y') + QByteArray(kM.c_str()), 100);
-    EXPECT_EQ(first, std::vector<std::string>{std::string(93, 'y')});
-    EXPECT_TRUE(error.isEmpty());
+    std::string long161;
+    for (int i = 0; i < 40; ++i) {
+        joined += "abcd\r\n";
+        long161 += "abcd";
+    }
+    long161 += "x";
+    read = readAll(joined + "x" + QByteArray(kM.c_str()) + "\r\nselect 2" + QByteArray(kM.c_str()),
+                   100);
+    EXPECT_EQ(read.statements, (std::vector<std::string>{"select 1", long161, "select 2"}));
+    EXPECT_EQ(read.skipped, (std::vector<std::uint64_t>{0, 161, 0}));
+    EXPECT_EQ(read.lines, (std::vector<qint64>{1, 43, 44}));
+    // At the limit itself the statement is still read; one byte more is too many.
+    read = readAll(QByteArray(100, 'y') + QByteArray(kM.c_str()) + "\r\n" + QByteArray(101, 'z') +
+                       QByteArray(kM.c_str()),
+                   100);
+    EXPECT_EQ(read.statements, (std::vector<std::string>{std::string(100, 'y'), std::string(101, 'z')}));
+    EXPECT_EQ(read.skipped, (std::vector<std::uint64_t>{0, 101}));
+    EXPECT_TRUE(read.leftover.empty());
 }
 
 // Files that are no dumps: each run ends, reports what it could not run, and leaves the
@@ -924,6 +950,118 @@ TEST(RestoreEngine, StatementsTheServerWarnedOnAreCountedAndListed) {
                                                             QByteArray(kWarnedScript).indexOf("SET @lvx")));
     ASSERT_EQ(alone.warned.size(), 1u);
     EXPECT_EQ(alone.warned[0].code, 1366u);
+}
+
+// Hands out `head`, then `length` bytes of filler, then `tail`, without holding the filler:
+// a file larger than the test would want to keep.
+class LongInput : public QIODevice {
+public:
+    LongInput(QByteArray head, qint64 length, QByteArray tail)
+        : head_(std::move(head)), tail_(std::move(tail)), length_(length) {
+        open(QIODevice::ReadOnly);
+    }
+    qint64 size() const override { return head_.size() + length_ + tail_.size(); }
+    bool isSequential() const override { return false; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        qint64 n = 0;
+        for (; n < maxSize && at_ < size(); ++n, ++at_) {
+            if (at_ < head_.size()) {
+                data[n] = head_[at_];
+            } else if (at_ < head_.size() + length_) {
+                const qint64 run = std::min(maxSize - n, head_.size() + length_ - at_);
+                std::memset(data + n, 'x', std::size_t(run));
+                n += run - 1;
+                at_ += run - 1;
+            } else {
+                data[n] = tail_[at_ - head_.size() - length_];
+            }
+        }
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray head_, tail_;
+    qint64 length_;
+    qint64 at_ = 0;
+};
+
+// The process's peak memory (VmHWM) in bytes, after `reset` set it back to what is in use.
+qint64 peakMemory(bool reset = false) {
+    if (reset) {
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (clear.open(QIODevice::WriteOnly)) clear.write("5");
+    }
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+// An INSERT far larger than the packet limit, on one line, between two that fit: in either
+// format it is skipped as it is read (the memory does not grow with it), counted and named
+// as too large, its table's rows left uncountable, and the rows around it are restored.
+class PastThePacketLimit : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PastThePacketLimit, IsSkippedWhileReadAndTheRunGoesOn) {
+    const bool plain = GetParam();
+    constexpr qint64 kFiller = qint64(64) << 20;
+    ScratchDatabase s;
+    s.exec("CREATE TABLE t (id INT PRIMARY KEY, v LONGTEXT) ENGINE=InnoDB");
+    const QByteArray end = plain ? ";\n" : ";#+----\r\n";
+    const QByteArray open = "INSERT INTO t VALUES (2, '";
+    LongInput input("INSERT INTO t VALUES (1, 'a')" + end + open, kFiller,
+                    "')" + end + "INSERT INTO t VALUES (3, 'c')" + end);
+
+    db::Connection c = testserver::connect();
+    dump::RestoreEngine engine(c, s.name());
+    engine.lowerPacketLimit(64 << 10);
+    dump::RunOptions options;
+    options.format = plain ? dump::ScriptFormat::Plain : dump::ScriptFormat::Own;
+    const qint64 before = peakMemory(true);
+    const dump::RestoreRun run = engine.run(input, dump::RunKind::Data, {}, options);
+    EXPECT_LT(peakMemory() - before, kFiller / 4);
+    ASSERT_TRUE(engine.finish(nullptr));
+
+    EXPECT_TRUE(run.fatal.isEmpty()) << run.fatal.toStdString();
+    EXPECT_EQ(run.statements, 2u);
+    EXPECT_EQ(run.failures, 0u);
+    EXPECT_EQ(run.oversizedCount, 1u);
+    ASSERT_EQ(run.oversized.size(), 1u);
+    EXPECT_EQ(run.oversized[0].line, 2);
+    EXPECT_EQ(run.oversized[0].bytes, std::uint64_t(open.size() + kFiller + 2));
+    EXPECT_EQ(run.packetLimit, 64u << 10);
+    EXPECT_EQ(run.leftoverLine, 0);
+    EXPECT_FALSE(run.ok());
+    EXPECT_EQ(s.scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM t"), QStringLiteral("1,3"));
+    ASSERT_EQ(engine.tally().tables().count("t"), 1u);
+    EXPECT_FALSE(engine.tally().tables().at("t").countable);
+    const QString report = dump::failureReport(run, QStringLiteral("big.sql"));
+    EXPECT_TRUE(report.contains(QStringLiteral("big.sql: 1 statements are larger than the server "
+                                               "accepts (max_allowed_packet = 65536 bytes)")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("line 2: %1 bytes").arg(open.size() + kFiller + 2)))
+        << report.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PastThePacketLimit, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Plain" : "Own"; });
+
+// The read-through before a restore passes over a statement past its limit (by default
+// larger than any server takes), as the restore does, and goes on to what follows it.
+TEST_P(PastThePacketLimit, IsPassedOverByTheReadThrough) {
+    const bool plain = GetParam();
+    const QByteArray end = plain ? ";\n" : ";#+----\r\n";
+    LongInput input("INSERT INTO t VALUES (1, 'a')" + end + "INSERT INTO t VALUES (2, '",
+                    qint64(8) << 20, "')" + end + "DROP DATABASE other" + end);
+    const dump::ScriptScan scan = dump::scanScript(input, QStringLiteral("db"), plain, {}, 64 << 10);
+    EXPECT_EQ(scan.statements, 3u);
+    EXPECT_EQ(scan.foreignCount, 1u);
+    ASSERT_EQ(scan.foreign.size(), 1u);
+    EXPECT_EQ(scan.foreign[0].line, 3);
 }
 
 TEST(RestoreEngine, UnusableDatabaseStopsBeforeAnyStatement) {

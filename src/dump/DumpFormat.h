@@ -14,6 +14,12 @@ namespace dump {
 inline constexpr std::string_view kMarker = ";#+----";
 inline constexpr std::string_view kLineBreak = "\r\n";
 
+// The restore readers read their input in pieces of this size.
+inline constexpr std::size_t kReadPiece = std::size_t(1) << 20;
+// What they keep of a statement they skip as longer than their limit: enough to name the
+// table of an INSERT and to show how the statement starts.
+inline constexpr std::size_t kSkippedHead = 4096;
+
 enum class LetterCase { Default, Lower, Upper };
 
 // The bytes the readers trim from lines and statements: blanks and control characters.

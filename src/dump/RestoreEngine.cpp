@@ -191,6 +191,17 @@ public:
     // One statement as the reader gave it: held back, skipped, or sent; false when the run
     // must end (stopped or fatal).
     bool take(std::string_view statement, qint64 line, qint64 position, const RunOptions& options);
+    // A statement larger than the server takes, `length` bytes of which `statement` may hold
+    // only the first: counted and passed over, the run going on.
+    void oversized(std::string_view statement, std::uint64_t length, qint64 line);
+    // The reader's next statement, whole or skipped by the reader as too long.
+    template <typename Reader>
+    bool takeFrom(const Reader& reader, std::string_view statement, const RunOptions& options) {
+        if (!reader.skippedLength())
+            return take(statement, reader.line(), reader.position(), options);
+        oversized(statement, reader.skippedLength(), reader.line());
+        return true;
+    }
     // `rows`: where the row list of an INSERT starts (rowListAt), npos for other statements.
     bool add(std::string_view statement, qint64 line, qint64 position, std::size_t rows);
     bool finish(qint64 position) {
@@ -321,16 +332,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
     // One byte more for the command: the server ends the connection on a packet larger
     // than max_allowed_packet, so such a statement is skipped and the run goes on.
     if (statement.size() + 1 > engine_.statementLimit_) {
-        // Its rows are in the file: the check afterwards counts them as skipped.
-        if (isWord(word, "INSERT")) {
-            std::size_t count = 0;
-            const bool listed =
-                rowListAt(statement, c_.noBackslashEscapes(), &count) != std::string_view::npos;
-            engine_.tally_->skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
-        }
-        if (result.oversized.size() < kFailuresListed)
-            result.oversized.push_back({line, statement.size()});
-        ++result.oversizedCount;
+        oversized(statement, statement.size(), line);
         return true;
     }
     if (late && options.deferLate) {
@@ -388,6 +390,19 @@ bool RestoreEngine::Run::use(std::string_view statement, qint64 line, qint64 pos
         result.databases.end())
         result.databases.push_back(database);
     return afterStatements();
+}
+
+void RestoreEngine::Run::oversized(std::string_view statement, std::uint64_t length, qint64 line) {
+    // Its rows are in the file: the check afterwards counts them as skipped (uncountable when
+    // the reader kept too little of it to count them).
+    if (isWord(firstWord(statement), "INSERT")) {
+        std::size_t count = 0;
+        const bool listed =
+            rowListAt(statement, c_.noBackslashEscapes(), &count) != std::string_view::npos;
+        engine_.tally_->skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
+    }
+    if (result.oversized.size() < kFailuresListed) result.oversized.push_back({line, length});
+    ++result.oversizedCount;
 }
 
 bool RestoreEngine::Run::sendWithDefiner(std::string_view statement, const std::string& bare,
@@ -764,6 +779,7 @@ bool RestoreEngine::begin(QString* error) {
     const std::uint64_t packet = saved.text(8).toULongLong();
     if (packet > 8192) tripBytes_ = std::min<std::size_t>(tripBytes_, packet / 2);
     if (packet > 0) statementLimit_ = std::size_t(packet);
+    if (packetCap_ > 0) statementLimit_ = std::min(statementLimit_, packetCap_);
     multiBefore_ = c.multiStatements();
     // Notes ("table does not exist" of DROP TABLE IF EXISTS) are no damage; warnings are
     // counted, so only warnings may raise the count.
@@ -826,20 +842,22 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
     result.packetLimit = statementLimit_;
     std::string_view statement;
     bool going = true;
+    // The readers pass over what the server could not take without holding it: the
+    // packet less its command byte.
+    const std::size_t limit = std::max<std::size_t>(statementLimit_, 2) - 1;
     if (options.format == ScriptFormat::Plain) {
-        SqlScriptReader reader(input);
+        SqlScriptReader reader(input, limit);
         // Also while the reader looks for the end of a statement (a file without one).
         reader.stopWhen([&run] {
             run.report(false);
             return run.result.stopped;
         });
-        while (going && reader.next(statement))
-            going = run.take(statement, reader.line(), reader.position(), options);
+        while (going && reader.next(statement)) going = run.takeFrom(reader, statement, options);
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
         if (reader.stopped()) result.stopped = true;
     } else {
-        StatementReader reader(input, StatementReader::kDefaultLimit, options.pastCtrlZ);
+        StatementReader reader(input, limit, options.pastCtrlZ);
         reader.stopWhen([&run] {
             run.report(false);
             return run.result.stopped;
@@ -852,8 +870,7 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
             else if (parseRowCountLine(line, table, rows))
                 tally_->dumped(table, rows);
         });
-        while (going && reader.next(statement))
-            going = run.take(statement, reader.line(), reader.position(), options);
+        while (going && reader.next(statement)) going = run.takeFrom(reader, statement, options);
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
         if (reader.stopped()) result.stopped = true;

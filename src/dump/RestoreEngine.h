@@ -156,6 +156,10 @@ public:
     RestoreEngine(const RestoreEngine&) = delete;
     RestoreEngine& operator=(const RestoreEngine&) = delete;
 
+    // Skips statements the way it skips those larger than the server's max_allowed_packet
+    // from `packet` bytes on (the command byte included), when that is below the server's:
+    // a session cannot lower its own, and a test needs a small limit to run against.
+    void lowerPacketLimit(std::size_t packet) { packetCap_ = packet; }
     // Saves the session settings and prepares the session; false with `error` set when the
     // server refuses. run() begins by itself when needed.
     bool begin(QString* error);
@@ -204,6 +208,7 @@ private:
     std::string restoreSettings_;
     std::size_t tripBytes_ = std::size_t(1) << 20;
     std::size_t statementLimit_ = std::size_t(1) << 30;  // the server's max_allowed_packet
+    std::size_t packetCap_ = 0;  // lowerPacketLimit(), 0 for none
 };
 
 }  // namespace dump

@@ -491,6 +491,8 @@ void scanStatements(Reader& reader, ScriptScan& scan, const QString& database) {
     std::string_view statement;
     while (reader.next(statement)) {
         ++scan.statements;
+        // Larger than any server takes: the restore skips it, whatever it says.
+        if (reader.skippedLength()) continue;
         for (QString& name : replacedObjects(statement, database))
             if (std::find(scan.replaced.begin(), scan.replaced.end(), name) == scan.replaced.end())
                 scan.replaced.push_back(std::move(name));
@@ -512,18 +514,18 @@ void scanStatements(Reader& reader, ScriptScan& scan, const QString& database) {
 }  // namespace
 
 ScriptScan scanScript(QIODevice& input, const QString& database, bool plain,
-                      const std::function<bool()>& stop) {
+                      const std::function<bool()>& stop, std::size_t limit) {
     ScriptScan scan;
     scan.kind = sniffText(input.peek(kSniffBytes));
     if (scan.kind != TextKind::Text) return scan;
     if (plain) {
-        SqlScriptReader reader(input);
+        SqlScriptReader reader(input, limit);
         reader.stopWhen(stop);
         scanStatements(reader, scan, database);
         scan.stopped = reader.stopped();
         return scan;
     }
-    StatementReader reader(input, StatementReader::kDefaultLimit, true);
+    StatementReader reader(input, limit, true);
     reader.stopWhen(stop);
     scanStatements(reader, scan, database);
     scan.stopped = reader.stopped();

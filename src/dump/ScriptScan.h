@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "dump/StatementReader.h"
+
 class QIODevice;
 
 // A look through a file before it is restored: whether it is text at all, and which of its
@@ -74,9 +76,12 @@ struct ScriptScan {
 };
 
 // Reads the whole input (as the restore reads it, past a Ctrl-Z), in this program's format
-// or as a plain SQL script; `stop` (asked before each read) ends the reading early.
+// or as a plain SQL script; `stop` (asked before each read) ends the reading early. A
+// statement longer than `limit` is passed over unread, as the restore skips it: the limit
+// is never below the largest statement a server takes.
 ScriptScan scanScript(QIODevice& input, const QString& database, bool plain = false,
-                      const std::function<bool()>& stop = {});
+                      const std::function<bool()>& stop = {},
+                      std::size_t limit = StatementReader::kDefaultLimit);
 
 // What the files of one restore hold, read before anything is sent: for the dialog's
 // questions and the command line's refusals alike.

@@ -11,7 +11,7 @@ namespace dump {
 
 namespace {
 
-constexpr qint64 kReadSize = qint64(1) << 20;
+constexpr qint64 kReadSize = qint64(kReadPiece);
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // Enough to tell every command and comment opener apart at the start of a statement.
 constexpr std::size_t kLookahead = 12;
@@ -152,11 +152,26 @@ bool SqlScriptReader::fill() {
         return false;
     }
     // What was read ahead does not count: the outcome must not depend on the read sizes.
-    if (inStatement_ && pos_ - start_ > limit_) {
-        tooLong();
-        return false;
+    if (inStatement_ && !skipping_ && pos_ - start_ > limit_) {
+        if (!skippable_) {
+            tooLong();
+            return false;
+        }
+        skipping_ = true;
+        skipFrom_ = dropped_ + qint64(start_);
+        skipBlanks_ = 0;
+        head_.clear();
     }
-    const std::size_t keep = inStatement_ ? start_ : pos_;
+    const std::size_t keep = inStatement_ && !skipping_ ? start_ : pos_;
+    if (skipping_ && keep > 0) {
+        const std::size_t from = std::size_t(std::max<qint64>(skipFrom_ - dropped_, 0));
+        if (head_.size() < kSkippedHead)
+            head_.append(chunk_, from, std::min(kSkippedHead - head_.size(), keep - from));
+        // Its length leaves out the blanks before the delimiter, which may be let go of here.
+        std::size_t blanks = 0;
+        while (blanks < keep - from && isBlankByte(chunk_[keep - 1 - blanks])) ++blanks;
+        skipBlanks_ = blanks == keep - from ? skipBlanks_ + blanks : blanks;
+    }
     if (keep > 0) {
         std::memmove(chunk_.data(), chunk_.data() + keep, size_ - keep);
         size_ -= keep;
@@ -168,12 +183,15 @@ bool SqlScriptReader::fill() {
     qint64 want = kReadSize;
     if (!input_.isSequential()) want = std::clamp<qint64>(input_.bytesAvailable(), 1, kReadSize);
     // Grown, never shrunk: a pipe hands out small pieces, and each must not clear a new buffer.
+    // Never doubled past what a statement at the limit needs, which is then held about once.
+    const std::size_t most = std::min(limit_, std::size_t(1) << 40) + 2 * std::size_t(kReadSize);
     if (chunk_.size() < size_ + std::size_t(want))
-        chunk_.resize(std::max(size_ + std::size_t(want), 2 * chunk_.size()));
+        chunk_.resize(std::max(size_ + std::size_t(want), std::min(2 * chunk_.size(), most)));
     const qint64 n = input_.read(chunk_.data() + size_, want);
     if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
     size_ += std::size_t(std::max<qint64>(n, 0));
     if (n <= 0) inputEnded_ = true;
+    peak_ = std::max(peak_, chunk_.size() + head_.size());
     return n > 0;
 }
 
@@ -398,23 +416,44 @@ bool SqlScriptReader::scanStatement(std::size_t& end) {
 }
 
 bool SqlScriptReader::next(std::string_view& statement) {
+    skippedLength_ = 0;
     if (stop_ || !skipToStatement()) return false;
-    inStatement_ = true;
+    inStatement_ = skippable_ = true;
     start_ = pos_;
     startLine_ = lineNumber_;
     std::size_t end = 0;
     const bool delimited = scanStatement(end);
-    inStatement_ = false;
+    inStatement_ = skippable_ = false;
     // Unread input after a read error is not the end of a statement.
-    if (stop_ || (!delimited && (failed() || stopped_))) return false;
-    // Counted as the client sends it, with the blanks in front of the delimiter.
-    if (end - start_ > limit_) {
-        tooLong();
+    if (stop_ || (!delimited && (failed() || stopped_))) {
+        skipping_ = false;
         return false;
     }
-    while (end > start_ && isBlankByte(chunk_[end - 1])) --end;
     if (!delimited) stop_ = true;
     statementLine_ = startLine_;
+    // Counted as the client sends it, with the blanks in front of the delimiter.
+    if (!skipping_ && end - start_ > limit_) {
+        skipFrom_ = dropped_ + qint64(start_);
+        skipBlanks_ = 0;
+        head_.clear();
+        skipping_ = true;
+    }
+    if (skipping_) {
+        skipping_ = false;
+        const std::size_t from = std::size_t(std::max<qint64>(skipFrom_ - dropped_, 0));
+        if (head_.size() < kSkippedHead)
+            head_.append(chunk_, from, std::min(kSkippedHead - head_.size(), end - from));
+        std::size_t trimmed = end;
+        while (trimmed > from && isBlankByte(chunk_[trimmed - 1])) --trimmed;
+        const std::size_t blanks = end - trimmed + (trimmed == 0 ? skipBlanks_ : 0);
+        skippedLength_ = std::uint64_t(dropped_ + qint64(end) - skipFrom_) - blanks;
+        if (head_.size() > skippedLength_) head_.resize(std::size_t(skippedLength_));
+        // The text after it is read as the file means it, as if the statement had come whole.
+        noteCharacterSet(head_);
+        statement = head_;
+        return true;
+    }
+    while (end > start_ && isBlankByte(chunk_[end - 1])) --end;
     statement = std::string_view(chunk_.data() + start_, end - start_);
     noteCharacterSet(statement);
     return true;

@@ -22,7 +22,9 @@ namespace dump {
 // after a statement that sets the client character set to SJIS, CP932, GBK, GB18030 or Big5
 // the second byte of a two-byte character is never read as a quote, backslash, delimiter or
 // comment. The input is read in pieces, so a file of any size takes the memory of its
-// longest statement, and a statement longer than the limit ends the reading with an error.
+// longest statement. A statement longer than the limit (counted as the client sends it,
+// with the blanks before its delimiter) is passed over as it is read: only its first
+// kSkippedHead bytes are kept, and next() hands them out with skippedLength() set.
 class SqlScriptReader {
 public:
     // The server accepts no statement longer than its largest max_allowed_packet.
@@ -34,14 +36,19 @@ public:
     // of it and the blanks after it; comments inside it are kept as written (a routine body
     // keeps its comments). Valid until the next call. False at the end of the input.
     bool next(std::string_view& statement);
+    // After next(): 0 when the statement came whole; otherwise it was longer than the limit,
+    // `statement` holds only its first bytes, and this is its length in bytes.
+    std::uint64_t skippedLength() const { return skippedLength_; }
+    // The most bytes the reader's buffers held at once so far.
+    std::size_t heldBytes() const { return peak_; }
 
     // The line (from 1) on which the last statement began.
     qint64 line() const { return statementLine_; }
     // Bytes of the input consumed so far.
     qint64 position() const { return dropped_ + qint64(pos_); }
 
-    // The input could not be read to its end, or a statement was longer than the limit;
-    // errorString() is a sentence for the user.
+    // The input could not be read to its end, or a DELIMITER command was longer than the
+    // limit; errorString() is a sentence for the user.
     bool failed() const { return !error_.isEmpty(); }
     const QString& errorString() const { return error_; }
 
@@ -85,6 +92,15 @@ private:
     bool started_ = false;
     // While a statement or command is read, chunk_ keeps it from `start_` on.
     bool inStatement_ = false;
+    // A statement (no command) is read: past the limit it is skipped rather than an error.
+    bool skippable_ = false;
+    // The statement is past the limit: chunk_ no longer keeps it, head_ has its first bytes.
+    bool skipping_ = false;
+    std::string head_;
+    qint64 skipFrom_ = 0;         // where it began in the input
+    std::size_t skipBlanks_ = 0;  // blanks at the end of what was let go of
+    std::uint64_t skippedLength_ = 0;
+    std::size_t peak_ = 0;
     std::size_t start_ = 0;
     qint64 startLine_ = 0;
     qint64 lineNumber_ = 1;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 #include "dump/DumpFormat.h"
 
@@ -11,7 +12,7 @@ namespace dump {
 
 namespace {
 
-constexpr qint64 kReadSize = qint64(1) << 20;
+constexpr qint64 kReadSize = qint64(kReadPiece);
 constexpr char kCtrlZ = '\x1a';
 
 
@@ -22,22 +23,50 @@ bool endsWithMarker(std::string_view text) {
 }  // namespace
 
 void StatementReader::Quotes::over(std::string_view text) {
-    for (const char c : text) {
+    // Only quotes and backslashes change anything: jumped to with memchr, each byte's next
+    // place found again only once it is passed, so that a statement too long to hold is
+    // followed at the speed it is read.
+    static constexpr char kBytes[] = {'\'', '"', '`', '\\'};
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const char* next[4] = {};
+    const auto find = [&](int i) {
+        if (!next[i] || next[i] < p) {
+            const void* at = std::memchr(p, kBytes[i], std::size_t(end - p));
+            next[i] = at ? static_cast<const char*>(at) : end;
+        }
+        return next[i];
+    };
+    while (p < end) {
+        const char* at;
         if (escaped) {
             escaped = false;
-        } else if (open) {
-            // A doubled quote closes and opens again: the same state as before it.
-            if (c == '\\' && open != '`')
-                escaped = true;
-            else if (c == open)
-                open = 0;
-        } else if (c == '\'' || c == '"' || c == '`') {
-            open = c;
+            ++p;
+            continue;
         }
+        if (!open) {
+            at = std::min({find(0), find(1), find(2)});
+            if (at == end) return;
+            open = *at;
+        } else if (open == '`') {
+            at = find(2);
+            if (at == end) return;
+            open = 0;
+        } else {
+            // A doubled quote closes and opens again: the same state as before it.
+            at = std::min(find(open == '\'' ? 0 : 1), find(3));
+            if (at == end) return;
+            if (*at == '\\')
+                escaped = true;
+            else
+                open = 0;
+        }
+        p = at + 1;
     }
 }
 
 StatementReader::Quotes StatementReader::pendingQuotes() {
+    if (skipping_) return skipQuotes_;
     if (quotesScanned_ < pending_.size()) {
         pendingQuotes_.over(std::string_view(pending_).substr(quotesScanned_));
         quotesScanned_ = pending_.size();
@@ -52,7 +81,9 @@ void StatementReader::clearPending() {
 }
 
 StatementReader::StatementReader(QIODevice& input, std::size_t limit, bool pastCtrlZ)
-    : input_(input), limit_(std::max<std::size_t>(limit, 1)), pastCtrlZ_(pastCtrlZ) {}
+    : input_(input),
+      limit_(std::clamp<std::size_t>(limit, 1, std::numeric_limits<std::size_t>::max() / 2)),
+      pastCtrlZ_(pastCtrlZ) {}
 
 const char* StatementReader::lineEnd(const char* from, const char* end) const {
     const char* cr = static_cast<const char*>(std::memchr(from, '\r', std::size_t(end - from)));
@@ -66,20 +97,6 @@ const char* StatementReader::lineEnd(const char* from, const char* end) const {
             return lf;
     }
     return cr;
-}
-
-// Stops the reading at a statement the server could not take anyway.
-bool StatementReader::tooLong(std::size_t length) {
-    if (length <= limit_) return false;
-    error_ = QStringLiteral(
-                 "The statement that starts on line %1 is longer than %2 bytes, more than the "
-                 "server accepts (max_allowed_packet); nothing from that line on was run. Is "
-                 "this a dump file?")
-                 .arg(pending_.empty() ? lineNumber_ + 1 : pendingLine_)
-                 .arg(limit_);
-    clearPending();
-    stop_ = true;
-    return true;
 }
 
 std::string_view StatementReader::trim(std::string_view text) {
@@ -118,10 +135,12 @@ bool StatementReader::fill() {
     if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
     chunk_.resize(old + std::size_t(std::max<qint64>(n, 0)));
     if (n <= 0) inputEnded_ = true;
+    notePeak();
     // A byte-order mark an editor put at the head of the file is no part of the first line.
-    if (!headSeen_ && (chunk_.size() >= 3 || inputEnded_)) {
+    // Only there: an input handed out in small pieces may have passed lines already.
+    if (!headSeen_ && (consumed_ > 0 || chunk_.size() >= 3 || inputEnded_)) {
         headSeen_ = true;
-        if (std::string_view(chunk_).starts_with("\xEF\xBB\xBF")) {
+        if (consumed_ == 0 && std::string_view(chunk_).starts_with("\xEF\xBB\xBF")) {
             pos_ = 3;
             consumed_ += 3;
         }
@@ -129,9 +148,161 @@ bool StatementReader::fill() {
     return n > 0;
 }
 
+void StatementReader::notePeak() {
+    peak_ = std::max(peak_, chunk_.size() + pending_.size() + statement_.size() +
+                                cleaned_.size() + decoded_.size() + head_.size() +
+                                cut_.head.size());
+}
+
+// The line is past the limit with the statement before it: read on without holding it.
+void StatementReader::startCut() {
+    cutting_ = true;
+    cutDone_ = 0;
+    cut_.start = pendingQuotes();
+    restartCut();
+    if (pastCtrlZ_) {
+        // The Ctrl-Z are dropped as the line goes by, by the quotes of its raw bytes.
+        lineQuotes_ = pendingQuotes();
+        lineQuotesSet_ = true;
+    }
+}
+
+void StatementReader::cutUpTo(std::size_t to) {
+    cutPiece(std::string_view(chunk_.data() + pos_ + cutDone_, to - pos_ - cutDone_));
+    cutDone_ = to - pos_;
+}
+
+void StatementReader::cutPiece(std::string_view s) {
+    if (!pastCtrlZ_) {
+        cutContent(s);
+        return;
+    }
+    // As next() does for a whole line: dropped where it is damage, kept inside a quoted value.
+    while (!s.empty()) {
+        const char* z = static_cast<const char*>(std::memchr(s.data(), kCtrlZ, s.size()));
+        if (!z) {
+            lineQuotes_.over(s);
+            cutContent(s);
+            return;
+        }
+        const std::size_t n = std::size_t(z - s.data());
+        lineQuotes_.over(s.substr(0, n));
+        if (lineQuotes_.open) {
+            lineQuotes_.over(s.substr(n, 1));
+            cutContent(s.substr(0, n + 1));
+        } else {
+            if (!ctrlZLine_) ctrlZLine_ = lineNumber_ + 1;
+            cutContent(s.substr(0, n));
+        }
+        s.remove_prefix(n + 1);
+    }
+}
+
+void StatementReader::restartCut() {
+    cut_.head.clear();
+    cut_.length = 0;
+    cut_.blanks = 0;
+    cut_.started = false;
+    cut_.leading = false;
+    cut_.tail.clear();
+    cut_.quotes = cut_.start;
+}
+
+// What trim() and withoutLeadingComments() would leave of the line, measured as it goes by.
+void StatementReader::cutContent(std::string_view s) {
+    while (!s.empty()) {
+        const char* lf = nullptr;
+        if (!cut_.started || cut_.leading)
+            lf = static_cast<const char*>(std::memchr(s.data(), '\n', s.size()));
+        if (!lf) break;
+        const std::size_t at = std::size_t(lf - s.data());
+        cutSpan(s.substr(0, at));
+        if (!cut_.started) {  // blanks so far, the LF one more
+            s.remove_prefix(at + 1);
+            continue;
+        }
+        if (!cut_.leading) {
+            s.remove_prefix(at);
+            break;
+        }
+        // The comment line ends here: it is passed over as a line of its own would be.
+        const std::string_view comment =
+            std::string_view(cut_.head).substr(0, std::size_t(std::min<std::uint64_t>(cut_.length, cut_.head.size())));
+        if (!isCommentLine(comment)) {
+            cut_.leading = false;
+            s.remove_prefix(at);
+            break;
+        }
+        if (onComment_) onComment_(comment);
+        restartCut();
+        s.remove_prefix(at + 1);
+    }
+    cutSpan(s);
+}
+
+void StatementReader::cutSpan(std::string_view s) {
+    if (!cut_.started) {
+        while (!s.empty() && isBlankByte(s.front())) s.remove_prefix(1);
+        if (s.empty()) return;
+        cut_.started = true;
+        cut_.leading = s.front() == '#';
+    }
+    if (cut_.head.size() < kSkippedHead)
+        cut_.head.append(s.substr(0, kSkippedHead - cut_.head.size()));
+    std::size_t last = s.size();
+    while (last > 0 && isBlankByte(s[last - 1])) --last;
+    if (last == 0) {
+        cut_.blanks += s.size();
+        return;
+    }
+    if (cut_.blanks) {
+        // Any blank byte does to the quotes what one does, and none is part of the marker.
+        cut_.quotes.over(" ");
+        cut_.length += cut_.blanks;
+        cut_.tail.append(std::min(cut_.blanks, kMarker.size()), ' ');
+    }
+    const std::string_view content = s.substr(0, last);
+    cut_.quotes.over(content);
+    cut_.length += content.size();
+    cut_.tail.append(content.substr(content.size() - std::min(content.size(), kMarker.size())));
+    if (cut_.tail.size() > kMarker.size()) cut_.tail.erase(0, cut_.tail.size() - kMarker.size());
+    cut_.blanks = s.size() - last;
+}
+
+// Lets go of the cut line up to `scanned`, but for the bytes lineEnd() looks back on.
+void StatementReader::dropCut(std::size_t scanned) {
+    cutUpTo(scanned);
+    const std::size_t unread = scanned - pos_;
+    const std::size_t drop = unread - std::min(unread, kMarker.size());
+    if (drop == 0) return;
+    if (!pastCtrlZ_) {
+        // The quotes a Ctrl-Z further on is judged by.
+        if (!lineQuotesSet_) {
+            lineQuotes_ = pendingQuotes();
+            lineQuotesSet_ = true;
+        }
+        if (lineScanned_ < drop) {
+            lineQuotes_.over(std::string_view(chunk_.data() + pos_ + lineScanned_, drop - lineScanned_));
+            lineScanned_ = drop;
+        }
+        lineScanned_ -= drop;
+    }
+    pos_ += drop;
+    cutDone_ -= drop;
+    consumed_ += qint64(drop);
+}
+
 bool StatementReader::nextLine(std::string_view& line) {
+    cutting_ = false;
+    lineQuotesSet_ = false;
     if (stop_) return false;
     std::size_t searchFrom = pos_;
+    // The line from pos_ to `stop`, or what cut_ kept of it.
+    const auto take = [&](std::size_t stop) {
+        if (!cutting_) return std::string_view(chunk_.data() + pos_, stop - pos_);
+        cutUpTo(stop);
+        return std::string_view(cut_.head);
+    };
     for (;;) {
         const char* begin = chunk_.data() + searchFrom;
         const char* end = chunk_.data() + chunk_.size();
@@ -144,7 +315,10 @@ bool StatementReader::nextLine(std::string_view& line) {
             for (const char* at = begin; at < to &&
                  (z = static_cast<const char*>(std::memchr(at, kCtrlZ, std::size_t(to - at))));
                  at = z + 1, z = nullptr) {
-                if (lineScanned_ == 0) lineQuotes_ = pendingQuotes();
+                if (!lineQuotesSet_) {
+                    lineQuotes_ = pendingQuotes();
+                    lineQuotesSet_ = true;
+                }
                 lineQuotes_.over(std::string_view(lineStart + lineScanned_,
                                                   std::size_t(z - lineStart) - lineScanned_));
                 lineScanned_ = std::size_t(z - lineStart);
@@ -153,8 +327,9 @@ bool StatementReader::nextLine(std::string_view& line) {
             if (z && !ctrlZLine_) ctrlZLine_ = lineNumber_ + 1;
         }
         if (z) {
-            line = std::string_view(chunk_.data() + pos_, std::size_t(z - (chunk_.data() + pos_)));
-            consumed_ += qint64(z - (chunk_.data() + pos_)) + 1;
+            const std::size_t stop = std::size_t(z - chunk_.data());
+            line = take(stop);
+            consumed_ += qint64(stop - pos_) + 1;
             pos_ = chunk_.size();
             stop_ = true;
             ++lineNumber_;
@@ -167,7 +342,7 @@ bool StatementReader::nextLine(std::string_view& line) {
             std::size_t stop = std::size_t(cr - chunk_.data());
             std::size_t after = stop + 1;
             if (*cr == '\r' && after < chunk_.size() && chunk_[after] == '\n') ++after;
-            line = std::string_view(chunk_.data() + start, stop - start);
+            line = take(stop);
             consumed_ += qint64(after - start);
             pos_ = after;
             ++lineNumber_;
@@ -175,18 +350,23 @@ bool StatementReader::nextLine(std::string_view& line) {
             return true;
         }
         const std::size_t scanned = cr ? std::size_t(cr - chunk_.data()) : chunk_.size();
-        const std::size_t rescanOffset = scanned - pos_;
-        if (tooLong(pending_.size() + rescanOffset)) return false;
+        // Held with what the statement holds already, the line would be past the limit.
+        if (!cutting_ && (skipping_ ? 0 : pending_.size()) + (scanned - pos_) > limit_ + kMarker.size())
+            startCut();
+        if (cutting_) dropCut(scanned);
+        // Where the scan got to in the input: fill() moves the unread part to the front, and
+        // a byte-order mark it passes over may have been scanned already.
+        const qint64 scannedAt = consumed_ + qint64(scanned - pos_);
         const bool more = fill();
         if (stopped_) {
             stop_ = true;
             return false;
         }
-        searchFrom = pos_ + rescanOffset;  // fill() moved the unread part to the front
+        searchFrom = pos_ + std::size_t(std::max<qint64>(scannedAt - consumed_, 0));
         if (more || cr) continue;          // a CR at the end of the input ends its line
-        if (pos_ < chunk_.size()) {
+        if (pos_ < chunk_.size() || cutting_) {
             // The last line, without a line break.
-            line = std::string_view(chunk_.data() + pos_, chunk_.size() - pos_);
+            line = take(chunk_.size());
             consumed_ += qint64(chunk_.size() - pos_);
             pos_ = chunk_.size();
             ++lineNumber_;
@@ -221,13 +401,42 @@ bool StatementReader::complete(std::string_view& statement) {
     return true;
 }
 
+// Adds a line to a statement too long to hold, which keeps only its head; true when the
+// statement ends with the line.
+bool StatementReader::skipAlong(std::string_view t, std::uint64_t length) {
+    if (!skipping_) {
+        skipQuotes_ = pendingQuotes();
+        skipping_ = true;
+        skipLine_ = pending_.empty() ? lineNumber_ : pendingLine_;
+        head_.assign(pending_, 0, std::min(pending_.size(), kSkippedHead));
+        skipLength_ = pending_.size();
+        clearPending();
+        std::string().swap(pending_);
+    }
+    if (head_.size() < kSkippedHead) head_.append(t.substr(0, kSkippedHead - head_.size()));
+    skipLength_ += length;
+    if (cutting_)
+        skipQuotes_ = cut_.quotes;
+    else
+        skipQuotes_.over(t);
+    return cutting_ ? cut_.tail == kMarker : endsWithMarker(t);
+}
+
 bool StatementReader::next(std::string_view& statement) {
+    skippedLength_ = 0;
     std::string_view line;
     while (nextLine(line)) {
         std::string_view t = trim(line);
-        if (pastCtrlZ_ && std::memchr(line.data(), kCtrlZ, line.size())) {
+        std::uint64_t length = t.size();
+        // A cut line whose text all fit in its head goes on as any other line (its Ctrl-Z
+        // and comment lines already dealt with).
+        const bool cut = cutting_;
+        if (cutting_ && t.size() == cut_.length) cutting_ = false;
+        if (cutting_) {
+            length = cut_.length;
+        } else if (!cut && pastCtrlZ_ && std::memchr(line.data(), kCtrlZ, line.size())) {
             // Dropped where it is damage, kept inside a quoted value.
-            Quotes quotes = pending_.empty() ? Quotes{} : pendingQuotes();
+            Quotes quotes = pendingQuotes();
             cleaned_.clear();
             for (const char c : line) {
                 if (c == kCtrlZ && !quotes.open) {
@@ -238,11 +447,47 @@ bool StatementReader::next(std::string_view& statement) {
                 cleaned_ += c;
             }
             t = trim(cleaned_);
+            length = t.size();
         }
         // With LF line breaks a comment line and what follows it are one line here.
-        if (!t.empty() && t.front() == '#' && std::memchr(t.data(), '\n', t.size()))
+        if (!t.empty() && t.front() == '#' && std::memchr(t.data(), '\n', t.size())) {
+            const std::size_t before = t.size();
             t = withoutLeadingComments(t);
-        if (skipped(t)) continue;
+            length -= before - t.size();
+        }
+        if (cutting_) {
+            // Past its head only its first bytes tell a comment line.
+            if (t.size() >= 6 && isCommentLine(t.substr(0, 6))) {
+                if (onComment_) onComment_(t);
+                continue;
+            }
+        } else if (skipped(t)) {
+            continue;
+        }
+        if (cutting_ || skipping_ ||
+            (!t.empty() && pending_.size() + t.size() > limit_ + kMarker.size())) {
+            if (!skipAlong(t, length)) continue;
+            // Reported with its head, and as long as it would have come whole.
+            std::uint64_t whole = skipLength_ - kMarker.size();
+            if (head_.size() > whole) head_.resize(std::size_t(whole));
+            statement_.swap(head_);
+            head_.clear();
+            skipping_ = false;
+            statement = withoutLeadingComments(statement_);
+            whole -= std::size_t(statement.data() - statement_.data());
+            if (statement.empty()) continue;
+            if (statement.front() == '#' && statement.size() > kHexForm.size()) {
+                const std::size_t digits = (statement.size() - kHexForm.size()) / 2 * 2;
+                if (decodeHexForm(statement.substr(0, kHexForm.size() + digits), decoded_)) {
+                    statement = decoded_;
+                    whole = (whole - kHexForm.size()) / 2;
+                }
+            }
+            statementLine_ = lineNumber_;
+            skippedLength_ = whole;
+            notePeak();
+            return true;
+        }
         if (pending_.empty()) {
             if (t.empty()) continue;
             pendingLine_ = lineNumber_;
@@ -254,7 +499,6 @@ bool StatementReader::next(std::string_view& statement) {
                 return true;
             }
         }
-        if (tooLong(pending_.size() + t.size())) return false;
         pending_.append(t);
         if (endsWithMarker(t)) {
             statement_ = trim(pending_);
@@ -262,9 +506,17 @@ bool StatementReader::next(std::string_view& statement) {
             clearPending();
             statementLine_ = lineNumber_;
             statement = statement_;
+            notePeak();
             if (!complete(statement)) continue;
             return true;
         }
+    }
+    if (skipping_) {
+        // No marker closed it: the head stands for the text left over.
+        pending_.swap(head_);
+        head_.clear();
+        pendingLine_ = skipLine_;
+        skipping_ = false;
     }
     if (pending_.empty()) pendingLine_ = 0;
     return false;

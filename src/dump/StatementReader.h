@@ -18,8 +18,9 @@ namespace dump {
 // comment lines of dumps are skipped (also where LF line breaks left them at the start of a
 // statement); the other lines are joined without separator until a line ends with the
 // marker. The input is read in pieces, so a file of any size takes the memory of its longest
-// statement, and a statement longer than the limit ends the reading with an error instead
-// of growing without bound.
+// statement. A statement longer than the limit is passed over as it is read, whatever the
+// length of its lines: only its first kSkippedHead bytes are kept, and next() hands them
+// out with skippedLength() set, so that the memory stays near the limit.
 class StatementReader {
 public:
     // Which quote is open after a run of statement text: a Ctrl-Z inside a quoted value is
@@ -33,12 +34,20 @@ public:
     // The server accepts no statement longer than its largest max_allowed_packet.
     static constexpr std::size_t kDefaultLimit = std::size_t(1) << 30;
 
+    // `limit`: the longest statement (without its marker) handed out whole. While a
+    // statement is read its lines count as they stand, with blanks inside and at their ends,
+    // and one in the hex form counts as written.
     explicit StatementReader(QIODevice& input, std::size_t limit = kDefaultLimit,
                              bool pastCtrlZ = false);
 
     // The next complete statement, trimmed and without its marker (one written in the hex
     // form decoded); valid until the next call. False at the end of the input.
     bool next(std::string_view& statement);
+    // After next(): 0 when the statement came whole; otherwise it was longer than the limit,
+    // `statement` holds only its first bytes, and this is its length in bytes.
+    std::uint64_t skippedLength() const { return skippedLength_; }
+    // The most bytes the reader's buffers held at once so far.
+    std::size_t heldBytes() const { return peak_; }
 
     // Called with each comment line the reader skips (trimmed): the row counts and the
     // section lines of a dump are read from there.
@@ -56,8 +65,7 @@ public:
     const std::string& leftover() const { return pending_; }
     qint64 leftoverLine() const { return pendingLine_; }
 
-    // The input could not be read to its end, or a statement was longer than the limit;
-    // errorString() is a sentence for the user.
+    // The input could not be read to its end; errorString() is a sentence for the user.
     bool failed() const { return !error_.isEmpty(); }
     const QString& errorString() const { return error_; }
 
@@ -71,9 +79,29 @@ public:
     static std::string_view trim(std::string_view text);
 
 private:
+    // A line too long to hold while it is read: its first bytes and what the rest was like.
+    struct Cut {
+        std::string head;         // from its first non-blank byte
+        std::uint64_t length = 0; // trimmed, without the Ctrl-Z dropped
+        std::size_t blanks = 0;   // blanks behind the last non-blank byte so far
+        bool started = false;     // a non-blank byte was met
+        std::string tail;         // its last bytes up to the last non-blank one
+        Quotes quotes;            // of the statement, over the trimmed line
+        Quotes start;             // of the statement before the line
+        bool leading = false;     // in a "#" part no LF has ended yet: maybe a comment line
+    };
+
     bool nextLine(std::string_view& line);
     bool fill();
-    bool tooLong(std::size_t length);
+    void startCut();
+    void cutUpTo(std::size_t to);
+    void cutPiece(std::string_view piece);
+    void cutContent(std::string_view piece);
+    void cutSpan(std::string_view piece);
+    void restartCut();
+    void dropCut(std::size_t scanned);
+    bool skipAlong(std::string_view trimmed, std::uint64_t length);
+    void notePeak();
     // The position of the next line end from `from` (a CR, or an LF right after the marker)
     // in the unread text, or null.
     const char* lineEnd(const char* from, const char* end) const;
@@ -104,6 +132,19 @@ private:
     std::size_t quotesScanned_ = 0;
     Quotes lineQuotes_;               // over the unread line from pos_ up to lineScanned_
     std::size_t lineScanned_ = 0;
+    bool lineQuotesSet_ = false;      // lineQuotes_ holds the state of this line
+    // The line being read is too long to hold: read on, keeping only what cut_ says of it.
+    bool cutting_ = false;
+    std::size_t cutDone_ = 0;         // bytes of the unread line from pos_ already in cut_
+    Cut cut_;
+    // The statement being read is longer than the limit: only its head is kept.
+    bool skipping_ = false;
+    std::string head_;
+    std::uint64_t skipLength_ = 0;
+    qint64 skipLine_ = 0;
+    Quotes skipQuotes_;
+    std::uint64_t skippedLength_ = 0;
+    std::size_t peak_ = 0;
     std::string statement_;
     std::string decoded_;
     std::function<void(std::string_view)> onComment_;

@@ -20,12 +20,6 @@ namespace {
 constexpr qint64 kProgressIntervalMs = 20;
 constexpr std::size_t kStatementShown = 200;
 
-std::string_view firstWord(std::string_view s) {
-    std::size_t end = 0;
-    while (end < s.size() && static_cast<unsigned char>(s[end]) > 32 && s[end] != '(') ++end;
-    return s.substr(0, end);
-}
-
 // Errors after which going on would report statements as restored that are not: the
 // connection is gone, or the server rolled the open transaction back; and a statement
 // somebody stopped (KILL QUERY), which means the restore is to stop.

@@ -487,12 +487,28 @@ QString ScriptScan::foreignList(const QString& fileName, std::size_t shown) cons
 namespace {
 
 template <typename Reader>
-void scanStatements(Reader& reader, ScriptScan& scan, const QString& database) {
+void scanStatements(Reader& reader, ScriptScan& scan, const QString& database, std::size_t limit) {
     std::string_view statement;
     while (reader.next(statement)) {
         ++scan.statements;
         // Larger than any server takes: the restore skips it, whatever it says.
-        if (reader.skippedLength()) continue;
+        if (reader.skippedLength() > StatementReader::kDefaultLimit) continue;
+        // Only its start was held: what the rest does is not known, unless it is rows.
+        const std::string_view word = firstWord(statement);
+        const bool partly = reader.skippedLength() > 0;
+        if (partly && !isWord(word, "INSERT") && !isWord(word, "REPLACE")) {
+            ++scan.foreignCount;
+            if (scan.foreign.size() < ScriptScan::kListed) {
+                const std::string_view text = statement.substr(0, kTextShown);
+                scan.foreign.push_back(
+                    {reader.line(),
+                     QStringLiteral("is longer than %1 bytes: only its start was read through, "
+                                    "so what it does was not checked")
+                         .arg(limit),
+                     QByteArray(text.data(), qsizetype(text.size()))});
+            }
+            continue;
+        }
         for (QString& name : replacedObjects(statement, database))
             if (std::find(scan.replaced.begin(), scan.replaced.end(), name) == scan.replaced.end())
                 scan.replaced.push_back(std::move(name));
@@ -521,13 +537,13 @@ ScriptScan scanScript(QIODevice& input, const QString& database, bool plain,
     if (plain) {
         SqlScriptReader reader(input, limit);
         reader.stopWhen(stop);
-        scanStatements(reader, scan, database);
+        scanStatements(reader, scan, database, limit);
         scan.stopped = reader.stopped();
         return scan;
     }
     StatementReader reader(input, limit, true);
     reader.stopWhen(stop);
-    scanStatements(reader, scan, database);
+    scanStatements(reader, scan, database, limit);
     scan.stopped = reader.stopped();
     scan.ctrlZLine = reader.ctrlZLine();
     return scan;

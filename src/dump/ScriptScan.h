@@ -75,13 +75,18 @@ struct ScriptScan {
     QString foreignList(const QString& fileName, std::size_t shown) const;
 };
 
+// How much of one statement the look through a file holds: longer ones are judged by
+// their start, so that a file of any line length is read in bounded memory.
+inline constexpr std::size_t kScanHeld = std::size_t(64) << 20;
+
 // Reads the whole input (as the restore reads it, past a Ctrl-Z), in this program's format
 // or as a plain SQL script; `stop` (asked before each read) ends the reading early. A
-// statement longer than `limit` is passed over unread, as the restore skips it: the limit
-// is never below the largest statement a server takes.
+// statement longer than `limit` is read past without being held: one longer than any
+// server takes is passed over, as the restore skips it; any other is judged by its start -
+// an INSERT or REPLACE by the table it names there, anything else counted as reaching
+// beyond the target, since the rest of it was not looked at.
 ScriptScan scanScript(QIODevice& input, const QString& database, bool plain = false,
-                      const std::function<bool()>& stop = {},
-                      std::size_t limit = StatementReader::kDefaultLimit);
+                      const std::function<bool()>& stop = {}, std::size_t limit = kScanHeld);
 
 // What the files of one restore hold, read before anything is sent: for the dialog's
 // questions and the command line's refusals alike.

@@ -185,8 +185,10 @@ bool SqlScriptReader::fill() {
     // Grown, never shrunk: a pipe hands out small pieces, and each must not clear a new buffer.
     // Never doubled past what a statement at the limit needs, which is then held about once.
     const std::size_t most = std::min(limit_, std::size_t(1) << 40) + 2 * std::size_t(kReadSize);
-    if (chunk_.size() < size_ + std::size_t(want))
+    if (chunk_.size() < size_ + std::size_t(want)) {
+        reserveFor(chunk_, size_ + std::size_t(want), limit_);
         chunk_.resize(std::max(size_ + std::size_t(want), std::min(2 * chunk_.size(), most)));
+    }
     const qint64 n = input_.read(chunk_.data() + size_, want);
     if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());
     size_ += std::size_t(std::max<qint64>(n, 0));

@@ -130,6 +130,7 @@ bool StatementReader::fill() {
     // A small file is read in one piece of its own size rather than a full buffer.
     qint64 want = kReadSize;
     if (!input_.isSequential()) want = std::clamp<qint64>(input_.bytesAvailable(), 1, kReadSize);
+    reserveFor(chunk_, old + std::size_t(want), limit_);
     chunk_.resize(old + std::size_t(want));
     const qint64 n = input_.read(chunk_.data() + old, want);
     if (n < 0) error_ = QStringLiteral("Cannot read the file to its end: %1").arg(input_.errorString());

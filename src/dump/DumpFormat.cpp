@@ -7,16 +7,6 @@
 
 namespace dump {
 
-bool isWord(std::string_view text, std::string_view upper) {
-    if (text.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
-
 namespace {
 
 // Bytes after which the next line may follow directly without changing the statement.

@@ -175,7 +175,8 @@ void TfrmMain::BuildLayout() {
                 if (SelectedDb == name) SelectedDb.clear();
             });
     helpLauncher_ = std::make_unique<HelpLauncher>(ProgramDir, prompts_, this);
-    dumpCommands_ = std::make_unique<DumpCommands>(*session_, prompts_, ProgramDir, this);
+    dumpCommands_ =
+        std::make_unique<DumpCommands>(session_->MainConnection(), prompts_, ProgramDir, this);
     connect(menus_->DBSchema1, &QAction::triggered, this,
             [this] { dumpCommands_->DBSchema1Click(ContextDb); });
     connect(menus_->TableSchema1, &QAction::triggered, this, [this] {

@@ -17,6 +17,7 @@
 #include "admin/AccountCommands.h"
 #include "admin/DatabaseCommands.h"
 #include "admin/HelpLauncher.h"
+#include "app/CommandWiring.h"
 #include "app/ScreenFit.h"
 #include "app/ServerCommands.h"
 #include "dump/DumpCommands.h"
@@ -161,13 +162,12 @@ void TfrmMain::BuildLayout() {
         sqlPanel().ForgetNames();
     });
 
-    accountCommands_ =
-        std::make_unique<AccountCommands>(*tree_, *panels_, *session_, prompts_, this);
-    accountCommands_->connectMenus(*menus_);
+    accountCommands_ = accountCommandsOn(*tree_, *panels_, *session_, prompts_, this);
+    connectAccountMenus(*accountCommands_, *menus_);
     connect(accountCommands_.get(), &AccountCommands::statusMessage, this,
             [this](const QString& text) { statusBar()->showMessage(text, 10000); });
     databaseCommands_ = std::make_unique<DatabaseCommands>(*tree_, *session_, prompts_, this);
-    databaseCommands_->connectMenus(*menus_, ContextDb, ContextTable);
+    connectDatabaseMenus(*databaseCommands_, *menus_, ContextDb, ContextTable);
     connect(databaseCommands_.get(), &DatabaseCommands::databaseDropped, this,
             [this](const QString& name) {
                 if (sqlPanel_->LUseDb()->text() == SqlText::useDbLabelFor(name))

@@ -21,7 +21,7 @@
 #include "BenchServer.h"
 #include "dataset/TMySQLConnection.h"
 #include "db/Connection.h"
-#include "sqleditor/ResultExport.h"
+#include "panels/ResultExport.h"
 #include "sqleditor/SqlPanel.h"
 #include "ui/Prompts.h"
 #include "ui/ServerWait.h"

@@ -11,13 +11,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/CommaText.h"
 #include "app/IniFile.h"
 #include "db/HostPort.h"
 #include "dump/DumpFormat.h"
 #include "dump/ScriptScan.h"
 #include "dump/SqlScript.h"
 #include "dump/StatementReader.h"
+#include "files/CommaText.h"
 #include "registry/ServerRegistry.h"
 
 namespace fuzzcheck {

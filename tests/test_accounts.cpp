@@ -12,8 +12,8 @@
 #include "admin/AccountCommands.h"
 #include "dataset/TMySQLConnection.h"
 #include "db/Connection.h"
+#include "db/GrantColumns.h"
 #include "panels/DetailPanels.h"
-#include "panels/PanelStatements.h"
 #include "panels/TreeMenus.h"
 #include "support/CommandWindows.h"
 #include "support/ScriptedPrompts.h"
@@ -58,9 +58,9 @@ bool accountExists(db::Connection& c, const QString& user, const QString& host) 
 QStringList tableRows(ScratchDatabase& scratch, bool users) {
     std::string flags = "CONCAT('|'";
     if (users) {
-        for (const char* c : panels::kUserPrivilegeColumns) flags += std::string(", ") + c;
+        for (const char* c : db::kUserPrivilegeColumns) flags += std::string(", ") + c;
     } else {
-        for (const char* c : panels::kHostPrivilegeColumns) flags += std::string(", ") + c;
+        for (const char* c : db::kHostPrivilegeColumns) flags += std::string(", ") + c;
     }
     flags += ")";
     const std::string statement =

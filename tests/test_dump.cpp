@@ -1145,7 +1145,8 @@ protected:
         TreeFixture::SetUp();
         doubleClick(server());  // connects the session
         ASSERT_TRUE(session.MainConnection().isOpen());
-        commands = std::make_unique<DumpCommands>(session, prompts, dir.path(), nullptr);
+        commands =
+            std::make_unique<DumpCommands>(session.MainConnection(), prompts, dir.path(), nullptr);
     }
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 

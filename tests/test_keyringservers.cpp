@@ -11,10 +11,10 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include "app/ServerCommands.h"
 #include "dataset/TMySQLConnection.h"
 #include "net/SshTunnel.h"
 #include "registry/PasswordKeyring.h"
-#include "registry/ServerCommands.h"
 #include "support/CliRunner.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SecretService.h"

@@ -16,6 +16,7 @@
 
 #include "dataset/TMySQLConnection.h"
 #include "db/Connection.h"
+#include "db/GrantColumns.h"
 #include "panels/DetailPanels.h"
 #include "panels/PanelStatements.h"
 #include "panels/ProcessCommands.h"
@@ -613,7 +614,7 @@ TEST_F(PanelsTest, AccountNodeLoadsTheAccountAndAMissingOneChangesNothing) {
 TEST_F(PanelsTest, GrantTableValuesOtherThanYLeaveTheBoxUnchecked) {
     ScratchDatabase scratch;
     std::string privileges;
-    for (const char* c : panels::kUserPrivilegeColumns)
+    for (const char* c : db::kUserPrivilegeColumns)
         privileges += std::string(", ") + c + " CHAR(1)";
     scratch.exec(
         "CREATE TABLE user (Host CHAR(60), User CHAR(80), Password TEXT, "
@@ -623,7 +624,7 @@ TEST_F(PanelsTest, GrantTableValuesOtherThanYLeaveTheBoxUnchecked) {
         "INSERT INTO user VALUES ('%', 'anna', '', '', "
         "'Y','y','N','Y','','Y','N','N','N','N','N','N','N','Y')");
     std::string hostPrivileges;
-    for (const char* c : panels::kHostPrivilegeColumns)
+    for (const char* c : db::kHostPrivilegeColumns)
         hostPrivileges += std::string(", ") + c + " CHAR(1)";
     scratch.exec("CREATE TABLE host (Host CHAR(60), Db CHAR(64)" + hostPrivileges + ")");
     scratch.exec(

@@ -7,7 +7,7 @@
 
 #include "db/Connection.h"
 #include "dump/SqlScript.h"
-#include "sqleditor/ResultExport.h"
+#include "panels/ResultExport.h"
 #include "support/TestFiles.h"
 #include "support/TestNames.h"
 #include "support/TestServer.h"

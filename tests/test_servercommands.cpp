@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include "app/ServerCommands.h"
 #include "dataset/TMySQLConnection.h"
-#include "registry/ServerCommands.h"
 #include "registry/ServerRegistry.h"
 #include "registry/TfrmNewConnect.h"
 #include "registry/TfrmServer.h"

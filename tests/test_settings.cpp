@@ -12,8 +12,8 @@
 #include <csignal>
 #include <optional>
 
-#include "app/CommaText.h"
 #include "app/IniFile.h"
+#include "files/CommaText.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestFiles.h"
 

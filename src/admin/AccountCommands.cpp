@@ -1,14 +1,9 @@
 #include "admin/AccountCommands.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTreeWidget>
 #include <tuple>
 
 #include "db/Connection.h"
-#include "panels/DetailPanels.h"
-#include "panels/TreeMenus.h"
 #include "tree/ObjectTree.h"
 #include "tree/GrantListings.h"
 #include "tree/ServerSession.h"
@@ -66,13 +61,6 @@ const QString kTrailingBlankHost = QStringLiteral(
     "Host and database names cannot end with a blank: the server would keep the entry without "
     "it. Remove the trailing blanks, then save again.");
 
-template <std::size_t N>
-std::array<bool, N> checkedBoxes(const std::array<QCheckBox*, N>& boxes) {
-    std::array<bool, N> checked{};
-    for (std::size_t i = 0; i < N; ++i) checked[i] = boxes[i]->isChecked();
-    return checked;
-}
-
 const QString kRoleEditRefused = QStringLiteral(
     "This is a role: it has no host and no password, and it cannot be renamed here. Only its "
     "privileges can be changed: put back its name, leave Host and Password empty, then save "
@@ -83,47 +71,20 @@ bool isPublicRole(const TUserKey& key) {
     return key.Role && key.User.compare(QLatin1String("PUBLIC"), Qt::CaseInsensitive) == 0;
 }
 
-template <std::size_t N>
-void checkAll(const std::array<QCheckBox*, N>& boxes) {
-    for (QCheckBox* box : boxes) box->setChecked(true);
-}
-
 }  // namespace
 
-AccountCommands::AccountCommands(ObjectTree& tree, DetailPanels& panels, ServerSession& session,
-                                 ui::Prompts& prompts, QWidget* window, QString grantsDb)
+AccountCommands::AccountCommands(ObjectTree& tree, std::unique_ptr<admin::AccountPanel> panel,
+                                 ServerSession& session, ui::Prompts& prompts, QWidget* window,
+                                 QString grantsDb)
     : tree_(tree),
-      panels_(panels),
+      panel_(std::move(panel)),
       session_(session),
       prompts_(prompts),
       window_(window),
       grantsDb_(std::move(grantsDb)) {
-    panels_.setGrantsDatabase(grantsDb_);
-    connect(panels_.SpeedButton1(), &QPushButton::clicked, this,
-            &AccountCommands::SpeedButton1Click);
-    connect(panels_.SpeedButton2(), &QPushButton::clicked, this,
-            &AccountCommands::SpeedButton2Click);
-    connect(panels_.SpeedButton3(), &QPushButton::clicked, this,
-            &AccountCommands::SpeedButton3Click);
-    connect(panels_.SpeedButton4(), &QPushButton::clicked, this,
-            &AccountCommands::SpeedButton4Click);
-    connect(panels_.SpeedButton5(), &QPushButton::clicked, this,
-            &AccountCommands::SpeedButton5Click);
-    connect(panels_.SpeedButton6(), &QPushButton::clicked, this,
-            &AccountCommands::SpeedButton6Click);
+    panel_->setGrantsDatabase(grantsDb_);
     connect(&tree_, &ObjectTree::UserFolderEmpty, this, &AccountCommands::OnUserFolderEmpty);
     connect(&tree_, &ObjectTree::HostFolderEmpty, this, &AccountCommands::OnHostFolderEmpty);
-}
-
-void AccountCommands::connectMenus(TreeMenus& menus) {
-    connect(menus.Add2, &QAction::triggered, this, &AccountCommands::Add2Click);
-    connect(menus.Refresh2, &QAction::triggered, this, &AccountCommands::Refresh2Click);
-    connect(menus.Add1, &QAction::triggered, this, &AccountCommands::Add1Click);
-    connect(menus.Delete2, &QAction::triggered, this, &AccountCommands::Delete2Click);
-    connect(menus.Add3, &QAction::triggered, this, &AccountCommands::Add3Click);
-    connect(menus.Refresh3, &QAction::triggered, this, &AccountCommands::Refresh3Click);
-    connect(menus.Add4, &QAction::triggered, this, &AccountCommands::Add4Click);
-    connect(menus.Delete1, &QAction::triggered, this, &AccountCommands::Delete1Click);
 }
 
 // ---- shared ----
@@ -216,21 +177,13 @@ void AccountCommands::removeNodes(const Key& key) {
 
 // ---- user accounts ----
 
-AccountRow AccountCommands::userPanelRow() const {
-    return {panels_.EditUUser()->text(), panels_.EditUHost()->text(), panels_.EditUPass()->text(),
-            checkedBoxes(panels_.userPrivilegeBoxes())};
-}
-
 void AccountCommands::newUser() {
-    AccountPanelState& state = panels_.accountState();
+    AccountPanelState& state = panel_->state();
     state.AddMode = 1;
-    panels_.EditUUser()->clear();
-    panels_.EditUHost()->clear();
+    panel_->clearUserEdits();
     state.OldUser.clear();
     state.OldUHost.clear();
     state.OldURole = false;
-    panels_.EditUPass()->clear();
-    checkAll(panels_.userPrivilegeBoxes());
 }
 
 void AccountCommands::SpeedButton1Click() {
@@ -243,7 +196,7 @@ void AccountCommands::SpeedButton1Click() {
 }
 
 void AccountCommands::Add2Click() {
-    panels_.SwitchPanel(DetailPanels::pnUser);
+    panel_->showUserPanel();
     SpeedButton1Click();
 }
 
@@ -252,7 +205,7 @@ void AccountCommands::Add1Click() { Add2Click(); }
 void AccountCommands::OnUserFolderEmpty() { Add2Click(); }
 
 std::optional<TUserKey> AccountCommands::shownAccount() const {
-    const AccountPanelState& state = panels_.accountState();
+    const AccountPanelState& state = panel_->state();
     // After "+" nothing is loaded; an account always has a host, a role never has one.
     if (state.AddMode == 1 || (state.OldUHost.isEmpty() && !state.OldURole)) return std::nullopt;
     return TUserKey{state.OldUser, state.OldUHost, state.OldURole};
@@ -261,7 +214,7 @@ std::optional<TUserKey> AccountCommands::shownAccount() const {
 void AccountCommands::reloadAccount(const TUserKey& key) {
     // The panel shows what the server holds after a save, also after a partial failure.
     try {
-        panels_.LoadAccount(key);
+        panel_->loadAccount(key);
     } catch (const std::exception&) {
         // The account cannot be read back (gone, or no rights): the panel keeps its edits.
     }
@@ -270,7 +223,7 @@ void AccountCommands::reloadAccount(const TUserKey& key) {
 void AccountCommands::SpeedButton2Click() {
     ui::BusyCursor busy;
     try {
-        AccountRow row = userPanelRow();
+        AccountRow row = panel_->userEdits();
         if (const std::optional<TUserKey> shown = shownAccount(); shown && shown->Role)
             return saveRole(*shown, row);
         if (row.host.isEmpty()) return;
@@ -280,7 +233,7 @@ void AccountCommands::SpeedButton2Click() {
         // Account statements store host names in lower case; the remembered key and the
         // probe must name the account as the server keeps it.
         if (!legacy) row.host = row.host.toLower();
-        if (panels_.accountState().AddMode == 1)
+        if (panel_->state().AddMode == 1)
             insertUser(row, legacy);
         else
             updateUser(row, legacy);
@@ -290,7 +243,7 @@ void AccountCommands::SpeedButton2Click() {
 }
 
 void AccountCommands::saveRole(const TUserKey& role, const AccountRow& row) {
-    const AccountPanelState& state = panels_.accountState();
+    const AccountPanelState& state = panel_->state();
     if (row.user != role.User || !row.host.isEmpty() || row.password != state.OldUPass)
         return report(kRoleEditRefused);
     if (!session_.MainConnection().selectDb(grantsDb_)) return;
@@ -302,7 +255,7 @@ void AccountCommands::saveRole(const TUserKey& role, const AccountRow& row) {
 
 void AccountCommands::insertUser(const AccountRow& row, bool legacy) {
     db::Connection& connection = session_.MainConnection();
-    AccountPanelState& state = panels_.accountState();
+    AccountPanelState& state = panel_->state();
     const Sent sent =
         legacy ? changeGrantTables(admin::userInsertStatement(connection, grantsDb_, row))
                : createAccount(row);
@@ -356,7 +309,7 @@ AccountCommands::Sent AccountCommands::matchPrivileges(const TUserKey& key,
 }
 
 void AccountCommands::updateUser(const AccountRow& row, bool legacy) {
-    AccountPanelState& state = panels_.accountState();
+    AccountPanelState& state = panel_->state();
     // No account was loaded or inserted: there is no row to update.
     const std::optional<TUserKey> shown = shownAccount();
     if (!shown) return;
@@ -426,7 +379,7 @@ void AccountCommands::updateUser(const AccountRow& row, bool legacy) {
 void AccountCommands::SpeedButton3Click() {
     // Nothing to delete: no account loaded or inserted, or an account whose host was erased.
     const std::optional<TUserKey> shown = shownAccount();
-    if (!shown || (!shown->Role && panels_.EditUHost()->text().isEmpty())) return;
+    if (!shown || (!shown->Role && panel_->userEdits().host.isEmpty())) return;
     deleteUser(*shown);
 }
 
@@ -490,19 +443,12 @@ void AccountCommands::Refresh2Click() {
 
 // ---- host privilege entries ----
 
-HostEntryRow AccountCommands::hostPanelRow() const {
-    return {panels_.EditHHost()->text(), panels_.EditHDb()->text(),
-            checkedBoxes(panels_.hostPrivilegeBoxes())};
-}
-
 void AccountCommands::newHostEntry() {
-    AccountPanelState& state = panels_.accountState();
+    AccountPanelState& state = panel_->state();
     state.AddMode = 1;
-    panels_.EditHHost()->clear();
-    panels_.EditHDb()->clear();
+    panel_->clearHostEntryEdits();
     state.OldHHost.clear();
     state.OldHDb.clear();
-    checkAll(panels_.hostPrivilegeBoxes());
 }
 
 void AccountCommands::SpeedButton4Click() {
@@ -517,7 +463,7 @@ void AccountCommands::SpeedButton4Click() {
 void AccountCommands::Add3Click() {
     // Said before the panel opens: an entry typed in could never be saved.
     if (!freshTraits().hasHostTable) return report(noHostTableMessage());
-    panels_.SwitchPanel(DetailPanels::pnHost);
+    panel_->showHostPanel();
     SpeedButton4Click();
 }
 
@@ -528,12 +474,12 @@ void AccountCommands::OnHostFolderEmpty() { Add3Click(); }
 void AccountCommands::SpeedButton5Click() {
     ui::BusyCursor busy;
     try {
-        const HostEntryRow row = hostPanelRow();
+        const HostEntryRow row = panel_->hostEntryEdits();
         if (row.host.isEmpty() || row.db.isEmpty()) return;
         if (endsWithBlank(row.host) || endsWithBlank(row.db)) return report(kTrailingBlankHost);
         if (!traits().hasHostTable) return report(noHostTableMessage());
         if (!session_.MainConnection().selectDb(grantsDb_)) return;
-        if (panels_.accountState().AddMode == 1)
+        if (panel_->state().AddMode == 1)
             insertHostEntry(row);
         else
             updateHostEntry(row);
@@ -544,7 +490,7 @@ void AccountCommands::SpeedButton5Click() {
 
 void AccountCommands::insertHostEntry(const HostEntryRow& row) {
     db::Connection& connection = session_.MainConnection();
-    AccountPanelState& state = panels_.accountState();
+    AccountPanelState& state = panel_->state();
     const Sent sent = changeGrantTables(admin::hostInsertStatement(connection, grantsDb_, row));
     if (sent.ok) {
         state.AddMode = 0;
@@ -568,7 +514,7 @@ void AccountCommands::insertHostEntry(const HostEntryRow& row) {
 }
 
 void AccountCommands::updateHostEntry(const HostEntryRow& row) {
-    AccountPanelState& state = panels_.accountState();
+    AccountPanelState& state = panel_->state();
     // No entry was loaded or inserted: there is no row to update.
     if (state.OldHHost.isEmpty() || state.OldHDb.isEmpty()) return;
     const THostKey old{state.OldHHost, state.OldHDb};
@@ -583,10 +529,11 @@ void AccountCommands::updateHostEntry(const HostEntryRow& row) {
 }
 
 void AccountCommands::SpeedButton6Click() {
-    const AccountPanelState& state = panels_.accountState();
+    const AccountPanelState& state = panel_->state();
     // Nothing to delete: host or db not typed, or no entry loaded or inserted.
-    if (panels_.EditHHost()->text().isEmpty() || panels_.EditHDb()->text().isEmpty() ||
-        state.OldHHost.isEmpty() || state.OldHDb.isEmpty())
+    const HostEntryRow typed = panel_->hostEntryEdits();
+    if (typed.host.isEmpty() || typed.db.isEmpty() || state.OldHHost.isEmpty() ||
+        state.OldHDb.isEmpty())
         return;
     deleteHostEntry({state.OldHHost, state.OldHDb});
 }

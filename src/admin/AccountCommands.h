@@ -2,16 +2,16 @@
 
 #include <QObject>
 #include <QString>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "admin/AccountPanel.h"
 #include "admin/AccountStatements.h"
 #include "db/ServerTraits.h"
 
-class DetailPanels;
 class ObjectTree;
 class ServerSession;
-class TreeMenus;
 class TreeNode;
 class QWidget;
 namespace ui {
@@ -26,14 +26,13 @@ class Prompts;
 class AccountCommands : public QObject {
     Q_OBJECT
 public:
-    // Connects the panels' buttons and the tree's empty-folder signals. `window` owns the
-    // message boxes. `grantsDb` holds the user and host tables the commands read and write
-    // (tests point it at tables of their own); the panels' fills are pointed at it too.
-    AccountCommands(ObjectTree& tree, DetailPanels& panels, ServerSession& session,
-                    ui::Prompts& prompts, QWidget* window,
+    // Connects the tree's empty-folder signals; the main window connects the panels'
+    // buttons and the menus. `window` owns the message boxes. `grantsDb` holds the user and
+    // host tables the commands read and write (tests point it at tables of their own); the
+    // panels' fills are pointed at it too.
+    AccountCommands(ObjectTree& tree, std::unique_ptr<admin::AccountPanel> panel,
+                    ServerSession& session, ui::Prompts& prompts, QWidget* window,
                     QString grantsDb = QStringLiteral("mysql"));
-
-    void connectMenus(TreeMenus& menus);
 
     // User panel: "+", "Save", "-".
     void SpeedButton1Click();
@@ -91,7 +90,6 @@ private:
     Sent matchPrivileges(const TUserKey& key, const admin::UserPrivileges& privileges);
     void deleteUser(const TUserKey& key);
     bool listAccounts(TreeNode* folder);
-    admin::AccountRow userPanelRow() const;
 
     void newHostEntry();
     void saveHostEntry();
@@ -99,7 +97,6 @@ private:
     void updateHostEntry(const admin::HostEntryRow& row);
     void deleteHostEntry(const THostKey& key);
     bool listHostEntries(TreeNode* folder);
-    admin::HostEntryRow hostPanelRow() const;
 
     // The folder that shows nodes of `entryLevel`: the selected one, the parent of a
     // selected entry, else the first such folder of the tree; null when there is none.
@@ -115,7 +112,7 @@ private:
     void removeNodes(const Key& key);
 
     ObjectTree& tree_;
-    DetailPanels& panels_;
+    std::unique_ptr<admin::AccountPanel> panel_;
     ServerSession& session_;
     ui::Prompts& prompts_;
     QWidget* window_;

@@ -1,7 +1,7 @@
 #include "admin/AccountStatements.h"
 
 #include "db/Connection.h"
-#include "panels/PanelStatements.h"
+#include "db/GrantColumns.h"
 #include "tree/GrantListings.h"
 
 namespace admin {
@@ -61,7 +61,7 @@ std::string privilegeNames(const UserPrivileges& privileges, bool checked, bool 
 
 constexpr std::size_t kGrantOption = 10;
 static_assert(std::string_view(kUserPrivilegeNames[kGrantOption]) == "GRANT OPTION");
-static_assert(std::string_view(panels::kUserPrivilegeColumns[kGrantOption]) == "Grant_priv");
+static_assert(std::string_view(db::kUserPrivilegeColumns[kGrantOption]) == "Grant_priv");
 
 }  // namespace
 
@@ -73,7 +73,7 @@ std::string userProbeStatement(const db::Connection& c, const QString& grantsDb,
 std::string userInsertStatement(const db::Connection& c, const QString& grantsDb,
                                 const AccountRow& row) {
     return "INSERT INTO " + table(grantsDb, "user") + " (`User`, `Host`, `Password`" +
-           columnList(panels::kUserPrivilegeColumns) + ") VALUES (" + c.quoteValue(row.user) +
+           columnList(db::kUserPrivilegeColumns) + ") VALUES (" + c.quoteValue(row.user) +
            ", " + c.quoteValue(row.host) + ", PASSWORD(" + c.quoteValue(row.password) + ")" +
            flagList(row.privileges) + ")";
 }
@@ -84,7 +84,7 @@ std::string userUpdateStatement(const db::Connection& c, const QString& grantsDb
                             " SET `User` = " + c.quoteValue(row.user) +
                             ", `Host` = " + c.quoteValue(row.host);
     if (setPassword) statement += ", `Password` = PASSWORD(" + c.quoteValue(row.password) + ")";
-    return statement + flagAssignments(panels::kUserPrivilegeColumns, row.privileges) +
+    return statement + flagAssignments(db::kUserPrivilegeColumns, row.privileges) +
            keyCondition(c, "User", old.User, "Host", old.Host);
 }
 
@@ -102,7 +102,7 @@ std::string hostProbeStatement(const db::Connection& c, const QString& grantsDb,
 std::string hostInsertStatement(const db::Connection& c, const QString& grantsDb,
                                 const HostEntryRow& row) {
     return "INSERT INTO " + table(grantsDb, "host") + " (`Host`, `Db`" +
-           columnList(panels::kHostPrivilegeColumns) + ") VALUES (" + c.quoteValue(row.host) +
+           columnList(db::kHostPrivilegeColumns) + ") VALUES (" + c.quoteValue(row.host) +
            ", " + c.quoteValue(row.db) + flagList(row.privileges) + ")";
 }
 
@@ -110,7 +110,7 @@ std::string hostUpdateStatement(const db::Connection& c, const QString& grantsDb
                                 const HostEntryRow& row, const THostKey& old) {
     return "UPDATE " + table(grantsDb, "host") + " SET `Host` = " + c.quoteValue(row.host) +
            ", `Db` = " + c.quoteValue(row.db) +
-           flagAssignments(panels::kHostPrivilegeColumns, row.privileges) +
+           flagAssignments(db::kHostPrivilegeColumns, row.privileges) +
            keyCondition(c, "Host", old.Host, "Db", old.Db);
 }
 

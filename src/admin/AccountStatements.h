@@ -18,7 +18,7 @@ class Connection;
 namespace admin {
 
 // Global privileges behind the user panel's boxes, in the order of
-// panels::kUserPrivilegeColumns.
+// db::kUserPrivilegeColumns.
 inline constexpr std::array<const char*, 14> kUserPrivilegeNames{
     "SELECT",   "INSERT",  "UPDATE", "DELETE",       "CREATE",     "DROP",  "RELOAD",
     "SHUTDOWN", "PROCESS", "FILE",   "GRANT OPTION", "REFERENCES", "INDEX", "ALTER"};

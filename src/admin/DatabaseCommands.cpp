@@ -1,13 +1,11 @@
 #include "admin/DatabaseCommands.h"
 
-#include <QAction>
 #include <QTreeWidget>
 #include <memory>
 
 #include "db/Connection.h"
 #include "db/Result.h"
 #include "designer/TfrmCreateTable.h"
-#include "panels/TreeMenus.h"
 #include "tree/ObjectTree.h"
 #include "tree/ServerSession.h"
 #include "ui/BusyCursor.h"
@@ -41,17 +39,6 @@ bool isViewOnServer(db::Connection& connection, const QString& database, TreeNod
 DatabaseCommands::DatabaseCommands(ObjectTree& tree, ServerSession& session, ui::Prompts& prompts,
                                    QWidget* window)
     : tree_(tree), session_(session), prompts_(prompts), window_(window) {}
-
-void DatabaseCommands::connectMenus(TreeMenus& menus, QString& contextDb, QString& contextTable) {
-    connect(menus.Add5, &QAction::triggered, this, [this] { Add5Click(); });
-    connect(menus.Drop1, &QAction::triggered, this, [this, &contextDb] { Drop1Click(contextDb); });
-    connect(menus.NewTable1, &QAction::triggered, this, [this] { NewTable1Click(); });
-    connect(menus.TableInformation1, &QAction::triggered, this,
-            [this] { TableInformation1Click(); });
-    connect(menus.TableRename1, &QAction::triggered, this, [this] { TableRename1Click(); });
-    connect(menus.Drop2, &QAction::triggered, this,
-            [this, &contextTable] { Drop2Click(contextTable); });
-}
 
 void DatabaseCommands::Add5Click() {
     const QString defaultText = QStringLiteral("DataBase Name");

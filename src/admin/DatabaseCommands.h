@@ -5,7 +5,6 @@
 
 class ObjectTree;
 class ServerSession;
-class TreeMenus;
 class QWidget;
 namespace ui {
 class Prompts;
@@ -22,10 +21,6 @@ public:
     // `window` owns the message boxes and the designer dialogs.
     DatabaseCommands(ObjectTree& tree, ServerSession& session, ui::Prompts& prompts,
                      QWidget* window);
-
-    // Connects "DB Add", "DB Drop", "NewTable", "Table Properties", "Table Rename" and
-    // "Table Drop". The drops clear `contextDb` and `contextTable`, which must outlive this.
-    void connectMenus(TreeMenus& menus, QString& contextDb, QString& contextTable);
 
     // "DB Add" on the databases folder: asks for a name, creates the database and re-lists
     // the folder.

@@ -17,13 +17,14 @@
 #include "admin/AccountCommands.h"
 #include "admin/DatabaseCommands.h"
 #include "admin/HelpLauncher.h"
+#include "app/CommandWiring.h"
 #include "app/ScreenFit.h"
+#include "app/ServerCommands.h"
 #include "dump/DumpCommands.h"
 #include "panels/DetailPanels.h"
 #include "panels/ProcessCommands.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
-#include "registry/ServerCommands.h"
 #include "sqleditor/SqlPanel.h"
 #include "sqleditor/SqlText.h"
 #include "tree/ObjectTreeView.h"
@@ -164,13 +165,12 @@ void TfrmMain::BuildLayout() {
         sqlPanel().ForgetNames();
     });
 
-    accountCommands_ =
-        std::make_unique<AccountCommands>(*tree_, *panels_, *session_, prompts_, this);
-    accountCommands_->connectMenus(*menus_);
+    accountCommands_ = accountCommandsOn(*tree_, *panels_, *session_, prompts_, this);
+    connectAccountMenus(*accountCommands_, *menus_);
     connect(accountCommands_.get(), &AccountCommands::statusMessage, this,
             [this](const QString& text) { statusBar()->showMessage(text, 10000); });
     databaseCommands_ = std::make_unique<DatabaseCommands>(*tree_, *session_, prompts_, this);
-    databaseCommands_->connectMenus(*menus_, ContextDb, ContextTable);
+    connectDatabaseMenus(*databaseCommands_, *menus_, ContextDb, ContextTable);
     connect(databaseCommands_.get(), &DatabaseCommands::databaseDropped, this,
             [this](const QString& name) {
                 if (sqlPanel_->LUseDb()->text() == SqlText::useDbLabelFor(name))
@@ -178,7 +178,8 @@ void TfrmMain::BuildLayout() {
                 if (SelectedDb == name) SelectedDb.clear();
             });
     helpLauncher_ = std::make_unique<HelpLauncher>(ProgramDir, prompts_, this);
-    dumpCommands_ = std::make_unique<DumpCommands>(*session_, prompts_, ProgramDir, this);
+    dumpCommands_ =
+        std::make_unique<DumpCommands>(session_->MainConnection(), prompts_, ProgramDir, this);
     connect(menus_->DBSchema1, &QAction::triggered, this,
             [this] { dumpCommands_->DBSchema1Click(ContextDb); });
     connect(menus_->TableSchema1, &QAction::triggered, this, [this] {

@@ -3,17 +3,16 @@
 #include "dump/DumpFormat.h"
 #include "dump/TfrmRestore.h"
 #include "dump/TfrmSchema.h"
-#include "tree/ServerSession.h"
 #include "ui/Prompts.h"
 
-DumpCommands::DumpCommands(ServerSession& session, ui::Prompts& prompts, const QString& programDir,
-                           QWidget* parent)
-    : session_(session), prompts_(prompts), programDir_(programDir), parent_(parent) {}
+DumpCommands::DumpCommands(db::Connection& connection, ui::Prompts& prompts,
+                           const QString& programDir, QWidget* parent)
+    : connection_(connection), prompts_(prompts), programDir_(programDir), parent_(parent) {}
 
 void DumpCommands::openSchema(int scope, const QString& database, const QString& table,
                               const QString& errorText) {
     try {
-        TfrmSchema dialog(session_.MainConnection(), prompts_, parent_);
+        TfrmSchema dialog(connection_, prompts_, parent_);
         dialog.SetState(scope, database, table, programDir_);
         prompts_.exec(&dialog);
     } catch (const std::exception&) {
@@ -35,7 +34,7 @@ void DumpCommands::Restore1Click(const QString& database) {
                                                QStringLiteral("SQL files (*.sql *.sql.gz)"));
     if (path.isEmpty()) return;
     try {
-        TfrmRestore dialog(session_.MainConnection(), prompts_, parent_);
+        TfrmRestore dialog(connection_, prompts_, parent_);
         dialog.LoadScript(path);
         dialog.SetDatabase(database);
         prompts_.exec(&dialog);

@@ -3,16 +3,19 @@
 #include <QString>
 
 class QWidget;
-class ServerSession;
+namespace db {
+class Connection;
+}
 namespace ui {
 class Prompts;
 }
 
-// The tree's dump and restore commands. They work on the session's main connection; the
-// main window hands over the names from the node the context menu was opened on.
+// The tree's dump and restore commands. They work on the connection the main window hands
+// over (its session's main one), and on the names from the node the context menu was opened
+// on; the engine's side knows no tree.
 class DumpCommands {
 public:
-    DumpCommands(ServerSession& session, ui::Prompts& prompts, const QString& programDir,
+    DumpCommands(db::Connection& connection, ui::Prompts& prompts, const QString& programDir,
                  QWidget* parent);
 
     // "DB Schema / Dump" on a database node.
@@ -26,7 +29,7 @@ private:
     void openSchema(int scope, const QString& database, const QString& table,
                     const QString& errorText);
 
-    ServerSession& session_;
+    db::Connection& connection_;
     ui::Prompts& prompts_;
     QString programDir_;
     QWidget* parent_;

@@ -7,22 +7,6 @@
 
 namespace dump {
 
-std::string_view firstWord(std::string_view s) {
-    std::size_t end = 0;
-    while (end < s.size() && static_cast<unsigned char>(s[end]) > 32 && s[end] != '(') ++end;
-    return s.substr(0, end);
-}
-
-bool isWord(std::string_view text, std::string_view upper) {
-    if (text.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
-
 namespace {
 
 // Bytes after which the next line may follow directly without changing the statement.

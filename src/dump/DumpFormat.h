@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/SqlBytes.h"
+
 // The dump files: a schema file and a data file beside it, both CR LF text in which every
 // statement ends with the marker ";#+----" at the end of a line.
 namespace dump {
@@ -31,18 +33,12 @@ inline constexpr std::size_t kSkippedHead = 4096;
 
 enum class LetterCase { Default, Lower, Upper };
 
-// The bytes the readers trim from lines and statements: blanks and control characters.
-inline bool isBlankByte(char c) { return static_cast<unsigned char>(c) <= 32; }
-// A byte of an unquoted SQL name (multi-byte characters included).
-inline bool isNameByte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
-}
-
-// Whether `text` is the word `upper` (given in upper case) in any letter case.
-bool isWord(std::string_view text, std::string_view upper);
-// A statement's first word: up to a blank, a control byte or "(".
-std::string_view firstWord(std::string_view statement);
+// The readers and writers of both files use the shared byte classes by their plain names.
+using sqlbytes::isBlankByte;
+using sqlbytes::isNameByte;
+using sqlbytes::isWord;
+using sqlbytes::firstWord;
+using sqlbytes::putHex;
 
 // A failure of the dump or restore engine, worded for the user.
 class DumpError : public std::runtime_error {
@@ -83,17 +79,6 @@ bool parseRowCountLine(std::string_view trimmed, std::string& table, std::uint64
 // written in hexadecimal behind kHexForm, which the reader decodes.
 inline constexpr std::string_view kHexForm = "#+hex ";
 QByteArray bodyStatement(std::string_view text);
-// Two upper-case hex digits for each byte, written at `out` (room: 2 * size); returns the
-// end. For loops that write millions of binary values.
-inline char* putHex(char* out, std::string_view bytes) {
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        *out++ = kDigits[b >> 4];
-        *out++ = kDigits[b & 15];
-    }
-    return out;
-}
 
 // The text of a statement written in kHexForm (any letter case); false for any other.
 bool decodeHexForm(std::string_view statement, std::string& out);

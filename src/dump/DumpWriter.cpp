@@ -11,7 +11,7 @@
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
-#include "dump/OutputFile.h"
+#include "files/OutputFile.h"
 
 namespace dump {
 
@@ -374,12 +374,13 @@ ColumnList columnList(db::Connection& c, const QString& database, const std::str
 
 class DataWriter {
 public:
-    DataWriter(db::Connection& c, OutputFile& out, const DumpProgressFn& progress)
+    DataWriter(db::Connection& c, files::OutputFile& out, const DumpProgressFn& progress)
         : c_(c), out_(out), progress_(progress) {
         clock_.start();
     }
 
-    // Returns the rows written; throws DumpError, or Stopped when the callback said so.
+    // Returns the rows written; throws DumpError or files::WriteError, or Stopped when the
+    // callback said so.
     std::uint64_t writeTable(const QString& database, const std::string& table,
                              std::uint64_t expected, bool databaseScope);
 
@@ -392,7 +393,7 @@ private:
     }
 
     db::Connection& c_;
-    OutputFile& out_;
+    files::OutputFile& out_;
     const DumpProgressFn& progress_;
     QElapsedTimer clock_;
     qint64 lastReport_ = -kProgressIntervalMs;
@@ -644,7 +645,7 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
             throw DumpError(QStringLiteral("The data file would replace the schema file %1: "
                                            "choose a name that does not end in \"dat\".")
                                 .arg(QDir::toNativeSeparators(schemaPath)));
-        std::optional<OutputFile> schemaFile;
+        std::optional<files::OutputFile> schemaFile;
         try {
             schemaFile.emplace(schemaPath);
             schemaFile->append(
@@ -654,11 +655,11 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
                 result.ok = true;
                 return result;
             }
-        } catch (const DumpError&) {
+        } catch (const files::WriteError&) {
             result.schemaFailed = true;
             throw;
         }
-        OutputFile dataFile(dataPath);
+        files::OutputFile dataFile(dataPath);
         const QByteArray header = sessionHeader();
         dataFile.append(std::string_view(header.constData(), std::size_t(header.size())));
         {
@@ -686,7 +687,7 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
             try {
                 schemaFile->finish();
                 schemaFile->commit();
-            } catch (const DumpError&) {
+            } catch (const files::WriteError&) {
                 result.schemaFailed = true;
                 throw;
             }
@@ -694,6 +695,8 @@ DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaT
         });
         result.ok = true;
     } catch (const DumpError& e) {
+        result.error = e.text();
+    } catch (const files::WriteError& e) {
         result.error = e.text();
     } catch (const Stopped&) {
         result.stopped = true;

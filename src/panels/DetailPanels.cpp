@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "db/Connection.h"
+#include "db/GrantColumns.h"
 #include "db/Result.h"
 #include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
@@ -232,7 +233,7 @@ void DetailPanels::buildUserPanel() {
 
     auto* boxes = new QGridLayout;
     layout->addLayout(boxes);
-    addPrivilegeBoxes(PUser_, boxes, userBoxes_, panels::kUserPrivilegeColumns, kUserBoxNames);
+    addPrivilegeBoxes(PUser_, boxes, userBoxes_, db::kUserPrivilegeColumns, kUserBoxNames);
 
     auto* buttons = new QHBoxLayout;
     layout->addLayout(buttons);
@@ -260,7 +261,7 @@ void DetailPanels::buildHostPanel() {
 
     auto* boxes = new QGridLayout;
     layout->addLayout(boxes);
-    addPrivilegeBoxes(PHost_, boxes, hostBoxes_, panels::kHostPrivilegeColumns, kHostBoxNames);
+    addPrivilegeBoxes(PHost_, boxes, hostBoxes_, db::kHostPrivilegeColumns, kHostBoxNames);
 
     auto* buttons = new QHBoxLayout;
     layout->addLayout(buttons);

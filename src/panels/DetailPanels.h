@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "panels/AccountPanelState.h"
 #include "panels/PanelStatements.h"
+#include "ui/AccountPanelState.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -85,7 +85,7 @@ public:
     QLineEdit* EditUUser() const { return EditUUser_; }
     QLineEdit* EditUHost() const { return EditUHost_; }
     QLineEdit* EditUPass() const { return EditUPass_; }
-    // USelect ... UAlter, in the order of panels::kUserPrivilegeColumns.
+    // USelect ... UAlter, in the order of db::kUserPrivilegeColumns.
     const std::array<QCheckBox*, 14>& userPrivilegeBoxes() const { return userBoxes_; }
     QPushButton* SpeedButton1() const { return SpeedButton1_; }  // "+"
     QPushButton* SpeedButton2() const { return SpeedButton2_; }  // "Save"
@@ -95,7 +95,7 @@ public:
     QWidget* PHost() const { return PHost_; }
     QLineEdit* EditHHost() const { return EditHHost_; }
     QLineEdit* EditHDb() const { return EditHDb_; }
-    // HSelect ... HAlter, in the order of panels::kHostPrivilegeColumns.
+    // HSelect ... HAlter, in the order of db::kHostPrivilegeColumns.
     const std::array<QCheckBox*, 10>& hostPrivilegeBoxes() const { return hostBoxes_; }
     QPushButton* SpeedButton4() const { return SpeedButton4_; }  // "+"
     QPushButton* SpeedButton5() const { return SpeedButton5_; }  // "Save"

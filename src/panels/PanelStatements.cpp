@@ -1,6 +1,7 @@
 #include "panels/PanelStatements.h"
 
 #include "db/Connection.h"
+#include "db/GrantColumns.h"
 #include "db/Result.h"
 
 namespace panels {
@@ -68,7 +69,7 @@ std::string accountFillStatement(const db::Connection& connection, const QString
                                  bool passwordColumn, const QString& user, const QString& host) {
     const std::string_view password = passwordColumn ? "Password" : "authentication_string";
     return "SELECT `User`, `Host`, " + db::quoteIdentifier(password) +
-           privilegeList(kUserPrivilegeColumns) + " FROM " +
+           privilegeList(db::kUserPrivilegeColumns) + " FROM " +
            db::qualifiedName(grantsDb, QStringLiteral("user")) +
            " WHERE `User` = " + connection.quoteValue(user) +
            " AND `Host` = " + connection.quoteValue(host);
@@ -76,7 +77,7 @@ std::string accountFillStatement(const db::Connection& connection, const QString
 
 std::string hostEntryFillStatement(const db::Connection& connection, const QString& grantsDb,
                                    const QString& host, const QString& database) {
-    return "SELECT `Host`, `Db`" + privilegeList(kHostPrivilegeColumns) + " FROM " +
+    return "SELECT `Host`, `Db`" + privilegeList(db::kHostPrivilegeColumns) + " FROM " +
            db::qualifiedName(grantsDb, QStringLiteral("host")) +
            " WHERE `Host` = " + connection.quoteValue(host) +
            " AND `Db` = " + connection.quoteValue(database);

@@ -15,16 +15,6 @@ class Result;
 // statement through db::quoteIdentifier, every value through Connection::quoteValue.
 namespace panels {
 
-// Privilege columns of the account and host panels, in the order of their check boxes and
-// of every statement that reads or writes them.
-inline constexpr std::array<const char*, 14> kUserPrivilegeColumns{
-    "Select_priv", "Insert_priv",     "Update_priv",   "Delete_priv",  "Create_priv",
-    "Drop_priv",   "Reload_priv",     "Shutdown_priv", "Process_priv", "File_priv",
-    "Grant_priv",  "References_priv", "Index_priv",    "Alter_priv"};
-inline constexpr std::array<const char*, 10> kHostPrivilegeColumns{
-    "Select_priv", "Insert_priv", "Update_priv",     "Delete_priv", "Create_priv",
-    "Drop_priv",   "Grant_priv",  "References_priv", "Index_priv",  "Alter_priv"};
-
 // One value a list shows: its caption (column header or property name) and the name of
 // the result column holding it. Servers have inserted columns into the SHOW statements'
 // output over the years (Engine/Version before Row_format, Null/Index_type before
@@ -95,11 +85,11 @@ std::string showColumnsStatement(const QString& database, const QString& table);
 std::string showIndexStatement(const QString& database, const QString& table);
 
 // The row of one account in `grantsDb`.user: user, host, password hash, then the
-// privileges of kUserPrivilegeColumns. `passwordColumn` false reads authentication_string
+// privileges of db::kUserPrivilegeColumns. `passwordColumn` false reads authentication_string
 // in place of the Password column.
 std::string accountFillStatement(const db::Connection& connection, const QString& grantsDb,
                                  bool passwordColumn, const QString& user, const QString& host);
-// The row of one host entry in `grantsDb`.host: host, db, then kHostPrivilegeColumns.
+// The row of one host entry in `grantsDb`.host: host, db, then db::kHostPrivilegeColumns.
 std::string hostEntryFillStatement(const db::Connection& connection, const QString& grantsDb,
                                    const QString& host, const QString& database);
 

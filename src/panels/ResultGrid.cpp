@@ -8,7 +8,7 @@
 
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
-#include "sqleditor/ResultExport.h"
+#include "panels/ResultExport.h"
 #include "ui/BusyCursor.h"
 #include "dataset/ValueText.h"
 #include "ui/Prompts.h"

@@ -348,6 +348,14 @@ QString damageReason(const QByteArray& bytes) {
 RegistryError::RegistryError(const QString& text)
     : std::runtime_error(text.toStdString()), text_(text) {}
 
+QString changedElsewhere(const QString& name) {
+    return QStringLiteral("The record of the server \"%1\" in the server list is no longer as "
+                          "this window read it (another Lorvex window may have changed it), so "
+                          "nothing was changed. Start Lorvex again to read the list afresh, then "
+                          "try again.")
+        .arg(name);
+}
+
 std::optional<RegistryText> parseRegistryFile(const QByteArray& bytes) {
     if (!plausibleShape(bytes)) return std::nullopt;
     RegistryText file;

@@ -53,6 +53,10 @@ private:
     QString text_;
 };
 
+// The message when a server's record is not in the file as its node knows it: another
+// window (or a hand edit) changed it since the list was read.
+QString changedElsewhere(const QString& name);
+
 // How the text of a registry file is encoded: UTF-8, or the Korean code page CP949 in which
 // older versions wrote it.
 enum class RegistryEncoding { Utf8, Cp949 };

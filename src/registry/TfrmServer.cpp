@@ -8,8 +8,8 @@
 
 #include "registry/PasswordKeyring.h"
 #include "registry/ServerAccess.h"
-#include "registry/ServerCommands.h"
 #include "registry/ServerOptionsEditor.h"
+#include "registry/ServerRegistry.h"
 #include "registry/TfrmNewConnect.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <utility>
 
-#include "dump/DumpFormat.h"
+#include "files/SqlBytes.h"
 
 namespace {
 
@@ -42,10 +42,10 @@ std::vector<Token> tokenize(std::string_view s) {
     std::size_t i = 0;
     while (i < n) {
         const char c = s[i];
-        if (dump::isBlankByte(c)) {
+        if (sqlbytes::isBlankByte(c)) {
             ++i;
         } else if (c == '#' ||
-                   (c == '-' && at(i + 1) == '-' && (i + 2 == n || dump::isBlankByte(at(i + 2))))) {
+                   (c == '-' && at(i + 1) == '-' && (i + 2 == n || sqlbytes::isBlankByte(at(i + 2))))) {
             const std::size_t end = s.find('\n', i);
             i = end == std::string_view::npos ? n : end + 1;
         } else if (c == '/' && at(i + 1) == '*') {
@@ -76,9 +76,9 @@ std::vector<Token> tokenize(std::string_view s) {
             // A quoted name is no value: `password` stays a name.
             tokens.push_back({c == '`' ? Token::Other : Token::String, i, j});
             i = j;
-        } else if (dump::isNameByte(c)) {
+        } else if (sqlbytes::isNameByte(c)) {
             std::size_t j = i + 1;
-            while (j < n && dump::isNameByte(s[j])) ++j;
+            while (j < n && sqlbytes::isNameByte(s[j])) ++j;
             tokens.push_back({Token::Word, i, j});
             i = j;
         } else {
@@ -102,7 +102,7 @@ std::vector<std::pair<std::size_t, std::size_t>> passwordRanges(std::string_view
                          : std::string_view();
     };
     auto isWord = [&](std::size_t k, std::string_view upper) {
-        return k < count && tokens[k].kind == Token::Word && dump::isWord(text(k), upper);
+        return k < count && tokens[k].kind == Token::Word && sqlbytes::isWord(text(k), upper);
     };
     auto isChar = [&](std::size_t k, char c) {
         return k < count && tokens[k].kind == Token::Other && text(k) == std::string_view(&c, 1);

@@ -3,7 +3,7 @@
 #include <QSaveFile>
 
 #include "dataset/TMySQLDataSet.h"
-#include "sqleditor/ResultExport.h"
+#include "panels/ResultExport.h"
 
 namespace {
 

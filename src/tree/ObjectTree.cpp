@@ -3,8 +3,8 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 
-#include "app/CommaText.h"
 #include "db/Connection.h"
+#include "files/CommaText.h"
 #include "tree/GrantListings.h"
 #include "tree/RowNodes.h"
 #include "tree/ServerSession.h"

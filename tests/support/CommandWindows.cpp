@@ -2,7 +2,8 @@
 
 #include <QVBoxLayout>
 
-#include "panels/PanelStatements.h"
+#include "app/CommandWiring.h"
+#include "db/GrantColumns.h"
 
 bool logsIn(const QString& user, const QString& password) {
     db::ConnectParams params = testserver::params();
@@ -26,12 +27,12 @@ void createLegacyGrantTables(db::Connection& c, const QString& database) {
     std::string user = "CREATE TABLE " + db::qualifiedName(database, QStringLiteral("user")) +
                        " (Host CHAR(60) NOT NULL DEFAULT '', User CHAR(80) NOT NULL DEFAULT '', "
                        "Password CHAR(41) NOT NULL DEFAULT ''";
-    for (const char* column : panels::kUserPrivilegeColumns)
+    for (const char* column : db::kUserPrivilegeColumns)
         user += std::string(", ") + column + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
     c.exec(user + ", PRIMARY KEY (Host, User))");
     std::string host = "CREATE TABLE " + db::qualifiedName(database, QStringLiteral("host")) +
                        " (Host CHAR(60) NOT NULL DEFAULT '', Db CHAR(64) NOT NULL DEFAULT ''";
-    for (const char* column : panels::kHostPrivilegeColumns)
+    for (const char* column : db::kHostPrivilegeColumns)
         host += std::string(", ") + column + " ENUM('N','Y') NOT NULL DEFAULT 'N'";
     c.exec(host + ", PRIMARY KEY (Host, Db))");
 }
@@ -77,9 +78,8 @@ void AccountWindow::setUpWindow() {
 }
 
 void AccountWindow::useGrantsDb(const QString& grantsDb) {
-    commands =
-        std::make_unique<AccountCommands>(*tree, *panels, session, prompts, &window, grantsDb);
-    commands->connectMenus(*menus);
+    commands = accountCommandsOn(*tree, *panels, session, prompts, &window, grantsDb);
+    connectAccountMenus(*commands, *menus);
 }
 
 void AccountWindow::click(TreeNode* node) {
@@ -93,7 +93,7 @@ void DatabaseCommandsFixture::SetUp() {
     doubleClick(server());
     menus = std::make_unique<TreeMenus>(&widget);
     commands = std::make_unique<DatabaseCommands>(*tree, session, prompts, &widget);
-    commands->connectMenus(*menus, contextDb, contextTable);
+    connectDatabaseMenus(*commands, *menus, contextDb, contextTable);
     doubleClick(find({"DB"}));
 }
 

@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include "app/ServerCommands.h"
 #include "dataset/TMySQLConnection.h"
-#include "registry/ServerCommands.h"
 #include "registry/ServerRegistry.h"
 #include "support/ScriptedPrompts.h"
 #include "tree/ObjectTree.h"

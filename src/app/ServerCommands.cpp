@@ -1,4 +1,4 @@
-#include "registry/ServerCommands.h"
+#include "app/ServerCommands.h"
 
 #include <QTreeWidget>
 #include <exception>
@@ -12,14 +12,6 @@
 #include "tree/TreeNode.h"
 #include "ui/BusyCursor.h"
 #include "ui/Prompts.h"
-
-QString changedElsewhere(const QString& name) {
-    return QStringLiteral("The record of the server \"%1\" in the server list is no longer as "
-                          "this window read it (another Lorvex window may have changed it), so "
-                          "nothing was changed. Start Lorvex again to read the list afresh, then "
-                          "try again.")
-        .arg(name);
-}
 
 ServerCommands::ServerCommands(ObjectTree& tree, ServerRegistry& registry, ui::Prompts& prompts,
                                QWidget* dialogParent)

@@ -1,4 +1,4 @@
-#include "sqleditor/ResultExport.h"
+#include "panels/ResultExport.h"
 
 #include <QAbstractItemModel>
 #include <QUtf8StringView>
@@ -13,8 +13,8 @@
 #include "dataset/CellFormat.h"
 #include "dataset/TMySQLDataSet.h"
 #include "db/Connection.h"
-#include "dump/DumpFormat.h"
-#include "dump/OutputFile.h"
+#include "files/OutputFile.h"
+#include "files/SqlBytes.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ char* putJsonString(char* p, std::string_view v) {
                     p = put(p, "\\f");
                     break;
                 default:
-                    p = dump::putHex(put(p, "\\u00"), std::string_view(&c, 1));
+                    p = sqlbytes::putHex(put(p, "\\u00"), std::string_view(&c, 1));
             }
         }
     }
@@ -287,7 +287,7 @@ private:
 
 class Exporter {
 public:
-    Exporter(dump::OutputFile& out, const std::vector<db::Column>& columns,
+    Exporter(files::OutputFile& out, const std::vector<db::Column>& columns,
              const db::StoredRows& rows)
         : out_(out), columns_(columns), rows_(rows), count_(unsigned(columns.size())) {
         for (const db::Column& column : columns) kinds_.push_back(kindOf(column));
@@ -313,7 +313,7 @@ private:
     }
     void jsonValue(Kind kind, std::string_view v);
 
-    dump::OutputFile& out_;
+    files::OutputFile& out_;
     const std::vector<db::Column>& columns_;
     const db::StoredRows& rows_;
     const unsigned count_;
@@ -337,7 +337,7 @@ void Exporter::csv(ExportOptions::Binary binary) {
                 } else if (v.length == 0) {
                     p = putCsv(p, {});
                 } else if (binary == ExportOptions::Binary::Hex) {
-                    p = dump::putHex(p, v.view());  // 2 bytes per byte, never quoted
+                    p = sqlbytes::putHex(p, v.view());  // 2 bytes per byte, never quoted
                 } else {
                     // 4 bytes per 3, and none of them needs quotes.
                     const QByteArray b64 =
@@ -471,7 +471,7 @@ void Exporter::sql(const QString& database, const QString& table) {
                     p = put(p, v.view());
                 } else if (kinds_[i] == Kind::Binary && v.length > 0) {
                     // Hex keeps bytes the connection's character set would reinterpret.
-                    p = dump::putHex(put(p, "0x"), v.view());
+                    p = sqlbytes::putHex(put(p, "0x"), v.view());
                 } else {
                     *p++ = '\'';
                     p += unconnected.escapeTo(p, v.view());
@@ -522,7 +522,7 @@ bool exportRows(const db::Result& result, const QString& path, const ExportOptio
             QStringLiteral("Name the table the INSERT statements are to fill, then "
                            "export again."));
     try {
-        dump::OutputFile out(path);
+        files::OutputFile out(path);
         const db::StoredRows rows(result);
         Exporter exporter(out, result.columns(), rows);
         switch (options.format) {
@@ -540,7 +540,7 @@ bool exportRows(const db::Result& result, const QString& path, const ExportOptio
                 break;
         }
         out.commit();
-    } catch (const dump::DumpError& e) {
+    } catch (const files::WriteError& e) {
         return fail(QStringLiteral("Exporting the result failed. %1. Check that the folder "
                                    "exists, that you may write there and that the disk has "
                                    "room, then export again.")

@@ -1,4 +1,4 @@
-#include "dump/OutputFile.h"
+#include "files/OutputFile.h"
 
 #include <QDir>
 #include <cerrno>
@@ -8,9 +8,7 @@
 #include <fcntl.h>
 #endif
 
-#include "dump/DumpFormat.h"
-
-namespace dump {
+namespace files {
 
 OutputFile::OutputFile(const QString& path)
     : path_(path), file_(path), buffer_(new char[2 * kFlushSize]), capacity_(2 * kFlushSize) {
@@ -64,8 +62,8 @@ void OutputFile::commit() {
 void OutputFile::fail(const QString& why) {
     const QString reason = why.isEmpty() ? file_.errorString() : why;
     file_.cancelWriting();
-    throw DumpError(
+    throw WriteError(
         QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path_), reason));
 }
 
-}  // namespace dump
+}  // namespace files

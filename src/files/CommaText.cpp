@@ -1,4 +1,4 @@
-#include "app/CommaText.h"
+#include "files/CommaText.h"
 
 #include <algorithm>
 

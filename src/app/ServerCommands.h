@@ -10,12 +10,8 @@ namespace ui {
 class Prompts;
 }
 
-// The message when a server's record is not in the file as its node knows it: another
-// window (or a hand edit) changed it since the list was read.
-QString changedElsewhere(const QString& name);
-
 // New Server, Properties and Delete Server: each changes the registry file and keeps the
-// tree's server nodes in step with it. Failures are reported with one fixed message per
+// tree's server nodes in step with it, so they live with the window, which knows both. Failures are reported with one fixed message per
 // command; whatever was done before the failure stays done.
 class ServerCommands {
 public:

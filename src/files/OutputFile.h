@@ -4,15 +4,26 @@
 #include <QString>
 #include <cstddef>
 #include <memory>
+#include <stdexcept>
 #include <string_view>
 
-namespace dump {
+namespace files {
+
+// A file that could not be written, worded for the user: the file and the reason.
+class WriteError : public std::runtime_error {
+public:
+    explicit WriteError(const QString& text) : std::runtime_error(text.toStdString()), text_(text) {}
+    const QString& text() const { return text_; }
+
+private:
+    QString text_;
+};
 
 // A file written under a temporary name and renamed over `path` by commit(), so that an
 // unfinished file never looks complete; without commit() the temporary file is removed and
 // an existing file of that name stays as it was. Bytes are gathered in a buffer and written
 // unbuffered with every write's count checked: a buffered QSaveFile can commit a truncated
-// file after a short write. Every failure throws DumpError naming the file and the reason.
+// file after a short write. Every failure throws WriteError naming the file and the reason.
 class OutputFile {
 public:
     explicit OutputFile(const QString& path);
@@ -52,4 +63,4 @@ private:
     qint64 synced_ = 0;  // bytes handed to the disk so far
 };
 
-}  // namespace dump
+}  // namespace files

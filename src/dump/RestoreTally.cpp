@@ -176,12 +176,12 @@ DatabasesVerified verifyDatabases(db::Connection& c, const QString& target,
     DatabasesVerified done;
     QStringList paragraphs;
     for (const auto& [database, tally] : tallies) {
-        if (tallies.size() > 1 && tally.tables().empty() && tally.objects().empty()) continue;
+        // The target is always checked; another database only when the files went there.
+        if (database != target && tally.tables().empty() && tally.objects().empty()) continue;
         const Verification v = verifyRestore(c, database, tally);
         done.differs = done.differs || !v.differences.isEmpty();
         paragraphs << v.text(database);
     }
-    if (paragraphs.isEmpty()) paragraphs << verifyRestore(c, target, RestoreTally()).text(target);
     done.text = paragraphs.join(u'\n');
     return done;
 }

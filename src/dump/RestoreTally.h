@@ -81,7 +81,7 @@ Verification verifyRestore(db::Connection& connection, const QString& database,
 
 // verifyRestore for each database the runs went into (a file of several databases restored
 // each into its own): whether any differs, and a paragraph for each. A database the files
-// carried nothing into is passed over, unless it is the only one.
+// carried nothing into is passed over, the target never.
 struct DatabasesVerified {
     bool differs = false;
     QString text;

@@ -489,24 +489,22 @@ namespace {
 template <typename Reader>
 void scanStatements(Reader& reader, ScriptScan& scan, const QString& database, std::size_t limit) {
     std::string_view statement;
+    const auto foreign = [&](const QString& reason) {
+        ++scan.foreignCount;
+        if (scan.foreign.size() >= ScriptScan::kListed) return;
+        const std::string_view text = statement.substr(0, kTextShown);
+        scan.foreign.push_back({reader.line(), reason, QByteArray(text.data(), qsizetype(text.size()))});
+    };
     while (reader.next(statement)) {
         ++scan.statements;
         // Larger than any server takes: the restore skips it, whatever it says.
         if (reader.skippedLength() > StatementReader::kDefaultLimit) continue;
         // Only its start was held: what the rest does is not known, unless it is rows.
         const std::string_view word = firstWord(statement);
-        const bool partly = reader.skippedLength() > 0;
-        if (partly && !isWord(word, "INSERT") && !isWord(word, "REPLACE")) {
-            ++scan.foreignCount;
-            if (scan.foreign.size() < ScriptScan::kListed) {
-                const std::string_view text = statement.substr(0, kTextShown);
-                scan.foreign.push_back(
-                    {reader.line(),
-                     QStringLiteral("is longer than %1 bytes: only its start was read through, "
-                                    "so what it does was not checked")
-                         .arg(limit),
-                     QByteArray(text.data(), qsizetype(text.size()))});
-            }
+        if (reader.skippedLength() > 0 && !isWord(word, "INSERT") && !isWord(word, "REPLACE")) {
+            foreign(QStringLiteral("is longer than %1 bytes: only its start was read through, so "
+                                   "what it does was not checked")
+                        .arg(limit));
             continue;
         }
         for (QString& name : replacedObjects(statement, database))
@@ -516,14 +514,8 @@ void scanStatements(Reader& reader, ScriptScan& scan, const QString& database, s
             !used.isEmpty() &&
             std::find(scan.databases.begin(), scan.databases.end(), used) == scan.databases.end())
             scan.databases.push_back(std::move(used));
-        const QString reason = foreignReason(statement, database);
-        if (reason.isEmpty()) continue;
-        ++scan.foreignCount;
-        if (scan.foreign.size() < ScriptScan::kListed) {
-            const std::string_view text = statement.substr(0, kTextShown);
-            scan.foreign.push_back(
-                {reader.line(), reason, QByteArray(text.data(), qsizetype(text.size()))});
-        }
+        if (const QString reason = foreignReason(statement, database); !reason.isEmpty())
+            foreign(reason);
     }
 }
 

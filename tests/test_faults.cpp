@@ -579,15 +579,20 @@ TEST_F(ServerFault, CliGivesUpOnAServerThatStopsAnswering) {
 // A server that answers neither a statement nor its cancel (its process stopped) never holds
 // the window: Disconnect gives the connection up at once, and closing the window during
 // the call closes it within kCloseWithinMs. The call ends as a lost connection that says
-// the statement may still run there.
+// the statement may still run there; the server node reads as disconnected at once and
+// loses its folders once the command is over.
 TEST_F(ServerFault, AServerThatAnswersNeitherTheStatementNorItsCancelIsGivenUp) {
     for (const bool byClosing : {false, true}) {
         SCOPED_TRACE(byClosing ? "closing the window" : "Disconnect");
         ui::ServerWait wait{prompts};
         QMainWindow window;
         window.show();
-        db::Connection c = mariadb().connect();
-        c.setWaiter(&wait);
+        doubleClick(server());
+        ASSERT_GT(server()->childCount(), 0);
+        db::Connection& c = session.MainConnection();
+        session.SetWaiter(&wait);
+        QObject::connect(&wait, &ui::ServerWait::connectionGivenUp, tree.get(),
+                         &ObjectTree::GiveUpConnection);
         if (byClosing) prompts.answerYesNo(true);  // "Cancel it and close the window?"
         QElapsedTimer clock, sinceAsked;
         bool stopped = false;
@@ -614,7 +619,17 @@ TEST_F(ServerFault, AServerThatAnswersNeitherTheStatementNorItsCancelIsGivenUp) 
         EXPECT_TRUE(c.errorText().startsWith(QStringLiteral("Disconnected: the server answered neither")))
             << c.errorText().toStdString();
         EXPECT_LT(took, byClosing ? 2000 : ui::ServerWait::kGiveUpAfterMs + 1500);
-        if (byClosing) EXPECT_FALSE(window.isVisible());
+        if (byClosing) {
+            EXPECT_FALSE(window.isVisible());
+        }
+        EXPECT_TRUE(server()->font(0).italic());
+        EXPECT_GT(server()->childCount(), 0);  // the command that made the call still runs
+        QElapsedTimer settle;
+        settle.start();
+        while (tree->givingUp() && settle.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_EQ(server()->childCount(), 0);
+        EXPECT_FALSE(c.isOpen());
+        session.SetWaiter(nullptr);
         EXPECT_TRUE(prompts.allAnswersUsed());
         prompts.clear();
     }

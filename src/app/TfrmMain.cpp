@@ -78,6 +78,17 @@ void TfrmMain::FormCreate() {
                 [this](const QString& note) { statusBar()->showMessage(note, 5000); });
     }
     BuildLayout();
+    if (wait_) {
+        connect(wait_.get(), &ui::ServerWait::connectionGivenUp, this,
+                [this](const db::Connection* given) {
+                    if (!session_->Owns(given)) return;
+                    tree_->GiveUpConnection(given);
+                    statusBar()->showMessage(
+                        QStringLiteral("Disconnected from %1. Double-click the server to connect again.")
+                            .arg(session_->ConnectedServer()),
+                        10000);
+                });
+    }
     BuildMenus();
     OpenSettings();
     RestoreGeometry();

@@ -72,6 +72,7 @@ public:
     ExecOutcome ExecSQL();
 
     db::Connection& connection() { return connection_; }
+    const db::Connection& connection() const { return connection_; }
 
 Q_SIGNALS:
     void BeforeConnect();

@@ -1,6 +1,9 @@
 #include "tree/ObjectTree.h"
 
 #include <QHeaderView>
+#include <algorithm>
+#include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "db/Connection.h"
@@ -14,6 +17,16 @@
 namespace {
 
 void removeChildren(TreeNode* node) { qDeleteAll(node->takeChildren()); }
+
+// A server node whose session was given up reads as such until it is connected again.
+void showGivenUp(TreeNode* server, bool givenUp) {
+    QFont font = server->font(0);
+    font.setItalic(givenUp);
+    server->setFont(0, font);
+    server->setData(0, Qt::ForegroundRole, givenUp ? QVariant(QColor(Qt::gray)) : QVariant());
+    server->setToolTip(0, givenUp ? QStringLiteral("Disconnected: double-click to connect again")
+                                  : QString());
+}
 
 TreeNode* folderNode(const char* text, TNodeLevel level) {
     return new TreeNode(QString::fromLatin1(text), TNodeData{level, {}});
@@ -106,6 +119,8 @@ void ObjectTree::ConnectServerNode(TreeNode* server) {
     }
     const TServerEntry* entry = server->serverEntry();
     if (!entry) return;
+    givingUp_ = false;
+    showGivenUp(server, false);
     removeChildren(server);
     session_.Connect(server->text(), *entry);
     connected_ = server;
@@ -114,6 +129,31 @@ void ObjectTree::ConnectServerNode(TreeNode* server) {
     server->addChild(folderNode("USER", nlUserFolder));
     server->addChild(folderNode("HOST", nlHostFolder));
     server->setExpanded(true);
+}
+
+void ObjectTree::GiveUpConnection(const db::Connection* connection) {
+    if (!session_.Owns(connection)) return;
+    TreeNode* server = connectedNode();
+    if (!server || givingUp_) return;
+    givingUp_ = true;
+    // Called from the loop that waits for the call: the command waiting there runs one
+    // level further out.
+    closeAtLevel_ = std::max(0, QThread::currentThread()->loopLevel() - 1);
+    showGivenUp(server, true);
+    closeGivenUpSession();
+}
+
+void ObjectTree::closeGivenUpSession() {
+    if (!givingUp_) return;
+    // Nested loops (the wait itself, a message the command shows) mean a handler is still
+    // on the stack: try again once control is back in the window's own loop.
+    if (QThread::currentThread()->loopLevel() > closeAtLevel_) {
+        QTimer::singleShot(50, this, &ObjectTree::closeGivenUpSession);
+        return;
+    }
+    givingUp_ = false;
+    session_.Disconnect();
+    if (TreeNode* server = connectedNode()) removeChildren(server);
 }
 
 bool ObjectTree::ReconnectServer() {

@@ -13,6 +13,7 @@ namespace ui {
 class Prompts;
 }
 namespace db {
+class Connection;
 class Result;
 }
 
@@ -52,6 +53,14 @@ public:
     // Connects the server that was connected again (after its connection was lost), as a
     // double-click on its node does; a refusal is said. False when no server was connected.
     bool ReconnectServer();
+    // The user gave `connection` up while a call of it ran. When it is one of the session's,
+    // the server node is marked disconnected at once; its folders go and the session is
+    // closed as soon as no command is under way any more (a handler still on the stack may
+    // hold one of those nodes). A double-click connects again.
+    void GiveUpConnection(const db::Connection* connection);
+    // Whether the connected server's session was given up and not yet closed.
+    bool givingUp() const { return givingUp_; }
+
     // Re-list the selected "DB" or "Tables" folder.
     void RefreshDatabases();
     void RefreshTables();
@@ -87,7 +96,11 @@ private:
     QTreeWidget& tree_;
     ServerSession& session_;
     ui::Prompts& prompts_;
+    void closeGivenUpSession();
+
     TreeNode* connected_ = nullptr;
+    bool givingUp_ = false;
+    int closeAtLevel_ = 0;
 };
 
 // The message shown where a server has no host privilege table.

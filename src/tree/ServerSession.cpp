@@ -6,6 +6,10 @@ ServerSession::ServerSession(TMySQLConnection& datasetConnection,
                              std::function<void(const QString&)> rememberServer)
     : dataset_(datasetConnection), rememberServer_(std::move(rememberServer)) {}
 
+bool ServerSession::Owns(const db::Connection* connection) const {
+    return connection == &main_ || connection == &dataset_.connection();
+}
+
 void ServerSession::SetWaiter(db::Waiter* waiter) {
     main_.setWaiter(waiter);
     dataset_.connection().setWaiter(waiter);

@@ -23,6 +23,8 @@ public:
     db::Connection& MainConnection() { return main_; }
     TMySQLConnection& DatasetConnection() { return dataset_; }
     const db::ServerTraits& traits() const { return traits_; }
+    // Whether `connection` is one of the session's two.
+    bool Owns(const db::Connection* connection) const;
     // Detects the traits afresh: a grant table created or dropped while connected is seen.
     const db::ServerTraits& refreshTraits();
 

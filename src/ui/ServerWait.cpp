@@ -143,7 +143,9 @@ db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view
 }
 
 void ServerWait::disconnect() {
-    if (running_) running_->abandonNow();
+    if (!running_) return;
+    running_->abandonNow();
+    Q_EMIT connectionGivenUp(running_);
 }
 
 void ServerWait::cancel() {

@@ -62,6 +62,9 @@ Q_SIGNALS:
     // Input that would start a command was refused while a call runs: a line for the
     // status bar.
     void inputRefused(const QString& note);
+    // The user gave the running call's connection up (Disconnect, or closing the window
+    // past kCloseWithinMs): its session is gone.
+    void connectionGivenUp(const db::Connection* connection);
 
 public:
 

@@ -89,7 +89,7 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
       programDir_(programDir),
       openFilter_(kDefaultOpenFilter) {
     setObjectName(QStringLiteral("PanelSQL_content"));
-    MySQLDataSet2_ = new TMySQLDataSet(prompts_, this);
+    MySQLDataSet2_ = new TMySQLDataSet(this);
     MySQLDataSet2_->setObjectName(QStringLiteral("MySQLDataSet2"));
     MySQLDataSet2_->SetConnection(&connection_);
 
@@ -431,7 +431,7 @@ void SqlPanel::addResultTab(db::Result result, qint64 line, int number) {
     auto* page = new QWidget(ScriptResults_);
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
-    auto* rows = new TMySQLDataSet(prompts_, page);
+    auto* rows = new TMySQLDataSet(page);
     rows->OpenOn(std::move(result));
     ScriptResults_->addTab(page, QStringLiteral("Result %1 (line %2)").arg(number).arg(line));
     // The oldest result goes first; the log stays.

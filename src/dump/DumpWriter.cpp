@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "db/ColumnType.h"
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "files/OutputFile.h"
@@ -314,33 +315,21 @@ void addObjects(db::Connection& c, const QString& database, const QString& table
     }
 }
 
-// How a column's value is written, by the type code of the result metadata.
+// How a column's value is written, by what the result metadata says it holds.
 enum class ValueForm { Plain, Quoted, Hex };
 
 ValueForm formOf(const db::Column& column) {
-    switch (column.type) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 8:
-        case 9:
-        case 246:
-            return ValueForm::Plain;  // numbers, as the server wrote them
-        case 16:
-        case 255:
-            return ValueForm::Hex;  // BIT, GEOMETRY
-        case 249:
-        case 250:
-        case 251:
-        case 252:
-        case 253:
-        case 254:
-            return column.isBinary() ? ValueForm::Hex : ValueForm::Quoted;
-        default:
-            return ValueForm::Quoted;  // temporal types, JSON, text, and codes unknown here
+    switch (db::classify(column)) {
+    case db::ColumnKind::Integer:
+    case db::ColumnKind::Decimal:
+    case db::ColumnKind::Float:
+        return ValueForm::Plain;  // numbers, as the server wrote them
+    case db::ColumnKind::Bit:
+    case db::ColumnKind::Geometry:
+    case db::ColumnKind::Binary:
+        return ValueForm::Hex;
+    default:
+        return ValueForm::Quoted;  // temporal types, JSON, text, and codes unknown here
     }
 }
 

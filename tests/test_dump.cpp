@@ -25,6 +25,7 @@
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
 #include "dump/ScriptScan.h"
+#include "support/Failures.h"
 #include "support/TestNames.h"
 #include "dump/RestoreStatus.h"
 #include "dump/RestoreTally.h"
@@ -176,7 +177,7 @@ dump::RestoreRun runText(db::Connection& c, const QString& database, const QByte
     dump::RestoreEngine engine(c, database);
     dump::RestoreRun run = engine.run(buffer, dump::RunKind::Script, progress);
     QString error;
-    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     return run;
 }
 
@@ -516,12 +517,12 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
 
     const QByteArray header =
         "#\r\n# MySQL DataBase : " + s.name().toUtf8() + "\r\n#\r\n\r\n" + dump::sessionHeader();
-    std::optional<dump::SchemaText> empty = writer.schema({s.name(), {}}, true, &error);
+    std::optional<dump::SchemaText> empty = attempt(&error, [&] { return writer.schema({s.name(), {}}, true); });
     ASSERT_TRUE(empty) << error.toStdString();
     EXPECT_EQ(empty->text, header);
 
     for (const char* t : {"b", "a", "c"}) s.exec(std::string("CREATE TABLE ") + t + " (x INT)");
-    std::optional<dump::SchemaText> schema = writer.schema({s.name(), {}}, true, &error);
+    std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema({s.name(), {}}, true); });
     ASSERT_TRUE(schema) << error.toStdString();
     QByteArray expected = header;
     for (const char* t : {"c", "b", "a"})
@@ -538,7 +539,7 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
 
     // Table scope: no header, the marker last.
     std::optional<dump::SchemaText> table =
-        writer.schema({s.name(), QStringLiteral("b")}, false, &error);
+        attempt(&error, [&] { return writer.schema({s.name(), QStringLiteral("b")}, false); });
     ASSERT_TRUE(table);
     EXPECT_TRUE(
         table->text.startsWith(dump::sessionHeader() + "#\r\n# Table structure for table 'b'"));
@@ -546,13 +547,13 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
 
     // The session is left as it was found.
     c.exec("SET time_zone = '+03:00', sql_mode = 'ANSI_QUOTES'");
-    ASSERT_TRUE(writer.schema({s.name(), {}}, false, &error));
+    ASSERT_TRUE(attempt(&error, [&] { return writer.schema({s.name(), {}}, false); }));
     db::Result r = c.select("SELECT @@time_zone, @@sql_mode");
     ASSERT_TRUE(r.next());
     EXPECT_EQ(r.text(0), QStringLiteral("+03:00"));
     EXPECT_EQ(r.text(1), QStringLiteral("ANSI_QUOTES"));
 
-    EXPECT_FALSE(writer.schema({s.name(), QStringLiteral("missing")}, false, &error));
+    EXPECT_FALSE(attempt(&error, [&] { return writer.schema({s.name(), QStringLiteral("missing")}, false); }));
     EXPECT_TRUE(error.contains(QStringLiteral("doesn't exist"))) << error.toStdString();
 }
 
@@ -656,7 +657,7 @@ TEST_P(RoundTrip, AwkwardValuesComeBackByteForByte) {
     c.exec("SET time_zone = '-07:00'");  // the files do not depend on the session's zone
     dump::DumpWriter writer(c);
     QString error;
-    std::optional<dump::SchemaText> schema = writer.schema({source.name(), {}}, drop, &error);
+    std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema({source.name(), {}}, drop); });
     ASSERT_TRUE(schema) << error.toStdString();
     EXPECT_EQ(schema->tables, 8);
     const dump::DumpTarget all{source.name(), {}};
@@ -675,7 +676,7 @@ TEST_P(RoundTrip, AwkwardValuesComeBackByteForByte) {
         const dump::RestoreRun data = runFile(engine, path("a.dat"), dump::RunKind::Data);
         EXPECT_TRUE(data.ok()) << dump::failureReport(data, "a.dat").toStdString();
         EXPECT_EQ(data.statements, 13u + 5u);
-        ASSERT_TRUE(engine.finish(&error)) << error.toStdString();
+        ASSERT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     }
     expectSameDatabase(source.name(), target.name());
 }
@@ -691,7 +692,7 @@ TEST_F(DumpTest, TableScopeRoundTripOfAViewAndAGeneratedColumn) {
     QString error;
     for (const char* table : {"vals", "v_vals"}) {
         const dump::DumpTarget one{source.name(), QString::fromLatin1(table)};
-        std::optional<dump::SchemaText> schema = writer.schema(one, true, &error);
+        std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema(one, true); });
         ASSERT_TRUE(schema) << error.toStdString();
         ASSERT_TRUE(writer.save(path("t.sql"), schema->text, &one, {}).ok);
         dump::RestoreEngine engine(c, target.name());
@@ -848,7 +849,7 @@ TEST(RestoreEngine, RefusingForeignStatementsStopsBeforeTheFirst) {
     options.refuseForeign = true;
     const dump::RestoreRun run = engine.run(buffer, dump::RunKind::Script, {}, options);
     QString error;
-    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     EXPECT_TRUE(run.fatal.startsWith(QStringLiteral("The restore stopped before line 2: the "
                                                     "statement there drops a database")))
         << run.fatal.toStdString();
@@ -1237,7 +1238,7 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
         QString error;
         const dump::DumpTarget all{source.name(), {}};
         ASSERT_TRUE(
-            writer.save(path("r.sql"), writer.schema(all, false, &error)->text, &all, {}).ok);
+            writer.save(path("r.sql"), attempt(&error, [&] { return writer.schema(all, false); })->text, &all, {}).ok);
     }
 
     prompts.answerFile(path("r.sql"));
@@ -1291,7 +1292,7 @@ TEST_F(DumpDialogs, RestoreDialogKeepsTheDataStatusAfterTriggers) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{source.name(), {}};
-        ASSERT_TRUE(writer.save(path("g.sql"), writer.schema(all, false, &error)->text, &all, {}).ok);
+        ASSERT_TRUE(writer.save(path("g.sql"), attempt(&error, [&] { return writer.schema(all, false); })->text, &all, {}).ok);
     }
     prompts.answerFile(path("g.sql"));
     prompts.onDialog([&](QDialog* d) {
@@ -1349,7 +1350,7 @@ TEST_F(DumpDialogs, RestoreOverExistingTablesAsksWhetherToReplaceThem) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{s.name(), {}};
-        ASSERT_TRUE(writer.save(path("d.sql"), writer.schema(all, true, &error)->text, &all, {}).ok);
+        ASSERT_TRUE(writer.save(path("d.sql"), attempt(&error, [&] { return writer.schema(all, true); })->text, &all, {}).ok);
     }
     const auto rows = [&] {
         db::Result r = s.connection().select("SELECT COUNT(*) FROM t");

@@ -570,58 +570,52 @@ QByteArray lateSection(const std::vector<SchemaObject>& late, SchemaText& counts
 
 }  // namespace
 
-std::optional<SchemaText> DumpWriter::schema(const DumpTarget& target, const SchemaOptions& options,
-                                             QString* error) {
-    try {
-        DumpSession session(connection_, target.database);
-        SchemaText out;
-        std::vector<SchemaObject> routines, late;
-        if (!target.table.isEmpty()) {
-            const SchemaObject object = showCreate(connection_, target.database,
-                                                   db::utf8(target.table), options.definers);
-            if (!object.view)
-                addObjects(connection_, target.database, target.table, options, routines, late);
-            out.text = sessionHeader();
-            if (options.drop) out.text += dropBlock(object);
-            out.text += structureBlock(object);
-            if (!late.empty()) out.text += "\r\n\r\n" + lateSection(late, out);
-            out.tables = 1;
-            out.views = object.view ? 1 : 0;
-            return out;
-        }
-        std::vector<SchemaObject> tables, views;
-        for (const TableEntry& entry : tablesOf(connection_, target.database)) {
-            SchemaObject object = showCreate(connection_, target.database, entry.name, options.definers);
-            (object.view ? views : tables).push_back(std::move(object));
-        }
-        addObjects(connection_, target.database, {}, options, routines, late);
-        out.tables = int(tables.size() + views.size());
-        out.views = int(views.size());
-        out.routines = int(routines.size());
-        // Routines before the views that call them; views after the views they read.
-        const std::size_t tableCount = tables.size();
-        for (SchemaObject& routine : routines) tables.push_back(std::move(routine));
-        for (SchemaObject& view : viewsInCreationOrder(std::move(views)))
-            tables.push_back(std::move(view));
-        QByteArray drops, structures;
-        for (std::size_t i = 0; i < tables.size(); ++i) {
-            const SchemaObject& object = tables[i];
-            if (options.drop) drops.prepend(dropBlock(object));
-            structures += i < tableCount || object.kind == ObjectKind::View ? structureBlock(object)
-                                                                           : objectBlock(object);
-            structures += "\r\n\r\n";
-        }
-        if (options.drop)
-            for (const SchemaObject& object : late) drops.prepend(dropBlock(object));
-        QByteArray lateText = lateSection(late, out);
-        if (!lateText.isEmpty()) lateText += "\r\n\r\n";
-        out.text = "#\r\n# MySQL DataBase : " + commentText(db::utf8(target.database)) +
-                   "\r\n#\r\n\r\n" + sessionHeader() + drops + structures + lateText;
+SchemaText DumpWriter::schema(const DumpTarget& target, const SchemaOptions& options) {
+    DumpSession session(connection_, target.database);
+    SchemaText out;
+    std::vector<SchemaObject> routines, late;
+    if (!target.table.isEmpty()) {
+        const SchemaObject object = showCreate(connection_, target.database,
+                                               db::utf8(target.table), options.definers);
+        if (!object.view)
+            addObjects(connection_, target.database, target.table, options, routines, late);
+        out.text = sessionHeader();
+        if (options.drop) out.text += dropBlock(object);
+        out.text += structureBlock(object);
+        if (!late.empty()) out.text += "\r\n\r\n" + lateSection(late, out);
+        out.tables = 1;
+        out.views = object.view ? 1 : 0;
         return out;
-    } catch (const DumpError& e) {
-        if (error) *error = e.text();
-        return std::nullopt;
     }
+    std::vector<SchemaObject> tables, views;
+    for (const TableEntry& entry : tablesOf(connection_, target.database)) {
+        SchemaObject object = showCreate(connection_, target.database, entry.name, options.definers);
+        (object.view ? views : tables).push_back(std::move(object));
+    }
+    addObjects(connection_, target.database, {}, options, routines, late);
+    out.tables = int(tables.size() + views.size());
+    out.views = int(views.size());
+    out.routines = int(routines.size());
+    // Routines before the views that call them; views after the views they read.
+    const std::size_t tableCount = tables.size();
+    for (SchemaObject& routine : routines) tables.push_back(std::move(routine));
+    for (SchemaObject& view : viewsInCreationOrder(std::move(views)))
+        tables.push_back(std::move(view));
+    QByteArray drops, structures;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        const SchemaObject& object = tables[i];
+        if (options.drop) drops.prepend(dropBlock(object));
+        structures += i < tableCount || object.kind == ObjectKind::View ? structureBlock(object)
+                                                                       : objectBlock(object);
+        structures += "\r\n\r\n";
+    }
+    if (options.drop)
+        for (const SchemaObject& object : late) drops.prepend(dropBlock(object));
+    QByteArray lateText = lateSection(late, out);
+    if (!lateText.isEmpty()) lateText += "\r\n\r\n";
+    out.text = "#\r\n# MySQL DataBase : " + commentText(db::utf8(target.database)) +
+               "\r\n#\r\n\r\n" + sessionHeader() + drops + structures + lateText;
+    return out;
 }
 
 DumpResult DumpWriter::save(const QString& schemaPath, const QByteArray& schemaText,

@@ -736,11 +736,16 @@ bool RestoreEngine::select(const QString& database) {
 }
 
 RestoreEngine::~RestoreEngine() {
-    if (begun_) finish(nullptr);
+    if (!begun_) return;
+    try {
+        finish();
+    } catch (const DumpError&) {
+        // Nobody is left to tell: the caller that wanted to know called finish() itself.
+    }
 }
 
-bool RestoreEngine::begin(QString* error) {
-    if (begun_) return true;
+void RestoreEngine::begin() {
+    if (begun_) return;
     db::Connection& c = connection_;
     const char* const read =
         "SELECT @@session.foreign_key_checks, @@session.unique_checks, @@session.sql_mode, "
@@ -749,16 +754,13 @@ bool RestoreEngine::begin(QString* error) {
         "@@session.sql_notes";
     db::Result saved;
     if (c.query(read)) saved = c.storeResult();
-    if (!saved || !saved.next()) {
-        if (error)
-            *error = c.connectionLost()
-                         ? lostConnectionText(c, QStringLiteral("before the restore began"),
-                                              QStringLiteral("Nothing was restored; connect "
-                                                             "again and run the restore."))
-                         : QStringLiteral("Cannot read the session settings: %1")
-                               .arg(c.errorText());
-        return false;
-    }
+    if (!saved || !saved.next())
+        throw DumpError(c.connectionLost()
+                            ? lostConnectionText(c, QStringLiteral("before the restore began"),
+                                                 QStringLiteral("Nothing was restored; connect "
+                                                                "again and run the restore."))
+                            : QStringLiteral("Cannot read the session settings: %1")
+                                  .arg(c.errorText()));
     auto literal = [&](unsigned i) {
         const db::Value v = saved.value(i);
         return v.isNull() ? std::string("NULL") : c.quoteValue(v.view());
@@ -777,22 +779,16 @@ bool RestoreEngine::begin(QString* error) {
     multiBefore_ = c.multiStatements();
     // Notes ("table does not exist" of DROP TABLE IF EXISTS) are no damage; warnings are
     // counted, so only warnings may raise the count.
-    if (!c.query("SET foreign_key_checks = 0, autocommit = 0, sql_notes = 0")) {
-        if (error) *error = QStringLiteral("Cannot prepare the session: %1").arg(c.errorText());
-        return false;
-    }
+    if (!c.query("SET foreign_key_checks = 0, autocommit = 0, sql_notes = 0"))
+        throw DumpError(QStringLiteral("Cannot prepare the session: %1").arg(c.errorText()));
     begun_ = true;
-    return true;
 }
 
-bool RestoreEngine::finish(QString* error) {
-    if (!begun_) return true;
+void RestoreEngine::finish() {
+    if (!begun_) return;
     begun_ = false;
     // The run has said what the lost connection cost; the session and its settings are gone.
-    if (lost_) {
-        if (error) error->clear();
-        return true;
-    }
+    if (lost_) return;
     db::Connection& c = connection_;
     QString problem;
     if (!c.query("COMMIT"))
@@ -807,12 +803,16 @@ bool RestoreEngine::finish(QString* error) {
     if (current_ != database_ && !select(database_) && problem.isEmpty())
         problem = QStringLiteral("Cannot select the database %1 again: %2").arg(database_, c.errorText());
     if (c.multiStatements() != multiBefore_) c.setMultiStatements(multiBefore_);
-    if (error) *error = problem;
-    return problem.isEmpty();
+    if (!problem.isEmpty()) throw DumpError(problem);
 }
 
 bool RestoreEngine::selectTarget(QString* fatal) {
-    if (!begin(fatal)) return false;
+    try {
+        begin();
+    } catch (const DumpError& e) {
+        *fatal = e.text();
+        return false;
+    }
     if (select(database_)) return true;
     if (connection_.connectionLost()) {
         lost_ = true;

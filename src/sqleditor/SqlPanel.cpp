@@ -27,6 +27,8 @@
 
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
+#include "files/OutputFile.h"
+#include "files/RegularFile.h"
 #include "panels/ResultGrid.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
@@ -682,22 +684,22 @@ void SqlPanel::saveResult() {
     if (chosen.isEmpty()) return;
     const QString path = resolve(chosen);
     prompts_.message(this, QDir::toNativeSeparators(path));
-    QString error;
-    bool written = false;
-    {
+    try {
         ui::BusyCursor busy;
-        written = ResultFile::write(path, *MySQLDataSet2_, &error);
+        ResultFile::write(path, *MySQLDataSet2_);
+    } catch (const files::WriteError& e) {
+        prompts_.message(this, e.text());
     }
-    if (!written) prompts_.message(this, error);
 }
 
 void SqlPanel::SpeedButton8Click() {
     const QString chosen = prompts_.openFileName(this, {}, programDir_, openFilter_);
     if (chosen.isEmpty()) return;
     QString text;
-    QString error;
-    if (!ScriptFile::load(resolve(chosen), &text, &error)) {
-        prompts_.message(this, error);
+    try {
+        text = ScriptFile::load(resolve(chosen));
+    } catch (const files::ReadError& e) {
+        prompts_.message(this, e.text());
         return;
     }
     MemoSQL_->setPlainText(text);
@@ -708,6 +710,9 @@ void SqlPanel::SpeedButton9Click() {
     if (SqlText::trimmed(text).isEmpty()) return;
     const QString chosen = prompts_.saveFileName(this, {}, programDir_, kSaveFilter);
     if (chosen.isEmpty()) return;
-    QString error;
-    if (!ScriptFile::save(resolve(chosen), text, &error)) prompts_.message(this, error);
+    try {
+        ScriptFile::save(resolve(chosen), text);
+    } catch (const files::WriteError& e) {
+        prompts_.message(this, e.text());
+    }
 }

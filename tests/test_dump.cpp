@@ -452,7 +452,7 @@ class SelfContained : public ::testing::TestWithParam<BatchCase> {};
 
 TEST_P(SelfContained, OnlyStatementsThatCannotSwallowTheNextShareATrip) {
     EXPECT_EQ(
-        dump::RestoreEngine::selfContained(GetParam().statement, GetParam().noBackslashEscapes),
+        dump::RestorePolicy::selfContained(GetParam().statement, GetParam().noBackslashEscapes),
         GetParam().selfContained)
         << GetParam().statement;
 }
@@ -480,7 +480,7 @@ class RowList : public ::testing::TestWithParam<RowListCase> {};
 
 TEST_P(RowList, OnlyPlainRowListsJoin) {
     const std::string_view statement = GetParam().statement;
-    const std::size_t at = dump::RestoreEngine::rowListAt(statement, false);
+    const std::size_t at = dump::RestorePolicy::rowListAt(statement, false);
     if (!GetParam().rows)
         EXPECT_EQ(at, std::string_view::npos) << statement;
     else
@@ -1025,7 +1025,7 @@ TEST_P(PastThePacketLimit, IsSkippedWhileReadAndTheRunGoesOn) {
     const qint64 before = peakMemory(true);
     const dump::RestoreRun run = engine.run(input, dump::RunKind::Data, {}, options);
     EXPECT_LT(peakMemory() - before, kFiller / 4);
-    ASSERT_TRUE(engine.finish(nullptr));
+    ASSERT_EQ(failureOf([&] { engine.finish(); }), QString());
 
     EXPECT_TRUE(run.fatal.isEmpty()) << run.fatal.toStdString();
     EXPECT_EQ(run.statements, 2u);
@@ -2210,7 +2210,7 @@ TEST_F(DumpTest, VerificationNamesTablesThatDiffer) {
     buffer.open(QIODevice::ReadOnly);
     dump::RestoreEngine engine(c, target.name());
     const dump::RestoreRun run = engine.run(buffer, dump::RunKind::Data, {});
-    ASSERT_TRUE(engine.finish(nullptr));
+    ASSERT_EQ(failureOf([&] { engine.finish(); }), QString());
     EXPECT_EQ(run.failures, 1u);
     const dump::Verification v = dump::verifyRestore(c, target.name(), engine.tally());
     EXPECT_TRUE(v.checked);

@@ -11,6 +11,7 @@
 
 #include "dump/RestoreStatus.h"
 #include "dump/RestoreTally.h"
+#include "dump/RestorePolicy.h"
 #include "dump/SqlScript.h"
 
 class QIODevice;
@@ -180,15 +181,6 @@ public:
     // Commits and restores the saved settings; throws DumpError when that fails, after
     // putting back all it can. After a run lost the connection there is nothing left to do.
     void finish();
-
-    // Whether a statement ends where its text ends, so that it can share a round trip:
-    // quotes closed, no comment, no ";" outside quotes, not a CALL (several results).
-    static bool selfContained(std::string_view statement, bool noBackslashEscapes);
-    // For "INSERT ... VALUES (...)[, (...)]" and nothing after the rows: where the row list
-    // starts, so that the rows of INSERTs with the same text before it can be sent as one.
-    // std::string_view::npos for any other statement. `rows` gets the number of rows.
-    static std::size_t rowListAt(std::string_view statement, bool noBackslashEscapes,
-                                 std::size_t* rows = nullptr);
 
 private:
     class Run;

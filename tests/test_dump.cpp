@@ -517,12 +517,16 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
 
     const QByteArray header =
         "#\r\n# MySQL DataBase : " + s.name().toUtf8() + "\r\n#\r\n\r\n" + dump::sessionHeader();
-    std::optional<dump::SchemaText> empty = attempt(&error, [&] { return writer.schema({s.name(), {}}, true); });
+    std::optional<dump::SchemaText> empty = attempt(&error, [&] {
+        return writer.schema({s.name(), {}}, true);
+    });
     ASSERT_TRUE(empty) << error.toStdString();
     EXPECT_EQ(empty->text, header);
 
     for (const char* t : {"b", "a", "c"}) s.exec(std::string("CREATE TABLE ") + t + " (x INT)");
-    std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema({s.name(), {}}, true); });
+    std::optional<dump::SchemaText> schema = attempt(&error, [&] {
+        return writer.schema({s.name(), {}}, true);
+    });
     ASSERT_TRUE(schema) << error.toStdString();
     QByteArray expected = header;
     for (const char* t : {"c", "b", "a"})
@@ -553,7 +557,9 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
     EXPECT_EQ(r.text(0), QStringLiteral("+03:00"));
     EXPECT_EQ(r.text(1), QStringLiteral("ANSI_QUOTES"));
 
-    EXPECT_FALSE(attempt(&error, [&] { return writer.schema({s.name(), QStringLiteral("missing")}, false); }));
+    EXPECT_FALSE(attempt(&error, [&] {
+        return writer.schema({s.name(), QStringLiteral("missing")}, false);
+    }));
     EXPECT_TRUE(error.contains(QStringLiteral("doesn't exist"))) << error.toStdString();
 }
 
@@ -657,7 +663,9 @@ TEST_P(RoundTrip, AwkwardValuesComeBackByteForByte) {
     c.exec("SET time_zone = '-07:00'");  // the files do not depend on the session's zone
     dump::DumpWriter writer(c);
     QString error;
-    std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema({source.name(), {}}, drop); });
+    std::optional<dump::SchemaText> schema = attempt(&error, [&] {
+        return writer.schema({source.name(), {}}, drop);
+    });
     ASSERT_TRUE(schema) << error.toStdString();
     EXPECT_EQ(schema->tables, 8);
     const dump::DumpTarget all{source.name(), {}};
@@ -692,7 +700,8 @@ TEST_F(DumpTest, TableScopeRoundTripOfAViewAndAGeneratedColumn) {
     QString error;
     for (const char* table : {"vals", "v_vals"}) {
         const dump::DumpTarget one{source.name(), QString::fromLatin1(table)};
-        std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema(one, true); });
+        std::optional<dump::SchemaText> schema =
+            attempt(&error, [&] { return writer.schema(one, true); });
         ASSERT_TRUE(schema) << error.toStdString();
         ASSERT_TRUE(writer.save(path("t.sql"), schema->text, &one, {}).ok);
         dump::RestoreEngine engine(c, target.name());
@@ -1237,8 +1246,11 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{source.name(), {}};
-        ASSERT_TRUE(
-            writer.save(path("r.sql"), attempt(&error, [&] { return writer.schema(all, false); })->text, &all, {}).ok);
+        ASSERT_TRUE(writer
+                        .save(path("r.sql"),
+                              attempt(&error, [&] { return writer.schema(all, false); })->text,
+                              &all, {})
+                        .ok);
     }
 
     prompts.answerFile(path("r.sql"));
@@ -1292,7 +1304,11 @@ TEST_F(DumpDialogs, RestoreDialogKeepsTheDataStatusAfterTriggers) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{source.name(), {}};
-        ASSERT_TRUE(writer.save(path("g.sql"), attempt(&error, [&] { return writer.schema(all, false); })->text, &all, {}).ok);
+        ASSERT_TRUE(writer
+                        .save(path("g.sql"),
+                              attempt(&error, [&] { return writer.schema(all, false); })->text,
+                              &all, {})
+                        .ok);
     }
     prompts.answerFile(path("g.sql"));
     prompts.onDialog([&](QDialog* d) {
@@ -1350,7 +1366,11 @@ TEST_F(DumpDialogs, RestoreOverExistingTablesAsksWhetherToReplaceThem) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{s.name(), {}};
-        ASSERT_TRUE(writer.save(path("d.sql"), attempt(&error, [&] { return writer.schema(all, true); })->text, &all, {}).ok);
+        ASSERT_TRUE(writer
+                        .save(path("d.sql"),
+                              attempt(&error, [&] { return writer.schema(all, true); })->text, &all,
+                              {})
+                        .ok);
     }
     const auto rows = [&] {
         db::Result r = s.connection().select("SELECT COUNT(*) FROM t");

@@ -366,7 +366,8 @@ TEST_F(ServerFault, DumpKilledMidwayLeavesTheFilesAsTheyWere) {
     dump::DumpWriter writer(c);
     const dump::DumpTarget target{database, {}};
     QString error;
-    std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema(target, true); });
+    std::optional<dump::SchemaText> schema =
+        attempt(&error, [&] { return writer.schema(target, true); });
     ASSERT_TRUE(schema) << error.toStdString();
     std::uint64_t smallRows = 0;
     bool killed = false;

@@ -1443,7 +1443,9 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
 
     dump::DumpWriter writer(worker);
     QString error;
-    const std::optional<dump::SchemaText> schema = attempt(&error, [&] { return writer.schema({source.name(), {}}, true); });
+    const std::optional<dump::SchemaText> schema = attempt(&error, [&] {
+        return writer.schema({source.name(), {}}, true);
+    });
     ASSERT_TRUE(schema) << error.toStdString();
     EXPECT_EQ(schema->tables, tables.size());
     const dump::DumpTarget all{source.name(), {}};
@@ -1499,7 +1501,8 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
     OwnedDatabase single(dba, fresh(u8("{u} one%_\\")));
     for (const QString& table : tables) {
         const dump::DumpTarget one{source.name(), table};
-        const std::optional<dump::SchemaText> text = attempt(&error, [&] { return writer.schema(one, true); });
+        const std::optional<dump::SchemaText> text =
+            attempt(&error, [&] { return writer.schema(one, true); });
         ASSERT_TRUE(text) << error.toStdString();
         ASSERT_TRUE(writer.save(path("t.sql"), text->text, &one, {}).ok) << table.toStdString();
         dump::RestoreEngine oneEngine(worker, single.name());
@@ -1548,7 +1551,9 @@ TEST_F(HostileDump, NamesADumpFileCannotCarryAreRefusedAndNothingIsWritten) {
     const QStringList refusedTables = QStringList(tables) << columns;
     for (const QString& table : refusedTables) {
         error.clear();
-        EXPECT_FALSE(attempt(&error, [&] { return writer.schema({source.name(), table}, true); })) << table.toStdString();
+        EXPECT_FALSE(attempt(&error, [&] {
+            return writer.schema({source.name(), table}, true);
+        })) << table.toStdString();
         EXPECT_TRUE(refused(error)) << error.toStdString();
         const dump::DumpTarget one{source.name(), table};
         const dump::DumpResult result = writer.save(path("t.sql"), "schema", &one, {});

@@ -78,15 +78,15 @@ TEST(RestorePolicy, TheRunsOptionsDecideUseForeignAndLateStatements) {
 
     RestorePolicy::Context late = plainRun();
     late.late = true;
-    EXPECT_EQ(RestorePolicy::plan("CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET @a = 1",
-                                  late)
-                  .action,
-              Action::Batch);  // read behind the marker, but not held back: runs now
+    EXPECT_EQ(
+        RestorePolicy::plan("CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET @a = 1", late)
+            .action,
+        Action::Batch);  // read behind the marker, but not held back: runs now
     late.deferLate = true;
-    EXPECT_EQ(RestorePolicy::plan("CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET @a = 1",
-                                  late)
-                  .action,
-              Action::Defer);
+    EXPECT_EQ(
+        RestorePolicy::plan("CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET @a = 1", late)
+            .action,
+        Action::Defer);
 
     // Without backslash escapes a backslash does not hide the quote after it.
     RestorePolicy::Context ansi = plainRun();
@@ -138,8 +138,8 @@ TEST(RestorePolicy, ServerAnswersAreSortedByCode) {
     EXPECT_FALSE(RestorePolicy::changedValues(true, 0, "INSERT INTO t VALUES (1)"));
     // Without the server's words, only statements that write rows count.
     EXPECT_TRUE(RestorePolicy::changedValues(false, 0, "replace into t values (1)"));
-    EXPECT_FALSE(
-        RestorePolicy::changedValues(false, 0, "CREATE EVENT e ON SCHEDULE EVERY 1 DAY DO SELECT 1"));
+    EXPECT_FALSE(RestorePolicy::changedValues(
+        false, 0, "CREATE EVENT e ON SCHEDULE EVERY 1 DAY DO SELECT 1"));
 }
 
 }  // namespace

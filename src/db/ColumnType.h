@@ -10,20 +10,20 @@ struct Column;
 // extended format. The grid presents cells by it and the dump writes values by it, so the
 // two never disagree about a column.
 enum class ColumnKind {
-    Integer,   // TINYINT .. BIGINT, signed or unsigned
-    Decimal,   // DECIMAL / NUMERIC
-    Float,     // FLOAT, DOUBLE
+    Integer,  // TINYINT .. BIGINT, signed or unsigned
+    Decimal,  // DECIMAL / NUMERIC
+    Float,    // FLOAT, DOUBLE
     Date,
     Time,
     DateTime,  // DATETIME, TIMESTAMP
     Year,
     Bit,
-    String,    // CHAR, VARCHAR, ENUM, SET
-    Text,      // the TEXT types
+    String,  // CHAR, VARCHAR, ENUM, SET
+    Text,    // the TEXT types
     Json,
-    Binary,    // BLOB types and binary strings (BINARY, VARBINARY, binary expressions)
+    Binary,  // BLOB types and binary strings (BINARY, VARBINARY, binary expressions)
     Geometry,
-    Unknown,   // type codes this program does not know; shown as text or hex
+    Unknown,  // type codes this program does not know; shown as text or hex
 };
 
 // `type` is the client library's type code, `charsetNr` the column's character set number

@@ -44,9 +44,9 @@ public:
         bool refuseForeign = false;  // RunOptions::refuseForeign
         bool deferLate = false;      // RunOptions::deferLate
         bool late = false;           // the reader is behind the schema file's kLateSection line
-        bool noBackslashEscapes = false;  // the session's SQL mode
+        bool noBackslashEscapes = false;                    // the session's SQL mode
         std::size_t statementLimit = std::size_t(1) << 30;  // the server's max_allowed_packet
-        QString database;  // where the statements go now
+        QString database;                                   // where the statements go now
     };
 
     static StatementPlan plan(std::string_view statement, const Context& context);

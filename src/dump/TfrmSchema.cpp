@@ -15,6 +15,7 @@
 #include <climits>
 
 #include "db/Connection.h"
+#include "dump/DumpSession.h"
 #include "dump/DumpWriter.h"
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
@@ -143,6 +144,10 @@ void TfrmSchema::FormShow() {
             text_ = writer.schema(target, options).text;
         } catch (const dump::DumpError& e) {
             prompts_.message(this, QStringLiteral("Schema FormShow Error\r\n\r\n") + e.text());
+            return;
+        } catch (const dump::Stopped&) {
+            // Cancelled while the definitions were read: the text shown stays as it was.
+            lblStatus->setText(QStringLiteral("Stopped"));
             return;
         }
     }

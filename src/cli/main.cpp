@@ -432,7 +432,8 @@ int runImport(const CliOptions& o) {
                  result.localInfile ? QStringLiteral("LOAD DATA LOCAL INFILE")
                                     : QStringLiteral("INSERT statements")));
     if (result.cancelled) return kInterrupted;
-    return result.ok() ? 0 : kFailed;
+    if (result.rolledBack) return kFailed;
+    return result.ok() ? 0 : kWarnings;
 }
 
 }  // namespace

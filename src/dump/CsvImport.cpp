@@ -60,6 +60,12 @@ std::uint64_t warningRow(QString& message) {
     return 0;
 }
 
+// A refusal of a one-row statement without its "at row 1".
+QString withoutRow(QString message) {
+    warningRow(message);
+    return message;
+}
+
 // LOAD DATA's escapes for one value in the stream: the stream is always tab separated,
 // LF ended and backslash escaped, whatever the file's format.
 void putEscaped(std::string& out, const files::CsvField& f) {
@@ -353,14 +359,13 @@ void Run::passInserts(Pass& p, files::CsvReader& reader, const std::set<std::uin
             statement += rows[i];
         }
         if (c_.query(statement)) {
-            c_.discardResults();
             p.affected += c_.affectedRows();
             readWarnings(p, 0, nullptr, &lines, &records);
         } else if (c_.cancelledByUser() || c_.connectionLost()) {
             p.stopped = c_.cancelledByUser();
             if (!p.stopped) throw c_.lastError(statement);
         } else if (rows.size() == 1) {
-            p.serverProblems.push_back({records[0], {lines[0], c_.errorText()}});
+            p.serverProblems.push_back({records[0], {lines[0], withoutRow(c_.errorText())}});
         } else {
             // The statement changed nothing: find the rows that fail, one at a time.
             for (std::size_t i = 0; i < rows.size() && !p.stopped; ++i) {
@@ -374,7 +379,7 @@ void Run::passInserts(Pass& p, files::CsvReader& reader, const std::set<std::uin
                 } else if (c_.connectionLost()) {
                     throw c_.lastError(one);
                 } else {
-                    p.serverProblems.push_back({records[i], {lines[i], c_.errorText()}});
+                    p.serverProblems.push_back({records[i], {lines[i], withoutRow(c_.errorText())}});
                 }
             }
         }
@@ -546,7 +551,9 @@ QString CsvImportResult::summary() const {
         text = QStringLiteral("Nothing was loaded: %1 of %2 %3 refused, so the import was rolled "
                               "back. Correct those lines, or keep the rows that load.")
                    .arg(number(refused), number(records),
-                        refused == 1 ? QStringLiteral("row was") : QStringLiteral("rows were"));
+                        records == 1 ? QStringLiteral("row was")
+                        : refused == 1 ? QStringLiteral("rows was")
+                                       : QStringLiteral("rows were"));
     } else {
         text = QStringLiteral("Loaded %1 of %2 %3").arg(number(loaded), number(records), rows);
         text += refused ? QStringLiteral("; %1 refused:").arg(number(refused)) : QStringLiteral(".");

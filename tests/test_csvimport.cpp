@@ -6,11 +6,20 @@
 #include <QTemporaryDir>
 
 #include "db/Connection.h"
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
 #include "dump/CsvImport.h"
+#include "dump/DumpCommands.h"
+#include "dump/TfrmCsvImport.h"
 #include "files/CsvReader.h"
 #include "files/TextCodec.h"
 #include "panels/ResultExport.h"
 #include "support/CliRunner.h"
+#include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/TestNames.h"
 #include "support/TestServer.h"
@@ -296,6 +305,33 @@ TEST_F(CsvImportTest, LocalInfileSendsOnlyTheGivenData) {
     EXPECT_EQ(db.scalar("SELECT GROUP_CONCAT(CONCAT(id, s)) FROM copy"), QStringLiteral("7seven"));
     // A session not opened for it refuses the server's request.
     EXPECT_FALSE(session.query("LOAD DATA LOCAL INFILE '/etc/passwd' INTO TABLE copy"));
+}
+
+// The table menu's command: the file asked for, its rows previewed with their lines, the
+// columns mapped by the header's names whatever their order, the outcome shown.
+TEST_F(CsvImportTest, DialogPreviewsMapsAndImports) {
+    writeFile(path("dialog.csv"), "txt;id;s\n\"a\nb\";1;x\nq;2;y\n");
+    ScriptedPrompts prompts;
+    prompts.answerFile(path("dialog.csv"));
+    QString outcome;
+    prompts.onDialog([&](QDialog* d) {
+        auto* dialog = qobject_cast<TfrmCsvImport*>(d);
+        EXPECT_NE(dialog, nullptr);
+        if (!dialog) return 0;
+        EXPECT_EQ(dialog->format().delimiter, ';');
+        EXPECT_EQ(dialog->preview()->rowCount(), 2);
+        EXPECT_EQ(dialog->preview()->verticalHeaderItem(1)->text(), QStringLiteral("4"));
+        EXPECT_EQ(dialog->mapping(), (std::vector<int>{3, 0, 1}));
+        dialog->importButton()->click();
+        outcome = dialog->outcome()->toPlainText();
+        return 0;
+    });
+    QWidget window;
+    DumpCommands commands(session, prompts, dir.path(), &window);
+    commands.ImportCsv1Click(db.name(), QStringLiteral("copy"));
+    EXPECT_EQ(outcome, QStringLiteral("Loaded 2 of 2 rows."));
+    EXPECT_EQ(db.scalar("SELECT GROUP_CONCAT(CONCAT_WS(':', id, s, REPLACE(txt, '\\n', '/')) ORDER BY id) FROM copy"),
+              QStringLiteral("1:x:a/b,2:y:q"));
 }
 
 TEST_F(CsvImportTest, CommandLine) {

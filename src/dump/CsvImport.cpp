@@ -112,6 +112,10 @@ private:
     bool nextRecord(files::CsvReader& reader, const std::set<std::uint64_t>& skip,
                     std::uint64_t& record);
     bool stopWanted(const files::CsvReader& reader);
+    // The statement that just failed was stopped by a cancel (KILL QUERY).
+    bool cancelled() const {
+        return (c_.waiter() && c_.waiter()->cancelRequested()) || c_.errorNumber() == 1317;
+    }
     void readWarnings(Pass& p, std::uint64_t firstRow, const OffsetMap* lines,
                       const std::vector<std::uint64_t>* batchLines,
                       const std::vector<std::uint64_t>* batchRecords);
@@ -333,7 +337,7 @@ void Run::passLocal(Pass& p, files::CsvReader& reader, const std::set<std::uint6
     const bool ok = c_.loadLocal(statement, guarded);
     if (failure) std::rethrow_exception(failure);
     if (!ok) {
-        if (p.stopped || c_.cancelledByUser()) {
+        if (p.stopped || cancelled()) {
             p.stopped = true;
             return;
         }
@@ -361,8 +365,8 @@ void Run::passInserts(Pass& p, files::CsvReader& reader, const std::set<std::uin
         if (c_.query(statement)) {
             p.affected += c_.affectedRows();
             readWarnings(p, 0, nullptr, &lines, &records);
-        } else if (c_.cancelledByUser() || c_.connectionLost()) {
-            p.stopped = c_.cancelledByUser();
+        } else if (cancelled() || c_.connectionLost()) {
+            p.stopped = cancelled();
             if (!p.stopped) throw c_.lastError(statement);
         } else if (rows.size() == 1) {
             p.serverProblems.push_back({records[0], {lines[0], withoutRow(c_.errorText())}});
@@ -374,7 +378,7 @@ void Run::passInserts(Pass& p, files::CsvReader& reader, const std::set<std::uin
                     p.affected += c_.affectedRows();
                     const std::vector<std::uint64_t> l{lines[i]}, r{records[i]};
                     readWarnings(p, 0, nullptr, &l, &r);
-                } else if (c_.cancelledByUser()) {
+                } else if (cancelled()) {
                     p.stopped = true;
                 } else if (c_.connectionLost()) {
                     throw c_.lastError(one);

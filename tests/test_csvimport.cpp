@@ -262,22 +262,46 @@ TEST_P(CsvImportMethods, BomCrlfAndLegacyEncodings) {
 }
 
 TEST_P(CsvImportMethods, RefusedLineByItsFileLineRolledBackOrKept) {
-    // The header and a value with two line breaks put record 3 on line 6.
-    writeFile(path("bad.csv"), "id,s,n,txt\n1,\"one\ntwo\nthree\",1,a\n2,b,2,b\nX,c,3,c\n4,d,4,d\n");
+    // The header and a value with two line breaks put record 3 on line 6; line 8 is short.
+    writeFile(path("bad.csv"),
+              "id,s,n,txt\n1,\"one\ntwo\nthree\",1,a\n2,b,2,b\nX,c,3,c\n4,d,4,d\n5,e\n");
     dump::CsvImportResult r = import(path("bad.csv"), GetParam());
     EXPECT_TRUE(r.rolledBack);
     EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM copy"), QStringLiteral("0"));
-    ASSERT_EQ(r.problems.size(), 1u) << r.summary().toStdString();
+    ASSERT_EQ(r.problems.size(), 2u) << r.summary().toStdString();
     EXPECT_EQ(r.problems[0].line, 6u);
     EXPECT_TRUE(r.problems[0].reason.contains(QLatin1String("'X'"))) << r.problems[0].reason.toStdString();
+    EXPECT_EQ(r.problems[1].line, 8u);
+    EXPECT_EQ(r.problems[1].reason, QStringLiteral("The line has 2 fields, the file's header 4."));
 
     r = import(path("bad.csv"), GetParam(), true);
     EXPECT_FALSE(r.rolledBack);
     EXPECT_EQ(r.loaded, 3u);
-    EXPECT_EQ(r.records, 4u);
+    EXPECT_EQ(r.records, 5u);
     EXPECT_EQ(db.scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM copy"), QStringLiteral("1,2,4"));
-    EXPECT_TRUE(r.summary().startsWith(QLatin1String("Loaded 3 of 4 rows; 1 refused:\nline 6: ")))
+    EXPECT_TRUE(r.summary().startsWith(QLatin1String("Loaded 3 of 5 rows; 2 refused:\nline 6: ")))
         << r.summary().toStdString();
+}
+
+TEST_P(CsvImportMethods, CancelRollsBack) {
+    QByteArray rows = "id,s\n";
+    for (int i = 1; i <= 100000; ++i) rows += QByteArray::number(i) + ",row\n";
+    writeFile(path("long.csv"), rows);
+    QFile f(path("long.csv"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    dump::CsvImportOptions o;
+    o.database = db.name();
+    o.table = QStringLiteral("copy");
+    o.path = path("long.csv");
+    o.format = files::detectCsvFormat(f.read(files::kCsvDetectBytes));
+    o.method = GetParam();
+    int calls = 0;
+    const dump::CsvImportResult r =
+        dump::CsvImport(session, o).run([&](const dump::CsvProgress&) { return ++calls < 2; });
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_TRUE(r.rolledBack);
+    EXPECT_EQ(r.summary(), QStringLiteral("Cancelled: nothing was loaded (the import was rolled back)."));
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM copy"), QStringLiteral("0"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, CsvImportMethods,

@@ -389,7 +389,7 @@ TEST_F(MainWindowTest, EachNodeLevelOpensItsOwnMenuAndRemembersItsObject) {
 
     EXPECT_EQ(captions(w.menus().PopupTable),
               (QStringList{"Table Schema  / Dump", "Table Properties", "Table Rename",
-                           "Table Drop"}));
+                           "Table Drop", "Import CSV..."}));
     EXPECT_EQ(captions(w.menus().PopupDB), (QStringList{"DB Schema / Dump", "Restore", "DB Drop"}));
     EXPECT_EQ(captions(w.menus().PServer), (QStringList{"Properties", "Delete Server"}));
     EXPECT_EQ(captions(w.menus().PopupHostView), (QStringList{"Host Add", "Host Delete"}));

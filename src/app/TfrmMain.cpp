@@ -198,6 +198,11 @@ void TfrmMain::BuildLayout() {
         TreeNode* database = table && table->level() == nlTable ? table->databaseNode() : nullptr;
         if (database) dumpCommands_->TableSchema1Click(database->text(), ContextTable);
     });
+    connect(menus_->ImportCsv1, &QAction::triggered, this, [this] {
+        TreeNode* table = tree_->selectedNode();
+        TreeNode* database = table && table->level() == nlTable ? table->databaseNode() : nullptr;
+        if (database) dumpCommands_->ImportCsv1Click(database->text(), ContextTable);
+    });
     connect(menus_->Restore1, &QAction::triggered, this, [this] {
         // From the first restore of the run on, scripts open with the .sql filter only.
         sqlPanel_->SetOpenFilter(QStringLiteral("SQL files (*.sql)"));

@@ -6,6 +6,7 @@
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
+#include "files/CsvReader.h"
 
 // A command line that makes no valid command, worded for the user ("--database needs a value").
 class UsageError : public std::runtime_error {
@@ -19,7 +20,7 @@ private:
 
 // The command line of lorvex-cli.
 struct CliOptions {
-    enum class Command { Dump, Restore, Help };
+    enum class Command { Dump, Restore, Import, Help };
 
     Command command = Command::Help;
     QString server;  // a registered server's name
@@ -41,6 +42,18 @@ struct CliOptions {
     bool allowForeign = false;  // restore: run statements that reach beyond the database
     bool eachDatabase = false;  // restore: a file of several databases, each into its own
     unsigned netTimeout = db::kDefaultNetTimeoutSeconds;  // seconds; 0: no limit
+    // import: what the options say of the file's format; the rest is detected.
+    struct CsvChoices {
+        std::optional<char> delimiter;
+        std::optional<char> quote;  // 0: none
+        std::optional<bool> header;
+        std::optional<bool> escapes;
+        std::optional<QByteArray> encoding;
+        std::optional<files::NullMarker> null;
+        std::optional<files::LineEnd> lineEnd;
+        bool keepLoaded = false;
+        enum class Method { Auto, Local, Inserts } method = Method::Auto;
+    } csv;
 
     // The options of `arguments` (without the program name); throws UsageError when they do
     // not make a valid command.

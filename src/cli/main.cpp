@@ -12,6 +12,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Terminal.h"
 #include "db/Connection.h"
+#include "dump/CsvImport.h"
 #include "dump/DumpFormat.h"
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
@@ -383,6 +384,71 @@ int runRestore(const CliOptions& o) {
     return warned ? kWarnings : 0;
 }
 
+// The file's format: what the options say, the rest as its first bytes suggest.
+files::CsvFormat importFormat(const CliOptions& o, QIODevice& file) {
+    files::CsvFormat f = files::detectCsvFormat(file.peek(files::kCsvDetectBytes));
+    const CliOptions::CsvChoices& c = o.csv;
+    if (c.delimiter) f.delimiter = *c.delimiter;
+    if (c.quote) f.quote = *c.quote;
+    if (c.header) f.header = *c.header;
+    if (c.escapes) f.backslashEscapes = *c.escapes;
+    if (c.encoding) f.encoding = *c.encoding;
+    if (c.null) f.null = *c.null;
+    if (c.lineEnd) f.lineEnd = *c.lineEnd;
+    return f;
+}
+
+int runImport(const CliOptions& o) {
+    QElapsedTimer clock;
+    clock.start();
+    QFile file(o.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return failure(QStringLiteral("cannot read %1: %2")
+                           .arg(QDir::toNativeSeparators(o.file), file.errorString()));
+    dump::CsvImportOptions options;
+    options.database = o.database;
+    options.table = o.table;
+    options.path = o.file;
+    options.format = importFormat(o, file);
+    options.keepLoaded = o.csv.keepLoaded;
+    using Method = CliOptions::CsvChoices::Method;
+    options.method = o.csv.method == Method::Local     ? dump::CsvImportOptions::Method::LocalInfile
+                     : o.csv.method == Method::Inserts ? dump::CsvImportOptions::Method::Inserts
+                                                       : dump::CsvImportOptions::Method::Auto;
+    file.close();
+
+    db::Connection session;
+    if (!connect(session, o, false)) return kFailed;
+    // The import runs on a connection of its own; Ctrl-C stops whatever statement runs there.
+    InterruptWatch interrupt(paramsOf(o, false), 0);
+    ProgressLine line;
+    dump::CsvImportResult result;
+    try {
+        result = dump::CsvImport(session, options).run([&](const dump::CsvProgress& p) {
+            const double done = p.total ? double(p.bytes) / double(p.total) : 0;
+            const double elapsed = double(clock.elapsed()) / 1000;
+            QString text = QStringLiteral("import: %1%").arg(int(done * 100));
+            if (done > 0.02)
+                text += QStringLiteral(", about %1 s left").arg(int(elapsed / done - elapsed + 0.5));
+            line.show(text);
+            return !InterruptWatch::interrupted();
+        });
+    } catch (const dump::CsvImportError& e) {
+        line.clear();
+        return failure(QString::fromUtf8(e.what()));
+    }
+    line.clear();
+    const QString summary = result.summary();
+    say(result.ok() ? stdout : stderr,
+        QStringLiteral("import: %1\nimport: %2 s (%3)\n")
+            .arg(summary, seconds(clock),
+                 result.localInfile ? QStringLiteral("LOAD DATA LOCAL INFILE")
+                                    : QStringLiteral("INSERT statements")));
+    if (result.cancelled) return kInterrupted;
+    if (result.rolledBack) return kFailed;
+    return result.ok() ? 0 : kWarnings;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -409,5 +475,9 @@ int main(int argc, char** argv) {
     ServerAccess access{QString()};
     if (!resolveConnection(*options, access, &error)) return failure(error);
     registeredAccess = &access;
-    return options->command == CliOptions::Command::Dump ? runDump(*options) : runRestore(*options);
+    switch (options->command) {
+        case CliOptions::Command::Dump: return runDump(*options);
+        case CliOptions::Command::Import: return runImport(*options);
+        default: return runRestore(*options);
+    }
 }

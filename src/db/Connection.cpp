@@ -5,6 +5,7 @@
 #include <QFile>
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -211,6 +212,10 @@ void Connection::connect(const ConnectParams& params) {
         unsigned protocol = MYSQL_PROTOCOL_TCP;
         mysql_optionsv(handle, MYSQL_OPT_PROTOCOL, &protocol);
     }
+    // The client library's default may answer a server's request for any file; only the
+    // connections that ask for it answer, and then only with the data loadLocal gives.
+    unsigned localInfile = params.localInfile ? 1 : 0;
+    mysql_optionsv(handle, MYSQL_OPT_LOCAL_INFILE, &localInfile);
     unsigned timeout = params.connectTimeout ? params.connectTimeout : kConnectTimeoutSeconds;
     mysql_optionsv(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     if (params.netTimeout > 0) {
@@ -286,6 +291,44 @@ bool Connection::query(std::string_view statement) {
     return blocking(statement, false, [&] {
         return mysql_real_query(mysql_, statement.data(), statement.size()) == 0;
     });
+}
+
+namespace {
+
+// The client library's callbacks for the data of one LOAD DATA LOCAL INFILE.
+struct LocalLoad {
+    const Connection::LocalSource* source;
+    bool failed = false;
+};
+
+int localInit(void** state, const char* /*requested*/, void* userdata) {
+    *state = userdata;  // the file name the server asked for is never opened
+    return 0;
+}
+
+int localRead(void* state, char* buffer, unsigned size) {
+    auto* load = static_cast<LocalLoad*>(state);
+    const long n = (*load->source)(buffer, size);
+    if (n < 0) load->failed = true;
+    return int(n);
+}
+
+void localEnd(void*) {}
+
+int localError(void* /*state*/, char* message, unsigned size) {
+    std::snprintf(message, size, "The import stopped sending the file.");
+    return 2000;  // the client library's CR_UNKNOWN_ERROR
+}
+
+}  // namespace
+
+bool Connection::loadLocal(std::string_view statement, const LocalSource& source) {
+    if (!mysql_) return false;
+    LocalLoad load{&source};
+    mysql_set_local_infile_handler(mysql_, localInit, localRead, localEnd, localError, &load);
+    const bool ok = query(statement);
+    mysql_set_local_infile_default(mysql_);
+    return ok && !load.failed;
 }
 
 Result Connection::storeResult() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <functional>
 #include <QString>
 #include <atomic>
 #include <thread>
@@ -44,6 +45,9 @@ struct ConnectParams {
     unsigned connectTimeout = 10;  // seconds to reach the server and log in
     QString label;  // how the busy feedback names the server; empty: the host
     TlsOptions tls;
+    // The session may answer LOAD DATA LOCAL INFILE (with loadLocal only). Off, the client
+    // library refuses every request of the server for a file.
+    bool localInfile = false;
 };
 
 // Stops the statement that session `threadId` runs (KILL QUERY), over a connection of its
@@ -124,6 +128,14 @@ public:
     // The session's SQL mode makes backslashes ordinary characters inside quotes (as last
     // reported by the server).
     bool noBackslashEscapes() const;
+
+    // Runs a LOAD DATA LOCAL INFILE statement whose data `source` writes: it fills the
+    // buffer it is given and returns the bytes written, 0 at the end of the data and -1 to
+    // stop (the statement then fails). Whatever file the server asks for, it gets these
+    // bytes and never a file of the client's. `source` runs on the thread that runs the
+    // call. Needs a connection opened with localInfile; false as for query().
+    using LocalSource = std::function<long(char* buffer, unsigned size)>;
+    bool loadLocal(std::string_view statement, const LocalSource& source);
 
     // Throwing calls: DbError carrying the server's number, message and the statement.
     void exec(std::string_view statement);

@@ -1,6 +1,8 @@
 #include "dump/DumpCommands.h"
 
 #include "dump/DumpFormat.h"
+#include "dump/TfrmCsvImport.h"
+#include "files/CsvReader.h"
 #include "dump/TfrmRestore.h"
 #include "dump/TfrmSchema.h"
 #include "ui/Prompts.h"
@@ -42,5 +44,21 @@ void DumpCommands::Restore1Click(const QString& database) {
         prompts_.message(parent_, QStringLiteral("Restore Error\r\n\r\n") + error.text());
     } catch (const std::exception&) {
         prompts_.message(parent_, QStringLiteral("Restore Error"));
+    }
+}
+
+void DumpCommands::ImportCsv1Click(const QString& database, const QString& table) {
+    const QString path = prompts_.openFileName(
+        parent_, QStringLiteral("Import CSV"), programDir_,
+        QStringLiteral("Text files (*.csv *.tsv *.txt);;All files (*)"));
+    if (path.isEmpty()) return;
+    try {
+        TfrmCsvImport dialog(connection_, prompts_, parent_);
+        dialog.SetTable(database, table);
+        dialog.LoadFile(path);
+        prompts_.exec(&dialog);
+    } catch (const std::runtime_error& error) {
+        prompts_.message(parent_, QStringLiteral("Import Error\r\n\r\n") +
+                                      QString::fromUtf8(error.what()));
     }
 }

@@ -24,6 +24,8 @@ public:
     void TableSchema1Click(const QString& database, const QString& table);
     // "Restore" on a database node: asks for a schema file, then opens the restore dialog.
     void Restore1Click(const QString& database);
+    // "Import CSV..." on a table node: asks for a text file, then opens the import dialog.
+    void ImportCsv1Click(const QString& database, const QString& table);
 
 private:
     void openSchema(int scope, const QString& database, const QString& table,

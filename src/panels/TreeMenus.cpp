@@ -52,6 +52,7 @@ TreeMenus::TreeMenus(QWidget* parent) : QObject(parent) {
     TableInformation1 = item(PopupTable, "TableInformation1", QStringLiteral("Table Properties"));
     TableRename1 = item(PopupTable, "TableRename1", QStringLiteral("Table Rename"));
     Drop2 = item(PopupTable, "Drop2", QStringLiteral("Table Drop"));
+    ImportCsv1 = item(PopupTable, "ImportCsv1", QStringLiteral("Import CSV..."));
 }
 
 QMenu* TreeMenus::menuFor(TNodeLevel level) const {

@@ -49,4 +49,5 @@ public:
     QAction* TableInformation1 = nullptr;  // "Table Properties"
     QAction* TableRename1 = nullptr;   // "Table Rename"
     QAction* Drop2 = nullptr;          // "Table Drop"
+    QAction* ImportCsv1 = nullptr;     // "Import CSV..."
 };

@@ -3,32 +3,8 @@
 #include <algorithm>
 
 #include "db/Connection.h"
-#include "files/SqlBytes.h"
 
 namespace {
-
-QString baseType(const QString& columnType) {
-    const int paren = columnType.indexOf(u'(');
-    const int blank = columnType.indexOf(u' ');
-    int end = columnType.size();
-    if (paren >= 0) end = paren;
-    if (blank >= 0) end = std::min(end, blank);
-    return columnType.left(end).toLower();
-}
-
-bool isNumberType(const QString& base) {
-    static const QStringList numbers = {
-        QStringLiteral("tinyint"), QStringLiteral("smallint"), QStringLiteral("mediumint"),
-        QStringLiteral("int"),     QStringLiteral("integer"),  QStringLiteral("bigint"),
-        QStringLiteral("decimal"), QStringLiteral("numeric"),  QStringLiteral("float"),
-        QStringLiteral("double"),  QStringLiteral("real"),     QStringLiteral("year")};
-    return numbers.contains(base);
-}
-
-bool isBinaryType(const QString& base) {
-    return base == QLatin1String("binary") || base == QLatin1String("varbinary") ||
-           base == QLatin1String("bit") || base.endsWith(QLatin1String("blob"));
-}
 
 // Where the server's comparison of a column does not follow its ORDER BY (ENUM and SET sort
 // by their index; long texts and blobs by their first max_sort_length bytes), a window
@@ -62,7 +38,7 @@ void RowPager::setSort(int column, bool descending) {
 bool RowPager::seeks() const {
     if (!shape_.hasKey()) return false;
     return std::all_of(order_.begin(), order_.end(), [&](int column) {
-        return sortsAsItCompares(baseType(shape_.columns[std::size_t(column)].columnType));
+        return sortsAsItCompares(shape_.columns[std::size_t(column)].baseType());
     });
 }
 
@@ -99,15 +75,8 @@ std::string RowPager::orderBy(bool reversed) const {
 }
 
 std::string RowPager::literal(int column, const std::string& bytes) const {
-    const QString base = baseType(shape_.columns[std::size_t(column)].columnType);
-    if (isBinaryType(base)) {
-        std::string hex(2 * bytes.size() + 3, '\'');
-        hex[0] = 'X';
-        sqlbytes::putHex(hex.data() + 2, bytes);
-        return hex;
-    }
-    if (isNumberType(base)) return bytes;  // as the server wrote it: digits, sign, point
-    return quote_(bytes);
+    // Key values came from the server: numbers are written as it wrote them.
+    return shape_.literal(column, bytes, quote_, true);
 }
 
 // Lexicographic "beyond these values" in the order's directions: NULL sorts first going up

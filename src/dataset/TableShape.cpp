@@ -1,8 +1,11 @@
 #include "dataset/TableShape.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <map>
 
 #include "db/Connection.h"
+#include "files/SqlBytes.h"
 
 QString TableShape::readOnlyReason() const {
     if (isView) return QStringLiteral("A view's rows are shown read-only.");
@@ -19,6 +22,62 @@ int TableShape::columnNamed(const QString& name) const {
     return -1;
 }
 
+namespace {
+
+QString baseType(const QString& columnType) {
+    const int paren = columnType.indexOf(u'(');
+    const int blank = columnType.indexOf(u' ');
+    int end = columnType.size();
+    if (paren >= 0) end = paren;
+    if (blank >= 0) end = std::min(end, blank);
+    return columnType.left(end).toLower();
+}
+
+}  // namespace
+
+QString TableColumn::baseType() const { return ::baseType(columnType); }
+
+bool TableColumn::isNumber() const {
+    static const QStringList numbers = {
+        QStringLiteral("tinyint"), QStringLiteral("smallint"), QStringLiteral("mediumint"),
+        QStringLiteral("int"),     QStringLiteral("integer"),  QStringLiteral("bigint"),
+        QStringLiteral("decimal"), QStringLiteral("numeric"),  QStringLiteral("float"),
+        QStringLiteral("double"),  QStringLiteral("real"),     QStringLiteral("year")};
+    return numbers.contains(baseType());
+}
+
+bool TableColumn::isBinary() const {
+    const QString base = baseType();
+    return base == QLatin1String("binary") || base == QLatin1String("varbinary") ||
+           base == QLatin1String("bit") || base.endsWith(QLatin1String("blob"));
+}
+
+bool TableShape::transactional() const {
+    // Aria and MyISAM keep every statement that ran, whatever ROLLBACK says.
+    return engine.compare(QLatin1String("InnoDB"), Qt::CaseInsensitive) == 0 ||
+           engine.compare(QLatin1String("RocksDB"), Qt::CaseInsensitive) == 0;
+}
+
+bool TableShape::approximate(int column) const {
+    const QString base = columns[std::size_t(column)].baseType();
+    return base == QLatin1String("float") || base == QLatin1String("double") ||
+           base == QLatin1String("real");
+}
+
+std::string TableShape::literal(int column, const std::string& bytes,
+                                const std::function<std::string(std::string_view)>& quote,
+                                bool serverNumber) const {
+    const TableColumn& c = columns[std::size_t(column)];
+    if (c.isBinary()) {
+        std::string hex(2 * bytes.size() + 3, '\'');
+        hex[0] = 'X';
+        sqlbytes::putHex(hex.data() + 2, bytes);
+        return hex;
+    }
+    if (serverNumber && c.isNumber()) return bytes;
+    return quote(bytes);
+}
+
 TableShape readTableShape(db::Connection& c, const QString& database, const QString& table) {
     TableShape shape;
     shape.database = database;
@@ -26,11 +85,12 @@ TableShape readTableShape(db::Connection& c, const QString& database, const QStr
     const std::string where = " WHERE TABLE_SCHEMA = " + c.quoteValue(database) +
                               " AND TABLE_NAME = " + c.quoteValue(table);
     {
-        db::Result r = c.select("SELECT TABLE_TYPE, TABLE_ROWS FROM information_schema.TABLES" +
-                                where);
+        db::Result r = c.select(
+            "SELECT TABLE_TYPE, TABLE_ROWS, ENGINE FROM information_schema.TABLES" + where);
         if (r.next()) {
             shape.isView = r.text(0) == QLatin1String("VIEW");
             shape.estimatedRows = r.text(1).toULongLong();
+            shape.engine = r.text(2);
         }
     }
     {

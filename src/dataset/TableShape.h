@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace db {
@@ -16,12 +19,18 @@ struct TableColumn {
     bool nullable = false;
     bool generated = false;      // VIRTUAL or STORED GENERATED: never written
     bool autoIncrement = false;
+
+    // "int" of "int(10) unsigned"
+    QString baseType() const;
+    bool isNumber() const;
+    bool isBinary() const;  // BINARY, VARBINARY, BIT, the BLOB types: bytes, not text
 };
 
 struct TableShape {
     QString database;
     QString table;
     bool isView = false;
+    QString engine;  // InnoDB, MyISAM, ...: whether a failed post can be rolled back
     std::vector<TableColumn> columns;
     // Positions in `columns` of the key's columns, in the key's order: the PRIMARY KEY, else
     // the first UNIQUE key whose columns are all NOT NULL (no prefix part); empty when the
@@ -35,6 +44,18 @@ struct TableShape {
     // Why the rows cannot be changed from the grid; empty when they can.
     QString readOnlyReason() const;
     int columnNamed(const QString& name) const;
+    // Whether the engine undoes a statement on ROLLBACK.
+    bool transactional() const;
+    // A value of `column` as a literal: binary columns in hex, everything else quoted by
+    // `quote` (the connection's escaping), so that nothing typed can end the literal.
+    // `serverNumber`: the value came from the server in a number column, and is written as
+    // it came.
+    std::string literal(int column, const std::string& bytes,
+                        const std::function<std::string(std::string_view)>& quote,
+                        bool serverNumber = false) const;
+    // Whether the server's text of the column's values reads back as a different value
+    // (FLOAT, DOUBLE): such a value is compared as text.
+    bool approximate(int column) const;
 };
 
 // Reads the shape from information_schema. Throws db::DbError when the server refuses; a

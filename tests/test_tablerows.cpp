@@ -226,6 +226,48 @@ TEST_F(TableRowsTest, AGridScrolledAnywhereShowsThoseRowsOnceRead) {
     EXPECT_EQ(shown(rows.rowCount() - 1), QStringLiteral("v30000"));
 }
 
+// Edits wait in the grid, marked, until posted; a post that fails keeps them.
+TEST_F(TableRowsTest, EditsArePendingUntilPostedAndAFailedPostKeepsThem) {
+    scratch.exec("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(10) NULL, g INT AS (id + 1))");
+    scratch.exec("INSERT INTO t (id, v) SELECT seq, CONCAT('v', seq) FROM seq_1_to_1200");
+    rows.open(scratch.name(), QStringLiteral("t"));
+    ASSERT_TRUE(rows.editable());
+    EXPECT_FALSE(rows.flags(rows.index(0, 2)) & Qt::ItemIsEditable);  // generated
+    ASSERT_TRUE(rows.setData(rows.index(2, 1), QStringLiteral("x'y")));
+    ASSERT_TRUE(rows.setNull(rows.index(3, 1)));
+    rows.deleteRows({5});
+    rows.addRow();  // shown on top: the table's rows move down by one
+    ASSERT_TRUE(rows.setData(rows.index(0, 1), QStringLiteral("added")));
+    EXPECT_EQ(rows.index(3, 1).data().toString(), QStringLiteral("x'y"));
+    EXPECT_TRUE(rows.index(4, 1).data(TableRows::IsNullRole).toBool());
+    EXPECT_EQ(rows.headerData(3, Qt::Vertical).toString(), QStringLiteral("3 *"));
+    EXPECT_EQ(rows.preview().size(), 4u);
+    EXPECT_EQ(scratch.scalar("SELECT v FROM t WHERE id = 3"), QStringLiteral("v3"));  // nothing sent yet
+
+    const PostOutcome out = rows.post(10);
+    ASSERT_TRUE(out.applied) << out.reason.toStdString();
+    EXPECT_FALSE(rows.hasEdits());
+    EXPECT_EQ(scratch.scalar("SELECT CONCAT_WS(',', (SELECT v FROM t WHERE id = 3), "
+                             "(SELECT IFNULL(v, 'NULL') FROM t WHERE id = 4), "
+                             "(SELECT COUNT(*) FROM t WHERE id = 6), (SELECT g FROM t WHERE v = 'added'))"),
+              QStringLiteral("x'y,NULL,0,1202"));
+    ASSERT_TRUE(rows.ensureLoaded(2));
+    EXPECT_EQ(rows.index(2, 1).data().toString(), QStringLiteral("x'y"));
+
+    // Changed elsewhere after it was read: nothing is applied, the edit stays to correct.
+    ASSERT_TRUE(rows.setData(rows.index(0, 1), QStringLiteral("mine")));
+    ASSERT_TRUE(rows.setData(rows.index(1, 1), QStringLiteral("mine too")));
+    scratch.exec("UPDATE t SET v = 'theirs' WHERE id = 2");
+    const PostOutcome refused = rows.post();
+    EXPECT_FALSE(refused.applied);
+    EXPECT_TRUE(refused.changedElsewhere);
+    EXPECT_EQ(rows.gridRowOf(refused.failedEdit), 1);
+    EXPECT_EQ(rows.editCount(), 2);
+    EXPECT_EQ(scratch.scalar("SELECT v FROM t WHERE id = 1"), QStringLiteral("v1"));
+    rows.revertRow(1);
+    EXPECT_EQ(rows.editCount(), 1);
+}
+
 struct ShapeCase {
     const char* name;
     const char* create;

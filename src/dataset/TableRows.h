@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dataset/CellFormat.h"
+#include "dataset/RowEdits.h"
 #include "dataset/RowPager.h"
 #include "db/Result.h"
 
@@ -66,8 +67,34 @@ public:
     std::size_t keptRows() const { return kept_; }
     const QString& lastError() const { return lastError_; }
 
-    // The value of a cell; NULL when it is NULL or not read yet (isLoaded tells).
+    // The value of a cell; NULL when it is NULL or not read yet (isLoaded tells). Rows are
+    // the table's positions (without the rows added and not posted yet).
     db::Value cell(int row, int column) const;
+
+    // ---- Edits, pending until posted --------------------------------------------------
+    // Grid rows: the rows added and not posted come first, then the table's rows.
+    // Whether the rows can be changed; readOnlyReason() says why not.
+    bool editable() const;
+    QString readOnlyReason() const;
+    // A new row at the top of the grid, every column at its default until set.
+    void addRow();
+    // Marks the rows (grid rows) for deletion; rows added and not posted just go.
+    void deleteRows(std::vector<int> rows);
+    // Puts a grid row back as it was read (or drops it when it was added).
+    void revertRow(int row);
+    void revertAll();
+    bool hasEdits() const { return !edits_.empty(); }
+    int editCount() const { return int(edits_.size()); }
+    // The statements Post would send, in order.
+    std::vector<std::string> preview() const;
+    // Sends every edit in one transaction. Applied: the edits are gone and the rows shown
+    // are read again around `around` (a grid row). Otherwise the edits stay, and the outcome
+    // says which failed and why.
+    PostOutcome post(int around = 0);
+    // The grid row a pending edit is shown on (-1 when not read at the moment).
+    int gridRowOf(int edit) const;
+    // A cell set to NULL (not to the empty text).
+    bool setNull(const QModelIndex& index);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -75,8 +102,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
 Q_SIGNALS:
+    // The pending edits changed (made, reverted or posted).
+    void editsChanged();
     // A read the grid asked for failed (the text says why); the cells stay empty.
     void readFailed(const QString& text);
     // rowCount() changed its meaning: an end was met, or the rows were counted.
@@ -107,6 +137,21 @@ private:
     void readFirst();
     void requestLater(int row) const;
     void readRequested();
+
+    // The edit of a table row, by its key's values; the rows added come first in edits_.
+    RowBytes keyOf(int tableRow) const;
+    RowBytes rowOf(int tableRow) const;
+    int editAt(int gridRow) const;
+    int tableRow(int gridRow) const { return gridRow - added(); }
+    bool setCell(int gridRow, int column, CellBytes value);
+    RowStatements statements() const;
+    void noteEdited(int gridRow);
+    void reindexEdits();
+
+    std::vector<RowEdit> edits_;             // in the order they were made
+    std::map<RowBytes, int> editByKey_;      // table rows' edits, by key values
+    std::vector<int> addedEdits_;            // the edits of the rows added, as shown
+    int added() const { return int(addedEdits_.size()); }
 
     db::Connection* connection_ = nullptr;
     std::unique_ptr<RowPager> pager_;

@@ -20,7 +20,6 @@
 #include "dataset/TMySQLDataSet.h"
 #include "BenchServer.h"
 #include "db/Connection.h"
-#include "ui/Prompts.h"
 
 namespace {
 
@@ -103,8 +102,7 @@ int runGrid() {
     connection.SetPasswd(qEnvironmentVariable("LORVEX_TEST_PASSWORD"));
     connection.SetDB(kDatabase);
     connection.Open();
-    ui::WidgetPrompts prompts;
-    CountingDataSet dataSet(prompts);
+    CountingDataSet dataSet;
     dataSet.SetConnection(&connection);
     dataSet.SetSQL({QString::fromLatin1(kStatement)});
 

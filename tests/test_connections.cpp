@@ -6,6 +6,7 @@
 
 #include "db/Connection.h"
 #include "registry/ServerAccess.h"
+#include "support/Failures.h"
 #include "support/CliRunner.h"
 #include "support/PrivateServer.h"
 #include "support/TestServer.h"
@@ -190,7 +191,7 @@ TEST(TlsAbsent, EveryModeRefusesAServerWithoutTls) {
         }
         EXPECT_FALSE(connection.isOpen());
         QString error;
-        EXPECT_FALSE(db::cancelQuery(p, probe.threadId(), &error));
+        EXPECT_FALSE(attempt(&error, [&] { db::cancelQuery(p, probe.threadId()); }));
         refused(error);
 
         TServerEntry entry{testserver::hostField(), testserver::user(), testserver::password()};

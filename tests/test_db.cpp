@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "db/ColumnType.h"
 #include "db/Connection.h"
 #include "support/ScriptedPrompts.h"
 #include "ui/ServerWait.h"
@@ -113,6 +114,46 @@ TEST(Result, ReadsNullEmptyAndBinaryValuesByPosition) {
     db::Result moved = std::move(r);
     EXPECT_FALSE(r);
     EXPECT_TRUE(moved);
+}
+
+// The one classification the grid and the dump share, read from real column metadata.
+TEST(ColumnType, EachServerColumnTypeHasItsKind) {
+    using K = db::ColumnKind;
+    const struct {
+        const char* definition;
+        K kind;
+    } columns[] = {
+        {"TINYINT", K::Integer},        {"SMALLINT UNSIGNED", K::Integer},
+        {"MEDIUMINT", K::Integer},      {"INT", K::Integer},
+        {"BIGINT UNSIGNED", K::Integer}, {"DECIMAL(30,4)", K::Decimal},
+        {"FLOAT", K::Float},            {"DOUBLE", K::Float},
+        {"DATE", K::Date},              {"TIME(3)", K::Time},
+        {"DATETIME", K::DateTime},      {"TIMESTAMP NULL", K::DateTime},
+        {"YEAR", K::Year},              {"BIT(5)", K::Bit},
+        {"CHAR(3)", K::String},         {"VARCHAR(20)", K::String},
+        {"ENUM('a','b')", K::String},   {"SET('x','y')", K::String},
+        {"TEXT", K::Text},              {"LONGTEXT", K::Text},
+        {"JSON", K::Json},              {"BINARY(4)", K::Binary},
+        {"VARBINARY(8)", K::Binary},    {"BLOB", K::Binary},
+        {"MEDIUMBLOB", K::Binary},      {"GEOMETRY", K::Geometry},
+        {"POINT", K::Geometry},
+    };
+    std::string create = "CREATE TABLE t (";
+    for (std::size_t i = 0; i < std::size(columns); ++i)
+        create += (i ? ", c" : "c") + std::to_string(i) + ' ' + columns[i].definition;
+    ScratchDatabase scratch;
+    scratch.exec(create + ")");
+    db::Result r = scratch.connection().select("SELECT * FROM t");
+    ASSERT_EQ(r.columnCount(), std::size(columns));
+    for (std::size_t i = 0; i < std::size(columns); ++i)
+        EXPECT_EQ(db::classify(r.columns()[i]), columns[i].kind) << columns[i].definition;
+    // Expressions have no table behind them: a binary string is bytes, a text is text.
+    db::Result e = scratch.connection().select("SELECT 'a', BINARY 'a', 1 + 1, NOW()");
+    ASSERT_EQ(e.columnCount(), 4u);
+    EXPECT_EQ(db::classify(e.columns()[0]), K::String);
+    EXPECT_EQ(db::classify(e.columns()[1]), K::Binary);
+    EXPECT_EQ(db::classify(e.columns()[2]), K::Integer);
+    EXPECT_EQ(db::classify(e.columns()[3]), K::DateTime);
 }
 
 // Values and names that would end a literal or an identifier must arrive as typed.

@@ -25,6 +25,7 @@
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
 #include "dump/ScriptScan.h"
+#include "support/Failures.h"
 #include "support/TestNames.h"
 #include "dump/RestoreStatus.h"
 #include "dump/RestoreTally.h"
@@ -176,7 +177,7 @@ dump::RestoreRun runText(db::Connection& c, const QString& database, const QByte
     dump::RestoreEngine engine(c, database);
     dump::RestoreRun run = engine.run(buffer, dump::RunKind::Script, progress);
     QString error;
-    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     return run;
 }
 
@@ -451,7 +452,7 @@ class SelfContained : public ::testing::TestWithParam<BatchCase> {};
 
 TEST_P(SelfContained, OnlyStatementsThatCannotSwallowTheNextShareATrip) {
     EXPECT_EQ(
-        dump::RestoreEngine::selfContained(GetParam().statement, GetParam().noBackslashEscapes),
+        dump::RestorePolicy::selfContained(GetParam().statement, GetParam().noBackslashEscapes),
         GetParam().selfContained)
         << GetParam().statement;
 }
@@ -479,7 +480,7 @@ class RowList : public ::testing::TestWithParam<RowListCase> {};
 
 TEST_P(RowList, OnlyPlainRowListsJoin) {
     const std::string_view statement = GetParam().statement;
-    const std::size_t at = dump::RestoreEngine::rowListAt(statement, false);
+    const std::size_t at = dump::RestorePolicy::rowListAt(statement, false);
     if (!GetParam().rows)
         EXPECT_EQ(at, std::string_view::npos) << statement;
     else
@@ -516,12 +517,16 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
 
     const QByteArray header =
         "#\r\n# MySQL DataBase : " + s.name().toUtf8() + "\r\n#\r\n\r\n" + dump::sessionHeader();
-    std::optional<dump::SchemaText> empty = writer.schema({s.name(), {}}, true, &error);
+    std::optional<dump::SchemaText> empty = attempt(&error, [&] {
+        return writer.schema({s.name(), {}}, true);
+    });
     ASSERT_TRUE(empty) << error.toStdString();
     EXPECT_EQ(empty->text, header);
 
     for (const char* t : {"b", "a", "c"}) s.exec(std::string("CREATE TABLE ") + t + " (x INT)");
-    std::optional<dump::SchemaText> schema = writer.schema({s.name(), {}}, true, &error);
+    std::optional<dump::SchemaText> schema = attempt(&error, [&] {
+        return writer.schema({s.name(), {}}, true);
+    });
     ASSERT_TRUE(schema) << error.toStdString();
     QByteArray expected = header;
     for (const char* t : {"c", "b", "a"})
@@ -538,7 +543,7 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
 
     // Table scope: no header, the marker last.
     std::optional<dump::SchemaText> table =
-        writer.schema({s.name(), QStringLiteral("b")}, false, &error);
+        attempt(&error, [&] { return writer.schema({s.name(), QStringLiteral("b")}, false); });
     ASSERT_TRUE(table);
     EXPECT_TRUE(
         table->text.startsWith(dump::sessionHeader() + "#\r\n# Table structure for table 'b'"));
@@ -546,13 +551,15 @@ TEST_F(DumpTest, DatabaseSchemaLayout) {
 
     // The session is left as it was found.
     c.exec("SET time_zone = '+03:00', sql_mode = 'ANSI_QUOTES'");
-    ASSERT_TRUE(writer.schema({s.name(), {}}, false, &error));
+    ASSERT_TRUE(attempt(&error, [&] { return writer.schema({s.name(), {}}, false); }));
     db::Result r = c.select("SELECT @@time_zone, @@sql_mode");
     ASSERT_TRUE(r.next());
     EXPECT_EQ(r.text(0), QStringLiteral("+03:00"));
     EXPECT_EQ(r.text(1), QStringLiteral("ANSI_QUOTES"));
 
-    EXPECT_FALSE(writer.schema({s.name(), QStringLiteral("missing")}, false, &error));
+    EXPECT_FALSE(attempt(&error, [&] {
+        return writer.schema({s.name(), QStringLiteral("missing")}, false);
+    }));
     EXPECT_TRUE(error.contains(QStringLiteral("doesn't exist"))) << error.toStdString();
 }
 
@@ -656,7 +663,9 @@ TEST_P(RoundTrip, AwkwardValuesComeBackByteForByte) {
     c.exec("SET time_zone = '-07:00'");  // the files do not depend on the session's zone
     dump::DumpWriter writer(c);
     QString error;
-    std::optional<dump::SchemaText> schema = writer.schema({source.name(), {}}, drop, &error);
+    std::optional<dump::SchemaText> schema = attempt(&error, [&] {
+        return writer.schema({source.name(), {}}, drop);
+    });
     ASSERT_TRUE(schema) << error.toStdString();
     EXPECT_EQ(schema->tables, 8);
     const dump::DumpTarget all{source.name(), {}};
@@ -675,7 +684,7 @@ TEST_P(RoundTrip, AwkwardValuesComeBackByteForByte) {
         const dump::RestoreRun data = runFile(engine, path("a.dat"), dump::RunKind::Data);
         EXPECT_TRUE(data.ok()) << dump::failureReport(data, "a.dat").toStdString();
         EXPECT_EQ(data.statements, 13u + 5u);
-        ASSERT_TRUE(engine.finish(&error)) << error.toStdString();
+        ASSERT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     }
     expectSameDatabase(source.name(), target.name());
 }
@@ -691,7 +700,8 @@ TEST_F(DumpTest, TableScopeRoundTripOfAViewAndAGeneratedColumn) {
     QString error;
     for (const char* table : {"vals", "v_vals"}) {
         const dump::DumpTarget one{source.name(), QString::fromLatin1(table)};
-        std::optional<dump::SchemaText> schema = writer.schema(one, true, &error);
+        std::optional<dump::SchemaText> schema =
+            attempt(&error, [&] { return writer.schema(one, true); });
         ASSERT_TRUE(schema) << error.toStdString();
         ASSERT_TRUE(writer.save(path("t.sql"), schema->text, &one, {}).ok);
         dump::RestoreEngine engine(c, target.name());
@@ -848,7 +858,7 @@ TEST(RestoreEngine, RefusingForeignStatementsStopsBeforeTheFirst) {
     options.refuseForeign = true;
     const dump::RestoreRun run = engine.run(buffer, dump::RunKind::Script, {}, options);
     QString error;
-    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     EXPECT_TRUE(run.fatal.startsWith(QStringLiteral("The restore stopped before line 2: the "
                                                     "statement there drops a database")))
         << run.fatal.toStdString();
@@ -1024,7 +1034,7 @@ TEST_P(PastThePacketLimit, IsSkippedWhileReadAndTheRunGoesOn) {
     const qint64 before = peakMemory(true);
     const dump::RestoreRun run = engine.run(input, dump::RunKind::Data, {}, options);
     EXPECT_LT(peakMemory() - before, kFiller / 4);
-    ASSERT_TRUE(engine.finish(nullptr));
+    ASSERT_EQ(failureOf([&] { engine.finish(); }), QString());
 
     EXPECT_TRUE(run.fatal.isEmpty()) << run.fatal.toStdString();
     EXPECT_EQ(run.statements, 2u);
@@ -1236,8 +1246,11 @@ TEST_F(DumpDialogs, RestoreDialogRunsScriptAndDataWithStatus) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{source.name(), {}};
-        ASSERT_TRUE(
-            writer.save(path("r.sql"), writer.schema(all, false, &error)->text, &all, {}).ok);
+        ASSERT_TRUE(writer
+                        .save(path("r.sql"),
+                              attempt(&error, [&] { return writer.schema(all, false); })->text,
+                              &all, {})
+                        .ok);
     }
 
     prompts.answerFile(path("r.sql"));
@@ -1291,7 +1304,11 @@ TEST_F(DumpDialogs, RestoreDialogKeepsTheDataStatusAfterTriggers) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{source.name(), {}};
-        ASSERT_TRUE(writer.save(path("g.sql"), writer.schema(all, false, &error)->text, &all, {}).ok);
+        ASSERT_TRUE(writer
+                        .save(path("g.sql"),
+                              attempt(&error, [&] { return writer.schema(all, false); })->text,
+                              &all, {})
+                        .ok);
     }
     prompts.answerFile(path("g.sql"));
     prompts.onDialog([&](QDialog* d) {
@@ -1349,7 +1366,11 @@ TEST_F(DumpDialogs, RestoreOverExistingTablesAsksWhetherToReplaceThem) {
         dump::DumpWriter writer(c);
         QString error;
         const dump::DumpTarget all{s.name(), {}};
-        ASSERT_TRUE(writer.save(path("d.sql"), writer.schema(all, true, &error)->text, &all, {}).ok);
+        ASSERT_TRUE(writer
+                        .save(path("d.sql"),
+                              attempt(&error, [&] { return writer.schema(all, true); })->text, &all,
+                              {})
+                        .ok);
     }
     const auto rows = [&] {
         db::Result r = s.connection().select("SELECT COUNT(*) FROM t");
@@ -2209,7 +2230,7 @@ TEST_F(DumpTest, VerificationNamesTablesThatDiffer) {
     buffer.open(QIODevice::ReadOnly);
     dump::RestoreEngine engine(c, target.name());
     const dump::RestoreRun run = engine.run(buffer, dump::RunKind::Data, {});
-    ASSERT_TRUE(engine.finish(nullptr));
+    ASSERT_EQ(failureOf([&] { engine.finish(); }), QString());
     EXPECT_EQ(run.failures, 1u);
     const dump::Verification v = dump::verifyRestore(c, target.name(), engine.tally());
     EXPECT_TRUE(v.checked);

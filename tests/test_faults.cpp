@@ -30,6 +30,7 @@
 #include "dump/RestoreEngine.h"
 #include "panels/TableDataView.h"
 #include "panels/DetailPanels.h"
+#include "support/Failures.h"
 #include "support/CliRunner.h"
 #include "support/PrivateServer.h"
 #include "support/TestFiles.h"
@@ -365,7 +366,8 @@ TEST_F(ServerFault, DumpKilledMidwayLeavesTheFilesAsTheyWere) {
     dump::DumpWriter writer(c);
     const dump::DumpTarget target{database, {}};
     QString error;
-    std::optional<dump::SchemaText> schema = writer.schema(target, true, &error);
+    std::optional<dump::SchemaText> schema =
+        attempt(&error, [&] { return writer.schema(target, true); });
     ASSERT_TRUE(schema) << error.toStdString();
     std::uint64_t smallRows = 0;
     bool killed = false;
@@ -397,7 +399,7 @@ TEST_F(ServerFault, DumpKilledMidwayLeavesTheFilesAsTheyWere) {
     db::Connection fresh = mariadb().connect();
     dump::DumpWriter again(fresh);
     const dump::DumpTarget one{database, QStringLiteral("a_small")};
-    schema = again.schema(one, false, &error);
+    schema = attempt(&error, [&] { return again.schema(one, false); });
     ASSERT_TRUE(schema) << error.toStdString();
     const dump::DumpResult retried = again.save(schemaPath, schema->text, &one, {});
     EXPECT_TRUE(retried.ok) << retried.error.toStdString();
@@ -501,7 +503,7 @@ TEST_F(ServerFault, RestoreKilledMidwayNamesTheLineAndClaimsOnlyWhatWasKept) {
             return true;
         });
     QString finishError;
-    EXPECT_TRUE(engine.finish(&finishError)) << finishError.toStdString();
+    EXPECT_TRUE(attempt(&finishError, [&] { engine.finish(); })) << finishError.toStdString();
     ASSERT_TRUE(killed);
     EXPECT_FALSE(run.ok());
     EXPECT_TRUE(saysConnectionLost(run.fatal)) << run.fatal.toStdString();
@@ -674,7 +676,7 @@ TEST_F(ServerFault, AfterARestartTheOldConnectionReportsAndTheDialogEnginesWrite
     dump::DumpWriter writer(old);
     const dump::DumpTarget target{database, QStringLiteral("a")};
     QString error;
-    EXPECT_FALSE(writer.schema(target, false, &error));
+    EXPECT_FALSE(attempt(&error, [&] { return writer.schema(target, false); }));
     EXPECT_TRUE(saysConnectionLost(error)) << error.toStdString();
     const dump::DumpResult dumped = writer.save(schemaPath, "schema", &target, {});
     EXPECT_FALSE(dumped.ok);
@@ -696,7 +698,7 @@ TEST_F(ServerFault, AfterARestartTheOldConnectionReportsAndTheDialogEnginesWrite
     input.seek(0);
     const dump::RestoreRun rerun = again.run(input, dump::RunKind::Data, {});
     EXPECT_TRUE(rerun.ok()) << rerun.fatal.toStdString();
-    EXPECT_TRUE(again.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(attempt(&error, [&] { again.finish(); })) << error.toStdString();
     EXPECT_EQ(count("a"), 3u);
 }
 

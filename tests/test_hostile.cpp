@@ -45,6 +45,7 @@
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "sqleditor/SqlPanel.h"
+#include "support/Failures.h"
 #include "support/CommandWindows.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestNames.h"
@@ -1442,7 +1443,9 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
 
     dump::DumpWriter writer(worker);
     QString error;
-    const std::optional<dump::SchemaText> schema = writer.schema({source.name(), {}}, true, &error);
+    const std::optional<dump::SchemaText> schema = attempt(&error, [&] {
+        return writer.schema({source.name(), {}}, true);
+    });
     ASSERT_TRUE(schema) << error.toStdString();
     EXPECT_EQ(schema->tables, tables.size());
     const dump::DumpTarget all{source.name(), {}};
@@ -1464,7 +1467,7 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
     const dump::RestoreRun dataRun = engine.run(data, dump::RunKind::Data, {});
     EXPECT_TRUE(dataRun.ok()) << dump::failureReport(dataRun, "d.dat").toStdString()
                               << dataRun.fatal.toStdString();
-    ASSERT_TRUE(engine.finish(&error)) << error.toStdString();
+    ASSERT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     EXPECT_EQ(watch.changed(), restored);
 
     EXPECT_EQ(tableNames(dba, target.name()), tableNames(dba, source.name()));
@@ -1498,7 +1501,8 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
     OwnedDatabase single(dba, fresh(u8("{u} one%_\\")));
     for (const QString& table : tables) {
         const dump::DumpTarget one{source.name(), table};
-        const std::optional<dump::SchemaText> text = writer.schema(one, true, &error);
+        const std::optional<dump::SchemaText> text =
+            attempt(&error, [&] { return writer.schema(one, true); });
         ASSERT_TRUE(text) << error.toStdString();
         ASSERT_TRUE(writer.save(path("t.sql"), text->text, &one, {}).ok) << table.toStdString();
         dump::RestoreEngine oneEngine(worker, single.name());
@@ -1508,7 +1512,7 @@ TEST_F(HostileDump, DatabaseRoundTripRecreatesEveryNameAndValueExactly) {
         EXPECT_TRUE(oneEngine.run(oneScript, dump::RunKind::Script, {}).ok())
             << table.toStdString();
         EXPECT_TRUE(oneEngine.run(oneData, dump::RunKind::Data, {}).ok()) << table.toStdString();
-        ASSERT_TRUE(oneEngine.finish(&error)) << error.toStdString();
+        ASSERT_TRUE(attempt(&error, [&] { oneEngine.finish(); })) << error.toStdString();
     }
     EXPECT_EQ(tableNames(dba, single.name()), tableNames(dba, source.name()));
     for (const QString& table : tables)
@@ -1547,14 +1551,16 @@ TEST_F(HostileDump, NamesADumpFileCannotCarryAreRefusedAndNothingIsWritten) {
     const QStringList refusedTables = QStringList(tables) << columns;
     for (const QString& table : refusedTables) {
         error.clear();
-        EXPECT_FALSE(writer.schema({source.name(), table}, true, &error)) << table.toStdString();
+        EXPECT_FALSE(attempt(&error, [&] {
+            return writer.schema({source.name(), table}, true);
+        })) << table.toStdString();
         EXPECT_TRUE(refused(error)) << error.toStdString();
         const dump::DumpTarget one{source.name(), table};
         const dump::DumpResult result = writer.save(path("t.sql"), "schema", &one, {});
         EXPECT_FALSE(result.ok) << table.toStdString();
         EXPECT_TRUE(refused(result.error)) << result.error.toStdString();
     }
-    EXPECT_FALSE(writer.schema({source.name(), {}}, true, &error));
+    EXPECT_FALSE(attempt(&error, [&] { return writer.schema({source.name(), {}}, true); }));
     EXPECT_TRUE(refused(error)) << error.toStdString();
     const dump::DumpTarget all{source.name(), {}};
     const dump::DumpResult whole = writer.save(path("d.sql"), "schema", &all, {});

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "registry/PasswordKeyring.h"
+#include "support/Failures.h"
 #include "support/SecretService.h"
 #include "support/TestFiles.h"
 
@@ -21,7 +22,8 @@ TEST(KeyringWithoutBus, DISABLED_Child) {
     clock.start();
     EXPECT_FALSE(PasswordKeyring::available());
     QString error;
-    EXPECT_EQ(PasswordKeyring::read(QStringLiteral("server/x"), &error), std::nullopt);
+    EXPECT_EQ(attempt(&error, [] { return PasswordKeyring::read(QStringLiteral("server/x")); }),
+              std::nullopt);
     EXPECT_TRUE(error.startsWith(noKeyring)) << error.toStdString();
     try {
         PasswordKeyring::write(QStringLiteral("server/x"), QStringLiteral("pw"));
@@ -79,8 +81,8 @@ protected:
     }
 
     static std::optional<QString> read(const QString& key) {
-        QString error = QStringLiteral("not cleared");
-        std::optional<QString> password = PasswordKeyring::read(key, &error);
+        std::optional<QString> password;
+        const QString error = failureOf([&] { password = PasswordKeyring::read(key); });
         EXPECT_EQ(error.toStdString(), "");
         return password;
     }

@@ -15,6 +15,7 @@
 #include "dataset/TMySQLConnection.h"
 #include "net/SshTunnel.h"
 #include "registry/PasswordKeyring.h"
+#include "support/Failures.h"
 #include "support/CliRunner.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SecretService.h"
@@ -99,8 +100,9 @@ TEST_F(KeyringServers, NewServerKeepsThePasswordInTheKeyringAndConnectsWithIt) {
     prompts.answerOkCancel(true);
     commands.N4Click();
     EXPECT_TRUE(registry.LoadServerRegistry().empty());
-    QString error;
-    EXPECT_EQ(PasswordKeyring::read(keyringKey(entry.options), &error), std::nullopt);
+    std::optional<QString> stored = QStringLiteral("not read");
+    const QString error = failureOf([&] { stored = PasswordKeyring::read(keyringKey(entry.options)); });
+    EXPECT_EQ(stored, std::nullopt);
     EXPECT_EQ(error, QString());
 }
 

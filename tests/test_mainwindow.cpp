@@ -39,6 +39,7 @@
 #include <QLabel>
 #include "dataset/TMySQLDataSet.h"
 #include <QMenu>
+#include "support/Failures.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/TestServer.h"
@@ -943,7 +944,7 @@ TEST(RestoreCancel, KeepsWhatRanAndReportsStopped) {
         result = engine.run(input, dump::RunKind::Script, {}, options);
     });
     QString error;
-    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    EXPECT_TRUE(attempt(&error, [&] { engine.finish(); })) << error.toStdString();
     EXPECT_TRUE(result.stopped);
     EXPECT_TRUE(result.fatal.isEmpty()) << result.fatal.toStdString();
     EXPECT_LT(run.tookMs, 1500);

@@ -8,6 +8,7 @@
 #include "db/Connection.h"
 #include "dump/SqlScript.h"
 #include "panels/ResultExport.h"
+#include "support/Failures.h"
 #include "support/TestFiles.h"
 #include "support/TestNames.h"
 #include "support/TestServer.h"
@@ -111,8 +112,7 @@ TEST(ResultExport, EachFormatReadsBackWithAStandardParser) {
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(int(c.format));
         const QString path = dir.filePath(QStringLiteral("out"));
-        QString error;
-        ASSERT_TRUE(exportRows(result, path, {c.format, {}}, &error)) << error.toStdString();
+        ASSERT_EQ(failureOf([&] { exportRows(result, path, {c.format, {}}); }), QString());
         EXPECT_EQ(python(c.reader, path).toStdString(), c.rows);
         EXPECT_TRUE(readFile(path).contains(c.rawBytes)) << readFile(path).toStdString();
     }
@@ -129,12 +129,12 @@ TEST(ResultExport, SqlStatementsRefillTheTableInBoundedPieces) {
     scratch.exec("CREATE TABLE `copy of src` LIKE src");
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("rows.sql"));
-    QString error;
     {
         const db::Result result = scratch.connection().select("SELECT * FROM src");
-        ASSERT_TRUE(
-            exportRows(result, path, {ExportFormat::Sql, QStringLiteral("copy of src")}, &error))
-            << error.toStdString();
+        ASSERT_EQ(failureOf([&] {
+                      exportRows(result, path, {ExportFormat::Sql, QStringLiteral("copy of src")});
+                  }),
+                  QString());
     }
 
     QFile file(path);
@@ -179,15 +179,14 @@ TEST(ResultExport, RowsOfOneTableNameItsDatabaseAndTable) {
     const QTemporaryDir dir;
     const QString sql = dir.filePath(QStringLiteral("rows.sql"));
     const QString csv = dir.filePath(QStringLiteral("rows.csv"));
-    QString error;
     {
         const db::Result result = scratch.connection().select("SELECT id, b FROM src");
         ExportOptions options(ExportFormat::Sql);
         std::tie(options.database, options.tableName) = sourceTable(result);
-        ASSERT_TRUE(exportRows(result, sql, options, &error)) << error.toStdString();
+        ASSERT_EQ(failureOf([&] { exportRows(result, sql, options); }), QString());
         ExportOptions base64(ExportFormat::Csv);
         base64.csvBinary = ExportOptions::Binary::Base64;
-        ASSERT_TRUE(exportRows(result, csv, base64, &error)) << error.toStdString();
+        ASSERT_EQ(failureOf([&] { exportRows(result, csv, base64); }), QString());
     }
     EXPECT_TRUE(readFile(csv).contains("\r\n3,AP8A\r\n")) << readFile(csv).toStdString();
     const QString sum = scratch.scalar("SELECT SUM(CRC32(b)) FROM src");
@@ -204,8 +203,8 @@ TEST(ResultExport, AFailedWriteLeavesNoFileAndSaysWhy) {
     const db::Result result = scratch.connection().select("SELECT * FROM src");
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("missing/out.csv"));
-    QString error;
-    EXPECT_FALSE(exportRows(result, path, {ExportFormat::Csv, {}}, &error));
+    const QString error = failureOf([&] { exportRows(result, path, {ExportFormat::Csv, {}}); });
+    EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
     EXPECT_TRUE(error.contains(QStringLiteral("No such file or directory"))) << error.toStdString();
     EXPECT_TRUE(filesIn(dir.path()).isEmpty());

@@ -39,6 +39,7 @@
 #include "sqleditor/SqlPanel.h"
 #include "sqleditor/SqlText.h"
 #include "support/CliRunner.h"
+#include "support/Failures.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/TestServer.h"
@@ -129,8 +130,7 @@ TEST(ResultFile, LinesAreTabSeparatedAndEndInCrOnly) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("rows.txt"));
     writeFile(path, QByteArray(1000, 'o'));  // replaced entirely
-    QString error;
-    ASSERT_TRUE(ResultFile::write(path, 3, 3, reader(cells), &error)) << error.toStdString();
+    ASSERT_EQ(failureOf([&] { ResultFile::write(path, 3, 3, reader(cells)); }), QString());
     // Tab, CR, LF and backslash are escaped and NULL is \N; zero bytes stay.
     EXPECT_EQ(readFile(path), bytes("a\t\\N\tc\r"
                                     "\tx y\t\\N\r"
@@ -141,8 +141,7 @@ TEST(ResultFile, EmptyResultGivesEmptyFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("none.txt"));
     writeFile(path, "old contents");
-    QString error;
-    ASSERT_TRUE(ResultFile::write(path, 0, 2, reader({}), &error));
+    ASSERT_EQ(failureOf([&] { ResultFile::write(path, 0, 2, reader({})); }), QString());
     EXPECT_TRUE(QFile::exists(path));
     EXPECT_EQ(readFile(path), QByteArray());
 }
@@ -153,8 +152,7 @@ TEST(ResultFile, LargeResultIsWrittenCompletely) {
     Cells cells(8, {QByteArray("k"), value});
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("big.txt"));
-    QString error;
-    ASSERT_TRUE(ResultFile::write(path, 8, 2, reader(cells), &error));
+    ASSERT_EQ(failureOf([&] { ResultFile::write(path, 8, 2, reader(cells)); }), QString());
     const QByteArray line = "k\t" + value + "\r";
     EXPECT_EQ(readFile(path), line.repeated(8));
 }
@@ -162,8 +160,8 @@ TEST(ResultFile, LargeResultIsWrittenCompletely) {
 TEST(ResultFile, UnwritablePathIsReportedWithPathAndReason) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("missing/dir/rows.txt"));
-    QString error;
-    EXPECT_FALSE(ResultFile::write(path, 0, 1, reader({}), &error));
+    const QString error = failureOf([&] { ResultFile::write(path, 0, 1, reader({})); });
+    EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
     EXPECT_GT(error.size(), path.size() + 30) << "no reason given: " << error.toStdString();
     EXPECT_FALSE(QFile::exists(path));
@@ -205,8 +203,8 @@ TEST(ScriptFile, NonUtf8FileIsRefused) {
     const QString path = dir.filePath(QStringLiteral("cp949.sql"));
     writeFile(path, "-- \xC7\xD1\xB1\xDB\r\n");
     QString text = QStringLiteral("kept");
-    QString error;
-    EXPECT_FALSE(ScriptFile::load(path, &text, &error));
+    const QString error = failureOf([&] { text = ScriptFile::load(path); });
+    EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(text, QStringLiteral("kept"));
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
 }
@@ -218,8 +216,8 @@ TEST(ScriptFile, FolderAndHugeFileAreRefusedAndTheTextIsKept) {
     ASSERT_TRUE(QFile::resize(huge, ScriptFile::kMaxSize + 1));
     for (const QString& path : {dir.path(), huge}) {
         QString text = QStringLiteral("kept");
-        QString error;
-        EXPECT_FALSE(ScriptFile::load(path, &text, &error));
+        const QString error = failureOf([&] { text = ScriptFile::load(path); });
+        EXPECT_FALSE(error.isEmpty());
         EXPECT_EQ(text, QStringLiteral("kept"));
         EXPECT_TRUE(error.startsWith("Cannot load the script file \"" + path + "\": "))
             << error.toStdString();

@@ -28,11 +28,8 @@ QString CliOptions::usage() {
         "600; 0 waits forever). Ctrl-C stops the running statement.\n");
 }
 
-std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QString* error) {
-    auto fail = [error](const QString& text) {
-        if (error) *error = text;
-        return std::nullopt;
-    };
+CliOptions CliOptions::parse(const QStringList& arguments) {
+    auto fail = [](const QString& text) -> CliOptions { throw UsageError(text); };
     CliOptions o;
     if (arguments.isEmpty()) return fail(QStringLiteral("no command given"));
     const QString& command = arguments.first();

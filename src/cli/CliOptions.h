@@ -2,9 +2,20 @@
 
 #include <QString>
 #include <optional>
+#include <stdexcept>
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
+
+// A command line that makes no valid command, worded for the user ("--database needs a value").
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const QString& text) : std::runtime_error(text.toStdString()), text_(text) {}
+    const QString& text() const { return text_; }
+
+private:
+    QString text_;
+};
 
 // The command line of lorvex-cli.
 struct CliOptions {
@@ -31,8 +42,8 @@ struct CliOptions {
     bool eachDatabase = false;  // restore: a file of several databases, each into its own
     unsigned netTimeout = db::kDefaultNetTimeoutSeconds;  // seconds; 0: no limit
 
-    // The options of `arguments` (without the program name); std::nullopt with `error` set
-    // when they do not make a valid command.
-    static std::optional<CliOptions> parse(const QStringList& arguments, QString* error);
+    // The options of `arguments` (without the program name); throws UsageError when they do
+    // not make a valid command.
+    static CliOptions parse(const QStringList& arguments);
     static QString usage();
 };

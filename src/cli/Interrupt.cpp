@@ -58,9 +58,11 @@ void InterruptWatch::watch() {
         // Before the session exists (the files are read first) there is nothing to stop.
         if (threadId_ == 0) continue;
         std::fputs("lorvex-cli: interrupted, stopping the running statement\n", stderr);
-        QString error;
-        if (!db::cancelQuery(params_, threadId_, &error))
+        try {
+            db::cancelQuery(params_, threadId_);
+        } catch (const db::DbError& e) {
             std::fprintf(stderr, "lorvex-cli: cannot stop the statement: %s\n",
-                         error.toLocal8Bit().constData());
+                         QString::fromUtf8(e.what()).toLocal8Bit().constData());
+        }
     }
 }

@@ -190,15 +190,18 @@ int runDump(const CliOptions& o) {
     InterruptWatch interrupt(paramsOf(o, false), connection.threadId());
     dump::DumpWriter writer(connection);
     const dump::DumpTarget target{o.database, o.table};
-    QString error;
     dump::SchemaOptions schemaOptions;
     schemaOptions.drop = o.drop;
     schemaOptions.routines = o.routines;
     schemaOptions.triggers = o.triggers;
     schemaOptions.events = o.events;
     schemaOptions.definers = o.definers;
-    std::optional<dump::SchemaText> schema = writer.schema(target, schemaOptions, &error);
-    if (!schema) return failure(error);
+    std::optional<dump::SchemaText> schema;
+    try {
+        schema = writer.schema(target, schemaOptions);
+    } catch (const dump::DumpError& e) {
+        return failure(e.text());
+    }
     dump::convertCase(schema->text, o.letterCase);
 
     const QString path = dump::withDefaultSuffix(o.out);
@@ -234,11 +237,13 @@ int runDump(const CliOptions& o) {
 int runRestore(const CliOptions& o) {
     QElapsedTimer clock;
     clock.start();
-    QString openError;
-    const std::unique_ptr<QIODevice> scriptFile = files::RestoreInput::open(o.file, &openError);
-    if (!scriptFile)
+    std::unique_ptr<QIODevice> scriptFile;
+    try {
+        scriptFile = files::RestoreInput::open(o.file);
+    } catch (const files::ReadError& e) {
         return failure(QStringLiteral("cannot read %1: %2")
-                           .arg(QDir::toNativeSeparators(o.file), openError));
+                           .arg(QDir::toNativeSeparators(o.file), e.reason()));
+    }
     QIODevice& script = *scriptFile;
     const QString dataPath = dump::dataFilePath(o.file);
     std::unique_ptr<QIODevice> dataFile;
@@ -246,10 +251,12 @@ int runRestore(const CliOptions& o) {
         if (QFileInfo(dataPath).absoluteFilePath() == QFileInfo(o.file).absoluteFilePath())
             return failure(QStringLiteral("%1 is its own data file; restore it without --data")
                                .arg(QDir::toNativeSeparators(o.file)));
-        dataFile = files::RestoreInput::open(dataPath, &openError);
-        if (!dataFile)
+        try {
+            dataFile = files::RestoreInput::open(dataPath);
+        } catch (const files::ReadError& e) {
             return failure(QStringLiteral("cannot read the data file %1: %2; nothing was restored")
-                               .arg(QDir::toNativeSeparators(dataPath), openError));
+                               .arg(QDir::toNativeSeparators(dataPath), e.reason()));
+        }
     }
 
     // Read before anything is sent: a file that is no dump, or one that reaches beyond the
@@ -280,8 +287,11 @@ int runRestore(const CliOptions& o) {
     if (!connect(connection, o, true)) return kFailed;
     InterruptWatch interrupt(paramsOf(o, true), connection.threadId());
     dump::RestoreEngine engine(connection, o.database);
-    QString error;
-    if (!engine.begin(&error)) return failure(error);
+    try {
+        engine.begin();
+    } catch (const dump::DumpError& e) {
+        return failure(e.text());
+    }
 
     ProgressLine line;
     auto progressFor = [&line](const QString& prefix) {
@@ -319,9 +329,10 @@ int runRestore(const CliOptions& o) {
             if (kind != dump::TextKind::Text && !(kind == dump::TextKind::Empty && input != &script))
                 return failure(dump::textKindProblem(kind, name));
         }
-        QString notSql;
-        plain = dump::isPlainScript(script.peek(64 * 1024), QFileInfo(o.file).fileName(), &notSql);
-        if (!notSql.isEmpty()) return failure(notSql);
+        const dump::ScriptSniff sniff =
+            dump::sniffScript(script.peek(64 * 1024), QFileInfo(o.file).fileName());
+        plain = sniff.plain;
+        if (!sniff.notSql.isEmpty()) return failure(sniff.notSql);
     }
     options.format = plain ? dump::ScriptFormat::Plain : dump::ScriptFormat::Own;
     // Triggers wait for the rows, so that they do not fire on the dump's own inserts.
@@ -341,9 +352,11 @@ int runRestore(const CliOptions& o) {
     }
     if (going && !scriptRun.late.empty())
         account(engine.runLate(scriptRun.late, progressFor(sqlPrefix), options), o.file);
-    if (!engine.finish(&error)) {
+    try {
+        engine.finish();
+    } catch (const dump::DumpError& e) {
         ok = false;
-        say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(error));
+        say(stderr, QStringLiteral("lorvex-cli: %1\n").arg(e.text()));
     }
     const dump::DatabasesVerified verified =
         dump::verifyDatabases(connection, o.database, engine.tallies());
@@ -380,12 +393,14 @@ int main(int argc, char** argv) {
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     terminal::hidePasswordArguments(argc, argv);
-    QString error;
-    std::optional<CliOptions> options = CliOptions::parse(arguments, &error);
-    if (!options) {
-        say(stderr, QStringLiteral("lorvex-cli: %1\n%2").arg(error, CliOptions::usage()));
+    std::optional<CliOptions> options;
+    try {
+        options = CliOptions::parse(arguments);
+    } catch (const UsageError& e) {
+        say(stderr, QStringLiteral("lorvex-cli: %1\n%2").arg(e.text(), CliOptions::usage()));
         return kUsage;
     }
+    QString error;
     if (options->command == CliOptions::Command::Help) {
         say(stdout, CliOptions::usage());
         return 0;

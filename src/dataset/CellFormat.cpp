@@ -4,40 +4,6 @@
 
 namespace {
 
-// The client library's column type codes (enum_field_types); mysql.h stays inside src/db.
-enum TypeCode : unsigned {
-    kDecimal = 0,
-    kTiny = 1,
-    kShort = 2,
-    kLong = 3,
-    kFloat = 4,
-    kDouble = 5,
-    kTimestamp = 7,
-    kLongLong = 8,
-    kInt24 = 9,
-    kDate = 10,
-    kTime = 11,
-    kDateTime = 12,
-    kYear = 13,
-    kNewDate = 14,
-    kVarChar = 15,
-    kBit = 16,
-    kTimestamp2 = 17,
-    kDateTime2 = 18,
-    kTime2 = 19,
-    kJson = 245,
-    kNewDecimal = 246,
-    kEnum = 247,
-    kSet = 248,
-    kTinyBlob = 249,
-    kMediumBlob = 250,
-    kLongBlob = 251,
-    kBlob = 252,
-    kVarString = 253,
-    kString = 254,
-    kGeometry = 255,
-};
-
 // Cuts UTF-8 text for display without splitting a character.
 QString cutText(std::string_view bytes) {
     if (bytes.size() <= std::size_t(CellFormat::kDisplayTextBytes))
@@ -49,56 +15,7 @@ QString cutText(std::string_view bytes) {
 
 }  // namespace
 
-FieldType CellFormat::typeOf(const db::Column& column) {
-    // JSON travels as LONGTEXT from MariaDB (marked by its format) and as its own type
-    // with a binary charset from MySQL; both are text.
-    if (column.type == kJson || column.format == "json") return FieldType::Json;
-    switch (column.type) {
-    case kTiny:
-    case kShort:
-    case kLong:
-    case kLongLong:
-    case kInt24:
-        return FieldType::Integer;
-    case kDecimal:
-    case kNewDecimal:
-        return FieldType::Decimal;
-    case kFloat:
-    case kDouble:
-        return FieldType::Float;
-    case kDate:
-    case kNewDate:
-        return FieldType::Date;
-    case kTime:
-    case kTime2:
-        return FieldType::Time;
-    case kTimestamp:
-    case kDateTime:
-    case kTimestamp2:
-    case kDateTime2:
-        return FieldType::DateTime;
-    case kYear:
-        return FieldType::Year;
-    case kBit:
-        return FieldType::Bit;
-    case kGeometry:
-        return FieldType::Geometry;
-    case kVarChar:
-    case kVarString:
-    case kString:
-    case kEnum:
-    case kSet:
-        return column.isBinary() ? FieldType::Binary : FieldType::String;
-    case kTinyBlob:
-    case kMediumBlob:
-    case kLongBlob:
-    case kBlob:
-        return column.isBinary() ? FieldType::Binary : FieldType::Text;
-    default:
-        // Unknown codes: bytes in a binary charset are not text.
-        return column.isBinary() ? FieldType::Binary : FieldType::Unknown;
-    }
-}
+FieldType CellFormat::typeOf(const db::Column& column) { return db::classify(column); }
 
 QString CellFormat::typeName(FieldType type) {
     switch (type) {

@@ -3,25 +3,11 @@
 #include <QString>
 #include <QVariant>
 
+#include "db/ColumnType.h"
 #include "db/Result.h"
 
-// How a result column is presented. Every column gets one; none is hidden.
-enum class FieldType {
-    Integer,   // TINYINT .. BIGINT, signed or unsigned
-    Decimal,   // DECIMAL / NUMERIC
-    Float,     // FLOAT, DOUBLE
-    Date,
-    Time,
-    DateTime,  // DATETIME, TIMESTAMP
-    Year,
-    Bit,
-    String,    // CHAR, VARCHAR, ENUM, SET
-    Text,      // the TEXT types
-    Json,
-    Binary,    // BLOB types and binary strings (BINARY, VARBINARY, binary expressions)
-    Geometry,
-    Unknown,   // type codes this program does not know; shown as text or hex
-};
+// How a result column is presented: the one classification of result columns.
+using FieldType = db::ColumnKind;
 
 struct FieldDef {
     QString name;

@@ -1,6 +1,5 @@
 #include "dataset/TMySQLDataSet.h"
 
-#include <QApplication>
 #include <QBrush>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -10,7 +9,6 @@
 #include <numeric>
 
 #include "dataset/TMySQLConnection.h"
-#include "ui/Prompts.h"
 
 namespace {
 
@@ -58,8 +56,7 @@ const QString& TMySQLDataSet::noResultSetText() {
     return text;
 }
 
-TMySQLDataSet::TMySQLDataSet(ui::Prompts& prompts, QObject* parent)
-    : QAbstractTableModel(parent), prompts_(prompts) {}
+TMySQLDataSet::TMySQLDataSet(QObject* parent) : QAbstractTableModel(parent) {}
 
 TMySQLDataSet::~TMySQLDataSet() = default;
 
@@ -68,10 +65,6 @@ void TMySQLDataSet::SetActive(bool value) {
         Open();
     else
         Close();
-}
-
-void TMySQLDataSet::Report(const QString& text) {
-    prompts_.message(QApplication::activeWindow(), text);
 }
 
 TMySQLDataSet::Executed TMySQLDataSet::Execute() {
@@ -121,12 +114,13 @@ TMySQLDataSet::Executed TMySQLDataSet::Execute() {
 }
 
 bool TMySQLDataSet::Open() {
+    lastError_.clear();
     if (active_) return true;
     qCDebug(lcDataSet) << "Open";
     Q_EMIT BeforeOpen();
     Executed done = Execute();
     if (!done.result && done.failure.isEmpty()) done.failure = noResultSetText();
-    if (!done.failure.isEmpty()) Report(done.failure);
+    lastError_ = done.failure;
     if (!done.result) return false;
     Adopt(std::move(done.result));
     return true;

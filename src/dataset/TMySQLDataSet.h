@@ -9,10 +9,6 @@
 #include "dataset/TMySQLConnection.h"
 #include "db/Result.h"
 
-namespace ui {
-class Prompts;
-}
-
 // A position in one open result. A bookmark taken before the dataset was closed or
 // re-opened is refused by GotoBookmark.
 struct TBookmark {
@@ -33,7 +29,7 @@ public:
     // data(): true for a NULL cell (whose DisplayRole text is "NULL").
     static constexpr int IsNullRole = Qt::UserRole + 1;
 
-    explicit TMySQLDataSet(ui::Prompts& prompts, QObject* parent = nullptr);
+    explicit TMySQLDataSet(QObject* parent = nullptr);
     ~TMySQLDataSet() override;
 
     // Lines joined with CR LF and sent as one statement. Changing the SQL of an open
@@ -47,9 +43,13 @@ public:
     bool Active() const { return active_; }
     void SetActive(bool value);
     // Runs the statement and stores its result. A refused statement, one that returns
-    // no result set, or a missing connection is shown in one message box; the dataset
-    // then stays closed and Open returns false.
+    // no result set, or a missing connection leaves the dataset closed and Open returns
+    // false. Shows nothing: LastError() holds the sentence the caller shows.
     bool Open();
+    // Why the last Open() failed, or the error of a later result set of a statement whose
+    // first set did open (a CALL that failed after its first SELECT); empty when the last
+    // Open() met no error.
+    const QString& LastError() const { return lastError_; }
     // Runs the statement whatever it is, and opens on its rows when it answers with any (a
     // query whatever its first word: EXPLAIN, WITH, CHECK TABLE, a comment first). Otherwise
     // the dataset stays closed and the outcome says what the server did. Shows nothing.
@@ -133,9 +133,8 @@ private:
     std::size_t storedRow(int row) const;
     void BuildFieldDefs();
     void MoveTo(int row, bool bof, bool eof);
-    void Report(const QString& text);
 
-    ui::Prompts& prompts_;
+    QString lastError_;
     qint64 elapsedMs_ = 0;
     int droppedSets_ = 0;
     TMySQLConnection* connection_ = nullptr;

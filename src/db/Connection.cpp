@@ -360,7 +360,11 @@ void Connection::abandon(Result& result) {
     blocking(
         "Stopping the statement", false,
         [&] {
-            cancelQuery(params_, mysql_thread_id(mysql_), nullptr);
+            try {
+                cancelQuery(params_, mysql_thread_id(mysql_));
+            } catch (const DbError&) {
+                // Not stopped: freeing the result then reads it to its end.
+            }
             result = Result();  // reads what the server sent before it stopped
             return true;
         },
@@ -525,7 +529,7 @@ QString tlsSettingsProblem(const TlsOptions& tls) {
     return {};
 }
 
-bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error) {
+void cancelQuery(const ConnectParams& params, unsigned long threadId) {
     ConnectParams own = params;
     own.database.clear();
     own.multiStatements = false;
@@ -533,15 +537,9 @@ bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* e
     // so that the user can give it up.
     own.netTimeout = kCancelTimeoutSeconds;
     own.connectTimeout = kCancelTimeoutSeconds;
-    try {
-        Connection c;
-        c.connect(own);
-        c.exec("KILL QUERY " + std::to_string(threadId));
-        return true;
-    } catch (const DbError& e) {
-        if (error) *error = QString::fromUtf8(e.what());
-        return false;
-    }
+    Connection c;
+    c.connect(own);
+    c.exec("KILL QUERY " + std::to_string(threadId));
 }
 
 QString cancelledText(qint64 ms) {

@@ -47,8 +47,8 @@ struct ConnectParams {
 };
 
 // Stops the statement that session `threadId` runs (KILL QUERY), over a connection of its
-// own made with `params`; the session stays. False with `error` set when that fails.
-bool cancelQuery(const ConnectParams& params, unsigned long threadId, QString* error);
+// own made with `params`; the session stays. Throws DbError when that fails.
+void cancelQuery(const ConnectParams& params, unsigned long threadId);
 
 // Owns one MYSQL handle; closed by the destructor. Move-only.
 // The handle is lent for each call that waits for the server (connect, query, store, next

@@ -60,7 +60,8 @@ struct DumpResult {
 // it borrows: for the length of each call the session reads in UTF-8 and UTC, with a plain
 // SQL mode and the dumped database selected (so view definitions name no database); the
 // previous settings are restored afterwards. Rows are streamed, so memory does not grow with
-// the table's size. No widgets and no message boxes: failures come back as values.
+// the table's size. No widgets and no message boxes: schema() throws DumpError, save()
+// reports in its result.
 class DumpWriter {
 public:
     explicit DumpWriter(db::Connection& connection) : connection_(connection) {}
@@ -70,14 +71,13 @@ public:
     // CREATE text, the routines, each view's after all tables (and after the views it
     // reads), and last, behind kLateSection, the triggers and events; for a table, the same
     // without the header and with the table's triggers only, ending with the marker and no
-    // line break. std::nullopt with `error` set when the server refuses a statement or an
-    // object's text cannot be read (which would leave it out of the backup).
-    std::optional<SchemaText> schema(const DumpTarget& target, const SchemaOptions& options,
-                                     QString* error);
-    std::optional<SchemaText> schema(const DumpTarget& target, bool drop, QString* error) {
+    // line break. Throws DumpError when the server refuses a statement or an object's text
+    // cannot be read (which would leave it out of the backup).
+    SchemaText schema(const DumpTarget& target, const SchemaOptions& options);
+    SchemaText schema(const DumpTarget& target, bool drop) {
         SchemaOptions options;
         options.drop = drop;
-        return schema(target, options, error);
+        return schema(target, options);
     }
 
     // Writes `schemaText` to `schemaPath` and, when `data` is given, the rows of that target

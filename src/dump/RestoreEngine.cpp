@@ -8,9 +8,9 @@
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
+#include "dump/RestorePolicy.h"
 #include "dump/ScriptScan.h"
 #include "dump/StatementReader.h"
-#include "ui/Counted.h"
 
 namespace dump {
 
@@ -20,13 +20,6 @@ namespace {
 constexpr qint64 kProgressIntervalMs = 20;
 constexpr std::size_t kStatementShown = 200;
 
-// Errors after which going on would report statements as restored that are not: the
-// connection is gone, or the server rolled the open transaction back; and a statement
-// somebody stopped (KILL QUERY), which means the restore is to stop.
-bool endsTheRun(unsigned code) {
-    return db::isConnectionLost(code) || code == 1213 || code == 1317;
-}
-
 // A lost connection is no refusal by the server: where it happened, the library's reason,
 // and what it means for the database.
 QString lostConnectionText(const db::Connection& c, const QString& where,
@@ -35,135 +28,7 @@ QString lostConnectionText(const db::Connection& c, const QString& where,
         .arg(where, c.errorText(), consequence);
 }
 
-
-// Warnings that mean a value was stored other than the statement says: out of range,
-// truncated, incorrect for its type or character set, NULL into NOT NULL, too long.
-bool valueWarning(unsigned code) {
-    switch (code) {
-    case 1048: case 1262: case 1263: case 1264: case 1265: case 1292: case 1300:
-    case 1366: case 1367: case 1406:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool writesRows(std::string_view s) {
-    const std::string_view word = firstWord(s);
-    return isWord(word, "INSERT") || isWord(word, "REPLACE") || isWord(word, "UPDATE");
-}
-
-// A statement that is a comment to its end: it starts one and has no line break to end it.
-bool commentOnly(std::string_view s) {
-    const bool hash = !s.empty() && s.front() == '#';
-    const bool dashes = s.size() >= 2 && s.substr(0, 2) == "--" && (s.size() == 2 || isBlankByte(s[2]));
-    return (hash || dashes) && s.find_first_of("\r\n") == std::string_view::npos;
-}
-
-
-// Advances `i` over a quoted part that starts at s[i]; false when it is not closed.
-bool skipQuoted(std::string_view s, std::size_t& i, bool noBackslashEscapes) {
-    const char quote = s[i];
-    for (++i; i < s.size(); ++i) {
-        if (s[i] == '\\' && quote != '`' && !noBackslashEscapes) {
-            ++i;
-        } else if (s[i] == quote) {
-            if (i + 1 < s.size() && s[i + 1] == quote)
-                ++i;
-            else
-                return true;
-        }
-    }
-    return false;
-}
-
-bool isQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
-
-// The table an "INSERT INTO name ..." names, unquoted; empty when it is not that simple
-// (another form of INSERT, a name with its database).
-std::string insertTable(std::string_view s) {
-    std::size_t i = firstWord(s).size();
-    auto skipBlanks = [&] {
-        while (i < s.size() && isBlankByte(s[i])) ++i;
-    };
-    skipBlanks();
-    const std::string_view into = firstWord(s.substr(i));
-    if (!isWord(into, "INTO")) return {};
-    i += into.size();
-    skipBlanks();
-    std::string name;
-    if (i < s.size() && s[i] == '`') {
-        for (++i; i < s.size(); ++i) {
-            if (s[i] == '`') {
-                if (i + 1 < s.size() && s[i + 1] == '`') {
-                    ++i;
-                } else {
-                    ++i;
-                    break;
-                }
-            }
-            name += s[i];
-        }
-    } else {
-        while (i < s.size() && isNameByte(s[i])) name += s[i++];
-    }
-    if (i < s.size() && s[i] == '.') return {};
-    return name;
-}
-
 }  // namespace
-
-std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes,
-                                     std::size_t* rowCount) {
-    constexpr std::size_t none = std::string_view::npos;
-    if (!isWord(firstWord(s), "INSERT")) return none;
-    // "VALUES (" outside quotes and parentheses.
-    std::size_t rows = none;
-    int depth = 0;
-    for (std::size_t i = 0; i < s.size() && rows == none; ++i) {
-        const char c = s[i];
-        if (isQuote(c)) {
-            if (!skipQuoted(s, i, noBackslashEscapes)) return none;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            --depth;
-        } else if (depth == 0 && (c == 'V' || c == 'v') && (i == 0 || !isNameByte(s[i - 1])) &&
-                   isWord(s.substr(i, 6), "VALUES") &&
-                   (i + 6 == s.size() || !isNameByte(s[i + 6]))) {
-            std::size_t j = i + 6;
-            while (j < s.size() && isBlankByte(s[j])) ++j;
-            if (j < s.size() && s[j] == '(') rows = j;
-        }
-    }
-    if (rows == none) return none;
-    // Then nothing but parenthesized rows separated by commas: no ON DUPLICATE KEY UPDATE,
-    // no RETURNING, nothing a second row list could change the meaning of.
-    depth = 0;
-    bool expectRow = true;
-    std::size_t count = 0;
-    for (std::size_t i = rows; i < s.size(); ++i) {
-        const char c = s[i];
-        if (depth > 0) {
-            if (isQuote(c) && !skipQuoted(s, i, noBackslashEscapes)) return none;
-            if (c == '(') ++depth;
-            if (c == ')') --depth;
-        } else if (c == '(') {
-            if (!expectRow) return none;
-            depth = 1;
-            expectRow = false;
-            ++count;
-        } else if (c == ',') {
-            if (expectRow) return none;
-            expectRow = true;
-        } else if (!isBlankByte(c)) {
-            return none;
-        }
-    }
-    if (depth != 0 || expectRow) return none;
-    if (rowCount) *rowCount = count;
-    return rows;
-}
 
 // The state of one run over one input. Statements gather into trips of up to a hundred
 // units; a unit is one statement or, for consecutive one-row INSERTs into the same
@@ -196,8 +61,8 @@ public:
         oversized(statement, reader.skippedLength(), reader.line());
         return true;
     }
-    // `rows`: where the row list of an INSERT starts (rowListAt), npos for other statements.
-    bool add(std::string_view statement, qint64 line, qint64 position, std::size_t rows);
+    // A statement the policy sends (alone or in a trip).
+    bool add(std::string_view statement, qint64 line, qint64 position, const StatementPlan& plan);
     bool finish(qint64 position) {
         position_ = position;
         return flush();
@@ -294,27 +159,32 @@ private:
 
 bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 position,
                               const RunOptions& options) {
-    const std::string_view word = firstWord(statement);
-    if (isWord(word, "USE")) {
-        if (options.followUse) return use(statement, line, position);
-        // The restore stays in its target database, whatever the file says.
+    using Action = StatementPlan::Action;
+    RestorePolicy::Context context;
+    context.followUse = options.followUse;
+    context.refuseForeign = options.refuseForeign;
+    context.deferLate = options.deferLate;
+    context.late = late;
+    context.noBackslashEscapes = c_.noBackslashEscapes();
+    context.statementLimit = engine_.statementLimit_;
+    context.database = engine_.current_;
+    const StatementPlan plan = RestorePolicy::plan(statement, context);
+    switch (plan.action) {
+    case Action::FollowUse:
+        return use(statement, line, position);
+    case Action::SkipUse:
         ++result.usesSkipped;
         return true;
-    }
-    if (options.refuseForeign) {
-        const QString reason = foreignReason(statement, engine_.current_);
-        if (!reason.isEmpty()) {
-            // What came before it still runs; it and what follows do not.
-            finish(position);
-            if (result.fatal.isEmpty())
-                result.fatal = QStringLiteral("The restore stopped before line %1: the "
-                                              "statement there %2.")
-                                   .arg(line)
-                                   .arg(reason);
-            return false;
-        }
-    }
-    if (commentOnly(statement)) {
+    case Action::RefuseForeign:
+        // What came before it still runs; it and what follows do not.
+        finish(position);
+        if (result.fatal.isEmpty())
+            result.fatal = QStringLiteral("The restore stopped before line %1: the "
+                                          "statement there %2.")
+                               .arg(line)
+                               .arg(plan.reason);
+        return false;
+    case Action::SkipCommented:
         if (result.commented.size() < kFailuresListed) {
             const std::string_view shown = statement.substr(0, kStatementShown);
             result.commented.push_back(
@@ -322,40 +192,41 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
         }
         ++result.commentedCount;
         return true;
-    }
-    // One byte more for the command: the server ends the connection on a packet larger
-    // than max_allowed_packet, so such a statement is skipped and the run goes on.
-    if (statement.size() + 1 > engine_.statementLimit_) {
+    case Action::SkipOversized:
         oversized(statement, statement.size(), line);
         return true;
-    }
-    if (late && options.deferLate) {
+    case Action::Defer:
         result.late.push_back({line, std::string(statement)});
         return true;
+    case Action::SendWithDefiner:
+    case Action::SendAlone:
+    case Action::Batch:
+        break;
     }
 
     // What the file carries, counted whether the server takes it or not.
-    std::size_t rows = std::string_view::npos;
+    const std::string_view word = firstWord(statement);
     if (isWord(word, "INSERT")) {
-        std::size_t count = 0;
-        rows = rowListAt(statement, c_.noBackslashEscapes(), &count);
-        const std::string_view prefix =
-            rows == std::string_view::npos ? std::string_view() : statement.substr(0, rows);
+        const std::string_view prefix = plan.rows == std::string_view::npos
+                                            ? std::string_view()
+                                            : statement.substr(0, plan.rows);
         RestoreTally& tally = *engine_.tally_;
-        tally.inserted(prefix, tally.continues(prefix) ? std::string() : insertTable(statement),
-                       rows == std::string_view::npos ? RestoreTally::kUncountable : count);
+        tally.inserted(prefix,
+                       tally.continues(prefix) ? std::string()
+                                               : RestorePolicy::insertTable(statement),
+                       plan.rows == std::string_view::npos ? RestoreTally::kUncountable
+                                                           : plan.rowCount);
     } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
         engine_.tally_->created(createdObject(statement));
-        std::string definer;
-        const std::string bare = withoutDefiner(statement, &definer);
-        if (bare.size() != statement.size()) {
-            position_ = position;
-            return flush() && sendWithDefiner(statement, bare, definer, line) && afterStatements();
-        }
     } else if (isWord(word, "DROP")) {
         engine_.tally_->dropped(replacedObjects(statement, engine_.current_));
     }
-    return add(statement, line, position, rows);
+    if (plan.action == Action::SendWithDefiner) {
+        position_ = position;
+        return flush() && sendWithDefiner(statement, plan.bare, plan.definer, line) &&
+               afterStatements();
+    }
+    return add(statement, line, position, plan);
 }
 
 bool RestoreEngine::Run::use(std::string_view statement, qint64 line, qint64 position) {
@@ -391,9 +262,10 @@ void RestoreEngine::Run::oversized(std::string_view statement, std::uint64_t len
     // the reader kept too little of it to count them).
     if (isWord(firstWord(statement), "INSERT")) {
         std::size_t count = 0;
-        const bool listed =
-            rowListAt(statement, c_.noBackslashEscapes(), &count) != std::string_view::npos;
-        engine_.tally_->skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
+        const bool listed = RestorePolicy::rowListAt(statement, c_.noBackslashEscapes(), &count) !=
+                            std::string_view::npos;
+        engine_.tally_->skipped(RestorePolicy::insertTable(statement),
+                                listed ? count : RestoreTally::kUncountable);
     }
     if (result.oversized.size() < kFailuresListed) result.oversized.push_back({line, length});
     ++result.oversizedCount;
@@ -421,9 +293,9 @@ bool RestoreEngine::Run::sendNoted(std::string_view statement, const std::string
         bool others = false;
         if (warned) {
             for (const db::ServerWarning& w : c_.warnings().value_or(std::vector<db::ServerWarning>{})) {
-                if (w.code == 1449)
+                if (RestorePolicy::missingDefiner(w.code))
                     note(result.missing, line, definer, w.message);
-                else if (!others && valueWarning(w.code)) {
+                else if (!others && RestorePolicy::valueWarning(w.code)) {
                     others = true;
                     ++result.warnedCount;
                     if (result.warned.size() < kFailuresListed) {
@@ -436,10 +308,7 @@ bool RestoreEngine::Run::sendNoted(std::string_view statement, const std::string
         }
         return result.fatal.isEmpty() && !result.stopped;
     }
-    // No privilege to name another account, or an account that does not exist: the object
-    // is still wanted, owned by the restoring account.
-    const unsigned code = c_.errorNumber();
-    if (code == 1227 || code == 1449) {
+    if (RestorePolicy::retryWithoutDefiner(c_.errorNumber())) {
         const QString reason = c_.errorText();
         if (c_.query(bare)) {
             c_.discardResults();
@@ -460,24 +329,24 @@ void RestoreEngine::Run::note(std::vector<DefinerNote>& notes, qint64 line,
 }
 
 bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 position,
-                             std::size_t rows) {
+                             const StatementPlan& plan) {
     position_ = position;
-    const bool noBackslashEscapes = c_.noBackslashEscapes();
-    if (!selfContained(statement, noBackslashEscapes)) {
+    if (plan.action == StatementPlan::Action::SendAlone) {
         transactional_.clear();
         return flush() && sendAlone(statement, line) && afterStatements();
     }
+    std::size_t rows = plan.rows;
     if (rows == std::string_view::npos) transactional_.clear();  // it may change a table
     // A long statement travels alone rather than push a trip past the packet limit.
     if (!units_.empty() && pendingBytes_ + statement.size() >= engine_.tripBytes_ && !flush())
         return false;
 
     const Unit* last = units_.empty() ? nullptr : &units_.back();
-    const bool joins =
-        rows != std::string_view::npos && last && lastJoinable_ &&
-        statement.substr(0, rows) == textOf(last->first).substr(0, statements_[last->first].rows);
+    const bool joins = last && lastJoinable_ &&
+                       RestorePolicy::joins(statement, rows, textOf(last->first),
+                                            statements_[last->first].rows);
     if (!joins && rows != std::string_view::npos) {
-        const std::string table = insertTable(statement);
+        const std::string table = RestorePolicy::insertTable(statement);
         auto known = transactional_.find(table);
         if (known == transactional_.end()) {
             // Asked once per table, after what came before has run.
@@ -499,8 +368,7 @@ bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 pos
         units_.push_back({statements_.size() - 1, 1});
         lastJoinable_ = rows != std::string_view::npos;
     }
-    // A SET may change how the following statements read (the SQL mode).
-    if (isWord(firstWord(statement), "SET")) return flush();
+    if (plan.endsTrip) return flush();
     return true;
 }
 
@@ -529,16 +397,14 @@ void RestoreEngine::Run::checkWarnings(std::string_view statement, qint64 line, 
         if (const auto warnings = c_.warnings()) {
             read = true;
             for (const db::ServerWarning& each : *warnings) {
-                if (!valueWarning(each.code)) continue;
+                if (!RestorePolicy::valueWarning(each.code)) continue;
                 w.code = each.code;
                 w.message = each.message;
                 break;
             }
         }
     }
-    // Other warnings (the event scheduler is off) say nothing about the data; without the
-    // server's words, a statement that writes rows is taken to have changed values.
-    if (read ? w.code == 0 : !writesRows(statement)) return;
+    if (!RestorePolicy::changedValues(read, w.code, statement)) return;
     ++result.warnedCount;
     if (result.warned.size() >= kFailuresListed) return;
     if (w.message.isEmpty())
@@ -567,7 +433,7 @@ void RestoreEngine::Run::refused(std::string_view statement, qint64 line) {
         result.firstFailures.push_back(
             {line, QByteArray(shown.data(), qsizetype(shown.size())), code, c_.errorText()});
     }
-    if (endsTheRun(code) && result.fatal.isEmpty())
+    if (RestorePolicy::endsTheRun(code) && result.fatal.isEmpty())
         result.fatal =
             QStringLiteral("The restore stopped at line %1: %2").arg(line).arg(c_.errorText());
 }
@@ -736,11 +602,16 @@ bool RestoreEngine::select(const QString& database) {
 }
 
 RestoreEngine::~RestoreEngine() {
-    if (begun_) finish(nullptr);
+    if (!begun_) return;
+    try {
+        finish();
+    } catch (const DumpError&) {
+        // Nobody is left to tell: the caller that wanted to know called finish() itself.
+    }
 }
 
-bool RestoreEngine::begin(QString* error) {
-    if (begun_) return true;
+void RestoreEngine::begin() {
+    if (begun_) return;
     db::Connection& c = connection_;
     const char* const read =
         "SELECT @@session.foreign_key_checks, @@session.unique_checks, @@session.sql_mode, "
@@ -749,16 +620,13 @@ bool RestoreEngine::begin(QString* error) {
         "@@session.sql_notes";
     db::Result saved;
     if (c.query(read)) saved = c.storeResult();
-    if (!saved || !saved.next()) {
-        if (error)
-            *error = c.connectionLost()
-                         ? lostConnectionText(c, QStringLiteral("before the restore began"),
-                                              QStringLiteral("Nothing was restored; connect "
-                                                             "again and run the restore."))
-                         : QStringLiteral("Cannot read the session settings: %1")
-                               .arg(c.errorText());
-        return false;
-    }
+    if (!saved || !saved.next())
+        throw DumpError(c.connectionLost()
+                            ? lostConnectionText(c, QStringLiteral("before the restore began"),
+                                                 QStringLiteral("Nothing was restored; connect "
+                                                                "again and run the restore."))
+                            : QStringLiteral("Cannot read the session settings: %1")
+                                  .arg(c.errorText()));
     auto literal = [&](unsigned i) {
         const db::Value v = saved.value(i);
         return v.isNull() ? std::string("NULL") : c.quoteValue(v.view());
@@ -777,22 +645,16 @@ bool RestoreEngine::begin(QString* error) {
     multiBefore_ = c.multiStatements();
     // Notes ("table does not exist" of DROP TABLE IF EXISTS) are no damage; warnings are
     // counted, so only warnings may raise the count.
-    if (!c.query("SET foreign_key_checks = 0, autocommit = 0, sql_notes = 0")) {
-        if (error) *error = QStringLiteral("Cannot prepare the session: %1").arg(c.errorText());
-        return false;
-    }
+    if (!c.query("SET foreign_key_checks = 0, autocommit = 0, sql_notes = 0"))
+        throw DumpError(QStringLiteral("Cannot prepare the session: %1").arg(c.errorText()));
     begun_ = true;
-    return true;
 }
 
-bool RestoreEngine::finish(QString* error) {
-    if (!begun_) return true;
+void RestoreEngine::finish() {
+    if (!begun_) return;
     begun_ = false;
     // The run has said what the lost connection cost; the session and its settings are gone.
-    if (lost_) {
-        if (error) error->clear();
-        return true;
-    }
+    if (lost_) return;
     db::Connection& c = connection_;
     QString problem;
     if (!c.query("COMMIT"))
@@ -807,12 +669,16 @@ bool RestoreEngine::finish(QString* error) {
     if (current_ != database_ && !select(database_) && problem.isEmpty())
         problem = QStringLiteral("Cannot select the database %1 again: %2").arg(database_, c.errorText());
     if (c.multiStatements() != multiBefore_) c.setMultiStatements(multiBefore_);
-    if (error) *error = problem;
-    return problem.isEmpty();
+    if (!problem.isEmpty()) throw DumpError(problem);
 }
 
 bool RestoreEngine::selectTarget(QString* fatal) {
-    if (!begin(fatal)) return false;
+    try {
+        begin();
+    } catch (const DumpError& e) {
+        *fatal = e.text();
+        return false;
+    }
     if (select(database_)) return true;
     if (connection_.connectionLost()) {
         lost_ = true;
@@ -891,154 +757,6 @@ RestoreRun RestoreEngine::runLate(const std::vector<LateStatement>& statements,
     if (going) run.finish(0);
     run.report(true);
     return std::move(run.result);
-}
-
-QString runningStatus(const QString& prefix, const RestoreProgress& p) {
-    QString text = prefix + p.status;
-    if (p.failures) text += QStringLiteral("  - %1 failed").arg(p.failures);
-    return text;
-}
-
-QString timeLeft(qint64 elapsedMs, qint64 done, qint64 size) {
-    if (done <= 0 || size <= done || elapsedMs < 1000) return {};
-    const qint64 seconds = elapsedMs * (size - done) / done / 1000;
-    if (seconds < 60) return QStringLiteral("about %1 s left").arg(std::max<qint64>(seconds, 1));
-    if (seconds < 3600) return QStringLiteral("about %1 min left").arg((seconds + 30) / 60);
-    return QStringLiteral("about %1 h %2 min left").arg(seconds / 3600).arg(seconds % 3600 / 60);
-}
-
-QString failureReport(const RestoreRun& run, const QString& fileName) {
-    QStringList lines;
-    // The first statements of a kind with the server's words, and how many more there were.
-    auto listStatements = [&lines](const std::vector<RestoreFailure>& first, std::uint64_t count) {
-        for (const RestoreFailure& f : first) {
-            lines << (f.code ? QStringLiteral("line %1: %2 (%3)").arg(f.line).arg(f.message).arg(f.code)
-                             : QStringLiteral("line %1: %2").arg(f.line).arg(f.message));
-            lines << QStringLiteral("    ") + QString::fromUtf8(f.statement).simplified();
-        }
-        if (count > first.size()) lines << QStringLiteral("and %1 more.").arg(count - first.size());
-    };
-    if (run.failures) {
-        lines << QStringLiteral("%1: %2 of %3 statements failed:")
-                     .arg(fileName)
-                     .arg(run.failures)
-                     .arg(run.statements);
-        listStatements(run.firstFailures, run.failures);
-    }
-    if (run.warnedCount) {
-        lines << QStringLiteral("%1: the server warned on %2; their values may be "
-                                "stored other than the file says (an incorrect or truncated "
-                                "value):")
-                     .arg(fileName, ui::counted(run.warnedCount, "statement"));
-        listStatements(run.warned, run.warnedCount);
-    }
-    if (run.oversizedCount) {
-        lines << QStringLiteral("%1: %2 statements are larger than the server accepts "
-                                "(max_allowed_packet = %3 bytes) and were skipped:")
-                     .arg(fileName)
-                     .arg(run.oversizedCount)
-                     .arg(run.packetLimit);
-        std::uint64_t largest = 0;
-        for (const OversizedStatement& o : run.oversized) {
-            lines << QStringLiteral("line %1: %2 bytes").arg(o.line).arg(o.bytes);
-            largest = std::max(largest, o.bytes);
-        }
-        // The server's limit is a multiple of 1 KiB up to 1 GiB.
-        const std::uint64_t needed = std::min<std::uint64_t>(((largest + 1024) / 1024 + 1) * 1024,
-                                                             std::uint64_t(1) << 30);
-        lines << QStringLiteral("Raise max_allowed_packet on the server to at least %1 (for "
-                                "example SET GLOBAL max_allowed_packet = %1, then connect "
-                                "again) and restore again.")
-                     .arg(needed);
-    }
-    if (run.commentedCount) {
-        lines << QStringLiteral("%1: %2 statements began with a comment and did nothing: a line "
-                                "that is no comment line of a dump (a note?) joined the statement "
-                                "after it. They were not run:")
-                     .arg(fileName)
-                     .arg(run.commentedCount);
-        for (const RestoreFailure& f : run.commented)
-            lines << QStringLiteral("line %1: %2").arg(f.line).arg(QString::fromUtf8(f.statement));
-    }
-    auto definers = [&](const std::vector<DefinerNote>& notes) {
-        for (const DefinerNote& n : notes)
-            lines << QStringLiteral("line %1: DEFINER=%2: %3").arg(n.line).arg(n.definer, n.reason);
-    };
-    if (run.definersLeftOut) {
-        lines << QStringLiteral("%1: the server refused the DEFINER of %2 objects; they were "
-                                "created without it and belong to the restoring account now:")
-                     .arg(fileName)
-                     .arg(run.definersLeftOut);
-        definers(run.leftOut);
-    }
-    if (run.definersMissing) {
-        lines << QStringLiteral("%1: the DEFINER of %2 objects does not exist on this server; "
-                                "they were created as the file says and work once that account "
-                                "exists (or dump again with the DEFINER left out):")
-                     .arg(fileName)
-                     .arg(run.definersMissing);
-        definers(run.missing);
-    }
-    if (run.usesSkipped)
-        lines << QStringLiteral("%1: %2 USE statements were not run: the restore stays in its "
-                                "target database.")
-                     .arg(fileName)
-                     .arg(run.usesSkipped);
-    if (run.ctrlZLine)
-        lines << QStringLiteral("%1: line %2 holds a Ctrl-Z, the end-of-file mark of old tools; "
-                                "the restore went on after it.")
-                     .arg(fileName)
-                     .arg(run.ctrlZLine);
-    if (run.leftoverLine)
-        lines << QStringLiteral(
-                     "%1: the text from line %2 on has no end marker \"%3\" and was "
-                     "not executed.")
-                     .arg(fileName)
-                     .arg(run.leftoverLine)
-                     .arg(QLatin1String(kMarker.data(), qsizetype(kMarker.size())));
-    return lines.join(u'\n');
-}
-
-bool RestoreEngine::selfContained(std::string_view s, bool noBackslashEscapes) {
-    if (s.empty()) return false;
-    const std::string_view word = firstWord(s);
-    if (isWord(word, "CALL") || isWord(word, "EXECUTE")) return false;
-    char quote = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (quote) {
-            if (c == '\\' && quote != '`' && !noBackslashEscapes) {
-                ++i;
-            } else if (c == quote) {
-                if (i + 1 < s.size() && s[i + 1] == quote)
-                    ++i;
-                else
-                    quote = 0;
-            }
-            continue;
-        }
-        switch (c) {
-            case '\'':
-            case '"':
-            case '`':
-                quote = c;
-                break;
-            case ';':
-            case '#':
-                return false;
-            case '-':
-                if (i + 1 < s.size() && s[i + 1] == '-' &&
-                    (i + 2 >= s.size() || static_cast<unsigned char>(s[i + 2]) <= 32))
-                    return false;
-                break;
-            case '/':
-                if (i + 1 < s.size() && s[i + 1] == '*') return false;
-                break;
-            default:
-                break;
-        }
-    }
-    return quote == 0;
 }
 
 }  // namespace dump

@@ -11,6 +11,7 @@
 
 #include "dump/RestoreStatus.h"
 #include "dump/RestoreTally.h"
+#include "dump/RestorePolicy.h"
 #include "dump/SqlScript.h"
 
 class QIODevice;
@@ -144,7 +145,8 @@ QString failureReport(const RestoreRun& run, const QString& fileName);
 // thousand; consecutive one-row INSERTs into a transactional table travel as one INSERT of
 // their rows and are replayed one by one if the server refuses it. A statement that cannot
 // safely share a round trip (quotes left open, comments, a ";" of its own) is sent alone
-// with multi-statements off. No widgets and no message boxes: outcomes come back as values.
+// with multi-statements off. No widgets and no message boxes: a run's outcome comes back as
+// a value (RestoreRun), begin() and finish() throw DumpError.
 class RestoreEngine {
 public:
     static constexpr std::size_t kFailuresListed = 10;
@@ -160,9 +162,9 @@ public:
     // from `packet` bytes on (the command byte included), when that is below the server's:
     // a session cannot lower its own, and a test needs a small limit to run against.
     void lowerPacketLimit(std::size_t packet) { packetCap_ = packet; }
-    // Saves the session settings and prepares the session; false with `error` set when the
+    // Saves the session settings and prepares the session; throws DumpError when the
     // server refuses. run() begins by itself when needed.
-    bool begin(QString* error);
+    void begin();
     // Selects the database ("use"), then runs every statement of `input`. When the database
     // cannot be selected nothing runs and `fatal` says why. A USE in the input is never sent,
     // and a statement longer than the server's max_allowed_packet is skipped (the server
@@ -176,18 +178,9 @@ public:
     // for each database a run went into (RunOptions::followUse), the target's among them.
     const RestoreTally& tally() const { return tallies_.at(database_); }
     const std::map<QString, RestoreTally>& tallies() const { return tallies_; }
-    // Commits and restores the saved settings; false with `error` set when that fails.
-    // After a run lost the connection there is nothing left to do: true.
-    bool finish(QString* error);
-
-    // Whether a statement ends where its text ends, so that it can share a round trip:
-    // quotes closed, no comment, no ";" outside quotes, not a CALL (several results).
-    static bool selfContained(std::string_view statement, bool noBackslashEscapes);
-    // For "INSERT ... VALUES (...)[, (...)]" and nothing after the rows: where the row list
-    // starts, so that the rows of INSERTs with the same text before it can be sent as one.
-    // std::string_view::npos for any other statement. `rows` gets the number of rows.
-    static std::size_t rowListAt(std::string_view statement, bool noBackslashEscapes,
-                                 std::size_t* rows = nullptr);
+    // Commits and restores the saved settings; throws DumpError when that fails, after
+    // putting back all it can. After a run lost the connection there is nothing left to do.
+    void finish();
 
 private:
     class Run;

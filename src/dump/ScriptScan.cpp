@@ -562,16 +562,18 @@ bool plainBeforeMarker(const QByteArray& head) {
 
 }  // namespace
 
-bool isPlainScript(const QByteArray& head, const QString& fileName, QString* problem) {
+ScriptSniff sniffScript(const QByteArray& head, const QString& fileName) {
     FormatGuess guess = guessScriptFormat(head);
     if (guess.format == ScriptFormat::Own && plainBeforeMarker(head)) guess.format = ScriptFormat::Plain;
-    if (guess.format == ScriptFormat::NotSql && problem)
-        *problem = QStringLiteral("%1 cannot be restored: line %2 is not SQL, and the file is no "
+    ScriptSniff sniff;
+    if (guess.format == ScriptFormat::NotSql)
+        sniff.notSql = QStringLiteral("%1 cannot be restored: line %2 is not SQL, and the file is no "
                                   "dump of this program either (no statement ends with \";#+----\"). "
                                   "Nothing was restored.")
                        .arg(fileName)
                        .arg(guess.line);
-    return guess.format == ScriptFormat::Plain;
+    sniff.plain = guess.format == ScriptFormat::Plain;
+    return sniff;
 }
 
 QString RestoreCheck::formatText() const {
@@ -593,20 +595,20 @@ RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
             continue;
         }
         const QString name = QFileInfo(path).fileName();
-        QString error;
-        const std::unique_ptr<QIODevice> opened = files::RestoreInput::open(path, &error);
-        if (!opened) {
-            check.problem = QStringLiteral("Cannot read %1: %2")
-                                .arg(QDir::toNativeSeparators(path), error);
+        std::unique_ptr<QIODevice> opened;
+        try {
+            opened = files::RestoreInput::open(path);
+        } catch (const files::ReadError& e) {
+            check.problem = e.text();
             return check;
         }
         QIODevice& file = *opened;
         // The data file is this program's own; the script may be any SQL script.
         if (path == scriptPath) {
-            QString notSql;
-            check.plain = isPlainScript(file.peek(kSniffBytes), name, &notSql);
-            if (!notSql.isEmpty() && sniffText(file.peek(kSniffBytes)) == TextKind::Text) {
-                check.problem = notSql;
+            const ScriptSniff sniff = sniffScript(file.peek(kSniffBytes), name);
+            check.plain = sniff.plain;
+            if (!sniff.notSql.isEmpty() && sniffText(file.peek(kSniffBytes)) == TextKind::Text) {
+                check.problem = sniff.notSql;
                 return check;
             }
         }

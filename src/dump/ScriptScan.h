@@ -107,9 +107,12 @@ struct RestoreCheck {
     QString formatText() const;
 };
 
-// Whether the first bytes of a script are a plain SQL script (false: this program's dump);
-// `problem` is set when they are neither.
-bool isPlainScript(const QByteArray& head, const QString& fileName, QString* problem);
+// What the first bytes of a script are. A finding for the caller to act on, not a failure.
+struct ScriptSniff {
+    bool plain = false;  // a plain SQL script (false: this program's dump, or neither)
+    QString notSql;      // set when they are neither: why the file cannot be restored
+};
+ScriptSniff sniffScript(const QByteArray& head, const QString& fileName);
 
 // Reads the schema file and, when `dataPath` is not empty, the data file (a compressed one
 // as its text); a pipe, read once only, is passed over, and a device or folder refused.

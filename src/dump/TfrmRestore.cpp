@@ -137,8 +137,12 @@ void TfrmRestore::LoadScript(const QString& path) {
         throw dump::DumpError(
             QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), read.reason()));
     // A compressed file shows its text; how much more there is is not known before the end.
-    QString error;
-    const std::unique_ptr<QIODevice> input = files::RestoreInput::open(path, &error);
+    std::unique_ptr<QIODevice> input;
+    try {
+        input = files::RestoreInput::open(path);
+    } catch (const files::ReadError&) {
+        // The preview shows the bytes read above; Exec reports a file it cannot open.
+    }
     if (input && files::RestoreInput::compressed(*input)) {
         read.bytes = input->read(kPreviewBytes);
         read.size = read.bytes.size();
@@ -150,9 +154,10 @@ void TfrmRestore::LoadScript(const QString& path) {
         kind == dump::TextKind::Xml)
         throw dump::DumpError(dump::textKindProblem(kind, QFileInfo(path).fileName()));
     scriptPath_ = path;
-    QString notSql;
-    plain_ = dump::isPlainScript(read.bytes.left(64 * 1024), QFileInfo(path).fileName(), &notSql);
-    lblSummary->setText(!notSql.isEmpty() ? notSql
+    const dump::ScriptSniff sniff =
+        dump::sniffScript(read.bytes.left(64 * 1024), QFileInfo(path).fileName());
+    plain_ = sniff.plain;
+    lblSummary->setText(!sniff.notSql.isEmpty() ? sniff.notSql
                         : plain_      ? QStringLiteral("A plain SQL script (as mariadb-dump and mysqldump write)")
                                       : QStringLiteral("A Lorvex dump"));
     MemoSql->setPlainText(shownLines(read.bytes, kLineShown, read.size - read.bytes.size()));
@@ -305,14 +310,12 @@ void TfrmRestore::SpeedButton2Click() {
 
     dump::RestoreEngine engine(connection_, database_);
     // Read from the file as it runs: a dump of any size takes the memory of one statement.
-    QString openError;
-    const std::unique_ptr<QIODevice> input = files::RestoreInput::open(scriptPath_, &openError);
-    if (!input) {
+    std::unique_ptr<QIODevice> input;
+    try {
+        input = files::RestoreInput::open(scriptPath_);
+    } catch (const files::ReadError& e) {
         setRunning(false);
-        prompts_.message(this,
-                         QStringLiteral("Cannot read %1: %2")
-                             .arg(QDir::toNativeSeparators(scriptPath_), openError),
-                         QStringLiteral("Restore"));
+        prompts_.message(this, e.text(), QStringLiteral("Restore"));
         return;
     }
     clock_.start();
@@ -358,8 +361,11 @@ void TfrmRestore::SpeedButton2Click() {
                 problems << report;
         }
     }
-    QString error;
-    if (!engine.finish(&error)) problems << error;
+    try {
+        engine.finish();
+    } catch (const dump::DumpError& e) {
+        problems << e.text();
+    }
     // What the files carried against what the database holds now.
     const dump::DatabasesVerified check =
         dump::verifyDatabases(connection_, database_, engine.tallies());
@@ -383,10 +389,11 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
         Label2->setText(QStringLiteral("Data Insert - Ignore"));
         return false;
     }
-    QString error;
-    const std::unique_ptr<QIODevice> file = files::RestoreInput::open(path, &error);
-    if (!file) {
-        run.fatal = QStringLiteral("Cannot read %1: %2").arg(QDir::toNativeSeparators(path), error);
+    std::unique_ptr<QIODevice> file;
+    try {
+        file = files::RestoreInput::open(path);
+    } catch (const files::ReadError& e) {
+        run.fatal = e.text();
         return true;
     }
     clock_.start();

@@ -132,7 +132,6 @@ void TfrmSchema::FormShow() {
     ui::BusyCursor busy;
     if (scope_ == ScopeTable || scope_ == ScopeDatabase) {
         dump::DumpWriter writer(connection_);
-        QString error;
         const dump::DumpTarget target{database_, scope_ == ScopeTable ? table_ : QString()};
         dump::SchemaOptions options;
         options.drop = drop_;
@@ -140,12 +139,12 @@ void TfrmSchema::FormShow() {
         options.triggers = chkTriggers->isChecked();
         options.events = chkEvents->isChecked();
         options.definers = chkDefiner->isChecked();
-        std::optional<dump::SchemaText> schema = writer.schema(target, options, &error);
-        if (!schema) {
-            prompts_.message(this, QStringLiteral("Schema FormShow Error\r\n\r\n") + error);
+        try {
+            text_ = writer.schema(target, options).text;
+        } catch (const dump::DumpError& e) {
+            prompts_.message(this, QStringLiteral("Schema FormShow Error\r\n\r\n") + e.text());
             return;
         }
-        text_ = std::move(schema->text);
     }
     dump::convertCase(text_, letterCase());
     MemoSchema->setPlainText(shownText(text_));

@@ -2,8 +2,23 @@
 
 #include <QByteArray>
 #include <QString>
+#include <stdexcept>
 
 namespace files {
+
+// A file that could not be read, worded for the user: text() names the file and the reason.
+// reason() is the reason alone, for a caller that words the sentence its own way.
+class ReadError : public std::runtime_error {
+public:
+    explicit ReadError(const QString& text, const QString& reason = {})
+        : std::runtime_error(text.toStdString()), text_(text), reason_(reason) {}
+    const QString& text() const { return text_; }
+    const QString& reason() const { return reason_; }
+
+private:
+    QString text_;
+    QString reason_;
+};
 
 // What reading a file the user hands the program gave.
 struct Read {

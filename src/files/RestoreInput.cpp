@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <string>
@@ -92,17 +93,16 @@ bool isPipe(const QString& path) {
 
 }  // namespace
 
-std::unique_ptr<QIODevice> RestoreInput::open(const QString& path, QString* error) {
+std::unique_ptr<QIODevice> RestoreInput::open(const QString& path) {
+    const auto fail = [&path](const QString& reason) {
+        throw ReadError(QStringLiteral("Cannot read %1: %2")
+                            .arg(QDir::toNativeSeparators(path), reason),
+                        reason);
+    };
     const QFileInfo info(path);
-    if (info.exists() && !info.isFile() && !isPipe(path)) {
-        *error = QStringLiteral("it is not a regular file");
-        return nullptr;
-    }
+    if (info.exists() && !info.isFile() && !isPipe(path)) fail(QStringLiteral("it is not a regular file"));
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly)) {
-        *error = file->errorString();
-        return nullptr;
-    }
+    if (!file->open(QIODevice::ReadOnly)) fail(file->errorString());
     if (file->peek(2) != QByteArray("\x1f\x8b", 2)) return file;
     auto gzip = std::make_unique<GzipDevice>(std::move(file));
     gzip->open(QIODevice::ReadOnly);

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include "files/RegularFile.h"
+
 class QFile;
 
 namespace files {
@@ -14,9 +16,10 @@ namespace files {
 // so that it takes no more memory than a plain one. Anything else reads as it is.
 class RestoreInput {
 public:
-    // Null with `error` set when the file cannot be opened, or when it is neither a regular
-    // file nor a pipe (a device such as /dev/zero never ends, a folder cannot be read).
-    static std::unique_ptr<QIODevice> open(const QString& path, QString* error);
+    // Throws ReadError ("Cannot read <file>: <reason>") when the file cannot be opened, or
+    // when it is neither a regular file nor a pipe (a device such as /dev/zero never ends,
+    // a folder cannot be read).
+    static std::unique_ptr<QIODevice> open(const QString& path);
     // Whether the device open() gave decompresses.
     static bool compressed(const QIODevice& device);
 };

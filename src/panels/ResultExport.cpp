@@ -507,18 +507,13 @@ std::pair<QString, QString> sourceTable(const db::Result& result) {
     return {QString::fromStdString(first.database), QString::fromStdString(first.orgTable)};
 }
 
-bool exportRows(const db::Result& result, const QString& path, const ExportOptions& options,
-                QString* error) {
-    const auto fail = [error](const QString& text) {
-        if (error) *error = text;
-        return false;
-    };
+void exportRows(const db::Result& result, const QString& path, const ExportOptions& options) {
     if (!result || !result.isStored())
-        return fail(
+        throw ExportError(
             QStringLiteral("There are no rows to export: run the query again, then "
                            "export its result."));
     if (options.format == ExportFormat::Sql && options.tableName.trimmed().isEmpty())
-        return fail(
+        throw ExportError(
             QStringLiteral("Name the table the INSERT statements are to fill, then "
                            "export again."));
     try {
@@ -541,12 +536,11 @@ bool exportRows(const db::Result& result, const QString& path, const ExportOptio
         }
         out.commit();
     } catch (const files::WriteError& e) {
-        return fail(QStringLiteral("Exporting the result failed. %1. Check that the folder "
-                                   "exists, that you may write there and that the disk has "
-                                   "room, then export again.")
-                        .arg(e.text()));
+        throw ExportError(QStringLiteral("Exporting the result failed. %1. Check that the folder "
+                                         "exists, that you may write there and that the disk has "
+                                         "room, then export again.")
+                              .arg(e.text()));
     }
-    return true;
 }
 
 QString cellsAsTsv(const QAbstractItemModel& model, const QModelIndexList& cells) {

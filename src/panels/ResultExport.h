@@ -2,12 +2,23 @@
 
 #include <QModelIndexList>
 #include <QString>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
 #include "db/Result.h"
 
 class QAbstractItemModel;
+
+// An export that could not be made, worded for the user: what failed and what to do.
+class ExportError : public std::runtime_error {
+public:
+    explicit ExportError(const QString& text) : std::runtime_error(text.toStdString()), text_(text) {}
+    const QString& text() const { return text_; }
+
+private:
+    QString text_;
+};
 
 enum class ExportFormat {
     // RFC 4180: a header row of the column names, comma separated, CR LF after every record.
@@ -51,10 +62,9 @@ std::pair<QString, QString> sourceTable(const db::Result& result);
 
 // Writes every row of a stored result to `path`, streamed through a buffer so memory does not
 // grow with the result. The file replaces an existing one only once it is complete; on
-// failure no file is left (an existing one stays as it was), `error` says why and false is
-// returned. Reads the result in place without moving its row cursor.
-bool exportRows(const db::Result& result, const QString& path, const ExportOptions& options,
-                QString* error);
+// failure no file is left (an existing one stays as it was) and ExportError says why. Reads
+// the result in place without moving its row cursor.
+void exportRows(const db::Result& result, const QString& path, const ExportOptions& options);
 
 // The display text of the selected cells as tab-separated lines for the clipboard: the
 // selected rows and columns in model order, a cell inside that rectangle but not selected

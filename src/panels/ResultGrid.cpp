@@ -62,18 +62,17 @@ void ResultGrid::ExportRows() {
     const auto [database, table] = sourceTable(dataSet_.result());
     options.database = database;
     options.tableName = table.isEmpty() ? QStringLiteral("exported") : table;
-    QString error;
-    bool written = false;
-    {
+    try {
         ui::BusyCursor busy;
-        auto work = [&] { written = exportRows(dataSet_.result(), path, options, &error); };
+        auto work = [&] { exportRows(dataSet_.result(), path, options); };
         // A million rows take a while: the window goes on painting meanwhile.
         if (TMySQLConnection* c = dataSet_.Connection())
             c->connection().runAside("Exporting the rows", work);
         else
             work();
+    } catch (const ExportError& e) {
+        prompts_.message(this, e.text());
     }
-    if (!written) prompts_.message(this, error);
 }
 
 void ResultGrid::afterOpen() {

@@ -19,7 +19,7 @@
 TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
                              QWidget* parent)
     : QWidget(parent), prompts_(prompts) {
-    MySQLDataSet1_ = new TMySQLDataSet(prompts, this);
+    MySQLDataSet1_ = new TMySQLDataSet(this);
     MySQLDataSet1_->setObjectName(QStringLiteral("MySQLDataSet1"));
     MySQLDataSet1_->SetConnection(&datasetConnection);
 
@@ -86,7 +86,7 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     connect(navigator_[9], &QToolButton::clicked, this, [this] {
         ui::BusyCursor busy;
         MySQLDataSet1_->Close();
-        if (!MySQLDataSet1_->Open()) reportLostConnection();
+        if (!openRows()) reportLostConnection();
     });
     connect(MySQLDataSet1_, &TMySQLDataSet::AfterScroll, this, [this] { followCursor(); });
     // Moving in the grid moves the record cursor.
@@ -120,11 +120,18 @@ bool TableDataView::LoadTableData(TreeNode* table) {
     MySQLDataSet1_->SetSQL({QStringLiteral("select * from ") +
                             QString::fromStdString(db::qualifiedName(database->text(),
                                                                      table->text()))});
-    if (!MySQLDataSet1_->Open()) {
+    if (!openRows()) {
         if (!reportLostConnection()) prompts_.message(window(), QStringLiteral("Data View Error"));
         return false;
     }
     return true;
+}
+
+bool TableDataView::openRows() {
+    const bool opened = MySQLDataSet1_->Open();
+    if (!MySQLDataSet1_->LastError().isEmpty())
+        prompts_.message(window(), MySQLDataSet1_->LastError());
+    return opened;
 }
 
 bool TableDataView::reportLostConnection() {

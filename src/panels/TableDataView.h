@@ -33,6 +33,8 @@ public:
 
 private:
     void followCursor();
+    // Opens the dataset and shows why it failed (or why a later result of it failed).
+    bool openRows();
     // After a failed open: when the dataset's connection was lost, says so and how to
     // connect again. Returns whether it did.
     bool reportLostConnection();

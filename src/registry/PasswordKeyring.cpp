@@ -198,8 +198,8 @@ void check(const QString& verb, std::unique_ptr<QKeychain::Job> job) {
 
 }  // namespace
 
-KeyringError::KeyringError(const QString& text)
-    : std::runtime_error(text.toStdString()), text_(text) {}
+KeyringError::KeyringError(const QString& text, bool unanswered)
+    : std::runtime_error(text.toStdString()), text_(text), unanswered_(unanswered) {}
 
 bool PasswordKeyring::available() {
     std::optional<bool>& cached = cachedAvailability();
@@ -209,30 +209,18 @@ bool PasswordKeyring::available() {
 
 void PasswordKeyring::forgetAvailability() { cachedAvailability().reset(); }
 
-std::optional<QString> PasswordKeyring::read(const QString& key, QString* error,
-                                             bool* unanswered) {
-    QString text;
-    if (unanswered) *unanswered = false;
-    std::optional<QString> password;
-    if (!available()) {
-        text = noKeyring();
-    } else {
-        auto reader = std::make_unique<QKeychain::ReadPasswordJob>(kService);
-        reader->setKey(key);
-        QKeychain::ReadPasswordJob* result = reader.get();
-        std::unique_ptr<QKeychain::Job> job = std::move(reader);
-        const std::optional<QKeychain::Error> code = run(job);
-        if (!code) {
-            text = notAnswered();
-            if (unanswered) *unanswered = true;
-        }
-        else if (*code == QKeychain::NoError)
-            password = result->textData();
-        else if (*code != QKeychain::EntryNotFound)
-            text = failure(QStringLiteral("read"), *code, job->errorString());
-    }
-    if (error) *error = text;
-    return password;
+std::optional<QString> PasswordKeyring::read(const QString& key) {
+    if (!available()) throw KeyringError(noKeyring());
+    auto reader = std::make_unique<QKeychain::ReadPasswordJob>(kService);
+    reader->setKey(key);
+    QKeychain::ReadPasswordJob* result = reader.get();
+    std::unique_ptr<QKeychain::Job> job = std::move(reader);
+    const std::optional<QKeychain::Error> code = run(job);
+    if (!code) throw KeyringError(notAnswered(), true);
+    if (*code == QKeychain::NoError) return result->textData();
+    if (*code != QKeychain::EntryNotFound)
+        throw KeyringError(failure(QStringLiteral("read"), *code, job->errorString()));
+    return std::nullopt;
 }
 
 void PasswordKeyring::write(const QString& key, const QString& password) {

@@ -10,11 +10,15 @@ namespace registry {
 // user: what failed and what to do; it never holds the password.
 class KeyringError : public std::runtime_error {
 public:
-    explicit KeyringError(const QString& text);
+    explicit KeyringError(const QString& text, bool unanswered = false);
     QString text() const { return text_; }
+    // The keyring did not answer in time, as one does while its own unlock prompt waits
+    // for the user.
+    bool unanswered() const { return unanswered_; }
 
 private:
     QString text_;
+    bool unanswered_ = false;
 };
 
 // Passwords in the desktop keyring under the service "Lorvex", one entry per key (such as
@@ -36,12 +40,10 @@ public:
     static bool available();
     static void forgetAvailability();
 
-    // The password stored under `key`; std::nullopt with `error` cleared when there is no
-    // entry, std::nullopt with `error` set to a text for the user when the keyring failed.
-    // `unanswered` (when given) tells whether it failed by not answering in time, as a
-    // keyring does while its own unlock prompt waits for the user.
-    static std::optional<QString> read(const QString& key, QString* error = nullptr,
-                                       bool* unanswered = nullptr);
+    // The password stored under `key`; std::nullopt when there is no entry. Throws
+    // KeyringError when the keyring failed (KeyringError::unanswered() when it did not
+    // answer in time).
+    static std::optional<QString> read(const QString& key);
     // Stores `password` under `key`, replacing any earlier one; throws KeyringError.
     static void write(const QString& key, const QString& password);
     // Removes the entry under `key`; one that does not exist is no error. Throws KeyringError.

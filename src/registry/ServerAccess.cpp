@@ -124,11 +124,16 @@ QString ServerAccess::password(const QString& displayName, const TServerEntry& e
     bool unanswered = false;
     if (!registry::PasswordKeyring::available()) {
         problem = QStringLiteral("no desktop keyring is available");
-    } else if (std::optional<QString> stored = registry::PasswordKeyring::read(
-                   keyringKey(entry.options), &problem, &unanswered)) {
-        return *stored;
-    } else if (problem.isEmpty()) {
-        problem = QStringLiteral("the keyring holds no password for it");
+    } else {
+        try {
+            if (std::optional<QString> stored =
+                    registry::PasswordKeyring::read(keyringKey(entry.options)))
+                return *stored;
+            problem = QStringLiteral("the keyring holds no password for it");
+        } catch (const registry::KeyringError& e) {
+            problem = e.text();
+            unanswered = e.unanswered();
+        }
     }
     // A keyring that has not answered may still be showing its own unlock prompt: a second
     // password box on top of it would take what the user meant for the keyring.
@@ -172,13 +177,21 @@ QString ServerAccess::openTunnel(const QString& displayName, const TServerEntry&
     const QString passphraseKey = sshPassphraseKeyringKey(entry.options);
     bool passwordFromKeyring = false;
     bool passphraseFromKeyring = false;
+    // A keyring that fails here is passed over: the password is asked for instead.
+    const auto fromKeyring = [](const QString& key) -> std::optional<QString> {
+        try {
+            return registry::PasswordKeyring::read(key);
+        } catch (const registry::KeyringError&) {
+            return std::nullopt;
+        }
+    };
     if (inKeyring) {
-        if (std::optional<QString> stored = registry::PasswordKeyring::read(sshKey)) {
+        if (std::optional<QString> stored = fromKeyring(sshKey)) {
             endpoint.password = *stored;
             passwordFromKeyring = true;
         }
         if (!ssh.keyFile.isEmpty())
-            if (std::optional<QString> stored = registry::PasswordKeyring::read(passphraseKey)) {
+            if (std::optional<QString> stored = fromKeyring(passphraseKey)) {
                 endpoint.keyPassphrase = *stored;
                 passphraseFromKeyring = true;
             }

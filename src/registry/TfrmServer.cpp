@@ -99,10 +99,8 @@ TServerEntry TfrmServer::placePassword() const {
     } else if (entry.options.password == PasswordStorage::File && wasInKeyring &&
                typed.isEmpty()) {
         // Back into the file: the password the keyring held.
-        QString error;
         const std::optional<QString> stored =
-            registry::PasswordKeyring::read(keyringKey(oldEntry_.options), &error);
-        if (!stored && !error.isEmpty()) throw registry::KeyringError(error);
+            registry::PasswordKeyring::read(keyringKey(oldEntry_.options));
         entry.PASSWD = stored.value_or(QString());
     }
     if (entry.options.password != PasswordStorage::Keyring) entry.options.keyringId.clear();

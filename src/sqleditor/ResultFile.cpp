@@ -3,6 +3,7 @@
 #include <QSaveFile>
 
 #include "dataset/TMySQLDataSet.h"
+#include "files/OutputFile.h"
 #include "panels/ResultExport.h"
 
 namespace {
@@ -33,8 +34,8 @@ void ResultFile::appendLine(QByteArray& out, int row, int columnCount, const Cel
     out += '\r';
 }
 
-bool ResultFile::write(const QString& path, int rowCount, int columnCount,
-                       const CellReader& cell, QString* error) {
+void ResultFile::write(const QString& path, int rowCount, int columnCount,
+                       const CellReader& cell) {
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     // Rows are gathered into chunks so that the unbuffered file sees few, large writes.
@@ -50,12 +51,11 @@ bool ResultFile::write(const QString& path, int rowCount, int columnCount,
     }
     if (ok) ok = writeAll(file, chunk);
     if (ok) ok = file.commit();
-    if (!ok && error) *error = failure(path, file.errorString());
     // An uncommitted QSaveFile discards its temporary file and leaves the old one.
-    return ok;
+    if (!ok) throw files::WriteError(failure(path, file.errorString()));
 }
 
-bool ResultFile::write(const QString& path, const TMySQLDataSet& dataSet, QString* error) {
-    return write(path, dataSet.rowCount(), dataSet.columnCount(),
-                 [&dataSet](int row, int column) { return dataSet.cell(row, column); }, error);
+void ResultFile::write(const QString& path, const TMySQLDataSet& dataSet) {
+    write(path, dataSet.rowCount(), dataSet.columnCount(),
+          [&dataSet](int row, int column) { return dataSet.cell(row, column); });
 }

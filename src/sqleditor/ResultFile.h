@@ -18,12 +18,12 @@ public:
     using CellReader = std::function<db::Value(int row, int column)>;
 
     // Creates the file anew (replacing any file of that name only once every byte is
-    // written). On failure returns false, leaves an existing file as it was and sets
-    // `error` to a text naming the file and the reason.
-    static bool write(const QString& path, int rowCount, int columnCount,
-                      const CellReader& cell, QString* error);
+    // written). On failure throws files::WriteError naming the file and the reason, and
+    // leaves an existing file as it was.
+    static void write(const QString& path, int rowCount, int columnCount,
+                      const CellReader& cell);
     // The rows of an open dataset, as its grid shows them.
-    static bool write(const QString& path, const TMySQLDataSet& dataSet, QString* error);
+    static void write(const QString& path, const TMySQLDataSet& dataSet);
 
     // Appends the line of one row.
     static void appendLine(QByteArray& out, int row, int columnCount, const CellReader& cell);

@@ -3,6 +3,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include "files/OutputFile.h"
 #include "files/RegularFile.h"
 #include "sqleditor/SqlText.h"
 
@@ -25,35 +26,30 @@ QByteArray ScriptFile::encode(const QString& text) {
     return out;
 }
 
-bool ScriptFile::load(const QString& path, QString* text, QString* error) {
+QString ScriptFile::load(const QString& path) {
     // A huge file would freeze the editor.
     const files::Read read = files::readRegularFile(path, kMaxSize);
     if (!read.ok()) {
-        if (error) {
-            if (read.outcome == files::Read::Failed)
-                *error = QStringLiteral("Cannot read the script file \"%1\": %2")
-                             .arg(path, read.reason());
-            else
-                *error = QStringLiteral("Cannot load the script file \"%1\": %2")
-                             .arg(path, read.outcome == files::Read::TooLarge
-                                            ? QStringLiteral("at %1 MB it is too large for the "
-                                                             "editor; run it with Restore.")
-                                                  .arg(read.size >> 20)
-                                            : read.reason() + u'.');
-        }
-        return false;
+        if (read.outcome == files::Read::Failed)
+            throw files::ReadError(QStringLiteral("Cannot read the script file \"%1\": %2")
+                                       .arg(path, read.reason()),
+                                   read.reason());
+        throw files::ReadError(QStringLiteral("Cannot load the script file \"%1\": %2")
+                                   .arg(path, read.outcome == files::Read::TooLarge
+                                                  ? QStringLiteral("at %1 MB it is too large "
+                                                                   "for the editor; run it "
+                                                                   "with Restore.")
+                                                        .arg(read.size >> 20)
+                                                  : read.reason() + u'.'));
     }
-    const QByteArray& bytes = read.bytes;
-    if (!decode(bytes, text)) {
-        if (error)
-            *error = QStringLiteral("Cannot load the script file \"%1\": it is not UTF-8 text.")
-                         .arg(path);
-        return false;
-    }
-    return true;
+    QString text;
+    if (!decode(read.bytes, &text))
+        throw files::ReadError(
+            QStringLiteral("Cannot load the script file \"%1\": it is not UTF-8 text.").arg(path));
+    return text;
 }
 
-bool ScriptFile::save(const QString& path, const QString& text, QString* error) {
+void ScriptFile::save(const QString& path, const QString& text) {
     const QByteArray bytes = encode(text);
     // Unbuffered and checked for the full count: a buffered QSaveFile can commit a file
     // whose last write failed.
@@ -61,9 +57,8 @@ bool ScriptFile::save(const QString& path, const QString& text, QString* error) 
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     if (ok && !bytes.isEmpty()) ok = file.write(bytes) == bytes.size();
     if (ok) ok = file.commit();
-    if (!ok && error)
-        *error = QStringLiteral("Cannot write the script file \"%1\": %2")
-                     .arg(path, file.errorString());
     // An uncommitted QSaveFile discards its temporary file.
-    return ok;
+    if (!ok)
+        throw files::WriteError(QStringLiteral("Cannot write the script file \"%1\": %2")
+                                    .arg(path, file.errorString()));
 }

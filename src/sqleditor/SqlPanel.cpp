@@ -27,10 +27,12 @@
 
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
+#include "files/OutputFile.h"
+#include "files/RegularFile.h"
 #include "panels/ResultGrid.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
-#include "sqleditor/Completion.h"
+#include "sqleditor/EditorCompletion.h"
 #include "sqleditor/HistoryPane.h"
 #include "sqleditor/QueryHistory.h"
 #include "sqleditor/RunReport.h"
@@ -89,7 +91,7 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
       programDir_(programDir),
       openFilter_(kDefaultOpenFilter) {
     setObjectName(QStringLiteral("PanelSQL_content"));
-    MySQLDataSet2_ = new TMySQLDataSet(prompts_, this);
+    MySQLDataSet2_ = new TMySQLDataSet(this);
     MySQLDataSet2_->setObjectName(QStringLiteral("MySQLDataSet2"));
     MySQLDataSet2_->SetConnection(&connection_);
 
@@ -144,18 +146,9 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     MemoSQL_->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSQL_->installEventFilter(this);
     highlighter_ = new SqlHighlighter(MemoSQL_->document());
-    completion_ = std::make_unique<Completion>(connection_.connection());
+    // After the panel's filter: the list's keys are taken before the panel's shortcuts.
+    completion_ = new EditorCompletion(connection_.connection(), *MemoSQL_, this);
     completion_->setKeywords(SqlHighlighter::builtInKeywords());
-    completer_ = new QCompleter(new QStringListModel(this), this);
-    completer_->setWidget(MemoSQL_);
-    completer_->setCaseSensitivity(Qt::CaseInsensitive);
-    completer_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
-    connect(completer_, qOverload<const QString&>(&QCompleter::activated), this,
-            &SqlPanel::insertCompletion);
-    // The list sees keys first while it is open, and the editor's clicks while names are read.
-    completer_->popup()->installEventFilter(this);
-    MemoSQL_->viewport()->installEventFilter(this);
-    connect(MemoSQL_, &QPlainTextEdit::cursorPositionChanged, this, &SqlPanel::narrowCompletions);
 
     auto* resultArea = new QWidget(Splitter2_);
     resultArea->setObjectName(QStringLiteral("ResultArea"));
@@ -223,135 +216,15 @@ void SqlPanel::SetUseDb(const QString& name) { LUseDb_->setFullText(SqlText::use
 
 void SqlPanel::ForgetNames() { completion_->clear(); }
 
-void SqlPanel::ShowCompletions() {
-    if (!connection_.connection().isOpen() || lookingUp_) return;
-    // A list still open would take the keys typed meanwhile, and they would be shut out.
-    completer_->popup()->hide();
-    {
-        // Reading names may wait for the server: keys typed meanwhile are kept and reach
-        // the editor, in order, once the list is there.
-        ui::BusyCursor busy;
-        lookingUp_ = true;
-        ui::ServerWait::allowDuringCalls(MemoSQL_);
-        offer_ = completion_->offer(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position());
-        ui::ServerWait::allowDuringCalls(MemoSQL_, false);
-        lookingUp_ = false;
-    }
-    const QStringList words =
-        offer_.matching(Completion::requestAt(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position())
-                            .prefix);
-    if (words.isEmpty()) {
-        completer_->popup()->hide();
-    } else {
-        static_cast<QStringListModel*>(completer_->model())->setStringList(words);
-        QRect at = MemoSQL_->cursorRect();
-        at.setWidth(completer_->popup()->sizeHintForColumn(0) +
-                    completer_->popup()->verticalScrollBar()->sizeHint().width());
-        completer_->complete(at);
-        completer_->popup()->setCurrentIndex(completer_->completionModel()->index(0, 0));
-    }
-    // A key typed ahead may open another list; the outermost call hands on every key.
-    if (replaying_) return;
-    replaying_ = true;
-    while (!typedAhead_.empty()) {
-        std::unique_ptr<QEvent> typed = std::move(typedAhead_.front());
-        typedAhead_.pop_front();
-        QCoreApplication::sendEvent(MemoSQL_, typed.get());
-    }
-    replaying_ = false;
-}
+QCompleter* SqlPanel::Completer() const { return completion_->completer(); }
 
-void SqlPanel::narrowCompletions() {
-    QAbstractItemView* list = completer_->popup();
-    if (!list->isVisible() || lookingUp_) return;
-    const Completion::Request r =
-        Completion::requestAt(MemoSQL_->toPlainText(), MemoSQL_->textCursor().position());
-    const QStringList words = r.start == offer_.start ? offer_.matching(r.prefix) : QStringList();
-    if (words.isEmpty()) {
-        list->hide();
-        return;
-    }
-    auto* model = static_cast<QStringListModel*>(completer_->model());
-    if (model->stringList() == words) return;
-    model->setStringList(words);
-    list->setCurrentIndex(completer_->completionModel()->index(0, 0));
-}
-
-void SqlPanel::insertCompletion(const QString& word) {
-    completer_->popup()->hide();
-    QTextCursor cursor = MemoSQL_->textCursor();
-    const Completion::Request r = Completion::requestAt(MemoSQL_->toPlainText(), cursor.position());
-    cursor.setPosition(r.start, QTextCursor::KeepAnchor);
-    cursor.insertText(word);
-    MemoSQL_->setTextCursor(cursor);
-}
-
-bool SqlPanel::completionKey(QObject* watched, QKeyEvent* key) {
-    QAbstractItemView* list = completer_->popup();
-    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
-    switch (key->key()) {
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-        // Moves through the list, wherever the key was sent.
-        if (watched == list) return false;
-        QCoreApplication::sendEvent(list, key);
-        return true;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Tab:
-        if (mods != Qt::NoModifier) return false;
-        if (list->currentIndex().isValid())
-            insertCompletion(list->currentIndex().data().toString());
-        else
-            list->hide();
-        return true;
-    case Qt::Key_Escape:
-        list->hide();
-        return true;
-    default:
-        return false;
-    }
-}
+void SqlPanel::ShowCompletions() { completion_->show(); }
 
 bool SqlPanel::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (lookingUp_ && (watched == MemoSQL_ || watched == MemoSQL_->viewport())) {
-        // Typing waits for the names; the cursor stays where they were asked for.
-        if (type == QEvent::KeyPress || type == QEvent::InputMethod) {
-            typedAhead_.emplace_back(event->clone());
-            return true;
-        }
-        if (type == QEvent::KeyRelease || type == QEvent::MouseButtonPress ||
-            type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick)
-            return true;
-    }
-    if (watched == completer_->popup() && type == QEvent::KeyPress) {
-        // The open list gets the keys: it keeps the ones that choose, the editor the rest.
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (completionKey(watched, key)) return true;
-        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down ||
-            key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown)
-            return false;
-        QCoreApplication::sendEvent(MemoSQL_, key);
-        return true;
-    }
+    // The completion list has had the keys it takes (EditorCompletion).
     if (watched == MemoSQL_ && type == QEvent::KeyPress && !forwardingKey_) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (completer_->popup()->isVisible() && completionKey(watched, key)) return true;
-        if (key->key() == Qt::Key_Space && (key->modifiers() & Qt::ControlModifier)) {
-            ShowCompletions();
-            return true;
-        }
-        if (key->text() == QLatin1String(".")) {
-            // The dot goes in first; then its table's columns are offered.
-            forwardingKey_ = true;
-            QCoreApplication::sendEvent(MemoSQL_, key);
-            forwardingKey_ = false;
-            ShowCompletions();
-            return true;
-        }
         MemoSQLKeyDown(*key);
         // Ctrl with a keypad key still carries the key's character, which the editor would
         // insert; the editor gets the key without it.
@@ -431,7 +304,7 @@ void SqlPanel::addResultTab(db::Result result, qint64 line, int number) {
     auto* page = new QWidget(ScriptResults_);
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
-    auto* rows = new TMySQLDataSet(prompts_, page);
+    auto* rows = new TMySQLDataSet(page);
     rows->OpenOn(std::move(result));
     ScriptResults_->addTab(page, QStringLiteral("Result %1 (line %2)").arg(number).arg(line));
     // The oldest result goes first; the log stays.
@@ -682,22 +555,22 @@ void SqlPanel::saveResult() {
     if (chosen.isEmpty()) return;
     const QString path = resolve(chosen);
     prompts_.message(this, QDir::toNativeSeparators(path));
-    QString error;
-    bool written = false;
-    {
+    try {
         ui::BusyCursor busy;
-        written = ResultFile::write(path, *MySQLDataSet2_, &error);
+        ResultFile::write(path, *MySQLDataSet2_);
+    } catch (const files::WriteError& e) {
+        prompts_.message(this, e.text());
     }
-    if (!written) prompts_.message(this, error);
 }
 
 void SqlPanel::SpeedButton8Click() {
     const QString chosen = prompts_.openFileName(this, {}, programDir_, openFilter_);
     if (chosen.isEmpty()) return;
     QString text;
-    QString error;
-    if (!ScriptFile::load(resolve(chosen), &text, &error)) {
-        prompts_.message(this, error);
+    try {
+        text = ScriptFile::load(resolve(chosen));
+    } catch (const files::ReadError& e) {
+        prompts_.message(this, e.text());
         return;
     }
     MemoSQL_->setPlainText(text);
@@ -708,6 +581,9 @@ void SqlPanel::SpeedButton9Click() {
     if (SqlText::trimmed(text).isEmpty()) return;
     const QString chosen = prompts_.saveFileName(this, {}, programDir_, kSaveFilter);
     if (chosen.isEmpty()) return;
-    QString error;
-    if (!ScriptFile::save(resolve(chosen), text, &error)) prompts_.message(this, error);
+    try {
+        ScriptFile::save(resolve(chosen), text);
+    } catch (const files::WriteError& e) {
+        prompts_.message(this, e.text());
+    }
 }

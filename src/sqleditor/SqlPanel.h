@@ -2,11 +2,9 @@
 
 #include <QString>
 #include <QWidget>
-#include <deque>
 #include <memory>
 
 #include "db/Result.h"
-#include "sqleditor/Completion.h"
 
 class QCheckBox;
 class QKeyEvent;
@@ -21,6 +19,7 @@ struct HistoryEntry;
 struct ExecOutcome;
 class QCompleter;
 class SqlHighlighter;
+class EditorCompletion;
 class QToolButton;
 class SqlText;
 class TMySQLConnection;
@@ -67,7 +66,7 @@ public:
     QCheckBox* CheckBoxStopAtError() const { return CheckBoxStopAtError_; }
     // A script's answers: "Messages" (the log) first, then one tab per result set.
     QTabWidget* ScriptResults() const { return ScriptResults_; }
-    QCompleter* Completer() const { return completer_; }
+    QCompleter* Completer() const;
     HistoryPane* History() const { return historyPane_; }
     QueryHistory& QueryLog() const { return *history_; }
     // The history file beside the settings file.
@@ -110,12 +109,6 @@ private:
     // Ctrl+E/U run, Ctrl+Shift+E runs the script, Ctrl+O/keypad 9 open, Ctrl+S/keypad minus
     // save, Ctrl+R searches the history. The editor still receives the key.
     void MemoSQLKeyDown(const QKeyEvent& event);
-    // A key for the open completion list (choose, take, close); false when it is the editor's.
-    bool completionKey(QObject* watched, QKeyEvent* key);
-    // Shows what of the offer fits the word at the cursor; closes the list when nothing
-    // does or the cursor left the word.
-    void narrowCompletions();
-    void insertCompletion(const QString& word);
     // Keeps CheckBox1's right edge 15 pixels from the strip's right edge.
     void Panel6ConstrainedResize();
 
@@ -165,12 +158,7 @@ private:
     QTabWidget* ScriptResults_ = nullptr;
     QPlainTextEdit* MemoLog_ = nullptr;
     SqlHighlighter* highlighter_ = nullptr;
-    std::unique_ptr<Completion> completion_;
-    Completion::Offer offer_;  // what the open list was made from
-    bool lookingUp_ = false;   // names are being read for the list
-    bool replaying_ = false;
-    std::deque<std::unique_ptr<QEvent>> typedAhead_;  // keys typed while names were read
-    QCompleter* completer_ = nullptr;
+    EditorCompletion* completion_ = nullptr;
     std::unique_ptr<QueryHistory> history_;
     HistoryPane* historyPane_ = nullptr;
 };

@@ -158,9 +158,12 @@ void ServerWait::cancel() {
     const db::ConnectParams params = running_->params();
     const unsigned long id = threadId_;
     kill_ = QtConcurrent::run(&pool_, [params, id] {
-        QString error;
-        db::cancelQuery(params, id, &error);
-        return error;
+        try {
+            db::cancelQuery(params, id);
+        } catch (const db::DbError& e) {
+            return QString::fromUtf8(e.what());
+        }
+        return QString();
     });
 }
 

@@ -1,5 +1,7 @@
 #include "dataset/CellFormat.h"
 
+#include <QBrush>
+
 namespace {
 
 // Cuts UTF-8 text for display without splitting a character.
@@ -97,3 +99,27 @@ QString CellFormat::bitLiteral(std::string_view bytes, unsigned long bits) {
         digits = digits.right(qsizetype(bits));
     return QStringLiteral("b'") + digits + u'\'';
 }
+
+QVariant cellRoleData(const FieldDef& field, const db::Value& value, int role, int isNullRole) {
+    if (role == isNullRole) return value.isNull();
+    switch (role) {
+    case Qt::DisplayRole:
+        if (value.isNull()) return QStringLiteral("NULL");
+        return CellFormat::displayText(field.type, value.view(), field.size);
+    case Qt::TextAlignmentRole:
+        if (CellFormat::isNumeric(field.type)) return (Qt::AlignRight | Qt::AlignVCenter).toInt();
+        return {};
+    case Qt::ForegroundRole:
+        if (value.isNull()) return QBrush(Qt::gray);
+        return {};
+    case Qt::ToolTipRole: {
+        if (value.isNull()) return QStringLiteral("NULL");
+        QString text = CellFormat::displayText(field.type, value.view(), field.size);
+        if (text.size() > kToolTipChars) text = text.left(kToolTipChars) + QStringLiteral("…");
+        return text;
+    }
+    default:
+        return {};
+    }
+}
+

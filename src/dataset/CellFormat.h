@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 
 #include "db/ColumnType.h"
 #include "db/Result.h"
@@ -37,3 +38,11 @@ public:
     // b'00000101', padded to the column's bit count.
     static QString bitLiteral(std::string_view bytes, unsigned long bits);
 };
+
+// What a grid shows of one cell for a model role: the display text ("NULL" for NULL, shown
+// in grey), numbers right-aligned, a tool tip of at most kToolTipChars characters, and
+// `isNullRole` telling NULL from the text "NULL". A tool tip is cut where no tool tip
+// could show more.
+QVariant cellRoleData(const FieldDef& field, const db::Value& value, int role, int isNullRole);
+inline constexpr int kToolTipChars = 1000;
+

@@ -17,9 +17,6 @@ namespace {
 // expressions of the statement) and values may hold passwords and never appear.
 Q_LOGGING_CATEGORY(lcDataSet, "lorvex.dataset", QtWarningMsg)
 
-// A tooltip shows the value, cut where no tooltip could show more.
-constexpr int kToolTipChars = 1000;
-
 // Decimal integers as the server sends them: a sign, then digits. Compared exactly, also
 // beyond the 53 bits a double holds.
 int compareIntegers(std::string_view a, std::string_view b) {
@@ -297,32 +294,8 @@ int TMySQLDataSet::columnCount(const QModelIndex& parent) const {
 QVariant TMySQLDataSet::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount_ || index.column() >= columnCount())
         return {};
-    const FieldDef& field = fields_[std::size_t(index.column())];
-    switch (role) {
-    case Qt::DisplayRole: {
-        const db::Value value = cell(index.row(), index.column());
-        if (value.isNull()) return QStringLiteral("NULL");
-        return CellFormat::displayText(field.type, value.view(), field.size);
-    }
-    case Qt::TextAlignmentRole:
-        if (CellFormat::isNumeric(field.type))
-            return (Qt::AlignRight | Qt::AlignVCenter).toInt();
-        return {};
-    case Qt::ForegroundRole:
-        if (cell(index.row(), index.column()).isNull()) return QBrush(Qt::gray);
-        return {};
-    case Qt::ToolTipRole: {
-        const db::Value value = cell(index.row(), index.column());
-        if (value.isNull()) return QStringLiteral("NULL");
-        QString text = CellFormat::displayText(field.type, value.view(), field.size);
-        if (text.size() > kToolTipChars) text = text.left(kToolTipChars) + QStringLiteral("…");
-        return text;
-    }
-    case IsNullRole:
-        return cell(index.row(), index.column()).isNull();
-    default:
-        return {};
-    }
+    return cellRoleData(fields_[std::size_t(index.column())], cell(index.row(), index.column()),
+                        role, IsNullRole);
 }
 
 QVariant TMySQLDataSet::headerData(int section, Qt::Orientation orientation, int role) const {

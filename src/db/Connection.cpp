@@ -1,5 +1,7 @@
 #include "db/Connection.h"
 
+#include <cstdio>
+
 #include <mysql.h>
 
 #include <QFile>
@@ -482,6 +484,16 @@ std::optional<std::vector<ServerWarning>> Connection::warnings() {
 
 std::uint64_t Connection::affectedRows() const {
     return mysql_ ? mysql_affected_rows(mysql_) : 0;
+}
+
+std::uint64_t Connection::insertId() const { return mysql_ ? mysql_insert_id(mysql_) : 0; }
+
+std::optional<std::uint64_t> Connection::matchedRows() const {
+    const char* info = mysql_ ? mysql_info(mysql_) : nullptr;
+    if (!info) return std::nullopt;
+    unsigned long long matched = 0;
+    if (std::sscanf(info, "Rows matched: %llu", &matched) != 1) return std::nullopt;
+    return matched;
 }
 
 std::string Connection::escape(std::string_view bytes) const {

@@ -148,6 +148,11 @@ public:
     std::string sqlState() const;
     DbError lastError(std::string_view statement = {}) const;
     std::uint64_t affectedRows() const;
+    // The rows the last UPDATE matched, changed or not ("Rows matched: n" of its info);
+    // affectedRows() counts only those it changed.
+    std::optional<std::uint64_t> matchedRows() const;
+    // The AUTO_INCREMENT value the last INSERT gave; 0 when it gave none.
+    std::uint64_t insertId() const;
     // Warnings of the last statement.
     unsigned warningCount() const;
     // The last statement's warnings as the server words them (SHOW WARNINGS, which itself

@@ -1,0 +1,305 @@
+// The table grid's rows read a window at a time: every way of moving through a table shows
+// the rows the server would list in one statement, in the same order, whatever the key,
+// the sort, the filter or a wrong estimate of the row count; memory stays bounded.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QStringList>
+#include <QTableView>
+
+#include "dataset/TableRows.h"
+#include "dataset/TableShape.h"
+#include "support/TestServer.h"
+
+namespace {
+
+class TableRowsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        c = testserver::connect();
+        rows.setConnection(&c);
+    }
+
+    // Every row as "v1|v2|..." with NULL as "∅", read by the model one row at a time in the
+    // given direction, as a grid scrolls: when rows appear or go above the one shown, the
+    // position follows them.
+    QStringList walk(bool down = true) {
+        QStringList out;
+        const int step = down ? 1 : -1;
+        int last = down ? -1 : rows.rowCount();  // where the row read last is now
+        const auto follow = [&](int first, int n) {
+            if (first <= last) last += n;
+        };
+        const QMetaObject::Connection added = QObject::connect(
+            &rows, &QAbstractItemModel::rowsInserted,
+            [&](const QModelIndex&, int first, int end) { follow(first, end - first + 1); });
+        const QMetaObject::Connection removed = QObject::connect(
+            &rows, &QAbstractItemModel::rowsRemoved,
+            [&](const QModelIndex&, int first, int end) { follow(first, -(end - first + 1)); });
+        for (int tries = 0; last + step >= 0 && last + step < rows.rowCount() && tries < 100000; ++tries) {
+            if (!rows.ensureLoaded(last + step) && !rows.isLoaded(last + step)) {
+                if (last + step >= rows.rowCount()) break;  // the end came nearer
+                ADD_FAILURE() << "row " << last + step << ": " << rows.lastError().toStdString();
+                break;
+            }
+            if (!rows.isLoaded(last + step)) continue;  // moved while it was read
+            last += step;
+            out.append(line(last));
+        }
+        QObject::disconnect(added);
+        QObject::disconnect(removed);
+        if (!down) std::reverse(out.begin(), out.end());
+        return out;
+    }
+
+    QString line(int row) const {
+        QStringList cells;
+        for (int col = 0; col < rows.columnCount(); ++col) {
+            const db::Value v = rows.cell(row, col);
+            cells << (v.isNull() ? QStringLiteral("∅") : QString::fromLatin1(v.bytes().toHex()));
+        }
+        return cells.join(u'|');
+    }
+
+    // The same rows from one statement.
+    QStringList expected(const std::string& orderAndWhere) {
+        db::Result r = c.select("SELECT * FROM " + db::qualifiedName(scratch.name(), "t") + " " +
+                                orderAndWhere);
+        QStringList out;
+        while (r.next()) {
+            QStringList cells;
+            for (unsigned col = 0; col < r.columnCount(); ++col) {
+                const db::Value v = r.value(col);
+                cells << (v.isNull() ? QStringLiteral("∅") : QString::fromLatin1(v.bytes().toHex()));
+            }
+            out << cells.join(u'|');
+        }
+        return out;
+    }
+
+    // Empty when the lists agree; else where they first differ.
+    static std::string difference(const QStringList& got, const QStringList& want) {
+        for (qsizetype i = 0; i < std::min(got.size(), want.size()); ++i)
+            if (got[i] != want[i])
+                return "row " + std::to_string(i) + ": " + got[i].toStdString() + " instead of " +
+                       want[i].toStdString();
+        if (got.size() != want.size())
+            return std::to_string(got.size()) + " rows instead of " + std::to_string(want.size());
+        return {};
+    }
+
+    TableShape shape() { return readTableShape(c, scratch.name(), QStringLiteral("t")); }
+
+    ScratchDatabase scratch{QStringLiteral("rows")};
+    db::Connection c;
+    TableRows rows;
+};
+
+struct KeyCase {
+    const char* name;
+    const char* create;
+    const char* fill;      // rows from seq_1_to_N as `seq`
+    const char* order;     // how the server orders them
+    int sortColumn = -1;   // sorted on the server by this column first
+    bool descending = false;
+};
+
+// Tables of 2,600 rows (more than five windows) under every kind of order.
+const KeyCase kKeyCases[] = {
+    {"int primary key", "CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10))",
+     "SELECT seq * 3, CONCAT('v', seq) FROM seq_1_to_2600", "ORDER BY id"},
+    {"two-column key", "CREATE TABLE t (a INT, b VARCHAR(8), v INT, PRIMARY KEY (a, b))",
+     "SELECT seq % 7, CONCAT('b', seq), seq FROM seq_1_to_2600", "ORDER BY a, b"},
+    {"text key in a case-blind collation",
+     "CREATE TABLE t (k VARCHAR(20) COLLATE utf8mb4_general_ci PRIMARY KEY, v INT)",
+     "SELECT CONCAT(IF(seq % 2, 'A', 'a'), LPAD(seq, 5, '0'), ' é''\\\\'), seq FROM seq_1_to_2600",
+     "ORDER BY k"},
+    {"binary key with every byte", "CREATE TABLE t (k VARBINARY(4) PRIMARY KEY, v INT)",
+     "SELECT UNHEX(LPAD(HEX(seq * 25), 4, '0')), seq FROM seq_1_to_2600", "ORDER BY k"},
+    {"unique not-null key, no primary",
+     "CREATE TABLE t (n INT NULL, u INT NOT NULL, UNIQUE KEY (n), UNIQUE KEY uu (u))",
+     "SELECT IF(seq % 5, seq, NULL), 10000 - seq FROM seq_1_to_2600", "ORDER BY u"},
+    {"no key: pages by position", "CREATE TABLE t (v INT, w VARCHAR(5))",
+     "SELECT seq, 'x' FROM seq_1_to_2600", ""},
+    {"sorted by a nullable column with repeats",
+     "CREATE TABLE t (id INT PRIMARY KEY, s INT NULL)",
+     "SELECT seq, IF(seq % 9 = 0, NULL, seq % 13) FROM seq_1_to_2600", "ORDER BY s, id", 1},
+    {"sorted down by a nullable column",
+     "CREATE TABLE t (id INT PRIMARY KEY, s VARCHAR(3) NULL)",
+     "SELECT seq, IF(seq % 9 = 0, NULL, seq % 13) FROM seq_1_to_2600", "ORDER BY s DESC, id", 1,
+     true},
+};
+
+TEST_F(TableRowsTest, EveryWayThroughTheRowsShowsWhatTheServerLists) {
+    for (const KeyCase& k : kKeyCases) {
+        SCOPED_TRACE(k.name);
+        scratch.exec("DROP TABLE IF EXISTS t");
+        scratch.exec(k.create);
+        scratch.exec(std::string("INSERT INTO t ") + k.fill);
+        const QStringList want = expected(k.order);
+        ASSERT_EQ(want.size(), 2600);
+        // Too high, too low and right: the count corrects itself as the ends are met.
+        for (const std::uint64_t estimate : {100000u, 40u, 2600u}) {
+            SCOPED_TRACE(estimate);
+            TableShape s = shape();
+            s.estimatedRows = estimate;
+            rows.open(s);
+            if (k.sortColumn >= 0)
+                rows.sort(k.sortColumn, k.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+            if (k.order[0]) {
+                EXPECT_EQ(difference(walk(true), want), "");
+            } else {
+                EXPECT_EQ(walk(true).size(), 2600);  // no order to compare against
+            }
+            EXPECT_EQ(rows.rowCount(), 2600);
+            EXPECT_TRUE(rows.countIsExact());
+            // From the end up, after jumping there first.
+            rows.open(s);
+            if (k.sortColumn >= 0)
+                rows.sort(k.sortColumn, k.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+            ASSERT_TRUE(rows.loadEnd()) << rows.lastError().toStdString();
+            const QStringList up = walk(false);
+            if (k.order[0]) {
+                EXPECT_EQ(difference(up, want), "");
+            }
+            EXPECT_EQ(rows.rowCount(), 2600);
+            // A jump into the middle reads that row's window directly.
+            rows.open(s);
+            if (k.sortColumn >= 0)
+                rows.sort(k.sortColumn, k.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+            if (rows.rowCount() > 1500 && k.order[0]) {
+                ASSERT_TRUE(rows.ensureLoaded(1500));
+                EXPECT_EQ(line(1500), want[1500]);
+            }
+        }
+    }
+}
+
+TEST_F(TableRowsTest, MemoryStaysBoundedAndFilterAndCountWork) {
+    scratch.exec("CREATE TABLE t (id INT PRIMARY KEY, v INT)");
+    scratch.exec("INSERT INTO t SELECT seq, seq % 10 FROM seq_1_to_60000");
+    rows.open(scratch.name(), QStringLiteral("t"));
+    for (int row = 0; row < rows.rowCount(); row += 97) ASSERT_TRUE(rows.ensureLoaded(row));
+    EXPECT_LE(rows.keptRows(), TableRows::kKeptRows + 4 * TableRows::kWindowRows);
+    EXPECT_EQ(rows.rowCount(), 60000);
+
+    rows.setFilter(QStringLiteral("v = 3"));
+    EXPECT_EQ(rows.rowCount(), 6000);
+    EXPECT_TRUE(rows.countIsExact());
+    EXPECT_EQ(difference(walk(true), expected("WHERE v = 3 ORDER BY id")), "");
+
+    // A condition the server refuses says why and leaves the rows as they were.
+    EXPECT_THROW(rows.setFilter(QStringLiteral("no_such_column = 1")), db::DbError);
+    EXPECT_EQ(rows.rowCount(), 6000);
+    EXPECT_EQ(rows.pager()->filter(), QStringLiteral("v = 3"));
+
+    rows.setFilter({});
+    rows.countRows();
+    EXPECT_EQ(rows.rowCount(), 60000);
+    EXPECT_TRUE(rows.countIsExact());
+}
+
+// A grid asks for the cells it paints; those not read yet are read once control is back in
+// the event loop, and appear.
+TEST_F(TableRowsTest, AGridScrolledAnywhereShowsThoseRowsOnceRead) {
+    scratch.exec("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10))");
+    scratch.exec("INSERT INTO t SELECT seq, CONCAT('v', seq) FROM seq_1_to_30000");
+    rows.open(scratch.name(), QStringLiteral("t"));
+    QTableView view;
+    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view.setModel(&rows);
+    view.resize(400, 300);
+    view.show();
+    const auto shown = [&](int row) {
+        view.scrollTo(rows.index(row, 1), QAbstractItemView::PositionAtCenter);
+        QElapsedTimer clock;
+        clock.start();
+        while (!rows.isLoaded(row) && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return rows.index(row, 1).data().toString();
+    };
+    EXPECT_EQ(shown(12345), QStringLiteral("v12346"));
+    EXPECT_EQ(shown(12345 - 700), QStringLiteral("v11646"));
+    ASSERT_TRUE(rows.loadEnd());
+    EXPECT_EQ(shown(rows.rowCount() - 1), QStringLiteral("v30000"));
+}
+
+// Edits wait in the grid, marked, until posted; a post that fails keeps them.
+TEST_F(TableRowsTest, EditsArePendingUntilPostedAndAFailedPostKeepsThem) {
+    scratch.exec("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(10) NULL, g INT AS (id + 1))");
+    scratch.exec("INSERT INTO t (id, v) SELECT seq, CONCAT('v', seq) FROM seq_1_to_1200");
+    rows.open(scratch.name(), QStringLiteral("t"));
+    ASSERT_TRUE(rows.editable());
+    EXPECT_FALSE(rows.flags(rows.index(0, 2)) & Qt::ItemIsEditable);  // generated
+    ASSERT_TRUE(rows.setData(rows.index(2, 1), QStringLiteral("x'y")));
+    ASSERT_TRUE(rows.setNull(rows.index(3, 1)));
+    rows.deleteRows({5});
+    rows.addRow();  // shown on top: the table's rows move down by one
+    ASSERT_TRUE(rows.setData(rows.index(0, 1), QStringLiteral("added")));
+    EXPECT_EQ(rows.index(3, 1).data().toString(), QStringLiteral("x'y"));
+    EXPECT_TRUE(rows.index(4, 1).data(TableRows::IsNullRole).toBool());
+    EXPECT_EQ(rows.headerData(3, Qt::Vertical).toString(), QStringLiteral("3 *"));
+    EXPECT_EQ(rows.preview().size(), 4u);
+    EXPECT_EQ(scratch.scalar("SELECT v FROM t WHERE id = 3"), QStringLiteral("v3"));  // nothing sent yet
+
+    const PostOutcome out = rows.post(10);
+    ASSERT_TRUE(out.applied) << out.reason.toStdString();
+    EXPECT_FALSE(rows.hasEdits());
+    EXPECT_EQ(scratch.scalar("SELECT CONCAT_WS(',', (SELECT v FROM t WHERE id = 3), "
+                             "(SELECT IFNULL(v, 'NULL') FROM t WHERE id = 4), "
+                             "(SELECT COUNT(*) FROM t WHERE id = 6), (SELECT g FROM t WHERE v = 'added'))"),
+              QStringLiteral("x'y,NULL,0,1202"));
+    ASSERT_TRUE(rows.ensureLoaded(2));
+    EXPECT_EQ(rows.index(2, 1).data().toString(), QStringLiteral("x'y"));
+
+    // Changed elsewhere after it was read: nothing is applied, the edit stays to correct.
+    ASSERT_TRUE(rows.setData(rows.index(0, 1), QStringLiteral("mine")));
+    ASSERT_TRUE(rows.setData(rows.index(1, 1), QStringLiteral("mine too")));
+    scratch.exec("UPDATE t SET v = 'theirs' WHERE id = 2");
+    const PostOutcome refused = rows.post();
+    EXPECT_FALSE(refused.applied);
+    EXPECT_TRUE(refused.changedElsewhere);
+    EXPECT_EQ(rows.gridRowOf(refused.failedEdit), 1);
+    EXPECT_EQ(rows.editCount(), 2);
+    EXPECT_EQ(scratch.scalar("SELECT v FROM t WHERE id = 1"), QStringLiteral("v1"));
+    rows.revertRow(1);
+    EXPECT_EQ(rows.editCount(), 1);
+}
+
+struct ShapeCase {
+    const char* name;
+    const char* create;
+    QStringList key;
+    bool readOnly;
+};
+
+TEST_F(TableRowsTest, TheKeyThatNamesARowIsChosenOrTheTableIsReadOnly) {
+    const ShapeCase cases[] = {
+        {"primary before unique", "CREATE TABLE t (a INT NOT NULL, b INT NOT NULL, UNIQUE (a), PRIMARY KEY (b))", {"b"}, false},
+        {"nullable unique is no key", "CREATE TABLE t (a INT NULL, UNIQUE (a))", {}, true},
+        {"prefix unique is no key", "CREATE TABLE t (a VARCHAR(50) NOT NULL, UNIQUE (a(10)))", {}, true},
+        {"first usable unique", "CREATE TABLE t (a INT NULL, b INT NOT NULL, c INT NOT NULL, UNIQUE k1 (a, b), UNIQUE k2 (c, b))", {"c", "b"}, false},
+        {"no key", "CREATE TABLE t (a INT)", {}, true},
+    };
+    for (const ShapeCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        scratch.exec("DROP TABLE IF EXISTS t");
+        scratch.exec(k.create);
+        const TableShape s = shape();
+        QStringList key;
+        for (int i : s.key) key << s.columns[std::size_t(i)].name;
+        EXPECT_EQ(key, k.key);
+        EXPECT_EQ(!s.readOnlyReason().isEmpty(), k.readOnly);
+    }
+    scratch.exec("DROP TABLE t");
+    scratch.exec("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, g INT AS (id * 2) VIRTUAL)");
+    const TableShape s = shape();
+    EXPECT_TRUE(s.columns[0].autoIncrement);
+    EXPECT_TRUE(s.columns[1].generated);
+    scratch.exec("CREATE VIEW vw AS SELECT * FROM t");
+    EXPECT_FALSE(readTableShape(c, scratch.name(), QStringLiteral("vw")).readOnlyReason().isEmpty());
+}
+
+}  // namespace

@@ -28,6 +28,7 @@
 #include "db/Connection.h"
 #include "dump/DumpWriter.h"
 #include "dump/RestoreEngine.h"
+#include "dataset/TableRows.h"
 #include "panels/TableDataView.h"
 #include "panels/DetailPanels.h"
 #include "support/Failures.h"
@@ -313,12 +314,12 @@ TEST_F(ServerFault, GridReportsAServerKilledWhileItReadsAndOpensAgainAfterReconn
     TreeNode* tables = listTables();
     ASSERT_EQ(childTexts(tables), (QStringList{"big", "slow", "small"}));
     TableDataView view(dataset, prompts);
-    TMySQLDataSet& rows = view.MySQLDataSet1();
+    TableRows& rows = view.rows();
     ASSERT_TRUE(view.LoadTableData(find({"DB", database, "Tables", "small"})));
     ASSERT_EQ(rows.rowCount(), 3);
 
     {
-        KillWhenSeen killer(mariadb(), "STATE = 'User sleep' AND INFO LIKE 'select * from %'");
+        KillWhenSeen killer(mariadb(), "STATE = 'User sleep' AND INFO LIKE 'SELECT %slow%'");
         QElapsedTimer clock;
         clock.start();
         EXPECT_FALSE(view.LoadTableData(find({"DB", database, "Tables", "slow"})));
@@ -330,7 +331,7 @@ TEST_F(ServerFault, GridReportsAServerKilledWhileItReadsAndOpensAgainAfterReconn
     ASSERT_EQ(shown.size(), 2) << shown.join(u'|').toStdString();
     EXPECT_TRUE(saysConnectionLost(shown[1])) << shown[1].toStdString();
     EXPECT_TRUE(shown[1].contains(QLatin1String("Double-click the server")));
-    EXPECT_FALSE(rows.Active());
+    EXPECT_FALSE(rows.isOpen());
     EXPECT_EQ(rows.rowCount(), 0);
     EXPECT_EQ(view.DBGrid1().model()->rowCount(), 0);
 

@@ -42,6 +42,7 @@
 #include "dump/StatementReader.h"
 #include "panels/DetailPanels.h"
 #include "panels/PanelStatements.h"
+#include "dataset/TableRows.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "sqleditor/SqlPanel.h"
@@ -931,7 +932,7 @@ TEST_P(HostileListing, TreePanelsAndGridShowExactlyTheNamedObjects) {
 
     // The data grid shows the table's own row.
     ASSERT_TRUE(data->LoadTableData(tableNode));
-    TMySQLDataSet& rows = data->MySQLDataSet1();
+    TableRows& rows = data->rows();
     ASSERT_EQ(rows.rowCount(), 1);
     ASSERT_EQ(rows.columnCount(), 2);
     EXPECT_EQ(rows.data(rows.index(0, 1)).toString(), value);

@@ -33,6 +33,7 @@
 #include "app/ScreenFit.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
+#include "dataset/TableRows.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "sqleditor/SqlPanel.h"
@@ -303,7 +304,7 @@ TEST_F(MainWindowTest, PasswordsStayOutOfTracesTitlesAndMessages) {
         doubleClick(w, find(w, {"DB", s.name(), "Tables"}));
         w.TreeView1().setCurrentItem(find(w, {"DB", s.name(), "Tables", "t"}));
         w.TreeView1Click();
-        EXPECT_EQ(w.dataView().MySQLDataSet1().rowCount(), 1);
+        EXPECT_EQ(w.dataView().rows().rowCount(), 1);
         doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(1)));
         for (QWidget* widget : QApplication::topLevelWidgets()) titles << widget->windowTitle();
     }
@@ -418,24 +419,25 @@ TEST_F(MainWindowTest, ClickingATableLoadsItsOwnRowsIntoTheGrid) {
     EXPECT_EQ(w.SelectedDb, first.name());
     EXPECT_EQ(w.MySQLConnection1().DB(), first.name());
     EXPECT_EQ(w.sqlPanel().LUseDb()->text(), QStringLiteral("Use DB : ") + first.name());
-    TMySQLDataSet& rows = w.dataView().MySQLDataSet1();
+    TableRows& rows = w.dataView().rows();
     ASSERT_EQ(rows.rowCount(), 3);
     EXPECT_EQ(rows.columnCount(), 2);
-    EXPECT_TRUE(rows.data(rows.index(1, 1), TMySQLDataSet::IsNullRole).toBool());
-    EXPECT_FALSE(rows.data(rows.index(2, 1), TMySQLDataSet::IsNullRole).toBool());
+    EXPECT_TRUE(rows.data(rows.index(1, 1), TableRows::IsNullRole).toBool());
+    EXPECT_FALSE(rows.data(rows.index(2, 1), TableRows::IsNullRole).toBool());
     EXPECT_EQ(rows.data(rows.index(2, 1)).toString(), QString());
     EXPECT_FALSE(rows.flags(rows.index(0, 0)).testFlag(Qt::ItemIsEditable));
     EXPECT_TRUE(prompts.messages().isEmpty());
 
-    // The navigator moves the record cursor; its editing buttons stay disabled.
+    // The navigator moves the current row; a table without a key stays read-only, and says so.
     const auto& nav = w.dataView().DBNavigator1();
     ASSERT_EQ(nav.size(), 10);
     nav[3]->click();  // last
-    EXPECT_EQ(rows.RecNo(), 3);
+    EXPECT_EQ(w.dataView().DBGrid1().currentIndex().row(), 2);
     nav[1]->click();  // prior
-    EXPECT_EQ(rows.RecNo(), 2);
     EXPECT_EQ(w.dataView().DBGrid1().currentIndex().row(), 1);
     for (int i = 4; i <= 8; ++i) EXPECT_FALSE(nav[i]->isEnabled()) << i;
+    EXPECT_TRUE(w.dataView().status().text().contains(QLatin1String("no PRIMARY KEY")))
+        << w.dataView().status().text().toStdString();
 
     // A table dropped behind the tree's back: the server's message, then "Data View Error".
     first.exec("DROP TABLE t");
@@ -546,7 +548,7 @@ TEST_F(MainWindowTest, ArrowKeysMoveThePanelAlongAndEnterIsTheDoubleClick) {
     EXPECT_EQ(w.TreeView1().currentItem(), tables->child(0));
     EXPECT_EQ(w.panels().ShownPanel(), 7);
     EXPECT_EQ(w.SelectedDb, scratch.name());
-    EXPECT_EQ(w.dataView().MySQLDataSet1().columnCount(), 1);
+    EXPECT_EQ(w.dataView().rows().columnCount(), 1);
     press(w, Qt::Key_Up);
     EXPECT_EQ(w.panels().ShownPanel(), 3);
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();

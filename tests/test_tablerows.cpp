@@ -9,9 +9,16 @@
 #include <QStringList>
 #include <QTableView>
 
+#include "dataset/TMySQLConnection.h"
 #include "dataset/TableRows.h"
 #include "dataset/TableShape.h"
+#include "panels/TableDataView.h"
+#include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QToolButton>
 
 namespace {
 
@@ -302,4 +309,54 @@ TEST_F(TableRowsTest, TheKeyThatNamesARowIsChosenOrTheTableIsReadOnly) {
     EXPECT_FALSE(readTableShape(c, scratch.name(), QStringLiteral("vw")).readOnlyReason().isEmpty());
 }
 
+// The Data tab: the navigator's editing buttons live for a table with a key; Delete asks,
+// naming the rows by their keys; Ctrl+Enter posts; a refused filter says why under the box.
+TEST_F(TableRowsTest, TheDataTabEditsFiltersAndSaysWhatItDid) {
+    scratch.exec("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10) NULL)");
+    scratch.exec("INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c')");
+    TMySQLConnection connection;
+    connection.SetHost(testserver::hostField());
+    connection.SetUser(testserver::user());
+    connection.SetPasswd(testserver::password());
+    connection.SetDB(scratch.name());
+    connection.Open();
+    ScriptedPrompts prompts;
+    TableDataView view(connection, prompts);
+    view.resize(500, 300);
+    view.show();
+    ASSERT_TRUE(view.LoadTable(scratch.name(), QStringLiteral("t")));
+    const auto& nav = view.DBNavigator1();
+    EXPECT_TRUE(nav[4]->isEnabled());
+    EXPECT_FALSE(nav[7]->isEnabled());  // nothing to post yet
+    EXPECT_EQ(view.status().text(), QStringLiteral("3 rows"));
+
+    TableRows& model = view.rows();
+    ASSERT_TRUE(model.setData(model.index(0, 1), QStringLiteral("A")));
+    view.DBGrid1().setCurrentIndex(model.index(1, 0));
+    prompts.answerYesNo(true);
+    nav[5]->click();
+    ASSERT_EQ(prompts.shown().size(), 1u);
+    EXPECT_TRUE(prompts.shown()[0].text.startsWith(QStringLiteral("Delete 1 row (id: 2)")))
+        << prompts.shown()[0].text.toStdString();
+    EXPECT_TRUE(nav[7]->isEnabled());
+    EXPECT_TRUE(view.status().text().contains(QLatin1String("2 edits not posted")));
+    view.DBGrid1().setFocus();
+    QTest::keyClick(&view.DBGrid1(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(model.hasEdits());
+    EXPECT_EQ(scratch.scalar("SELECT GROUP_CONCAT(v ORDER BY id) FROM t"), QStringLiteral("A,c"));
+
+    view.filterBox().setText(QStringLiteral("no_such = 1"));
+    QTest::keyClick(&view.filterBox(), Qt::Key_Return);
+    EXPECT_FALSE(view.filterError().isHidden());
+    EXPECT_TRUE(view.filterError().text().contains(QLatin1String("no_such")));
+    EXPECT_EQ(model.rowCount(), 2);  // the rows stay
+    view.filterBox().setText(QStringLiteral("v = 'c'"));
+    QTest::keyClick(&view.filterBox(), Qt::Key_Return);
+    EXPECT_TRUE(view.filterError().isHidden());
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(view.status().text(), QStringLiteral("1 row (filtered)"));
+    EXPECT_TRUE(prompts.allAnswersUsed());
+}
+
 }  // namespace
+

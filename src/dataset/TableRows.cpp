@@ -24,7 +24,13 @@ TableRows::~TableRows() = default;
 
 void TableRows::open(const QString& database, const QString& table) {
     if (!connection_) throw db::DbError(0, "HY000", "The grid has no connection.");
-    open(readTableShape(*connection_, database, table));
+    TableShape shape = readTableShape(*connection_, database, table);
+    // A table that is gone (or hidden from this account) has no columns: the server says
+    // which it is.
+    if (shape.columns.empty()) connection_->select("SELECT * FROM " + db::qualifiedName(database, table) + " LIMIT 0");
+    if (shape.columns.empty())
+        throw db::DbError(0, "HY000", "The table has no columns this account can read.");
+    open(std::move(shape));
 }
 
 void TableRows::open(TableShape shape) {
@@ -138,6 +144,16 @@ void TableRows::sort(int column, Qt::SortOrder order) {
 
 void TableRows::reload() {
     if (pager_) readFirst();
+}
+
+void TableRows::rereadAround(int gridRow) {
+    if (!pager_) return;
+    const int row = std::clamp(tableRow(gridRow), 0, std::max(0, count_ - 1));
+    beginResetModel();
+    windows_.clear();
+    kept_ = 0;
+    endResetModel();
+    if (count_ > 0) ensureLoaded(row);
 }
 
 void TableRows::countRows() {
@@ -770,10 +786,8 @@ PostOutcome TableRows::post(int around) {
     count_ = std::max(0, count_ + moved);
     edits_.clear();
     reindexEdits();
-    windows_.clear();
-    kept_ = 0;
     endResetModel();
-    if (count_ > 0) ensureLoaded(std::min(row, count_ - 1));
+    rereadAround(row);
     Q_EMIT editsChanged();
     return out;
 }

@@ -53,6 +53,9 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     // Re-reads the rows shown, from the start.
     void reload();
+    // Lets go of every window read and reads the one around `gridRow` again, keeping the
+    // edits: rows changed elsewhere show as they are now.
+    void rereadAround(int gridRow);
 
     // Whether rowCount() is the number of rows (or the server's estimate).
     bool countIsExact() const { return countExact_; }
@@ -84,6 +87,7 @@ public:
     void revertRow(int row);
     void revertAll();
     bool hasEdits() const { return !edits_.empty(); }
+    int added() const { return int(addedEdits_.size()); }
     int editCount() const { return int(edits_.size()); }
     // The statements Post would send, in order.
     std::vector<std::string> preview() const;
@@ -91,6 +95,8 @@ public:
     // are read again around `around` (a grid row). Otherwise the edits stay, and the outcome
     // says which failed and why.
     PostOutcome post(int around = 0);
+    // The table's position of a grid row; negative for a row added and not posted.
+    int tableRow(int gridRow) const { return gridRow - added(); }
     // The grid row a pending edit is shown on (-1 when not read at the moment).
     int gridRowOf(int edit) const;
     // A cell set to NULL (not to the empty text).
@@ -142,7 +148,6 @@ private:
     RowBytes keyOf(int tableRow) const;
     RowBytes rowOf(int tableRow) const;
     int editAt(int gridRow) const;
-    int tableRow(int gridRow) const { return gridRow - added(); }
     bool setCell(int gridRow, int column, CellBytes value);
     RowStatements statements() const;
     void noteEdited(int gridRow);
@@ -151,7 +156,6 @@ private:
     std::vector<RowEdit> edits_;             // in the order they were made
     std::map<RowBytes, int> editByKey_;      // table rows' edits, by key values
     std::vector<int> addedEdits_;            // the edits of the rows added, as shown
-    int added() const { return int(addedEdits_.size()); }
 
     db::Connection* connection_ = nullptr;
     std::unique_ptr<RowPager> pager_;

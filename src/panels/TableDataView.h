@@ -2,45 +2,75 @@
 
 #include <QWidget>
 
+class QLabel;
+class QLineEdit;
 class QTableView;
 class QToolButton;
 class TMySQLConnection;
-class TMySQLDataSet;
+class TableRows;
 class TreeNode;
 namespace ui {
 class Prompts;
 }
 
-// The "Data" tab of the table panel: the rows of one table in a read-only grid with a
-// navigator. Nothing is ever sent to the server from the grid or the navigator.
+// The "Data" tab of the table panel: the rows of one table, read a window at a time as the
+// grid shows them, with a navigator. A table with a key that names each row can be edited:
+// changes wait, marked, until Post sends them in one transaction; one without stays
+// read-only and says why. A filter box narrows the rows on the server and a header click
+// sorts them there.
 class TableDataView : public QWidget {
     Q_OBJECT
 public:
     TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
                   QWidget* parent = nullptr);
 
-    TMySQLDataSet& MySQLDataSet1() { return *MySQLDataSet1_; }
+    TableRows& rows() { return *rows_; }
     QTableView& DBGrid1() { return *DBGrid1_; }
     // The navigator's buttons in order: first, prior, next, last, insert, delete, edit,
     // post, cancel, refresh.
     const QList<QToolButton*>& DBNavigator1() const { return navigator_; }
+    QLineEdit& filterBox() { return *filter_; }
+    // The server's refusal of the filter, under the box; empty when it was taken.
+    QLabel& filterError() { return *filterError_; }
+    // "1,234 rows", "about 10,000,000 rows", or why the rows are read-only.
+    QLabel& status() { return *status_; }
 
     // Loads the rows of the table node (its database is the node's grandparent). A table
     // that cannot be read shows the server's text, then "Data View Error" (or, when the
-    // connection was lost, how to connect again); the grid is then empty. Returns whether
-    // the rows were loaded.
+    // connection was lost, how to connect again); the grid is then empty. Edits not posted
+    // are asked about first. Returns whether the rows were loaded.
     bool LoadTableData(TreeNode* table);
+    bool LoadTable(const QString& database, const QString& table);
+
+    // The navigator's and the keys' actions.
+    void addRow();
+    void deleteSelectedRows();
+    // Sends the edits; a failure is said, naming the row, and the edits stay.
+    bool post();
+    void cancelEdit();
+    void refresh();
+    void applyFilter();
+    // Filters by the current cell's value: "=", "<>", "IS NULL" or "LIKE".
+    void filterByCell(const QString& how);
+    void countRows();
 
 private:
-    void followCursor();
-    // Opens the dataset and shows why it failed (or why a later result of it failed).
-    bool openRows();
-    // After a failed open: when the dataset's connection was lost, says so and how to
-    // connect again. Returns whether it did.
+    // Whether edits not posted may go (asked when there are some).
+    bool editsMayGo();
+    bool openTable();
+    void updateState();
+    void reportFailure(const std::exception& error);
     bool reportLostConnection();
+    void selectRow(int row);
 
     ui::Prompts& prompts_;
-    TMySQLDataSet* MySQLDataSet1_ = nullptr;
+    TMySQLConnection& connection_;
+    TableRows* rows_ = nullptr;
     QTableView* DBGrid1_ = nullptr;
+    QLineEdit* filter_ = nullptr;
+    QLabel* filterError_ = nullptr;
+    QLabel* status_ = nullptr;
     QList<QToolButton*> navigator_;
+    QString database_;  // the table shown, or the one that could not be opened
+    QString table_;
 };

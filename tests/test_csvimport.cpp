@@ -22,6 +22,7 @@
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
 #include "support/TestNames.h"
+#include "support/Failures.h"
 #include "support/TestServer.h"
 
 namespace {
@@ -185,8 +186,8 @@ TEST_P(CsvImportMethods, OwnExportReadsBackExactly) {
         SCOPED_TRACE(format == ExportFormat::Csv ? "csv" : "tsv");
         db.exec("TRUNCATE copy");
         const db::Result rows = db.connection().select("SELECT * FROM " + db::quoteIdentifier(db.name()) + ".src");
-        QString error;
-        ASSERT_TRUE(exportRows(rows, path("export.txt"), ExportOptions(format), &error)) << error.toStdString();
+        const QString error = failureOf([&] { exportRows(rows, path("export.txt"), ExportOptions(format)); });
+        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
         const dump::CsvImportResult r = import(path("export.txt"), GetParam());
         EXPECT_TRUE(r.ok()) << r.summary().toStdString();
         EXPECT_EQ(r.localInfile, GetParam() == Method::LocalInfile);

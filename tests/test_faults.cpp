@@ -349,6 +349,7 @@ TEST_F(ServerFault, GridReportsAServerKilledWhileItReadsAndOpensAgainAfterReconn
     prompts.clear();
     listTables();
     ASSERT_TRUE(view.LoadTableData(find({"DB", database, "Tables", "big"})));
+    view.countRows();  // the grid opens on the server's estimate
     EXPECT_EQ(rows.rowCount(), 50000);
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
 }

@@ -3,6 +3,7 @@
 // the sort, the filter or a wrong estimate of the row count; memory stays bounded.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -12,6 +13,7 @@
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TableRows.h"
 #include "dataset/TableShape.h"
+#include "dataset/ValueCheck.h"
 #include "panels/TableDataView.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
@@ -275,6 +277,38 @@ TEST_F(TableRowsTest, EditsArePendingUntilPostedAndAFailedPostKeepsThem) {
     EXPECT_EQ(rows.editCount(), 1);
 }
 
+// What an editor may send, checked before sending; members of ENUM and SET as the server
+// words them, quotes doubled.
+TEST(ValueCheck, TypingSlipsAreCaughtBeforeAnythingIsSent) {
+    struct Case {
+        const char* type;
+        const char* text;
+        bool json;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"int(11)", "-12", false, true},          {"int(11)", "12a", false, false},
+        {"int(10) unsigned", "-1", false, false}, {"decimal(10,2)", "1.5e3", false, true},
+        {"double", ".5", false, true},            {"double", "1,5", false, false},
+        {"date", "2024-02-29", false, true},      {"date", "2023-02-29", false, false},
+        {"date", "0000-00-00", false, true},      {"date", "30.02.2024", false, false},
+        {"datetime", "2024-01-02 03:04:05.123", false, true},
+        {"datetime", "2024-01-02", false, true},  {"time", "-838:59:59", false, true},
+        {"time", "noon", false, false},           {"enum('a','it''s')", "it's", false, true},
+        {"enum('a','b')", "c", false, false},     {"set('x','y')", "x,y", false, true},
+        {"set('x','y')", "x,z", false, false},    {"longtext", "{\"a\": [1, 2]}", true, true},
+        {"longtext", "{\"a\": ", true, false},  {"longtext", "7", true, true},
+        {"varchar(10)", "anything", false, true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.type) + " <- " + k.text);
+        const TableColumn column{QStringLiteral("c"), QString::fromLatin1(k.type), true};
+        EXPECT_EQ(valuecheck::problem(column, QString::fromUtf8(k.text), k.json).isEmpty(), k.taken);
+    }
+    EXPECT_EQ(valuecheck::members(QStringLiteral("enum('a','it''s','')")),
+              (QStringList{"a", "it's", ""}));
+}
+
 struct ShapeCase {
     const char* name;
     const char* create;
@@ -324,6 +358,7 @@ TEST_F(TableRowsTest, TheDataTabEditsFiltersAndSaysWhatItDid) {
     TableDataView view(connection, prompts);
     view.resize(500, 300);
     view.show();
+    QApplication::setActiveWindow(&view);  // the grid's shortcuts need an active window
     ASSERT_TRUE(view.LoadTable(scratch.name(), QStringLiteral("t")));
     const auto& nav = view.DBNavigator1();
     EXPECT_TRUE(nav[4]->isEnabled());

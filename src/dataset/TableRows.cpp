@@ -676,6 +676,18 @@ bool TableRows::setData(const QModelIndex& index, const QVariant& value, int rol
     return setCell(index.row(), index.column(), std::move(bytes));
 }
 
+QByteArray TableRows::bytesAt(const QModelIndex& index) const {
+    const int edit = editAt(index.row());
+    if (edit >= 0) {
+        const auto changed = edits_[std::size_t(edit)].changed.find(index.column());
+        if (changed != edits_[std::size_t(edit)].changed.end())
+            return changed->second ? QByteArray(changed->second->data(), qsizetype(changed->second->size()))
+                                   : QByteArray();
+    }
+    if (tableRow(index.row()) < 0) return {};
+    return cell(tableRow(index.row()), index.column()).bytes();
+}
+
 bool TableRows::setNull(const QModelIndex& index) {
     return index.isValid() && setCell(index.row(), index.column(), std::nullopt);
 }

@@ -99,6 +99,10 @@ public:
     int tableRow(int gridRow) const { return gridRow - added(); }
     // The grid row a pending edit is shown on (-1 when not read at the moment).
     int gridRowOf(int edit) const;
+    // Whether a grid row has a pending edit.
+    bool editAtRow(int gridRow) const { return editAt(gridRow) >= 0; }
+    // The bytes a grid cell holds now (its pending value, or as read).
+    QByteArray bytesAt(const QModelIndex& index) const;
     // A cell set to NULL (not to the empty text).
     bool setNull(const QModelIndex& index);
 

@@ -1,6 +1,7 @@
 #include "panels/TableDataView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
@@ -17,6 +19,9 @@
 #include <functional>
 
 #include "dataset/TMySQLConnection.h"
+#include "files/OutputFile.h"
+#include "files/RegularFile.h"
+#include "panels/CellEditors.h"
 #include "dataset/TableRows.h"
 #include "dataset/ValueText.h"
 #include "db/Connection.h"
@@ -29,6 +34,19 @@
 #include "ui/ValueViewer.h"
 
 namespace {
+
+// The grid, able to hand an editor still open to the model before a post.
+class EditingGrid : public QTableView {
+public:
+    using QTableView::QTableView;
+    void commitOpenEditor() {
+        if (state() != EditingState) return;
+        QWidget* editor = QApplication::focusWidget();
+        if (!editor || !viewport()->isAncestorOf(editor)) return;
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+};
 
 QAction* shortcut(QWidget* on, const QKeySequence& keys, const std::function<void()>& run) {
     auto* action = new QAction(on);
@@ -59,7 +77,7 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     filterError_->hide();
     connect(filter_, &QLineEdit::returnPressed, this, &TableDataView::applyFilter);
 
-    DBGrid1_ = new QTableView(this);
+    DBGrid1_ = new EditingGrid(this);
     DBGrid1_->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1_->setModel(rows_);
     DBGrid1_->setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -91,14 +109,10 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
         }
         updateState();
     });
-    connect(DBGrid1_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (rows_->flags(index) & Qt::ItemIsEditable) return;  // edits in place
-        const db::Value value = rows_->cell(rows_->tableRow(index.row()), index.column());
-        const FieldDef& field = rows_->fields()[std::size_t(index.column())];
-        ui::ValueViewer viewer(field.name,
-                               valuetext::forViewer(field.type, value.view(), value.isNull()), this);
-        prompts_.exec(&viewer);
-    });
+    editors_ = new CellEditors(*rows_, this);
+    DBGrid1_->setItemDelegate(editors_);
+    connect(editors_, &CellEditors::refused, this, [this](const QString& why) { status_->setText(why); });
+    connect(DBGrid1_, &QAbstractItemView::doubleClicked, this, &TableDataView::openValue);
 
     DBGrid1_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid1_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -112,6 +126,10 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
         QAction* setNull = menu.addAction(QStringLiteral("Set NULL"), this,
                                           [this, cell] { rows_->setNull(cell); });
         setNull->setEnabled(rows_->flags(cell) & Qt::ItemIsEditable);
+        const bool editable = bool(rows_->flags(cell) & Qt::ItemIsEditable);
+        menu.addAction(QStringLiteral("Load from file..."), this, [this, cell] { loadValue(cell); })
+            ->setEnabled(editable);
+        menu.addAction(QStringLiteral("Save to file..."), this, [this, cell] { saveValue(cell); });
         menu.addAction(QStringLiteral("Copy"), this, [this] {
             QGuiApplication::clipboard()->setText(
                 cellsAsTsv(*rows_, DBGrid1_->selectionModel()->selectedIndexes()));
@@ -184,8 +202,14 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     connect(navigator_[4], &QToolButton::clicked, this, &TableDataView::addRow);
     connect(navigator_[5], &QToolButton::clicked, this, &TableDataView::deleteSelectedRows);
     connect(navigator_[6], &QToolButton::clicked, this, [this] {
-        if (DBGrid1_->currentIndex().isValid()) DBGrid1_->edit(DBGrid1_->currentIndex());
+        const QModelIndex current = DBGrid1_->currentIndex();
+        if (!current.isValid()) return;
+        if (editors_->editsElsewhere(current))
+            openValue(current);
+        else
+            DBGrid1_->edit(current);
     });
+    shortcut(DBGrid1_, QKeySequence(Qt::Key_F2), [this] { navigator_[6]->click(); });
     connect(navigator_[7], &QToolButton::clicked, this, &TableDataView::post);
     connect(navigator_[8], &QToolButton::clicked, this, &TableDataView::cancelEdit);
     connect(navigator_[9], &QToolButton::clicked, this, &TableDataView::refresh);
@@ -215,7 +239,7 @@ void TableDataView::updateState() {
     navigator_[6]->setEnabled(editable);
     navigator_[7]->setEnabled(rows_->hasEdits());
     navigator_[8]->setEnabled(rows_->hasEdits());
-    navigator_[9]->setEnabled(open);
+    navigator_[9]->setEnabled(open || !table_.isEmpty());  // tries a table that failed again
     if (!open) {
         status_->clear();
         return;
@@ -345,8 +369,7 @@ void TableDataView::deleteSelectedRows() {
 
 bool TableDataView::post() {
     if (!rows_->hasEdits()) return true;
-    if (DBGrid1_->state() == QAbstractItemView::EditingState)
-        DBGrid1_->setCurrentIndex(DBGrid1_->currentIndex());  // commits the open editor
+    static_cast<EditingGrid*>(DBGrid1_)->commitOpenEditor();
     ui::BusyCursor busy;
     const PostOutcome out = rows_->post(std::max(0, DBGrid1_->currentIndex().row()));
     if (out.applied) {
@@ -445,4 +468,57 @@ void TableDataView::countRows() {
         reportFailure(error);
     }
     updateState();
+}
+
+// Long text is read, and changed, in the value viewer; a value that is not editable is shown.
+void TableDataView::openValue(const QModelIndex& index) {
+    if (!index.isValid()) return;
+    const bool editable = bool(rows_->flags(index) & Qt::ItemIsEditable);
+    if (editable && !editors_->editsElsewhere(index)) return;  // edited in place
+    const FieldDef& field = rows_->fields()[std::size_t(index.column())];
+    const bool binary = rows_->pager() &&
+                        rows_->pager()->shape().columns[std::size_t(index.column())].isBinary();
+    QString text;
+    if (rows_->tableRow(index.row()) >= 0 && !rows_->editAtRow(index.row())) {
+        const db::Value value = rows_->cell(rows_->tableRow(index.row()), index.column());
+        text = valuetext::forViewer(field.type, value.view(), value.isNull());
+    } else {
+        text = index.data(Qt::EditRole).toString();
+    }
+    const bool edit = editable && !binary;
+    ui::ValueViewer viewer(field.name, text,
+                           edit ? ui::ValueViewer::Mode::Edit : ui::ValueViewer::Mode::View, this);
+    if (prompts_.exec(&viewer) == QDialog::Accepted && edit &&
+        viewer.Text()->toPlainText() != text)
+        rows_->setData(index, viewer.Text()->toPlainText());
+}
+
+void TableDataView::loadValue(const QModelIndex& index) {
+    if (!(rows_->flags(index) & Qt::ItemIsEditable)) return;
+    const QString path = prompts_.openFileName(window(), QStringLiteral("Load Value"), {}, {});
+    if (path.isEmpty()) return;
+    // The server takes no value longer than its packet limit; a gigabyte is past any.
+    constexpr qint64 kLimit = qint64(1) << 30;
+    const files::Read read = files::readRegularFile(path, kLimit);
+    if (!read.ok()) {
+        prompts_.message(window(), read.outcome == files::Read::TooLarge
+                                       ? QStringLiteral("%1 is larger than 1 GiB.").arg(path)
+                                       : QStringLiteral("Cannot read %1: %2.").arg(path, read.reason()));
+        return;
+    }
+    rows_->setData(index, read.bytes);
+}
+
+void TableDataView::saveValue(const QModelIndex& index) {
+    if (!index.isValid()) return;
+    const QString path = prompts_.saveFileName(window(), QStringLiteral("Save Value"), {}, {});
+    if (path.isEmpty()) return;
+    const QByteArray bytes = rows_->bytesAt(index);
+    try {
+        files::OutputFile out(path);
+        out.append(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+        out.commit();
+    } catch (const files::WriteError& error) {
+        prompts_.message(window(), QString::fromUtf8(error.what()));
+    }
 }

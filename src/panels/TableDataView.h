@@ -2,7 +2,9 @@
 
 #include <QWidget>
 
+class CellEditors;
 class QLabel;
+class QModelIndex;
 class QLineEdit;
 class QTableView;
 class QToolButton;
@@ -53,6 +55,11 @@ public:
     // Filters by the current cell's value: "=", "<>", "IS NULL" or "LIKE".
     void filterByCell(const QString& how);
     void countRows();
+    // A cell's whole value in the value viewer, where long text is also changed.
+    void openValue(const QModelIndex& index);
+    // A cell's value from, or to, a file: binary values keep every byte.
+    void loadValue(const QModelIndex& index);
+    void saveValue(const QModelIndex& index);
 
 private:
     // Whether edits not posted may go (asked when there are some).
@@ -66,6 +73,7 @@ private:
     ui::Prompts& prompts_;
     TMySQLConnection& connection_;
     TableRows* rows_ = nullptr;
+    CellEditors* editors_ = nullptr;
     QTableView* DBGrid1_ = nullptr;
     QLineEdit* filter_ = nullptr;
     QLabel* filterError_ = nullptr;

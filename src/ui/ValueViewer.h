@@ -11,6 +11,9 @@ class ValueViewer : public QDialog {
     Q_OBJECT
 public:
     ValueViewer(const QString& columnName, const QString& text, QWidget* parent = nullptr);
+    // The same, for changing the value: OK accepts the text, Cancel keeps the old one.
+    enum class Mode { View, Edit };
+    ValueViewer(const QString& columnName, const QString& text, Mode mode, QWidget* parent = nullptr);
 
     QPlainTextEdit* Text() const { return text_; }
 

@@ -32,6 +32,7 @@
 #include <map>
 
 #include "BenchServer.h"
+#include "BenchWindow.h"
 #include "app/TfrmMain.h"
 #include "db/Connection.h"
 #include "dump/TfrmRestore.h"
@@ -97,36 +98,8 @@ public:
     }
 };
 
-struct Measured {
-    qint64 ms = 0;
-    qint64 gapMs = 0;
-};
-
-// Runs `command` while a 5 ms timer notes the longest pause of the event loop; `during`
-// runs once after `afterMs`.
-Measured measure(const std::function<void()>& command, int afterMs = -1,
-                 const std::function<void()>& during = {}) {
-    QElapsedTimer clock;
-    clock.start();
-    Measured m;
-    qint64 last = 0;
-    bool fired = false;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        m.gapMs = std::max(m.gapMs, now - last);
-        last = now;
-        if (!fired && afterMs >= 0 && now >= afterMs) {
-            fired = true;
-            during();
-        }
-    });
-    tick.start(5);
-    command();
-    m.ms = clock.elapsed();
-    m.gapMs = std::max(m.gapMs, m.ms - last);
-    return m;
-}
+using bench::Measured;
+using bench::measure;
 
 QTreeWidgetItem* childNamed(QTreeWidgetItem* item, const QString& text) {
     for (int i = 0; item && i < item->childCount(); ++i)

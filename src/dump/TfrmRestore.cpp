@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <mutex>
+#include <optional>
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
@@ -172,7 +174,7 @@ void TfrmRestore::setRunning(bool running) {
     SpeedButton3->setEnabled(running);
 }
 
-bool TfrmRestore::progress(const QString& prefix, const dump::RestoreProgress& p) {
+void TfrmRestore::showProgress(const QString& prefix, const dump::RestoreProgress& p) {
     Label2->setText(dump::runningStatus(prefix, p));
     if (p.size > 0) {
         ProgressBar1->setValue(int(std::min<qint64>(p.position * 1000 / p.size, 1000)));
@@ -180,8 +182,52 @@ bool TfrmRestore::progress(const QString& prefix, const dump::RestoreProgress& p
         ProgressBar1->setFormat(left.isEmpty() ? QStringLiteral("%p%")
                                                : QStringLiteral("%p% - ") + left);
     }
-    QCoreApplication::processEvents();
-    return !stopRequested_;
+}
+
+dump::RestoreRun TfrmRestore::runEngine(
+    const QString& prefix,
+    const std::function<dump::RestoreRun(const std::function<bool(const dump::RestoreProgress&)>&)>&
+        run) {
+    if (!connection_.waiter()) {
+        return run([&](const dump::RestoreProgress& p) {
+            showProgress(prefix, p);
+            QCoreApplication::processEvents();
+            return !stopRequested_;
+        });
+    }
+    // Handing every round trip to the worker on its own would cost the window a wait per
+    // statement; the run goes aside as a whole and passes its latest progress over, at most
+    // one note queued at a time.
+    std::mutex lock;
+    std::optional<dump::RestoreProgress> latest;
+    bool queued = false;
+    auto show = [&] {
+        std::optional<dump::RestoreProgress> p;
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            p.swap(latest);
+            queued = false;
+        }
+        if (p) showProgress(prefix, *p);
+    };
+    dump::RestoreRun out;
+    {
+        QObject receiver;  // a note still queued when the run ends is shown below instead
+        const auto relay = [&](const dump::RestoreProgress& p) {
+            bool post = false;
+            {
+                const std::lock_guard<std::mutex> hold(lock);
+                latest = p;
+                post = !std::exchange(queued, true);
+            }
+            if (post) QMetaObject::invokeMethod(&receiver, show, Qt::QueuedConnection);
+            return !stopRequested_;
+        };
+        connection_.runAside("Restoring into " + db::utf8(database_), [&] { out = run(relay); },
+                             true);
+    }
+    show();
+    return out;
 }
 
 QString TfrmRestore::dataFileToRun() const {
@@ -316,9 +362,9 @@ void TfrmRestore::SpeedButton2Click() {
         return;
     }
     clock_.start();
-    const dump::RestoreRun script = engine.run(
-        *input, dump::RunKind::Script,
-        [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); }, options);
+    const dump::RestoreRun script = runEngine(kScriptPrefix, [&](const auto& progress) {
+        return engine.run(*input, dump::RunKind::Script, progress, options);
+    });
     const QString scriptName = QFileInfo(scriptPath_).fileName();
     if (!script.fatal.isEmpty()) {
         Label2->setText(kScriptPrefix + QStringLiteral("Restore Error - Exec"));
@@ -344,10 +390,9 @@ void TfrmRestore::SpeedButton2Click() {
         if (going && !script.late.empty()) {
             // The status of the run as a whole stays; the triggers' own is only passing.
             const QString status = Label2->text();
-            const dump::RestoreRun late = engine.runLate(
-                script.late,
-                [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); },
-                options);
+            const dump::RestoreRun late = runEngine(kScriptPrefix, [&](const auto& progress) {
+                return engine.runLate(script.late, progress, options);
+            });
             Label2->setText(late.ok() ? status
                                       : status + QStringLiteral(" - triggers and events: ") +
                                             doneText(QString(), late).mid(3));
@@ -392,9 +437,9 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
     clock_.start();
     dump::RunOptions dataOptions = options;
     dataOptions.format = dump::ScriptFormat::Own;  // a data file is always this program's
-    run = engine.run(
-        *file, dump::RunKind::Data,
-        [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p); }, dataOptions);
+    run = runEngine(kDataPrefix, [&](const auto& progress) {
+        return engine.run(*file, dump::RunKind::Data, progress, dataOptions);
+    });
     return true;
 }
 

@@ -12,8 +12,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <mutex>
-#include <optional>
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
@@ -24,6 +22,7 @@
 #include "files/RestoreInput.h"
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
+#include "ui/ProgressRelay.h"
 #include "ui/Prompts.h"
 #include "ui/ServerWait.h"
 
@@ -196,37 +195,21 @@ dump::RestoreRun TfrmRestore::runEngine(
         });
     }
     // Handing every round trip to the worker on its own would cost the window a wait per
-    // statement; the run goes aside as a whole and passes its latest progress over, at most
-    // one note queued at a time.
-    std::mutex lock;
-    std::optional<dump::RestoreProgress> latest;
-    bool queued = false;
-    auto show = [&] {
-        std::optional<dump::RestoreProgress> p;
-        {
-            const std::lock_guard<std::mutex> hold(lock);
-            p.swap(latest);
-            queued = false;
-        }
-        if (p) showProgress(prefix, *p);
-    };
+    // statement; the run goes aside as a whole and passes its progress over.
+    ui::ProgressRelay<dump::RestoreProgress> relay(
+        [&](const dump::RestoreProgress& p) { showProgress(prefix, p); });
     dump::RestoreRun out;
-    {
-        QObject receiver;  // a note still queued when the run ends is shown below instead
-        const auto relay = [&](const dump::RestoreProgress& p) {
-            bool post = false;
-            {
-                const std::lock_guard<std::mutex> hold(lock);
-                latest = p;
-                post = !std::exchange(queued, true);
-            }
-            if (post) QMetaObject::invokeMethod(&receiver, show, Qt::QueuedConnection);
-            return !stopRequested_;
-        };
-        connection_.runAside("Restoring into " + db::utf8(database_), [&] { out = run(relay); },
-                             true);
-    }
-    show();
+    connection_.runAside(
+        "Restoring into " + db::utf8(database_),
+        [&] {
+            out = run([&](const dump::RestoreProgress& p) {
+                relay.post(p);
+                // Escape cancels the whole call: between statements too.
+                return !stopRequested_ && !connection_.waiter()->cancelRequested();
+            });
+        },
+        true);
+    relay.deliver();
     return out;
 }
 

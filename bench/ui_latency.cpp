@@ -12,6 +12,9 @@
 // Targets: no gap over 50 ms with the waiter, Cancel to end under 500 ms, no key lost, the grid
 // open, the dump and the restore no more than 5% slower than without the waiter.
 // Server from LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run starts one).
+// Last measured (best of 2, sides taking turns, load average 1.3-2.8): restore 6116 ms against
+// 6098 ms blocking (1.003x), dump 795 against 787 ms (1.010x), grid 699 against 703 ms
+// (0.994x), longest pause with the waiter 13 ms, Cancel 2 ms, no key lost.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>

@@ -1,26 +1,37 @@
 // The SQL editor against the MariaDB client, in the same run:
-//   script     a 10,000-statement script through Run script (log and result tabs on, the
-//              window's waiter on) against `mariadb` reading the same file; target within
-//              1.2x, and the process under 100 MB;
+//   script     a file of 10,003 INSERTs opened in the SQL panel of the real main window and
+//              run with Run script as a user runs it (the Messages log on, the window's
+//              waiter on), until the window shows the run's closing line, against `mariadb`
+//              reading the same file; target within 1.2x, no pause of the event loop over
+//              50 ms, and the process under 100 MB;
 //   export     a 1,000,000-row result written as CSV (query and file) against `mariadb -B`
 //              writing the same rows; target within 1.5x;
 //   highlight  typing at the end of a 5 MB script: the longest pause of a key press;
 //              target under 100 ms.
 // Each measurement runs in a fresh process (this program with the case's name), best of
 // LORVEX_BENCH_RUNS (3). Server from LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run).
+// Last measured (2 shared cores, load average 1.3): script 751 ms against mariadb 697 ms
+// (1.08x), longest pause 23 ms, 60 MB; export 0.69x; key press 0 ms. Under a load average of
+// 8 (other builds): script 1895 ms against 2079 ms (0.91x), longest pause 111 ms.
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "BenchServer.h"
+#include "BenchWindow.h"
 #include "dataset/TMySQLConnection.h"
 #include "db/Connection.h"
+#include "panels/DetailPanels.h"
 #include "panels/ResultExport.h"
 #include "sqleditor/SqlPanel.h"
 #include "ui/Prompts.h"
@@ -30,7 +41,7 @@ namespace {
 
 const QString kDatabase = QStringLiteral("lvx_bench_sql");
 constexpr int kExportRows = 1000000;
-constexpr int kStatements = 10000;
+constexpr int kStatements = 10003;
 
 void prepare() {
     db::Connection c;
@@ -51,16 +62,12 @@ void prepare() {
            std::to_string(kExportRows));
 }
 
-// Nine inserts for every lookup.
+// One INSERT a line.
 QByteArray script() {
     QByteArray text;
-    for (int i = 1; i <= kStatements; ++i) {
-        if (i % 10 == 0)
-            text += "SELECT id, name FROM script_t WHERE id = " + QByteArray::number(i - 1) + ";\n";
-        else
-            text += "INSERT INTO script_t VALUES (" + QByteArray::number(i) + ", 'name-" +
-                    QByteArray::number(i) + "');\n";
-    }
+    for (int i = 1; i <= kStatements; ++i)
+        text += "INSERT INTO script_t VALUES (" + QByteArray::number(i) + ", 'name-" +
+                QByteArray::number(i) + "');\n";
     return text;
 }
 
@@ -70,16 +77,46 @@ void truncateScriptTable() {
     c.exec("TRUNCATE " + db::qualifiedName(kDatabase, QStringLiteral("script_t")));
 }
 
-class QuietPrompts : public ui::WidgetPrompts {
-public:
-    void message(QWidget*, const QString& text, const QString&) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+// Run script in the main window, from the click to the closing line painted in the log:
+// prints "ms peak_kb gap_ms".
+int runScriptInWindow(bench::QuietPrompts& prompts) {
+    prompts.file = qEnvironmentVariable("LORVEX_BENCH_SCRIPT");
+    bench::MainWindow main(prompts);
+    TfrmMain& w = main.window();
+    // The Tables panel selects the database for the SQL panel and shows it in its SQL tab.
+    main.click(main.open({QStringLiteral("DB"), kDatabase, QStringLiteral("Tables")}));
+    QTabWidget* pages = w.panels().PTable();
+    pages->setCurrentIndex(pages->count() - 1);
+    SqlPanel& panel = w.sqlPanel();
+    panel.SpeedButton8Click();  // opens the file
+    QApplication::processEvents();
+    if (panel.MemoSQL()->document()->blockCount() < kStatements)
+        throw std::runtime_error("the script file was not opened");
+    const std::clock_t cpuBefore = std::clock();
+    timespec uiBefore{}, uiAfter{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &uiBefore);
+    const bench::Measured m = bench::measure([&] {
+        panel.SpeedButtonScript()->click();
+        QApplication::processEvents();  // the log's last lines painted
+    });
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &uiAfter);
+    // Where the time went: the window's thread, and the process as a whole.
+    std::fprintf(stderr, "script: window thread %lld ms of CPU, process %lld ms\n",
+                 (uiAfter.tv_sec - uiBefore.tv_sec) * 1000LL +
+                     (uiAfter.tv_nsec - uiBefore.tv_nsec) / 1000000,
+                 (long long)(std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC);
+    const QString last = panel.MemoLog()->document()->lastBlock().text();
+    if (!last.startsWith(QStringLiteral("%1 statements, 0 failed").arg(kStatements))) {
+        std::fprintf(stderr, "the run ended with: %s\n", qPrintable(last));
+        throw std::runtime_error("the script did not run through");
     }
-};
+    std::printf("%lld %ld %lld\n", m.ms, bench::statusKb("VmHWM:"), m.gapMs);
+    return 0;
+}
 
 // The cases, each in its own process: prints "ms peak_kb".
 int runCase(const QString& name) {
-    QuietPrompts prompts;
+    bench::QuietPrompts prompts;
     QTemporaryDir dir;
     if (name == QLatin1String("highlight")) {
         QByteArray text;
@@ -102,6 +139,7 @@ int runCase(const QString& name) {
         std::printf("%lld %ld\n", longest, bench::statusKb("VmHWM:"));
         return 0;
     }
+    if (name == QLatin1String("script")) return runScriptInWindow(prompts);
     TMySQLConnection connection;
     const db::ConnectParams p = bench::params();
     connection.SetHost(p.host);
@@ -112,14 +150,7 @@ int runCase(const QString& name) {
     connection.connection().setWaiter(&wait);
     connection.Open();
     QElapsedTimer clock;
-    if (name == QLatin1String("script")) {
-        SqlPanel panel(connection, prompts, dir.path());
-        panel.show();
-        panel.CheckBoxStopAtError()->setChecked(false);
-        panel.MemoSQL()->setPlainText(QString::fromUtf8(script()));
-        clock.start();
-        panel.RunScriptClick();
-    } else {
+    {
         clock.start();
         db::Connection& c = connection.connection();
         if (!c.query("SELECT * FROM export_1m")) throw c.lastError();
@@ -135,6 +166,7 @@ int runCase(const QString& name) {
 struct Figure {
     qint64 ms = -1;
     long peakKb = 0;
+    qint64 gapMs = 0;  // the worst of the runs; cases that do not note it leave 0
 };
 
 Figure best(const QString& name, int runs) {
@@ -142,10 +174,11 @@ Figure best(const QString& name, int runs) {
     for (int i = 0; i < runs; ++i) {
         if (name == QLatin1String("script")) truncateScriptTable();
         const QList<QByteArray> f = bench::runChild(name).trimmed().split(' ');
-        if (f.size() != 2) throw std::runtime_error("a measuring run gave no figures");
-        const Figure run{f[0].toLongLong(), f[1].toLong()};
+        if (f.size() < 2) throw std::runtime_error("a measuring run gave no figures");
+        const Figure run{f[0].toLongLong(), f[1].toLong(), f.size() > 2 ? f[2].toLongLong() : 0};
         if (out.ms < 0 || run.ms < out.ms) out.ms = run.ms;
         out.peakKb = std::max(out.peakKb, run.peakKb);
+        out.gapMs = std::max(out.gapMs, run.gapMs);
     }
     return out;
 }
@@ -188,6 +221,7 @@ int main(int argc, char** argv) {
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly) || out.write(script()) < 0) return 1;
         out.close();
+        qputenv("LORVEX_BENCH_SCRIPT", QFile::encodeName(file));
 
         const Figure scriptRun = best(QStringLiteral("script"), runs);
         const qint64 scriptClient = bestClient({kDatabase}, file, runs, true);
@@ -201,14 +235,16 @@ int main(int argc, char** argv) {
         const double scriptRatio = double(scriptRun.ms) / double(std::max<qint64>(scriptClient, 1));
         const double exportRatio = double(exportRun.ms) / double(std::max<qint64>(exportClient, 1));
         std::printf("best of %d runs\n", runs);
-        std::printf("script    %6lld ms (peak %ld MB)  mariadb %6lld ms  ratio %.3f\n", scriptRun.ms,
-                    scriptRun.peakKb / 1024, scriptClient, scriptRatio);
+        std::printf("script    %6lld ms (peak %ld MB, gap %lld ms)  mariadb %6lld ms  ratio %.3f\n",
+                    scriptRun.ms, scriptRun.peakKb / 1024, scriptRun.gapMs, scriptClient,
+                    scriptRatio);
         std::printf("export    %6lld ms (peak %ld MB)  mariadb -B %lld ms  ratio %.3f\n",
                     exportRun.ms, exportRun.peakKb / 1024, exportClient, exportRatio);
         std::printf("highlight longest key press at the end of 5 MB: %lld ms\n", typing.ms);
-        const bool met = scriptRatio <= 1.2 && scriptRun.peakKb < 100 * 1024 &&
-                         exportRatio <= 1.5 && typing.ms < 100;
-        std::printf("targets (script <= 1.2x under 100 MB, export <= 1.5x, key press < 100 ms): %s\n",
+        const bool met = scriptRatio <= 1.2 && scriptRun.gapMs <= 50 &&
+                         scriptRun.peakKb < 100 * 1024 && exportRatio <= 1.5 && typing.ms < 100;
+        std::printf("targets (script <= 1.2x, gap <= 50 ms, under 100 MB; export <= 1.5x; key press "
+                    "< 100 ms): %s\n",
                     met ? "met" : "MISSED");
         return met ? 0 : 2;
     } catch (const std::exception& e) {

@@ -27,6 +27,7 @@
 
 #include "app/IniFile.h"
 #include "dump/RestoreEngine.h"
+#include "dump/TfrmRestore.h"
 #include "dump/TfrmSchema.h"
 #include "ui/ServerWait.h"
 #include <QPlainTextEdit>
@@ -953,6 +954,45 @@ TEST(RestoreCancel, KeepsWhatRanAndReportsStopped) {
     // What ran is counted and kept: the table and one row for each insert.
     EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM a").toULongLong() + 1, result.statements);
     EXPECT_EQ(db.scalar("SELECT MIN(x) FROM a"), QStringLiteral("1"));
+}
+
+// The restore dialog runs its statements off the window's thread: its status line still
+// follows the run, and Stop ends the statement the server runs with the run stopped.
+TEST(RestoreDialog, ShowsProgressWhileRunningAsideAndStops) {
+    ScratchDatabase db;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("script.sql"));
+    QByteArray script("CREATE TABLE a (x INT);\n");
+    for (int i = 1; i <= 2000; ++i) script += "INSERT INTO a VALUES (" + QByteArray::number(i) + ");\n";
+    script += "SELECT SLEEP(5);\nINSERT INTO a VALUES (0);\n";
+    writeFile(file, script);
+    db::Connection c = testserver::connect();
+    ScriptedPrompts prompts;
+    ui::ServerWait wait(prompts);
+    c.setWaiter(&wait);
+    TfrmRestore dialog(c, prompts);
+    dialog.SetDatabase(db.name());
+    dialog.LoadScript(file);
+    dialog.show();
+    auto* status = dialog.findChild<QLabel*>(QStringLiteral("Label2"));
+    auto* stop = dialog.findChild<QPushButton*>(QStringLiteral("SpeedButton3"));
+    ASSERT_TRUE(status && stop);
+    QString shownWhileRunning;
+    const auto waited = after(300);
+    const Watched run = watch(
+        [&] {
+            if (wait.busy() && status->text().startsWith(QStringLiteral("SQL Exec")))
+                shownWhileRunning = status->text();
+            return waited() && !shownWhileRunning.isEmpty();
+        },
+        [&] { stop->click(); },
+        [&] { dialog.findChild<QPushButton*>(QStringLiteral("SpeedButton2"))->click(); });
+    EXPECT_EQ(status->text(), QStringLiteral("SQL Done - Stopped"));
+    EXPECT_LT(run.tookMs, 3000);  // the sleep did not run to its end
+    EXPECT_LT(run.longestGapMs, 100);
+    // What ran before the stop is kept.
+    EXPECT_GE(db.scalar("SELECT COUNT(*) FROM a").toInt(), 2000);
+    EXPECT_EQ(c.select("SELECT 7").rowCount(), 1u);  // the session is still usable
 }
 
 }  // namespace

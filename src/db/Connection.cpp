@@ -112,8 +112,31 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 // that statement often shows: the server may send the columns, then the interruption.
 template <class R, class F>
 R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnswer) {
-    // A call inside the call that holds the handle, on its thread (work run aside).
-    if (holder_.load() == std::this_thread::get_id()) return call();
+    // A statement that ended on its own before the cancel arrived keeps its outcome.
+    const auto noteCancel = [this] {
+        if (statementCancelled_ && mysql_ && mysql_errno(mysql_) != 0 &&
+            !isConnectionLost(mysql_errno(mysql_))) {
+            cancelled_ = true;
+            ownErrorNumber_ = mysql_errno(mysql_);
+            ownErrorText_ = cancelledText(statementClock_.elapsed());
+        }
+    };
+    // A call inside the call that holds the handle, on its thread (work run aside): made
+    // here, with no hand-off of its own. A cancel of that work stops the statement running
+    // now, which then reads as the user's cancel, as a call of its own would.
+    if (holder_.load() == std::this_thread::get_id()) {
+        ownErrorNumber_ = 0;
+        ownErrorText_.clear();
+        cancelled_ = false;
+        if (!readsAnswer) {
+            statementCancelled_ = false;
+            statementClock_.start();
+        }
+        R out = call();
+        if (waiter_ && waiter_->cancelRequested()) statementCancelled_ = true;
+        noteCancel();
+        return out;
+    }
     if (leaseBusy()) {
         refuseBusy();
         return failed;
@@ -155,13 +178,7 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
         return out;
     }
     if (outcome == Waiter::Outcome::Cancelled) statementCancelled_ = true;
-    // A statement that ended on its own before the cancel arrived keeps its outcome.
-    if (statementCancelled_ && mysql_ && mysql_errno(mysql_) != 0 &&
-        !isConnectionLost(mysql_errno(mysql_))) {
-        cancelled_ = true;
-        ownErrorNumber_ = mysql_errno(mysql_);
-        ownErrorText_ = cancelledText(statementClock_.elapsed());
-    }
+    noteCancel();
     explainTimeout();
     return out;
 }

@@ -22,6 +22,7 @@
 #include "files/RestoreInput.h"
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
+#include "ui/ProgressRelay.h"
 #include "ui/Prompts.h"
 #include "ui/ServerWait.h"
 
@@ -177,7 +178,7 @@ void TfrmRestore::setRunning(bool running) {
     SpeedButton3->setEnabled(running);
 }
 
-bool TfrmRestore::progress(const QString& prefix, const dump::RestoreProgress& p) {
+void TfrmRestore::showProgress(const QString& prefix, const dump::RestoreProgress& p) {
     Label2->setText(dump::runningStatus(prefix, p));
     if (p.size > 0) {
         ProgressBar1->setValue(int(std::min<qint64>(p.position * 1000 / p.size, 1000)));
@@ -185,8 +186,36 @@ bool TfrmRestore::progress(const QString& prefix, const dump::RestoreProgress& p
         ProgressBar1->setFormat(left.isEmpty() ? QStringLiteral("%p%")
                                                : QStringLiteral("%p% - ") + left);
     }
-    QCoreApplication::processEvents();
-    return !stopRequested_;
+}
+
+dump::RestoreRun TfrmRestore::runEngine(
+    const QString& prefix,
+    const std::function<dump::RestoreRun(const std::function<bool(const dump::RestoreProgress&)>&)>&
+        run) {
+    if (!connection_.waiter()) {
+        return run([&](const dump::RestoreProgress& p) {
+            showProgress(prefix, p);
+            QCoreApplication::processEvents();
+            return !stopRequested_;
+        });
+    }
+    // Handing every round trip to the worker on its own would cost the window a wait per
+    // statement; the run goes aside as a whole and passes its progress over.
+    ui::ProgressRelay<dump::RestoreProgress> relay(
+        [&](const dump::RestoreProgress& p) { showProgress(prefix, p); });
+    dump::RestoreRun out;
+    connection_.runAside(
+        "Restoring into " + db::utf8(database_),
+        [&] {
+            out = run([&](const dump::RestoreProgress& p) {
+                relay.post(p);
+                // Escape cancels the whole call: between statements too.
+                return !stopRequested_ && !connection_.waiter()->cancelRequested();
+            });
+        },
+        true);
+    relay.deliver();
+    return out;
 }
 
 QString TfrmRestore::dataFileToRun() const {
@@ -319,9 +348,9 @@ void TfrmRestore::SpeedButton2Click() {
         return;
     }
     clock_.start();
-    const dump::RestoreRun script = engine.run(
-        *input, dump::RunKind::Script,
-        [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); }, options);
+    const dump::RestoreRun script = runEngine(kScriptPrefix, [&](const auto& progress) {
+        return engine.run(*input, dump::RunKind::Script, progress, options);
+    });
     const QString scriptName = QFileInfo(scriptPath_).fileName();
     if (!script.fatal.isEmpty()) {
         Label2->setText(kScriptPrefix + QStringLiteral("Restore Error - Exec"));
@@ -347,10 +376,9 @@ void TfrmRestore::SpeedButton2Click() {
         if (going && !script.late.empty()) {
             // The status of the run as a whole stays; the triggers' own is only passing.
             const QString status = Label2->text();
-            const dump::RestoreRun late = engine.runLate(
-                script.late,
-                [this](const dump::RestoreProgress& p) { return progress(kScriptPrefix, p); },
-                options);
+            const dump::RestoreRun late = runEngine(kScriptPrefix, [&](const auto& progress) {
+                return engine.runLate(script.late, progress, options);
+            });
             Label2->setText(late.ok() ? status
                                       : status + QStringLiteral(" - triggers and events: ") +
                                             doneText(QString(), late).mid(3));
@@ -399,9 +427,9 @@ bool TfrmRestore::RestoreData(dump::RestoreEngine& engine, dump::RestoreRun& run
     clock_.start();
     dump::RunOptions dataOptions = options;
     dataOptions.format = dump::ScriptFormat::Own;  // a data file is always this program's
-    run = engine.run(
-        *file, dump::RunKind::Data,
-        [this](const dump::RestoreProgress& p) { return progress(kDataPrefix, p); }, dataOptions);
+    run = runEngine(kDataPrefix, [&](const auto& progress) {
+        return engine.run(*file, dump::RunKind::Data, progress, dataOptions);
+    });
     return true;
 }
 

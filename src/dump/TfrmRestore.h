@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <vector>
 #include <QString>
+#include <atomic>
+#include <functional>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -63,8 +65,15 @@ private:
     bool confirmRun(dump::RunOptions& options);
     void setRunning(bool running);
     // The status line (the statement's status, and the failures so far), the bar by bytes
-    // of the file and the time left; false when Stop was pressed.
-    bool progress(const QString& prefix, const dump::RestoreProgress& p);
+    // of the file and the time left.
+    void showProgress(const QString& prefix, const dump::RestoreProgress& p);
+    // One run of the engine. With a waiter the whole run is one call of it, off the window's
+    // thread, and the window shows the run's progress as it comes; without one the run
+    // blocks and keeps the window painting from its progress calls.
+    dump::RestoreRun runEngine(
+        const QString& prefix,
+        const std::function<dump::RestoreRun(const std::function<bool(const dump::RestoreProgress&)>&)>&
+            run);
     // The tables the schema file would drop that hold data in the target now, asked about
     // once; false when the user does not want them replaced.
     bool confirmReplace(const std::vector<QString>& replaced);
@@ -76,7 +85,7 @@ private:
     bool plain_ = false;  // the script is a plain SQL script, not a dump of this program
     std::vector<QString> fileDatabases_;  // what the script's USE statements select
     bool busy_ = false;
-    bool stopRequested_ = false;
+    std::atomic_bool stopRequested_ = false;  // read by the run off the window's thread
 
     QPushButton* SpeedButton1;
     QPushButton* SpeedButton2;

@@ -19,6 +19,7 @@
 #include "dump/DumpWriter.h"
 #include "ui/BusyCursor.h"
 #include "ui/Named.h"
+#include "ui/ProgressRelay.h"
 #include "ui/Prompts.h"
 #include "ui/ServerWait.h"
 
@@ -210,13 +211,33 @@ void TfrmSchema::BitBtn1Click() {
         setRunning(withData);
         ProgressBar1->setValue(0);
         dump::DumpWriter writer(connection_);
-        result = writer.save(path, text_, withData ? &target : nullptr,
-                             [this](const dump::DumpProgress& p) {
-                                 lblStatus->setText(p.table);
-                                 setProgress(p.rows, p.expected);
-                                 QCoreApplication::processEvents();
-                                 return !stopRequested_;
-                             });
+        const auto show = [this](const dump::DumpProgress& p) {
+            lblStatus->setText(p.table);
+            setProgress(p.rows, p.expected);
+        };
+        const dump::DumpTarget* data = withData ? &target : nullptr;
+        if (!connection_.waiter()) {
+            result = writer.save(path, text_, data, [&](const dump::DumpProgress& p) {
+                show(p);
+                QCoreApplication::processEvents();
+                return !stopRequested_;
+            });
+        } else {
+            // One call of the waiter for the whole dump: the rows stream in off the window's
+            // thread, which a slow server would otherwise hold in each read.
+            ui::ProgressRelay<dump::DumpProgress> relay(show);
+            connection_.runAside(
+                "Dumping " + db::utf8(database_),
+                [&] {
+                    result = writer.save(path, text_, data, [&](const dump::DumpProgress& p) {
+                        relay.post(p);
+                        // Escape cancels the whole call: between statements too.
+                        return !stopRequested_ && !connection_.waiter()->cancelRequested();
+                    });
+                },
+                true);
+            relay.deliver();
+        }
         setRunning(false);
         ProgressBar1->setRange(0, 100);
         ProgressBar1->setValue(0);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QString>
+#include <atomic>
 
 #include "dump/DumpFormat.h"
 
@@ -65,7 +66,7 @@ private:
     QString proposedPath_;  // the save dialog's proposal after a data dump
     bool drop_ = false;
     bool busy_ = false;
-    bool stopRequested_ = false;
+    std::atomic_bool stopRequested_ = false;  // read by the dump off the window's thread
     QByteArray text_;
 
     QPlainTextEdit* MemoSchema;

@@ -93,8 +93,17 @@ std::vector<Token> tokenize(std::string_view s) {
 
 namespace {
 
+// Whether `upper` (given in upper case) occurs in `s` in any letter case.
+bool containsAnyCase(std::string_view s, std::string_view upper) {
+    const auto same = [](char a, char b) { return (a >= 'a' && a <= 'z' ? char(a - 32) : a) == b; };
+    return std::search(s.begin(), s.end(), upper.begin(), upper.end(), same) != s.end();
+}
+
 // The byte ranges of the password literals of `s`, sorted, as maskPasswords() replaces them.
 std::vector<std::pair<std::size_t, std::size_t>> passwordRanges(std::string_view s) {
+    // Every literal masked below follows one of these words: a long script of rows without
+    // them is not taken apart token by token.
+    if (!containsAnyCase(s, "PASSWORD") && !containsAnyCase(s, "IDENTIFIED")) return {};
     const std::vector<Token> tokens = tokenize(s);
     const std::size_t count = tokens.size();
     auto text = [&](std::size_t k) {

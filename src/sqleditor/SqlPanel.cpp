@@ -348,6 +348,17 @@ void SqlPanel::RunScriptClick() {
     std::deque<Answer> answers;  // only the last ones get a tab
     int results = 0;
     QStringList pendingLog;
+    // Each append scrolls the log to its end, which lays out and paints its last page
+    // again: done for every slice of statements, that would cost the window more than the
+    // lines themselves, so the log catches up at most every kLogCatchUpMs.
+    QElapsedTimer sinceAppend;
+    sinceAppend.start();
+    const auto appendPending = [&] {
+        if (pendingLog.isEmpty()) return;
+        MemoLog_->appendPlainText(pendingLog.join(u'\n'));
+        pendingLog.clear();
+        sinceAppend.restart();
+    };
     qint64 serverMs = 0;
     int logLines = 0;  // a statement's warnings take lines of their own
     const ScriptRun::Totals totals = ScriptRun::run(
@@ -363,9 +374,9 @@ void SqlPanel::RunScriptClick() {
             return true;
         },
         [&] {
-            MemoLog_->appendPlainText(pendingLog.join(u'\n'));
-            pendingLog.clear();
+            if (sinceAppend.elapsed() >= kLogCatchUpMs) appendPending();
         });
+    appendPending();
     for (Answer& a : answers) addResultTab(std::move(a.rows), a.line, a.number);
     // What no longer fits is said, not dropped silently.
     const bool tabsDropped = results > kMaxResultTabs;

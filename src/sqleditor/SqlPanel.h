@@ -77,6 +77,8 @@ public:
     static constexpr int kMaxResultTabs = 50;
     // Lines the Messages log keeps; older ones go as new ones come.
     static constexpr int kMaxLogLines = 10000;
+    // While a script runs, the log is brought up to date this often.
+    static constexpr int kLogCatchUpMs = 100;
     TMySQLDataSet* MySQLDataSet2() const { return MySQLDataSet2_; }
 
 public Q_SLOTS:

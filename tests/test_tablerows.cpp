@@ -19,6 +19,7 @@
 #include "support/TestServer.h"
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
 
@@ -375,6 +376,15 @@ TEST_F(TableRowsTest, TheDataTabEditsFiltersAndSaysWhatItDid) {
         << prompts.shown()[0].text.toStdString();
     EXPECT_TRUE(nav[7]->isEnabled());
     EXPECT_TRUE(view.status().text().contains(QLatin1String("2 edits not posted")));
+    QString previewed;
+    prompts.onDialog([&](QDialog* dialog) {
+        previewed = dialog->findChild<QPlainTextEdit*>()->toPlainText();
+        return int(QDialog::Rejected);
+    });
+    view.findChild<QToolButton*>(QStringLiteral("PreviewEdits"))->click();
+    EXPECT_TRUE(previewed.contains(QLatin1String("SET `v` = 'A' WHERE `id` = 1 AND `v` <=> 'a'")))
+        << previewed.toStdString();
+    EXPECT_TRUE(previewed.contains(QLatin1String("DELETE FROM"))) << previewed.toStdString();
     view.DBGrid1().setFocus();
     QTest::keyClick(&view.DBGrid1(), Qt::Key_Return, Qt::ControlModifier);
     EXPECT_FALSE(model.hasEdits());

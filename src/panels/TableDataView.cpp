@@ -178,6 +178,12 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     count->setToolTip(QStringLiteral("Count the rows exactly (SELECT COUNT(*))"));
     navLayout->addWidget(count);
     connect(count, &QToolButton::clicked, this, &TableDataView::countRows);
+    preview_ = new QToolButton(navigator);
+    preview_->setObjectName(QStringLiteral("PreviewEdits"));
+    preview_->setText(QStringLiteral("Preview"));
+    preview_->setToolTip(QStringLiteral("The statements Post would send"));
+    navLayout->addWidget(preview_);
+    connect(preview_, &QToolButton::clicked, this, &TableDataView::previewEdits);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -239,6 +245,7 @@ void TableDataView::updateState() {
     navigator_[6]->setEnabled(editable);
     navigator_[7]->setEnabled(rows_->hasEdits());
     navigator_[8]->setEnabled(rows_->hasEdits());
+    preview_->setEnabled(rows_->hasEdits());
     navigator_[9]->setEnabled(open || !table_.isEmpty());  // tries a table that failed again
     if (!open) {
         status_->clear();
@@ -521,4 +528,15 @@ void TableDataView::saveValue(const QModelIndex& index) {
     } catch (const files::WriteError& error) {
         prompts_.message(window(), QString::fromUtf8(error.what()));
     }
+}
+
+void TableDataView::previewEdits() {
+    QStringList text;
+    for (const std::string& statement : rows_->preview())
+        text << QString::fromUtf8(statement.data(), qsizetype(statement.size())) + u';';
+    if (text.isEmpty()) return;
+    text.prepend(QStringLiteral("START TRANSACTION;"));
+    text << QStringLiteral("COMMIT;");
+    ui::ValueViewer viewer(QStringLiteral("edits not posted"), text.join(u'\n'), this);
+    prompts_.exec(&viewer);
 }

@@ -55,6 +55,8 @@ public:
     // Filters by the current cell's value: "=", "<>", "IS NULL" or "LIKE".
     void filterByCell(const QString& how);
     void countRows();
+    // The statements Post would send, in the value viewer.
+    void previewEdits();
     // A cell's whole value in the value viewer, where long text is also changed.
     void openValue(const QModelIndex& index);
     // A cell's value from, or to, a file: binary values keep every byte.
@@ -74,6 +76,7 @@ private:
     TMySQLConnection& connection_;
     TableRows* rows_ = nullptr;
     CellEditors* editors_ = nullptr;
+    QToolButton* preview_ = nullptr;
     QTableView* DBGrid1_ = nullptr;
     QLineEdit* filter_ = nullptr;
     QLabel* filterError_ = nullptr;

@@ -451,7 +451,8 @@ class SelfContained : public ::testing::TestWithParam<BatchCase> {};
 
 TEST_P(SelfContained, OnlyStatementsThatCannotSwallowTheNextShareATrip) {
     EXPECT_EQ(
-        dump::RestoreEngine::selfContained(GetParam().statement, GetParam().noBackslashEscapes),
+        dump::RestoreEngine::selfContained(GetParam().statement,
+                                           sqllex::Rules{!GetParam().noBackslashEscapes}),
         GetParam().selfContained)
         << GetParam().statement;
 }
@@ -479,7 +480,7 @@ class RowList : public ::testing::TestWithParam<RowListCase> {};
 
 TEST_P(RowList, OnlyPlainRowListsJoin) {
     const std::string_view statement = GetParam().statement;
-    const std::size_t at = dump::RestoreEngine::rowListAt(statement, false);
+    const std::size_t at = dump::RestoreEngine::rowListAt(statement, sqllex::Rules{});
     if (!GetParam().rows)
         EXPECT_EQ(at, std::string_view::npos) << statement;
     else

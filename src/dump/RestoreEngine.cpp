@@ -10,6 +10,8 @@
 #include "dump/DumpFormat.h"
 #include "dump/ScriptScan.h"
 #include "dump/StatementReader.h"
+#include "sqllex/Lexer.h"
+#include "sqllex/ScriptReader.h"
 #include "ui/Counted.h"
 
 namespace dump {
@@ -61,20 +63,13 @@ bool commentOnly(std::string_view s) {
 }
 
 
-// Advances `i` over a quoted part that starts at s[i]; false when it is not closed.
-bool skipQuoted(std::string_view s, std::size_t& i, bool noBackslashEscapes) {
-    const char quote = s[i];
-    for (++i; i < s.size(); ++i) {
-        if (s[i] == '\\' && quote != '`' && !noBackslashEscapes) {
-            ++i;
-        } else if (s[i] == quote) {
-            if (i + 1 < s.size() && s[i + 1] == quote)
-                ++i;
-            else
-                return true;
-        }
-    }
-    return false;
+// Advances `i` onto the closing quote of a quoted part that starts at s[i]; false when it
+// is not closed.
+bool skipQuoted(std::string_view s, std::size_t& i, sqllex::Rules rules) {
+    const std::size_t end = sqllex::quotedEnd(s, i + 1, static_cast<unsigned char>(s[i]), rules);
+    if (end == std::string_view::npos) return false;
+    i = end - 1;
+    return true;
 }
 
 bool isQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
@@ -113,7 +108,7 @@ std::string insertTable(std::string_view s) {
 
 }  // namespace
 
-std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes,
+std::size_t RestoreEngine::rowListAt(std::string_view s, sqllex::Rules rules,
                                      std::size_t* rowCount) {
     constexpr std::size_t none = std::string_view::npos;
     if (!isWord(firstWord(s), "INSERT")) return none;
@@ -123,7 +118,7 @@ std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes
     for (std::size_t i = 0; i < s.size() && rows == none; ++i) {
         const char c = s[i];
         if (isQuote(c)) {
-            if (!skipQuoted(s, i, noBackslashEscapes)) return none;
+            if (!skipQuoted(s, i, rules)) return none;
         } else if (c == '(') {
             ++depth;
         } else if (c == ')') {
@@ -145,7 +140,7 @@ std::size_t RestoreEngine::rowListAt(std::string_view s, bool noBackslashEscapes
     for (std::size_t i = rows; i < s.size(); ++i) {
         const char c = s[i];
         if (depth > 0) {
-            if (isQuote(c) && !skipQuoted(s, i, noBackslashEscapes)) return none;
+            if (isQuote(c) && !skipQuoted(s, i, rules)) return none;
             if (c == '(') ++depth;
             if (c == ')') --depth;
         } else if (c == '(') {
@@ -302,7 +297,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
         return true;
     }
     if (options.refuseForeign) {
-        const QString reason = foreignReason(statement, engine_.current_);
+        const QString reason = foreignReason(statement, engine_.current_, c_.sqlRules());
         if (!reason.isEmpty()) {
             // What came before it still runs; it and what follows do not.
             finish(position);
@@ -338,14 +333,14 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
     std::size_t rows = std::string_view::npos;
     if (isWord(word, "INSERT")) {
         std::size_t count = 0;
-        rows = rowListAt(statement, c_.noBackslashEscapes(), &count);
+        rows = rowListAt(statement, c_.sqlRules(), &count);
         const std::string_view prefix =
             rows == std::string_view::npos ? std::string_view() : statement.substr(0, rows);
         RestoreTally& tally = *engine_.tally_;
         tally.inserted(prefix, tally.continues(prefix) ? std::string() : insertTable(statement),
                        rows == std::string_view::npos ? RestoreTally::kUncountable : count);
     } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
-        engine_.tally_->created(createdObject(statement));
+        engine_.tally_->created(createdObject(statement, c_.sqlRules()));
         std::string definer;
         const std::string bare = withoutDefiner(statement, &definer);
         if (bare.size() != statement.size()) {
@@ -353,7 +348,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
             return flush() && sendWithDefiner(statement, bare, definer, line) && afterStatements();
         }
     } else if (isWord(word, "DROP")) {
-        engine_.tally_->dropped(replacedObjects(statement, engine_.current_));
+        engine_.tally_->dropped(replacedObjects(statement, engine_.current_, c_.sqlRules()));
     }
     return add(statement, line, position, rows);
 }
@@ -361,7 +356,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
 bool RestoreEngine::Run::use(std::string_view statement, qint64 line, qint64 position) {
     // What came before goes into the database it was meant for.
     if (!finish(position)) return false;
-    const QString database = usedDatabase(statement);
+    const QString database = usedDatabase(statement, c_.sqlRules());
     if (database.isEmpty()) {
         result.fatal = QStringLiteral("The restore stopped at line %1: the USE statement there "
                                       "names no database.")
@@ -392,7 +387,7 @@ void RestoreEngine::Run::oversized(std::string_view statement, std::uint64_t len
     if (isWord(firstWord(statement), "INSERT")) {
         std::size_t count = 0;
         const bool listed =
-            rowListAt(statement, c_.noBackslashEscapes(), &count) != std::string_view::npos;
+            rowListAt(statement, c_.sqlRules(), &count) != std::string_view::npos;
         engine_.tally_->skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
     }
     if (result.oversized.size() < kFailuresListed) result.oversized.push_back({line, length});
@@ -462,8 +457,7 @@ void RestoreEngine::Run::note(std::vector<DefinerNote>& notes, qint64 line,
 bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 position,
                              std::size_t rows) {
     position_ = position;
-    const bool noBackslashEscapes = c_.noBackslashEscapes();
-    if (!selfContained(statement, noBackslashEscapes)) {
+    if (!selfContained(statement, c_.sqlRules())) {
         transactional_.clear();
         return flush() && sendAlone(statement, line) && afterStatements();
     }
@@ -840,13 +834,18 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
     // packet less its command byte.
     const std::size_t limit = std::max<std::size_t>(statementLimit_, 2) - 1;
     if (options.format == ScriptFormat::Plain) {
-        SqlScriptReader reader(input, limit);
+        sqllex::SqlScriptReader reader(input, limit, connection_.sqlRules());
         // Also while the reader looks for the end of a statement (a file without one).
         reader.stopWhen([&run] {
             run.report(false);
             return run.result.stopped;
         });
-        while (going && reader.next(statement)) going = run.takeFrom(reader, statement, options);
+        // Each statement is read in the SQL mode the statements sent before it left (one
+        // that may change it is sent before the next is read).
+        while (going && reader.next(statement)) {
+            going = run.takeFrom(reader, statement, options);
+            reader.setRules(connection_.sqlRules());
+        }
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
         if (reader.stopped()) result.stopped = true;
@@ -999,37 +998,25 @@ QString failureReport(const RestoreRun& run, const QString& fileName) {
     return lines.join(u'\n');
 }
 
-bool RestoreEngine::selfContained(std::string_view s, bool noBackslashEscapes) {
+bool RestoreEngine::selfContained(std::string_view s, sqllex::Rules rules) {
     if (s.empty()) return false;
     const std::string_view word = firstWord(s);
     if (isWord(word, "CALL") || isWord(word, "EXECUTE")) return false;
-    char quote = 0;
+    // The statements after it are read in the SQL mode it leaves: it is sent before they are.
+    if (sqllex::maySetSqlMode(s)) return false;
+    // A byte loop rather than tokens: every row of a restore passes here.
     for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (quote) {
-            if (c == '\\' && quote != '`' && !noBackslashEscapes) {
-                ++i;
-            } else if (c == quote) {
-                if (i + 1 < s.size() && s[i + 1] == quote)
-                    ++i;
-                else
-                    quote = 0;
-            }
-            continue;
-        }
-        switch (c) {
+        switch (s[i]) {
             case '\'':
             case '"':
             case '`':
-                quote = c;
+                if (!skipQuoted(s, i, rules)) return false;
                 break;
             case ';':
             case '#':
                 return false;
             case '-':
-                if (i + 1 < s.size() && s[i + 1] == '-' &&
-                    (i + 2 >= s.size() || static_cast<unsigned char>(s[i + 2]) <= 32))
-                    return false;
+                if (sqllex::dashCommentAt(s, i)) return false;
                 break;
             case '/':
                 if (i + 1 < s.size() && s[i + 1] == '*') return false;
@@ -1038,7 +1025,7 @@ bool RestoreEngine::selfContained(std::string_view s, bool noBackslashEscapes) {
                 break;
         }
     }
-    return quote == 0;
+    return true;
 }
 
 }  // namespace dump

@@ -12,6 +12,7 @@
 #include "dump/RestoreStatus.h"
 #include "dump/RestoreTally.h"
 #include "dump/SqlScript.h"
+#include "sqllex/Rules.h"
 
 class QIODevice;
 namespace db {
@@ -181,12 +182,13 @@ public:
     bool finish(QString* error);
 
     // Whether a statement ends where its text ends, so that it can share a round trip:
-    // quotes closed, no comment, no ";" outside quotes, not a CALL (several results).
-    static bool selfContained(std::string_view statement, bool noBackslashEscapes);
+    // quotes closed, no comment, no ";" outside quotes, not a CALL (several results), and no
+    // change of the SQL mode, which changes how the statements after it are read.
+    static bool selfContained(std::string_view statement, sqllex::Rules rules);
     // For "INSERT ... VALUES (...)[, (...)]" and nothing after the rows: where the row list
     // starts, so that the rows of INSERTs with the same text before it can be sent as one.
     // std::string_view::npos for any other statement. `rows` gets the number of rows.
-    static std::size_t rowListAt(std::string_view statement, bool noBackslashEscapes,
+    static std::size_t rowListAt(std::string_view statement, sqllex::Rules rules,
                                  std::size_t* rows = nullptr);
 
 private:

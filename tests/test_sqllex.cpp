@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -119,8 +120,8 @@ Outcome clientOutcome(const std::string& script) {
     env.insert(QStringLiteral("MYSQL_PWD"), p.password);
     client.setProcessEnvironment(env);
     client.start(QStringLiteral("/usr/bin/mariadb"),
-                 {QStringLiteral("--batch"), QStringLiteral("--skip-column-names"),
-                  QStringLiteral("--force"), QStringLiteral("--no-defaults"),
+                 {QStringLiteral("--no-defaults"), QStringLiteral("--batch"), QStringLiteral("--skip-column-names"),
+                  QStringLiteral("--force"),
                   QStringLiteral("--protocol=TCP"), QStringLiteral("-h"),
                   testserver::hostField().section(u':', 0, 0), QStringLiteral("-P"),
                   testserver::hostField().section(u':', 1),
@@ -133,8 +134,12 @@ Outcome clientOutcome(const std::string& script) {
     const QString out = QString::fromUtf8(client.readAllStandardOutput());
     for (const QString& line : out.split(u'\n', Qt::SkipEmptyParts)) o.rows << line;
     const QString err = QString::fromUtf8(client.readAllStandardError());
+    EXPECT_EQ(client.exitStatus(), QProcess::NormalExit) << err.toStdString();
+    // Only the server's errors ("ERROR 1064 (42000) at line 3: ..."): the client also
+    // complains of a backslash outside quotes, which it takes for one of its commands.
+    static const QRegularExpression serverError(QStringLiteral("^ERROR \\d+ "));
     for (const QString& line : err.split(u'\n', Qt::SkipEmptyParts))
-        if (line.startsWith(QLatin1String("ERROR"))) ++o.errors;
+        if (serverError.match(line).hasMatch()) ++o.errors;
     return o;
 }
 
@@ -161,16 +166,18 @@ Outcome ownOutcome(const std::string& script) {
 class SplitLikeTheClient : public ::testing::TestWithParam<ScriptCase> {};
 
 TEST_P(SplitLikeTheClient, InEverySqlMode) {
+    qsizetype clientRows = 0;
     for (const char* mode : kModes) {
         const std::string script =
             std::string("SET sql_mode = '") + mode + "';\n" + GetParam().script;
         const Outcome client = clientOutcome(script);
         const Outcome own = ownOutcome(script);
-        EXPECT_FALSE(client.rows.isEmpty()) << "mode '" << mode << "': the client printed nothing";
+        clientRows += client.rows.size();
         EXPECT_EQ(own.rows.join(u'\n').toStdString(), client.rows.join(u'\n').toStdString())
             << "mode '" << mode << "'";
         EXPECT_EQ(own.errors, client.errors) << "mode '" << mode << "'";
     }
+    EXPECT_GT(clientRows, 0) << "the client printed no rows in any mode";
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, SplitLikeTheClient, ::testing::ValuesIn(kScripts));

@@ -469,6 +469,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BatchCase{"select 1 -- comment", false, false},
                       BatchCase{"select 1 /* c */", false, false},
                       BatchCase{"select 2--1", false, true}, BatchCase{"call p()", false, false},
+                      BatchCase{"SET sql_mode = 'ANSI_QUOTES'", false, false},
                       BatchCase{"", false, false}));
 
 struct RowListCase {

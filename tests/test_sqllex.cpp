@@ -267,6 +267,11 @@ TEST(SqlLex, CompletionAndColouringFollowAnsiQuotes) {
     EXPECT_TRUE(r.quoted);
     EXPECT_EQ(r.prefix, QStringLiteral("my co"));
     EXPECT_FALSE(Completion::requestAt(QStringLiteral("SELECT \"my co"), 13, kDefault).quoted);
+    const Completion::Request column =
+        Completion::requestAt(QStringLiteral("SELECT \"my db\".`t``1`.co"), 24, kAnsi);
+    EXPECT_EQ(column.database, QStringLiteral("my db"));
+    EXPECT_EQ(column.qualifier, QStringLiteral("t`1"));
+    EXPECT_EQ(column.prefix, QStringLiteral("co"));
     const auto named = Completion::tablesNamed(QStringLiteral("SELECT 'a;b' FROM \"t 1\" x WHERE x."), 34, kAnsi);
     ASSERT_TRUE(named.contains(QStringLiteral("x")));
     EXPECT_EQ(named.value(QStringLiteral("x")).name, QStringLiteral("t 1"));

@@ -15,35 +15,6 @@ bool isPlainChar(QChar c) {
            u == u'_' || u == u'$' || (u >= 0x80 && c.isLetterOrNumber());
 }
 
-QString unescapedName(const QString& inside) {
-    return QString(inside).replace(QStringLiteral("``"), QStringLiteral("`"));
-}
-
-// The name that ends at `end` (exclusive): bare, or in backticks with doubled backticks
-// inside. Sets `begin` to where it starts; false when no name ends there.
-bool nameBefore(const QString& text, int end, QString* name, int* begin) {
-    if (end <= 0) return false;
-    if (text[end - 1] == u'`') {
-        for (int i = end - 2; i >= 0; --i) {
-            if (text[i] != u'`') continue;
-            if (i > 0 && text[i - 1] == u'`') {
-                --i;  // a doubled backtick inside the name
-                continue;
-            }
-            *begin = i;
-            *name = unescapedName(text.mid(i + 1, end - 2 - i));
-            return true;
-        }
-        return false;
-    }
-    int i = end;
-    while (i > 0 && isPlainChar(text[i - 1])) --i;
-    if (i == end) return false;
-    *begin = i;
-    *name = text.mid(i, end - i);
-    return true;
-}
-
 // A word of a statement: a name (bare or quoted) or one sign; strings and comments are
 // skipped.
 struct Token {
@@ -156,8 +127,9 @@ Completion::Request Completion::requestAt(const QString& text, int cursor, sqlle
     // Inside a backtick that is still open, the word is what follows it.
     int lineStart = int(text.lastIndexOf(u'\n', std::max(cursor - 1, 0))) + 1;
     if (cursor == 0) lineStart = 0;
+    const std::vector<Token> line = tokens(text.left(cursor).mid(lineStart), rules);
     int open = -1;
-    for (const Token& t : tokens(text.left(cursor).mid(lineStart), rules))
+    for (const Token& t : line)
         if (t.open) {
             open = lineStart + t.begin;
             r.prefix = t.text;
@@ -170,10 +142,17 @@ Completion::Request Completion::requestAt(const QString& text, int cursor, sqlle
         while (r.start > 0 && isPlainChar(text[r.start - 1])) --r.start;
         r.prefix = text.mid(r.start, cursor - r.start);
     }
-    int begin = 0;
-    if (r.start > 0 && text[r.start - 1] == u'.' && nameBefore(text, r.start - 1, &r.qualifier, &begin)) {
-        int outer = 0;
-        if (begin > 0 && text[begin - 1] == u'.') nameBefore(text, begin - 1, &r.database, &outer);
+    // The name, bare or quoted, that ends right before a '.' at `dot`.
+    const auto nameBefore = [&](int dot) -> const Token* {
+        if (dot < lineStart || text[dot] != u'.') return nullptr;
+        for (const Token& t : line)
+            if (t.kind == Token::Name && !t.open && lineStart + t.end == dot) return &t;
+        return nullptr;
+    };
+    if (const Token* qualifier = nameBefore(r.start - 1)) {
+        r.qualifier = qualifier->text;
+        if (const Token* database = nameBefore(lineStart + qualifier->begin - 1))
+            r.database = database->text;
     }
     return r;
 }

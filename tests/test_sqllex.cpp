@@ -98,11 +98,16 @@ QString batchText(const db::Value& v) {
     if (v.isNull()) return QStringLiteral("NULL");
     QString out;
     for (const QChar c : v.text()) {
-        if (c == u'\\') out += QStringLiteral("\\\\");
-        else if (c == u'\t') out += QStringLiteral("\\t");
-        else if (c == u'\n') out += QStringLiteral("\\n");
-        else if (c == QChar(0)) out += QStringLiteral("\\0");
-        else out += c;
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == QChar(0))
+            out += QStringLiteral("\\0");
+        else
+            out += c;
     }
     return out;
 }
@@ -120,12 +125,11 @@ Outcome clientOutcome(const std::string& script) {
     env.insert(QStringLiteral("MYSQL_PWD"), p.password);
     client.setProcessEnvironment(env);
     client.start(QStringLiteral("/usr/bin/mariadb"),
-                 {QStringLiteral("--no-defaults"), QStringLiteral("--batch"), QStringLiteral("--skip-column-names"),
-                  QStringLiteral("--force"),
+                 {QStringLiteral("--no-defaults"), QStringLiteral("--batch"),
+                  QStringLiteral("--skip-column-names"), QStringLiteral("--force"),
                   QStringLiteral("--protocol=TCP"), QStringLiteral("-h"),
                   testserver::hostField().section(u':', 0, 0), QStringLiteral("-P"),
-                  testserver::hostField().section(u':', 1),
-                  QStringLiteral("-u"), p.user});
+                  testserver::hostField().section(u':', 1), QStringLiteral("-u"), p.user});
     EXPECT_TRUE(client.waitForStarted(10000)) << "cannot start /usr/bin/mariadb";
     client.write(script.data(), qint64(script.size()));
     client.closeWriteChannel();
@@ -147,19 +151,20 @@ Outcome clientOutcome(const std::string& script) {
 Outcome ownOutcome(const std::string& script) {
     db::Connection c = testserver::connect();
     Outcome o;
-    ScriptRun::run(c, script, false,
-                   [&](const ScriptStep& step, const std::string&, std::vector<db::Result>& results) {
-                       if (!step.ok) ++o.errors;
-                       for (db::Result& r : results) {
-                           r.seek(0);
-                           while (r.next()) {
-                               QStringList values;
-                               for (unsigned k = 0; k < r.columnCount(); ++k) values << batchText(r.value(k));
-                               o.rows << values.join(u'\t');
-                           }
-                       }
-                       return true;
-                   });
+    ScriptRun::run(
+        c, script, false,
+        [&](const ScriptStep& step, const std::string&, std::vector<db::Result>& results) {
+            if (!step.ok) ++o.errors;
+            for (db::Result& r : results) {
+                r.seek(0);
+                while (r.next()) {
+                    QStringList values;
+                    for (unsigned k = 0; k < r.columnCount(); ++k) values << batchText(r.value(k));
+                    o.rows << values.join(u'\t');
+                }
+            }
+            return true;
+        });
     return o;
 }
 
@@ -221,14 +226,17 @@ TEST(SqlLex, CarriesOpenTextIntoTheNextPiece) {
     std::u16string_view line1 = u"SELECT \"a\\\" b";
     sqllex::TextLexer first(line1, kAnsi);
     sqllex::Token t;
-    while ((t = first.next()).kind != sqllex::Kind::End && t.kind != sqllex::Kind::Name) {}
+    while ((t = first.next()).kind != sqllex::Kind::End && t.kind != sqllex::Kind::Name) {
+    }
     EXPECT_EQ(line1.substr(t.begin, t.size()), u"\"a\\\"");  // closed: no escape in a name
     sqllex::TextLexer open(u"SELECT 'a\\' b", kDefault);
-    while ((t = open.next()).kind != sqllex::Kind::End) {}
+    while ((t = open.next()).kind != sqllex::Kind::End) {
+    }
     EXPECT_EQ(open.state().inside, sqllex::State::Single);
     sqllex::TextLexer rest(u"c' /*!50000 x", kDefault, open.state());
     EXPECT_EQ(rest.next().kind, sqllex::Kind::String);
-    while ((t = rest.next()).kind != sqllex::Kind::End) {}
+    while ((t = rest.next()).kind != sqllex::Kind::End) {
+    }
     EXPECT_EQ(sqllex::State::unpacked(rest.state().packed()), rest.state());
     EXPECT_TRUE(rest.state().inCode);
 }
@@ -240,7 +248,8 @@ TEST(SqlLex, ForeignStatementsAreReadInTheRules) {
     EXPECT_FALSE(dump::foreignReason("INSERT INTO \"other\".t VALUES (1)", db, kAnsi).isEmpty());
     EXPECT_EQ(dump::usedDatabase("USE \"shop\"", kAnsi), QStringLiteral("shop"));
     // Where backslashes are ordinary, 'a\' ends before the statement goes on.
-    EXPECT_FALSE(dump::foreignReason("SELECT 'a\\' INTO OUTFILE '/tmp/x'", db, kNoBackslash).isEmpty());
+    EXPECT_FALSE(
+        dump::foreignReason("SELECT 'a\\' INTO OUTFILE '/tmp/x'", db, kNoBackslash).isEmpty());
     EXPECT_TRUE(dump::foreignReason("SELECT 'a\\' INTO OUTFILE '/tmp/x'", db, kDefault).isEmpty());
 
     // The look through a file follows its SET sql_mode statements.
@@ -263,7 +272,8 @@ TEST(SqlLex, HistoryMasksPasswordsInTheSessionsRules) {
 }
 
 TEST(SqlLex, CompletionAndColouringFollowAnsiQuotes) {
-    const Completion::Request r = Completion::requestAt(QStringLiteral("SELECT \"my co"), 13, kAnsi);
+    const Completion::Request r =
+        Completion::requestAt(QStringLiteral("SELECT \"my co"), 13, kAnsi);
     EXPECT_TRUE(r.quoted);
     EXPECT_EQ(r.prefix, QStringLiteral("my co"));
     EXPECT_FALSE(Completion::requestAt(QStringLiteral("SELECT \"my co"), 13, kDefault).quoted);
@@ -272,7 +282,8 @@ TEST(SqlLex, CompletionAndColouringFollowAnsiQuotes) {
     EXPECT_EQ(column.database, QStringLiteral("my db"));
     EXPECT_EQ(column.qualifier, QStringLiteral("t`1"));
     EXPECT_EQ(column.prefix, QStringLiteral("co"));
-    const auto named = Completion::tablesNamed(QStringLiteral("SELECT 'a;b' FROM \"t 1\" x WHERE x."), 34, kAnsi);
+    const auto named =
+        Completion::tablesNamed(QStringLiteral("SELECT 'a;b' FROM \"t 1\" x WHERE x."), 34, kAnsi);
     ASSERT_TRUE(named.contains(QStringLiteral("x")));
     EXPECT_EQ(named.value(QStringLiteral("x")).name, QStringLiteral("t 1"));
 
@@ -295,8 +306,11 @@ TEST(SqlLex, CompletionAndColouringFollowAnsiQuotes) {
 TEST(SqlLex, ConnectionReportsTheRulesOfItsSqlMode) {
     db::Connection c = testserver::connect();
     const std::pair<const char*, sqllex::Rules> modes[] = {
-        {"ANSI_QUOTES", kAnsi}, {"NO_BACKSLASH_ESCAPES", kNoBackslash}, {"ANSI", kAnsi},
-        {"ANSI_QUOTES,NO_BACKSLASH_ESCAPES", kBoth}, {"", kDefault}};
+        {"ANSI_QUOTES", kAnsi},
+        {"NO_BACKSLASH_ESCAPES", kNoBackslash},
+        {"ANSI", kAnsi},
+        {"ANSI_QUOTES,NO_BACKSLASH_ESCAPES", kBoth},
+        {"", kDefault}};
     for (const auto& [mode, rules] : modes) {
         c.exec(std::string("SET sql_mode = '") + mode + "'");
         EXPECT_EQ(c.sqlRules(), rules) << mode;

@@ -76,34 +76,28 @@ bool isQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
 
 // The table an "INSERT INTO name ..." names, unquoted; empty when it is not that simple
 // (another form of INSERT, a name with its database).
-std::string insertTable(std::string_view s) {
-    std::size_t i = firstWord(s).size();
-    auto skipBlanks = [&] {
-        while (i < s.size() && isBlankByte(s[i])) ++i;
+std::string insertTable(std::string_view s, sqllex::Rules rules) {
+    sqllex::ByteLexer lexer(s, rules);
+    const auto next = [&] {
+        sqllex::Token t = lexer.next();
+        while (t.kind == sqllex::Kind::Blank) t = lexer.next();
+        return t;
     };
-    skipBlanks();
-    const std::string_view into = firstWord(s.substr(i));
-    if (!isWord(into, "INTO")) return {};
-    i += into.size();
-    skipBlanks();
-    std::string name;
-    if (i < s.size() && s[i] == '`') {
-        for (++i; i < s.size(); ++i) {
-            if (s[i] == '`') {
-                if (i + 1 < s.size() && s[i + 1] == '`') {
-                    ++i;
-                } else {
-                    ++i;
-                    break;
-                }
-            }
-            name += s[i];
-        }
-    } else {
-        while (i < s.size() && isNameByte(s[i])) name += s[i++];
-    }
-    if (i < s.size() && s[i] == '.') return {};
-    return name;
+    const auto text = [&](const sqllex::Token& t) { return s.substr(t.begin, t.size()); };
+    if (next().kind != sqllex::Kind::Word) return {};
+    const sqllex::Token into = next();
+    if (into.kind != sqllex::Kind::Word || !isWord(text(into), "INTO")) return {};
+    const sqllex::Token name = next();
+    std::string table;
+    if (name.kind == sqllex::Kind::Name && !name.open)
+        table = sqllex::unquoted(text(name), rules);
+    else if (name.kind == sqllex::Kind::Word)
+        table = text(name);
+    else
+        return {};
+    const sqllex::Token after = lexer.next();
+    if (after.kind == sqllex::Kind::Symbol && s[after.begin] == '.') return {};
+    return table;
 }
 
 }  // namespace
@@ -290,6 +284,7 @@ private:
 bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 position,
                               const RunOptions& options) {
     const std::string_view word = firstWord(statement);
+    const sqllex::Rules rules = c_.sqlRules();
     if (isWord(word, "USE")) {
         if (options.followUse) return use(statement, line, position);
         // The restore stays in its target database, whatever the file says.
@@ -297,7 +292,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
         return true;
     }
     if (options.refuseForeign) {
-        const QString reason = foreignReason(statement, engine_.current_, c_.sqlRules());
+        const QString reason = foreignReason(statement, engine_.current_, rules);
         if (!reason.isEmpty()) {
             // What came before it still runs; it and what follows do not.
             finish(position);
@@ -333,14 +328,14 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
     std::size_t rows = std::string_view::npos;
     if (isWord(word, "INSERT")) {
         std::size_t count = 0;
-        rows = rowListAt(statement, c_.sqlRules(), &count);
+        rows = rowListAt(statement, rules, &count);
         const std::string_view prefix =
             rows == std::string_view::npos ? std::string_view() : statement.substr(0, rows);
         RestoreTally& tally = *engine_.tally_;
-        tally.inserted(prefix, tally.continues(prefix) ? std::string() : insertTable(statement),
+        tally.inserted(prefix, tally.continues(prefix) ? std::string() : insertTable(statement, rules),
                        rows == std::string_view::npos ? RestoreTally::kUncountable : count);
     } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
-        engine_.tally_->created(createdObject(statement, c_.sqlRules()));
+        engine_.tally_->created(createdObject(statement, rules));
         std::string definer;
         const std::string bare = withoutDefiner(statement, &definer);
         if (bare.size() != statement.size()) {
@@ -348,7 +343,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
             return flush() && sendWithDefiner(statement, bare, definer, line) && afterStatements();
         }
     } else if (isWord(word, "DROP")) {
-        engine_.tally_->dropped(replacedObjects(statement, engine_.current_, c_.sqlRules()));
+        engine_.tally_->dropped(replacedObjects(statement, engine_.current_, rules));
     }
     return add(statement, line, position, rows);
 }
@@ -388,7 +383,8 @@ void RestoreEngine::Run::oversized(std::string_view statement, std::uint64_t len
         std::size_t count = 0;
         const bool listed =
             rowListAt(statement, c_.sqlRules(), &count) != std::string_view::npos;
-        engine_.tally_->skipped(insertTable(statement), listed ? count : RestoreTally::kUncountable);
+        engine_.tally_->skipped(insertTable(statement, c_.sqlRules()),
+                                listed ? count : RestoreTally::kUncountable);
     }
     if (result.oversized.size() < kFailuresListed) result.oversized.push_back({line, length});
     ++result.oversizedCount;
@@ -471,7 +467,7 @@ bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 pos
         rows != std::string_view::npos && last && lastJoinable_ &&
         statement.substr(0, rows) == textOf(last->first).substr(0, statements_[last->first].rows);
     if (!joins && rows != std::string_view::npos) {
-        const std::string table = insertTable(statement);
+        const std::string table = insertTable(statement, c_.sqlRules());
         auto known = transactional_.find(table);
         if (known == transactional_.end()) {
             // Asked once per table, after what came before has run.

@@ -32,8 +32,8 @@ constexpr bool isBlankUnit(C c) {
 template <class C>
 constexpr bool isWordUnit(C c) {
     const unsigned u = unitCode(c);
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-           u == '_' || u == '$' || u >= 0x80;
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' ||
+           u == '$' || u >= 0x80;
 }
 
 // Whether a backslash escapes the next character inside a text opened by `quote`.

@@ -15,6 +15,7 @@
 #include "sqleditor/SqlHighlighter.h"
 #include "sqllex/Lexer.h"
 #include "sqllex/ScriptReader.h"
+#include "sqllex/SqlModeFollower.h"
 #include "support/TestServer.h"
 
 namespace {
@@ -220,6 +221,31 @@ TEST(SqlLex, ReadsTheModeOfSqlModeAndItsChanges) {
     EXPECT_TRUE(sqllex::maySetSqlMode("set session sql_mode = 'ANSI'"));
     EXPECT_FALSE(sqllex::maySetSqlMode("SET @x = 'sql_mode'"));
     EXPECT_FALSE(sqllex::maySetSqlMode("SELECT @@sql_mode"));
+}
+
+TEST(SqlLex, FollowsLiteralChangesOfTheModeThroughAScript) {
+    struct Case {
+        std::vector<const char*> statements;
+        sqllex::Rules rules;
+    };
+    const Case cases[] = {
+        {{"SET sql_mode = 'ANSI_QUOTES'"}, kAnsi},
+        {{"SET SESSION sql_mode='NO_BACKSLASH_ESCAPES,ANSI_QUOTES'"}, kBoth},
+        {{"SET @@session.SQL_MODE := \"NO_BACKSLASH_ESCAPES\""}, kNoBackslash},
+        {{"SET GLOBAL sql_mode = 'ANSI_QUOTES'"}, kDefault},
+        {{"SET @@global.sql_mode = 'ANSI_QUOTES'"}, kDefault},
+        {{"SET sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES')"}, kDefault},
+        {{"/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='ANSI_QUOTES' */"}, kAnsi},
+        {{"/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='ANSI_QUOTES' */",
+          "/*!40101 SET SQL_MODE=@old_sql_mode */"},
+         kDefault},
+        {{"SELECT 'SET sql_mode = ''ANSI_QUOTES'''"}, kDefault},
+    };
+    for (const Case& c : cases) {
+        sqllex::SqlModeFollower follower(kDefault);
+        for (const char* statement : c.statements) follower.after(statement);
+        EXPECT_EQ(follower.rules(), c.rules) << c.statements.back();
+    }
 }
 
 TEST(SqlLex, CarriesOpenTextIntoTheNextPiece) {

@@ -18,6 +18,7 @@
 #include "dump/StatementReader.h"
 #include "files/RestoreInput.h"
 #include "sqllex/Lexer.h"
+#include "sqllex/SqlModeFollower.h"
 
 namespace dump {
 
@@ -445,84 +446,11 @@ QString ScriptScan::foreignList(const QString& fileName, std::size_t shown) cons
 
 namespace {
 
-// Follows the session's SQL mode through a script as far as its SET statements say it
-// literally: SET [SESSION] sql_mode = '...', and the user variables that save and restore
-// it as mysqldump does (SET @OLD_SQL_MODE=@@SQL_MODE, ... SQL_MODE=@OLD_SQL_MODE).
-class SqlModeFollower {
-public:
-    explicit SqlModeFollower(sqllex::Rules rules) : rules_(rules) {}
-    const sqllex::Rules& rules() const { return rules_; }
-
-    void after(std::string_view statement) {
-        if (!sqllex::maySetSqlMode(statement)) return;
-        Statement st(statement, rules_);
-        if (!st.accept("SET")) return;
-        while (st.peek().kind != Token::End) {
-            const Target target = assigned(st);
-            if (target.kind != Target::None && (st.peek().isSymbol('=') || st.peek().isSymbol(':'))) {
-                while (st.peek().isSymbol(':') || st.peek().isSymbol('=')) st.take();
-                const Target value = valueOf(st);
-                if (target.kind == Target::Mode && value.kind != Target::None) {
-                    if (value.kind == Target::Literal) rules_ = sqllex::rulesOfSqlMode(value.text);
-                    if (value.kind == Target::Variable)
-                        for (const auto& [name, rules] : saved_)
-                            if (name == value.text) rules_ = rules;
-                } else if (target.kind == Target::Variable && value.kind == Target::Mode) {
-                    std::erase_if(saved_, [&](const auto& e) { return e.first == target.text; });
-                    if (saved_.size() < 16) saved_.emplace_back(target.text, rules_);
-                }
-            }
-            // On to the next assignment.
-            while (st.peek().kind != Token::End && !st.peek().isSymbol(',')) st.take();
-            if (st.peek().isSymbol(',')) st.take();
-        }
-    }
-
-private:
-    struct Target {
-        enum Kind { None, Mode, Variable, Literal } kind = None;
-        std::string text;
-    };
-
-    // sql_mode, @@[session.|local.]sql_mode or @name at the start of an assignment or value;
-    // the session's mode only (not @@global.sql_mode).
-    static Target variableAt(Statement& st) {
-        Target t;
-        int ats = 0;
-        while (st.peek().isSymbol('@')) {
-            st.take();
-            ++ats;
-        }
-        if (!st.peek().isName()) return t;
-        Token word = st.take();
-        if (ats == 1) return {Target::Variable, word.text};
-        if (ats == 2 && st.peek().isSymbol('.')) {
-            if (!word.is("SESSION") && !word.is("LOCAL")) return t;
-            st.take();
-            if (!st.peek().isName()) return t;
-            word = st.take();
-        }
-        if (word.is("SQL_MODE")) t.kind = Target::Mode;
-        return t;
-    }
-    static Target assigned(Statement& st) {
-        if (st.peek().is("SESSION") || st.peek().is("LOCAL")) st.take();
-        return variableAt(st);
-    }
-    static Target valueOf(Statement& st) {
-        if (st.peek().kind == Token::String) return {Target::Literal, st.take().text};
-        return variableAt(st);
-    }
-
-    sqllex::Rules rules_;
-    std::vector<std::pair<std::string, sqllex::Rules>> saved_;
-};
-
 template <typename Reader>
 void scanStatements(Reader& reader, ScriptScan& scan, const QString& database, std::size_t limit,
                     sqllex::Rules rules) {
     std::string_view statement;
-    SqlModeFollower mode(rules);
+    sqllex::SqlModeFollower mode(rules);
     const auto foreign = [&](const QString& reason) {
         ++scan.foreignCount;
         if (scan.foreign.size() >= ScriptScan::kListed) return;

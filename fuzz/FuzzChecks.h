@@ -16,6 +16,7 @@
 #include "dump/DumpFormat.h"
 #include "dump/ScriptScan.h"
 #include "dump/SqlScript.h"
+#include "sqllex/ScriptReader.h"
 #include "dump/StatementReader.h"
 #include "files/CommaText.h"
 #include "registry/ServerRegistry.h"
@@ -135,11 +136,11 @@ inline bool restoreReader(const QByteArray& bytes) {
 // never go back, and the whole input is consumed. The format guess ends on any head.
 inline bool sqlScript(const QByteArray& bytes) {
     (void)dump::guessScriptFormat(bytes);
-    const std::vector<dump::ScriptStatement> whole =
-        dump::splitSqlScript(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    const std::vector<sqllex::ScriptStatement> whole =
+        sqllex::splitSqlScript(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     constexpr std::size_t kLimit = 200;
     Trickle input(bytes);
-    dump::SqlScriptReader reader(input, kLimit);
+    sqllex::SqlScriptReader reader(input, kLimit);
     std::string_view statement;
     std::size_t count = 0;
     qint64 line = 1;

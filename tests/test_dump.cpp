@@ -452,7 +452,8 @@ class SelfContained : public ::testing::TestWithParam<BatchCase> {};
 
 TEST_P(SelfContained, OnlyStatementsThatCannotSwallowTheNextShareATrip) {
     EXPECT_EQ(
-        dump::RestorePolicy::selfContained(GetParam().statement, GetParam().noBackslashEscapes),
+        dump::RestorePolicy::selfContained(GetParam().statement,
+                                           sqllex::Rules{!GetParam().noBackslashEscapes}),
         GetParam().selfContained)
         << GetParam().statement;
 }
@@ -469,6 +470,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BatchCase{"select 1 -- comment", false, false},
                       BatchCase{"select 1 /* c */", false, false},
                       BatchCase{"select 2--1", false, true}, BatchCase{"call p()", false, false},
+                      BatchCase{"SET sql_mode = 'ANSI_QUOTES'", false, false},
                       BatchCase{"", false, false}));
 
 struct RowListCase {
@@ -480,7 +482,7 @@ class RowList : public ::testing::TestWithParam<RowListCase> {};
 
 TEST_P(RowList, OnlyPlainRowListsJoin) {
     const std::string_view statement = GetParam().statement;
-    const std::size_t at = dump::RestorePolicy::rowListAt(statement, false);
+    const std::size_t at = dump::RestorePolicy::rowListAt(statement, sqllex::Rules{});
     if (!GetParam().rows)
         EXPECT_EQ(at, std::string_view::npos) << statement;
     else

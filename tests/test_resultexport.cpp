@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 
 #include "db/Connection.h"
-#include "dump/SqlScript.h"
+#include "sqllex/ScriptReader.h"
 #include "panels/ResultExport.h"
 #include "support/Failures.h"
 #include "support/TestFiles.h"
@@ -139,7 +139,7 @@ TEST(ResultExport, SqlStatementsRefillTheTableInBoundedPieces) {
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    dump::SqlScriptReader reader(file);
+    sqllex::SqlScriptReader reader(file);
     int statements = 0;
     for (std::string_view statement; reader.next(statement); ++statements)
         scratch.exec(std::string(statement));

@@ -4,6 +4,7 @@
 
 #include "dump/DumpFormat.h"
 #include "dump/SqlScript.h"
+#include "sqllex/ScriptReader.h"
 #include "dump/StatementReader.h"
 
 namespace {
@@ -26,7 +27,7 @@ std::ostream& operator<<(std::ostream& os, const SplitCase& c) { return os << c.
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitTest, CutsAsTheClientDoes) {
-    const std::vector<dump::ScriptStatement> got = dump::splitSqlScript(GetParam().script);
+    const std::vector<sqllex::ScriptStatement> got = sqllex::splitSqlScript(GetParam().script);
     const std::vector<Expected>& want = GetParam().statements;
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
@@ -146,7 +147,7 @@ TEST(SqlScriptReader, StatementAcrossReadBoundaryComesOutWhole) {
     ASSERT_EQ(bytes.at(qsizetype(kBoundary) - 1), '\r');
     QBuffer buffer(&bytes);
     ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
-    dump::SqlScriptReader reader(buffer);
+    sqllex::SqlScriptReader reader(buffer);
     std::vector<Expected> got;
     std::string_view statement;
     while (reader.next(statement)) got.push_back({std::string(statement), reader.line()});
@@ -167,7 +168,7 @@ TEST(SqlScriptReader, OverLongStatementIsSkippedWithItsLine) {
     QByteArray bytes = QByteArray::fromStdString("SELECT 1;\n\n/* long */ " + select + ";\nSELECT 3;");
     QBuffer buffer(&bytes);
     ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
-    dump::SqlScriptReader reader(buffer, kLimit);
+    sqllex::SqlScriptReader reader(buffer, kLimit);
     std::string_view statement;
     ASSERT_TRUE(reader.next(statement));
     EXPECT_EQ(statement, "SELECT 1");
@@ -230,7 +231,7 @@ ReadOut readText(const std::string& text, bool own, std::size_t limit) {
         out.ctrlZLine = reader.ctrlZLine();
         return out;
     }
-    dump::SqlScriptReader reader(buffer, limit);
+    sqllex::SqlScriptReader reader(buffer, limit);
     return readThrough(reader);
 }
 

@@ -92,6 +92,9 @@ void Connection::refuseBusy() const {
 Connection::Connection(Connection&& other) noexcept
     : mysql_(std::exchange(other.mysql_, nullptr)),
       multiStatements_(std::exchange(other.multiStatements_, false)),
+      modeInStatus_(other.modeInStatus_),
+      ansiQuotes_(other.ansiQuotes_),
+      sqlModeStale_(other.sqlModeStale_),
       waiter_(std::exchange(other.waiter_, nullptr)),
       params_(std::move(other.params_)) {}
 
@@ -100,6 +103,9 @@ Connection& Connection::operator=(Connection&& other) noexcept {
         close();
         mysql_ = std::exchange(other.mysql_, nullptr);
         multiStatements_ = std::exchange(other.multiStatements_, false);
+        modeInStatus_ = other.modeInStatus_;
+        ansiQuotes_ = other.ansiQuotes_;
+        sqlModeStale_ = other.sqlModeStale_;
         waiter_ = std::exchange(other.waiter_, nullptr);
         params_ = std::move(other.params_);
     }
@@ -278,6 +284,32 @@ void Connection::connect(const ConnectParams& params) {
     }
     mysql_ = handle;
     multiStatements_ = params.multiStatements;
+    // MariaDB sends ANSI_QUOTES in the status of every answer; MySQL does not.
+    modeInStatus_ = mariadb_connection(handle);
+    sqlModeStale_ = !modeInStatus_;
+    ansiQuotes_ = false;
+    if (sqlModeStale_) readSqlMode();
+}
+
+void Connection::readSqlMode() {
+    sqlModeStale_ = false;
+    if (!query("SELECT @@SESSION.sql_mode")) return;
+    Result r = storeResult();
+    if (r && r.next()) ansiQuotes_ = sqllex::rulesOfSqlMode(r.text(0).toStdString()).ansiQuotes;
+}
+
+sqllex::Rules Connection::sqlRules() {
+    unsigned status = 0;
+    if (mysql_) mariadb_get_infov(mysql_, MARIADB_CONNECTION_SERVER_STATUS, &status);
+    sqllex::Rules rules;
+    rules.backslashEscapes = (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) == 0;
+    if (modeInStatus_) {
+        rules.ansiQuotes = (status & SERVER_STATUS_ANSI_QUOTES) != 0;
+        return rules;
+    }
+    if (sqlModeStale_ && mysql_) readSqlMode();
+    rules.ansiQuotes = ansiQuotes_;
+    return rules;
 }
 
 void Connection::abandonNow() {
@@ -307,6 +339,7 @@ bool Connection::selectDb(const QString& name) {
 
 bool Connection::query(std::string_view statement) {
     if (!mysql_) return false;
+    if (!modeInStatus_ && sqllex::maySetSqlMode(statement)) sqlModeStale_ = true;
     return blocking(statement, false, [&] {
         return mysql_real_query(mysql_, statement.data(), statement.size()) == 0;
     });

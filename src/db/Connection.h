@@ -15,6 +15,7 @@
 #include "db/Result.h"
 #include "db/TlsOptions.h"
 #include "db/Waiter.h"
+#include "sqllex/Rules.h"
 
 struct st_mysql;
 
@@ -128,6 +129,12 @@ public:
     // The session's SQL mode makes backslashes ordinary characters inside quotes (as last
     // reported by the server).
     bool noBackslashEscapes() const;
+    // How the server reads quotes in this session now (NO_BACKSLASH_ESCAPES, ANSI_QUOTES),
+    // for splitting and colouring SQL as it does. From the status the server sends with each
+    // answer; a server that does not report ANSI_QUOTES there has @@sql_mode read after the
+    // connect and again, here, after a statement that may have changed it - so ask once its
+    // answers are read.
+    sqllex::Rules sqlRules();
 
     // Runs a LOAD DATA LOCAL INFILE statement whose data `source` writes: it fills the
     // buffer it is given and returns the bytes written, 0 at the end of the data and -1 to
@@ -197,7 +204,13 @@ private:
     R blocking(std::string_view what, R failed, F&& call, bool readsAnswer = false);
 
     st_mysql* mysql_ = nullptr;
+    // Reads @@sql_mode for a server that does not report ANSI_QUOTES in its status.
+    void readSqlMode();
+
     bool multiStatements_ = false;
+    bool modeInStatus_ = true;   // the server reports ANSI_QUOTES with each answer
+    bool ansiQuotes_ = false;    // otherwise: as @@sql_mode last said
+    bool sqlModeStale_ = false;  // a statement since then may have changed it
     Waiter* waiter_ = nullptr;
     std::atomic<bool> lent_{false};       // a call holds the handle
     std::atomic<bool> abandoned_{false};  // abandonNow() shut the socket down

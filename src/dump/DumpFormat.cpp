@@ -3,11 +3,15 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include "sqllex/Lexer.h"
 #include "ui/Counted.h"
 
 namespace dump {
 
 namespace {
+
+// This program's own files are written and read with the server's default quoting.
+constexpr sqllex::Rules kDumpRules{};
 
 // Bytes after which the next line may follow directly without changing the statement.
 bool joinsWithoutBlank(char c) { return c == ',' || c == '(' || c == ')'; }
@@ -88,23 +92,10 @@ public:
 private:
     void part() {
         skipBlanks();
-        if (i_ < s_.size() && (s_[i_] == '`' || s_[i_] == '\'' || s_[i_] == '"')) {
-            const char quote = s_[i_++];
-            while (i_ < s_.size()) {
-                if (s_[i_] == '\\' && quote != '`') {
-                    i_ += 2;
-                } else if (s_[i_] == quote) {
-                    if (i_ + 1 < s_.size() && s_[i_ + 1] == quote) {
-                        i_ += 2;
-                    } else {
-                        ++i_;
-                        return;
-                    }
-                } else {
-                    ++i_;
-                }
-            }
-            i_ = std::min(i_, s_.size());
+        if (i_ < s_.size() && sqllex::isQuoteUnit(static_cast<unsigned char>(s_[i_]))) {
+            const std::size_t end =
+                sqllex::quotedEnd(s_, i_ + 1, static_cast<unsigned char>(s_[i_]), kDumpRules);
+            i_ = end == std::string_view::npos ? s_.size() : end;
             return;
         }
         while (i_ < s_.size() && (isNameByte(s_[i_]) || s_[i_] == '%' || s_[i_] == '.' ||
@@ -196,17 +187,19 @@ void convertCase(QByteArray& text, LetterCase letterCase) {
                 leaveAlone = isBodyStatement(std::string_view(data + start + first, size - start - first));
             }
             for (std::size_t i = start; i < end && !leaveAlone; ++i) {
-                char& c = data[i];
-                if (quote) {
-                    if (c == '\\' && quote != '`' && i + 1 < end)
-                        ++i;
-                    else if (c == quote)
-                        quote = 0;  // a doubled quote reopens at once
-                } else if (c == '\'' || c == '"' || c == '`') {
-                    quote = c;
-                } else {
-                    convert(c);
+                if (!quote && sqllex::isQuoteUnit(static_cast<unsigned char>(data[i]))) {
+                    quote = data[i++];
+                } else if (!quote) {
+                    convert(data[i]);
+                    continue;
                 }
+                // Quoted text may go on over lines: the rest of this line, or to its end.
+                const std::string_view rest(data + i, end - i);
+                const std::size_t close =
+                    sqllex::quotedEnd(rest, 0, static_cast<unsigned char>(quote), kDumpRules);
+                if (close == std::string_view::npos) break;
+                i += close - 1;
+                quote = 0;
             }
             if (endsWithMarker(line)) inStatement = leaveAlone = false;
         }
@@ -312,23 +305,16 @@ QByteArray commentText(std::string_view name) {
 QByteArray createTextLines(std::string_view text) {
     QByteArray out;
     out.reserve(qsizetype(text.size() + text.size() / 16));
-    char quote = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (quote) {
-            // The server escapes line breaks in literals; names keep them raw.
-            if (c == '\\' && quote != '`' && i + 1 < text.size()) {
-                out += c;
-                out += text[++i];
-                continue;
-            }
-            if (c == quote) quote = 0;  // a doubled quote reopens at once
-            out += c;
-            continue;
-        }
-        if (c == '`' || c == '\'' || c == '"') {
-            quote = c;
-            out += c;
+        // Quoted text is kept as it is: the server escapes line breaks in literals, and
+        // names keep them raw.
+        if (sqllex::isQuoteUnit(static_cast<unsigned char>(c))) {
+            const std::size_t close =
+                sqllex::quotedEnd(text, i + 1, static_cast<unsigned char>(c), kDumpRules);
+            const std::size_t to = close == std::string_view::npos ? text.size() : close;
+            out.append(text.data() + i, qsizetype(to - i));
+            i = to - 1;
             continue;
         }
         if (c != '\n') {

@@ -11,6 +11,8 @@
 #include "dump/RestorePolicy.h"
 #include "dump/ScriptScan.h"
 #include "dump/StatementReader.h"
+#include "sqllex/Lexer.h"
+#include "sqllex/ScriptReader.h"
 
 namespace dump {
 
@@ -165,7 +167,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
     context.refuseForeign = options.refuseForeign;
     context.deferLate = options.deferLate;
     context.late = late;
-    context.noBackslashEscapes = c_.noBackslashEscapes();
+    context.rules = c_.sqlRules();
     context.statementLimit = engine_.statementLimit_;
     context.database = engine_.current_;
     const StatementPlan plan = RestorePolicy::plan(statement, context);
@@ -213,13 +215,13 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
         RestoreTally& tally = *engine_.tally_;
         tally.inserted(prefix,
                        tally.continues(prefix) ? std::string()
-                                               : RestorePolicy::insertTable(statement),
+                                               : RestorePolicy::insertTable(statement, c_.sqlRules()),
                        plan.rows == std::string_view::npos ? RestoreTally::kUncountable
                                                            : plan.rowCount);
     } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
-        engine_.tally_->created(createdObject(statement));
+        engine_.tally_->created(createdObject(statement, c_.sqlRules()));
     } else if (isWord(word, "DROP")) {
-        engine_.tally_->dropped(replacedObjects(statement, engine_.current_));
+        engine_.tally_->dropped(replacedObjects(statement, engine_.current_, c_.sqlRules()));
     }
     if (plan.action == Action::SendWithDefiner) {
         position_ = position;
@@ -232,7 +234,7 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
 bool RestoreEngine::Run::use(std::string_view statement, qint64 line, qint64 position) {
     // What came before goes into the database it was meant for.
     if (!finish(position)) return false;
-    const QString database = usedDatabase(statement);
+    const QString database = usedDatabase(statement, c_.sqlRules());
     if (database.isEmpty()) {
         result.fatal = QStringLiteral("The restore stopped at line %1: the USE statement there "
                                       "names no database.")
@@ -262,9 +264,9 @@ void RestoreEngine::Run::oversized(std::string_view statement, std::uint64_t len
     // the reader kept too little of it to count them).
     if (isWord(firstWord(statement), "INSERT")) {
         std::size_t count = 0;
-        const bool listed = RestorePolicy::rowListAt(statement, c_.noBackslashEscapes(), &count) !=
+        const bool listed = RestorePolicy::rowListAt(statement, c_.sqlRules(), &count) !=
                             std::string_view::npos;
-        engine_.tally_->skipped(RestorePolicy::insertTable(statement),
+        engine_.tally_->skipped(RestorePolicy::insertTable(statement, c_.sqlRules()),
                                 listed ? count : RestoreTally::kUncountable);
     }
     if (result.oversized.size() < kFailuresListed) result.oversized.push_back({line, length});
@@ -346,7 +348,7 @@ bool RestoreEngine::Run::add(std::string_view statement, qint64 line, qint64 pos
                        RestorePolicy::joins(statement, rows, textOf(last->first),
                                             statements_[last->first].rows);
     if (!joins && rows != std::string_view::npos) {
-        const std::string table = RestorePolicy::insertTable(statement);
+        const std::string table = RestorePolicy::insertTable(statement, c_.sqlRules());
         auto known = transactional_.find(table);
         if (known == transactional_.end()) {
             // Asked once per table, after what came before has run.
@@ -706,13 +708,18 @@ RestoreRun RestoreEngine::run(QIODevice& input, RunKind kind, const RestoreProgr
     // packet less its command byte.
     const std::size_t limit = std::max<std::size_t>(statementLimit_, 2) - 1;
     if (options.format == ScriptFormat::Plain) {
-        SqlScriptReader reader(input, limit);
+        sqllex::SqlScriptReader reader(input, limit, connection_.sqlRules());
         // Also while the reader looks for the end of a statement (a file without one).
         reader.stopWhen([&run] {
             run.report(false);
             return run.result.stopped;
         });
-        while (going && reader.next(statement)) going = run.takeFrom(reader, statement, options);
+        // Each statement is read in the SQL mode the statements sent before it left (one
+        // that may change it is sent before the next is read).
+        while (going && reader.next(statement)) {
+            going = run.takeFrom(reader, statement, options);
+            reader.setRules(connection_.sqlRules());
+        }
         if (going) going = run.finish(reader.position());
         if (reader.failed() && result.fatal.isEmpty()) result.fatal = reader.errorString();
         if (reader.stopped()) result.stopped = true;

@@ -13,6 +13,7 @@
 #include "dump/RestoreTally.h"
 #include "dump/RestorePolicy.h"
 #include "dump/SqlScript.h"
+#include "sqllex/Rules.h"
 
 class QIODevice;
 namespace db {

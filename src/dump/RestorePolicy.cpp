@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "dump/ScriptScan.h"
+#include "sqllex/Lexer.h"
 
 namespace dump {
 
@@ -13,20 +14,13 @@ bool writesRows(std::string_view s) {
     return isWord(word, "INSERT") || isWord(word, "REPLACE") || isWord(word, "UPDATE");
 }
 
-// Advances `i` over a quoted part that starts at s[i]; false when it is not closed.
-bool skipQuoted(std::string_view s, std::size_t& i, bool noBackslashEscapes) {
-    const char quote = s[i];
-    for (++i; i < s.size(); ++i) {
-        if (s[i] == '\\' && quote != '`' && !noBackslashEscapes) {
-            ++i;
-        } else if (s[i] == quote) {
-            if (i + 1 < s.size() && s[i + 1] == quote)
-                ++i;
-            else
-                return true;
-        }
-    }
-    return false;
+// Advances `i` onto the closing quote of a quoted part that starts at s[i]; false when it
+// is not closed.
+bool skipQuoted(std::string_view s, std::size_t& i, sqllex::Rules rules) {
+    const std::size_t end = sqllex::quotedEnd(s, i + 1, static_cast<unsigned char>(s[i]), rules);
+    if (end == std::string_view::npos) return false;
+    i = end - 1;
+    return true;
 }
 
 bool isQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
@@ -42,7 +36,7 @@ StatementPlan RestorePolicy::plan(std::string_view statement, const Context& con
         return plan;
     }
     if (context.refuseForeign) {
-        plan.reason = foreignReason(statement, context.database);
+        plan.reason = foreignReason(statement, context.database, context.rules);
         if (!plan.reason.isEmpty()) {
             plan.action = Action::RefuseForeign;
             return plan;
@@ -63,7 +57,7 @@ StatementPlan RestorePolicy::plan(std::string_view statement, const Context& con
         return plan;
     }
     if (isWord(word, "INSERT")) {
-        plan.rows = rowListAt(statement, context.noBackslashEscapes, &plan.rowCount);
+        plan.rows = rowListAt(statement, context.rules, &plan.rowCount);
     } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
         plan.bare = withoutDefiner(statement, &plan.definer);
         if (plan.bare.size() != statement.size()) {
@@ -72,7 +66,7 @@ StatementPlan RestorePolicy::plan(std::string_view statement, const Context& con
         }
         plan.bare.clear();
     }
-    if (!selfContained(statement, context.noBackslashEscapes)) {
+    if (!selfContained(statement, context.rules)) {
         plan.action = Action::SendAlone;
         return plan;
     }
@@ -120,37 +114,31 @@ bool RestorePolicy::commentOnly(std::string_view s) {
 
 // The table an "INSERT INTO name ..." names, unquoted; empty when it is not that simple
 // (another form of INSERT, a name with its database).
-std::string RestorePolicy::insertTable(std::string_view s) {
-    std::size_t i = firstWord(s).size();
-    auto skipBlanks = [&] {
-        while (i < s.size() && isBlankByte(s[i])) ++i;
+std::string RestorePolicy::insertTable(std::string_view s, sqllex::Rules rules) {
+    sqllex::ByteLexer lexer(s, rules);
+    const auto next = [&] {
+        sqllex::Token t = lexer.next();
+        while (t.kind == sqllex::Kind::Blank) t = lexer.next();
+        return t;
     };
-    skipBlanks();
-    const std::string_view into = firstWord(s.substr(i));
-    if (!isWord(into, "INTO")) return {};
-    i += into.size();
-    skipBlanks();
-    std::string name;
-    if (i < s.size() && s[i] == '`') {
-        for (++i; i < s.size(); ++i) {
-            if (s[i] == '`') {
-                if (i + 1 < s.size() && s[i + 1] == '`') {
-                    ++i;
-                } else {
-                    ++i;
-                    break;
-                }
-            }
-            name += s[i];
-        }
-    } else {
-        while (i < s.size() && isNameByte(s[i])) name += s[i++];
-    }
-    if (i < s.size() && s[i] == '.') return {};
-    return name;
+    const auto text = [&](const sqllex::Token& t) { return s.substr(t.begin, t.size()); };
+    if (next().kind != sqllex::Kind::Word) return {};
+    const sqllex::Token into = next();
+    if (into.kind != sqllex::Kind::Word || !isWord(text(into), "INTO")) return {};
+    const sqllex::Token name = next();
+    std::string table;
+    if (name.kind == sqllex::Kind::Name && !name.open)
+        table = sqllex::unquoted(text(name), rules);
+    else if (name.kind == sqllex::Kind::Word)
+        table = text(name);
+    else
+        return {};
+    const sqllex::Token after = lexer.next();
+    if (after.kind == sqllex::Kind::Symbol && s[after.begin] == '.') return {};
+    return table;
 }
 
-std::size_t RestorePolicy::rowListAt(std::string_view s, bool noBackslashEscapes,
+std::size_t RestorePolicy::rowListAt(std::string_view s, sqllex::Rules rules,
                                      std::size_t* rowCount) {
     constexpr std::size_t none = std::string_view::npos;
     if (!isWord(firstWord(s), "INSERT")) return none;
@@ -160,7 +148,7 @@ std::size_t RestorePolicy::rowListAt(std::string_view s, bool noBackslashEscapes
     for (std::size_t i = 0; i < s.size() && rows == none; ++i) {
         const char c = s[i];
         if (isQuote(c)) {
-            if (!skipQuoted(s, i, noBackslashEscapes)) return none;
+            if (!skipQuoted(s, i, rules)) return none;
         } else if (c == '(') {
             ++depth;
         } else if (c == ')') {
@@ -182,7 +170,7 @@ std::size_t RestorePolicy::rowListAt(std::string_view s, bool noBackslashEscapes
     for (std::size_t i = rows; i < s.size(); ++i) {
         const char c = s[i];
         if (depth > 0) {
-            if (isQuote(c) && !skipQuoted(s, i, noBackslashEscapes)) return none;
+            if (isQuote(c) && !skipQuoted(s, i, rules)) return none;
             if (c == '(') ++depth;
             if (c == ')') --depth;
         } else if (c == '(') {
@@ -202,37 +190,25 @@ std::size_t RestorePolicy::rowListAt(std::string_view s, bool noBackslashEscapes
     return rows;
 }
 
-bool RestorePolicy::selfContained(std::string_view s, bool noBackslashEscapes) {
+bool RestorePolicy::selfContained(std::string_view s, sqllex::Rules rules) {
     if (s.empty()) return false;
     const std::string_view word = firstWord(s);
     if (isWord(word, "CALL") || isWord(word, "EXECUTE")) return false;
-    char quote = 0;
+    // The statements after it are read in the SQL mode it leaves: it is sent before they are.
+    if (sqllex::maySetSqlMode(s)) return false;
+    // A byte loop rather than tokens: every row of a restore passes here.
     for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (quote) {
-            if (c == '\\' && quote != '`' && !noBackslashEscapes) {
-                ++i;
-            } else if (c == quote) {
-                if (i + 1 < s.size() && s[i + 1] == quote)
-                    ++i;
-                else
-                    quote = 0;
-            }
-            continue;
-        }
-        switch (c) {
+        switch (s[i]) {
             case '\'':
             case '"':
             case '`':
-                quote = c;
+                if (!skipQuoted(s, i, rules)) return false;
                 break;
             case ';':
             case '#':
                 return false;
             case '-':
-                if (i + 1 < s.size() && s[i + 1] == '-' &&
-                    (i + 2 >= s.size() || static_cast<unsigned char>(s[i + 2]) <= 32))
-                    return false;
+                if (sqllex::dashCommentAt(s, i)) return false;
                 break;
             case '/':
                 if (i + 1 < s.size() && s[i + 1] == '*') return false;
@@ -241,7 +217,7 @@ bool RestorePolicy::selfContained(std::string_view s, bool noBackslashEscapes) {
                 break;
         }
     }
-    return quote == 0;
+    return true;
 }
 
 }  // namespace dump

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "sqllex/Rules.h"
+
 namespace dump {
 
 // What the restore does with one statement of a file, decided before anything is sent.
@@ -44,7 +46,7 @@ public:
         bool refuseForeign = false;  // RunOptions::refuseForeign
         bool deferLate = false;      // RunOptions::deferLate
         bool late = false;           // the reader is behind the schema file's kLateSection line
-        bool noBackslashEscapes = false;                    // the session's SQL mode
+        sqllex::Rules rules;                                // the session's SQL mode
         std::size_t statementLimit = std::size_t(1) << 30;  // the server's max_allowed_packet
         QString database;                                   // where the statements go now
     };
@@ -75,14 +77,14 @@ public:
     static bool commentOnly(std::string_view statement);
     // The table an "INSERT INTO name ..." names, unquoted; empty when it is not that simple
     // (another form of INSERT, a name with its database).
-    static std::string insertTable(std::string_view statement);
+    static std::string insertTable(std::string_view statement, sqllex::Rules rules = {});
     // Whether a statement ends where its text ends, so that it can share a round trip:
     // quotes closed, no comment, no ";" outside quotes, not a CALL (several results).
-    static bool selfContained(std::string_view statement, bool noBackslashEscapes);
+    static bool selfContained(std::string_view statement, sqllex::Rules rules);
     // For "INSERT ... VALUES (...)[, (...)]" and nothing after the rows: where the row list
     // starts, so that the rows of INSERTs with the same text before it can be sent as one.
     // std::string_view::npos for any other statement. `rows` gets the number of rows.
-    static std::size_t rowListAt(std::string_view statement, bool noBackslashEscapes,
+    static std::size_t rowListAt(std::string_view statement, sqllex::Rules rules,
                                  std::size_t* rows = nullptr);
 };
 

@@ -14,8 +14,11 @@
 
 #include "dump/DumpFormat.h"
 #include "dump/SqlScript.h"
+#include "sqllex/ScriptReader.h"
 #include "dump/StatementReader.h"
 #include "files/RestoreInput.h"
+#include "sqllex/Lexer.h"
+#include "sqllex/SqlModeFollower.h"
 
 namespace dump {
 
@@ -44,101 +47,57 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 class Tokens {
 public:
-    explicit Tokens(std::string_view s) : s_(s) {}
+    Tokens(std::string_view s, sqllex::Rules rules) : s_(s), lexer_(s, rules) {}
 
     Token next() {
-        skipSpaceAndComments();
-        Token t;
-        if (i_ >= s_.size()) return t;
-        const char c = s_[i_];
-        if (c == '`' || c == '"') {
-            t.kind = Token::Name;
-            t.text = quoted(c);
-        } else if (c == '\'') {
-            t.kind = Token::String;
-            t.text = quoted(c);
-        } else if (isDigit(c)) {
-            t.kind = Token::Number;
-            const std::size_t start = i_;
-            while (i_ < s_.size() && (isNameByte(s_[i_]) || s_[i_] == '.')) ++i_;
-            t.text = s_.substr(start, i_ - start);
-            t.raw = t.text;
-            // A name may begin with digits (1st_table); a number has no letters but e/x.
-            if (std::any_of(t.text.begin(), t.text.end(),
-                            [](char d) { return !isDigit(d) && d != '.' && d != 'e' && d != 'E'; }))
-                t.kind = Token::Word;
-        } else if (isNameByte(c)) {
-            t.kind = Token::Word;
-            const std::size_t start = i_;
-            while (i_ < s_.size() && isNameByte(s_[i_])) ++i_;
-            t.raw = s_.substr(start, i_ - start);
-            for (char w : t.raw) t.text += w >= 'a' && w <= 'z' ? char(w - 32) : w;
-        } else {
-            t.kind = Token::Symbol;
-            t.text = std::string(1, c);
-            ++i_;
+        for (;;) {
+            const sqllex::Token lexed = lexer_.next();
+            const std::string_view raw = s_.substr(lexed.begin, lexed.size());
+            Token t;
+            switch (lexed.kind) {
+                case sqllex::Kind::End: return t;
+                // Comments are passed over; of conditional ones only the opening and end.
+                case sqllex::Kind::Blank:
+                case sqllex::Kind::Comment:
+                case sqllex::Kind::CodeOpen:
+                case sqllex::Kind::CodeClose: continue;
+                case sqllex::Kind::String:
+                case sqllex::Kind::Name:
+                    t.kind = lexed.kind == sqllex::Kind::Name ? Token::Name : Token::String;
+                    t.text = sqllex::unquoted(raw, lexer_.rules());
+                    return t;
+                case sqllex::Kind::Word:
+                    t.raw = raw;
+                    if (isDigit(raw.front())) {
+                        t.text = raw;
+                        // A name may begin with digits (1st_table); a number has no letters but e/x.
+                        t.kind = std::any_of(raw.begin(), raw.end(), [](char d) {
+                                     return !isDigit(d) && d != 'e' && d != 'E';
+                                 })
+                                     ? Token::Word
+                                     : Token::Number;
+                    } else {
+                        t.kind = Token::Word;
+                        for (char w : raw) t.text += w >= 'a' && w <= 'z' ? char(w - 32) : w;
+                    }
+                    return t;
+                case sqllex::Kind::Symbol:
+                    t.kind = Token::Symbol;
+                    t.text = raw;
+                    return t;
+            }
         }
-        return t;
     }
 
 private:
-    std::string quoted(char quote) {
-        std::string out;
-        for (++i_; i_ < s_.size(); ++i_) {
-            const char c = s_[i_];
-            if (c == '\\' && quote != '`' && i_ + 1 < s_.size()) {
-                out += s_[++i_];
-            } else if (c == quote) {
-                if (i_ + 1 < s_.size() && s_[i_ + 1] == quote) {
-                    out += c;
-                    ++i_;
-                } else {
-                    ++i_;
-                    break;
-                }
-            } else {
-                out += c;
-            }
-        }
-        return out;
-    }
-
-    void skipSpaceAndComments() {
-        while (i_ < s_.size()) {
-            const char c = s_[i_];
-            if (isBlankByte(c)) {
-                ++i_;
-            } else if (c == '#' || (c == '-' && s_.substr(i_, 2) == "--" &&
-                                    (i_ + 2 == s_.size() ||
-                                     isBlankByte(s_[i_ + 2])))) {
-                const std::size_t lf = s_.find('\n', i_);
-                i_ = lf == std::string_view::npos ? s_.size() : lf + 1;
-            } else if (s_.substr(i_, 3) == "/*!" || s_.substr(i_, 4) == "/*M!") {
-                // Code the server runs: only its opening is passed over.
-                i_ += s_[i_ + 2] == 'M' ? 4 : 3;
-                while (i_ < s_.size() && isDigit(s_[i_])) ++i_;
-                ++executable_;
-            } else if (s_.substr(i_, 2) == "/*") {
-                const std::size_t end = s_.find("*/", i_ + 2);
-                i_ = end == std::string_view::npos ? s_.size() : end + 2;
-            } else if (executable_ > 0 && s_.substr(i_, 2) == "*/") {
-                i_ += 2;
-                --executable_;
-            } else {
-                return;
-            }
-        }
-    }
-
     std::string_view s_;
-    std::size_t i_ = 0;
-    int executable_ = 0;
+    sqllex::ByteLexer lexer_;
 };
 
 // Reads statements token by token with one token of look-ahead.
 class Statement {
 public:
-    explicit Statement(std::string_view s) : tokens_(s), current_(tokens_.next()) {}
+    Statement(std::string_view s, sqllex::Rules rules) : tokens_(s, rules), current_(tokens_.next()) {}
 
     const Token& peek() const { return current_; }
     Token take() {
@@ -221,8 +180,8 @@ QString checkNames(Statement& st, const std::string& target, bool list) {
 
 const std::initializer_list<std::string_view> kAccountWords = {"USER", "ROLE"};
 
-QString classify(std::string_view text, const std::string& target) {
-    Statement st(text);
+QString classify(std::string_view text, const std::string& target, sqllex::Rules rules) {
+    Statement st(text, rules);
     const Token first = st.take();
     if (first.kind != Token::Word) return {};
     const std::string& w = first.text;
@@ -349,9 +308,10 @@ QString classify(std::string_view text, const std::string& target) {
 
 }  // namespace
 
-std::vector<QString> replacedObjects(std::string_view statement, const QString& database) {
+std::vector<QString> replacedObjects(std::string_view statement, const QString& database,
+                                     sqllex::Rules rules) {
     const std::string target = database.toStdString();
-    Statement st(statement);
+    Statement st(statement, rules);
     const Token first = st.take();
     std::vector<QString> names;
     if (first.is("CREATE")) {
@@ -374,8 +334,8 @@ std::vector<QString> replacedObjects(std::string_view statement, const QString& 
     return names;
 }
 
-CreatedObject createdObject(std::string_view statement) {
-    Statement st(statement);
+CreatedObject createdObject(std::string_view statement, sqllex::Rules rules) {
+    Statement st(statement, rules);
     if (!st.take().is("CREATE")) return {};
     // The words before the kind, as classify() passes them over.
     for (;;) {
@@ -452,8 +412,8 @@ QString textKindProblem(TextKind kind, const QString& fileName) {
     return {};
 }
 
-QString usedDatabase(std::string_view statement) {
-    Statement st(statement);
+QString usedDatabase(std::string_view statement, sqllex::Rules rules) {
+    Statement st(statement, rules);
     std::string database;
     if (!st.take().is("USE") || !st.name(database)) return {};
     return QString::fromStdString(st.lastName());
@@ -465,8 +425,8 @@ QString quotedNames(const std::vector<QString>& names) {
     return quoted.join(QStringLiteral(", "));
 }
 
-QString foreignReason(std::string_view statement, const QString& database) {
-    return classify(statement, database.toStdString());
+QString foreignReason(std::string_view statement, const QString& database, sqllex::Rules rules) {
+    return classify(statement, database.toStdString(), rules);
 }
 
 QString ScriptScan::foreignList(const QString& fileName, std::size_t shown) const {
@@ -487,8 +447,10 @@ QString ScriptScan::foreignList(const QString& fileName, std::size_t shown) cons
 namespace {
 
 template <typename Reader>
-void scanStatements(Reader& reader, ScriptScan& scan, const QString& database, std::size_t limit) {
+void scanStatements(Reader& reader, ScriptScan& scan, const QString& database, std::size_t limit,
+                    sqllex::Rules rules) {
     std::string_view statement;
+    sqllex::SqlModeFollower mode(rules);
     const auto foreign = [&](const QString& reason) {
         ++scan.foreignCount;
         if (scan.foreign.size() >= ScriptScan::kListed) return;
@@ -507,35 +469,39 @@ void scanStatements(Reader& reader, ScriptScan& scan, const QString& database, s
                         .arg(limit));
             continue;
         }
-        for (QString& name : replacedObjects(statement, database))
+        const sqllex::Rules now = mode.rules();
+        for (QString& name : replacedObjects(statement, database, now))
             if (std::find(scan.replaced.begin(), scan.replaced.end(), name) == scan.replaced.end())
                 scan.replaced.push_back(std::move(name));
-        if (QString used = usedDatabase(statement);
+        if (QString used = usedDatabase(statement, now);
             !used.isEmpty() &&
             std::find(scan.databases.begin(), scan.databases.end(), used) == scan.databases.end())
             scan.databases.push_back(std::move(used));
-        if (const QString reason = foreignReason(statement, database); !reason.isEmpty())
+        if (const QString reason = foreignReason(statement, database, now); !reason.isEmpty())
             foreign(reason);
+        mode.after(statement);
+        if constexpr (requires { reader.setRules(now); }) reader.setRules(mode.rules());
     }
 }
 
 }  // namespace
 
 ScriptScan scanScript(QIODevice& input, const QString& database, bool plain,
-                      const std::function<bool()>& stop, std::size_t limit) {
+                      const std::function<bool()>& stop, std::size_t limit, sqllex::Rules rules) {
     ScriptScan scan;
     scan.kind = sniffText(input.peek(kSniffBytes));
     if (scan.kind != TextKind::Text) return scan;
     if (plain) {
-        SqlScriptReader reader(input, limit);
+        sqllex::SqlScriptReader reader(input, limit, rules);
         reader.stopWhen(stop);
-        scanStatements(reader, scan, database, limit);
+        scanStatements(reader, scan, database, limit, rules);
         scan.stopped = reader.stopped();
         return scan;
     }
     StatementReader reader(input, limit, true);
     reader.stopWhen(stop);
-    scanStatements(reader, scan, database, limit);
+    // This program's own dumps are written and read in the default mode.
+    scanStatements(reader, scan, database, limit, sqllex::Rules{});
     scan.stopped = reader.stopped();
     scan.ctrlZLine = reader.ctrlZLine();
     return scan;
@@ -582,7 +548,8 @@ QString RestoreCheck::formatText() const {
 }
 
 RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
-                          const QString& database, const std::function<bool()>& stop) {
+                          const QString& database, const std::function<bool()>& stop,
+                          sqllex::Rules rules) {
     constexpr std::size_t kShown = 15;
     RestoreCheck check;
     QStringList foreign, ctrlZ;
@@ -612,7 +579,8 @@ RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
                 return check;
             }
         }
-        const ScriptScan scan = scanScript(file, database, path == scriptPath && check.plain, stop);
+        const ScriptScan scan = scanScript(file, database, path == scriptPath && check.plain, stop,
+                                           kScanHeld, rules);
         if (scan.stopped) {
             check.stopped = true;
             check.problem = QStringLiteral("Stopped while %1 was read through; nothing was "

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dump/StatementReader.h"
+#include "sqllex/Rules.h"
 
 class QIODevice;
 
@@ -33,7 +34,8 @@ QString textKindProblem(TextKind kind, const QString& fileName);
 
 // The tables and views of `database` a statement drops or replaces (DROP TABLE/VIEW, CREATE
 // OR REPLACE), as named; empty for any other statement.
-std::vector<QString> replacedObjects(std::string_view statement, const QString& database);
+std::vector<QString> replacedObjects(std::string_view statement, const QString& database,
+                                     sqllex::Rules rules = {});
 
 // The object a CREATE statement makes in the database it runs in: its kind ("TABLE",
 // "VIEW", "FUNCTION", "PROCEDURE", "TRIGGER", "EVENT") and name; an empty kind for any
@@ -42,16 +44,17 @@ struct CreatedObject {
     std::string kind;
     std::string name;
 };
-CreatedObject createdObject(std::string_view statement);
+CreatedObject createdObject(std::string_view statement, sqllex::Rules rules = {});
 
 // The database a USE statement selects, as named; empty for any other statement.
-QString usedDatabase(std::string_view statement);
+QString usedDatabase(std::string_view statement, sqllex::Rules rules = {});
 // Names for a message: each in backticks, separated by commas.
 QString quotedNames(const std::vector<QString>& names);
 
 // Why a statement reaches beyond `database` or the session, for the user ("drops a
 // database", "names the database `shop`"); empty when it stays inside.
-QString foreignReason(std::string_view statement, const QString& database);
+QString foreignReason(std::string_view statement, const QString& database,
+                      sqllex::Rules rules = {});
 
 struct ForeignStatement {
     qint64 line = 0;
@@ -84,9 +87,11 @@ inline constexpr std::size_t kScanHeld = std::size_t(64) << 20;
 // statement longer than `limit` is read past without being held: one longer than any
 // server takes is passed over, as the restore skips it; any other is judged by its start -
 // an INSERT or REPLACE by the table it names there, anything else counted as reaching
-// beyond the target, since the rest of it was not looked at.
+// beyond the target, since the rest of it was not looked at. A plain script is read with
+// `rules` (the target connection's), changed as its SET sql_mode statements say literally.
 ScriptScan scanScript(QIODevice& input, const QString& database, bool plain = false,
-                      const std::function<bool()>& stop = {}, std::size_t limit = kScanHeld);
+                      const std::function<bool()>& stop = {}, std::size_t limit = kScanHeld,
+                      sqllex::Rules rules = {});
 
 // What the files of one restore hold, read before anything is sent: for the dialog's
 // questions and the command line's refusals alike.
@@ -118,6 +123,7 @@ ScriptSniff sniffScript(const QByteArray& head, const QString& fileName);
 // as its text); a pipe, read once only, is passed over, and a device or folder refused.
 // `stop`, asked before each read, ends the reading: a long file can be given up on.
 RestoreCheck checkRestore(const QString& scriptPath, const QString& dataPath,
-                          const QString& database, const std::function<bool()>& stop = {});
+                          const QString& database, const std::function<bool()>& stop = {},
+                          sqllex::Rules rules = {});
 
 }  // namespace dump

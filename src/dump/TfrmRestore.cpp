@@ -249,8 +249,9 @@ bool TfrmRestore::confirmRun(dump::RunOptions& options) {
     {
         ui::BusyCursor busy;
         const QString dataFile = dataFileToRun();
+        const sqllex::Rules rules = connection_.sqlRules();
         connection_.runAside("Reading the files through", [&] {
-            check = dump::checkRestore(scriptPath_, dataFile, database_);
+            check = dump::checkRestore(scriptPath_, dataFile, database_, {}, rules);
         });
     }
     if (!check.problem.isEmpty()) {

@@ -1,11 +1,10 @@
 #include "sqleditor/Completion.h"
 
-#include "sqleditor/SqlText.h"
-
 #include <QSet>
 #include <algorithm>
 
 #include "db/Connection.h"
+#include "sqllex/Lexer.h"
 
 namespace {
 
@@ -16,35 +15,6 @@ bool isPlainChar(QChar c) {
            u == u'_' || u == u'$' || (u >= 0x80 && c.isLetterOrNumber());
 }
 
-QString unescapedName(const QString& inside) {
-    return QString(inside).replace(QStringLiteral("``"), QStringLiteral("`"));
-}
-
-// The name that ends at `end` (exclusive): bare, or in backticks with doubled backticks
-// inside. Sets `begin` to where it starts; false when no name ends there.
-bool nameBefore(const QString& text, int end, QString* name, int* begin) {
-    if (end <= 0) return false;
-    if (text[end - 1] == u'`') {
-        for (int i = end - 2; i >= 0; --i) {
-            if (text[i] != u'`') continue;
-            if (i > 0 && text[i - 1] == u'`') {
-                --i;  // a doubled backtick inside the name
-                continue;
-            }
-            *begin = i;
-            *name = unescapedName(text.mid(i + 1, end - 2 - i));
-            return true;
-        }
-        return false;
-    }
-    int i = end;
-    while (i > 0 && isPlainChar(text[i - 1])) --i;
-    if (i == end) return false;
-    *begin = i;
-    *name = text.mid(i, end - i);
-    return true;
-}
-
 // A word of a statement: a name (bare or quoted) or one sign; strings and comments are
 // skipped.
 struct Token {
@@ -52,58 +22,46 @@ struct Token {
     QString text;  // a name unquoted
     bool quoted = false;
     int begin = 0, end = 0;
+    bool open = false;  // a quoted name the text ends inside
     bool isWord(const char* upper) const {
         return kind == Name && !quoted && text.compare(QLatin1String(upper), Qt::CaseInsensitive) == 0;
     }
     bool isSign(char16_t c) const { return kind == Sign && text.size() == 1 && text[0] == c; }
 };
 
-// The end of a quoted text that starts at `from` (the opening quote); the text's end
-// when it is not closed.
-int quotedEnd(const QString& text, int from) {
-    const int end = sqlQuotedEnd(text, from + 1, text[from], text[from] != u'`');
-    return end < 0 ? int(text.size()) : end;
-}
-
-std::vector<Token> tokens(const QString& text) {
+std::vector<Token> tokens(const QString& text, sqllex::Rules rules) {
     std::vector<Token> out;
-    const int n = int(text.size());
-    for (int i = 0; i < n;) {
-        const QChar c = text[i];
-        const QChar next = i + 1 < n ? text[i + 1] : QChar();
-        if (c.isSpace()) {
-            ++i;
-        } else if (c == u'#' || (c == u'-' && next == u'-' && (i + 2 >= n || text[i + 2].isSpace()))) {
-            while (i < n && text[i] != u'\n') ++i;
-        } else if (c == u'/' && next == u'*') {
-            const int close = int(text.indexOf(QLatin1String("*/"), i + 2));
-            i = close < 0 ? n : close + 2;
-        } else if (c == u'\'' || c == u'"') {
-            i = quotedEnd(text, i);
-        } else if (c == u'`') {
-            const int end = quotedEnd(text, i);
-            const int inner = end - i - (end <= n && text[end - 1] == u'`' && end - i > 1 ? 2 : 1);
-            out.push_back({Token::Name, unescapedName(text.mid(i + 1, inner)), true, i, end});
-            i = end;
-        } else if (isPlainChar(c)) {
-            int end = i + 1;
-            while (end < n && isPlainChar(text[end])) ++end;
-            out.push_back({Token::Name, text.mid(i, end - i), false, i, end});
-            i = end;
-        } else {
-            out.push_back({Token::Sign, QString(c), false, i, i + 1});
-            ++i;
+    const std::u16string_view units = sqllex::utf16(text);
+    sqllex::TextLexer lexer(units, rules);
+    for (sqllex::Token t = lexer.next(); t.kind != sqllex::Kind::End; t = lexer.next()) {
+        const int begin = int(t.begin), end = int(t.end);
+        if (t.kind == sqllex::Kind::Name) {
+            const std::u16string name = sqllex::unquoted(units.substr(t.begin, t.size()), rules);
+            out.push_back({Token::Name, QString::fromStdU16String(name), true, begin, end, t.open});
+        } else if (t.kind == sqllex::Kind::Word) {
+            out.push_back({Token::Name, text.mid(begin, end - begin), false, begin, end});
+        } else if (t.kind == sqllex::Kind::Symbol) {
+            out.push_back({Token::Sign, QString(text[begin]), false, begin, end});
         }
     }
     return out;
 }
 
-// The statement around the cursor: from the ';' before it to the ';' after it.
-QString statementAround(const QString& text, int cursor, int* begin) {
-    *begin = int(text.lastIndexOf(u';', std::max(cursor - 1, 0))) + 1;
-    if (cursor == 0) *begin = 0;
-    int end = int(text.indexOf(u';', cursor));
-    if (end < 0) end = int(text.size());
+// The statement around the cursor: from the ';' before it to the ';' after it, neither
+// inside a string, name or comment.
+QString statementAround(const QString& text, int cursor, int* begin, sqllex::Rules rules) {
+    *begin = 0;
+    int end = int(text.size());
+    sqllex::TextLexer lexer(sqllex::utf16(text), rules);
+    for (sqllex::Token t = lexer.next(); t.kind != sqllex::Kind::End; t = lexer.next()) {
+        if (t.kind != sqllex::Kind::Symbol || text[int(t.begin)] != u';') continue;
+        if (int(t.begin) < cursor) {
+            *begin = int(t.end);
+        } else {
+            end = int(t.begin);
+            break;
+        }
+    }
     return text.mid(*begin, std::max(end - *begin, 0));
 }
 
@@ -163,40 +121,49 @@ void Completion::clear() {
     columns_.clear();
 }
 
-Completion::Request Completion::requestAt(const QString& text, int cursor) {
+Completion::Request Completion::requestAt(const QString& text, int cursor, sqllex::Rules rules) {
     Request r;
     cursor = std::clamp(cursor, 0, int(text.size()));
     // Inside a backtick that is still open, the word is what follows it.
     int lineStart = int(text.lastIndexOf(u'\n', std::max(cursor - 1, 0))) + 1;
     if (cursor == 0) lineStart = 0;
+    const std::vector<Token> line = tokens(text.left(cursor).mid(lineStart), rules);
     int open = -1;
-    for (const Token& t : tokens(text.left(cursor).mid(lineStart)))
-        if (t.quoted && t.begin + lineStart < cursor &&
-            (t.end - t.begin < 2 || text[lineStart + t.end - 1] != u'`'))
+    for (const Token& t : line)
+        if (t.open) {
             open = lineStart + t.begin;
+            r.prefix = t.text;
+        }
     if (open >= 0) {
         r.start = open;
         r.quoted = true;
-        r.prefix = unescapedName(text.mid(open + 1, cursor - open - 1));
     } else {
         r.start = cursor;
         while (r.start > 0 && isPlainChar(text[r.start - 1])) --r.start;
         r.prefix = text.mid(r.start, cursor - r.start);
     }
-    int begin = 0;
-    if (r.start > 0 && text[r.start - 1] == u'.' && nameBefore(text, r.start - 1, &r.qualifier, &begin)) {
-        int outer = 0;
-        if (begin > 0 && text[begin - 1] == u'.') nameBefore(text, begin - 1, &r.database, &outer);
+    // The name, bare or quoted, that ends right before a '.' at `dot`.
+    const auto nameBefore = [&](int dot) -> const Token* {
+        if (dot < lineStart || text[dot] != u'.') return nullptr;
+        for (const Token& t : line)
+            if (t.kind == Token::Name && !t.open && lineStart + t.end == dot) return &t;
+        return nullptr;
+    };
+    if (const Token* qualifier = nameBefore(r.start - 1)) {
+        r.qualifier = qualifier->text;
+        if (const Token* database = nameBefore(lineStart + qualifier->begin - 1))
+            r.database = database->text;
     }
     return r;
 }
 
-QHash<QString, Completion::Table> Completion::tablesNamed(const QString& text, int cursor) {
+QHash<QString, Completion::Table> Completion::tablesNamed(const QString& text, int cursor,
+                                                         sqllex::Rules rules) {
     // Non-reserved words that still never stand for an alias after a table.
     static const char* const notAlias[] = {"VALUE", "LOCK", "NOWAIT", "WAIT", "SKIP"};
     int offset = 0;
-    const QString statement = statementAround(text, cursor, &offset);
-    const std::vector<Token> t = tokens(statement);
+    const QString statement = statementAround(text, cursor, &offset, rules);
+    const std::vector<Token> t = tokens(statement, rules);
     const int at = cursor - offset;
     auto isName = [&](std::size_t i) {
         return i < t.size() && t[i].kind == Token::Name && (t[i].quoted || !isReserved(t[i].text));
@@ -283,8 +250,8 @@ const QStringList& Completion::columns(const Table& table) {
 }
 
 Completion::Offer Completion::offer(const QString& text, int cursor) {
-    const Request r = requestAt(text, cursor);
-    const QHash<QString, Table> named = tablesNamed(text, cursor);
+    const Request r = requestAt(text, cursor, rules_);
+    const QHash<QString, Table> named = tablesNamed(text, cursor, rules_);
     const QString current = currentDatabase();
     auto resolved = [&](Table t) {
         if (t.database.isEmpty()) t.database = current;
@@ -330,5 +297,5 @@ QStringList Completion::Offer::matching(const QString& prefix) const {
 }
 
 QStringList Completion::candidates(const QString& text, int cursor) {
-    return offer(text, cursor).matching(requestAt(text, cursor).prefix);
+    return offer(text, cursor).matching(requestAt(text, cursor, rules_).prefix);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "sqllex/Rules.h"
+
 namespace db {
 class Connection;
 }
@@ -41,14 +43,17 @@ public:
     explicit Completion(db::Connection& connection) : connection_(connection) {}
 
     void setKeywords(const QStringList& words) { keywords_ = words; }
+    // How the panel's connection reads quotes ("..." a name under ANSI_QUOTES).
+    void setRules(sqllex::Rules rules) { rules_ = rules; }
     // Forgets every name read from the server.
     void clear();
 
     // The word being typed at `cursor` in `text`.
-    static Request requestAt(const QString& text, int cursor);
+    static Request requestAt(const QString& text, int cursor, sqllex::Rules rules = {});
     // Tables the statement around `cursor` names, with their aliases: alias -> table. The
     // table name being typed at the cursor is not one of them.
-    static QHash<QString, Table> tablesNamed(const QString& text, int cursor);
+    static QHash<QString, Table> tablesNamed(const QString& text, int cursor,
+                                             sqllex::Rules rules = {});
     // `name` as it stands in a statement: bare when the server reads it as that name, else
     // quoted (a reserved word, a name with blanks or signs, one that starts with a digit).
     static QString asTyped(const QString& name);
@@ -67,6 +72,7 @@ private:
 
     db::Connection& connection_;
     QStringList keywords_;
+    sqllex::Rules rules_;
     bool haveDatabases_ = false;
     QStringList databases_;
     QHash<QString, QStringList> tables_;   // database -> tables

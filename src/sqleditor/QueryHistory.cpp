@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "files/SqlBytes.h"
+#include "sqllex/Lexer.h"
 
 namespace {
 
@@ -31,59 +32,23 @@ struct Token {
     std::size_t end;
 };
 
-// The words, quoted strings and other characters of SQL text, with comments left out. A
-// string runs to its closing quote past doubled and backslash-escaped quotes, or to the end
-// of the text when it is never closed.
-std::vector<Token> tokenize(std::string_view s) {
+// The words, quoted strings and other characters of SQL text, with comments left out (but
+// not the code of conditional comments). A string runs to its closing quote as the server
+// reads it in the session's SQL mode, or to the end of the text when it is never closed.
+std::vector<Token> tokenize(std::string_view s, sqllex::Rules rules) {
     std::vector<Token> tokens;
-    const std::size_t n = s.size();
-    auto at = [&](std::size_t i) { return i < n ? s[i] : '\0'; };
-    bool inCode = false;  // inside "/*! ... */", whose text the server runs
-    std::size_t i = 0;
-    while (i < n) {
-        const char c = s[i];
-        if (sqlbytes::isBlankByte(c)) {
-            ++i;
-        } else if (c == '#' ||
-                   (c == '-' && at(i + 1) == '-' && (i + 2 == n || sqlbytes::isBlankByte(at(i + 2))))) {
-            const std::size_t end = s.find('\n', i);
-            i = end == std::string_view::npos ? n : end + 1;
-        } else if (c == '/' && at(i + 1) == '*') {
-            if (at(i + 2) == '!' || (at(i + 2) == 'M' && at(i + 3) == '!')) {
-                i += at(i + 2) == '!' ? 3 : 4;
-                while (at(i) >= '0' && at(i) <= '9') ++i;
-                inCode = true;
-            } else {
-                const std::size_t end = s.find("*/", i + 2);
-                i = end == std::string_view::npos ? n : end + 2;
-            }
-        } else if (inCode && c == '*' && at(i + 1) == '/') {
-            i += 2;
-            inCode = false;
-        } else if (c == '\'' || c == '"' || c == '`') {
-            std::size_t j = i + 1;
-            while (j < n) {
-                if (s[j] == '\\' && c != '`') {
-                    j += 2;
-                } else if (s[j] == c) {
-                    if (at(j + 1) != c) break;
-                    j += 2;
-                } else {
-                    ++j;
-                }
-            }
-            j = std::min(j + 1, n);
-            // A quoted name is no value: `password` stays a name.
-            tokens.push_back({c == '`' ? Token::Other : Token::String, i, j});
-            i = j;
-        } else if (sqlbytes::isNameByte(c)) {
-            std::size_t j = i + 1;
-            while (j < n && sqlbytes::isNameByte(s[j])) ++j;
-            tokens.push_back({Token::Word, i, j});
-            i = j;
-        } else {
-            tokens.push_back({Token::Other, i, i + 1});
-            ++i;
+    sqllex::ByteLexer lexer(s, rules);
+    for (sqllex::Token t = lexer.next(); t.kind != sqllex::Kind::End; t = lexer.next()) {
+        switch (t.kind) {
+            case sqllex::Kind::String: tokens.push_back({Token::String, t.begin, t.end}); break;
+            // A quoted name is no value: `password` stays a name. A password in "..." is
+            // masked even where ANSI_QUOTES makes it a name the server refuses.
+            case sqllex::Kind::Name:
+                tokens.push_back({s[t.begin] == '"' ? Token::String : Token::Other, t.begin, t.end});
+                break;
+            case sqllex::Kind::Word: tokens.push_back({Token::Word, t.begin, t.end}); break;
+            case sqllex::Kind::Symbol: tokens.push_back({Token::Other, t.begin, t.end}); break;
+            default: break;
         }
     }
     return tokens;
@@ -100,11 +65,12 @@ bool containsAnyCase(std::string_view s, std::string_view upper) {
 }
 
 // The byte ranges of the password literals of `s`, sorted, as maskPasswords() replaces them.
-std::vector<std::pair<std::size_t, std::size_t>> passwordRanges(std::string_view s) {
+std::vector<std::pair<std::size_t, std::size_t>> passwordRanges(std::string_view s,
+                                                                sqllex::Rules rules) {
     // Every literal masked below follows one of these words: a long script of rows without
     // them is not taken apart token by token.
     if (!containsAnyCase(s, "PASSWORD") && !containsAnyCase(s, "IDENTIFIED")) return {};
-    const std::vector<Token> tokens = tokenize(s);
+    const std::vector<Token> tokens = tokenize(s, rules);
     const std::size_t count = tokens.size();
     auto text = [&](std::size_t k) {
         return k < count ? s.substr(tokens[k].begin, tokens[k].end - tokens[k].begin)
@@ -165,10 +131,10 @@ std::vector<std::pair<std::size_t, std::size_t>> passwordRanges(std::string_view
 
 }  // namespace
 
-QString maskPasswords(const QString& statement) {
+QString maskPasswords(const QString& statement, sqllex::Rules rules) {
     const QByteArray bytes = statement.toUtf8();
     const std::string_view s(bytes.constData(), std::size_t(bytes.size()));
-    const auto masked = passwordRanges(s);
+    const auto masked = passwordRanges(s, rules);
     if (masked.empty()) return statement;
 
     QByteArray out;
@@ -183,10 +149,11 @@ QString maskPasswords(const QString& statement) {
     return QString::fromUtf8(out);
 }
 
-QString maskPasswordsInOutcome(const QString& statement, const QString& outcome) {
+QString maskPasswordsInOutcome(const QString& statement, const QString& outcome,
+                               sqllex::Rules rules) {
     const QByteArray bytes = statement.toUtf8();
     const std::string_view s(bytes.constData(), std::size_t(bytes.size()));
-    const auto masked = passwordRanges(s);
+    const auto masked = passwordRanges(s, rules);
     if (masked.empty() || outcome.isEmpty()) return outcome;
     QString out = outcome;
     // The server quotes the statement from where it stopped reading ("... near '...' at
@@ -321,7 +288,7 @@ bool QueryHistory::record(const std::vector<HistoryEntry>& entries) {
         "statement, folded) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     bool inserted = true;
     for (const HistoryEntry& entry : entries) {
-        const QString statement = maskPasswords(entry.statement);
+        const QString statement = maskPasswords(entry.statement, entry.rules);
         const QDateTime started =
             entry.started.isValid() ? entry.started : QDateTime::currentDateTimeUtc();
         insert.bindValue(0, started.toMSecsSinceEpoch());
@@ -329,7 +296,7 @@ bool QueryHistory::record(const std::vector<HistoryEntry>& entries) {
         insert.bindValue(2, entry.rows);
         insert.bindValue(3, entry.server);
         insert.bindValue(4, entry.database);
-        insert.bindValue(5, maskPasswordsInOutcome(entry.statement, entry.outcome));
+        insert.bindValue(5, maskPasswordsInOutcome(entry.statement, entry.outcome, entry.rules));
         insert.bindValue(6, statement);
         insert.bindValue(7, statement.toCaseFolded());
         if (!(inserted = insert.exec())) break;

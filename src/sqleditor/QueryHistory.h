@@ -4,6 +4,8 @@
 #include <QString>
 #include <vector>
 
+#include "sqllex/Rules.h"
+
 // One statement sent from the SQL panel.
 struct HistoryEntry {
     QString server;     // the server's display name
@@ -13,6 +15,7 @@ struct HistoryEntry {
     qint64 rows = -1;  // returned or affected; -1: unknown
     QString outcome;   // "12 rows", "3 rows affected", the server's error
     QString statement;
+    sqllex::Rules rules;  // how the session read its quotes, for masking
 };
 
 // The statement with the literal of every password it sets or names replaced by '***':
@@ -21,11 +24,12 @@ struct HistoryEntry {
 // AS 'x'; also MASTER_PASSWORD = 'x'. Quotes, comments and the code of "/*! ... */"
 // comments are read as the server reads them, so words inside other strings and comments are
 // left alone; a literal left open runs to the end and is masked all the same.
-QString maskPasswords(const QString& statement);
+QString maskPasswords(const QString& statement, sqllex::Rules rules = {});
 // The outcome of a statement with every password of the statement hidden: a syntax error
 // quotes the statement from where the server stopped reading, so when the statement holds
 // a password the quoted part is replaced by *** whole, and so is any other copy of one.
-QString maskPasswordsInOutcome(const QString& statement, const QString& outcome);
+QString maskPasswordsInOutcome(const QString& statement, const QString& outcome,
+                               sqllex::Rules rules = {});
 
 // The statements sent from the SQL panel, kept across runs in an SQLite file (through Qt Sql),
 // newest first, at most `maxEntries` of them. Passwords are masked before anything is stored,

@@ -1,12 +1,13 @@
 #include "sqleditor/ScriptRun.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <atomic>
 #include <mutex>
 
 #include "db/Connection.h"
-#include "dump/SqlScript.h"
+#include "sqllex/ScriptReader.h"
 #include "ui/Prompts.h"
 #include "ui/Counted.h"
 
@@ -40,18 +41,19 @@ namespace {
 struct Done {
     ScriptStep step;
     std::vector<db::Result> results;
-    std::size_t index = 0;  // of the statement
+    std::string text;       // the statement
     bool ends = false;      // nothing after it runs
 };
 
-Done runOne(db::Connection& c, const dump::ScriptStatement& s, bool stopAtError) {
+Done runOne(db::Connection& c, std::string text, qint64 line, bool stopAtError) {
     Done d;
+    d.text = std::move(text);
     ScriptStep& step = d.step;
-    step.line = s.line;
-    step.statement = ui::shortenedStatement(s.text, kStatementShown);
+    step.line = line;
+    step.statement = ui::shortenedStatement(d.text, kStatementShown);
     QElapsedTimer clock;
     clock.start();
-    step.ok = c.query(s.text) && readAnswers(c, step, d.results);
+    step.ok = c.query(d.text) && readAnswers(c, step, d.results);
     step.ms = clock.elapsed();
     step.warnings = c.warningCount();
     if (step.ok) {
@@ -81,7 +83,15 @@ constexpr qint64 kSliceMs = 30;
 ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, bool stopAtError,
                                  const StepFn& onStep, const std::function<void()>& afterSlice) {
     Totals totals;
-    const std::vector<dump::ScriptStatement> statements = dump::splitSqlScript(script);
+    // Split as it runs, as the client does: each statement is read in the SQL mode the
+    // statements before it left (NO_BACKSLASH_ESCAPES, ANSI_QUOTES).
+    QByteArray bytes = QByteArray::fromRawData(script.data(), qsizetype(script.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    sqllex::SqlScriptReader reader(buffer, sqllex::SqlScriptReader::kDefaultLimit, c.sqlRules());
+    std::string_view statement;
+    bool more = reader.next(statement);
+    int read = 0;  // statements taken from the reader
     // Finished slices pass from the worker to this thread, which reports them (log lines,
     // tabs) while the worker already runs the next statements.
     std::mutex lock;
@@ -102,7 +112,7 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
                     totals.cancelled = true;
                 else
                     ++totals.completed;
-                if (!onStep(d.step, statements[d.index].text, d.results)) stopAsked = true;
+                if (!onStep(d.step, d.text, d.results)) stopAsked = true;
             }
             if (afterSlice) afterSlice();
         }
@@ -116,16 +126,17 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
                 clock.start();
                 std::vector<Done> slice;
                 bool ended = false;
-                for (std::size_t next = 0; next < statements.size() && !ended && !stopAsked;) {
-                    slice.push_back(runOne(c, statements[next], stopAtError));
-                    slice.back().index = next++;
+                while (more && !ended && !stopAsked) {
+                    slice.push_back(runOne(c, std::string(statement), reader.line(), stopAtError));
+                    ++read;
+                    reader.setRules(c.sqlRules());
+                    more = reader.next(statement);
                     ended = slice.back().ends;
                     // A statement may end on its own as the cancel arrives (an interrupted
                     // SLEEP returns early, without an error): the rest is not run either.
-                    if (!ended && next < statements.size() && c.waiter() &&
-                        c.waiter()->cancelRequested())
+                    if (!ended && more && c.waiter() && c.waiter()->cancelRequested())
                         ended = cancelBetween = true;
-                    if (!ended && next < statements.size() && clock.elapsed() < kSliceMs) continue;
+                    if (!ended && more && clock.elapsed() < kSliceMs) continue;
                     {
                         const std::lock_guard<std::mutex> hold(lock);
                         ready.push_back(std::move(slice));
@@ -139,7 +150,9 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
     }
     report();  // the last slices, or all of them when nothing ran aside
     totals.cancelled = totals.cancelled || cancelBetween;
-    totals.inScript = int(statements.size());
+    // What was not run is counted in the mode the run left.
+    for (; more; more = reader.next(statement)) ++read;
+    totals.inScript = read;
     totals.stopped = totals.statements < totals.inScript;
     return totals;
 }

@@ -44,7 +44,8 @@ public:
                                       std::vector<db::Result>& results)>;
 
     // Splits `script` with the same rules as a restore of a plain SQL file (DELIMITER,
-    // quotes, comments) and runs it.
+    // quotes, comments) and runs it; each statement is read in the quoting rules of the
+    // SQL mode that the statements before it left on the connection.
     // The statements run as one cancellable call of the connection's waiter, off the
     // window's thread; their steps are reported on the caller's thread in slices of some
     // 30 ms while the next statements run. `afterSlice` runs after each slice's steps.

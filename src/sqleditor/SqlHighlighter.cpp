@@ -1,18 +1,11 @@
 #include "sqleditor/SqlHighlighter.h"
 
-#include "sqleditor/SqlText.h"
-
 #include <QFont>
 
 #include "db/Connection.h"
+#include "sqllex/Lexer.h"
 
 namespace {
-
-// What a line ends inside; a line ending in code has state -1 or 0.
-enum State { Code = 0, InComment = 1, InSingle = 2, InDouble = 3, InBacktick = 4 };
-
-bool isWordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'$' || c == u'@'; }
-bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'$'; }
 
 }  // namespace
 
@@ -107,80 +100,46 @@ bool SqlHighlighter::isKeyword(QStringView word) const {
     return keywords_.contains(word.toString().toUpper());
 }
 
+void SqlHighlighter::setRules(sqllex::Rules rules) {
+    if (rules == rules_) return;
+    rules_ = rules;
+    rehighlight();
+}
+
 void SqlHighlighter::highlightBlock(const QString& text) {
     const int n = int(text.size());
-    int i = 0;
-    // Continue what the line before ended inside.
-    const int carried = std::max(previousBlockState(), 0);
-    if (carried != Code) {
-        int end = -1;
-        if (carried == InComment) {
-            const int close = int(text.indexOf(QLatin1String("*/")));
-            end = close < 0 ? -1 : close + 2;
-        } else {
-            const QChar quote = carried == InSingle ? u'\'' : carried == InDouble ? u'"' : u'`';
-            end = sqlQuotedEnd(text, 0, quote, carried != InBacktick);
+    // Go on from what the line before ended inside.
+    sqllex::TextLexer lexer(sqllex::utf16(text), rules_, sqllex::State::unpacked(previousBlockState()));
+    for (sqllex::Token t = lexer.next(); t.kind != sqllex::Kind::End; t = lexer.next()) {
+        const int begin = int(t.begin);
+        const int size = int(t.size());
+        const QChar c = text[begin];
+        switch (t.kind) {
+            case sqllex::Kind::Comment:
+            case sqllex::Kind::CodeOpen:
+            case sqllex::Kind::CodeClose:
+                setFormat(begin, size, formats_[Comment]);
+                break;
+            case sqllex::Kind::String: setFormat(begin, size, formats_[String]); break;
+            case sqllex::Kind::Name: setFormat(begin, size, formats_[QuotedName]); break;
+            case sqllex::Kind::Word:
+            case sqllex::Kind::Symbol:
+                if (c.isDigit() || (c == u'.' && begin + 1 < n && text[begin + 1].isDigit())) {
+                    // A number with its fraction and exponent ("12.5", ".5e3").
+                    int end = begin + 1;
+                    while (end < n && (text[end].isLetterOrNumber() || text[end] == u'.')) ++end;
+                    setFormat(begin, end - begin, formats_[Number]);
+                    lexer.seek(std::size_t(end));
+                } else if (t.kind == sqllex::Kind::Word) {
+                    // A name after a dot is a column or table, whatever it is called.
+                    const QChar before = begin > 0 ? text[begin - 1] : QChar();
+                    if (before != u'.' && before != u'@' && isKeyword(QStringView(text).mid(begin, size)))
+                        setFormat(begin, size, formats_[Keyword]);
+                }
+                break;
+            default:
+                break;
         }
-        const Kind kind = carried == InComment    ? Comment
-                          : carried == InBacktick ? QuotedName
-                                                  : String;
-        if (end < 0) {
-            setFormat(0, n, formats_[kind]);
-            setCurrentBlockState(carried);
-            return;
-        }
-        setFormat(0, end, formats_[kind]);
-        i = end;
     }
-    setCurrentBlockState(Code);
-    while (i < n) {
-        const QChar c = text[i];
-        const QChar next = i + 1 < n ? text[i + 1] : QChar();
-        // "--" starts a comment only before a blank or the line's end, as the server reads it.
-        if (c == u'#' || (c == u'-' && next == u'-' && (i + 2 >= n || text[i + 2].isSpace()))) {
-            setFormat(i, n - i, formats_[Comment]);
-            return;
-        }
-        if (c == u'/' && next == u'*') {
-            const int close = int(text.indexOf(QLatin1String("*/"), i + 2));
-            if (close < 0) {
-                setFormat(i, n - i, formats_[Comment]);
-                setCurrentBlockState(InComment);
-                return;
-            }
-            setFormat(i, close + 2 - i, formats_[Comment]);
-            i = close + 2;
-            continue;
-        }
-        if (c == u'\'' || c == u'"' || c == u'`') {
-            const int end = sqlQuotedEnd(text, i + 1, c, c != u'`');
-            const Kind kind = c == u'`' ? QuotedName : String;
-            if (end < 0) {
-                setFormat(i, n - i, formats_[kind]);
-                setCurrentBlockState(c == u'\'' ? InSingle : c == u'"' ? InDouble : InBacktick);
-                return;
-            }
-            setFormat(i, end - i, formats_[kind]);
-            i = end;
-            continue;
-        }
-        if (c.isDigit() || (c == u'.' && next.isDigit())) {
-            int end = i + 1;
-            while (end < n && (text[end].isLetterOrNumber() || text[end] == u'.')) ++end;
-            setFormat(i, end - i, formats_[Number]);
-            i = end;
-            continue;
-        }
-        if (isWordStart(c)) {
-            int end = i + 1;
-            while (end < n && isWordChar(text[end])) ++end;
-            // A name after a dot is a column or table, whatever it is called.
-            const bool qualified = i > 0 && text[i - 1] == u'.';
-            if (c != u'@' && !qualified && isKeyword(QStringView(text).mid(i, end - i)))
-                setFormat(i, end - i, formats_[Keyword]);
-            i = end;
-            continue;
-        }
-        ++i;
-    }
+    setCurrentBlockState(lexer.state().packed());
 }

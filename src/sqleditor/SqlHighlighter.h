@@ -6,13 +6,16 @@
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 
+#include "sqllex/Rules.h"
+
 namespace db {
 class Connection;
 }
 
 // Colours SQL as the server reads it: keywords, quoted strings, quoted names, numbers and
-// comments (--, #, /* */). A string, name or comment may span lines; the state at a line's
-// end is carried into the next, so only the lines after an edit are coloured again.
+// comments (--, #, /* */), in the quoting rules of the SQL mode of the panel's connection
+// ("..." a name under ANSI_QUOTES). A string, name or comment may span lines; the state at
+// a line's end is carried into the next, so only the lines after an edit are coloured again.
 class SqlHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 
@@ -28,6 +31,9 @@ public:
     static QStringList serverKeywords(db::Connection& connection);
     void setKeywords(const QStringList& words);
     bool isKeyword(QStringView word) const;
+    // Colours everything again when the rules change.
+    void setRules(sqllex::Rules rules);
+    const sqllex::Rules& rules() const { return rules_; }
 
     const QTextCharFormat& format(Kind kind) const { return formats_[kind]; }
 
@@ -36,5 +42,6 @@ protected:
 
 private:
     QSet<QString> keywords_;  // upper case
+    sqllex::Rules rules_;
     QTextCharFormat formats_[KindCount];
 };

@@ -205,7 +205,14 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
         highlighter_->setKeywords(words);
         completion_->setKeywords(words);
         completion_->clear();
+        refreshRules();
     });
+}
+
+void SqlPanel::refreshRules() {
+    const sqllex::Rules rules = connection_.connection().sqlRules();
+    highlighter_->setRules(rules);
+    completion_->setRules(rules);
 }
 
 SqlPanel::~SqlPanel() = default;
@@ -402,6 +409,7 @@ void SqlPanel::RunScriptClick() {
                 .arg(totals.failures)
                 .arg(totals.stopped ? QStringLiteral(", stopped") : QString())));
     }
+    refreshRules();  // the script may have changed the SQL mode
     if (historyPane_->isVisible()) historyPane_->Refresh();
     MemoLog_->appendPlainText(QStringLiteral("%1, %2 failed, %3 ms%4")
                                   .arg(ui::counted(std::uint64_t(totals.statements), "statement"))
@@ -433,11 +441,13 @@ HistoryEntry SqlPanel::historyEntry(QString statement, qint64 ms, qint64 rows,
     e.rows = rows;
     e.outcome = std::move(outcome);
     e.statement = std::move(statement);
+    e.rules = highlighter_->rules();  // those the statement was written in
     return e;
 }
 
 void SqlPanel::remember(const QString& statement, qint64 ms, qint64 rows, const QString& outcome) {
     history_->record(historyEntry(statement, ms, rows, outcome));
+    refreshRules();  // the statement may have changed the SQL mode
     if (historyPane_->isVisible()) historyPane_->Refresh();
 }
 

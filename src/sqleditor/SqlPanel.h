@@ -133,6 +133,9 @@ private:
     bool offerReconnect(const QString& reason);
     ExecOutcome runCommand(const SqlText& sql);
     HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
+    // The quoting rules of the connection's SQL mode into the colouring and the completion:
+    // after the connect and after each statement, which may have changed the mode.
+    void refreshRules();
     // Keeps a statement sent from the panel in the history.
     void remember(const QString& statement, qint64 ms, qint64 rows, const QString& outcome);
     void saveResult();

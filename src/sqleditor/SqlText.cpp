@@ -68,19 +68,3 @@ QStringList SqlText::splitLines(const QString& text) {
     if (start < size) lines << text.mid(start);
     return lines;
 }
-
-int sqlQuotedEnd(const QString& text, int from, QChar quote, bool backslash) {
-    for (int i = from; i < text.size(); ++i) {
-        if (backslash && text[i] == u'\\') {
-            ++i;
-            continue;
-        }
-        if (text[i] != quote) continue;
-        if (i + 1 < text.size() && text[i + 1] == quote) {
-            ++i;
-            continue;
-        }
-        return i + 1;
-    }
-    return -1;
-}

@@ -3,10 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-// From `from`, the end of a quoted text closed by `quote` (a doubled quote, or with
-// `backslash` a backslash-escaped one, does not close it); -1 when the text ends first.
-int sqlQuotedEnd(const QString& text, int from, QChar quote, bool backslash);
-
 // The statement typed into the SQL panel, and the words that decide how it runs. The text
 // is one statement: it is never split at semicolons.
 class SqlText {

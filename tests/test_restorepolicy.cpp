@@ -41,7 +41,8 @@ TEST(RestorePolicy, EachStatementGetsItsAction) {
         {"CREATE DEFINER=`u`@`%` VIEW v AS SELECT 1", Action::SendWithDefiner},
         {"CREATE TABLE t (a INT)", Action::Batch},
         {"DROP TABLE IF EXISTS t", Action::Batch},
-        {"SET sql_mode = 'ANSI_QUOTES'", Action::Batch},
+        {"SET sql_mode = 'ANSI_QUOTES'", Action::SendAlone},  // what follows reads in its mode
+        {"SET NAMES utf8mb4", Action::Batch},
         {"INSERT INTO t VALUES ('this one is longer than the server takes at all')",
          Action::SkipOversized},
     };
@@ -52,7 +53,7 @@ TEST(RestorePolicy, EachStatementGetsItsAction) {
         EXPECT_EQ(plan.rows != npos, c.rowCount > 0) << c.statement;
     }
     // A SET may change how what follows reads: what is gathered goes at once.
-    EXPECT_TRUE(RestorePolicy::plan("SET sql_mode = ''", plainRun()).endsTrip);
+    EXPECT_TRUE(RestorePolicy::plan("SET NAMES utf8mb4", plainRun()).endsTrip);
     EXPECT_FALSE(RestorePolicy::plan("INSERT INTO t VALUES (1)", plainRun()).endsTrip);
 
     const dump::StatementPlan definer =
@@ -90,7 +91,7 @@ TEST(RestorePolicy, TheRunsOptionsDecideUseForeignAndLateStatements) {
 
     // Without backslash escapes a backslash does not hide the quote after it.
     RestorePolicy::Context ansi = plainRun();
-    ansi.noBackslashEscapes = true;
+    ansi.rules.backslashEscapes = false;
     EXPECT_EQ(RestorePolicy::plan("INSERT INTO t VALUES ('a\\')", ansi).action, Action::Batch);
     EXPECT_EQ(RestorePolicy::plan("INSERT INTO t VALUES ('a\\')", plainRun()).action,
               Action::SendAlone);
@@ -100,11 +101,11 @@ TEST(RestorePolicy, InsertsJoinOnlyWithTheSameTextBeforeTheirRows) {
     const std::string_view first = "INSERT INTO t VALUES (1)";
     const std::string_view same = "INSERT INTO t VALUES (2),(3)";
     const std::string_view other = "INSERT INTO u VALUES (2)";
-    const std::size_t at = RestorePolicy::rowListAt(first, false);
-    EXPECT_TRUE(RestorePolicy::joins(same, RestorePolicy::rowListAt(same, false), first, at));
-    EXPECT_FALSE(RestorePolicy::joins(other, RestorePolicy::rowListAt(other, false), first, at));
+    const std::size_t at = RestorePolicy::rowListAt(first, {});
+    EXPECT_TRUE(RestorePolicy::joins(same, RestorePolicy::rowListAt(same, {}), first, at));
+    EXPECT_FALSE(RestorePolicy::joins(other, RestorePolicy::rowListAt(other, {}), first, at));
     EXPECT_FALSE(RestorePolicy::joins(same, npos, first, at));
-    EXPECT_FALSE(RestorePolicy::joins(same, RestorePolicy::rowListAt(same, false), first, npos));
+    EXPECT_FALSE(RestorePolicy::joins(same, RestorePolicy::rowListAt(same, {}), first, npos));
     EXPECT_EQ(RestorePolicy::insertTable("INSERT INTO `a``b` VALUES (1)"), "a`b");
     EXPECT_EQ(RestorePolicy::insertTable("INSERT INTO other.t VALUES (1)"), "");
 }

@@ -16,6 +16,7 @@
 #include "sqllex/Lexer.h"
 #include "sqllex/ScriptReader.h"
 #include "sqllex/SqlModeFollower.h"
+#include "support/Failures.h"
 #include "support/TestServer.h"
 
 namespace {
@@ -359,8 +360,8 @@ TEST(SqlLex, RestoreReadsEachStatementInTheModeBeforeIt) {
     dump::RunOptions options;
     options.format = dump::ScriptFormat::Plain;
     const dump::RestoreRun run = engine.run(input, dump::RunKind::Script, {}, options);
-    QString error;
-    EXPECT_TRUE(engine.finish(&error)) << error.toStdString();
+    const QString error = failureOf([&] { engine.finish(); });
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_EQ(run.failures, 0u) << run.fatal.toStdString();
     EXPECT_EQ(target.scalar("SELECT GROUP_CONCAT(v ORDER BY v SEPARATOR '|') FROM t"),
               QStringLiteral("a\\|b|c';d"));

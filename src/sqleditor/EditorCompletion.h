@@ -29,6 +29,8 @@ public:
     // The names are read again at the next completion.
     void clear() { completion_->clear(); }
     void setKeywords(const QStringList& words) { completion_->setKeywords(words); }
+    // How the editor's text is read (the session's SQL mode).
+    void setRules(sqllex::Rules rules) { completion_->setRules(rules); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

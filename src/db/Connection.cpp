@@ -116,6 +116,17 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 // returns when the waiter refuses it because another call is running. `readsAnswer`: the
 // call reads the answer of the statement sent before (results, rows), where a cancel of
 // that statement often shows: the server may send the columns, then the interruption.
+// A call starts with no error of its own; one that sends a statement starts its clock.
+void Connection::beginCall(bool readsAnswer) {
+    ownErrorNumber_ = 0;
+    ownErrorText_.clear();
+    cancelled_ = false;
+    if (!readsAnswer) {
+        statementCancelled_ = false;
+        statementClock_.start();
+    }
+}
+
 template <class R, class F>
 R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnswer) {
     // A statement that ended on its own before the cancel arrived keeps its outcome.
@@ -131,13 +142,7 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
     // here, with no hand-off of its own. A cancel of that work stops the statement running
     // now, which then reads as the user's cancel, as a call of its own would.
     if (holder_.load() == std::this_thread::get_id()) {
-        ownErrorNumber_ = 0;
-        ownErrorText_.clear();
-        cancelled_ = false;
-        if (!readsAnswer) {
-            statementCancelled_ = false;
-            statementClock_.start();
-        }
+        beginCall(readsAnswer);
         R out = call();
         if (waiter_ && waiter_->cancelRequested()) statementCancelled_ = true;
         noteCancel();
@@ -149,13 +154,7 @@ R Connection::blocking(std::string_view what, R failed, F&& call, bool readsAnsw
     }
     Lease lease(*this);
     if (refusedHere == this) refusedHere = nullptr;
-    ownErrorNumber_ = 0;
-    ownErrorText_.clear();
-    cancelled_ = false;
-    if (!readsAnswer) {
-        statementCancelled_ = false;
-        statementClock_.start();
-    }
+    beginCall(readsAnswer);
     R out = std::move(failed);
     const auto leased = [&] {
         lease.hold();

@@ -200,6 +200,7 @@ private:
     void refuseBusy() const;
     // After a call: a read that timed out is said to be one, not a plain lost connection.
     void explainTimeout();
+    void beginCall(bool readsAnswer);
     template <class R, class F>
     R blocking(std::string_view what, R failed, F&& call, bool readsAnswer = false);
 

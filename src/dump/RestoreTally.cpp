@@ -5,24 +5,20 @@
 
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
+#include "files/SqlBytes.h"
 #include "ui/Counted.h"
 
 namespace dump {
 
 namespace {
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-    return out;
-}
+using sqlbytes::upperCase;
 
 // Tables and views share one name space, and names are compared without letter case: a
 // server with lower_case_table_names keeps them in lower case.
 std::string objectKey(std::string_view kind, std::string_view name) {
     const std::string k = kind == "VIEW" ? std::string("TABLE") : std::string(kind);
-    return k + '\0' + upper(name);
+    return k + '\0' + upperCase(name);
 }
 
 QString rowsText(std::uint64_t n) { return ui::counted(n, "row"); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // Byte classes and hex digits for SQL text read or written as bytes. The dump engine and the
@@ -12,6 +13,14 @@ inline bool isBlankByte(char c) { return static_cast<unsigned char>(c) <= 32; }
 inline bool isNameByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// `text` with its ASCII letters in upper case.
+inline std::string upperCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = char(c - 32);
+    return out;
 }
 
 // Whether `text` is the word `upper` (given in upper case) in any letter case.

@@ -1,20 +1,13 @@
 #include "sqllex/Rules.h"
 
+#include "files/SqlBytes.h"
 #include "sqllex/Lexer.h"
 
 namespace sqllex {
 
 namespace {
 
-bool sameWord(std::string_view text, std::string_view upper) {
-    if (text.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
+using sqlbytes::isWord;
 
 }  // namespace
 
@@ -23,8 +16,8 @@ Rules rulesOfSqlMode(std::string_view sqlMode) {
     while (!sqlMode.empty()) {
         const std::size_t comma = sqlMode.find(',');
         const std::string_view mode = sqlMode.substr(0, comma);
-        if (sameWord(mode, "NO_BACKSLASH_ESCAPES")) rules.backslashEscapes = false;
-        if (sameWord(mode, "ANSI_QUOTES")) rules.ansiQuotes = true;
+        if (isWord(mode, "NO_BACKSLASH_ESCAPES")) rules.backslashEscapes = false;
+        if (isWord(mode, "ANSI_QUOTES")) rules.ansiQuotes = true;
         if (comma == std::string_view::npos) break;
         sqlMode.remove_prefix(comma + 1);
     }
@@ -40,9 +33,9 @@ bool maySetSqlMode(std::string_view statement) {
         if (t.kind == Kind::Blank || t.kind == Kind::Comment || t.kind == Kind::CodeOpen) continue;
         const std::string_view word = statement.substr(t.begin, t.size());
         if (first) {
-            if (t.kind != Kind::Word || !sameWord(word, "SET")) return false;
+            if (t.kind != Kind::Word || !isWord(word, "SET")) return false;
             first = false;
-        } else if (t.kind == Kind::Word && sameWord(word, "SQL_MODE")) {
+        } else if (t.kind == Kind::Word && isWord(word, "SQL_MODE")) {
             return true;
         }
     }

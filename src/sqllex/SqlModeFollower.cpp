@@ -2,18 +2,14 @@
 
 #include <algorithm>
 
+#include "files/SqlBytes.h"
 #include "sqllex/Lexer.h"
 
 namespace sqllex {
 
 namespace {
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = char(c - 32);
-    return out;
-}
+using sqlbytes::upperCase;
 
 // The tokens of one SET statement that carry meaning, read one after the other.
 class Assignments {
@@ -32,7 +28,7 @@ public:
     }
 
     bool word(std::string_view upperWord) const {
-        return k_ < tokens_.size() && tokens_[k_].kind == Kind::Word && upper(text()) == upperWord;
+        return k_ < tokens_.size() && tokens_[k_].kind == Kind::Word && upperCase(text()) == upperWord;
     }
     bool symbol(char c) const {
         return k_ < tokens_.size() && tokens_[k_].kind == Kind::Symbol &&
@@ -49,15 +45,15 @@ public:
             return {};
         std::string name = nameText();
         skip();
-        if (ats == 1) return {Target::Variable, upper(name)};
+        if (ats == 1) return {Target::Variable, upperCase(name)};
         if (ats == 2 && symbol('.')) {
-            if (upper(name) != "SESSION" && upper(name) != "LOCAL") return {};
+            if (upperCase(name) != "SESSION" && upperCase(name) != "LOCAL") return {};
             skip();
             if (atEnd() || tokens_[k_].kind == Kind::Symbol) return {};
             name = nameText();
             skip();
         }
-        return upper(name) == "SQL_MODE" ? Target{Target::Mode, {}} : Target{};
+        return upperCase(name) == "SQL_MODE" ? Target{Target::Mode, {}} : Target{};
     }
     Target value() {
         if (!atEnd() && tokens_[k_].kind == Kind::String) {

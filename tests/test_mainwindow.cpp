@@ -793,9 +793,12 @@ TEST_F(ServerWaitTest, WhileACallRunsTypingGoesOnCommandsAreRefusedAndEscapeCanc
     EXPECT_EQ(code, 2014u);
     EXPECT_TRUE(text.startsWith(QStringLiteral("Another command is still running"))) << text.toStdString();
     EXPECT_EQ(w->TreeView1().currentItem(), before);
-    EXPECT_LT(run.tookMs, 1100);
-    EXPECT_TRUE(cancelShown(QStringLiteral("Cancelled by the user after 0.1 s.")) ||
-                cancelShown(QStringLiteral("Cancelled by the user after 0.2 s.")));
+    // Escape ended the 5 s statement early; a loaded machine may take a while to open the
+    // connection that sends the KILL QUERY.
+    EXPECT_LT(run.tookMs, 3000);
+    EXPECT_TRUE(cancelShown(QStringLiteral("Cancelled by the user after 0.")) ||
+                cancelShown(QStringLiteral("Cancelled by the user after 1.")) ||
+                cancelShown(QStringLiteral("Cancelled by the user after 2.")));
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
     EXPECT_TRUE(w->session().MainConnection().query("SELECT 1"));  // free again
     w->session().MainConnection().discardResults();

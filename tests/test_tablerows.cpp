@@ -193,7 +193,10 @@ TEST_F(TableRowsTest, MemoryStaysBoundedAndFilterAndCountWork) {
     rows.open(scratch.name(), QStringLiteral("t"));
     for (int row = 0; row < rows.rowCount(); row += 97) ASSERT_TRUE(rows.ensureLoaded(row));
     EXPECT_LE(rows.keptRows(), TableRows::kKeptRows + 4 * TableRows::kWindowRows);
-    EXPECT_EQ(rows.rowCount(), 60000);
+    // The walk went as far as the server's estimate; Last finds the real end whatever it was.
+    ASSERT_TRUE(rows.loadEnd());
+    EXPECT_EQ(rows.cell(rows.rowCount() - 1, 0).text(), QStringLiteral("60000"));
+    EXPECT_LE(rows.keptRows(), TableRows::kKeptRows + 4 * TableRows::kWindowRows);
 
     rows.setFilter(QStringLiteral("v = 3"));
     EXPECT_EQ(rows.rowCount(), 6000);

@@ -71,25 +71,17 @@ void ensureTable() {
            std::to_string(kRows));
 }
 
-// Answers every question with OK and drives the dump and restore dialogs.
-class BenchPrompts : public ui::Prompts {
+// Answers every question as the shared quiet prompts do, and drives the dump and restore
+// dialogs.
+class BenchPrompts : public bench::QuietPrompts {
 public:
-    QString file;
     std::function<void(QDialog*)> driver;
 
-    void message(QWidget*, const QString& text, const QString&) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool okCancel(QWidget*, const QString&, const QString&) override { return true; }
-    bool yesNo(QWidget*, const QString&, const QString&) override { return false; }
     QString inputBox(QWidget*, const QString&, const QString&, const QString& d) override {
         return d;
     }
     std::optional<QString> password(QWidget*, const QString&, const QString&) override {
         return std::nullopt;
-    }
-    QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
-        return file;
     }
     QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
         return file;
@@ -104,35 +96,11 @@ public:
 using bench::Measured;
 using bench::measure;
 
-QTreeWidgetItem* childNamed(QTreeWidgetItem* item, const QString& text) {
-    for (int i = 0; item && i < item->childCount(); ++i)
-        if (item->child(i)->text(0) == text) return item->child(i);
-    return nullptr;
-}
-
-void expand(TfrmMain& w, QTreeWidgetItem* item) {
-    if (!item) throw std::runtime_error("tree node missing");
-    w.TreeView1().setCurrentItem(item);
-    w.tree().ExpandNode();
-}
-
 // One side of the comparison in this process: prints "name ms gap" lines.
 int runSide() {
-    QTemporaryDir dir;
-    QFile list(dir.filePath(QStringLiteral("HostInfor.Dat")));
-    if (!list.open(QIODevice::WriteOnly)) return 1;
-    const db::ConnectParams p = params();
-    list.write(QStringLiteral("<HOST NAME=\"bench\"><IP>%1</IP><USERID>%2</USERID><PASSWD>%3"
-                              "</PASSWD></HOST>")
-                   .arg(p.host, p.user, p.password)
-                   .toUtf8());
-    list.close();
     BenchPrompts prompts;
-    TfrmMain w(dir.path(), prompts);
-    w.resize(1000, 700);
-    w.show();
-    QTreeWidgetItem* root = w.TreeView1().topLevelItem(0);
-    expand(w, root);
+    bench::MainWindow window(prompts);
+    TfrmMain& w = window.window();
     const bool waiting = w.serverWait() != nullptr;
     std::map<std::string, Measured> out;
 
@@ -140,24 +108,17 @@ int runSide() {
     sql->setPlainText(QStringLiteral("SELECT SLEEP(3)"));
     out["sleep"] = measure([&] { w.sqlPanel().SpeedButton7()->click(); });
 
-    QTreeWidgetItem* dbs = childNamed(root, QStringLiteral("DB"));
-    expand(w, dbs);
-    QTreeWidgetItem* database = childNamed(dbs, kDatabase);
-    expand(w, database);
-    QTreeWidgetItem* tables = childNamed(database, QStringLiteral("Tables"));
-    expand(w, tables);
-    QTreeWidgetItem* table = childNamed(tables, kTable);
-    if (!table) throw std::runtime_error("table node missing");
+    QTreeWidgetItem* tables = window.open({QStringLiteral("DB"), kDatabase, QStringLiteral("Tables")});
+    QTreeWidgetItem* table = window.open({QStringLiteral("DB"), kDatabase, QStringLiteral("Tables"), kTable});
     w.TreeView1().setCurrentItem(table);
     out["grid"] = measure([&] { w.TreeView1Click(); });
-    w.TreeView1().setCurrentItem(tables);
-    w.TreeView1Click();  // frees the rows
+    window.click(tables);  // frees the rows
 
     db::Connection& main = w.session().MainConnection();
-    prompts.file = dir.filePath(QStringLiteral("rows.sql"));
+    prompts.file = QDir(window.dir()).filePath(QStringLiteral("rows.sql"));
     {
         TfrmSchema dump(main, prompts);
-        dump.SetState(TfrmSchema::ScopeTable, kDatabase, kTable, dir.path());
+        dump.SetState(TfrmSchema::ScopeTable, kDatabase, kTable, window.dir());
         prompts.driver = [&](QDialog* d) {
             d->findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->setChecked(true);
             auto* save = d->findChild<QPushButton*>(QStringLiteral("BitBtn1"));

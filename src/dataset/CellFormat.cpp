@@ -100,6 +100,17 @@ QString CellFormat::bitLiteral(std::string_view bytes, unsigned long bits) {
     return QStringLiteral("b'") + digits + u'\'';
 }
 
+std::vector<FieldDef> fieldDefsOf(const std::vector<db::Column>& columns) {
+    std::vector<FieldDef> fields;
+    fields.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const db::Column& column = columns[i];
+        fields.push_back({QString::fromUtf8(column.name.data(), qsizetype(column.name.size())),
+                          CellFormat::typeOf(column), column.length, int(i) + 1});
+    }
+    return fields;
+}
+
 QVariant cellRoleData(const FieldDef& field, const db::Value& value, int role, int isNullRole) {
     if (role == isNullRole) return value.isNull();
     switch (role) {

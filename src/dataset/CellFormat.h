@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QVariant>
+#include <vector>
 
 #include "db/ColumnType.h"
 #include "db/Result.h"
@@ -38,6 +39,9 @@ public:
     // b'00000101', padded to the column's bit count.
     static QString bitLiteral(std::string_view bytes, unsigned long bits);
 };
+
+// One FieldDef for each column of a result, in its order.
+std::vector<FieldDef> fieldDefsOf(const std::vector<db::Column>& columns);
 
 // What a grid shows of one cell for a model role: the display text ("NULL" for NULL, shown
 // in grey), numbers right-aligned, a tool tip of at most kToolTipChars characters, and

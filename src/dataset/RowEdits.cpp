@@ -102,13 +102,12 @@ PostOutcome postEdits(db::Connection& c, const RowStatements& statements,
                       const std::vector<RowEdit>& edits) {
     PostOutcome out;
     std::vector<std::uint64_t> insertIds(edits.size(), 0);
+    bool ranBefore = false;  // a statement of an earlier edit was applied
     const auto fail = [&](int edit, QString reason, bool elsewhere) {
         out.failedEdit = edit;
         out.reason = std::move(reason);
         out.changedElsewhere = elsewhere;
         c.query("ROLLBACK");
-        bool ranBefore = false;
-        for (int i = 0; i < edit; ++i) ranBefore = ranBefore || !statements.statement(edits[std::size_t(i)]).empty();
         out.partlyKept = ranBefore && !statements.shape().transactional();
         return out;
     };
@@ -127,6 +126,7 @@ PostOutcome postEdits(db::Connection& c, const RowStatements& statements,
                             : QStringLiteral("The change reached %1 rows, not one.").arg(reached),
                         reached == 0);
         insertIds[i] = c.insertId();
+        ranBefore = true;
     }
     if (!c.query("COMMIT")) return fail(int(edits.size()) - 1, c.errorText(), false);
     out.applied = true;

@@ -107,10 +107,6 @@ std::string RowPager::seek(const std::vector<Value>& values, bool forward) const
     return any.empty() ? std::string("FALSE") : "(" + any + ")";
 }
 
-std::string RowPager::first(int rows) const {
-    return select() + where({}) + orderBy(false) + " LIMIT " + std::to_string(rows);
-}
-
 std::string RowPager::between(const std::vector<Value>* low, const std::vector<Value>* high,
                              int rows, bool fromHigh) const {
     std::string bounds;

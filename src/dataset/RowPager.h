@@ -40,7 +40,7 @@ public:
     // as positions in the select list.
     const std::vector<int>& orderColumns() const { return order_; }
 
-    std::string first(int rows) const;
+    std::string first(int rows) const { return between(nullptr, nullptr, rows, false); }
     // The rows after the row whose ordering values are `low` (in orderColumns() order) and,
     // when `high` is given, before the row with those: the gap between two windows. With
     // `fromHigh` they are read nearest `high` first, so the window comes in reverse order.

@@ -188,17 +188,10 @@ void TMySQLDataSet::Close() {
 }
 
 void TMySQLDataSet::BuildFieldDefs() {
-    fields_.clear();
-    const std::vector<db::Column>& columns = result_.columns();
-    fields_.reserve(columns.size());
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const db::Column& column = columns[i];
-        FieldDef field{QString::fromUtf8(column.name.data(), qsizetype(column.name.size())),
-                       CellFormat::typeOf(column), column.length, int(i) + 1};
+    fields_ = fieldDefsOf(result_.columns());
+    for (const FieldDef& field : fields_)
         qCDebug(lcDataSet).nospace() << "BuildFieldDefs: field " << field.fieldNo << ' '
                                      << CellFormat::typeName(field.type) << ' ' << field.size;
-        fields_.push_back(std::move(field));
-    }
 }
 
 bool TMySQLDataSet::GetCanModify() const {

@@ -76,26 +76,23 @@ void TableRows::readFirst() {
         db::Result r = c.select(pager_->count());
         counted = r.next() ? clampRows(r.text(0).toULongLong()) : 0;
     }
-    db::Result first = c.select(pager_->seeks() ? pager_->first(kWindowRows)
-                                                : pager_->atOffset(0, kWindowRows));
+    const QString shownError = lastError_;
+    std::optional<Window> first = fetch(pager_->seeks() ? pager_->first(kWindowRows)
+                                                        : pager_->atOffset(0, kWindowRows),
+                                        false, true);
+    if (!first) {
+        lastError_ = shownError;  // the rows shown stay, and so does what their reading met
+        throw c.lastError();
+    }
+    Window& w = *first;
     beginResetModel();
     windows_.clear();
     kept_ = 0;
     wanted_ = -1;
     lastError_.clear();
-    fields_.clear();
     edits_.clear();  // the window asks before it lets edits go
     reindexEdits();
-    const std::vector<db::Column>& columns = first.columns();
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const db::Column& column = columns[i];
-        fields_.push_back({QString::fromUtf8(column.name.data(), qsizetype(column.name.size())),
-                           CellFormat::typeOf(column), column.length, int(i) + 1});
-    }
-    Window w;
-    w.count = int(first.rowCount());
-    w.rows = db::StoredRows(first);
-    w.result = std::move(first);
+    fields_ = fieldDefsOf(w.result.columns());
     const int got = w.count;
     if (counted) {
         count_ = *counted;

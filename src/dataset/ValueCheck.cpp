@@ -42,8 +42,7 @@ bool isSet(const TableColumn& column) { return column.baseType() == QLatin1Strin
 
 bool isLongText(const TableColumn& column) {
     const QString base = column.baseType();
-    return base.endsWith(QLatin1String("text")) || base == QLatin1String("json") ||
-           base == QLatin1String("longtext");
+    return base.endsWith(QLatin1String("text")) || base == QLatin1String("json");
 }
 
 namespace {

@@ -215,13 +215,13 @@ bool RestoreEngine::Run::take(std::string_view statement, qint64 line, qint64 po
         RestoreTally& tally = *engine_.tally_;
         tally.inserted(prefix,
                        tally.continues(prefix) ? std::string()
-                                               : RestorePolicy::insertTable(statement, c_.sqlRules()),
+                                               : RestorePolicy::insertTable(statement, context.rules),
                        plan.rows == std::string_view::npos ? RestoreTally::kUncountable
                                                            : plan.rowCount);
     } else if (isWord(word, "CREATE") || statement.starts_with("/*")) {
-        engine_.tally_->created(createdObject(statement, c_.sqlRules()));
+        engine_.tally_->created(createdObject(statement, context.rules));
     } else if (isWord(word, "DROP")) {
-        engine_.tally_->dropped(replacedObjects(statement, engine_.current_, c_.sqlRules()));
+        engine_.tally_->dropped(replacedObjects(statement, engine_.current_, context.rules));
     }
     if (plan.action == Action::SendWithDefiner) {
         position_ = position;

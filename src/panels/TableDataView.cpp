@@ -344,12 +344,12 @@ void TableDataView::deleteSelectedRows() {
     if (!rows_->editable()) return;
     std::vector<int> selected;
     for (const QModelIndex& index : DBGrid1_->selectionModel()->selectedIndexes())
-        if (std::find(selected.begin(), selected.end(), index.row()) == selected.end())
-            selected.push_back(index.row());
+        selected.push_back(index.row());
     if (selected.empty() && DBGrid1_->currentIndex().isValid())
         selected.push_back(DBGrid1_->currentIndex().row());
     if (selected.empty()) return;
     std::sort(selected.begin(), selected.end());
+    selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
     // Name the rows by their keys, so the question says which rows go.
     QStringList keys;
     const TableShape& shape = rows_->pager()->shape();

@@ -94,7 +94,7 @@ TMySQLDataSet::Executed TMySQLDataSet::Execute() {
         fail();
         return done;
     }
-    done.result = c.storeResult();
+    done.result = rowLimit_ > 0 ? c.storeResult(rowLimit_) : c.storeResult();
     if (!done.result && c.errorNumber() != 0) {
         fail();
         return done;
@@ -107,7 +107,8 @@ TMySQLDataSet::Executed TMySQLDataSet::Execute() {
         const int next = c.nextResult();
         if (next > 0 && done.failure.isEmpty()) fail();
         if (next != 0) break;
-        if (c.storeResult()) ++droppedSets_;
+        // Dropped unread: counted through, never held whole.
+        if (c.storeResult(0)) ++droppedSets_;
     }
     if (!done.failure.isEmpty()) qCDebug(lcDataSet) << "Open: a later result failed";
     return done;

@@ -40,6 +40,15 @@ public:
     TMySQLConnection* Connection() const { return connection_; }
     void SetConnection(TMySQLConnection* connection) { connection_ = connection; }
 
+    // Rows kept of a result, at most (0: every row). The rows past the limit are read from
+    // the server and counted (NotRead), not kept, so a statement returning millions of rows
+    // takes the memory of the limit. Takes effect at the next open.
+    void SetRowLimit(std::uint64_t rows) { rowLimit_ = rows; }
+    std::uint64_t RowLimit() const { return rowLimit_; }
+    // The rows of the open result past the limit (and whether counting them finished).
+    std::uint64_t NotRead() const { return result_.notRead(); }
+    bool NotReadKnown() const { return result_.notReadKnown(); }
+
     bool Active() const { return active_; }
     void SetActive(bool value);
     // Runs the statement and stores its result. A refused statement, one that returns
@@ -135,6 +144,7 @@ private:
     void MoveTo(int row, bool bof, bool eof);
 
     QString lastError_;
+    std::uint64_t rowLimit_ = 0;
     qint64 elapsedMs_ = 0;
     int droppedSets_ = 0;
     TMySQLConnection* connection_ = nullptr;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QAbstractTableModel>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -8,8 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "dataset/CellFormat.h"
-#include "dataset/RowEdits.h"
+#include "dataset/EditableRows.h"
 #include "dataset/RowPager.h"
 #include "db/Result.h"
 
@@ -21,21 +19,17 @@ class Connection;
 // shows them, so that a table of any size opens at once and takes the memory of a few
 // windows. The scroll range is the server's estimate of the row count until the reads meet
 // an end or the exact count is asked for. A cell not read yet shows empty and is read as soon
-// as control is back in the event loop. Call from the user-interface thread only.
-class TableRows : public QAbstractTableModel {
+// as control is back in the event loop. A table with a key that names each row takes edits
+// (EditableRows). Call from the user-interface thread only.
+class TableRows : public EditableRows {
     Q_OBJECT
 public:
-    static constexpr int IsNullRole = Qt::UserRole + 1;
     static constexpr int kWindowRows = 500;
     // Windows beyond this many rows are let go of, farthest from the rows shown first.
     static constexpr std::size_t kKeptRows = 20000;
 
     explicit TableRows(QObject* parent = nullptr);
     ~TableRows() override;
-
-    // Not owned.
-    void setConnection(db::Connection* connection) { connection_ = connection; }
-    db::Connection* connection() const { return connection_; }
 
     // Reads the table's shape and its first window. Throws db::DbError when the server
     // refuses; the model is then closed.
@@ -45,7 +39,7 @@ public:
     void close();
     bool isOpen() const { return pager_ != nullptr; }
     const RowPager* pager() const { return pager_.get(); }
-    const std::vector<FieldDef>& fields() const { return fields_; }
+    const TableShape* editShape() const override;
 
     // Re-reads from the start with a condition, or ordered by a column on the server. Throws
     // db::DbError when the server refuses; the rows shown before then stay.
@@ -66,61 +60,25 @@ public:
     // Reads the table's last rows (the navigator's Last): the real end, also where the
     // estimate fell short of it.
     bool loadEnd();
-    bool isLoaded(int row) const { return windowAt(row) != nullptr; }
+    bool isLoaded(int row) const override { return windowAt(row) != nullptr; }
     std::size_t keptRows() const { return kept_; }
     const QString& lastError() const { return lastError_; }
 
     // The value of a cell; NULL when it is NULL or not read yet (isLoaded tells). Rows are
     // the table's positions (without the rows added and not posted yet).
-    db::Value cell(int row, int column) const;
-
-    // ---- Edits, pending until posted --------------------------------------------------
-    // Grid rows: the rows added and not posted come first, then the table's rows.
-    // Whether the rows can be changed; readOnlyReason() says why not.
-    bool editable() const;
-    QString readOnlyReason() const;
-    // A new row at the top of the grid, every column at its default until set.
-    void addRow();
-    // Marks the rows (grid rows) for deletion; rows added and not posted just go.
-    void deleteRows(std::vector<int> rows);
-    // Puts a grid row back as it was read (or drops it when it was added).
-    void revertRow(int row);
-    void revertAll();
-    bool hasEdits() const { return !edits_.empty(); }
-    int added() const { return int(addedEdits_.size()); }
-    int editCount() const { return int(edits_.size()); }
-    // The statements Post would send, in order.
-    std::vector<std::string> preview() const;
-    // Sends every edit in one transaction. Applied: the edits are gone and the rows shown
-    // are read again around `around` (a grid row). Otherwise the edits stay, and the outcome
-    // says which failed and why.
-    PostOutcome post(int around = 0);
-    // The table's position of a grid row; negative for a row added and not posted.
-    int tableRow(int gridRow) const { return gridRow - added(); }
-    // The grid row a pending edit is shown on (-1 when not read at the moment).
-    int gridRowOf(int edit) const;
-    // Whether a grid row has a pending edit.
-    bool editAtRow(int gridRow) const { return editAt(gridRow) >= 0; }
-    // The bytes a grid cell holds now (its pending value, or as read).
-    QByteArray bytesAt(const QModelIndex& index) const;
-    // A cell set to NULL (not to the empty text).
-    bool setNull(const QModelIndex& index);
-
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    db::Value cell(int row, int column) const override;
 
 Q_SIGNALS:
-    // The pending edits changed (made, reverted or posted).
-    void editsChanged();
     // A read the grid asked for failed (the text says why); the cells stay empty.
     void readFailed(const QString& text);
     // rowCount() changed its meaning: an end was met, or the rows were counted.
     void countChanged();
+
+protected:
+    int readCount() const override { return count_; }
+    void wanted(int row) const override { requestLater(row); }
+    void forEachRead(const std::function<bool(int)>& visit) const override;
+    void afterPost(int row, int moved) override;
 
 private:
     struct Window {
@@ -148,22 +106,7 @@ private:
     void requestLater(int row) const;
     void readRequested();
 
-    // The edit of a table row, by its key's values; the rows added come first in edits_.
-    RowBytes keyOf(int tableRow) const;
-    RowBytes rowOf(int tableRow) const;
-    int editAt(int gridRow) const;
-    bool setCell(int gridRow, int column, CellBytes value);
-    RowStatements statements() const;
-    void noteEdited(int gridRow);
-    void reindexEdits();
-
-    std::vector<RowEdit> edits_;             // in the order they were made
-    std::map<RowBytes, int> editByKey_;      // table rows' edits, by key values
-    std::vector<int> addedEdits_;            // the edits of the rows added, as shown
-
-    db::Connection* connection_ = nullptr;
     std::unique_ptr<RowPager> pager_;
-    std::vector<FieldDef> fields_;
     std::map<int, Window> windows_;  // by first row
     std::size_t kept_ = 0;
     int count_ = 0;

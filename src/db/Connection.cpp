@@ -389,6 +389,17 @@ Result Connection::storeResult() {
         true);
 }
 
+Result Connection::storeResult(std::uint64_t limit) {
+    if (!mysql_) return {};
+    return blocking(
+        "Reading the rows", Result(),
+        [&] {
+            Result r(mysql_use_result(mysql_), false);
+            return r.keepFirst(limit) ? std::move(r) : Result();
+        },
+        true);
+}
+
 Result Connection::useResult() {
     if (!mysql_) return {};
     return Result(mysql_use_result(mysql_), false);

@@ -112,6 +112,9 @@ public:
     bool selectDb(const QString& name);
     bool query(std::string_view statement);
     Result storeResult();
+    // The result with at most `limit` rows kept (Result::keepFirst); the rows past them are
+    // read from the server and counted, so memory stays bounded whatever the statement returns.
+    Result storeResult(std::uint64_t limit);
     Result useResult();
     bool moreResults() const;
     // 0: another result follows; -1: no more results; >0: the next statement failed.

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,10 +58,22 @@ public:
     ~Result();
 
     explicit operator bool() const { return res_ != nullptr; }
+    // Whether the rows can be read by position (stored, or copied from a stream).
     bool isStored() const { return stored_; }
 
-    // Rows of a stored result; for a streamed result, the rows read so far.
+    // Rows of a stored result; for a streamed result, the rows read so far; for a capped
+    // one, the rows kept.
     std::uint64_t rowCount() const;
+
+    // Reads a streamed result to its end, keeping a copy of its first `limit` rows: the
+    // result then reads like a stored one holding those rows, and the memory it takes is
+    // bounded whatever the statement returns. The rows past the limit are counted, not kept.
+    // False when reading failed (the connection says why); a failure after the rows to keep
+    // were read leaves them kept, with notReadKnown() false.
+    bool keepFirst(std::uint64_t limit);
+    // Rows the statement returned beyond those kept (0 unless capped by keepFirst).
+    std::uint64_t notRead() const { return notRead_; }
+    bool notReadKnown() const { return notReadKnown_; }
     unsigned columnCount() const { return unsigned(columns_.size()); }
     const std::vector<Column>& columns() const { return columns_; }
 
@@ -77,6 +90,7 @@ public:
 
 private:
     friend class StoredRows;
+    struct Copies;
     void reset() noexcept;
 
     st_mysql_res* res_ = nullptr;
@@ -84,6 +98,12 @@ private:
     char** row_ = nullptr;
     unsigned long* lengths_ = nullptr;
     std::vector<Column> columns_;
+    // The rows kept by keepFirst. Never shared: shared_ptr only lets the type stay incomplete
+    // wherever a Result is destroyed.
+    std::shared_ptr<Copies> copies_;
+    std::size_t nextCopy_ = 0;
+    std::uint64_t notRead_ = 0;
+    bool notReadKnown_ = true;
 };
 
 // Random access to the rows of a stored result without seeking (mysql_data_seek walks

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QObject>
 #include <atomic>
 #include <mutex>
@@ -17,12 +18,14 @@ constexpr int kStatementShown = 60;
 
 // Reads every answer of the statement just sent; false with the step's outcome set when
 // one of them failed.
-bool readAnswers(db::Connection& c, ScriptStep& step, std::vector<db::Result>& results) {
+bool readAnswers(db::Connection& c, ScriptStep& step, std::vector<db::Result>& results,
+                 std::uint64_t rowLimit) {
     for (;;) {
-        db::Result r = c.storeResult();
+        db::Result r = rowLimit > 0 ? c.storeResult(rowLimit) : c.storeResult();
         if (r) {
             step.returnedRows = true;
-            step.rows += r.rowCount();
+            step.rows += r.rowCount() + r.notRead();
+            step.notRead += r.notRead();
             results.push_back(std::move(r));
         } else if (c.errorNumber() != 0) {
             return false;
@@ -45,7 +48,8 @@ struct Done {
     bool ends = false;      // nothing after it runs
 };
 
-Done runOne(db::Connection& c, std::string text, qint64 line, bool stopAtError) {
+Done runOne(db::Connection& c, std::string text, qint64 line, bool stopAtError,
+           std::uint64_t rowLimit) {
     Done d;
     d.text = std::move(text);
     ScriptStep& step = d.step;
@@ -53,7 +57,7 @@ Done runOne(db::Connection& c, std::string text, qint64 line, bool stopAtError) 
     step.statement = ui::shortenedStatement(d.text, kStatementShown);
     QElapsedTimer clock;
     clock.start();
-    step.ok = c.query(d.text) && readAnswers(c, step, d.results);
+    step.ok = c.query(d.text) && readAnswers(c, step, d.results, rowLimit);
     step.ms = clock.elapsed();
     step.warnings = c.warningCount();
     if (step.ok) {
@@ -63,6 +67,9 @@ Done runOne(db::Connection& c, std::string text, qint64 line, bool stopAtError) 
         // A procedure's last answer is its status, without rows: the rows it returned count.
         step.outcome = step.returnedRows ? ui::counted(step.rows, "row")
                                          : ui::counted(step.rows, "row") + QStringLiteral(" affected");
+        if (step.notRead > 0)
+            step.outcome += QStringLiteral(" (%1 not read: the row limit)")
+                                .arg(QLocale().toString(qulonglong(step.notRead)));
         return d;
     }
     const bool lost = c.connectionLost();
@@ -81,7 +88,8 @@ constexpr qint64 kSliceMs = 30;
 }  // namespace
 
 ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, bool stopAtError,
-                                 const StepFn& onStep, const std::function<void()>& afterSlice) {
+                                 const StepFn& onStep, const std::function<void()>& afterSlice,
+                                 std::uint64_t rowLimit) {
     Totals totals;
     // Split as it runs, as the client does: each statement is read in the SQL mode the
     // statements before it left (NO_BACKSLASH_ESCAPES, ANSI_QUOTES).
@@ -127,7 +135,7 @@ ScriptRun::Totals ScriptRun::run(db::Connection& c, const std::string& script, b
                 std::vector<Done> slice;
                 bool ended = false;
                 while (more && !ended && !stopAsked) {
-                    slice.push_back(runOne(c, std::string(statement), reader.line(), stopAtError));
+                    slice.push_back(runOne(c, std::string(statement), reader.line(), stopAtError, rowLimit));
                     ++read;
                     reader.setRules(c.sqlRules());
                     more = reader.next(statement);

@@ -21,6 +21,7 @@ struct ScriptStep {
     std::vector<db::ServerWarning> warningList{};  // as SHOW WARNINGS words them
     qint64 ms = 0;
     std::uint64_t rows = 0;     // returned, or affected
+    std::uint64_t notRead = 0;  // returned rows past the row limit, counted but not kept
     bool returnedRows = false;
 };
 
@@ -49,6 +50,8 @@ public:
     // The statements run as one cancellable call of the connection's waiter, off the
     // window's thread; their steps are reported on the caller's thread in slices of some
     // 30 ms while the next statements run. `afterSlice` runs after each slice's steps.
+    // A result set keeps at most `rowLimit` rows (0: all of them).
     static Totals run(db::Connection& connection, const std::string& script, bool stopAtError,
-                      const StepFn& onStep, const std::function<void()>& afterSlice = {});
+                      const StepFn& onStep, const std::function<void()>& afterSlice = {},
+                      std::uint64_t rowLimit = 0);
 };

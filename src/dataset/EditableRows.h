@@ -70,6 +70,9 @@ public:
     QByteArray bytesAt(const QModelIndex& index) const;
     // A cell set to NULL (not to the empty text).
     bool setNull(const QModelIndex& index);
+    // Reads the rows around `gridRow` again, keeping the edits: rows changed elsewhere show
+    // as they are now.
+    virtual void rereadAround(int gridRow) = 0;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

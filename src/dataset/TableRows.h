@@ -49,7 +49,7 @@ public:
     void reload();
     // Lets go of every window read and reads the one around `gridRow` again, keeping the
     // edits: rows changed elsewhere show as they are now.
-    void rereadAround(int gridRow);
+    void rereadAround(int gridRow) override;
 
     // Whether rowCount() is the number of rows (or the server's estimate).
     bool countIsExact() const { return countExact_; }

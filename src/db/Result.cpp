@@ -72,7 +72,9 @@ Result::Result(st_mysql_res* res, bool stored) : res_(res), stored_(stored) {
                                   format.str ? std::string(format.str, format.length)
                                              : std::string(),
                                   std::string(f.org_table ? f.org_table : "", f.org_table_length),
-                                  std::string(f.db ? f.db : "", f.db_length)});
+                                  std::string(f.db ? f.db : "", f.db_length),
+                                  std::string(f.org_name ? f.org_name : "", f.org_name_length),
+                                  std::string(f.table ? f.table : "", f.table_length)});
     }
 }
 

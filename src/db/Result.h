@@ -28,6 +28,10 @@ struct Column {
     // (not their aliases); empty for a computed column.
     std::string orgTable;
     std::string database;
+    // The column's own name in its table (whatever the select list calls it), and the name
+    // the statement gives the table (its alias); empty for a computed column.
+    std::string orgName;
+    std::string table;
 
     bool isBinary() const { return charsetNr == 63; }
 };

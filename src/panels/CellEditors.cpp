@@ -3,22 +3,23 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include "dataset/TableRows.h"
+#include "dataset/EditableRows.h"
 #include "dataset/ValueCheck.h"
 
-CellEditors::CellEditors(TableRows& rows, QObject* parent)
+CellEditors::CellEditors(EditableRows& rows, QObject* parent)
     : QStyledItemDelegate(parent), rows_(rows) {}
 
 bool CellEditors::editsElsewhere(const QModelIndex& index) const {
-    if (!rows_.pager() || index.column() >= int(rows_.pager()->shape().columns.size())) return false;
-    const TableColumn& column = rows_.pager()->shape().columns[std::size_t(index.column())];
+    const TableShape* shape = rows_.editShape();
+    if (!shape || index.column() >= int(shape->columns.size())) return false;
+    const TableColumn& column = shape->columns[std::size_t(index.column())];
     return column.isBinary() || valuecheck::isLongText(column);
 }
 
 QWidget* CellEditors::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                    const QModelIndex& index) const {
-    if (!rows_.pager() || editsElsewhere(index)) return nullptr;
-    const TableColumn& column = rows_.pager()->shape().columns[std::size_t(index.column())];
+    if (!rows_.editShape() || editsElsewhere(index)) return nullptr;
+    const TableColumn& column = rows_.editShape()->columns[std::size_t(index.column())];
     if (valuecheck::isEnum(column)) {
         auto* list = new QComboBox(parent);
         list->addItems(valuecheck::members(column.columnType));
@@ -49,7 +50,8 @@ void CellEditors::setModelData(QWidget* editor, QAbstractItemModel* model,
         text = line->text();
     else
         return;
-    const TableColumn& column = rows_.pager()->shape().columns[std::size_t(index.column())];
+    if (!rows_.editShape()) return;
+    const TableColumn& column = rows_.editShape()->columns[std::size_t(index.column())];
     const bool json = rows_.fields()[std::size_t(index.column())].type == FieldType::Json;
     // An unchanged cell is no edit, and is not checked.
     if (text == index.data(Qt::EditRole).toString() && !index.data(Qt::EditRole).isNull()) return;

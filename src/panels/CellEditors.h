@@ -2,16 +2,16 @@
 
 #include <QStyledItemDelegate>
 
-class TableRows;
+class EditableRows;
 
-// The editors of the table grid, by column type: a list of its members for an ENUM, a line
+// The editors of an editable grid, by column type: a list of its members for an ENUM, a line
 // checked before it is sent for numbers, dates, times, SET and JSON. Long text and binary
 // values are not edited in the cell (the view edits long text in the value viewer and
 // loads binary values from a file).
 class CellEditors : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    explicit CellEditors(TableRows& rows, QObject* parent = nullptr);
+    explicit CellEditors(EditableRows& rows, QObject* parent = nullptr);
 
     // Whether the cell is edited somewhere else than in place.
     bool editsElsewhere(const QModelIndex& index) const;
@@ -27,5 +27,5 @@ Q_SIGNALS:
     void refused(const QString& why) const;
 
 private:
-    TableRows& rows_;
+    EditableRows& rows_;
 };

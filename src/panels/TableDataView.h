@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-class CellEditors;
+class GridEditing;
 class QLabel;
 class QModelIndex;
 class QLineEdit;
@@ -44,38 +44,24 @@ public:
     bool LoadTableData(TreeNode* table);
     bool LoadTable(const QString& database, const QString& table);
 
-    // The navigator's and the keys' actions.
-    void addRow();
-    void deleteSelectedRows();
-    // Sends the edits; a failure is said, naming the row, and the edits stay.
-    bool post();
-    void cancelEdit();
+    // The editing commands and keys of the grid.
+    GridEditing& editing() { return *editing_; }
     void refresh();
     void applyFilter();
     // Filters by the current cell's value: "=", "<>", "IS NULL" or "LIKE".
     void filterByCell(const QString& how);
     void countRows();
-    // The statements Post would send, in the value viewer.
-    void previewEdits();
-    // A cell's whole value in the value viewer, where long text is also changed.
-    void openValue(const QModelIndex& index);
-    // A cell's value from, or to, a file: binary values keep every byte.
-    void loadValue(const QModelIndex& index);
-    void saveValue(const QModelIndex& index);
 
 private:
-    // Whether edits not posted may go (asked when there are some).
-    bool editsMayGo();
     bool openTable();
     void updateState();
     void reportFailure(const std::exception& error);
     bool reportLostConnection();
-    void selectRow(int row);
 
     ui::Prompts& prompts_;
     TMySQLConnection& connection_;
     TableRows* rows_ = nullptr;
-    CellEditors* editors_ = nullptr;
+    GridEditing* editing_ = nullptr;
     QToolButton* preview_ = nullptr;
     QTableView* DBGrid1_ = nullptr;
     QLineEdit* filter_ = nullptr;

@@ -116,6 +116,47 @@ TEST(Result, ReadsNullEmptyAndBinaryValuesByPosition) {
     EXPECT_TRUE(moved);
 }
 
+// A capped result reads as the stored one does, for the rows it keeps, whatever their values;
+// the rest are counted. Read through StoredRows and through next() alike.
+TEST(Result, KeptRowsReadAsStoredRowsAndTheRestAreCounted) {
+    ScratchDatabase scratch;
+    db::Connection& c = scratch.connection();
+    scratch.exec("CREATE TABLE t (id INT, s VARCHAR(20), b LONGBLOB)");
+    const std::string binary("a\0b\r\n\x1a\xff", 7);
+    scratch.exec("INSERT INTO t VALUES (1, NULL, ''), (2, '', " + c.quoteValue(binary) +
+                 "), (3, 'x', REPEAT('z', 3000000)), (4, NULL, NULL), (5, 'e', 'f')");
+    const char* select = "SELECT id, s, b FROM t ORDER BY id";
+    for (const std::uint64_t limit : {0ull, 2ull, 4ull, 5ull, 100ull}) {
+        SCOPED_TRACE(limit);
+        db::Result stored = c.select(select);
+        const db::StoredRows all(stored);
+        ASSERT_TRUE(c.query(select));
+        db::Result kept = c.storeResult(limit);
+        ASSERT_TRUE(kept) << c.errorText().toStdString();
+        const std::uint64_t keeps = std::min<std::uint64_t>(limit, 5);
+        EXPECT_TRUE(kept.isStored());
+        EXPECT_EQ(kept.rowCount(), keeps);
+        EXPECT_EQ(kept.notRead(), 5 - keeps);
+        EXPECT_TRUE(kept.notReadKnown());
+        const db::StoredRows rows(kept);
+        ASSERT_EQ(rows.size(), keeps);
+        for (std::size_t row = 0; row < keeps; ++row) {
+            ASSERT_TRUE(kept.next());
+            for (unsigned column = 0; column < 3; ++column) {
+                EXPECT_EQ(rows.value(row, column).isNull(), all.value(row, column).isNull());
+                EXPECT_EQ(rows.value(row, column).view(), all.value(row, column).view());
+                EXPECT_EQ(kept.value(column).view(), all.value(row, column).view());
+                EXPECT_EQ(kept.value(column).isNull(), all.value(row, column).isNull());
+            }
+        }
+        EXPECT_FALSE(kept.next());
+        kept.seek(0);
+        EXPECT_EQ(kept.next(), keeps > 0);
+    }
+    // The connection is ready for the next statement.
+    EXPECT_EQ(c.select("SELECT 1").rowCount(), 1u);
+}
+
 // The one classification the grid and the dump share, read from real column metadata.
 TEST(ColumnType, EachServerColumnTypeHasItsKind) {
     using K = db::ColumnKind;

@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableView>
@@ -25,7 +27,10 @@
 #include <QThread>
 #include <optional>
 
+#include "dataset/ResultRows.h"
 #include "dataset/TMySQLConnection.h"
+#include "panels/GridEditing.h"
+#include "sqleditor/ResultFooter.h"
 #include "dataset/TMySQLDataSet.h"
 #include "sqleditor/ResultFile.h"
 #include "sqleditor/ScriptFile.h"
@@ -1146,6 +1151,121 @@ TEST_F(SqlPanelTest, AGridExportsItsRowsAndCopiesTheSelection) {
     EXPECT_TRUE(readFile(path("rows.sql"))
                     .startsWith("INSERT INTO `" + scratch.name().toUtf8() + "`.`t` (`id`,`name`)"))
         << readFile(path("rows.sql")).toStdString();
+}
+
+// A query's rows are editable only when each of them names one row of one table.
+TEST_F(SqlPanelTest, AResultIsEditableOnlyWhenItsRowsAreOneTablesRowsWithTheKey) {
+    scratch.exec("CREATE TABLE keyless (a INT, b INT)");
+    scratch.exec("INSERT INTO keyless VALUES (1, 2)");
+    scratch.exec("CREATE VIEW v AS SELECT id, name FROM t");
+    const struct {
+        const char* statement;
+        const char* reason;  // empty: editable
+    } cases[] = {
+        {"SELECT id, name FROM t", ""},
+        {"SELECT name AS n, id AS k FROM t ORDER BY name", ""},
+        {"SELECT * FROM t WHERE id > 1", ""},
+        {"SELECT name FROM t", "key column id"},
+        {"SELECT id, UPPER(name) FROM t", "computed"},
+        {"SELECT a.id, b.name FROM t a JOIN t b ON a.id = b.id", "more than one table"},
+        {"SELECT id, name, id FROM t", "selected twice"},
+        {"SELECT * FROM keyless", "no PRIMARY KEY"},
+        {"SELECT * FROM v", "view"},
+        {"SELECT 1", "computed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.statement);
+        run(QString::fromUtf8(c.statement));
+        ResultRows& rows = *panel->ResultModel();
+        ASSERT_TRUE(gridShown());
+        EXPECT_EQ(rows.editable(), *c.reason == '\0') << rows.readOnlyReason().toStdString();
+        EXPECT_TRUE(rows.readOnlyReason().contains(QString::fromUtf8(c.reason)))
+            << rows.readOnlyReason().toStdString();
+        EXPECT_EQ(panel->Footer()->Post().isVisibleTo(panel.get()), rows.editable());
+        if (!rows.editable()) {
+            EXPECT_FALSE(rows.flags(rows.index(0, 0)) & Qt::ItemIsEditable);
+            EXPECT_TRUE(panel->Footer()->Status().text().contains(rows.readOnlyReason()));
+        }
+    }
+}
+
+// Edits of a result reach the table by its key, whatever the select list calls the columns,
+// and the statement runs again afterwards so the rows show as the server holds them.
+TEST_F(SqlPanelTest, EditsOfAResultArePostedAndTheRowsReadAgain) {
+    run(QStringLiteral("SELECT name AS n, id AS k FROM t ORDER BY id"));
+    ResultRows& rows = *panel->ResultModel();
+    ASSERT_TRUE(rows.editable()) << rows.readOnlyReason().toStdString();
+    ASSERT_TRUE(rows.setData(rows.index(0, 0), QStringLiteral("uno")));
+    ASSERT_TRUE(rows.setNull(rows.index(2, 0)));
+    // Sorted in the grid: the edits follow their rows.
+    rows.sort(0, Qt::DescendingOrder);
+    EXPECT_EQ(rows.editCount(), 2);
+    EXPECT_TRUE(rows.editAtRow(0) || rows.editAtRow(1) || rows.editAtRow(2));
+    prompts.answerYesNo(true);  // delete row id 2
+    int rowOfTwo = -1;
+    for (int r = 0; r < rows.rowCount(); ++r)
+        if (rows.index(r, 1).data().toString() == QLatin1String("2")) rowOfTwo = r;
+    ASSERT_GE(rowOfTwo, 0);
+    panel->DBGrid2()->setCurrentIndex(rows.index(rowOfTwo, 0));
+    panel->ResultEditing()->deleteSelectedRows();
+    // The question names the row by the table's key, as the table calls it.
+    ASSERT_FALSE(prompts.shown().empty());
+    EXPECT_TRUE(prompts.shown().back().text.contains(QStringLiteral("(id: 2)")))
+        << prompts.shown().back().text.toStdString();
+    const std::vector<std::string> statements = rows.preview();
+    ASSERT_EQ(statements.size(), 3u);
+    EXPECT_NE(statements[0].find("UPDATE `" + scratch.name().toStdString() + "`.`t` SET `name`"),
+              std::string::npos)
+        << statements[0];
+    ASSERT_TRUE(panel->ResultEditing()->post());
+    EXPECT_FALSE(rows.hasEdits());
+    db::Result now = connection.connection().select("SELECT id, name FROM t ORDER BY id");
+    ASSERT_EQ(now.rowCount(), 2u);
+    now.next();
+    EXPECT_EQ(now.text(1).toStdString(), "uno");
+    now.next();
+    EXPECT_EQ(now.text(0).toStdString(), "3");
+    EXPECT_TRUE(now.value(1).isNull());
+    // Read again: the grid shows what the server holds.
+    ASSERT_EQ(rows.rowCount(), 2);
+    EXPECT_EQ(rows.index(0, 0).data().toString().toStdString(), "uno");
+
+    // A new statement while edits wait asks first; No keeps them and runs nothing.
+    ASSERT_TRUE(rows.setData(rows.index(0, 0), QStringLiteral("again")));
+    prompts.answerYesNo(false);
+    run(QStringLiteral("SELECT 1"));
+    EXPECT_TRUE(rows.hasEdits());
+    EXPECT_EQ(rows.columnCount(), 2);
+    rows.revertAll();
+}
+
+// A statement returning more rows than the limit keeps the limit's worth and says how many it
+// did not read; a script's result sets are capped the same way.
+TEST_F(SqlPanelTest, RowsPastTheLimitAreCountedNotKept) {
+    panel->Footer()->RowLimit().setValue(1000);
+    run(QStringLiteral("SELECT seq, REPEAT('x', 100) FROM seq_1_to_2500"));
+    TMySQLDataSet& data = *panel->MySQLDataSet2();
+    EXPECT_EQ(data.rowCount(), 1000);
+    EXPECT_EQ(data.NotRead(), 1500u);
+    EXPECT_EQ(cell(999, 0).toStdString(), "1000");
+    EXPECT_TRUE(panel->Footer()->Status().text().contains(QStringLiteral("1,500 more not read")))
+        << panel->Footer()->Status().text().toStdString();
+    // Raised to none: every row.
+    panel->Footer()->RowLimit().setValue(0);
+    run(QStringLiteral("SELECT seq FROM seq_1_to_2500"));
+    EXPECT_EQ(data.rowCount(), 2500);
+    EXPECT_EQ(data.NotRead(), 0u);
+
+    panel->Footer()->RowLimit().setValue(1000);
+    panel->MemoSQL()->setPlainText(QStringLiteral("SELECT seq FROM seq_1_to_1200;\nSELECT 1;"));
+    panel->RunScriptClick();
+    EXPECT_TRUE(panel->MemoLog()->toPlainText().contains(QStringLiteral("1200 rows (200 not read")))
+        << panel->MemoLog()->toPlainText().toStdString();
+    ASSERT_EQ(panel->ScriptResults()->count(), 3);
+    panel->ScriptResults()->setCurrentIndex(1);
+    auto* first = panel->ScriptResults()->widget(1)->findChild<TMySQLDataSet*>();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->rowCount(), 1000);
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QMenu>
 
 #include "dataset/TMySQLConnection.h"
+#include "dataset/EditableRows.h"
 #include "dataset/TMySQLDataSet.h"
+#include "panels/GridEditing.h"
 #include "panels/ResultExport.h"
 #include "ui/BusyCursor.h"
 #include "dataset/ValueText.h"
@@ -40,7 +43,7 @@ const QString ResultGrid::kExportFilter = QStringLiteral(
 
 void ResultGrid::CopySelection() {
     const QModelIndexList cells = selectionModel()->selectedIndexes();
-    if (!cells.isEmpty()) QGuiApplication::clipboard()->setText(cellsAsTsv(dataSet_, cells));
+    if (!cells.isEmpty()) QGuiApplication::clipboard()->setText(cellsAsTsv(*model(), cells));
 }
 
 void ResultGrid::ExportRows() {
@@ -78,11 +81,26 @@ void ResultGrid::ExportRows() {
 void ResultGrid::afterOpen() {
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     resizeColumnsToContents();
-    for (int c = 0; c < dataSet_.columnCount(); ++c) {
+    for (int c = 0; c < model()->columnCount(); ++c) {
         if (columnWidth(c) > kMaxColumnWidth) setColumnWidth(c, kMaxColumnWidth);
     }
     // The first record is the current one, and shown so.
-    if (dataSet_.rowCount() > 0) setCurrentIndex(dataSet_.index(0, 0));
+    if (model()->rowCount() > 0) setCurrentIndex(model()->index(0, 0));
+}
+
+void ResultGrid::editThrough(EditableRows& rows, GridEditing& editing) {
+    setModel(&rows);
+    disconnect(this, &QAbstractItemView::doubleClicked, this, &ResultGrid::ShowValue);
+    connect(this, &QAbstractItemView::doubleClicked, &editing, &GridEditing::openValue);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this, &editing](const QPoint& at) {
+        const QModelIndex cell = indexAt(at);
+        QMenu menu(this);
+        if (cell.isValid()) editing.addCellActions(menu, cell);
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("Export..."), this, &ResultGrid::ExportRows);
+        menu.exec(viewport()->mapToGlobal(at));
+    });
 }
 
 void ResultGrid::ShowValue(const QModelIndex& index) {

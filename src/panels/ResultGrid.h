@@ -2,6 +2,8 @@
 
 #include <QTableView>
 
+class EditableRows;
+class GridEditing;
 class TMySQLDataSet;
 namespace ui {
 class Prompts;
@@ -17,6 +19,10 @@ public:
     static constexpr int kMaxColumnWidth = 320;
 
     ResultGrid(TMySQLDataSet& dataSet, ui::Prompts& prompts, QWidget* parent = nullptr);
+
+    // Shows the dataset's rows through a model that edits them: a double click opens the
+    // cell's value there, and the context menu gains the editing commands.
+    void editThrough(EditableRows& rows, GridEditing& editing);
 
     // The value viewer on one cell.
     void ShowValue(const QModelIndex& index);

@@ -25,12 +25,15 @@
 #include <exception>
 #include <optional>
 
+#include "dataset/ResultRows.h"
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
+#include "panels/GridEditing.h"
 #include "files/OutputFile.h"
 #include "files/RegularFile.h"
 #include "panels/ResultGrid.h"
 #include "sqleditor/ResultFile.h"
+#include "sqleditor/ResultFooter.h"
 #include "sqleditor/ScriptFile.h"
 #include "sqleditor/EditorCompletion.h"
 #include "sqleditor/HistoryPane.h"
@@ -162,7 +165,14 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     DBGrid2_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid2_->verticalHeader()->setDefaultSectionSize(
         DBGrid2_->fontMetrics().height() + 6);
+    resultRows_ = new ResultRows(*MySQLDataSet2_, this);
+    resultRows_->setObjectName(QStringLiteral("ResultRows"));
+    resultRows_->setConnection(&connection_.connection());
+    resultEditing_ = new GridEditing(*resultRows_, *DBGrid2_, prompts_);
+    DBGrid2_->editThrough(*resultRows_, *resultEditing_);
     DBGrid2_->hide();
+    footer_ = new ResultFooter(*resultRows_, *resultEditing_, resultArea);
+    footer_->hide();
     ScriptResults_ = new QTabWidget(resultArea);
     ScriptResults_->setObjectName(QStringLiteral("ScriptResults"));
     MemoLog_ = new QPlainTextEdit(ScriptResults_);
@@ -174,6 +184,7 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     ScriptResults_->hide();
     resultLayout->addWidget(MemoResult_);
     resultLayout->addWidget(DBGrid2_);
+    resultLayout->addWidget(footer_);
     resultLayout->addWidget(ScriptResults_);
     history_ = std::make_unique<QueryHistory>(
         QDir(programDir_).filePath(QLatin1String(kHistoryFile)));
@@ -292,11 +303,13 @@ void SqlPanel::showGrid(bool grid) {
     ScriptResults_->hide();
     MemoResult_->setVisible(!grid);
     DBGrid2_->setVisible(grid);
+    footer_->setVisible(grid);
 }
 
 void SqlPanel::showScriptResults() {
     MemoResult_->hide();
     DBGrid2_->hide();
+    footer_->hide();
     ScriptResults_->show();
 }
 
@@ -382,7 +395,8 @@ void SqlPanel::RunScriptClick() {
         },
         [&] {
             if (sinceAppend.elapsed() >= kLogCatchUpMs) appendPending();
-        });
+        },
+        footer_->rowLimit());
     appendPending();
     for (Answer& a : answers) addResultTab(std::move(a.rows), a.line, a.number);
     // What no longer fits is said, not dropped silently.
@@ -452,6 +466,7 @@ void SqlPanel::remember(const QString& statement, qint64 ms, qint64 rows, const 
 }
 
 void SqlPanel::SpeedButton7Click() {
+    if (!resultEditing_->editsMayGo()) return;
     std::optional<ui::BusyCursor> busy(std::in_place);
     try {
         const SqlText sql(editorText());
@@ -495,6 +510,7 @@ void SqlPanel::reportDroppedResults() {
 bool SqlPanel::runQuery(const SqlText& sql) {
     showGrid(true);
     MySQLDataSet2_->SetSQL(sql.lines());
+    MySQLDataSet2_->SetRowLimit(footer_->rowLimit());
     const ExecOutcome outcome = MySQLDataSet2_->Run();
     if (outcome.cancelled) {
         reportCancel(outcome);
@@ -509,6 +525,7 @@ bool SqlPanel::runQuery(const SqlText& sql) {
     if (!outcome.returnedRows) return false;
     const QString warnings = serverWarnings();
     if (!warnings.isEmpty()) Q_EMIT statusMessage(QString(warnings).replace(u'\n', u' '));
+    resultRows_->readTable();
     return true;
 }
 
@@ -549,6 +566,7 @@ ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
     // Run on the dataset, on the same connection: a statement that answers with rows shows
     // them whatever its first word, and nothing is sent twice.
     MySQLDataSet2_->SetSQL(sql.lines());
+    MySQLDataSet2_->SetRowLimit(footer_->rowLimit());
     const ExecOutcome outcome = MySQLDataSet2_->Run();
     if (outcome.cancelled) {
         reportCancel(outcome);

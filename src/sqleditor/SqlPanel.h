@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "db/Result.h"
+#include "panels/ResultGrid.h"
 
 class QCheckBox;
 class QKeyEvent;
@@ -24,6 +25,10 @@ class QToolButton;
 class SqlText;
 class TMySQLConnection;
 class TMySQLDataSet;
+class ResultRows;
+class ResultFooter;
+class GridEditing;
+
 namespace ui {
 class ElidedLabel;
 class Prompts;
@@ -80,6 +85,10 @@ public:
     // While a script runs, the log is brought up to date this often.
     static constexpr int kLogCatchUpMs = 100;
     TMySQLDataSet* MySQLDataSet2() const { return MySQLDataSet2_; }
+    // The query's rows as the grid shows them, edited there when they are one table's.
+    ResultRows* ResultModel() const { return resultRows_; }
+    GridEditing* ResultEditing() const { return resultEditing_; }
+    ResultFooter* Footer() const { return footer_; }
 
 public Q_SLOTS:
     // Runs the statement under the busy cursor.
@@ -148,6 +157,9 @@ private:
     bool forwardingKey_ = false;  // a key handed on to the editor, not to be handled again
 
     TMySQLDataSet* MySQLDataSet2_ = nullptr;
+    ResultRows* resultRows_ = nullptr;
+    GridEditing* resultEditing_ = nullptr;
+    ResultFooter* footer_ = nullptr;
     QWidget* Panel6_ = nullptr;
     QToolButton* SpeedButton7_ = nullptr;
     QToolButton* SpeedButton8_ = nullptr;
@@ -157,7 +169,7 @@ private:
     QPlainTextEdit* MemoSQL_ = nullptr;
     QSplitter* Splitter2_ = nullptr;
     QPlainTextEdit* MemoResult_ = nullptr;
-    QTableView* DBGrid2_ = nullptr;
+    ResultGrid* DBGrid2_ = nullptr;
     QToolButton* SpeedButtonScript_ = nullptr;
     QCheckBox* CheckBoxStopAtError_ = nullptr;
     QTabWidget* ScriptResults_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include "db/Connection.h"
 #include "db/Result.h"
+#include "db/Waiter.h"
 
 namespace admin {
 
@@ -162,6 +163,9 @@ TableOutcome TableMaintenance::runOne(const QString& table, bool& lost) {
     if (!connection_.query(statementFor(op_, database_, table))) return failed();
     db::Result result = connection_.storeResult();
     if (!result) return failed();
+    // A statement the user's cancel stopped answers with rows saying so, not with an error.
+    if (connection_.waiter() && connection_.waiter()->cancelRequested())
+        out.state = TableOutcome::State::Cancelled;
     bool noChecksum = false;
     while (result.next()) {
         if (op_ != MaintenanceOp::Checksum) {

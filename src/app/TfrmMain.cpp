@@ -444,10 +444,10 @@ QMenu* TfrmMain::TreeView1ContextPopup(const QPoint& pos, bool show) {
     if (!node) return nullptr;
     // Selecting here does not refill the detail panel: only a click does. A node among the
     // selected ones keeps the selection, which the table commands act on.
-    if (node->isSelected())
-        TreeView1_->setCurrentItem(node, 0, QItemSelectionModel::NoUpdate);
-    else
-        TreeView1_->setCurrentItem(node);
+    TreeView1_->setCurrentItem(node, 0,
+                               node->isSelected() ? QItemSelectionModel::NoUpdate
+                                                  : QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
     QMenu* menu = menus_->menuFor(node->level());
     if (!menu) return nullptr;
     if (node->level() == nlDatabase) ContextDb = node->text();

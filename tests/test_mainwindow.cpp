@@ -391,10 +391,47 @@ TEST_F(MainWindowTest, EachNodeLevelOpensItsOwnMenuAndRemembersItsObject) {
 
     EXPECT_EQ(captions(w.menus().PopupTable),
               (QStringList{"Table Schema  / Dump", "Table Properties", "Table Rename",
-                           "Table Drop", "Import CSV..."}));
+                           "Table Drop", "Import CSV...", "Check Table", "Analyze Table",
+                           "Optimize Table...", "Repair Table", "Checksum Table"}));
     EXPECT_EQ(captions(w.menus().PopupDB), (QStringList{"DB Schema / Dump", "Restore", "DB Drop"}));
     EXPECT_EQ(captions(w.menus().PServer), (QStringList{"Properties", "Delete Server"}));
     EXPECT_EQ(captions(w.menus().PopupHostView), (QStringList{"Host Add", "Host Delete"}));
+}
+
+// Tables gathered with Ctrl stay selected when the menu opens on one of them, for the
+// maintenance commands; the menu on another table selects that one alone. The panel follows
+// the table clicked last, as with one selected.
+TEST_F(MainWindowTest, TheTableMenuKeepsTheTablesSelectedWithIt) {
+    ScratchDatabase scratch;
+    for (const char* t : {"t1", "t2", "t3"}) scratch.exec(std::string("CREATE TABLE ") + t + " (id INT)");
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+    doubleClick(w, find(w, {"DB"}));
+    doubleClick(w, find(w, {"DB", scratch.name()}));
+    doubleClick(w, find(w, {"DB", scratch.name(), "Tables"}));
+    QTreeWidget& view = w.TreeView1();
+    const auto at = [&](const char* table) {
+        TreeNode* node = find(w, {"DB", scratch.name(), "Tables", table});
+        view.scrollToItem(node);
+        return view.visualItemRect(node).center();
+    };
+    const auto selected = [&] {
+        QStringList out;
+        for (QTreeWidgetItem* item : view.selectedItems()) out << item->text(0);
+        out.sort();
+        return out;
+    };
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, at("t1"));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier, at("t3"));
+    EXPECT_EQ(w.panels().ShownPanel(), 7);
+    EXPECT_EQ(w.tree().selectedNode()->text(), QStringLiteral("t3"));
+    EXPECT_EQ(w.TreeView1ContextPopup(at("t1"), false), w.menus().PopupTable);
+    EXPECT_EQ(selected(), (QStringList{"t1", "t3"}));
+    EXPECT_EQ(w.tree().selectedNode()->text(), QStringLiteral("t1"));
+    EXPECT_EQ(w.TreeView1ContextPopup(at("t2"), false), w.menus().PopupTable);
+    EXPECT_EQ(selected(), (QStringList{"t2"}));
 }
 
 // A click on a table selects its database for the grids, shows the table panel and loads the

@@ -9,6 +9,7 @@
 #include "admin/AccountCommands.h"
 #include "admin/AccountPanel.h"
 #include "admin/DatabaseCommands.h"
+#include "admin/MaintenanceCommands.h"
 #include "panels/DetailPanels.h"
 #include "panels/TreeMenus.h"
 
@@ -111,4 +112,16 @@ void connectDatabaseMenus(DatabaseCommands& commands, TreeMenus& menus, QString&
     QObject::connect(menus.TableRename1, &QAction::triggered, c, [c] { c->TableRename1Click(); });
     QObject::connect(menus.Drop2, &QAction::triggered, c,
                      [c, &contextTable] { c->Drop2Click(contextTable); });
+}
+
+void connectMaintenanceMenus(MaintenanceCommands& commands, TreeMenus& menus) {
+    using Op = admin::MaintenanceOp;
+    const std::pair<QAction*, Op> items[] = {{menus.CheckTable1, Op::Check},
+                                             {menus.AnalyzeTable1, Op::Analyze},
+                                             {menus.OptimizeTable1, Op::Optimize},
+                                             {menus.RepairTable1, Op::Repair},
+                                             {menus.ChecksumTable1, Op::Checksum}};
+    MaintenanceCommands* c = &commands;
+    for (const auto& [action, op] : items)
+        QObject::connect(action, &QAction::triggered, c, [c, op = op] { c->MaintainClick(op); });
 }

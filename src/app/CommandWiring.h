@@ -6,6 +6,7 @@
 class AccountCommands;
 class DatabaseCommands;
 class DetailPanels;
+class MaintenanceCommands;
 class ObjectTree;
 class ServerSession;
 class TreeMenus;
@@ -30,3 +31,5 @@ void connectAccountMenus(AccountCommands& commands, TreeMenus& menus);
 // drops clear `contextDb` and `contextTable`, which must outlive the commands.
 void connectDatabaseMenus(DatabaseCommands& commands, TreeMenus& menus, QString& contextDb,
                           QString& contextTable);
+// "Check Table", "Analyze Table", "Optimize Table...", "Repair Table" and "Checksum Table".
+void connectMaintenanceMenus(MaintenanceCommands& commands, TreeMenus& menus);

@@ -17,6 +17,7 @@
 #include "admin/AccountCommands.h"
 #include "admin/DatabaseCommands.h"
 #include "admin/HelpLauncher.h"
+#include "admin/MaintenanceCommands.h"
 #include "app/CommandWiring.h"
 #include "app/ScreenFit.h"
 #include "app/ServerCommands.h"
@@ -28,6 +29,7 @@
 #include "sqleditor/SqlPanel.h"
 #include "sqleditor/SqlText.h"
 #include "tree/ObjectTreeView.h"
+#include "tree/TableSelection.h"
 #include "ui/Prompts.h"
 
 namespace {
@@ -113,6 +115,7 @@ void TfrmMain::BuildLayout() {
     treeLayout->addWidget(PageControl1_);
 
     tree_ = std::make_unique<ObjectTree>(*TreeView1_, *session_, prompts_);
+    new TableSelection(*TreeView1_);  // several tables of one database at once
     panels_ = new DetailPanels(*session_, prompts_, Splitter1_);
     panels_->setObjectName(QStringLiteral("PanelShow"));
     panels_->setTreeView(TreeView1_);
@@ -188,6 +191,9 @@ void TfrmMain::BuildLayout() {
                     sqlPanel_->SetUseDb(QString());
                 if (SelectedDb == name) SelectedDb.clear();
             });
+    maintenanceCommands_ =
+        std::make_unique<MaintenanceCommands>(*tree_, *session_, prompts_, this);
+    connectMaintenanceMenus(*maintenanceCommands_, *menus_);
     helpLauncher_ = std::make_unique<HelpLauncher>(ProgramDir, prompts_, this);
     dumpCommands_ =
         std::make_unique<DumpCommands>(session_->MainConnection(), prompts_, ProgramDir, this);
@@ -436,8 +442,12 @@ void TfrmMain::TreeView1Click() {
 QMenu* TfrmMain::TreeView1ContextPopup(const QPoint& pos, bool show) {
     TreeNode* node = TreeNode::cast(TreeView1_->itemAt(pos));
     if (!node) return nullptr;
-    // Selecting here does not refill the detail panel: only a click does.
-    TreeView1_->setCurrentItem(node);
+    // Selecting here does not refill the detail panel: only a click does. A node among the
+    // selected ones keeps the selection, which the table commands act on.
+    TreeView1_->setCurrentItem(node, 0,
+                               node->isSelected() ? QItemSelectionModel::NoUpdate
+                                                  : QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
     QMenu* menu = menus_->menuFor(node->level());
     if (!menu) return nullptr;
     if (node->level() == nlDatabase) ContextDb = node->text();

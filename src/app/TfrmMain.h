@@ -24,6 +24,7 @@ class TreeMenus;
 class TableDataView;
 class AccountCommands;
 class DatabaseCommands;
+class MaintenanceCommands;
 class HelpLauncher;
 class DumpCommands;
 class SqlPanel;
@@ -120,6 +121,7 @@ private:
     TableDataView* dataView_ = nullptr;
     SqlPanel* sqlPanel_ = nullptr;
     std::unique_ptr<DatabaseCommands> databaseCommands_;
+    std::unique_ptr<MaintenanceCommands> maintenanceCommands_;
     std::unique_ptr<HelpLauncher> helpLauncher_;
     std::unique_ptr<DumpCommands> dumpCommands_;
     std::unique_ptr<AccountCommands> accountCommands_;  // last: it disconnects from the above

@@ -15,6 +15,8 @@ QString CliOptions::usage() {
         "                          [--null '\\N'|empty|NULL|none] [--line-end lf|crlf|cr]\n"
         "                          [--escapes|--no-escapes] [--keep-loaded]\n"
         "                          [--method auto|local|insert] FILE\n"
+        "       lorvex-cli maintain CONNECTION --op check|analyze|optimize|repair|checksum\n"
+        "                          [--database] D [TABLE...]\n"
         "CONNECTION: --host H[:PORT] --user U [--password P], or --server NAME (a server\n"
         "registered in HostInfor.Dat beside this program), whose values the options above\n"
         "override. Without --password the password comes from LORVEX_PASSWORD, then from\n"
@@ -37,7 +39,12 @@ QString CliOptions::usage() {
         "columns are matched by the header's names, else by position. Any refused line\n"
         "rolls the import back unless --keep-loaded is given. --method local uses only\n"
         "LOAD DATA LOCAL INFILE, insert only INSERT statements (default: LOCAL INFILE when\n"
-        "the server allows it).\n");
+        "the server allows it).\n"
+        "maintain runs CHECK, ANALYZE, OPTIMIZE, REPAIR or CHECKSUM TABLE on each TABLE of\n"
+        "D in turn (without TABLE on every base table of D) and prints the server's rows,\n"
+        "one a line: table, operation, message type, message (for checksum the checksum).\n"
+        "Repair skips the tables whose engine cannot repair (InnoDB), saying so. The exit\n"
+        "code is 1 when any table reports an error.\n");
 }
 
 namespace {
@@ -120,6 +127,8 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
         o.command = Command::Restore;
     } else if (command == QLatin1String("import")) {
         o.command = Command::Import;
+    } else if (command == QLatin1String("maintain")) {
+        o.command = Command::Maintain;
     } else if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
                command == QLatin1String("help")) {
         return o;
@@ -128,6 +137,8 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
     }
     const bool dumping = o.command == Command::Dump;
     const bool importing = o.command == Command::Import;
+    const bool restoring = o.command == Command::Restore;
+    const bool maintaining = o.command == Command::Maintain;
 
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         QString option = arguments[i];
@@ -197,16 +208,27 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
             if (problem && !problem->isEmpty()) return fail(*problem);
             if (problem) continue;
         }
-        if (!dumping && !importing && option == QLatin1String("--allow-foreign-statements")) {
+        if (maintaining && option == QLatin1String("--op")) {
+            const std::optional<QString> v = takeValue();
+            o.op = v ? admin::opNamed(*v) : std::nullopt;
+            if (!o.op)
+                return fail(QStringLiteral("--op takes check, analyze, optimize, repair or checksum"));
+            continue;
+        }
+        if (maintaining && !option.startsWith(u'-')) {
+            o.tables << option;
+            continue;
+        }
+        if (restoring && option == QLatin1String("--allow-foreign-statements")) {
             if (!flag(o.allowForeign))
                 return fail(QStringLiteral("--allow-foreign-statements takes no value"));
             continue;
         }
-        if (!dumping && !importing && option == QLatin1String("--each-database")) {
+        if (restoring && option == QLatin1String("--each-database")) {
             if (!flag(o.eachDatabase)) return fail(QStringLiteral("--each-database takes no value"));
             continue;
         }
-        if (!importing && option == QLatin1String("--data")) {
+        if ((dumping || restoring) && option == QLatin1String("--data")) {
             if (!flag(o.data)) return fail(QStringLiteral("--data takes no value"));
             continue;
         }
@@ -224,7 +246,7 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
             if (!flag(o.drop)) return fail(QStringLiteral("--drop takes no value"));
             continue;
         }
-        if (!dumping && !option.startsWith(u'-') && o.file.isEmpty()) {
+        if ((restoring || importing) && !option.startsWith(u'-') && o.file.isEmpty()) {
             o.file = option;
             continue;
         }
@@ -234,7 +256,13 @@ CliOptions CliOptions::parse(const QStringList& arguments) {
 
     if (o.host.isEmpty() && o.server.isEmpty())
         return fail(QStringLiteral("give --host (or --server)"));
+    // maintain D T1 T2: the first name is the database when --database is not given.
+    if (maintaining && o.database.isEmpty() && !o.tables.isEmpty()) o.database = o.tables.takeFirst();
     if (o.database.isEmpty()) return fail(QStringLiteral("give --database"));
+    if (maintaining) {
+        if (!o.op) return fail(QStringLiteral("give --op check|analyze|optimize|repair|checksum"));
+        return o;
+    }
     if (dumping && o.out.isEmpty()) return fail(QStringLiteral("give --out FILE"));
     if (importing && o.table.isEmpty()) return fail(QStringLiteral("give --table"));
     if (importing && o.file.isEmpty()) return fail(QStringLiteral("give the FILE to import"));

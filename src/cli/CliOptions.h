@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "admin/TableMaintenance.h"
 #include "db/Connection.h"
 #include "dump/DumpFormat.h"
 #include "files/CsvReader.h"
@@ -20,7 +21,7 @@ private:
 
 // The command line of lorvex-cli.
 struct CliOptions {
-    enum class Command { Dump, Restore, Import, Help };
+    enum class Command { Dump, Restore, Import, Maintain, Help };
 
     Command command = Command::Help;
     QString server;  // a registered server's name
@@ -42,6 +43,9 @@ struct CliOptions {
     bool allowForeign = false;  // restore: run statements that reach beyond the database
     bool eachDatabase = false;  // restore: a file of several databases, each into its own
     unsigned netTimeout = db::kDefaultNetTimeoutSeconds;  // seconds; 0: no limit
+    // maintain: the operation and the tables (none: every base table of the database)
+    std::optional<admin::MaintenanceOp> op;
+    QStringList tables;
     // import: what the options say of the file's format; the rest is detected.
     struct CsvChoices {
         std::optional<char> delimiter;

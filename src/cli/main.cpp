@@ -1,4 +1,5 @@
-// lorvex-cli: the dump and restore of the main window's dialogs, on the command line.
+// lorvex-cli: the dump, restore, import and table maintenance of the main window's dialogs,
+// on the command line.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "admin/TableMaintenance.h"
 #include "cli/CliOptions.h"
 #include "cli/Interrupt.h"
 #include "cli/Terminal.h"
@@ -449,6 +451,39 @@ int runImport(const CliOptions& o) {
     return result.ok() ? 0 : kWarnings;
 }
 
+int runMaintain(const CliOptions& o) {
+    QElapsedTimer clock;
+    clock.start();
+    db::Connection connection;
+    if (!connect(connection, o, false)) return kFailed;
+    QStringList tables = o.tables;
+    if (tables.isEmpty()) {
+        try {
+            tables = admin::tablesOf(connection, o.database);
+        } catch (const db::DbError& e) {
+            return failure(QStringLiteral("cannot list the tables of %1: %2")
+                               .arg(o.database, QString::fromUtf8(e.what())));
+        }
+        if (tables.isEmpty()) return failure(QStringLiteral("%1 has no tables").arg(o.database));
+    }
+    InterruptWatch interrupt(paramsOf(o, false), connection.threadId());
+    ProgressLine line;
+    const admin::MaintenanceRun run =
+        admin::TableMaintenance(connection, o.database, *o.op)
+            .run(tables, [&line](const admin::MaintenanceProgress& p) {
+                if (p.index < p.total)
+                    line.show(QStringLiteral("%1 of %2: %3").arg(p.index + 1).arg(p.total).arg(p.table));
+                return !InterruptWatch::interrupted();
+            });
+    line.clear();
+    for (const admin::MaintenanceRow& row : run.rows())
+        say(stdout, QStringList{row.table, row.op, row.msgType, row.msgText}.join(u'\t') + u'\n');
+    say(run.anyFailed() || !run.fatal.isEmpty() ? stderr : stdout,
+        QStringLiteral("maintain: %1 %2 s\n").arg(run.summary(), seconds(clock)));
+    if (run.stopped) return kInterrupted;
+    return run.anyFailed() || !run.fatal.isEmpty() ? kFailed : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -478,6 +513,7 @@ int main(int argc, char** argv) {
     switch (options->command) {
         case CliOptions::Command::Dump: return runDump(*options);
         case CliOptions::Command::Import: return runImport(*options);
+        case CliOptions::Command::Maintain: return runMaintain(*options);
         default: return runRestore(*options);
     }
 }

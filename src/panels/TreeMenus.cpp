@@ -53,6 +53,12 @@ TreeMenus::TreeMenus(QWidget* parent) : QObject(parent) {
     TableRename1 = item(PopupTable, "TableRename1", QStringLiteral("Table Rename"));
     Drop2 = item(PopupTable, "Drop2", QStringLiteral("Table Drop"));
     ImportCsv1 = item(PopupTable, "ImportCsv1", QStringLiteral("Import CSV..."));
+    PopupTable->addSeparator();
+    CheckTable1 = item(PopupTable, "CheckTable1", QStringLiteral("Check Table"));
+    AnalyzeTable1 = item(PopupTable, "AnalyzeTable1", QStringLiteral("Analyze Table"));
+    OptimizeTable1 = item(PopupTable, "OptimizeTable1", QStringLiteral("Optimize Table..."));
+    RepairTable1 = item(PopupTable, "RepairTable1", QStringLiteral("Repair Table"));
+    ChecksumTable1 = item(PopupTable, "ChecksumTable1", QStringLiteral("Checksum Table"));
 }
 
 QMenu* TreeMenus::menuFor(TNodeLevel level) const {

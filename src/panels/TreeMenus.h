@@ -50,4 +50,10 @@ public:
     QAction* TableRename1 = nullptr;   // "Table Rename"
     QAction* Drop2 = nullptr;          // "Table Drop"
     QAction* ImportCsv1 = nullptr;     // "Import CSV..."
+    // Table maintenance, on the table or on the tables selected with it.
+    QAction* CheckTable1 = nullptr;     // "Check Table"
+    QAction* AnalyzeTable1 = nullptr;   // "Analyze Table"
+    QAction* OptimizeTable1 = nullptr;  // "Optimize Table..."
+    QAction* RepairTable1 = nullptr;    // "Repair Table"
+    QAction* ChecksumTable1 = nullptr;  // "Checksum Table"
 };

@@ -6,9 +6,10 @@ namespace {
 
 class ObjectTreeTest : public TreeFixture {};
 
-TEST_F(ObjectTreeTest, ConnectingAddsTheThreeFoldersAndRemembersTheServer) {
+TEST_F(ObjectTreeTest, ConnectingAddsTheFoldersAndRemembersTheServer) {
     doubleClick(server());
-    EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST"}));
+    EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST", "Status"}));
+    EXPECT_EQ(find({"Status"})->level(), nlServerStatus);
     EXPECT_EQ(find({"DB"})->level(), nlDbFolder);
     EXPECT_EQ(find({"USER"})->level(), nlUserFolder);
     EXPECT_EQ(find({"HOST"})->level(), nlHostFolder);
@@ -31,7 +32,7 @@ TEST_F(ObjectTreeTest, WrongPasswordLeavesNoFoldersAndAnotherServerStillConnects
     bad.PASSWD += QStringLiteral("-wrong");
     TreeNode* badNode = tree->AddServerNode(QStringLiteral("bad"), bad);
     doubleClick(server());
-    ASSERT_EQ(server()->childCount(), 3);
+    ASSERT_EQ(server()->childCount(), 4);
 
     doubleClick(badNode);
     ASSERT_EQ(prompts.messages().size(), 1);

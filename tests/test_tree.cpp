@@ -47,7 +47,7 @@ TEST_F(ObjectTreeTest, WrongPasswordLeavesNoFoldersAndAnotherServerStillConnects
     EXPECT_EQ(remembered, QStringList{"test server"});
 
     doubleClick(server());
-    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_EQ(server()->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_TRUE(dataset.Connected());
 }
 
@@ -56,18 +56,18 @@ TEST_F(ObjectTreeTest, TwinNamedServersNeverShareFolders) {
     server()->setText(0, QStringLiteral("twin"));
     TreeNode* second = tree->AddServerNode(QStringLiteral("twin"), testEntry());
     doubleClick(second);
-    ASSERT_EQ(second->childCount(), 3);
+    ASSERT_EQ(second->childCount(), 4);  // DB, USER, HOST, Status
     doubleClick(server());
-    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_EQ(server()->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_EQ(second->childCount(), 0);
     doubleClick(second);
     EXPECT_EQ(server()->childCount(), 0);
-    EXPECT_EQ(second->childCount(), 3);
+    EXPECT_EQ(second->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_EQ(tree->connectedNode(), second);
     // A connected node that goes away takes nothing else's folders with it.
     delete second;
     doubleClick(server());
-    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_EQ(server()->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_TRUE(prompts.messages().isEmpty());
 }
 

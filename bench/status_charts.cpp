@@ -38,7 +38,9 @@ int seconds() {
 double cpuMs(int who) {
     rusage usage{};
     getrusage(who, &usage);
-    const auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };
+    const auto ms = [](const timeval& t) {
+        return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0;
+    };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
@@ -74,17 +76,16 @@ int runWindow() {
     const int before = status->samples();
     const Span charts = runFor(ms);
     const int samples = status->samples() - before;
-    std::printf("%.1f %.1f %.1f %.1f %d %d\n", idle.cpuMs, idle.wallMs, charts.cpuMs,
-                charts.wallMs, samples, status->charts()->pointCount(0));
+    std::printf("%.1f %.1f %.1f %.1f %d %d\n", idle.cpuMs, idle.wallMs, charts.cpuMs, charts.wallMs,
+                samples, status->charts()->pointCount(0));
     return 0;
 }
 
 Span runTool() {
     QProcess tool;
     QStringList arguments = bench::clientArguments();
-    arguments << QStringLiteral("extended-status") << QStringLiteral("-r")
-              << QStringLiteral("-i") << QStringLiteral("1") << QStringLiteral("-c")
-              << QString::number(seconds());
+    arguments << QStringLiteral("extended-status") << QStringLiteral("-r") << QStringLiteral("-i")
+              << QStringLiteral("1") << QStringLiteral("-c") << QString::number(seconds());
     QElapsedTimer clock;
     const double before = cpuMs(RUSAGE_CHILDREN);
     clock.start();
@@ -121,8 +122,8 @@ int main(int argc, char** argv) {
                     idle.cpuMs, idle.wallMs, idle.percent());
         std::printf("%-34s %10.1f %10.0f %8.2f\n", "window, charts tab", charts.cpuMs,
                     charts.wallMs, charts.percent());
-        std::printf("%-34s %10.1f %10.0f %8.2f\n", "mariadb-admin extended-status -i 1",
-                    tool.cpuMs, tool.wallMs, tool.percent());
+        std::printf("%-34s %10.1f %10.0f %8.2f\n", "mariadb-admin extended-status -i 1", tool.cpuMs,
+                    tool.wallMs, tool.percent());
         std::printf("samples drawn while measured: %d (one a second: %d expected)\n", samples,
                     seconds());
         const bool met = charts.percent() < kTargetPercent && samples >= seconds() - 2;

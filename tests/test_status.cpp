@@ -98,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SetCase{"wait_timeout", false, " default ", "=global"},
                       SetCase{"max_connections", true, "211", "211"}),
     [](const auto& info) {
-        return std::string(info.param.global ? "global_" : "session_") + info.param.name +
-               "_" + std::to_string(info.index);
+        return std::string(info.param.global ? "global_" : "session_") + info.param.name + "_" +
+               std::to_string(info.index);
     });
 
 struct RefusedCase {
@@ -170,9 +170,9 @@ TEST(ServerVariables, MetadataAndStatementsFollowTheVariablesType) {
               "SET SESSION `sql_mode` = 'it\\'s'");
     EXPECT_EQ(variables.setStatement(mode, false, QStringLiteral("Default")),
               "SET SESSION `sql_mode` = DEFAULT");
-    EXPECT_EQ(admin::setQuestion(connections, true, QStringLiteral("200")),
-              QStringLiteral("Set global max_connections from %1 to 200?")
-                  .arg(connections.globalValue));
+    EXPECT_EQ(
+        admin::setQuestion(connections, true, QStringLiteral("200")),
+        QStringLiteral("Set global max_connections from %1 to 200?").arg(connections.globalValue));
 }
 
 // ---- the sampler's arithmetic, from real samples
@@ -213,8 +213,10 @@ TEST(StatusSampler, RatesComeFromTwoRealSamplesAndNeverGoNegative) {
     EXPECT_FALSE(sampler.rate(reset)) << *now;
     int backwards = 0;
     for (const auto& [name, value] : sampler.latest().values) {
-        if (const std::optional<double> r = sampler.rate(name)) EXPECT_GE(*r, 0) << name.toStdString();
-        else if (sampler.latest().number(name)) ++backwards;
+        if (const std::optional<double> r = sampler.rate(name))
+            EXPECT_GE(*r, 0) << name.toStdString();
+        else if (sampler.latest().number(name))
+            ++backwards;
     }
     EXPECT_GE(backwards, 1);
     const std::optional<admin::StatusPoint> flushed = sampler.point();
@@ -281,7 +283,8 @@ TEST_F(StatusPanelTest, VariablesAreListedFilteredAndChangedAfterAQuestion) {
         QTreeWidgetItem* item = tab->list()->topLevelItem(i);
         if (item->isHidden()) continue;
         ++shown;
-        EXPECT_TRUE(item->text(0).contains(QLatin1String("max_conn"))) << item->text(0).toStdString();
+        EXPECT_TRUE(item->text(0).contains(QLatin1String("max_conn")))
+            << item->text(0).toStdString();
     }
     EXPECT_GE(shown, 2);  // max_connections, max_connect_errors
     tab->filter()->clear();
@@ -300,10 +303,12 @@ TEST_F(StatusPanelTest, VariablesAreListedFilteredAndChangedAfterAQuestion) {
     prompts.answerYesNo(true);
     tab->Edit(QStringLiteral("max_connections"), true);
     ASSERT_EQ(prompts.shown().size(), 2u);
-    EXPECT_EQ(prompts.shown()[1].text.toStdString(),
-              QStringLiteral("Set global max_connections from %1 to %2?").arg(old, raised).toStdString());
+    EXPECT_EQ(
+        prompts.shown()[1].text.toStdString(),
+        QStringLiteral("Set global max_connections from %1 to %2?").arg(old, raised).toStdString());
     EXPECT_EQ(cell("max_connections", VariablesTab::colGlobal), raised);
-    EXPECT_EQ(testserver::firstValue(restore.connection, "SELECT @@GLOBAL.max_connections"), raised);
+    EXPECT_EQ(testserver::firstValue(restore.connection, "SELECT @@GLOBAL.max_connections"),
+              raised);
 
     // For the session of the SQL panel's connection, where the user's statements run.
     prompts.clear();
@@ -343,7 +348,8 @@ TEST_F(StatusPanelTest, CountersAndChartsSampleOnlyWhileShownAndConnected) {
     QTreeWidget* list = status->counterList();
     QTreeWidgetItem* questions = nullptr;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (list->topLevelItem(i)->text(0) == QLatin1String("Questions")) questions = list->topLevelItem(i);
+        if (list->topLevelItem(i)->text(0) == QLatin1String("Questions"))
+            questions = list->topLevelItem(i);
     ASSERT_TRUE(questions);
     EXPECT_GT(questions->text(1).toDouble(), 0);
     EXPECT_GE(questions->text(2).toDouble(), 0);
@@ -358,7 +364,8 @@ TEST_F(StatusPanelTest, CountersAndChartsSampleOnlyWhileShownAndConnected) {
     status->counterFilter()->setText(QStringLiteral("bytes_"));
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list->topLevelItem(i);
-        EXPECT_EQ(item->isHidden(), !item->text(0).contains(QLatin1String("Bytes_"), Qt::CaseInsensitive))
+        EXPECT_EQ(item->isHidden(),
+                  !item->text(0).contains(QLatin1String("Bytes_"), Qt::CaseInsensitive))
             << item->text(0).toStdString();
     }
 
@@ -426,7 +433,8 @@ TEST_F(StatusPanelTest, ProcessListRefreshesItselfKeepingTheSelectionAndHidesSle
     int visible = 0;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list->topLevelItem(i);
-        EXPECT_EQ(item->isHidden(), item->text(4) == QLatin1String("Sleep")) << item->text(0).toStdString();
+        EXPECT_EQ(item->isHidden(), item->text(4) == QLatin1String("Sleep"))
+            << item->text(0).toStdString();
         visible += item->isHidden() ? 0 : 1;
     }
     EXPECT_GE(visible, 1);  // the refresh's own SHOW PROCESSLIST at least

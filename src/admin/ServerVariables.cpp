@@ -21,11 +21,13 @@ VariableScope scopeOf(const QString& text) {
     return VariableScope::Both;
 }
 
-// A value as the server gave it; NULL stays a null QString so "no value" is told apart
+// A value as the server gave it; NULL stays a null QString, so that "no value" is told apart
 // from an empty one.
 QString nullable(const db::Result& row, unsigned column) {
     const db::Value v = row.value(column);
-    return v.isNull() ? QString() : v.text().isNull() ? QStringLiteral("") : v.text();
+    if (v.isNull()) return {};
+    const QString text = v.text();
+    return text.isNull() ? QStringLiteral("") : text;
 }
 
 // A plain decimal number as SET takes it without quotes; anything else (an expression, a
@@ -56,8 +58,7 @@ std::vector<ServerVariable> ServerVariables::select(const std::string& where) {
         if (v.hasGlobal()) v.globalValue = nullable(rows, 2);
         v.type = rows.text(4);
         v.readOnly = rows.text(5).compare(QLatin1String("YES"), Qt::CaseInsensitive) == 0;
-        if (!rows.value(6).isNull())
-            v.allowedValues = rows.text(6).split(u',', Qt::SkipEmptyParts);
+        if (!rows.value(6).isNull()) v.allowedValues = rows.text(6).split(u',', Qt::SkipEmptyParts);
         variables.push_back(std::move(v));
     }
     return variables;
@@ -103,9 +104,12 @@ QString setQuestion(const ServerVariable& variable, bool global, const QString& 
 QString scopeNote(const ServerVariable& variable) {
     if (variable.readOnly) return QStringLiteral("read-only");
     switch (variable.scope) {
-        case VariableScope::GlobalOnly: return QStringLiteral("global only");
-        case VariableScope::SessionOnly: return QStringLiteral("session only");
-        case VariableScope::Both: break;
+        case VariableScope::GlobalOnly:
+            return QStringLiteral("global only");
+        case VariableScope::SessionOnly:
+            return QStringLiteral("session only");
+        case VariableScope::Both:
+            break;
     }
     return {};
 }

@@ -23,16 +23,14 @@ struct ServerVariable {
     QString sessionValue;  // null when the variable has no session value
     QString globalValue;   // null when it has no global value
     VariableScope scope = VariableScope::Both;
-    QString type;          // VARIABLE_TYPE: "BIGINT UNSIGNED", "DOUBLE", "ENUM", "SET", ...
+    QString type;  // VARIABLE_TYPE: "BIGINT UNSIGNED", "DOUBLE", "ENUM", "SET", ...
     bool readOnly = false;
     QStringList allowedValues;  // ENUM_VALUE_LIST of enums, sets and booleans
 
     bool hasSession() const { return scope != VariableScope::GlobalOnly; }
     bool hasGlobal() const { return scope != VariableScope::SessionOnly; }
     // Whether SET may change it for the session (`global` false) or globally.
-    bool settable(bool global) const {
-        return !readOnly && (global ? hasGlobal() : hasSession());
-    }
+    bool settable(bool global) const { return !readOnly && (global ? hasGlobal() : hasSession()); }
     bool numeric() const;
     const QString& value(bool global) const { return global ? globalValue : sessionValue; }
 };

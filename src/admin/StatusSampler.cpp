@@ -75,8 +75,7 @@ std::optional<StatusPoint> StatusSampler::point() const {
     p.bytesSentPerSecond = perSecond("Bytes_sent");
     p.slowQueriesPerSecond = perSecond("Slow_queries");
     const std::optional<double> reads = rate(QStringLiteral("Innodb_buffer_pool_reads"));
-    const std::optional<double> requests =
-        rate(QStringLiteral("Innodb_buffer_pool_read_requests"));
+    const std::optional<double> requests = rate(QStringLiteral("Innodb_buffer_pool_read_requests"));
     p.diskReadsPerSecond = reads.value_or(0);
     p.readRequestsPerSecond = requests.value_or(0);
     // No request in the interval: nothing to rate, rather than a perfect 100 %.

@@ -38,13 +38,13 @@ qint64 monotonicMs();
 struct StatusPoint {
     qint64 takenMs = 0;
     double queriesPerSecond = 0;
-    double connections = 0;      // Threads_connected
+    double connections = 0;  // Threads_connected
     double threadsRunning = 0;
     double bytesReceivedPerSecond = 0;
     double bytesSentPerSecond = 0;
-    double diskReadsPerSecond = 0;    // Innodb_buffer_pool_reads
-    double readRequestsPerSecond = 0; // Innodb_buffer_pool_read_requests
-    std::optional<double> hitRatio;   // percent of read requests served from memory
+    double diskReadsPerSecond = 0;     // Innodb_buffer_pool_reads
+    double readRequestsPerSecond = 0;  // Innodb_buffer_pool_read_requests
+    std::optional<double> hitRatio;    // percent of read requests served from memory
     double slowQueriesPerSecond = 0;
 };
 

@@ -49,8 +49,8 @@ ProcessRefresh::ProcessRefresh(QTabWidget& page, QTreeWidget& list, ServerSessio
         interval_->addItem(QStringLiteral("%1 s").arg(seconds), seconds);
     auto* label = new QLabel(QStringLiteral("&Refresh:"), controls);
     label->setBuddy(interval_);
-    hideSleeping_ = ui::named(new QCheckBox(QStringLiteral("Hide sleeping"), controls),
-                              "HideSleeping");
+    hideSleeping_ =
+        ui::named(new QCheckBox(QStringLiteral("Hide sleeping"), controls), "HideSleeping");
     layout->addWidget(hideSleeping_);
     layout->addWidget(label);
     layout->addWidget(interval_);

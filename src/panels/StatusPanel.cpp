@@ -56,8 +56,7 @@ StatusPanel::StatusPanel(ServerSession& session, ui::Prompts& prompts, QWidget* 
     setCornerWidget(note_, Qt::TopRightCorner);
 
     poller_ = new admin::ServerPoller(
-        [](db::Connection& c) { return QVariant::fromValue(admin::readStatus(c)); },
-        this);
+        [](db::Connection& c) { return QVariant::fromValue(admin::readStatus(c)); }, this);
     connect(poller_, &admin::ServerPoller::polled, this,
             [this](const QVariant& v) { received(v.value<admin::StatusSample>()); });
     connect(poller_, &admin::ServerPoller::failed, this, [this](const QString& reason) {
@@ -103,9 +102,9 @@ void StatusPanel::hideEvent(QHideEvent* event) {
 }
 
 void StatusPanel::updateSampling() {
-    const bool wanted = isVisible() && !stoppedByFailure_ && session_.MainConnection().isOpen() &&
-                        (currentWidget() == counters_ ||
-                         (currentWidget() == charts_ && !charts_->paused()));
+    const bool wanted =
+        isVisible() && !stoppedByFailure_ && session_.MainConnection().isOpen() &&
+        (currentWidget() == counters_ || (currentWidget() == charts_ && !charts_->paused()));
     if (wanted == poller_->running()) return;
     if (!wanted) {
         poller_->stop();
@@ -120,8 +119,7 @@ void StatusPanel::updateSampling() {
 void StatusPanel::received(const admin::StatusSample& sample) {
     sampler_.add(sample);
     ++samples_;
-    if (std::optional<admin::StatusPoint> point = sampler_.point();
-        point && !charts_->paused())
+    if (std::optional<admin::StatusPoint> point = sampler_.point(); point && !charts_->paused())
         charts_->addPoint(*point);
     if (currentWidget() == counters_) showCounters();
     Q_EMIT sampled();
@@ -152,7 +150,8 @@ void StatusPanel::applyCounterFilter() {
     const QString text = counterFilter_->text().trimmed();
     for (int i = 0; i < counterList_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = counterList_->topLevelItem(i);
-        const bool hide = !text.isEmpty() && !item->text(colName).contains(text, Qt::CaseInsensitive);
+        const bool hide =
+            !text.isEmpty() && !item->text(colName).contains(text, Qt::CaseInsensitive);
         if (item->isHidden() != hide) item->setHidden(hide);
     }
 }

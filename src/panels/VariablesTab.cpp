@@ -58,14 +58,15 @@ VariablesTab::VariablesTab(ServerSession& session, ui::Prompts& prompts, QWidget
 
     connect(filter_, &QLineEdit::textChanged, this, &VariablesTab::SetFilter);
     connect(refresh_, &QPushButton::clicked, this, &VariablesTab::Load);
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int column) {
-        const qsizetype index = item->data(colName, Qt::UserRole).toLongLong();
-        if (index < 0 || std::size_t(index) >= variables_.size()) return;
-        const ServerVariable& v = variables_[std::size_t(index)];
-        // The name and note columns change the value where the variable has one to change.
-        const bool global = column == colGlobal || (column != colSession && !v.hasSession());
-        Edit(v.name, global);
-    });
+    connect(
+        list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int column) {
+            const qsizetype index = item->data(colName, Qt::UserRole).toLongLong();
+            if (index < 0 || std::size_t(index) >= variables_.size()) return;
+            const ServerVariable& v = variables_[std::size_t(index)];
+            // The name and note columns change the value where the variable has one to change.
+            const bool global = column == colGlobal || (column != colSession && !v.hasSession());
+            Edit(v.name, global);
+        });
 }
 
 void VariablesTab::Load() {
@@ -136,15 +137,15 @@ void VariablesTab::Edit(const QString& name, bool global) {
         return;
     }
     if (!variable->settable(global)) {
-        prompts_.message(window(), QStringLiteral("%1 cannot be set %2; it has only a %3 value.")
-                                       .arg(name, where,
-                                            global ? QStringLiteral("session")
-                                                   : QStringLiteral("global")));
+        prompts_.message(
+            window(),
+            QStringLiteral("%1 cannot be set %2; it has only a %3 value.")
+                .arg(name, where, global ? QStringLiteral("session") : QStringLiteral("global")));
         return;
     }
     const QString old = variable->value(global);
-    QString prompt = QStringLiteral("New value of %1 %2 (DEFAULT for the server's default):")
-                         .arg(name, where);
+    QString prompt =
+        QStringLiteral("New value of %1 %2 (DEFAULT for the server's default):").arg(name, where);
     if (!variable->allowedValues.isEmpty())
         prompt += QStringLiteral("\nOne of: ") + variable->allowedValues.join(QStringLiteral(", "));
     const QString value = prompts_.inputBox(window(), QStringLiteral("Set Variable"), prompt, old);

@@ -22,6 +22,7 @@
 #include "panels/StatusCharts.h"
 #include "panels/StatusPanel.h"
 #include "panels/VariablesTab.h"
+#include "support/PrivateServer.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
 #include "tree/ServerSession.h"
@@ -63,6 +64,10 @@ struct SetCase {
     const char* value;
     const char* readBack;  // what the server then has; "=global" for the global value
 };
+
+void PrintTo(const SetCase& c, std::ostream* os) {
+    *os << (c.global ? "global " : "session ") << c.name << " = " << c.value;
+}
 
 class VariableSet : public ::testing::TestWithParam<SetCase> {};
 
@@ -108,6 +113,10 @@ struct RefusedCase {
     const char* value;
     unsigned code;  // the server's error
 };
+
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << (c.global ? "global " : "session ") << c.name << " = " << c.value;
+}
 
 class VariableRefused : public ::testing::TestWithParam<RefusedCase> {};
 
@@ -450,6 +459,35 @@ TEST_F(StatusPanelTest, ProcessListRefreshesItselfKeepingTheSelectionAndHidesSle
     EXPECT_TRUE(refresh->refreshing());
     refresh->setIntervalSeconds(0);
     EXPECT_FALSE(refresh->refreshing());
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+// A server that goes away under the sampling: it stops by itself and says why; the window
+// never waits for it.
+TEST(StatusPanelOnAPrivateServer, AServerThatDiesStopsTheSamplingWithItsReason) {
+    PrivateServer server;
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    TMySQLConnection dataset;
+    ServerSession session{dataset, nullptr};
+    ASSERT_NO_THROW(session.Connect(QStringLiteral("private"), server.entry()));
+    ScriptedPrompts prompts;
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* status = new StatusPanel(session, prompts, &window);
+    layout->addWidget(status);
+    status->setSampleInterval(100);
+    window.show();
+    status->Load();
+    status->setCurrentWidget(status->countersTab());
+    ASSERT_TRUE(waitFor([&] { return status->samples() >= 2; }));
+    server.kill();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(waitFor([&] { return !status->sampling(); }));
+    EXPECT_LT(clock.elapsed(), 7000);  // within the poller's read timeout
+    EXPECT_TRUE(status->note()->text().startsWith(QLatin1String("Sampling stopped: ")))
+        << status->note()->text().toStdString();
     EXPECT_TRUE(prompts.messages().isEmpty());
 }
 

@@ -61,9 +61,13 @@ ProcessRefresh::ProcessRefresh(QTabWidget& page, QTreeWidget& list, ServerSessio
     connect(poller_, &admin::ServerPoller::polled, this,
             [this](const QVariant& rows) { show(rows.value<QList<QStringList>>()); });
     // A refresh that failed (the server went away) turns itself off; the list keeps what it
-    // showed and a manual refresh says what happened.
-    connect(poller_, &admin::ServerPoller::failed, this, [this] { setIntervalSeconds(0); });
+    // showed, and the interval's tooltip says why.
+    connect(poller_, &admin::ServerPoller::failed, this, [this](const QString& reason) {
+        setIntervalSeconds(0);
+        interval_->setToolTip(QStringLiteral("The refresh stopped: %1").arg(reason));
+    });
     connect(interval_, &QComboBox::currentIndexChanged, this, [this] {
+        interval_->setToolTip(QString());
         poller_->stop();
         update();
     });

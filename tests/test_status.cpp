@@ -348,6 +348,13 @@ TEST_F(StatusPanelTest, VariablesAreListedFilteredAndChangedAfterAQuestion) {
     EXPECT_EQ(cell("wait_timeout", VariablesTab::colSession), timeout);
 }
 
+// The panel the last run ended on is shown at start without a click: it reads its variables.
+TEST_F(StatusPanelTest, ShownWithoutAClickItReadsTheVariables) {
+    panels->SwitchPanel(DetailPanels::pnStatus);
+    EXPECT_TRUE(waitFor([&] { return status->variables()->itemOf("max_connections"); }));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
 TEST_F(StatusPanelTest, CountersAndChartsSampleOnlyWhileShownAndConnected) {
     showStatus();
     EXPECT_FALSE(status->sampling());  // the variables need no sampling

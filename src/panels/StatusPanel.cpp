@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -94,6 +95,13 @@ void StatusPanel::ServerChanged() {
 void StatusPanel::showEvent(QShowEvent* event) {
     QTabWidget::showEvent(event);
     updateSampling();
+    // Shown without its node's click (the panel the last run ended on): the variables are
+    // read once the window is up, unless a click has read them by then.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() && variables_->list()->topLevelItemCount() == 0 &&
+            session_.MainConnection().isOpen())
+            variables_->Load();
+    });
 }
 
 void StatusPanel::hideEvent(QHideEvent* event) {

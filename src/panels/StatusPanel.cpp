@@ -78,6 +78,7 @@ StatusPanel::~StatusPanel() { poller_->stop(); }
 bool StatusPanel::sampling() const { return poller_->running(); }
 
 void StatusPanel::Load() {
+    loadStarted_ = true;
     stoppedByFailure_ = false;
     note_->clear();
     variables_->Load();
@@ -85,6 +86,7 @@ void StatusPanel::Load() {
 }
 
 void StatusPanel::ServerChanged() {
+    loadStarted_ = false;
     poller_->stop();
     sampler_ = {};
     charts_->clear();
@@ -97,10 +99,10 @@ void StatusPanel::showEvent(QShowEvent* event) {
     updateSampling();
     // Shown without its node's click (the panel the last run ended on): the variables are
     // read once the window is up, unless a click has read them by then.
+    // A click's Load may be waiting for the server right now, with this timer firing in the
+    // wait: it must not send a second read beside it.
     QTimer::singleShot(0, this, [this] {
-        if (isVisible() && variables_->list()->topLevelItemCount() == 0 &&
-            session_.MainConnection().isOpen())
-            variables_->Load();
+        if (!loadStarted_ && isVisible() && session_.MainConnection().isOpen()) Load();
     });
 }
 

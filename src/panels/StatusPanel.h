@@ -75,4 +75,5 @@ private:
     int intervalMs_ = 1000;
     int samples_ = 0;
     bool stoppedByFailure_ = false;
+    bool loadStarted_ = false;  // for the server connected now
 };

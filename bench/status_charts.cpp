@@ -7,8 +7,9 @@
 // prints the same counters each second, mariadb-admin extended-status -r -i 1, runs for the
 // same span in the same run, its CPU time read from the children's rusage.
 // Target: the window showing the charts uses under 2% of one core.
-// Last measured (30 s, RelWithDebInfo, load average about 4.5): 0.42% with the charts (124.8 ms
-// of CPU in 30 s), 0.00% with the variables tab, mariadb-admin 0.04%; 30 samples drawn.
+// Last measured (30 s each, RelWithDebInfo, load average 4-5): 0.38% of one core with the
+// charts (114 ms of CPU in 30 s), 0.00% with the variables tab, mariadb-admin 0.05%; 30
+// samples drawn.
 // Server from LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run starts one).
 #include <sys/resource.h>
 

@@ -3,7 +3,7 @@
 
 LORVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 LORVEX_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libqt6sql6-sqlite libmariadb-dev libgtest-dev
-                       qtkeychain-qt6-dev libssh-dev zlib1g-dev
+                       qtkeychain-qt6-dev libssh-dev zlib1g-dev qt6-charts-dev libqt6opengl6-dev
                        mariadb-server mariadb-client openssl openssh-server dbus gnome-keyring)
 
 lorvex_log() { printf '%s\n' "lorvex: $*" >&2; }

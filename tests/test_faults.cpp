@@ -259,7 +259,7 @@ TEST_F(ServerFault, TreeReportsALostServerKeepsItsNodesAndReconnectsOnDoubleClic
             << shown[0].toStdString();
     }
     EXPECT_EQ(childTexts(find({"DB", database, "Tables"})), QStringList{"t1"});
-    EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST"}));
+    EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST", "Status"}));
 
     // A click shows a node's panel: the loss is said there as well, not an empty panel.
     DetailPanels panels(session, prompts);

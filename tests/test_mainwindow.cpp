@@ -34,6 +34,7 @@
 #include "app/ScreenFit.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
+#include "panels/StatusPanel.h"
 #include "dataset/TableRows.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -185,7 +186,7 @@ TEST_F(MainWindowTest, ViewStateSurvivesARestart) {
     again.show();
     TreeNode* server = TreeNode::cast(again.TreeView1().topLevelItem(1));
     ASSERT_NE(server, nullptr);
-    ASSERT_EQ(server->childCount(), 3);
+    ASSERT_EQ(server->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_TRUE(again.MySQLConnection1().Connected());
     EXPECT_EQ(again.MySQLConnection1().DB(), scratch.name());
     EXPECT_EQ(again.panels().ShownPanel(), 7);
@@ -571,7 +572,7 @@ TEST_F(MainWindowTest, ArrowKeysMoveThePanelAlongAndEnterIsTheDoubleClick) {
     w.show();
     w.TreeView1().setCurrentItem(w.TreeView1().topLevelItem(0));
     press(w, Qt::Key_Return);  // connects
-    ASSERT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 3);
+    ASSERT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 4);  // DB, USER, HOST, Status
     w.TreeView1().setCurrentItem(find(w, {"DB"}));
     press(w, Qt::Key_Enter);
     w.TreeView1().setCurrentItem(find(w, {"DB", scratch.name()}));
@@ -644,7 +645,7 @@ TEST_F(MainWindowTest, SavedHostFolderWithoutAHostTableIsSkippedQuietly) {
     writeSettings({{"ConnectServer", "ConnectServer", "test"}, {"Expand", "level1", "USER,HOST,"}});
     TfrmMain w(dir.path(), prompts);
     w.show();
-    ASSERT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 3);
+    ASSERT_EQ(w.TreeView1().topLevelItem(0)->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_GT(find(w, {"USER"})->childCount(), 0);
     EXPECT_TRUE(prompts.shown().empty()) << prompts.messages().join(u'|').toStdString();
 }
@@ -1033,6 +1034,26 @@ TEST(RestoreDialog, ShowsProgressWhileRunningAsideAndStops) {
     // What ran before the stop is kept.
     EXPECT_GE(db.scalar("SELECT COUNT(*) FROM a").toInt(), 2000);
     EXPECT_EQ(c.select("SELECT 7").rowCount(), 1u);  // the session is still usable
+}
+
+// The Status node opens its panel in the real window; a disconnect stops its sampling at once,
+// whatever panel is shown.
+TEST_F(MainWindowTest, StatusNodeShowsItsPanelAndADisconnectStopsTheSampling) {
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    w.TreeView1().setCurrentItem(w.TreeView1().topLevelItem(0));
+    w.tree().ExpandNode();
+    w.TreeView1().setCurrentItem(find(w, {"Status"}));
+    w.TreeView1Click();
+    EXPECT_EQ(w.panels().ShownPanel(), DetailPanels::pnStatus);
+    StatusPanel* status = w.panels().PStatus();
+    ASSERT_TRUE(status->isVisible());
+    status->setCurrentWidget(status->countersTab());
+    EXPECT_TRUE(status->sampling());
+    w.session().Disconnect();
+    EXPECT_FALSE(status->sampling());
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
 }
 
 }  // namespace

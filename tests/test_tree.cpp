@@ -6,9 +6,10 @@ namespace {
 
 class ObjectTreeTest : public TreeFixture {};
 
-TEST_F(ObjectTreeTest, ConnectingAddsTheThreeFoldersAndRemembersTheServer) {
+TEST_F(ObjectTreeTest, ConnectingAddsTheFoldersAndRemembersTheServer) {
     doubleClick(server());
-    EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST"}));
+    EXPECT_EQ(childTexts(server()), (QStringList{"DB", "USER", "HOST", "Status"}));
+    EXPECT_EQ(find({"Status"})->level(), nlServerStatus);
     EXPECT_EQ(find({"DB"})->level(), nlDbFolder);
     EXPECT_EQ(find({"USER"})->level(), nlUserFolder);
     EXPECT_EQ(find({"HOST"})->level(), nlHostFolder);
@@ -31,7 +32,7 @@ TEST_F(ObjectTreeTest, WrongPasswordLeavesNoFoldersAndAnotherServerStillConnects
     bad.PASSWD += QStringLiteral("-wrong");
     TreeNode* badNode = tree->AddServerNode(QStringLiteral("bad"), bad);
     doubleClick(server());
-    ASSERT_EQ(server()->childCount(), 3);
+    ASSERT_EQ(server()->childCount(), 4);
 
     doubleClick(badNode);
     ASSERT_EQ(prompts.messages().size(), 1);
@@ -46,7 +47,7 @@ TEST_F(ObjectTreeTest, WrongPasswordLeavesNoFoldersAndAnotherServerStillConnects
     EXPECT_EQ(remembered, QStringList{"test server"});
 
     doubleClick(server());
-    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_EQ(server()->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_TRUE(dataset.Connected());
 }
 
@@ -55,18 +56,18 @@ TEST_F(ObjectTreeTest, TwinNamedServersNeverShareFolders) {
     server()->setText(0, QStringLiteral("twin"));
     TreeNode* second = tree->AddServerNode(QStringLiteral("twin"), testEntry());
     doubleClick(second);
-    ASSERT_EQ(second->childCount(), 3);
+    ASSERT_EQ(second->childCount(), 4);  // DB, USER, HOST, Status
     doubleClick(server());
-    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_EQ(server()->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_EQ(second->childCount(), 0);
     doubleClick(second);
     EXPECT_EQ(server()->childCount(), 0);
-    EXPECT_EQ(second->childCount(), 3);
+    EXPECT_EQ(second->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_EQ(tree->connectedNode(), second);
     // A connected node that goes away takes nothing else's folders with it.
     delete second;
     doubleClick(server());
-    EXPECT_EQ(server()->childCount(), 3);
+    EXPECT_EQ(server()->childCount(), 4);  // DB, USER, HOST, Status
     EXPECT_TRUE(prompts.messages().isEmpty());
 }
 

@@ -134,6 +134,8 @@ void TfrmMain::BuildLayout() {
         connectionStatus_->setText(session_->ConnectionSummary());
         // A new or closed connection has no current database yet.
         if (sqlPanel_) sqlPanel_->SetUseDb(QString());
+        // Nothing goes on reading the server the window no longer shows.
+        panels_->ServerChanged();
     });
 
     serverCommands_ = std::make_unique<ServerCommands>(*tree_, registry_, prompts_, this);

@@ -19,6 +19,8 @@
 #include "db/Connection.h"
 #include "db/GrantColumns.h"
 #include "db/Result.h"
+#include "panels/ProcessRefresh.h"
+#include "panels/StatusPanel.h"
 #include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
 #include "ui/BusyCursor.h"
@@ -249,6 +251,10 @@ DetailPanels::DetailPanels(ServerSession& session, ui::Prompts& prompts, QWidget
     PTableDetail_ =
         addPageControl(pnTableDetail, "PTableDetail", DetailListView_, "DetailSql", DataTab_);
     PProcess_ = addPageControl(pnProcess, "PProcess", ProcessListView_, "ProcesSql");
+    processRefresh_ = new ProcessRefresh(*PProcess_, *ProcessListView_, session_);
+    PStatus_ = new StatusPanel(session_, prompts_, this);
+    area_->addWidget(PStatus_);
+    panels_[pnStatus] = PStatus_;
 
     for (QWidget* p : panels_) {
         if (p) p->hide();
@@ -333,7 +339,8 @@ QTabWidget* DetailPanels::addPageControl(int number, const char* name, QTreeWidg
 }
 
 QWidget* DetailPanels::panel(int number) const {
-    return number >= pnUser && number <= pnProcess ? panels_[std::size_t(number)] : nullptr;
+    return number >= pnUser && number < int(panels_.size()) ? panels_[std::size_t(number)]
+                                                            : nullptr;
 }
 
 void DetailPanels::movePanelSql(int number) {
@@ -348,8 +355,8 @@ void DetailPanels::movePanelSql(int number) {
 }
 
 void DetailPanels::SwitchPanel(int number) {
-    for (int n : {pnUser, pnHost, pnTable, pnField, pnColumn, pnIndex, pnProcess, pnTableDetail})
-        panels_[std::size_t(n)]->hide();
+    for (QWidget* p : panels_)
+        if (p) p->hide();
     shownPanel_ = number;
     if (number == pnNone) {
         if (tree_) tree_->setFocus();
@@ -358,7 +365,7 @@ void DetailPanels::SwitchPanel(int number) {
     QWidget* shown = panel(number);
     if (!shown) return;
     shown->show();
-    if (number >= pnTable) movePanelSql(number);
+    if (sqlTabs_[std::size_t(number)]) movePanelSql(number);
 }
 
 void DetailPanels::SetPanel(int level, TreeNode* selected) {
@@ -391,6 +398,10 @@ void DetailPanels::SetPanel(int level, TreeNode* selected) {
                 break;
             case nlHostEntry:
                 fillHostEntry(required(selected));
+                break;
+            case nlServerStatus:
+                SwitchPanel(pnStatus);
+                PStatus_->Load();
                 break;
             default:
                 break;  // folders without a panel leave the shown one as it is
@@ -437,8 +448,15 @@ void DetailPanels::fillProcesses(TreeNode* folder) {
 }
 
 void DetailPanels::ListProcesses() {
-    if (db::Result rows = session_.MainConnection().listProcesses())
+    if (db::Result rows = session_.MainConnection().listProcesses()) {
         fillRows(ProcessListView_, rows, panels::kProcessListColumns);
+        processRefresh_->applyHiding();
+    }
+}
+
+void DetailPanels::ServerChanged() {
+    PStatus_->ServerChanged();
+    processRefresh_->ServerChanged();
 }
 
 void DetailPanels::fillTableDetail(TreeNode* table) {

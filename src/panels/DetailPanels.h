@@ -15,7 +15,9 @@ class QPushButton;
 class QTabWidget;
 class QTreeWidget;
 class QVBoxLayout;
+class ProcessRefresh;
 class ServerSession;
+class StatusPanel;
 class TreeNode;
 struct TUserKey;
 namespace db {
@@ -43,6 +45,7 @@ public:
         pnIndex = 6,
         pnTableDetail = 7,
         pnProcess = 8,
+        pnStatus = 10,
     };
 
     DetailPanels(ServerSession& session, ui::Prompts& prompts, QWidget* parent = nullptr);
@@ -75,7 +78,11 @@ public:
     AccountPanelState& accountState() { return account_; }
     const AccountPanelState& accountState() const { return account_; }
 
-    // The panel of a number from 1 to 8, else null.
+    // The session connected elsewhere or disconnected: the panels that read the server on
+    // their own (the status panel's sampling, the process list's refresh) stop.
+    void ServerChanged();
+
+    // The panel of a number from 1 to 10, else null.
     QWidget* panel(int number) const;
     // Holds the SQL panel (in its QVBoxLayout); moved between the page controls.
     QWidget* panelSQL() const { return PanelSQL_; }
@@ -114,6 +121,8 @@ public:
     QTreeWidget* IndexListView() const { return IndexListView_; }
     QTreeWidget* DetailListView() const { return DetailListView_; }
     QTreeWidget* ProcessListView() const { return ProcessListView_; }
+    ProcessRefresh* processRefresh() const { return processRefresh_; }
+    StatusPanel* PStatus() const { return PStatus_; }
     // The "Data" tab of PTableDetail, empty until the table grid moves in.
     QWidget* DataTab() const { return DataTab_; }
 
@@ -152,8 +161,8 @@ private:
     int shownPanel_ = pnNone;
 
     QVBoxLayout* area_ = nullptr;
-    std::array<QWidget*, 9> panels_{};   // by panel number; [0] unused
-    std::array<QWidget*, 9> sqlTabs_{};  // the "SQL" tab of each page control
+    std::array<QWidget*, 11> panels_{};   // by panel number; [0] unused
+    std::array<QWidget*, 11> sqlTabs_{};  // the "SQL" tab of each page control
     QWidget* PanelSQL_ = nullptr;
 
     QWidget* PUser_ = nullptr;
@@ -185,5 +194,7 @@ private:
     QTreeWidget* IndexListView_ = nullptr;
     QTreeWidget* DetailListView_ = nullptr;
     QTreeWidget* ProcessListView_ = nullptr;
+    ProcessRefresh* processRefresh_ = nullptr;
+    StatusPanel* PStatus_ = nullptr;
     QWidget* DataTab_ = nullptr;
 };

@@ -128,6 +128,7 @@ void ObjectTree::ConnectServerNode(TreeNode* server) {
     server->insertChild(0, folderNode("DB", nlDbFolder));
     server->addChild(folderNode("USER", nlUserFolder));
     server->addChild(folderNode("HOST", nlHostFolder));
+    server->addChild(folderNode("Status", nlServerStatus));
     server->setExpanded(true);
 }
 

@@ -47,8 +47,8 @@ public:
     // server node it connects afresh.
     void ExpandNode();
     // Closes the previous server's connections, removes the folders of the node connected
-    // before and connects `server`, adding "DB", "USER" and "HOST". Throws db::DbError when
-    // the server refuses.
+    // before and connects `server`, adding "DB", "USER", "HOST" and "Status". Throws
+    // db::DbError when the server refuses.
     void ConnectServerNode(TreeNode* server);
     // Connects the server that was connected again (after its connection was lost), as a
     // double-click on its node does; a refusal is said. False when no server was connected.

@@ -84,6 +84,7 @@ int imageIndexOf(TNodeLevel level) {
         case nlProceduresFolder:
         case nlUser:
         case nlHostEntry: return 3;
+        case nlServerStatus: return 5;
     }
     return 0;
 }

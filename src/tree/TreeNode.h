@@ -22,6 +22,8 @@ enum TNodeLevel : quint8 {
     nlValidityChecksFolder = 11,
     nlUser = 12,
     nlHostEntry = 13,
+    // The connected server's variables, status counters and charts.
+    nlServerStatus = 23,
 };
 
 // The account of a node below "USER": columns user and host of its row. A role (MariaDB

@@ -26,6 +26,8 @@ class AccountCommands;
 class DatabaseCommands;
 class HelpLauncher;
 class DumpCommands;
+class ObjectCommands;
+class ObjectPanel;
 class SqlPanel;
 class QMenu;
 namespace ui {
@@ -76,6 +78,8 @@ public:
     TableDataView& dataView() { return *dataView_; }
     ProcessCommands& processCommands() { return *processCommands_; }
     SqlPanel& sqlPanel() { return *sqlPanel_; }
+    ObjectPanel& objectPanel() { return *objectPanel_; }
+    ObjectCommands& objectCommands() { return *objectCommands_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -119,6 +123,8 @@ private:
     ProcessCommands* processCommands_ = nullptr;
     TableDataView* dataView_ = nullptr;
     SqlPanel* sqlPanel_ = nullptr;
+    ObjectPanel* objectPanel_ = nullptr;
+    ObjectCommands* objectCommands_ = nullptr;
     std::unique_ptr<DatabaseCommands> databaseCommands_;
     std::unique_ptr<HelpLauncher> helpLauncher_;
     std::unique_ptr<DumpCommands> dumpCommands_;

@@ -333,7 +333,16 @@ QTabWidget* DetailPanels::addPageControl(int number, const char* name, QTreeWidg
 }
 
 QWidget* DetailPanels::panel(int number) const {
-    return number >= pnUser && number <= pnProcess ? panels_[std::size_t(number)] : nullptr;
+    return number >= pnUser && number < int(panels_.size()) ? panels_[std::size_t(number)]
+                                                            : nullptr;
+}
+
+void DetailPanels::addPanel(int number, QWidget* panel) {
+    if (number < pnUser || number >= int(panels_.size()) || panels_[std::size_t(number)]) return;
+    panel->setParent(this);
+    panel->hide();
+    area_->addWidget(panel);
+    panels_[std::size_t(number)] = panel;
 }
 
 void DetailPanels::movePanelSql(int number) {
@@ -348,8 +357,8 @@ void DetailPanels::movePanelSql(int number) {
 }
 
 void DetailPanels::SwitchPanel(int number) {
-    for (int n : {pnUser, pnHost, pnTable, pnField, pnColumn, pnIndex, pnProcess, pnTableDetail})
-        panels_[std::size_t(n)]->hide();
+    for (QWidget* p : panels_)
+        if (p) p->hide();
     shownPanel_ = number;
     if (number == pnNone) {
         if (tree_) tree_->setFocus();
@@ -358,7 +367,8 @@ void DetailPanels::SwitchPanel(int number) {
     QWidget* shown = panel(number);
     if (!shown) return;
     shown->show();
-    if (number >= pnTable) movePanelSql(number);
+    // Only the page controls have an "SQL" tab to take the shared panel.
+    if (number >= pnTable && sqlTabs_[std::size_t(number)]) movePanelSql(number);
 }
 
 void DetailPanels::SetPanel(int level, TreeNode* selected) {
@@ -391,6 +401,15 @@ void DetailPanels::SetPanel(int level, TreeNode* selected) {
                 break;
             case nlHostEntry:
                 fillHostEntry(required(selected));
+                break;
+            case nlView:
+            case nlProcedure:
+            case nlFunction:
+            case nlTrigger:
+            case nlEvent:
+                if (!panel(pnObject)) break;
+                SwitchPanel(pnObject);
+                Q_EMIT ShowObject(required(selected));
                 break;
             default:
                 break;  // folders without a panel leave the shown one as it is

@@ -43,6 +43,7 @@ public:
         pnIndex = 6,
         pnTableDetail = 7,
         pnProcess = 8,
+        pnObject = 9,
     };
 
     DetailPanels(ServerSession& session, ui::Prompts& prompts, QWidget* parent = nullptr);
@@ -75,7 +76,11 @@ public:
     AccountPanelState& accountState() { return account_; }
     const AccountPanelState& accountState() const { return account_; }
 
-    // The panel of a number from 1 to 8, else null.
+    // Puts a panel made elsewhere (the object panel) in the area under its number, hidden
+    // until SwitchPanel shows it.
+    void addPanel(int number, QWidget* panel);
+
+    // The panel of a number from 1 on, else null.
     QWidget* panel(int number) const;
     // Holds the SQL panel (in its QVBoxLayout); moved between the page controls.
     QWidget* panelSQL() const { return PanelSQL_; }
@@ -121,6 +126,9 @@ Q_SIGNALS:
     // A table node was selected and its panel shown: load its rows into the "Data" tab.
     // Emitted before the table's status is read; the receiver reports its own failures.
     void LoadTableData(TreeNode* table);
+    // A view, routine, trigger or event node was selected and the object panel shown: read
+    // it into the panel. The receiver reports its own failures.
+    void ShowObject(TreeNode* object);
 
 private:
     void buildUserPanel();
@@ -152,8 +160,8 @@ private:
     int shownPanel_ = pnNone;
 
     QVBoxLayout* area_ = nullptr;
-    std::array<QWidget*, 9> panels_{};   // by panel number; [0] unused
-    std::array<QWidget*, 9> sqlTabs_{};  // the "SQL" tab of each page control
+    std::array<QWidget*, 10> panels_{};   // by panel number; [0] unused
+    std::array<QWidget*, 10> sqlTabs_{};  // the "SQL" tab of each page control
     QWidget* PanelSQL_ = nullptr;
 
     QWidget* PUser_ = nullptr;

@@ -377,6 +377,20 @@ TEST_F(MainWindowTest, EachNodeLevelOpensItsOwnMenuAndRemembersItsObject) {
     EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables", "t1"})),
               QStringLiteral("PopupTable"));
     EXPECT_EQ(w.ContextTable, QStringLiteral("t1"));
+    // The object folders share one menu, named for the folder it opens on.
+    struct ObjectMenu {
+        const char* folder;
+        const char* newCaption;
+        bool newFunction;
+    };
+    for (const ObjectMenu& m : {ObjectMenu{"Views", "New View", false},
+                                ObjectMenu{"Routines", "New Procedure", true},
+                                ObjectMenu{"Triggers", "New Trigger", false},
+                                ObjectMenu{"Events", "New Event", false}}) {
+        EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), m.folder})), QStringLiteral("PopupObjects"));
+        EXPECT_EQ(w.menus().NewObject1->text(), QLatin1String(m.newCaption));
+        EXPECT_EQ(w.menus().NewFunction1->isVisible(), m.newFunction) << m.folder;
+    }
     for (const char* noMenu : {"Procedures"})
         EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), noMenu})), QString());
     EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables", "t1", "Fields"})), QString());

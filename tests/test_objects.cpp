@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
 #include <optional>
 
 #include "admin/ObjectCommands.h"
 #include "admin/ObjectDefinitions.h"
+#include "admin/RoutineRun.h"
 #include "dataset/TableRows.h"
 #include "panels/ObjectPanel.h"
+#include "panels/RoutineRunForm.h"
 #include "panels/TableDataView.h"
 #include "support/Failures.h"
 #include "support/TestNames.h"
@@ -238,6 +243,48 @@ TEST_F(ObjectDefinitionsTest, OnlyACreateIsSentAndTheTemplatesCreate) {
               QStringLiteral("2"));
 }
 
+// Values go in quoted (a quote in one cannot end it), NULL as NULL; each SELECT of the
+// procedure is a result of its own, and OUT and INOUT come back through variables.
+TEST_F(ObjectDefinitionsTest, ARoutineRunsWithItsValuesAndGivesBackEveryResult) {
+    scratch.exec("CREATE PROCEDURE obj(IN a VARCHAR(20), OUT b INT, INOUT c INT) "
+                 "BEGIN SELECT a AS got, a IS NULL AS was_null; SELECT 1 AS x UNION SELECT 2; "
+                 "SET b = 40, c = c + 1; END");
+    scratch.exec("CREATE FUNCTION obj(a INT) RETURNS INT RETURN a * 2");
+    admin::RoutineRun run(connection);
+    const std::vector<admin::RoutineParameter> params = run.parameters(ref(ObjectKind::Procedure));
+    ASSERT_EQ(params.size(), 3u);
+    EXPECT_EQ(params[1].mode, QStringLiteral("OUT"));
+    EXPECT_EQ(params[2].name, QStringLiteral("c"));
+
+    struct Case {
+        admin::ArgumentValue a, c;
+        std::optional<QString> got, wasNull, cAfter;
+    };
+    for (const Case& k : {Case{QStringLiteral("it's"), QStringLiteral("5"), QStringLiteral("it's"),
+                               QStringLiteral("0"), QStringLiteral("6")},
+                          Case{std::nullopt, std::nullopt, std::nullopt, QStringLiteral("1"),
+                               std::nullopt}}) {
+        const admin::RoutineRunResult r = run.run(ref(ObjectKind::Procedure), params, {k.a, k.c});
+        ASSERT_EQ(r.sets.size(), 2u);
+        EXPECT_EQ(r.sets[0].columns, (QStringList{"got", "was_null"}));
+        EXPECT_EQ(r.sets[0].rows.at(0).at(0), k.got);
+        EXPECT_EQ(r.sets[0].rows.at(0).at(1), k.wasNull);
+        EXPECT_EQ(r.sets[1].rows.size(), 2u);
+        ASSERT_EQ(r.outValues.size(), 2u);
+        EXPECT_EQ(r.outValues[0], (std::pair{QStringLiteral("b"), std::optional<QString>("40")}));
+        EXPECT_EQ(r.outValues[1].second, k.cAfter);
+    }
+    const std::vector<admin::RoutineParameter> fparams = run.parameters(ref(ObjectKind::Function));
+    ASSERT_EQ(fparams.size(), 1u);
+    const admin::RoutineRunResult f =
+        run.run(ref(ObjectKind::Function), fparams, {QStringLiteral("21")});
+    ASSERT_EQ(f.sets.size(), 1u);
+    EXPECT_EQ(f.sets[0].rows.at(0).at(0), std::optional<QString>("42"));
+    EXPECT_TRUE(f.outValues.empty());
+    // The connection is ready for the next statement.
+    EXPECT_EQ(testserver::firstValue(connection, "SELECT 7"), QStringLiteral("7"));
+}
+
 // The panel and its commands on the tree, as the window wires them.
 class ObjectCommandsTest : public TreeFixture {
 protected:
@@ -333,6 +380,39 @@ TEST_F(ObjectCommandsTest, NewAndDropListTheFolderAgain) {
     EXPECT_EQ(prompts.shown()[1].text,
               "Drop the view " + ui::qualifiedLabel(scratch.name(), "v") + u'?');
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'\n').toStdString();
+}
+
+TEST_F(ObjectCommandsTest, RunAsksForTheValuesAndShowsEachResultInItsTab) {
+    scratch.exec("CREATE PROCEDURE echo(IN a INT, INOUT b INT) BEGIN SELECT a; SELECT b; "
+                 "SET b = b * 10; END");
+    doubleClick(find({"DB", scratch.name(), "Routines"}));
+    TreeNode* echo = open(QStringLiteral("Routines"), QStringLiteral("echo"));
+    ASSERT_NE(echo, nullptr);
+    prompts.onDialog([](QDialog* dialog) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("ArgValue1"))->setText(QStringLiteral("3"));
+        dialog->findChild<QLineEdit*>(QStringLiteral("ArgValue2"))->setText(QStringLiteral("4"));
+        EXPECT_EQ(dialog->findChild<QCheckBox*>(QStringLiteral("ArgNull3")), nullptr);
+        return int(QDialog::Accepted);
+    });
+    commands->RunRoutine(false);
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'\n').toStdString();
+    ASSERT_EQ(panel->currentWidget(), panel->RunTab());
+    QTabWidget* results = panel->RunResults();
+    ASSERT_EQ(results->count(), 3);
+    EXPECT_EQ(results->tabText(2), QStringLiteral("OUT values"));
+    auto cell = [&](int tab, int row, int column) {
+        auto* table = qobject_cast<QTableWidget*>(results->widget(tab));
+        return table && table->item(row, column) ? table->item(row, column)->text() : QString();
+    };
+    EXPECT_EQ(cell(0, 0, 0), QStringLiteral("3"));
+    EXPECT_EQ(cell(1, 0, 0), QStringLiteral("4"));
+    EXPECT_EQ(cell(2, 0, 1), QStringLiteral("40"));
+
+    // Cancelling the form runs nothing; the panel's definition stays the routine's.
+    prompts.onDialog([](QDialog*) { return int(QDialog::Rejected); });
+    commands->RunRoutine(true);
+    EXPECT_EQ(panel->shownObject()->name, QStringLiteral("echo"));
+    EXPECT_TRUE(prompts.allAnswersUsed());
 }
 
 TEST_F(ObjectCommandsTest, AViewsRowsShowReadOnlyInItsDataTab) {

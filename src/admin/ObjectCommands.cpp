@@ -1,11 +1,14 @@
 #include "admin/ObjectCommands.h"
 
 #include <QPlainTextEdit>
+#include <algorithm>
 #include <QSet>
 #include <QTreeWidget>
 
 #include "db/Connection.h"
+#include "admin/RoutineRun.h"
 #include "panels/ObjectPanel.h"
+#include "panels/RoutineRunForm.h"
 #include "panels/TableDataView.h"
 #include "tree/ObjectListings.h"
 #include "tree/ObjectTree.h"
@@ -52,6 +55,7 @@ ObjectCommands::ObjectCommands(ObjectTree& tree, ObjectPanel& panel, ServerSessi
     : QObject(window), tree_(tree), panel_(panel), session_(session), prompts_(prompts),
       window_(window) {
     connect(&panel_, &ObjectPanel::applyClicked, this, [this] { Apply(); });
+    connect(&panel_, &ObjectPanel::runClicked, this, [this] { RunRoutine(true); });
     connect(&panel_, &QTabWidget::currentChanged, this, [this] { loadViewRowsIfShown(); });
 }
 
@@ -170,6 +174,38 @@ void ObjectCommands::NewObject(bool function) {
     panel_.setRules(session_.MainConnection().sqlRules());
     panel_.showTemplate(database->text(), kind, ObjectDefinitions::templateFor(kind, table));
     Q_EMIT panelWanted();
+}
+
+void ObjectCommands::RunRoutine(bool shownInPanel) {
+    std::optional<admin::ObjectRef> ref =
+        shownInPanel ? panel_.shownObject() : objectOf(tree_.selectedNode());
+    if (!ref || (ref->kind != ObjectKind::Procedure && ref->kind != ObjectKind::Function)) return;
+    try {
+        admin::RoutineRun run(session_.MainConnection());
+        std::vector<admin::RoutineParameter> params;
+        {
+            ui::BusyCursor busy;
+            params = run.parameters(*ref);
+        }
+        std::vector<admin::ArgumentValue> values;
+        if (std::any_of(params.begin(), params.end(),
+                        [](const admin::RoutineParameter& p) { return p.takesValue(); })) {
+            RoutineRunForm form(QStringLiteral("Run %1").arg(admin::objectLabel(*ref)), params,
+                                window_);
+            if (prompts_.exec(&form) != QDialog::Accepted) return;
+            values = form.values();
+        }
+        admin::RoutineRunResult result;
+        {
+            ui::BusyCursor busy;
+            result = run.run(*ref, params, values);
+        }
+        if (!shownInPanel) ShowObject(tree_.selectedNode());
+        panel_.showRun(result);
+        Q_EMIT panelWanted();
+    } catch (const std::exception& error) {
+        report(error, QStringLiteral("Running %1 failed.").arg(admin::objectLabel(*ref)));
+    }
 }
 
 void ObjectCommands::DropObject() {

@@ -37,6 +37,9 @@ public:
     // "New" on an object folder or object: a starting text in the panel; `function` for
     // "New Function" below "Routines".
     void NewObject(bool function = false);
+    // "Run..." on a routine's node, or the panel's Run for the routine it shows: asks for
+    // the IN and INOUT values (when there are any), runs it and shows what it returned.
+    void RunRoutine(bool shownInPanel);
     // "Drop" on an object node, after a question naming it; the folder is listed again.
     void DropObject();
 

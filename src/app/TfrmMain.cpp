@@ -190,6 +190,8 @@ void TfrmMain::BuildLayout() {
             [this] { objectCommands_->NewObject(false); });
     connect(menus_->NewFunction1, &QAction::triggered, objectCommands_,
             [this] { objectCommands_->NewObject(true); });
+    connect(menus_->RunRoutine1, &QAction::triggered, objectCommands_,
+            [this] { objectCommands_->RunRoutine(false); });
     connect(menus_->DropObject1, &QAction::triggered, objectCommands_,
             [this] { objectCommands_->DropObject(); });
 

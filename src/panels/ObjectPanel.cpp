@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -58,6 +59,13 @@ ObjectPanel::ObjectPanel(TMySQLConnection& datasetConnection, ui::Prompts& promp
     data_ = new TableDataView(datasetConnection, prompts, dataTab_);
     dataLayout->addWidget(data_);
     addTab(dataTab_, QStringLiteral("Data"));
+
+    runTab_ = ui::named(new QWidget(this), "ObjectRunTab");
+    auto* runLayout = new QVBoxLayout(runTab_);
+    runLayout->setContentsMargins(0, 0, 0, 0);
+    results_ = ui::named(new QTabWidget(runTab_), "RunResults");
+    runLayout->addWidget(results_);
+    addTab(runTab_, QStringLiteral("Run"));
     showFor(admin::ObjectKind::View, false);
 }
 
@@ -67,6 +75,9 @@ void ObjectPanel::showFor(admin::ObjectKind kind, bool existing) {
     run_->setVisible(routine && existing);
     // Only a view has rows; the tab goes for the other kinds rather than showing nothing.
     setTabVisible(indexOf(dataTab_), kind == admin::ObjectKind::View && existing);
+    // A run's results belong to the routine that ran.
+    while (results_->count() > 0) delete results_->widget(0);
+    setTabVisible(indexOf(runTab_), false);
     if (!isTabVisible(currentIndex())) setCurrentIndex(0);
 }
 
@@ -116,4 +127,43 @@ void ObjectPanel::clear() {
     properties_->clear();
     editor_->clear();
     apply_->setEnabled(false);
+}
+
+namespace {
+
+QTableWidget* resultTable(QWidget* parent, const QStringList& columns,
+                          const std::vector<std::vector<std::optional<QString>>>& rows) {
+    auto* table = new QTableWidget(int(rows.size()), int(columns.size()), parent);
+    table->setHorizontalHeaderLabels(columns);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            auto* item = new QTableWidgetItem(rows[r][c].value_or(QStringLiteral("NULL")));
+            if (!rows[r][c]) item->setForeground(Qt::gray);  // NULL, not the text "NULL"
+            table->setItem(int(r), int(c), item);
+        }
+    table->resizeColumnsToContents();
+    return table;
+}
+
+}  // namespace
+
+void ObjectPanel::showRun(const admin::RoutineRunResult& result) {
+    while (results_->count() > 0) delete results_->widget(0);
+    for (std::size_t i = 0; i < result.sets.size(); ++i)
+        results_->addTab(resultTable(results_, result.sets[i].columns, result.sets[i].rows),
+                         QStringLiteral("Result %1").arg(i + 1));
+    if (!result.outValues.empty()) {
+        std::vector<std::vector<std::optional<QString>>> rows;
+        for (const auto& [name, value] : result.outValues) rows.push_back({name, value});
+        results_->addTab(resultTable(results_, {QStringLiteral("Parameter"), QStringLiteral("Value")},
+                                     rows),
+                         QStringLiteral("OUT values"));
+    }
+    if (results_->count() == 0) {
+        auto* none = new QLabel(QStringLiteral("The routine ran and returned no rows."), results_);
+        results_->addTab(none, QStringLiteral("Result"));
+    }
+    setTabVisible(indexOf(runTab_), true);
+    setCurrentWidget(runTab_);
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "admin/ObjectDefinitions.h"
+#include "admin/RoutineRun.h"
 #include "sqllex/Rules.h"
 
 class QLabel;
@@ -32,6 +33,12 @@ public:
     void showDefinition(const admin::ObjectRef& ref, const admin::ObjectDefinition& definition);
     // Shows a starting text for a new object of `kind` in `database`.
     void showTemplate(const QString& database, admin::ObjectKind kind, const QString& text);
+    // What a routine's run returned: each result set in a tab of its own, then the OUT and
+    // INOUT values; the "Run" tab comes to the front.
+    void showRun(const admin::RoutineRunResult& result);
+    QTabWidget* RunResults() const { return results_; }
+    QWidget* RunTab() const { return runTab_; }
+
     // Shows nothing (the object shown was dropped).
     void clear();
     // Colours the editor's text in the quoting rules of the connection's session.
@@ -70,4 +77,6 @@ private:
     QPushButton* run_ = nullptr;
     QWidget* dataTab_ = nullptr;
     TableDataView* data_ = nullptr;
+    QWidget* runTab_ = nullptr;
+    QTabWidget* results_ = nullptr;
 };

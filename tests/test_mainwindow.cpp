@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <QTableWidget>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -34,6 +36,7 @@
 #include "app/ScreenFit.h"
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
+#include "panels/ObjectPanel.h"
 #include "dataset/TableRows.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -409,6 +412,37 @@ TEST_F(MainWindowTest, EachNodeLevelOpensItsOwnMenuAndRemembersItsObject) {
     EXPECT_EQ(captions(w.menus().PopupDB), (QStringList{"DB Schema / Dump", "Restore", "DB Drop"}));
     EXPECT_EQ(captions(w.menus().PServer), (QStringList{"Properties", "Delete Server"}));
     EXPECT_EQ(captions(w.menus().PopupHostView), (QStringList{"Host Add", "Host Delete"}));
+}
+
+// A click on a routine shows the object panel with its text; the menu's Run runs it there.
+TEST_F(MainWindowTest, ClickingARoutineShowsItsDefinitionAndRunRunsIt) {
+    ScratchDatabase scratch;
+    scratch.exec("CREATE FUNCTION twice(a INT) RETURNS INT RETURN a * 2");
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+    doubleClick(w, find(w, {"DB"}));
+    doubleClick(w, find(w, {"DB", scratch.name()}));
+    doubleClick(w, find(w, {"DB", scratch.name(), "Routines"}));
+    TreeNode* function = find(w, {"DB", scratch.name(), "Routines", "twice"});
+    ASSERT_NE(function, nullptr);
+    w.TreeView1().setCurrentItem(function);
+    w.TreeView1Click();
+    EXPECT_EQ(w.panels().ShownPanel(), 9);
+    EXPECT_EQ(w.SelectedDb, scratch.name());
+    EXPECT_TRUE(w.objectPanel().isVisibleTo(&w));
+    EXPECT_TRUE(w.objectPanel().Editor()->toPlainText().endsWith("RETURN a * 2"));
+
+    prompts.onDialog([](QDialog* dialog) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("ArgValue1"))->setText(QStringLiteral("21"));
+        return int(QDialog::Accepted);
+    });
+    w.menus().RunRoutine1->trigger();
+    auto* result = qobject_cast<QTableWidget*>(w.objectPanel().RunResults()->widget(0));
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->item(0, 0)->text(), QStringLiteral("42"));
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'\n').toStdString();
 }
 
 // A click on a table selects its database for the grids, shows the table panel and loads the

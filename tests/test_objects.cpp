@@ -200,6 +200,32 @@ TEST_F(ObjectDefinitionsTest, ARoutineTheServerDroppedBeforeRefusingIsPutBack) {
               testserver::firstValue(scratch.connection(), "SELECT @@SESSION.sql_mode"));
 }
 
+// The server puts a replaced trigger after the others; its place is kept unless the text
+// names one or fires at another moment.
+TEST_F(ObjectDefinitionsTest, AReplacedTriggerKeepsItsFiringOrder) {
+    scratch.exec("CREATE TRIGGER first_one BEFORE INSERT ON t FOR EACH ROW SET NEW.a = 1");
+    scratch.exec("CREATE TRIGGER second_one BEFORE INSERT ON t FOR EACH ROW SET NEW.b = 2");
+    ObjectDefinitions definitions(connection);
+    const ObjectRef first{ObjectKind::Trigger, scratch.name(), QStringLiteral("first_one")};
+    auto order = [&] {
+        return scratch.scalar("SELECT GROUP_CONCAT(TRIGGER_NAME ORDER BY ACTION_ORDER) FROM "
+                              "information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = DATABASE()");
+    };
+    struct Case {
+        const char* text;
+        const char* order;
+    };
+    for (const Case& c :
+         {Case{"CREATE TRIGGER first_one BEFORE INSERT ON t FOR EACH ROW SET NEW.a = 3",
+               "first_one,second_one"},
+          Case{"CREATE TRIGGER first_one BEFORE INSERT ON t FOR EACH ROW FOLLOWS second_one "
+               "SET NEW.a = 4",
+               "second_one,first_one"}}) {
+        definitions.apply(first, QString::fromLatin1(c.text));
+        EXPECT_EQ(order(), QLatin1String(c.order)) << c.text;
+    }
+}
+
 TEST_F(ObjectDefinitionsTest, AnEventTheServerDroppedAtOnceIsSaidAndTheOldOneStays) {
     createAll();
     const std::string before = showCreate(ObjectKind::Event);

@@ -127,6 +127,31 @@ QString warningLines(db::Connection& c, const QString& error) {
     return lines.join(u'\n');
 }
 
+// A trigger's text, replaced, goes to the end of its table's triggers for the same moment;
+// one that precedes the trigger that followed it keeps its place. Only for a text that
+// names no place of its own and fires at the moment the old one did.
+QString keepingTriggerPlace(const QString& text, const QString& timing, const QString& event,
+                            const QString& next) {
+    static const QRegularExpression placed(QStringLiteral("\\b(FOLLOWS|PRECEDES)\\b"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression moment(
+        QStringLiteral("\\b(BEFORE|AFTER)\\s+(INSERT|UPDATE|DELETE)\\s+ON\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression eachRow(QStringLiteral("\\bFOR\\s+EACH\\s+ROW\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (next.isEmpty() || placed.match(text).hasMatch()) return text;
+    const QRegularExpressionMatch when = moment.match(text);
+    if (!when.hasMatch() || when.captured(1).compare(timing, Qt::CaseInsensitive) != 0 ||
+        when.captured(2).compare(event, Qt::CaseInsensitive) != 0)
+        return text;
+    const QRegularExpressionMatch row = eachRow.match(text, when.capturedEnd(0));
+    if (!row.hasMatch()) return text;
+    QString out = text;
+    out.insert(row.capturedEnd(0),
+               QStringLiteral(" PRECEDES ") + QString::fromStdString(db::quoteIdentifier(next)));
+    return out;
+}
+
 }  // namespace
 
 QString kindNoun(ObjectKind kind) { return QString::fromLatin1(showWord(kind)).toLower(); }
@@ -227,8 +252,22 @@ ApplyOutcome ObjectDefinitions::apply(const ObjectRef& ref, const QString& text)
                                          "is refused. Nothing was sent; replace it with an "
                                          "account that can read it.")
                               .arg(objectLabel(ref).replace(0, 1, QStringLiteral("T"))));
+    QString placed = statement;
+    if (ref.kind == ObjectKind::Trigger && old) {
+        db::Result next = connection_.select(
+            "SELECT TRIGGER_NAME FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = " +
+            connection_.quoteValue(ref.database) + " AND EVENT_OBJECT_TABLE = " +
+            connection_.quoteValue(old->property(QStringLiteral("Table"))) +
+            " AND ACTION_TIMING = " + connection_.quoteValue(old->property(QStringLiteral("Timing"))) +
+            " AND EVENT_MANIPULATION = " +
+            connection_.quoteValue(old->property(QStringLiteral("Event"))) + " AND ACTION_ORDER = " +
+            std::to_string(old->property(QStringLiteral("Order")).toInt() + 1));
+        if (next.next())
+            placed = keepingTriggerPlace(statement, old->property(QStringLiteral("Timing")),
+                                         old->property(QStringLiteral("Event")), next.text(0));
+    }
     selectDatabase(ref.database);
-    return send(db::utf8(statement), &ref, old);
+    return send(db::utf8(placed), &ref, old);
 }
 
 ApplyOutcome ObjectDefinitions::create(const QString& database, const QString& text) {

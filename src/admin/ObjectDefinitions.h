@@ -77,7 +77,9 @@ public:
     // that starts with a bare CREATE) with the object's database current. When the server
     // refuses, the old definition is what it was: if the server had dropped it, it is
     // created again from the text read before, in its own SQL mode. Throws ObjectError with
-    // the server's reason (and its warnings) and what became of the old one.
+    // the server's reason (and its warnings) and what became of the old one. A trigger
+    // keeps its place among its table's triggers (PRECEDES the one after it is added to a
+    // text that fires at the same moment and names no place).
     ApplyOutcome apply(const ObjectRef& ref, const QString& text);
     // Creates a new object from the user's text as written (a plain CREATE never replaces
     // an object of the same name), with `database` current.

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <QTableWidget>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -35,6 +37,7 @@
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
 #include "panels/StatusPanel.h"
+#include "panels/ObjectPanel.h"
 #include "dataset/TableRows.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -378,6 +381,20 @@ TEST_F(MainWindowTest, EachNodeLevelOpensItsOwnMenuAndRemembersItsObject) {
     EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables", "t1"})),
               QStringLiteral("PopupTable"));
     EXPECT_EQ(w.ContextTable, QStringLiteral("t1"));
+    // The object folders share one menu, named for the folder it opens on.
+    struct ObjectMenu {
+        const char* folder;
+        const char* newCaption;
+        bool newFunction;
+    };
+    for (const ObjectMenu& m : {ObjectMenu{"Views", "New View", false},
+                                ObjectMenu{"Routines", "New Procedure", true},
+                                ObjectMenu{"Triggers", "New Trigger", false},
+                                ObjectMenu{"Events", "New Event", false}}) {
+        EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), m.folder})), QStringLiteral("PopupObjects"));
+        EXPECT_EQ(w.menus().NewObject1->text(), QLatin1String(m.newCaption));
+        EXPECT_EQ(w.menus().NewFunction1->isVisible(), m.newFunction) << m.folder;
+    }
     for (const char* noMenu : {"Procedures"})
         EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), noMenu})), QString());
     EXPECT_EQ(menuAt(find(w, {"DB", scratch.name(), "Tables", "t1", "Fields"})), QString());
@@ -433,6 +450,37 @@ TEST_F(MainWindowTest, TheTableMenuKeepsTheTablesSelectedWithIt) {
     EXPECT_EQ(w.tree().selectedNode()->text(), QStringLiteral("t1"));
     EXPECT_EQ(w.TreeView1ContextPopup(at("t2"), false), w.menus().PopupTable);
     EXPECT_EQ(selected(), (QStringList{"t2"}));
+}
+
+// A click on a routine shows the object panel with its text; the menu's Run runs it there.
+TEST_F(MainWindowTest, ClickingARoutineShowsItsDefinitionAndRunRunsIt) {
+    ScratchDatabase scratch;
+    scratch.exec("CREATE FUNCTION twice(a INT) RETURNS INT RETURN a * 2");
+    registerServer(QStringLiteral("test"), testserver::password());
+    TfrmMain w(dir.path(), prompts);
+    w.show();
+    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+    doubleClick(w, find(w, {"DB"}));
+    doubleClick(w, find(w, {"DB", scratch.name()}));
+    doubleClick(w, find(w, {"DB", scratch.name(), "Routines"}));
+    TreeNode* function = find(w, {"DB", scratch.name(), "Routines", "twice"});
+    ASSERT_NE(function, nullptr);
+    w.TreeView1().setCurrentItem(function);
+    w.TreeView1Click();
+    EXPECT_EQ(w.panels().ShownPanel(), 9);
+    EXPECT_EQ(w.SelectedDb, scratch.name());
+    EXPECT_TRUE(w.objectPanel().isVisibleTo(&w));
+    EXPECT_TRUE(w.objectPanel().Editor()->toPlainText().endsWith("RETURN a * 2"));
+
+    prompts.onDialog([](QDialog* dialog) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("ArgValue1"))->setText(QStringLiteral("21"));
+        return int(QDialog::Accepted);
+    });
+    w.menus().RunRoutine1->trigger();
+    auto* result = qobject_cast<QTableWidget*>(w.objectPanel().RunResults()->widget(0));
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->item(0, 0)->text(), QStringLiteral("42"));
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'\n').toStdString();
 }
 
 // A click on a table selects its database for the grids, shows the table panel and loads the

@@ -82,7 +82,8 @@ TEST_F(ObjectTreeTest, ListsDatabasesTablesAndColumnsWithAwkwardNames) {
     EXPECT_EQ(database->level(), nlDatabase);
 
     doubleClick(database);
-    EXPECT_EQ(childTexts(database), (QStringList{"Tables", "Procedures"}));
+    EXPECT_EQ(childTexts(database), (QStringList{"Tables", "Procedures", "Views", "Routines",
+                                                 "Triggers", "Events"}));
     doubleClick(find({"DB", scratch.name(), "Tables"}));
     EXPECT_EQ(childTexts(find({"DB", scratch.name(), "Tables"})),
               (QStringList{"t 1.x'y", "t2"}));
@@ -125,7 +126,7 @@ TEST_F(ObjectTreeTest, FoldersRelistWhileObjectsExpandOnlyOnce) {
     database = find({"DB", scratch.name()});
     doubleClick(database);
     doubleClick(database);
-    EXPECT_EQ(database->childCount(), 2);
+    EXPECT_EQ(database->childCount(), 6);
 
     // Folders without listings send nothing and change nothing.
     const int before = widget.topLevelItemCount();
@@ -150,7 +151,7 @@ TEST_F(ObjectTreeTest, RefreshTablesListsTheFoldersOwnDatabase) {
     // Refresh acts only on the folder kind it belongs to.
     widget.setCurrentItem(find({"DB", first.name()}));
     tree->RefreshTables();
-    EXPECT_EQ(find({"DB", first.name()})->childCount(), 2);
+    EXPECT_EQ(find({"DB", first.name()})->childCount(), 6);
 
     second.exec("CREATE DATABASE IF NOT EXISTS " + db::quoteIdentifier(second.name() + "_x"));
     widget.setCurrentItem(find({"DB"}));
@@ -158,6 +159,64 @@ TEST_F(ObjectTreeTest, RefreshTablesListsTheFoldersOwnDatabase) {
     EXPECT_NE(find({"DB", second.name() + "_x"}), nullptr);
     second.exec("DROP DATABASE " + db::quoteIdentifier(second.name() + "_x"));
     EXPECT_TRUE(prompts.messages().isEmpty());
+}
+
+// Each object folder lists its own kind, names as they are, a procedure and a function of one
+// name apart with their own pictures, and lists again on a double click or Refresh.
+TEST_F(ObjectTreeTest, ObjectFoldersListTheirKindAndRelist) {
+    ScratchDatabase scratch(QStringLiteral("objs"));
+    scratch.exec("CREATE TABLE t (a INT)");
+    scratch.exec("CREATE VIEW `v 1.x'y` AS SELECT a FROM t");
+    scratch.exec("CREATE VIEW v0 AS SELECT a FROM t");
+    scratch.exec("CREATE PROCEDURE twin() SELECT 1");
+    scratch.exec("CREATE FUNCTION twin() RETURNS INT RETURN 1");
+    scratch.exec("CREATE PROCEDURE `p``q`() SELECT 1");
+    scratch.exec("CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET NEW.a = 1");
+    scratch.exec("CREATE EVENT ev ON SCHEDULE EVERY 1 DAY DISABLE DO SELECT 1");
+    doubleClick(server());
+    doubleClick(find({"DB"}));
+    doubleClick(find({"DB", scratch.name()}));
+
+    struct Case {
+        const char* folder;
+        TNodeLevel folderLevel;
+        QStringList names;
+        std::vector<TNodeLevel> levels;
+    };
+    const Case cases[] = {
+        {"Views", nlViewsFolder, {"v 1.x'y", "v0"}, {nlView, nlView}},
+        {"Routines", nlRoutinesFolder, {"p`q", "twin", "twin"}, {nlProcedure, nlFunction, nlProcedure}},
+        {"Triggers", nlTriggersFolder, {"tr"}, {nlTrigger}},
+        {"Events", nlEventsFolder, {"ev"}, {nlEvent}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        TreeNode* folder = find({"DB", scratch.name(), c.folder});
+        ASSERT_NE(folder, nullptr);
+        EXPECT_EQ(folder->level(), c.folderLevel);
+        doubleClick(folder);
+        EXPECT_EQ(childTexts(folder), c.names);
+        for (int i = 0; i < folder->childCount() && i < int(c.levels.size()); ++i) {
+            TreeNode* node = TreeNode::cast(folder->child(i));
+            EXPECT_EQ(node->level(), c.levels[size_t(i)]);
+            EXPECT_EQ(node->databaseNode(), find({"DB", scratch.name()}));
+        }
+    }
+    TreeNode* routines = find({"DB", scratch.name(), "Routines"});
+    EXPECT_NE(routines->child(1)->icon(0).cacheKey(), routines->child(2)->icon(0).cacheKey());
+
+    // Changes show after Refresh on the folder, and a failed listing keeps what it showed.
+    scratch.exec("DROP VIEW v0");
+    widget.setCurrentItem(find({"DB", scratch.name(), "Views"}));
+    tree->RefreshObjects();
+    EXPECT_EQ(childTexts(find({"DB", scratch.name(), "Views"})), QStringList{"v 1.x'y"});
+    scratch.exec("CREATE EVENT ev2 ON SCHEDULE EVERY 1 DAY DISABLE DO SELECT 1");
+    doubleClick(find({"DB", scratch.name(), "Events"}));
+    EXPECT_EQ(childTexts(find({"DB", scratch.name(), "Events"})), (QStringList{"ev", "ev2"}));
+    EXPECT_TRUE(prompts.messages().isEmpty());
+
+    // Only "Tables" is saved for the next start: the other folders are listed when asked.
+    EXPECT_EQ(tree->CurrentExpansion().level3, QString());
 }
 
 TEST_F(ObjectTreeTest, AccountsAreListedAndAMissingHostTableIsExplained) {

@@ -18,11 +18,13 @@
 #include "admin/DatabaseCommands.h"
 #include "admin/HelpLauncher.h"
 #include "admin/MaintenanceCommands.h"
+#include "admin/ObjectCommands.h"
 #include "app/CommandWiring.h"
 #include "app/ScreenFit.h"
 #include "app/ServerCommands.h"
 #include "dump/DumpCommands.h"
 #include "panels/DetailPanels.h"
+#include "panels/ObjectPanel.h"
 #include "panels/ProcessCommands.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -163,6 +165,13 @@ void TfrmMain::BuildLayout() {
 
     processCommands_ = new ProcessCommands(*panels_, *session_, prompts_, this);
 
+    objectPanel_ = new ObjectPanel(*MySQLConnection1_, prompts_);
+    panels_->addPanel(DetailPanels::pnObject, objectPanel_);
+    objectCommands_ = new ObjectCommands(*tree_, *objectPanel_, *session_, prompts_, this);
+    connect(panels_, &DetailPanels::ShowObject, objectCommands_, &ObjectCommands::ShowObject);
+    connect(objectCommands_, &ObjectCommands::panelWanted, this,
+            [this] { panels_->SwitchPanel(DetailPanels::pnObject); });
+
     menus_ = new TreeMenus(this);
     TreeView1_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(TreeView1_, &QWidget::customContextMenuRequested, this,
@@ -180,6 +189,16 @@ void TfrmMain::BuildLayout() {
         tree_->RefreshTables();
         sqlPanel().ForgetNames();
     });
+
+    connect(menus_->RefreshObjects1, &QAction::triggered, this, [this] { tree_->RefreshObjects(); });
+    connect(menus_->NewObject1, &QAction::triggered, objectCommands_,
+            [this] { objectCommands_->NewObject(false); });
+    connect(menus_->NewFunction1, &QAction::triggered, objectCommands_,
+            [this] { objectCommands_->NewObject(true); });
+    connect(menus_->RunRoutine1, &QAction::triggered, objectCommands_,
+            [this] { objectCommands_->RunRoutine(false); });
+    connect(menus_->DropObject1, &QAction::triggered, objectCommands_,
+            [this] { objectCommands_->DropObject(); });
 
     accountCommands_ = accountCommandsOn(*tree_, *panels_, *session_, prompts_, this);
     connectAccountMenus(*accountCommands_, *menus_);
@@ -452,6 +471,7 @@ QMenu* TfrmMain::TreeView1ContextPopup(const QPoint& pos, bool show) {
                                                         QItemSelectionModel::Rows);
     QMenu* menu = menus_->menuFor(node->level());
     if (!menu) return nullptr;
+    menus_->prepareFor(node->level());
     if (node->level() == nlDatabase) ContextDb = node->text();
     if (node->level() == nlTable) ContextTable = node->text();
     if (show) menu->popup(TreeView1_->viewport()->mapToGlobal(pos));

@@ -27,6 +27,8 @@ class DatabaseCommands;
 class MaintenanceCommands;
 class HelpLauncher;
 class DumpCommands;
+class ObjectCommands;
+class ObjectPanel;
 class SqlPanel;
 class QMenu;
 namespace ui {
@@ -77,6 +79,8 @@ public:
     TableDataView& dataView() { return *dataView_; }
     ProcessCommands& processCommands() { return *processCommands_; }
     SqlPanel& sqlPanel() { return *sqlPanel_; }
+    ObjectPanel& objectPanel() { return *objectPanel_; }
+    ObjectCommands& objectCommands() { return *objectCommands_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -120,6 +124,8 @@ private:
     ProcessCommands* processCommands_ = nullptr;
     TableDataView* dataView_ = nullptr;
     SqlPanel* sqlPanel_ = nullptr;
+    ObjectPanel* objectPanel_ = nullptr;
+    ObjectCommands* objectCommands_ = nullptr;
     std::unique_ptr<DatabaseCommands> databaseCommands_;
     std::unique_ptr<MaintenanceCommands> maintenanceCommands_;
     std::unique_ptr<HelpLauncher> helpLauncher_;

@@ -343,6 +343,14 @@ QWidget* DetailPanels::panel(int number) const {
                                                             : nullptr;
 }
 
+void DetailPanels::addPanel(int number, QWidget* panel) {
+    if (number < pnUser || number >= int(panels_.size()) || panels_[std::size_t(number)]) return;
+    panel->setParent(this);
+    panel->hide();
+    area_->addWidget(panel);
+    panels_[std::size_t(number)] = panel;
+}
+
 void DetailPanels::movePanelSql(int number) {
     QWidget* tab = sqlTabs_[std::size_t(number)];
     if (PanelSQL_->parentWidget() != tab) {
@@ -365,7 +373,8 @@ void DetailPanels::SwitchPanel(int number) {
     QWidget* shown = panel(number);
     if (!shown) return;
     shown->show();
-    if (sqlTabs_[std::size_t(number)]) movePanelSql(number);
+    // Only the page controls have an "SQL" tab to take the shared panel.
+    if (number >= pnTable && sqlTabs_[std::size_t(number)]) movePanelSql(number);
 }
 
 void DetailPanels::SetPanel(int level, TreeNode* selected) {
@@ -402,6 +411,15 @@ void DetailPanels::SetPanel(int level, TreeNode* selected) {
             case nlServerStatus:
                 SwitchPanel(pnStatus);
                 PStatus_->Load();
+                break;
+            case nlView:
+            case nlProcedure:
+            case nlFunction:
+            case nlTrigger:
+            case nlEvent:
+                if (!panel(pnObject)) break;
+                SwitchPanel(pnObject);
+                Q_EMIT ShowObject(required(selected));
                 break;
             default:
                 break;  // folders without a panel leave the shown one as it is

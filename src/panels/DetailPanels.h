@@ -45,6 +45,7 @@ public:
         pnIndex = 6,
         pnTableDetail = 7,
         pnProcess = 8,
+        pnObject = 9,
         pnStatus = 10,
     };
 
@@ -82,7 +83,11 @@ public:
     // their own (the status panel's sampling, the process list's refresh) stop.
     void ServerChanged();
 
-    // The panel of a number from 1 to 10, else null.
+    // Puts a panel made elsewhere (the object panel) in the area under its number, hidden
+    // until SwitchPanel shows it.
+    void addPanel(int number, QWidget* panel);
+
+    // The panel of a number from 1 on, else null.
     QWidget* panel(int number) const;
     // Holds the SQL panel (in its QVBoxLayout); moved between the page controls.
     QWidget* panelSQL() const { return PanelSQL_; }
@@ -130,6 +135,9 @@ Q_SIGNALS:
     // A table node was selected and its panel shown: load its rows into the "Data" tab.
     // Emitted before the table's status is read; the receiver reports its own failures.
     void LoadTableData(TreeNode* table);
+    // A view, routine, trigger or event node was selected and the object panel shown: read
+    // it into the panel. The receiver reports its own failures.
+    void ShowObject(TreeNode* object);
 
 private:
     void buildUserPanel();

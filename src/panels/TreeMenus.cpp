@@ -2,6 +2,8 @@
 
 #include <QMenu>
 
+#include "tree/ObjectListings.h"
+
 TreeMenus::TreeMenus(QWidget* parent) : QObject(parent) {
     auto menu = [parent](const char* name) {
         auto* m = new QMenu(parent);
@@ -59,6 +61,33 @@ TreeMenus::TreeMenus(QWidget* parent) : QObject(parent) {
     OptimizeTable1 = item(PopupTable, "OptimizeTable1", QStringLiteral("Optimize Table..."));
     RepairTable1 = item(PopupTable, "RepairTable1", QStringLiteral("Repair Table"));
     ChecksumTable1 = item(PopupTable, "ChecksumTable1", QStringLiteral("Checksum Table"));
+
+    // The object folders and their objects share the actions; prepareFor names them.
+    PopupObjects = menu("PopupObjects");
+    PopupObject = menu("PopupObject");
+    NewObject1 = item(PopupObjects, "NewObject1", QStringLiteral("New"));
+    NewFunction1 = item(PopupObjects, "NewFunction1", QStringLiteral("New Function"));
+    RefreshObjects1 = item(PopupObjects, "RefreshObjects1", QStringLiteral("Refresh"));
+    PopupObject->addAction(NewObject1);
+    PopupObject->addAction(NewFunction1);
+    DropObject1 = item(PopupObject, "DropObject1", QStringLiteral("Drop"));
+    RunRoutine1 = item(PopupObject, "RunRoutine1", QStringLiteral("Run..."));
+}
+
+void TreeMenus::prepareFor(TNodeLevel level) {
+    const TNodeLevel folder = objects::folderOf(level);
+    if (!objects::isObjectFolder(folder)) return;
+    const bool routines = folder == nlRoutinesFolder;
+    const char* noun = folder == nlViewsFolder      ? "View"
+                       : routines                   ? "Procedure"
+                       : folder == nlTriggersFolder ? "Trigger"
+                                                    : "Event";
+    NewObject1->setText(QStringLiteral("New %1").arg(QLatin1String(noun)));
+    NewFunction1->setVisible(routines);
+    RunRoutine1->setVisible(level == nlProcedure || level == nlFunction);
+    const QString kind = level == nlFunction ? QStringLiteral("Function")
+                                             : QString::fromLatin1(noun);
+    DropObject1->setText(QStringLiteral("Drop %1").arg(kind));
 }
 
 QMenu* TreeMenus::menuFor(TNodeLevel level) const {
@@ -72,6 +101,15 @@ QMenu* TreeMenus::menuFor(TNodeLevel level) const {
         case nlDatabase: return PopupDB;
         case nlTablesFolder: return PopupFtable;
         case nlTable: return PopupTable;
+        case nlViewsFolder:
+        case nlRoutinesFolder:
+        case nlTriggersFolder:
+        case nlEventsFolder: return PopupObjects;
+        case nlView:
+        case nlProcedure:
+        case nlFunction:
+        case nlTrigger:
+        case nlEvent: return PopupObject;
         default: return nullptr;
     }
 }

@@ -17,6 +17,9 @@ public:
 
     // The menu for a node level, or null for the levels that have none.
     QMenu* menuFor(TNodeLevel level) const;
+    // Names the object items for the node the menu opens on ("New View", "Drop Function")
+    // and shows only those that apply to it; nothing for other levels.
+    void prepareFor(TNodeLevel level);
 
     QMenu* PServer = nullptr;
     QMenu* PopupUser = nullptr;
@@ -27,6 +30,8 @@ public:
     QMenu* PopupDB = nullptr;
     QMenu* PopupFtable = nullptr;
     QMenu* PopupTable = nullptr;
+    QMenu* PopupObjects = nullptr;  // "Views", "Routines", "Triggers", "Events"
+    QMenu* PopupObject = nullptr;   // a view, routine, trigger or event
 
     QAction* Information1 = nullptr;   // "Properties"
     QAction* DeleteServer1 = nullptr;  // "Delete Server"
@@ -56,4 +61,9 @@ public:
     QAction* OptimizeTable1 = nullptr;  // "Optimize Table..."
     QAction* RepairTable1 = nullptr;    // "Repair Table"
     QAction* ChecksumTable1 = nullptr;  // "Checksum Table"
+    QAction* NewObject1 = nullptr;     // "New View", "New Procedure", ... (folder and object)
+    QAction* NewFunction1 = nullptr;   // "New Function" (routines)
+    QAction* RefreshObjects1 = nullptr;  // "Refresh" (object folders)
+    QAction* DropObject1 = nullptr;    // "Drop View", ...
+    QAction* RunRoutine1 = nullptr;    // "Run..." (procedures and functions)
 };

@@ -4,6 +4,8 @@
 #include <QStyle>
 #include <array>
 
+#include "tree/TreeNode.h"
+
 QIcon NodeImages::icon(int index) {
     static const std::array<QStyle::StandardPixmap, Count> kinds = {
         QStyle::SP_ComputerIcon,             // server
@@ -28,5 +30,23 @@ QIcon NodeImages::viewIcon() {
     if (!qApp) return {};
     static QIcon icon;
     if (icon.isNull()) icon = QApplication::style()->standardIcon(QStyle::SP_FileLinkIcon);
+    return icon;
+}
+
+QIcon NodeImages::objectIcon(quint8 level) {
+    if (!qApp) return {};
+    QStyle::StandardPixmap kind;
+    std::size_t slot;
+    switch (level) {
+        case nlView: return viewIcon();
+        case nlProcedure: kind = QStyle::SP_MediaPlay, slot = 0; break;
+        case nlFunction: kind = QStyle::SP_CommandLink, slot = 1; break;
+        case nlTrigger: kind = QStyle::SP_BrowserReload, slot = 2; break;
+        case nlEvent: kind = QStyle::SP_MessageBoxInformation, slot = 3; break;
+        default: return {};
+    }
+    static std::array<QIcon, 4> cache;
+    QIcon& icon = cache[slot];
+    if (icon.isNull()) icon = QApplication::style()->standardIcon(kind);
     return icon;
 }

@@ -11,4 +11,7 @@ public:
     static QIcon icon(int index);
     // A view among the tables: a table's place, another picture.
     static QIcon viewIcon();
+    // Views, procedures, functions, triggers and events each have a picture of their own, so
+    // a routine's kind shows without opening it; null for every other level.
+    static QIcon objectIcon(quint8 level);
 };

@@ -9,6 +9,7 @@
 #include "db/Connection.h"
 #include "files/CommaText.h"
 #include "tree/GrantListings.h"
+#include "tree/ObjectListings.h"
 #include "tree/RowNodes.h"
 #include "tree/ServerSession.h"
 #include "ui/BusyCursor.h"
@@ -196,6 +197,12 @@ void ObjectTree::ExpandNode() {
                 if (node->childCount() == 0) listHostEntries(node, HostListing::DoubleClick);
                 else node->setExpanded(!node->isExpanded());
                 break;
+            case nlViewsFolder:
+            case nlRoutinesFolder:
+            case nlTriggersFolder:
+            case nlEventsFolder:
+                ListObjectFolder(node);
+                break;
             case nlDatabase:
             case nlTable:
                 if (node->childCount() == 0) addObjectFolders(node);
@@ -228,6 +235,8 @@ void ObjectTree::addObjectFolders(TreeNode* node) {
     if (node->level() == nlDatabase) {
         folders << folderNode("Tables", nlTablesFolder)
                 << folderNode("Procedures", nlProceduresFolder);
+        for (TNodeLevel level : objects::kObjectFolders)
+            folders << new TreeNode(objects::folderText(level), TNodeData{level, {}});
     } else {
         folders << folderNode("Fields", nlFieldsFolder) << folderNode("Index Key", nlIndexKeyFolder)
                 << folderNode("Validity Checks", nlValidityChecksFolder);
@@ -308,6 +317,29 @@ void ObjectTree::RefreshTables() {
         if (TreeNode* database = node->parentNode()) listTables(node, database);
     } catch (const std::exception& error) {
         reportFailure(error, QStringLiteral("Refresh Error - Table Refresh"));
+    }
+}
+
+void ObjectTree::ListObjectFolder(TreeNode* folder) {
+    TreeNode* database = folder ? folder->databaseNode() : nullptr;
+    if (!database || !objects::isObjectFolder(folder->level())) return;
+    db::Result rows = listing(session_.MainConnection(),
+                              objects::listingStatement(session_.MainConnection(), folder->level(),
+                                                        database->text()));
+    removeChildren(folder);
+    objects::addObjectNodes(folder, rows);
+}
+
+void ObjectTree::RefreshObjects() {
+    ui::BusyCursor busy;
+    TreeNode* node = selectedNode();
+    if (!node || !objects::isObjectFolder(node->level())) return;
+    try {
+        ListObjectFolder(node);
+    } catch (const std::exception& error) {
+        reportFailure(error, ui::withReason(QStringLiteral("Refresh Error - %1 Refresh")
+                                                .arg(node->text()),
+                                            QString::fromUtf8(error.what())));
     }
 }
 
@@ -399,7 +431,10 @@ ExpansionLists ObjectTree::CurrentExpansion() const {
             case 1: level1 << node->text(); break;
             case 2: level2 << node->text(); break;
             case 3:
-                if (TreeNode* parent = node->parentNode()) level3 << parent->text();
+                // Only "Tables" is listed again at start-up; the other folders wait for a
+                // double click.
+                if (TreeNode* parent = node->parentNode(); parent && node->level() == nlTablesFolder)
+                    level3 << parent->text();
                 break;
             case 4:
                 if (TreeNode* grandparent = node->ancestor(2))

@@ -64,6 +64,11 @@ public:
     // Re-list the selected "DB" or "Tables" folder.
     void RefreshDatabases();
     void RefreshTables();
+    // Lists a "Views", "Routines", "Triggers" or "Events" folder again from the server; the
+    // folder keeps its nodes when the listing fails (and the call throws db::DbError).
+    void ListObjectFolder(TreeNode* folder);
+    // The context menu's "Refresh" on the selected one of those folders; a failure is said.
+    void RefreshObjects();
 
     // Start-up: rebuilds the folders recorded in the lists below the connected server.
     // Throws db::DbError when a listing the server must answer fails.

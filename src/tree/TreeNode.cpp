@@ -6,7 +6,8 @@
 
 TreeNode::TreeNode(const QString& text, TNodeData data)
     : QTreeWidgetItem(QStringList{text}, Type), data_(std::move(data)) {
-    setIcon(0, NodeImages::icon(imageIndexOf(data_.level)));
+    const QIcon own = NodeImages::objectIcon(data_.level);
+    setIcon(0, own.isNull() ? NodeImages::icon(imageIndexOf(data_.level)) : own);
 }
 
 int TreeNode::depth() const {
@@ -25,8 +26,17 @@ TreeNode* TreeNode::databaseNode() const {
     switch (level()) {
         case nlDatabase: return ancestor(0);
         case nlTablesFolder:
-        case nlProceduresFolder: return ancestor(1);
-        case nlTable: return ancestor(2);
+        case nlProceduresFolder:
+        case nlViewsFolder:
+        case nlRoutinesFolder:
+        case nlTriggersFolder:
+        case nlEventsFolder: return ancestor(1);
+        case nlTable:
+        case nlView:
+        case nlProcedure:
+        case nlFunction:
+        case nlTrigger:
+        case nlEvent: return ancestor(2);
         case nlFieldsFolder:
         case nlIndexKeyFolder: return ancestor(3);
         case nlField: return ancestor(4);
@@ -80,8 +90,17 @@ int imageIndexOf(TNodeLevel level) {
         case nlIndexKeyFolder:
         case nlValidityChecksFolder: return 5;
         case nlField: return 7;
+        case nlView:
+        case nlProcedure:
+        case nlFunction:
+        case nlTrigger:
+        case nlEvent: return 4;
         case nlTablesFolder:
         case nlProceduresFolder:
+        case nlViewsFolder:
+        case nlRoutinesFolder:
+        case nlTriggersFolder:
+        case nlEventsFolder:
         case nlUser:
         case nlHostEntry: return 3;
         case nlServerStatus: return 5;

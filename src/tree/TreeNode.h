@@ -24,6 +24,15 @@ enum TNodeLevel : quint8 {
     nlHostEntry = 13,
     // The connected server's variables, status counters and charts.
     nlServerStatus = 23,
+    nlViewsFolder = 14,
+    nlView = 15,
+    nlRoutinesFolder = 16,
+    nlProcedure = 17,
+    nlFunction = 18,
+    nlTriggersFolder = 19,
+    nlTrigger = 20,
+    nlEventsFolder = 21,
+    nlEvent = 22,
 };
 
 // The account of a node below "USER": columns user and host of its row. A role (MariaDB
@@ -68,8 +77,8 @@ public:
     // The node `generations` levels up (1: parent), or null.
     TreeNode* ancestor(int generations) const;
     // The database a node belongs to: a database node itself, its "Tables" and procedures
-    // folders, its tables, their "Fields" and "Index Key" folders and their fields. Null for
-    // every other level.
+    // folders, its tables, their "Fields" and "Index Key" folders and their fields, its
+    // views, routines, triggers and events and their folders. Null for every other level.
     TreeNode* databaseNode() const;
 
     // A table node that stands for a view: drawn with its own image, in italics, and said

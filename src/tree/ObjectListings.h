@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "tree/TreeNode.h"
+
+namespace db {
+class Connection;
+class Result;
+}
+
+// The folders of a database's stored objects ("Views", "Routines", "Triggers", "Events"):
+// what each is called, the one statement that lists it and the nodes made from its rows.
+namespace objects {
+
+// The folder levels in the order a database shows them, after "Tables" and "Procedures".
+inline constexpr TNodeLevel kObjectFolders[] = {nlViewsFolder, nlRoutinesFolder,
+                                                nlTriggersFolder, nlEventsFolder};
+
+bool isObjectFolder(TNodeLevel level);
+bool isObjectLevel(TNodeLevel level);
+// "Views", "Routines", "Triggers", "Events".
+QString folderText(TNodeLevel folder);
+// The folder an object's node sits in (nlRoutinesFolder for procedures and functions).
+TNodeLevel folderOf(TNodeLevel object);
+
+// The listing of a folder of `database`: names (and for routines their type) in name order,
+// from information_schema, so that one query lists the whole folder whatever the current
+// database is.
+std::string listingStatement(db::Connection& connection, TNodeLevel folder,
+                             const QString& database);
+// One node per row of the folder's listing, added under it in one batch.
+void addObjectNodes(TreeNode* folder, db::Result& rows);
+
+}  // namespace objects

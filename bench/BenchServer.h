@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <string>
 #include <stdexcept>
 #include <vector>
 
@@ -57,7 +59,7 @@ inline int runs() {
 
 // This program again with `argument`, offscreen, in a fresh process (so one case's peak
 // memory does not carry into the next), with `variable`=`value` set when given; its output.
-inline QByteArray runChild(const QString& argument, const QString& variable = {},
+inline QByteArray runChild(const QStringList& arguments, const QString& variable = {},
                            const QString& value = {}) {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -65,11 +67,25 @@ inline QByteArray runChild(const QString& argument, const QString& variable = {}
     if (!variable.isEmpty()) env.insert(variable, value);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {argument});
+    child.start(QCoreApplication::applicationFilePath(), arguments);
     child.waitForFinished(-1);
     if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
         throw std::runtime_error("a measuring run failed");
     return child.readAllStandardOutput();
+}
+inline QByteArray runChild(const QString& argument, const QString& variable = {},
+                           const QString& value = {}) {
+    return runChild(QStringList{argument}, variable, value);
+}
+
+// The "name value" lines of a child's output.
+inline std::map<std::string, double> namedValues(const QByteArray& output) {
+    std::map<std::string, double> values;
+    for (const QByteArray& line : output.split('\n')) {
+        const QList<QByteArray> f = line.split(' ');
+        if (f.size() == 2) values[f[0].toStdString()] = f[1].toDouble();
+    }
+    return values;
 }
 
 template <typename T>

@@ -176,15 +176,6 @@ int runGrid() {
     return 0;
 }
 
-std::map<std::string, double> parse(const QByteArray& output) {
-    std::map<std::string, double> values;
-    for (const QByteArray& line : output.split('\n')) {
-        const QList<QByteArray> f = line.split(' ');
-        if (f.size() == 2) values[f[0].toStdString()] = f[1].toDouble();
-    }
-    return values;
-}
-
 int runAll() {
     ensureTable();
     const QStringList clientArgs =
@@ -196,7 +187,7 @@ int runAll() {
     for (int run = 0; run < bench::runs(); ++run) {
         for (int i = 0; i < kClientRunsPerRun; ++i)
             client.push_back(bench::clientMs(QStringLiteral("mariadb"), clientArgs));
-        grids.push_back(parse(bench::runChild(QStringLiteral("grid"))));
+        grids.push_back(bench::namedValues(bench::runChild(QStringLiteral("grid"))));
         const auto& g = grids.back();
         std::printf("run %d: open %.0f ms, Last %.0f ms, middle %.0f ms, %.0f pages in %.0f ms "
                     "(longest pause %.0f ms, %.0f keys pressed again), memory above the window "

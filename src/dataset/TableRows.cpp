@@ -642,8 +642,9 @@ bool TableRows::setCell(int gridRow, int column, CellBytes value) {
         e.kind = RowEdit::Kind::Update;
         e.original = rowOf(tableRow(gridRow));
         edits_.push_back(std::move(e));
-        reindexEdits();
         edit = int(edits_.size()) - 1;
+        // Indexed alone: indexing every edit again made each edit cost as many as were made.
+        editByKey_[keyOf(tableRow(gridRow))] = edit;
     }
     RowEdit& e = edits_[std::size_t(edit)];
     if (e.kind == RowEdit::Kind::Delete) return false;
@@ -784,7 +785,7 @@ PostOutcome TableRows::post(int around) {
         out.applied = true;
         return out;
     }
-    out = postEdits(*connection_, statements(), edits_);
+    out = postEdits(*connection_, statements(), edits_, ReadBack::None);  // read again below
     if (!out.applied) return out;
     // Read again where the grid was: positions of rows after an added or deleted one moved.
     const int row = std::max(0, tableRow(around));

@@ -7,11 +7,13 @@
 // during the post are shown too.
 // The window runs in fresh processes (this program with "post FILE"). Server from
 // LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run starts one).
-// Last measured 2026-12-10, 2 cores shared with other builds (load average 3-4), RelWithDebInfo,
-// medians of 5 runs: post 258 ms against mariadb's 283 ms (0.91x; single runs 237-486 against
-// 234-626), the edits made in the model in 154 ms, the longest pause during the post 20 ms.
-// Before: 1,807 ms (6.9x) with a hand-off to the waiter per statement and a read back of each
-// row after the commit, and 25.8 s to make the edits (each edit indexed every edit again).
+// Last measured 2026-12-10 on 2 cores shared with other builds, a RelWithDebInfo build,
+// medians of 5 runs: post 258 ms against mariadb's 283 ms (0.91x) at load average 3-4, and
+// 919 against 1,062 ms (0.87x) in a later run on the same server; the edits made in the model
+// in 154-176 ms; the longest pause of the window during the post 12-20 ms. Before the fixes:
+// 1,807 ms against 260 (6.9x) with a hand-off to the waiter for each statement and a read back
+// of each row after the commit, and 25.8 s to make the edits (each edit indexed every edit
+// again).
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>

@@ -12,13 +12,13 @@
 // The window runs in fresh processes (this program with "grid"), so one run's memory does not
 // carry into the next. Server from LORVEX_TEST_HOST/PORT/USER/PASSWORD (bench/run starts one);
 // the table is created once in a database of its own and reused by later runs on that server.
-// Last measured 2026-12-10, 2 cores shared with other builds (load average 4-5), RelWithDebInfo,
-// 3 window runs: open 177 ms (median; 155-195) against the client's 11 ms (median of 15):
-// MISSED (target 22 ms) - about 100 ms of it and about 80 MB go to the grid's row header,
-// which keeps an entry for each of the ~9.7 million estimated rows (with the count held at
-// 100,000 the same open took 38-77 ms and 1.5-4 MB); Last 4 ms; a drag to the middle 2.3 s
-// (an OFFSET read, no target); memory above the window 82 MB opened, 82 at Last, 82 in the
-// middle, 93 after paging; 3,847 pages in 4.3-7.0 s with the longest pause 41 ms (worst run).
+// Last measured 2026-12-10 on 2 cores shared with other builds (load average 1-2), a
+// RelWithDebInfo build, 3 window runs: open 146 ms (median; 142-154) against the client's 9 ms
+// (median of 15): MISSED (target 18 ms). About 100 ms and 78 MB of it go to the grid's row
+// header, which keeps an entry for each of the ~9.7 million rows estimated: with the count held
+// at 100,000 (an experiment, not shipped) the same open took 44-49 ms and 4 MB. Last 4 ms; a
+// drag to the middle 1.8 s (an OFFSET read; no target); memory above the window 82 MB opened,
+// 82 at Last, 82 in the middle, 87 after paging; 3,847 pages in 4.1-4.3 s, longest pause 13 ms.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>

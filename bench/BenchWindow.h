@@ -2,7 +2,9 @@
 // The real main window against the bench server, and the event-loop clock the window
 // benchmarks share.
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -49,6 +51,50 @@ inline Measured measure(const std::function<void()>& command, int afterMs = -1,
     m.gapMs = std::max(m.gapMs, m.ms - last);
     return m;
 }
+
+// Notes when the watched widget has been painted: with `ready` given, only a paint done when
+// ready() held (the rows on screen read, say) counts, and `paintedAt` is the time on `clock`
+// when that paint had ended.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QWidget* widget, std::function<bool()> ready = {},
+                        const QElapsedTimer* clock = nullptr)
+        : ready_(std::move(ready)), clock_(clock) {
+        widget->installEventFilter(this);
+    }
+    bool painted = false;
+    qint64 paintedAt = -1;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint || inside_) return false;
+        if (ready_ && !ready_()) return false;
+        // Painted here, so that the time taken is the paint's end.
+        inside_ = true;
+        static_cast<QObject*>(watched)->event(event);
+        inside_ = false;
+        painted = true;
+        if (clock_) paintedAt = clock_->elapsed();
+        return true;
+    }
+    // Processes events until a paint that counts has been delivered (and so handled); false
+    // when none came within `timeoutMs`.
+    bool wait(int timeoutMs = 60000) {
+        painted = false;
+        QElapsedTimer waited;
+        waited.start();
+        while (!painted) {
+            if (waited.elapsed() > timeoutMs) return false;
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        QApplication::processEvents();
+        return true;
+    }
+
+private:
+    std::function<bool()> ready_;
+    const QElapsedTimer* clock_;
+    bool inside_ = false;
+};
 
 // Says messages on stderr, answers OK to every question and No to yes-or-no ones (which
 // offer to change something), and opens `file`.

@@ -74,26 +74,16 @@ int importChild(const QString& path) {
 }
 
 double mariadbLoad(const QString& path) {
-    QProcess p;
     QStringList args = bench::clientArguments();
     args << QStringLiteral("--local-infile=1") << QStringLiteral("-e")
          << QStringLiteral("LOAD DATA LOCAL INFILE '%1' INTO TABLE %2.t CHARACTER SET utf8mb4 "
                            "FIELDS TERMINATED BY ',' OPTIONALLY ENCLOSED BY '\"' "
                            "LINES TERMINATED BY '\\n' IGNORE 1 LINES")
                 .arg(path, kDatabase);
-    QElapsedTimer clock;
-    clock.start();
-    p.start(QStringLiteral("mariadb"), args);
-    p.waitForFinished(-1);
-    const double ms = double(clock.nsecsElapsed()) / 1e6;
-    if (p.exitCode() != 0) throw std::runtime_error(p.readAllStandardError().toStdString());
-    return ms;
+    return bench::clientMs(QStringLiteral("mariadb"), args);
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TMySQLDataSet.h"
 #include "BenchServer.h"
+#include "BenchWindow.h"
 #include "db/Connection.h"
 
 namespace {
@@ -64,22 +65,7 @@ public:
     }
 };
 
-// Notes when the watched widget has been painted.
-class PaintWatch : public QObject {
-public:
-    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
-    bool painted = false;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) painted = true;
-        return false;
-    }
-    // Processes events until a paint event has been delivered (and so handled).
-    void wait() {
-        painted = false;
-        while (!painted) QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QApplication::processEvents();
-    }
-};
+using bench::PaintWatch;
 
 int runStore() {
     db::Connection c;
@@ -174,11 +160,7 @@ bool measure(const QString& mode, Figures& out) {
     return out.hwm > 0;
 }
 
-template <typename T>
-T median(std::vector<T> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::median;
 
 int runAll() {
     ensureTable();

@@ -123,4 +123,13 @@ TEST_F(RowEditsTest, ARowChangedOrDeletedElsewhereRollsThePostBack) {
     }
 }
 
+TEST_F(RowEditsTest, APostThatReadsNoRowsBackAppliesTheSameEdits) {
+    const std::vector<RowEdit> edits = {update(row(1), {{1, std::string("z")}}),
+                                        {RowEdit::Kind::Delete, 0, row(3), {}}};
+    const PostOutcome out = postEdits(c, statements(), edits, ReadBack::None);
+    ASSERT_TRUE(out.applied) << out.reason.toStdString();
+    EXPECT_TRUE(out.rowsAfter.empty());
+    EXPECT_EQ(table(), "1,z,0.1,78;2,b,2.5,NULL;4,d,0.0000001,79");
+}
+
 }  // namespace

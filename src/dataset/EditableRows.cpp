@@ -159,8 +159,10 @@ bool EditableRows::setCell(int gridRow, int column, CellBytes value) {
         e.kind = RowEdit::Kind::Update;
         e.original = rowOf(tableRow(gridRow));
         edits_.push_back(std::move(e));
-        reindexEdits();
         edit = int(edits_.size()) - 1;
+        // Indexed alone: reindexing every edit for each new one would make a thousand edits
+        // cost a million steps.
+        editByKey_[keyOf(tableRow(gridRow))] = edit;
     }
     RowEdit& e = edits_[std::size_t(edit)];
     if (e.kind == RowEdit::Kind::Delete) return false;
@@ -240,7 +242,7 @@ void EditableRows::deleteRows(std::vector<int> rows) {
             e.kind = RowEdit::Kind::Delete;
             e.original = rowOf(tableRow(gridRow));
             edits_.push_back(std::move(e));
-            reindexEdits();
+            editByKey_[keyOf(tableRow(gridRow))] = int(edits_.size()) - 1;
         }
         noteEdited(gridRow);
     }
@@ -303,7 +305,8 @@ PostOutcome EditableRows::post(int around) {
         out.applied = true;
         return out;
     }
-    out = postEdits(*connection_, statements(), edits_);
+    // The rows are read again afterwards (afterPost), not each one on its own.
+    out = postEdits(*connection_, statements(), edits_, ReadBack::None);
     if (!out.applied) return out;
     // Read again where the grid was: positions of rows after an added or deleted one moved.
     const int row = std::max(0, tableRow(around));

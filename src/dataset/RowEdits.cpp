@@ -98,8 +98,10 @@ std::string RowStatements::readBack(const RowEdit& edit, std::uint64_t insertId)
            " WHERE " + where;
 }
 
-PostOutcome postEdits(db::Connection& c, const RowStatements& statements,
-                      const std::vector<RowEdit>& edits) {
+namespace {
+
+PostOutcome postHere(db::Connection& c, const RowStatements& statements,
+                     const std::vector<RowEdit>& edits, ReadBack readBack) {
     PostOutcome out;
     std::vector<std::uint64_t> insertIds(edits.size(), 0);
     bool ranBefore = false;  // a statement of an earlier edit was applied
@@ -130,6 +132,7 @@ PostOutcome postEdits(db::Connection& c, const RowStatements& statements,
     }
     if (!c.query("COMMIT")) return fail(int(edits.size()) - 1, c.errorText(), false);
     out.applied = true;
+    if (readBack == ReadBack::None) return out;
     // Defaults, triggers and AUTO_INCREMENT values show as the server now holds the rows.
     for (std::size_t i = 0; i < edits.size(); ++i) {
         RowBytes row;
@@ -143,5 +146,16 @@ PostOutcome postEdits(db::Connection& c, const RowStatements& statements,
         }
         out.rowsAfter.push_back(std::move(row));
     }
+    return out;
+}
+
+}  // namespace
+
+PostOutcome postEdits(db::Connection& c, const RowStatements& statements,
+                      const std::vector<RowEdit>& edits, ReadBack readBack) {
+    // The whole post is one call for the window's waiter: handing it each statement would
+    // cost the window more than the statements cost the server.
+    PostOutcome out;
+    c.runAside("Posting the edits", [&] { out = postHere(c, statements, edits, readBack); }, true);
     return out;
 }

@@ -62,10 +62,14 @@ struct PostOutcome {
     int failedEdit = -1;     // the edit that failed
     bool changedElsewhere = false;  // its row was changed or deleted by someone else
     QString reason;          // the server's reason, or what was found
-    // Applied: each edit's row as the server now holds it (empty for a deletion).
+    // Applied and asked for (ReadBack::Rows): each edit's row as the server now holds it
+    // (empty for a deletion).
     std::vector<RowBytes> rowsAfter;
     // Not applied, and the engine could not undo the statements that ran before the failure.
     bool partlyKept = false;
 };
+// Whether a post reads each row back after the commit (a statement per row): a caller that
+// reads its rows again anyway (the grid) saves those.
+enum class ReadBack { Rows, None };
 PostOutcome postEdits(db::Connection& c, const RowStatements& statements,
-                      const std::vector<RowEdit>& edits);
+                      const std::vector<RowEdit>& edits, ReadBack readBack = ReadBack::Rows);

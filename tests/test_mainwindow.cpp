@@ -37,7 +37,7 @@
 #include "app/TfrmMain.h"
 #include "panels/DetailPanels.h"
 #include "panels/StatusPanel.h"
-#include "panels/ObjectPanel.h"
+#include "sqleditor/ObjectPanel.h"
 #include "dataset/TableRows.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
@@ -105,6 +105,12 @@ protected:
         ASSERT_NE(node, nullptr);
         w.TreeView1().setCurrentItem(node);
         w.tree().ExpandNode();
+    }
+    // Connects the first server and opens one of its databases.
+    static void openDatabase(TfrmMain& w, const QString& name) {
+        doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
+        doubleClick(w, find(w, {"DB"}));
+        doubleClick(w, find(w, {"DB", name}));
     }
 
     QTemporaryDir dir;
@@ -425,9 +431,7 @@ TEST_F(MainWindowTest, TheTableMenuKeepsTheTablesSelectedWithIt) {
     registerServer(QStringLiteral("test"), testserver::password());
     TfrmMain w(dir.path(), prompts);
     w.show();
-    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
-    doubleClick(w, find(w, {"DB"}));
-    doubleClick(w, find(w, {"DB", scratch.name()}));
+    openDatabase(w, scratch.name());
     doubleClick(w, find(w, {"DB", scratch.name(), "Tables"}));
     QTreeWidget& view = w.TreeView1();
     const auto at = [&](const char* table) {
@@ -459,9 +463,7 @@ TEST_F(MainWindowTest, ClickingARoutineShowsItsDefinitionAndRunRunsIt) {
     registerServer(QStringLiteral("test"), testserver::password());
     TfrmMain w(dir.path(), prompts);
     w.show();
-    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
-    doubleClick(w, find(w, {"DB"}));
-    doubleClick(w, find(w, {"DB", scratch.name()}));
+    openDatabase(w, scratch.name());
     doubleClick(w, find(w, {"DB", scratch.name(), "Routines"}));
     TreeNode* function = find(w, {"DB", scratch.name(), "Routines", "twice"});
     ASSERT_NE(function, nullptr);
@@ -493,9 +495,7 @@ TEST_F(MainWindowTest, ClickingATableLoadsItsOwnRowsIntoTheGrid) {
     registerServer(QStringLiteral("test"), testserver::password());
     TfrmMain w(dir.path(), prompts);
     w.show();
-    doubleClick(w, TreeNode::cast(w.TreeView1().topLevelItem(0)));
-    doubleClick(w, find(w, {"DB"}));
-    doubleClick(w, find(w, {"DB", first.name()}));
+    openDatabase(w, first.name());
     doubleClick(w, find(w, {"DB", first.name(), "Tables"}));
     // The grid's connection has the other database current: the statement must not rely on it.
     w.MySQLConnection1().SelectDatabase(other.name());

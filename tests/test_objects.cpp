@@ -8,11 +8,11 @@
 #include <QTreeWidget>
 #include <optional>
 
-#include "admin/ObjectCommands.h"
+#include "sqleditor/ObjectCommands.h"
 #include "admin/ObjectDefinitions.h"
 #include "admin/RoutineRun.h"
 #include "dataset/TableRows.h"
-#include "panels/ObjectPanel.h"
+#include "sqleditor/ObjectPanel.h"
 #include "panels/RoutineRunForm.h"
 #include "panels/TableDataView.h"
 #include "support/Failures.h"
@@ -54,16 +54,6 @@ const KindCase kKinds[] = {
      "CREATE EVENT obj ON SCHEDULE EVERY 1 DAY DO SELEC 2", nullptr},
 };
 
-const char* showWord(ObjectKind kind) {
-    switch (kind) {
-        case ObjectKind::View: return "VIEW";
-        case ObjectKind::Procedure: return "PROCEDURE";
-        case ObjectKind::Function: return "FUNCTION";
-        case ObjectKind::Trigger: return "TRIGGER";
-        case ObjectKind::Event: return "EVENT";
-    }
-    return "";
-}
 
 class ObjectDefinitionsTest : public ::testing::Test {
 protected:

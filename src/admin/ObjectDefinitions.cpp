@@ -16,17 +16,6 @@ bool isMissingObject(unsigned code) {
     return code == 1305 || code == 1360 || code == 1539 || code == 1146 || code == 1347;
 }
 
-const char* showWord(ObjectKind kind) {
-    switch (kind) {
-        case ObjectKind::View: return "VIEW";
-        case ObjectKind::Procedure: return "PROCEDURE";
-        case ObjectKind::Function: return "FUNCTION";
-        case ObjectKind::Trigger: return "TRIGGER";
-        case ObjectKind::Event: return "EVENT";
-    }
-    return "VIEW";
-}
-
 // The column of SHOW CREATE that holds the text: an event has its time zone before it,
 // a view no SQL mode.
 unsigned textColumn(ObjectKind kind) {
@@ -153,6 +142,17 @@ QString keepingTriggerPlace(const QString& text, const QString& timing, const QS
 }
 
 }  // namespace
+
+const char* showWord(ObjectKind kind) {
+    switch (kind) {
+        case ObjectKind::View: return "VIEW";
+        case ObjectKind::Procedure: return "PROCEDURE";
+        case ObjectKind::Function: return "FUNCTION";
+        case ObjectKind::Trigger: return "TRIGGER";
+        case ObjectKind::Event: return "EVENT";
+    }
+    return "VIEW";
+}
 
 QString kindNoun(ObjectKind kind) { return QString::fromLatin1(showWord(kind)).toLower(); }
 

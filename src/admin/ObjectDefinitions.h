@@ -18,6 +18,8 @@ enum class ObjectKind { View, Procedure, Function, Trigger, Event };
 
 // "view", "procedure", "function", "trigger", "event".
 QString kindNoun(ObjectKind kind);
+// The kind's word in SHOW CREATE and DROP statements: "VIEW", "PROCEDURE", ...
+const char* showWord(ObjectKind kind);
 
 struct ObjectRef {
     ObjectKind kind = ObjectKind::View;

@@ -1,4 +1,4 @@
-#include "admin/ObjectCommands.h"
+#include "sqleditor/ObjectCommands.h"
 
 #include <QPlainTextEdit>
 #include <algorithm>
@@ -7,7 +7,7 @@
 
 #include "db/Connection.h"
 #include "admin/RoutineRun.h"
-#include "panels/ObjectPanel.h"
+#include "sqleditor/ObjectPanel.h"
 #include "panels/RoutineRunForm.h"
 #include "panels/TableDataView.h"
 #include "tree/ObjectListings.h"

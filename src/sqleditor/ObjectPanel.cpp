@@ -1,4 +1,4 @@
-#include "panels/ObjectPanel.h"
+#include "sqleditor/ObjectPanel.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

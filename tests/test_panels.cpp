@@ -135,18 +135,14 @@ struct DropOnExit {
 class PanelsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TServerEntry entry;
-        entry.IP = testserver::hostField();
-        entry.USERID = testserver::user();
-        entry.PASSWD = testserver::password();
-        ASSERT_NO_THROW(session.Connect(QStringLiteral("test"), entry));
+        ASSERT_NO_THROW(session.Connect(QStringLiteral("test"), testserver::serverEntry()));
         auto* layout = new QVBoxLayout(&window);
         tree = new QTreeWidget(&window);
         panels = new DetailPanels(session, prompts, &window);
         panels->setTreeView(tree);
         layout->addWidget(tree);
         layout->addWidget(panels);
-        server = new TreeNode(QStringLiteral("test"), TNodeData{nlServer, entry});
+        server = new TreeNode(QStringLiteral("test"), TNodeData{nlServer, testserver::serverEntry()});
         tree->addTopLevelItem(server);
         dbFolder = add(server, QStringLiteral("DB"), nlDbFolder);
     }

@@ -245,11 +245,7 @@ TEST(StatusSampler, RatesComeFromTwoRealSamplesAndNeverGoNegative) {
 class StatusPanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TServerEntry entry;
-        entry.IP = testserver::hostField();
-        entry.USERID = testserver::user();
-        entry.PASSWD = testserver::password();
-        ASSERT_NO_THROW(session.Connect(QStringLiteral("test"), entry));
+        ASSERT_NO_THROW(session.Connect(QStringLiteral("test"), testserver::serverEntry()));
         auto* layout = new QVBoxLayout(&window);
         panels = new DetailPanels(session, prompts, &window);
         layout->addWidget(panels);

@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
@@ -173,6 +174,9 @@ SqlPanel::SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
     DBGrid2_->hide();
     footer_ = new ResultFooter(*resultRows_, *resultEditing_, resultArea);
     footer_->hide();
+    MySQLDataSet2_->SetRowLimit(footer_->rowLimit());
+    connect(&footer_->RowLimit(), &QSpinBox::valueChanged, this,
+            [this](int rows) { MySQLDataSet2_->SetRowLimit(std::uint64_t(rows)); });
     ScriptResults_ = new QTabWidget(resultArea);
     ScriptResults_->setObjectName(QStringLiteral("ScriptResults"));
     MemoLog_ = new QPlainTextEdit(ScriptResults_);
@@ -510,7 +514,6 @@ void SqlPanel::reportDroppedResults() {
 bool SqlPanel::runQuery(const SqlText& sql) {
     showGrid(true);
     MySQLDataSet2_->SetSQL(sql.lines());
-    MySQLDataSet2_->SetRowLimit(footer_->rowLimit());
     const ExecOutcome outcome = MySQLDataSet2_->Run();
     if (outcome.cancelled) {
         reportCancel(outcome);
@@ -566,7 +569,6 @@ ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
     // Run on the dataset, on the same connection: a statement that answers with rows shows
     // them whatever its first word, and nothing is sent twice.
     MySQLDataSet2_->SetSQL(sql.lines());
-    MySQLDataSet2_->SetRowLimit(footer_->rowLimit());
     const ExecOutcome outcome = MySQLDataSet2_->Run();
     if (outcome.cancelled) {
         reportCancel(outcome);
@@ -579,6 +581,7 @@ ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
     if (outcome.returnedRows) {
         showGrid(true);
         if (!warnings.isEmpty()) Q_EMIT statusMessage(QString(warnings).replace(u'\n', u' '));
+        resultRows_->readTable();
         return outcome;
     }
     MemoResult_->setPlainText(warnings.isEmpty() ? commandOutcome(outcome)

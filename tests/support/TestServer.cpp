@@ -32,6 +32,14 @@ db::ConnectParams params() {
     return p;
 }
 
+TServerEntry serverEntry() {
+    TServerEntry entry;
+    entry.IP = hostField();
+    entry.USERID = user();
+    entry.PASSWD = password();
+    return entry;
+}
+
 db::Connection connect() {
     db::Connection c;
     c.connect(params());

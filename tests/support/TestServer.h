@@ -4,6 +4,7 @@
 #include <string>
 
 #include "db/Connection.h"
+#include "registry/ServerRegistry.h"
 
 // The server started by scripts/test, from LORVEX_TEST_HOST/PORT/USER/PASSWORD.
 // Without them, tests that need the server fail (they never skip silently).
@@ -16,6 +17,8 @@ db::ConnectParams params();
 QString hostField();
 QString user();
 QString password();
+// The test server as a registered server entry (host field, user, password).
+TServerEntry serverEntry();
 // A fresh connection; throws db::DbError on failure.
 db::Connection connect();
 // A value of the first row a query answers ("" when none); throws db::DbError.

@@ -882,9 +882,9 @@ TEST_F(ServerWaitTest, WhileACallRunsTypingGoesOnCommandsAreRefusedAndEscapeCanc
     // Escape ended the 5 s statement early; a loaded machine may take a while to open the
     // connection that sends the KILL QUERY.
     EXPECT_LT(run.tookMs, 3000);
-    EXPECT_TRUE(cancelShown(QStringLiteral("Cancelled by the user after 0.")) ||
-                cancelShown(QStringLiteral("Cancelled by the user after 1.")) ||
-                cancelShown(QStringLiteral("Cancelled by the user after 2.")));
+    // Within the 3 s above, so "after 0.", "1." or "2."; one assertion, so a failure shows
+    // what the memo and the status line held.
+    EXPECT_TRUE(cancelShown(QStringLiteral("Cancelled by the user after ")));
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
     EXPECT_TRUE(w->session().MainConnection().query("SELECT 1"));  // free again
     w->session().MainConnection().discardResults();

@@ -38,6 +38,8 @@
 #include "dataset/TableRows.h"
 #include "db/Connection.h"
 #include "panels/DetailPanels.h"
+#include "dataset/RowFrame.h"
+#include "panels/GridEditing.h"
 #include "panels/TableDataView.h"
 
 namespace {
@@ -81,9 +83,11 @@ bool screenRead(TableDataView& view, int mustShow) {
     TableRows& rows = view.rows();
     QTableView& grid = view.DBGrid1();
     if (!rows.isOpen() || rows.rowCount() == 0) return false;
-    const int top = grid.rowAt(0);
+    // Rows of the table, from the grid's rows of its frame.
+    const int start = view.frame().start();
+    const int top = grid.rowAt(0) < 0 ? -1 : start + grid.rowAt(0);
     int bottom = grid.rowAt(grid.viewport()->height() - 1);
-    if (bottom < 0) bottom = rows.rowCount() - 1;
+    bottom = bottom < 0 ? rows.rowCount() - 1 : start + bottom;
     if (top < 0 || (mustShow >= 0 && (mustShow < top || mustShow > bottom))) return false;
     for (int row = top; row <= bottom; ++row)
         if (rows.tableRow(row) >= 0 && !rows.isLoaded(rows.tableRow(row))) return false;
@@ -119,7 +123,7 @@ int runGrid() {
     int pagedFrom = -1;  // paging: the current row before the key, which must have moved on
     bench::PaintWatch watch(grid.viewport(), [&] {
         if (pagedFrom < 0) return screenRead(view, mustShow);
-        const int current = grid.currentIndex().row();
+        const int current = view.editing().currentRow();
         return current != pagedFrom && screenRead(view, current);
     }, &clock);
     const auto timed = [&](const std::function<void()>& action) {
@@ -143,21 +147,21 @@ int runGrid() {
     out["last_mb"] = rssMb();
 
     // A drag of the scroll bar's handle to the middle.
-    QScrollBar& bar = *grid.verticalScrollBar();
+    QScrollBar& bar = view.rowScrollBar();
     out["middle_ms"] = timed([&] {
         mustShow = -2;
         bar.setValue(bar.maximum() / 2);
-        mustShow = grid.rowAt(0);
+        mustShow = view.frame().start() + grid.rowAt(0);
     });
     out["middle_mb"] = rssMb();
 
     grid.setFocus();
-    grid.setCurrentIndex(rows.index(grid.rowAt(0), 0));
-    const int from = grid.currentIndex().row();
+    view.editing().selectRow(view.frame().start() + grid.rowAt(0));
+    const int from = view.editing().currentRow();
     int pages = 0, repeated = 0;
     const bench::Measured paging = bench::measure([&] {
-        while (grid.currentIndex().row() < from + kPagedRows) {
-            const int before = grid.currentIndex().row();
+        while (view.editing().currentRow() < from + kPagedRows) {
+            const int before = view.editing().currentRow();
             pagedFrom = before;
             for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
                 QCoreApplication::postEvent(&grid, new QKeyEvent(type, Qt::Key_PageDown, Qt::NoModifier));

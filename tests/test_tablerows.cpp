@@ -3,23 +3,30 @@
 // the sort, the filter or a wrong estimate of the row count; memory stays bounded.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QStandardItemModel>
 #include <QStringList>
 #include <QTableView>
 
+#include "dataset/RowFrame.h"
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TableRows.h"
 #include "dataset/TableShape.h"
 #include "dataset/ValueCheck.h"
+#include "panels/GridEditing.h"
 #include "panels/TableDataView.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestServer.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -371,7 +378,7 @@ TEST_F(TableRowsTest, TheDataTabEditsFiltersAndSaysWhatItDid) {
 
     TableRows& model = view.rows();
     ASSERT_TRUE(model.setData(model.index(0, 1), QStringLiteral("A")));
-    view.DBGrid1().setCurrentIndex(model.index(1, 0));
+    view.editing().selectRow(1);
     prompts.answerYesNo(true);
     nav[5]->click();
     ASSERT_EQ(prompts.shown().size(), 1u);
@@ -403,6 +410,151 @@ TEST_F(TableRowsTest, TheDataTabEditsFiltersAndSaysWhatItDid) {
     EXPECT_TRUE(view.filterError().isHidden());
     EXPECT_EQ(model.rowCount(), 1);
     EXPECT_EQ(view.status().text(), QStringLiteral("1 row (filtered)"));
+    EXPECT_TRUE(prompts.allAnswersUsed());
+}
+
+// A frame over rows that come and go before, inside and after it keeps showing source rows
+// in order, as many as it may, and a cell held (the current cell) stays on its row. Qt's
+// model tester checks every signal the frame sends.
+TEST(RowFrame, RowsComingAndGoingAroundTheFrameKeepItOnTheSourceRows) {
+    struct Case {
+        const char* name;
+        int start;                   // where the frame is before
+        std::function<void(QStandardItemModel&)> change;
+    };
+    int next = 1000;
+    const auto insert = [&next](int at, int n) {
+        return [at, n, &next](QStandardItemModel& m) {
+            QList<QStandardItem*> items;
+            for (int i = 0; i < n; ++i) items << new QStandardItem(QStringLiteral("n%1").arg(next++));
+            for (int i = n - 1; i >= 0; --i) m.insertRow(at, items[i]);
+        };
+    };
+    const auto remove = [](int at, int n) { return [at, n](QStandardItemModel& m) { m.removeRows(at, n); }; };
+    const Case cases[] = {
+        {"rows added before", 50, insert(0, 3)},
+        {"rows added inside", 50, insert(60, 5)},
+        {"rows added at its end", 50, insert(70, 2)},
+        {"rows added after", 50, insert(90, 4)},
+        {"rows gone before", 50, remove(10, 5)},
+        {"rows gone across its start", 50, remove(45, 10)},
+        {"rows gone inside", 50, remove(55, 3)},
+        {"rows gone at the source's end", 80, remove(90, 10)},
+        {"most rows gone", 80, remove(0, 95)},
+        {"every row gone", 80, remove(0, 100)},
+        {"rows added to a frame smaller than its capacity", 0, [](QStandardItemModel& m) {
+             m.removeRows(0, 95);
+             for (int i = 0; i < 30; ++i) m.appendRow(new QStandardItem(QStringLiteral("a%1").arg(i)));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStandardItemModel source;
+        for (int i = 0; i < 100; ++i) source.appendRow(new QStandardItem(QStringLiteral("r%1").arg(i)));
+        RowFrame frame;
+        frame.setCapacity(20);
+        frame.setSourceModel(&source);
+        QAbstractItemModelTester tester(&frame, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        frame.moveTo(c.start);
+        ASSERT_EQ(frame.start(), c.start);
+        const QPersistentModelIndex held = frame.index(5, 0);
+        const QString heldText = held.data().toString();
+        c.change(source);
+        const int n = source.rowCount();
+        EXPECT_EQ(frame.rowCount(), std::min(20, n));
+        EXPECT_LE(frame.start() + frame.rowCount(), n);
+        for (int r = 0; r < frame.rowCount(); ++r)
+            ASSERT_EQ(frame.index(r, 0).data().toString().toStdString(),
+                      source.index(frame.start() + r, 0).data().toString().toStdString())
+                << "frame row " << r;
+        // A held cell is on its row still, or its row is no longer in the frame.
+        if (held.isValid())
+            EXPECT_EQ(held.data().toString().toStdString(), heldText.toStdString());
+        else
+            EXPECT_TRUE(frame.match(frame.index(0, 0), Qt::DisplayRole, heldText).isEmpty());
+    }
+}
+
+// The grid shows a frame of the rows, its scroll bar spans them all: every way of moving
+// (the bar, keys, the navigator) reaches every row, what is shown is the table's row there,
+// and edits made deep in the table, or at its top while the frame is deep, reach their rows.
+TEST_F(TableRowsTest, TheGridsFrameMovesThroughTheWholeTable) {
+    scratch.exec("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10))");
+    scratch.exec("INSERT INTO t SELECT seq, CONCAT('v', seq) FROM seq_1_to_3000");
+    TMySQLConnection connection;
+    connection.SetHost(testserver::hostField());
+    connection.SetUser(testserver::user());
+    connection.SetPasswd(testserver::password());
+    connection.Open();
+    ScriptedPrompts prompts;
+    TableDataView view(connection, prompts);
+    view.frame().setCapacity(200);
+    view.resize(500, 300);
+    view.show();
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(view.LoadTable(scratch.name(), QStringLiteral("t")));
+    ASSERT_TRUE(view.rows().loadEnd());  // the exact end, whatever the estimate
+    QTableView& grid = view.DBGrid1();
+    RowFrame& frame = view.frame();
+    GridEditing& editing = view.editing();
+    // The grid's top row and its current row, as the table's values, once read.
+    const auto shownValue = [&](int gridRow) {
+        const QModelIndex cell = frame.index(gridRow, 1);
+        QElapsedTimer clock;
+        clock.start();
+        while (!view.rows().isLoaded(frame.start() + gridRow) && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return cell.data().toString().toStdString();
+    };
+    const auto check = [&](const char* step, int wantCurrent, int wantTop) {
+        SCOPED_TRACE(step);
+        EXPECT_LE(frame.rowCount(), 200);
+        EXPECT_LE(frame.start() + frame.rowCount(), 3000);
+        if (wantCurrent >= 0) {
+            EXPECT_EQ(editing.currentRow(), wantCurrent);
+            EXPECT_EQ(shownValue(grid.currentIndex().row()), "v" + std::to_string(wantCurrent + 1));
+        }
+        if (wantTop >= 0) {
+            EXPECT_EQ(frame.start() + grid.rowAt(0), wantTop);
+            EXPECT_EQ(shownValue(grid.rowAt(0)), "v" + std::to_string(wantTop + 1));
+            EXPECT_EQ(view.rowScrollBar().value(), wantTop);
+        }
+    };
+    grid.setFocus();  // the grid's shortcuts
+    QScrollBar& bar = view.rowScrollBar();
+    EXPECT_FALSE(bar.isHidden());
+    EXPECT_EQ(bar.maximum(), 3000 - grid.verticalScrollBar()->pageStep());
+    check("opened", 0, 0);
+    bar.setValue(1500);
+    check("the bar dragged past the frame", -1, 1500);
+    bar.setValue(1510);
+    check("the bar moved within the frame", -1, 1510);
+    editing.selectRow(2900);
+    check("a row selected far away", 2900, -1);
+    QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+    check("Ctrl+Home", 0, 0);
+    QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+    check("Ctrl+End", 2999, -1);
+    QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+    for (int i = 0; i < 400; ++i) QTest::keyClick(&grid, Qt::Key_Down);
+    check("keys run on past the first frame", 400, -1);
+    EXPECT_GT(frame.start(), 0);
+
+    // An edit deep in the table, then a row added at the top while the frame is deep.
+    editing.selectRow(2500);
+    ASSERT_TRUE(frame.setData(frame.index(grid.currentIndex().row(), 1), QStringLiteral("deep")));
+    editing.addRow();
+    EXPECT_EQ(frame.start(), 0);
+    EXPECT_EQ(grid.currentIndex().row(), 0);
+    ASSERT_TRUE(frame.setData(frame.index(0, 0), QStringLiteral("5000")));
+    ASSERT_TRUE(frame.setData(frame.index(0, 1), QStringLiteral("new")));
+    editing.selectRow(2801);  // the table's row 2800, below the row added
+    EXPECT_EQ(editing.currentRow(), 2801);
+    EXPECT_EQ(shownValue(grid.currentIndex().row()), "v2801");
+    QTest::keyClick(&grid, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(view.rows().hasEdits()) << prompts.messages().join(u'\n').toStdString();
+    EXPECT_EQ(scratch.scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM t WHERE v IN ('deep', 'new')"),
+              QStringLiteral("2501,5000"));
     EXPECT_TRUE(prompts.allAnswersUsed());
 }
 

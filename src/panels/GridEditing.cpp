@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "dataset/EditableRows.h"
+#include "dataset/RowFrame.h"
 #include "dataset/ValueText.h"
 #include "files/OutputFile.h"
 #include "files/RegularFile.h"
@@ -62,10 +63,27 @@ void GridEditing::commitOpenEditor() {
                               Q_ARG(QAbstractItemDelegate::EndEditHint, QAbstractItemDelegate::NoHint));
 }
 
+RowFrame* GridEditing::frame() const { return qobject_cast<RowFrame*>(grid_.model()); }
+
+QModelIndex GridEditing::rowsIndex(const QModelIndex& index) const {
+    RowFrame* f = frame();
+    return f && index.model() == f ? f->mapToSource(index) : index;
+}
+
+QModelIndex GridEditing::shown(int row, int column) const {
+    const QModelIndex index = rows_.index(row, column);
+    RowFrame* f = frame();
+    if (!f) return index;
+    f->reveal(row);
+    return f->mapFromSource(index);
+}
+
+int GridEditing::currentRow() const { return rowsIndex(grid_.currentIndex()).row(); }
+
 void GridEditing::selectRow(int row) {
     if (row < 0 || row >= rows_.rowCount()) return;
     const int column = std::max(0, grid_.currentIndex().column());
-    const QModelIndex target = rows_.index(row, column);
+    const QModelIndex target = shown(row, column);
     grid_.setCurrentIndex(target);
     grid_.scrollTo(target);
 }
@@ -81,18 +99,15 @@ bool GridEditing::editsMayGo() {
 void GridEditing::addRow() {
     if (!rows_.editable()) return;
     rows_.addRow();
-    const QModelIndex first = rows_.index(0, 0);
-    grid_.setCurrentIndex(first);
-    grid_.scrollTo(first);
+    selectRow(0);
 }
 
 void GridEditing::deleteSelectedRows() {
     if (!rows_.editable()) return;
     std::vector<int> selected;
     for (const QModelIndex& index : grid_.selectionModel()->selectedIndexes())
-        selected.push_back(index.row());
-    if (selected.empty() && grid_.currentIndex().isValid())
-        selected.push_back(grid_.currentIndex().row());
+        selected.push_back(rowsIndex(index).row());
+    if (selected.empty() && grid_.currentIndex().isValid()) selected.push_back(currentRow());
     if (selected.empty()) return;
     std::sort(selected.begin(), selected.end());
     selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
@@ -123,7 +138,7 @@ bool GridEditing::post() {
     if (!rows_.hasEdits()) return true;
     commitOpenEditor();
     ui::BusyCursor busy;
-    const PostOutcome out = rows_.post(std::max(0, grid_.currentIndex().row()));
+    const PostOutcome out = rows_.post(std::max(0, currentRow()));
     if (out.applied) return true;
     const int row = rows_.gridRowOf(out.failedEdit);
     const QString which =
@@ -147,21 +162,21 @@ bool GridEditing::post() {
 }
 
 void GridEditing::cancelEdit() {
-    const QModelIndex current = grid_.currentIndex();
-    if (current.isValid()) rows_.revertRow(current.row());
+    if (grid_.currentIndex().isValid()) rows_.revertRow(currentRow());
 }
 
 void GridEditing::editCurrent() {
     const QModelIndex current = grid_.currentIndex();
     if (!current.isValid()) return;
     if (editors_->editsElsewhere(current))
-        openValue(current);
+        openValue(rowsIndex(current));
     else
         grid_.edit(current);
 }
 
 // Long text is read, and changed, in the value viewer; a value that is not editable is shown.
-void GridEditing::openValue(const QModelIndex& index) {
+void GridEditing::openValue(const QModelIndex& cell) {
+    const QModelIndex index = rowsIndex(cell);
     if (!index.isValid()) return;
     const bool editable = bool(rows_.flags(index) & Qt::ItemIsEditable);
     if (editable && !editors_->editsElsewhere(index)) return;  // edited in place
@@ -183,7 +198,8 @@ void GridEditing::openValue(const QModelIndex& index) {
         rows_.setData(index, viewer.Text()->toPlainText());
 }
 
-void GridEditing::loadValue(const QModelIndex& index) {
+void GridEditing::loadValue(const QModelIndex& cell) {
+    const QModelIndex index = rowsIndex(cell);
     if (!(rows_.flags(index) & Qt::ItemIsEditable)) return;
     const QString path = prompts_.openFileName(owner(), QStringLiteral("Load Value"), {}, {});
     if (path.isEmpty()) return;
@@ -199,7 +215,8 @@ void GridEditing::loadValue(const QModelIndex& index) {
     rows_.setData(index, read.bytes);
 }
 
-void GridEditing::saveValue(const QModelIndex& index) {
+void GridEditing::saveValue(const QModelIndex& cell) {
+    const QModelIndex index = rowsIndex(cell);
     if (!index.isValid()) return;
     const QString path = prompts_.saveFileName(owner(), QStringLiteral("Save Value"), {}, {});
     if (path.isEmpty()) return;
@@ -213,7 +230,9 @@ void GridEditing::saveValue(const QModelIndex& index) {
     }
 }
 
-void GridEditing::addCellActions(QMenu& menu, const QModelIndex& cell) {
+void GridEditing::addCellActions(QMenu& menu, const QModelIndex& shownCell) {
+    // Kept as the rows' own index: the frame may move while the menu is open.
+    const QPersistentModelIndex cell = rowsIndex(shownCell);
     const bool editable = bool(rows_.flags(cell) & Qt::ItemIsEditable);
     menu.addAction(QStringLiteral("Set NULL"), this, [this, cell] { rows_.setNull(cell); })
         ->setEnabled(editable);
@@ -221,8 +240,10 @@ void GridEditing::addCellActions(QMenu& menu, const QModelIndex& cell) {
         ->setEnabled(editable);
     menu.addAction(QStringLiteral("Save to file..."), this, [this, cell] { saveValue(cell); });
     menu.addAction(QStringLiteral("Copy"), this, [this] {
-        QGuiApplication::clipboard()->setText(
-            cellsAsTsv(rows_, grid_.selectionModel()->selectedIndexes()));
+        QModelIndexList cells;
+        for (const QModelIndex& index : grid_.selectionModel()->selectedIndexes())
+            cells << rowsIndex(index);
+        QGuiApplication::clipboard()->setText(cellsAsTsv(rows_, cells));
     });
 }
 

@@ -6,6 +6,7 @@
 class CellEditors;
 class EditableRows;
 class QMenu;
+class RowFrame;
 class QModelIndex;
 class QTableView;
 class QWidget;
@@ -37,6 +38,7 @@ public:
     void previewEdits();
     // Whether edits not posted may go (asked when there are some).
     bool editsMayGo();
+    // The cells below may be the grid's or the rows' own.
     // A cell's whole value in the value viewer, where long text is also changed.
     void openValue(const QModelIndex& index);
     // A cell's value from, or to, a file: binary values keep every byte.
@@ -44,8 +46,13 @@ public:
     void saveValue(const QModelIndex& index);
     // Set NULL, Load from file, Save to file and Copy, for a cell's context menu.
     void addCellActions(QMenu& menu, const QModelIndex& cell);
-    // Makes `row` the current row, keeping the column, and shows it.
+    // Makes `row` (a row of the rows edited) the current row, keeping the column, and shows it.
     void selectRow(int row);
+    // The current row among the rows edited (the grid may show them through a RowFrame);
+    // -1 when there is none.
+    int currentRow() const;
+    // The rows' own index of a cell the grid shows (or of one of theirs).
+    QModelIndex rowsIndex(const QModelIndex& index) const;
 
 Q_SIGNALS:
     // A value was not taken, or a read failed: why, for the status line.
@@ -55,6 +62,9 @@ private:
     // Hands an editor still open to the model, so that Post sends what is typed.
     void commitOpenEditor();
     QWidget* owner() const;
+    RowFrame* frame() const;
+    // The grid's index of a cell of the rows, moving the frame to it when it is outside.
+    QModelIndex shown(int row, int column) const;
 
     EditableRows& rows_;
     QTableView& grid_;

@@ -12,9 +12,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "dataset/RowFrame.h"
 #include "dataset/TMySQLConnection.h"
 #include "dataset/TableRows.h"
 #include "panels/GridEditing.h"
+#include "panels/RowScroll.h"
 #include "db/Connection.h"
 #include "tree/ServerSession.h"
 #include "tree/TreeNode.h"
@@ -43,7 +45,9 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
 
     DBGrid1_ = new QTableView(this);
     DBGrid1_->setObjectName(QStringLiteral("DBGrid1"));
-    DBGrid1_->setModel(rows_);
+    frame_ = new RowFrame(this);
+    frame_->setSourceModel(rows_);
+    DBGrid1_->setModel(frame_);
     DBGrid1_->setSelectionBehavior(QAbstractItemView::SelectItems);
     DBGrid1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     DBGrid1_->setTabKeyNavigation(true);
@@ -72,6 +76,7 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
         updateState();
     });
     editing_ = new GridEditing(*rows_, *DBGrid1_, prompts_);
+    scroll_ = new RowScroll(*DBGrid1_, *frame_, this);
     connect(editing_, &GridEditing::note, this, [this](const QString& why) { status_->setText(why); });
     connect(DBGrid1_, &QAbstractItemView::doubleClicked, editing_, &GridEditing::openValue);
 
@@ -141,14 +146,18 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     layout->setSpacing(0);
     layout->addWidget(filter_);
     layout->addWidget(filterError_);
-    layout->addWidget(DBGrid1_, 1);
+    auto* gridRow = new QHBoxLayout;
+    gridRow->setSpacing(0);
+    gridRow->addWidget(DBGrid1_, 1);
+    gridRow->addWidget(&scroll_->bar());
+    layout->addLayout(gridRow, 1);
     layout->addWidget(navigator);
 
     connect(navigator_[0], &QToolButton::clicked, this, [this] { editing_->selectRow(0); });
     connect(navigator_[1], &QToolButton::clicked, this,
-            [this] { editing_->selectRow(std::max(0, DBGrid1_->currentIndex().row() - 1)); });
+            [this] { editing_->selectRow(std::max(0, editing_->currentRow() - 1)); });
     connect(navigator_[2], &QToolButton::clicked, this, [this] {
-        editing_->selectRow(std::min(rows_->rowCount() - 1, DBGrid1_->currentIndex().row() + 1));
+        editing_->selectRow(std::min(rows_->rowCount() - 1, editing_->currentRow() + 1));
     });
     connect(navigator_[3], &QToolButton::clicked, this, [this] {
         ui::BusyCursor busy;
@@ -251,7 +260,8 @@ bool TableDataView::openTable() {
     DBGrid1_->resizeColumnsToContents();
     for (int c = 0; c < rows_->columnCount(); ++c)
         DBGrid1_->setColumnWidth(c, std::min(DBGrid1_->columnWidth(c), 320));
-    if (rows_->rowCount() > 0) DBGrid1_->setCurrentIndex(rows_->index(0, 0));
+    frame_->moveTo(0);
+    if (rows_->rowCount() > 0) editing_->selectRow(0);
     updateState();
     return true;
 }
@@ -291,7 +301,7 @@ void TableDataView::applyFilter() {
 }
 
 void TableDataView::filterByCell(const QString& how) {
-    const QModelIndex cell = DBGrid1_->currentIndex();
+    const QModelIndex cell = editing_->rowsIndex(DBGrid1_->currentIndex());
     if (!cell.isValid() || !rows_->pager()) return;
     const TableShape& shape = rows_->pager()->shape();
     const std::string name = db::quoteIdentifier(shape.columns[std::size_t(cell.column())].name);
@@ -322,3 +332,5 @@ void TableDataView::countRows() {
     }
     updateState();
 }
+
+QScrollBar& TableDataView::rowScrollBar() { return scroll_->bar(); }

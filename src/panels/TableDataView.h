@@ -7,7 +7,10 @@ class QLabel;
 class QModelIndex;
 class QLineEdit;
 class QTableView;
+class QScrollBar;
 class QToolButton;
+class RowFrame;
+class RowScroll;
 class TMySQLConnection;
 class TableRows;
 class TreeNode;
@@ -27,7 +30,11 @@ public:
                   QWidget* parent = nullptr);
 
     TableRows& rows() { return *rows_; }
+    // The grid shows the rows through a frame of at most RowFrame::kCapacity of them; its
+    // scroll bar is rowScrollBar(), over every row.
     QTableView& DBGrid1() { return *DBGrid1_; }
+    RowFrame& frame() { return *frame_; }
+    QScrollBar& rowScrollBar();
     // The navigator's buttons in order: first, prior, next, last, insert, delete, edit,
     // post, cancel, refresh.
     const QList<QToolButton*>& DBNavigator1() const { return navigator_; }
@@ -61,6 +68,8 @@ private:
     ui::Prompts& prompts_;
     TMySQLConnection& connection_;
     TableRows* rows_ = nullptr;
+    RowFrame* frame_ = nullptr;
+    RowScroll* scroll_ = nullptr;
     GridEditing* editing_ = nullptr;
     QToolButton* preview_ = nullptr;
     QTableView* DBGrid1_ = nullptr;

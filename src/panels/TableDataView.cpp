@@ -55,6 +55,9 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     DBGrid1_->horizontalHeader()->setSectionsMovable(false);
     DBGrid1_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid1_->horizontalHeader()->setSortIndicatorShown(true);
+    // Columns fit a sample of the rows: measuring a thousand rows (Qt's default) would cost
+    // more than reading the first window.
+    DBGrid1_->horizontalHeader()->setResizeContentsPrecision(kSampledRows);
     DBGrid1_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     // Row heights stay fixed so that a table of millions of rows lays out without measuring.
     DBGrid1_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

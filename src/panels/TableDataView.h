@@ -26,6 +26,8 @@ class Prompts;
 class TableDataView : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int kSampledRows = 100;
+
     TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
                   QWidget* parent = nullptr);
 

@@ -120,6 +120,16 @@ std::string RowPager::atOffset(std::uint64_t offset, int rows) const {
            std::to_string(offset);
 }
 
+std::string RowPager::orderAtOffset(std::uint64_t offset) const {
+    std::string s = "SELECT ";
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        if (i) s += ", ";
+        s += db::quoteIdentifier(shape_.columns[std::size_t(order_[i])].name);
+    }
+    return s + " FROM " + db::qualifiedName(shape_.database, shape_.table) + where({}) +
+           orderBy(false) + " LIMIT 1 OFFSET " + std::to_string(offset);
+}
+
 std::string RowPager::count() const {
     return "SELECT COUNT(*) FROM " + db::qualifiedName(shape_.database, shape_.table) + where({});
 }

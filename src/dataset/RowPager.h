@@ -55,6 +55,10 @@ public:
     // The last rows, nearest the end first (reverse order).
     std::string last(int rows) const { return between(nullptr, nullptr, rows, true); }
     std::string atOffset(std::uint64_t offset, int rows) const;
+    // The ordering values (orderColumns(), in that order) of the row at `offset` alone: the
+    // server skips the rows before it reading only those columns, then after() seeks the
+    // window from it.
+    std::string orderAtOffset(std::uint64_t offset) const;
     std::string count() const;
 
 private:

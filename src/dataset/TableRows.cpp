@@ -400,7 +400,24 @@ bool TableRows::loadNear(int row) {
     // Far from every window: that row's window is read directly.
     const int start = std::max(from, row - kWindowRows / 2);
     const int rows = std::min(kWindowRows, std::max(1, to - start));
-    std::optional<Window> w = fetch(pager_->atOffset(std::uint64_t(start), rows), false, true);
+    std::optional<Window> w;
+    if (start > 0) {
+        // The row before the window by its ordering values alone, then the window sought
+        // from it: skipping rows costs the server less when it reads only those columns.
+        std::optional<Window> before = fetch(pager_->orderAtOffset(std::uint64_t(start - 1)), false, true);
+        if (!before) return false;
+        if (before->count == 1) {
+            std::vector<RowPager::Value> values;
+            for (unsigned column = 0; column < before->result.columnCount(); ++column) {
+                const db::Value v = before->rows.value(0, column);
+                values.push_back(v.isNull() ? RowPager::Value() : RowPager::Value(std::string(v.view())));
+            }
+            w = fetch(pager_->after(values, rows), false, true);
+            if (!w) return false;
+        }
+    }
+    // The estimate went past the end (no row there), or the window starts the table.
+    if (!w) w = fetch(pager_->atOffset(std::uint64_t(start), rows), false, true);
     if (!w) return false;
     const int got = w->count;
     if (got > 0) place(start, std::move(*w));

@@ -109,6 +109,15 @@ protected:
 
     TableShape shape() { return readTableShape(c, scratch.name(), QStringLiteral("t")); }
 
+    // The window's dataset connection, on the scratch database.
+    void openDataConnection(TMySQLConnection& connection) {
+        connection.SetHost(testserver::hostField());
+        connection.SetUser(testserver::user());
+        connection.SetPasswd(testserver::password());
+        connection.SetDB(scratch.name());
+        connection.Open();
+    }
+
     ScratchDatabase scratch{QStringLiteral("rows")};
     db::Connection c;
     TableRows rows;
@@ -360,11 +369,7 @@ TEST_F(TableRowsTest, TheDataTabEditsFiltersAndSaysWhatItDid) {
     scratch.exec("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10) NULL)");
     scratch.exec("INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c')");
     TMySQLConnection connection;
-    connection.SetHost(testserver::hostField());
-    connection.SetUser(testserver::user());
-    connection.SetPasswd(testserver::password());
-    connection.SetDB(scratch.name());
-    connection.Open();
+    openDataConnection(connection);
     ScriptedPrompts prompts;
     TableDataView view(connection, prompts);
     view.resize(500, 300);
@@ -482,10 +487,7 @@ TEST_F(TableRowsTest, TheGridsFrameMovesThroughTheWholeTable) {
     scratch.exec("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10))");
     scratch.exec("INSERT INTO t SELECT seq, CONCAT('v', seq) FROM seq_1_to_3000");
     TMySQLConnection connection;
-    connection.SetHost(testserver::hostField());
-    connection.SetUser(testserver::user());
-    connection.SetPasswd(testserver::password());
-    connection.Open();
+    openDataConnection(connection);
     ScriptedPrompts prompts;
     TableDataView view(connection, prompts);
     view.frame().setCapacity(200);

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -13,12 +15,16 @@
 #include <sys/stat.h>
 
 #include "dataset/TMySQLConnection.h"
+#include "dataset/TMySQLDataSet.h"
 #include "sqleditor/QueryTabStore.h"
 #include "sqleditor/QueryTabs.h"
 #include "sqleditor/ScriptFile.h"
 #include "sqleditor/SqlPanel.h"
+#include "sqleditor/TabSession.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestFiles.h"
+#include "support/TestServer.h"
+#include "ui/ServerWait.h"
 
 namespace {
 
@@ -289,6 +295,112 @@ TEST(QueryTabsProcess, TabsComeBackAfterTheProgramIsKilled) {
     const QueryTabStore::Loaded loaded = QueryTabStore(path).load();
     EXPECT_EQ(loaded.problem.toStdString(), "");
     EXPECT_TRUE(loaded.contents == expected) << readFile(path).toStdString();
+}
+
+}  // namespace
+
+// ---- Tabs on sessions of their own, against the server ----------------------------------
+
+namespace {
+
+class TabSessionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        main.SetHost(testserver::hostField());
+        main.SetUser(testserver::user());
+        main.SetPasswd(testserver::password());
+        main.connection().setWaiter(&wait);
+        main.Open();
+        tabs = std::make_unique<QueryTabs>(main, prompts, dir.path());
+        tabs->Restore();
+        tabs->resize(900, 700);
+        tabs->show();
+        a = &tabs->NewTab();
+        b = &tabs->NewTab();
+    }
+    void TearDown() override { EXPECT_TRUE(prompts.allAnswersUsed()); }
+
+    static void exec(SqlPanel& panel, const QString& sql) {
+        panel.MemoSQL()->setPlainText(sql);
+        panel.SpeedButton7Click();
+    }
+    static bool finishes(SqlPanel& panel, int withinMs) {
+        return QTest::qWaitFor([&] { return !panel.Session()->running(); }, withinMs);
+    }
+    static QString cell(SqlPanel& panel, int column) {
+        TMySQLDataSet* rows = panel.MySQLDataSet2();
+        return rows->data(rows->index(0, column)).toString();
+    }
+
+    ScriptedPrompts prompts;
+    ui::ServerWait wait{prompts};
+    TMySQLConnection main;
+    QTemporaryDir dir;
+    std::unique_ptr<QueryTabs> tabs;
+    SqlPanel* a = nullptr;
+    SqlPanel* b = nullptr;
+};
+
+TEST_F(TabSessionsTest, ASlowStatementInOneTabLeavesAnotherFreeAndEachTabHasItsOwnSession) {
+    EXPECT_EQ(tabs->Session(0), nullptr);  // the first tab is the window's
+    exec(*a, QStringLiteral("SELECT SLEEP(3) AS s, CONNECTION_ID() AS id"));
+    ASSERT_TRUE(a->Session()->running());
+    EXPECT_FALSE(a->SpeedButton7()->isEnabled());
+    EXPECT_FALSE(tabs->RunLine(1)->isHidden());
+    EXPECT_FALSE(wait.busy());  // the window does not wait for it
+
+    exec(*b, QStringLiteral("SELECT CONNECTION_ID() AS id, 42 AS answer"));
+    ASSERT_TRUE(finishes(*b, 2500));
+    EXPECT_TRUE(a->Session()->running());
+    EXPECT_EQ(cell(*b, 1).toStdString(), "42");
+
+    ASSERT_TRUE(finishes(*a, 6000));
+    EXPECT_EQ(cell(*a, 0).toStdString(), "0");
+    EXPECT_TRUE(a->SpeedButton7()->isEnabled());
+    EXPECT_TRUE(tabs->RunLine(1)->isHidden());
+    const QStringList sessions{cell(*a, 1), cell(*b, 0),
+                               QString::number(main.connection().threadId())};
+    EXPECT_EQ(QSet<QString>(sessions.begin(), sessions.end()).size(), 3)
+        << sessions.join(u' ').toStdString();
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+TEST_F(TabSessionsTest, CancellingOneTabLeavesTheOtherUntouched) {
+    exec(*b, QStringLiteral("SELECT 7"));
+    ASSERT_TRUE(finishes(*b, 5000));
+    exec(*a, QStringLiteral("SELECT SLEEP(30)"));
+    QTest::qWait(500);  // the statement is on the server
+    tabs->RunLine(1)->findChild<QPushButton*>(QStringLiteral("RunCancel"))->click();
+    ASSERT_TRUE(finishes(*a, 5000));
+    EXPECT_TRUE(a->MemoResult()->toPlainText().startsWith(QStringLiteral("Cancelled by the user after ")))
+        << a->MemoResult()->toPlainText().toStdString();
+    EXPECT_EQ(cell(*b, 0).toStdString(), "7");
+    exec(*a, QStringLiteral("SELECT 8"));  // the cancelled tab goes on
+    ASSERT_TRUE(finishes(*a, 5000));
+    EXPECT_EQ(cell(*a, 0).toStdString(), "8");
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+TEST_F(TabSessionsTest, ATabUsesTheDatabaseOfItsLabelAndScriptsRunOnItsSession) {
+    ScratchDatabase db(QStringLiteral("tabs"));
+    tabs->setCurrentWidget(a);
+    tabs->SetUseDb(db.name());
+    exec(*a, QStringLiteral("SELECT DATABASE(), CONNECTION_ID()"));
+    ASSERT_TRUE(finishes(*a, 5000));
+    EXPECT_EQ(cell(*a, 0).toStdString(), db.name().toStdString());
+    const QString session = cell(*a, 1);
+
+    a->MemoSQL()->setPlainText(QStringLiteral("SELECT CONNECTION_ID();"));
+    a->RunScriptClick();
+    ASSERT_EQ(a->ScriptResults()->count(), 2);
+    a->ScriptResults()->setCurrentIndex(1);
+    auto* rows = a->ScriptResults()->widget(1)->findChild<TMySQLDataSet*>();
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->data(rows->index(0, 0)).toString(), session);
+
+    tabs->ClearUseDb();  // the window disconnected: the tabs' sessions end with it
+    EXPECT_FALSE(a->Session()->connection().connection().isOpen());
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ QueryTabs::QueryTabs(TMySQLConnection& connection, ui::Prompts& prompts,
 }
 
 QueryTabs::~QueryTabs() {
+    if (store_.pending()) store_.flush();
     // The editors before the sessions whose connections they use.
     while (count() > 0) {
         QWidget* panel = widget(0);

@@ -506,7 +506,9 @@ void SqlPanel::SpeedButton7Click() {
 
 void SqlPanel::RunAsideOn(TabSession* session) {
     session_ = session;
+    connect(session_, &TabSession::started, this, [this] { completion_->setPaused(true); });
     connect(session_, &TabSession::finished, this, [this] {
+        completion_->setPaused(false);
         std::optional<ui::BusyCursor> none;
         try {
             finishExec(SqlText(asideText_), MySQLDataSet2_->Take(session_->takeAnswer()), none);

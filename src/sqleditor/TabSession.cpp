@@ -38,6 +38,8 @@ db::ConnectParams TabSession::params() const {
 bool TabSession::start(const QString& statement, std::uint64_t rowLimit) {
     if (running_) return false;
     db::Connection& c = own_.connection();
+    // A session the server dropped, or that a cancel gave up, is opened anew.
+    if (c.isOpen() && (c.connectionLost() || c.abandoned())) c.close();
     const bool open = c.isOpen();
     if (!open && !main_.connection().isOpen()) {
         answer_ = {};
@@ -93,7 +95,9 @@ void TabSession::done() {
         QTimer::singleShot(20, this, &TabSession::done);
         return;
     }
-    if (cancelAsked_ && answer_.errorCode != 0 && !db::isConnectionLost(answer_.errorCode)) {
+    // Whatever the statement ended with after the user's cancel (an interruption, or the
+    // connection given up while it was still being opened) is the cancel.
+    if (cancelAsked_ && answer_.errorCode != 0) {
         answer_.cancelled = true;
         answer_.failure = db::cancelledText(clock_.elapsed());
     }

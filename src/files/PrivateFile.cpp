@@ -12,7 +12,8 @@ namespace {
 [[noreturn]] void fail(const QString& path, const QString& reason) {
     throw WriteError(QStringLiteral("Cannot write %1: %2. Check that the folder exists and "
                                     "that you may write there.")
-                         .arg(QDir::toNativeSeparators(path), reason));
+                         .arg(QDir::toNativeSeparators(path), reason),
+                     reason);
 }
 
 }  // namespace

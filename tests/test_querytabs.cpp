@@ -365,12 +365,20 @@ TEST_F(TabSessionsTest, ASlowStatementInOneTabLeavesAnotherFreeAndEachTabHasItsO
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
 }
 
-TEST_F(TabSessionsTest, CancellingOneTabLeavesTheOtherUntouched) {
+// Cancel and Escape in the tab.
+class TabCancel : public TabSessionsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TabCancel, StopsThatTabsStatementAndLeavesTheOtherTabUntouched) {
     exec(*b, QStringLiteral("SELECT 7"));
     ASSERT_TRUE(finishes(*b, 5000));
+    tabs->setCurrentWidget(a);
+    QApplication::setActiveWindow(tabs.get());
     exec(*a, QStringLiteral("SELECT SLEEP(30)"));
     QTest::qWait(500);  // the statement is on the server
-    tabs->RunLine(1)->findChild<QPushButton*>(QStringLiteral("RunCancel"))->click();
+    if (GetParam())
+        QTest::keyClick(a->MemoSQL(), Qt::Key_Escape);
+    else
+        tabs->RunLine(1)->findChild<QPushButton*>(QStringLiteral("RunCancel"))->click();
     ASSERT_TRUE(finishes(*a, 5000));
     EXPECT_TRUE(a->MemoResult()->toPlainText().startsWith(QStringLiteral("Cancelled by the user after ")))
         << a->MemoResult()->toPlainText().toStdString();
@@ -380,6 +388,9 @@ TEST_F(TabSessionsTest, CancellingOneTabLeavesTheOtherUntouched) {
     EXPECT_EQ(cell(*a, 0).toStdString(), "8");
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, TabCancel, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "escape" : "button"; });
 
 TEST_F(TabSessionsTest, ATabUsesTheDatabaseOfItsLabelAndScriptsRunOnItsSession) {
     ScratchDatabase db(QStringLiteral("tabs"));

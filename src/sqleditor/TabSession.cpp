@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -9,9 +10,18 @@
 
 namespace {
 
-// The session lost or never opened: nothing to select there.
+// The database of the tab's label, refused (dropped since, or not granted).
 QString useFailure(const QString& database, const QString& reason) {
     return QStringLiteral("Cannot use the database %1: %2").arg(database, reason);
+}
+
+// The threads of the tabs' statements and of their cancels: apart from the global pool,
+// whose few threads two long statements would take, leaving a cancel queued behind them.
+QThreadPool& sessionThreads() {
+    static QThreadPool pool;
+    static const bool sized = (pool.setMaxThreadCount(256), true);
+    (void)sized;
+    return pool;
 }
 
 }  // namespace
@@ -61,7 +71,7 @@ bool TabSession::start(const QString& statement, std::uint64_t rowLimit) {
     statementText_ = statement;
     clock_.start();
     const std::string bytes = db::utf8(statement);
-    watcher_.setFuture(QtConcurrent::run([this, &c, open, connectWith, database, bytes, rowLimit] {
+    watcher_.setFuture(QtConcurrent::run(&sessionThreads(), [this, &c, open, connectWith, database, bytes, rowLimit] {
         TMySQLDataSet::Answer answer;
         try {
             if (!open) c.connect(connectWith);
@@ -131,7 +141,7 @@ void TabSession::cancel() {
     const db::ConnectParams params = main_.connection().params();
     QPointer<TabSession> self(this);
     // Off the window's thread: reaching the server may take its 2 s.
-    (void)QtConcurrent::run([self, params, id] {
+    (void)QtConcurrent::run(&sessionThreads(), [self, params, id] {
         try {
             db::cancelQuery(params, id);
         } catch (const db::DbError& e) {

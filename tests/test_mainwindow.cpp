@@ -1124,6 +1124,7 @@ TEST_F(ServerWaitTest, ASecondTabRunsWhileTheTreeGoesOnAndTheTabsComeBack) {
     EXPECT_EQ(w->SelectedDb, db.name());
     ASSERT_TRUE(tabs.Session(1)->running());  // the tree did not wait for the tab
     EXPECT_EQ(tab.LUseDb()->text(), QStringLiteral("Use DB : ") + db.name());
+    EXPECT_EQ(tabs.Panel(0).LUseDb()->text(), tab.LUseDb()->text());  // the window's session
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs.Session(1)->running(); }, 5000));
     tab.MemoSQL()->setPlainText(QStringLiteral("SELECT DATABASE()"));
     tab.SpeedButton7()->click();

@@ -249,6 +249,10 @@ QueryTabStore::Contents QueryTabs::contents() const {
 void QueryTabs::SetUseDb(const QString& name) {
     Current().SetUseDb(name);
     if (TabSession* session = Session(currentIndex())) session->setDatabase(name);
+    // The window's connection selects the tree's database whichever tab is current: the
+    // label of the tab on it says so too.
+    for (int i = 0; i < count(); ++i)
+        if (widget(i) == windowTab_) Panel(i).SetUseDb(name);
 }
 
 void QueryTabs::ClearUseDb() {

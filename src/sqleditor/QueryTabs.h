@@ -62,7 +62,8 @@ public:
     // False when the tab stays (the user cancelled, or the save failed).
     bool CloseTab(int index);
 
-    // The database the tree chose, for the current tab.
+    // The database the tree chose, for the current tab (and the window's tab, whose
+    // connection the window moves to it).
     void SetUseDb(const QString& name);
     // A new or closed connection: no tab has a database yet, and the tabs' own sessions
     // end (the next statement opens them again, on the server now connected).

@@ -30,7 +30,6 @@
 #include "panels/TreeMenus.h"
 #include "sqleditor/QueryTabs.h"
 #include "sqleditor/SqlPanel.h"
-#include "sqleditor/SqlText.h"
 #include "tree/ObjectTreeView.h"
 #include "tree/TableSelection.h"
 #include "ui/Prompts.h"

@@ -42,6 +42,7 @@
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
 #include "sqleditor/SqlPanel.h"
+#include "sqleditor/TabSession.h"
 #include <QLabel>
 #include "dataset/TMySQLDataSet.h"
 #include <QMenu>
@@ -1102,6 +1103,41 @@ TEST_F(MainWindowTest, StatusNodeShowsItsPanelAndADisconnectStopsTheSampling) {
     w.session().Disconnect();
     EXPECT_FALSE(status->sampling());
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+}
+
+// A tab opened in the window runs on its own: while its statement runs, the tree goes on,
+// the database chosen there goes to that tab for its next statement, and the tabs the
+// window closes with come back in the next one.
+TEST_F(ServerWaitTest, ASecondTabRunsWhileTheTreeGoesOnAndTheTabsComeBack) {
+    ScratchDatabase db;
+    QueryTabs& tabs = w->queryTabs();
+    tabs.NewTabButton()->click();
+    ASSERT_EQ(tabs.count(), 2);
+    SqlPanel& tab = w->sqlPanel();
+    ASSERT_EQ(&tab, &tabs.Panel(1));
+    tab.MemoSQL()->setPlainText(QStringLiteral("SELECT SLEEP(2)"));
+    tab.SpeedButton7()->click();
+    doubleClick(*w, find(*w, {"DB"}));
+    doubleClick(*w, find(*w, {"DB", db.name()}));
+    w->TreeView1().setCurrentItem(find(*w, {"DB", db.name()}));
+    w->TreeView1Click();
+    EXPECT_EQ(w->SelectedDb, db.name());
+    ASSERT_TRUE(tabs.Session(1)->running());  // the tree did not wait for the tab
+    EXPECT_EQ(tab.LUseDb()->text(), QStringLiteral("Use DB : ") + db.name());
+    EXPECT_EQ(tabs.Panel(0).LUseDb()->text(), tab.LUseDb()->text());  // the window's session
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs.Session(1)->running(); }, 5000));
+    tab.MemoSQL()->setPlainText(QStringLiteral("SELECT DATABASE()"));
+    tab.SpeedButton7()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs.Session(1)->running(); }, 5000));
+    TMySQLDataSet* rows = tab.MySQLDataSet2();
+    EXPECT_EQ(rows->data(rows->index(0, 0)).toString(), db.name());
+    EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
+
+    w->close();
+    w = std::make_unique<TfrmMain>(dir.path(), prompts);
+    ASSERT_EQ(w->queryTabs().count(), 2);
+    EXPECT_EQ(w->queryTabs().currentIndex(), 1);
+    EXPECT_EQ(w->sqlPanel().MemoSQL()->toPlainText(), QStringLiteral("SELECT DATABASE()"));
 }
 
 }  // namespace

@@ -28,8 +28,8 @@
 #include "panels/ProcessCommands.h"
 #include "panels/TableDataView.h"
 #include "panels/TreeMenus.h"
+#include "sqleditor/QueryTabs.h"
 #include "sqleditor/SqlPanel.h"
-#include "sqleditor/SqlText.h"
 #include "tree/ObjectTreeView.h"
 #include "tree/TableSelection.h"
 #include "ui/Prompts.h"
@@ -135,7 +135,7 @@ void TfrmMain::BuildLayout() {
     session_->SetConnectionChanged([this] {
         connectionStatus_->setText(session_->ConnectionSummary());
         // A new or closed connection has no current database yet.
-        if (sqlPanel_) sqlPanel_->SetUseDb(QString());
+        if (queryTabs_) queryTabs_->ClearUseDb();
         // Nothing goes on reading the server the window no longer shows.
         panels_->ServerChanged();
     });
@@ -155,13 +155,14 @@ void TfrmMain::BuildLayout() {
     connect(panels_, &DetailPanels::LoadTableData, this,
             [this](TreeNode* table) { dataView_->LoadTableData(table); });
 
-    sqlPanel_ = new SqlPanel(*MySQLConnection1_, prompts_, ProgramDir, panels_->panelSQL());
-    connect(sqlPanel_, &SqlPanel::statusMessage, this,
+    queryTabs_ = new QueryTabs(*MySQLConnection1_, prompts_, ProgramDir, panels_->panelSQL());
+    restoreNotes_ = queryTabs_->Restore();
+    connect(queryTabs_, &QueryTabs::statusMessage, this,
             [this](const QString& text) { statusBar()->showMessage(text, 10000); });
-    connect(sqlPanel_, &SqlPanel::reconnectRequested, this, [this] {
+    connect(queryTabs_, &QueryTabs::reconnectRequested, this, [this] {
         if (tree_->ReconnectServer()) statusBar()->showMessage(session_->ConnectionSummary(), 10000);
     });
-    panels_->panelSQL()->layout()->addWidget(sqlPanel_);
+    panels_->panelSQL()->layout()->addWidget(queryTabs_);
 
     processCommands_ = new ProcessCommands(*panels_, *session_, prompts_, this);
 
@@ -183,11 +184,11 @@ void TfrmMain::BuildLayout() {
     // A refresh also renews the names the SQL editor completes.
     connect(menus_->Refresh1, &QAction::triggered, this, [this] {
         tree_->RefreshDatabases();
-        sqlPanel().ForgetNames();
+        queryTabs_->ForgetNames();
     });
     connect(menus_->Refresh4, &QAction::triggered, this, [this] {
         tree_->RefreshTables();
-        sqlPanel().ForgetNames();
+        queryTabs_->ForgetNames();
     });
 
     connect(menus_->RefreshObjects1, &QAction::triggered, this, [this] { tree_->RefreshObjects(); });
@@ -208,8 +209,7 @@ void TfrmMain::BuildLayout() {
     connectDatabaseMenus(*databaseCommands_, *menus_, ContextDb, ContextTable);
     connect(databaseCommands_.get(), &DatabaseCommands::databaseDropped, this,
             [this](const QString& name) {
-                if (sqlPanel_->LUseDb()->text() == SqlText::useDbLabelFor(name))
-                    sqlPanel_->SetUseDb(QString());
+                queryTabs_->ForgetDatabase(name);
                 if (SelectedDb == name) SelectedDb.clear();
             });
     maintenanceCommands_ =
@@ -232,7 +232,7 @@ void TfrmMain::BuildLayout() {
     });
     connect(menus_->Restore1, &QAction::triggered, this, [this] {
         // From the first restore of the run on, scripts open with the .sql filter only.
-        sqlPanel_->SetOpenFilter(QStringLiteral("SQL files (*.sql)"));
+        queryTabs_->SetOpenFilter(QStringLiteral("SQL files (*.sql)"));
         dumpCommands_->Restore1Click(ContextDb);
     });
 }
@@ -299,13 +299,16 @@ void TfrmMain::showEvent(QShowEvent* event) {
 void TfrmMain::FormShow() {
     shown_ = true;
     panels_->SwitchPanel(0);
+    // What of the last run's editor tabs could not come back as it was.
+    if (!restoreNotes_.isEmpty()) prompts_.message(this, restoreNotes_.join(QStringLiteral("\n\n")));
+    restoreNotes_.clear();
     LoadServers();
     if (!RestoreConnection()) return;
 
     const QString database = viewState_.ReadSelectDb();
     if (database != QLatin1String("NoneBD")) {
         MySQLConnection1_->SelectDatabase(database);
-        sqlPanel_->SetUseDb(database);
+        queryTabs_->SetUseDb(database);
         SelectedDb = database;
     }
     panels_->SwitchPanel(viewState_.ReadShowPanel());
@@ -414,7 +417,10 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TfrmMain::FormCloseQuery() { SaveViewState(); }
+void TfrmMain::FormCloseQuery() {
+    queryTabs_->Flush();
+    SaveViewState();
+}
 
 void TfrmMain::SaveViewState() {
     if (!settingsOpen_) return;
@@ -446,7 +452,7 @@ void TfrmMain::TreeView1Click() {
     try {
         if (TreeNode* database = node->databaseNode()) {
             MySQLConnection1_->SelectDatabase(database->text());
-            sqlPanel_->SetUseDb(database->text());
+            queryTabs_->SetUseDb(database->text());
             SelectedDb = database->text();
         }
         switch (node->level()) {

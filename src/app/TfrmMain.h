@@ -7,6 +7,7 @@
 #include "app/ViewState.h"
 #include "dataset/TMySQLConnection.h"
 #include "registry/ServerRegistry.h"
+#include "sqleditor/QueryTabs.h"
 #include "tree/ObjectTree.h"
 #include "tree/ServerSession.h"
 #include "ui/ServerWait.h"
@@ -78,7 +79,9 @@ public:
     TreeMenus& menus() { return *menus_; }
     TableDataView& dataView() { return *dataView_; }
     ProcessCommands& processCommands() { return *processCommands_; }
-    SqlPanel& sqlPanel() { return *sqlPanel_; }
+    // The editor of the current query tab.
+    SqlPanel& sqlPanel() { return queryTabs_->Current(); }
+    QueryTabs& queryTabs() { return *queryTabs_; }
     ObjectPanel& objectPanel() { return *objectPanel_; }
     ObjectCommands& objectCommands() { return *objectCommands_; }
 
@@ -123,7 +126,8 @@ private:
     TreeMenus* menus_ = nullptr;
     ProcessCommands* processCommands_ = nullptr;
     TableDataView* dataView_ = nullptr;
-    SqlPanel* sqlPanel_ = nullptr;
+    QueryTabs* queryTabs_ = nullptr;
+    QStringList restoreNotes_;
     ObjectPanel* objectPanel_ = nullptr;
     ObjectCommands* objectCommands_ = nullptr;
     std::unique_ptr<DatabaseCommands> databaseCommands_;

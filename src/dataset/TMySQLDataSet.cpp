@@ -67,34 +67,28 @@ void TMySQLDataSet::SetActive(bool value) {
         Close();
 }
 
-TMySQLDataSet::Executed TMySQLDataSet::Execute() {
+TMySQLDataSet::Answer TMySQLDataSet::Execute(db::Connection& c, std::string_view statement,
+                                             std::uint64_t rowLimit) {
     QElapsedTimer clock;
     clock.start();
-    droppedSets_ = 0;
+    Answer done;
     // Stopped on every way out, before anything is reported to the user.
     struct Stop {
         QElapsedTimer& clock;
         qint64& ms;
         ~Stop() { ms = clock.elapsed(); }
-    } stop{clock, elapsedMs_};
-    Executed done;
-    if (!connection_) {
-        qCDebug(lcDataSet) << "Open failed: no connection";
-        done.failure = QStringLiteral("The dataset has no connection.");
-        return done;
-    }
-    db::Connection& c = connection_->connection();
+    } stop{clock, done.ms};
     const auto fail = [&] {
         done.errorCode = c.errorNumber();
         done.failure = c.errorText();
         done.cancelled = c.cancelledByUser();
     };
-    if (!c.query(db::utf8(sql_.join(QStringLiteral("\r\n"))))) {
+    if (!c.query(statement)) {
         qCDebug(lcDataSet) << "Open failed: error" << c.errorNumber();
         fail();
         return done;
     }
-    done.result = rowLimit_ > 0 ? c.storeResult(rowLimit_) : c.storeResult();
+    done.result = rowLimit > 0 ? c.storeResult(rowLimit) : c.storeResult();
     if (!done.result && c.errorNumber() != 0) {
         fail();
         return done;
@@ -108,9 +102,23 @@ TMySQLDataSet::Executed TMySQLDataSet::Execute() {
         if (next > 0 && done.failure.isEmpty()) fail();
         if (next != 0) break;
         // Dropped unread: counted through, never held whole.
-        if (c.storeResult(0)) ++droppedSets_;
+        if (c.storeResult(0)) ++done.droppedSets;
     }
     if (!done.failure.isEmpty()) qCDebug(lcDataSet) << "Open: a later result failed";
+    return done;
+}
+
+TMySQLDataSet::Answer TMySQLDataSet::ExecuteHere() {
+    Answer done;
+    if (!connection_) {
+        qCDebug(lcDataSet) << "Open failed: no connection";
+        done.failure = QStringLiteral("The dataset has no connection.");
+    } else {
+        done = Execute(connection_->connection(), db::utf8(sql_.join(QStringLiteral("\r\n"))),
+                       rowLimit_);
+    }
+    elapsedMs_ = done.ms;
+    droppedSets_ = done.droppedSets;
     return done;
 }
 
@@ -119,7 +127,7 @@ bool TMySQLDataSet::Open() {
     if (active_) return true;
     qCDebug(lcDataSet) << "Open";
     Q_EMIT BeforeOpen();
-    Executed done = Execute();
+    Answer done = ExecuteHere();
     if (!done.result && done.failure.isEmpty()) done.failure = noResultSetText();
     lastError_ = done.failure;
     if (!done.result) return false;
@@ -134,13 +142,24 @@ void TMySQLDataSet::OpenOn(db::Result result) {
 }
 
 ExecOutcome TMySQLDataSet::Run() {
-    ExecOutcome outcome;
     Close();
-    if (sql_.join(QString()).isEmpty()) return outcome;
+    if (sql_.join(QString()).isEmpty()) return {};
     qCDebug(lcDataSet) << "Run";
-    outcome.sent = true;
     Q_EMIT BeforeOpen();
-    Executed done = Execute();
+    return adoptAnswer(ExecuteHere());
+}
+
+ExecOutcome TMySQLDataSet::Take(Answer answer) {
+    Close();
+    Q_EMIT BeforeOpen();
+    elapsedMs_ = answer.ms;
+    droppedSets_ = answer.droppedSets;
+    return adoptAnswer(std::move(answer));
+}
+
+ExecOutcome TMySQLDataSet::adoptAnswer(Answer done) {
+    ExecOutcome outcome;
+    outcome.sent = true;
     outcome.ok = done.failure.isEmpty();
     outcome.errorCode = done.errorCode;
     outcome.errorText = done.failure;

@@ -67,6 +67,26 @@ public:
     static const QString& noResultSetText();
     // Opens on a result read elsewhere (one of a script's answers); nothing is sent.
     void OpenOn(db::Result result);
+
+    // What a statement answered. Execute reads it on any thread (a query tab runs its
+    // statement on a worker); Take opens the dataset on it, on the user-interface thread.
+    struct Answer {
+        db::Result result;  // the first result set; none when the statement had no rows
+        QString failure;    // the server's error text, empty when the statement ran
+        unsigned errorCode = 0;
+        bool cancelled = false;
+        std::uint64_t affectedRows = 0;
+        qint64 ms = 0;
+        int droppedSets = 0;
+    };
+    // Sends the statement and stores its first result set, at most `rowLimit` rows of it
+    // (0: every row); later sets are read through and counted, so the connection is ready
+    // for its next statement. Shows nothing.
+    static Answer Execute(db::Connection& connection, std::string_view statement,
+                          std::uint64_t rowLimit);
+    // What Run() does once the server answered: the dataset opens on the rows, if any, and
+    // the outcome says what the server did.
+    ExecOutcome Take(Answer answer);
     // The stored result, in the server's order (what exports stream from).
     const db::Result& result() const { return result_; }
     void Close();
@@ -129,14 +149,9 @@ public:
     int DroppedResultSets() const { return droppedSets_; }
 
 private:
-    struct Executed {
-        db::Result result;
-        QString failure;  // the server's error text, empty when the statement ran
-        unsigned errorCode = 0;
-        bool cancelled = false;
-        std::uint64_t affectedRows = 0;
-    };
-    Executed Execute();
+    // Execute on the dataset's own connection and SQL.
+    Answer ExecuteHere();
+    ExecOutcome adoptAnswer(Answer answer);
     void Adopt(db::Result result);
     // The stored row shown at `row`.
     std::size_t storedRow(int row) const;

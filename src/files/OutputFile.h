@@ -10,13 +10,17 @@
 namespace files {
 
 // A file that could not be written, worded for the user: the file and the reason.
+// reason() is the reason alone, for a caller that words the sentence its own way.
 class WriteError : public std::runtime_error {
 public:
-    explicit WriteError(const QString& text) : std::runtime_error(text.toStdString()), text_(text) {}
+    explicit WriteError(const QString& text, const QString& reason = {})
+        : std::runtime_error(text.toStdString()), text_(text), reason_(reason) {}
     const QString& text() const { return text_; }
+    const QString& reason() const { return reason_; }
 
 private:
     QString text_;
+    QString reason_;
 };
 
 // A file written under a temporary name and renamed over `path` by commit(), so that an

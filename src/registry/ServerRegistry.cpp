@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "files/OutputFile.h"
+#include "files/PrivateFile.h"
 #include "files/TextCodec.h"
 #include "files/RegularFile.h"
 
@@ -506,20 +508,11 @@ RegistryText ServerRegistry::readForRewrite() const {
 }
 
 void ServerRegistry::writeBytes(const QByteArray& bytes) const {
-    // Written beside the old file and renamed over it, so a failed write leaves the old list.
-    // Unbuffered and written in a loop: Qt reports a short write (full disk, size limit) only
-    // through the count, and a buffered QSaveFile would commit the truncated file; the
-    // retry then fails with the system's reason.
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw writeError(path_, file.errorString());
-    // Clear-text passwords: owner only, whatever the umask or the old file's mode.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        throw writeError(path_, file.errorString());
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0) throw writeError(path_, file.errorString());
-        done += written;
+    // Written beside the old file and renamed over it, so a failed write leaves the old
+    // list; clear-text passwords: owner only, whatever the umask or the old file's mode.
+    try {
+        files::writePrivateFile(path_, bytes);
+    } catch (const files::WriteError& e) {
+        throw writeError(path_, e.reason());
     }
-    if (!file.commit()) throw writeError(path_, file.errorString());
 }

@@ -33,7 +33,7 @@ EditorCompletion::EditorCompletion(db::Connection& connection, QPlainTextEdit& e
 EditorCompletion::~EditorCompletion() = default;
 
 void EditorCompletion::show() {
-    if (!connection_.isOpen() || lookingUp_) return;
+    if (!connection_.isOpen() || lookingUp_ || paused_) return;
     // A list still open would take the keys typed meanwhile, and they would be shut out.
     completer_->popup()->hide();
     {

@@ -26,6 +26,9 @@ public:
     QCompleter* completer() const { return completer_; }
     // Opens the list for the word at the cursor; nothing without a connection.
     void show();
+    // While the editor's statement runs on its connection, names cannot be read there: no
+    // list is offered.
+    void setPaused(bool paused) { paused_ = paused; }
     // The names are read again at the next completion.
     void clear() { completion_->clear(); }
     void setKeywords(const QStringList& words) { completion_->setKeywords(words); }
@@ -48,6 +51,7 @@ private:
     std::unique_ptr<Completion> completion_;
     Completion::Offer offer_;  // what the open list was made from
     bool lookingUp_ = false;   // names are being read for the list
+    bool paused_ = false;
     bool replaying_ = false;
     bool forwarding_ = false;  // a key handed on to the editor, not to be handled again
     std::deque<std::unique_ptr<QEvent>> typedAhead_;  // keys typed while names were read

@@ -43,6 +43,7 @@
 #include "sqleditor/ScriptRun.h"
 #include "sqleditor/SqlHighlighter.h"
 #include "sqleditor/SqlText.h"
+#include "sqleditor/TabSession.h"
 #include "ui/BusyCursor.h"
 #include "ui/Counted.h"
 #include "ui/ElidedLabel.h"
@@ -352,8 +353,17 @@ void SqlPanel::showResultGrid(QWidget* page) {
 }
 
 void SqlPanel::RunScriptClick() {
+    if (session_ && session_->running()) return;
     const QString text = editorText();
     if (SqlText::trimmed(text).isEmpty()) return;
+    if (session_) {
+        try {
+            session_->openNow();
+        } catch (const db::DbError& e) {
+            prompts_.message(this, QString::fromUtf8(e.what()));
+            return;
+        }
+    }
     ui::BusyCursor busy;
     while (ScriptResults_->count() > 1) {
         QWidget* page = ScriptResults_->widget(1);
@@ -470,35 +480,67 @@ void SqlPanel::remember(const QString& statement, qint64 ms, qint64 rows, const 
 }
 
 void SqlPanel::SpeedButton7Click() {
+    if (session_ && session_->running()) return;  // one statement at a time per tab
     if (!resultEditing_->editsMayGo()) return;
     std::optional<ui::BusyCursor> busy(std::in_place);
     try {
         const SqlText sql(editorText());
-        // The history keeps the server's time, not the time a message about it stayed open.
-        if (!sql.isQuery()) {
-            const ExecOutcome outcome = runCommand(sql);
-            reportDroppedResults();
-            if (!outcome.ok && !outcome.cancelled) offerReconnect(outcome.errorText);
-            if (outcome.sent)
-                remember(sql.statement(), MySQLDataSet2_->ElapsedMs(),
-                         outcome.returnedRows ? MySQLDataSet2_->rowCount() : qint64(outcome.affectedRows),
-                         outcome.returnedRows ? ui::counted(std::uint64_t(MySQLDataSet2_->rowCount()), "row")
-                                              : commandOutcome(outcome));
+        showGrid(sql.isQuery());
+        if (!sql.isQuery()) MemoResult_->clear();
+        if (!sql.isQuery() && sql.isEmpty()) return finishExec(sql, {}, busy);
+        // Run on the dataset, on the same connection: a statement that answers with rows
+        // shows them whatever its first word, and nothing is sent twice.
+        MySQLDataSet2_->SetSQL(sql.lines());
+        if (session_) {
+            asideText_ = editorText();
+            MySQLDataSet2_->Close();
+            session_->start(MySQLDataSet2_->SQL().join(QStringLiteral("\r\n")), footer_->rowLimit());
             return;
         }
-        const bool opened = runQuery(sql);
-        reportDroppedResults();
-        remember(sql.statement(), MySQLDataSet2_->ElapsedMs(), opened ? MySQLDataSet2_->rowCount() : -1,
-                 opened ? ui::counted(std::uint64_t(MySQLDataSet2_->rowCount()), "row")
-                        : connection_.connection().errorText());
-        if (!opened || !sql.isSelect() || !CheckBox1_->isChecked()) return;
-        // The questions and the file dialog are the user's time, not the server's.
-        busy.reset();
-        saveResult();
+        finishExec(sql, MySQLDataSet2_->Run(), busy);
     } catch (const std::exception& e) {
         busy.reset();
         prompts_.message(this, QString::fromUtf8(e.what()));
     }
+}
+
+void SqlPanel::RunAsideOn(TabSession* session) {
+    session_ = session;
+    connect(session_, &TabSession::started, this, [this] { completion_->setPaused(true); });
+    connect(session_, &TabSession::finished, this, [this] {
+        completion_->setPaused(false);
+        std::optional<ui::BusyCursor> none;
+        try {
+            finishExec(SqlText(asideText_), MySQLDataSet2_->Take(session_->takeAnswer()), none);
+        } catch (const std::exception& e) {
+            prompts_.message(this, QString::fromUtf8(e.what()));
+        }
+    });
+}
+
+void SqlPanel::finishExec(const SqlText& sql, const ExecOutcome& ran,
+                          std::optional<ui::BusyCursor>& busy) {
+    // The history keeps the server's time, not the time a message about it stayed open.
+    if (!sql.isQuery()) {
+        const ExecOutcome outcome = showCommand(sql, ran);
+        reportDroppedResults();
+        if (!outcome.ok && !outcome.cancelled) offerReconnect(outcome.errorText);
+        if (outcome.sent)
+            remember(sql.statement(), MySQLDataSet2_->ElapsedMs(),
+                     outcome.returnedRows ? MySQLDataSet2_->rowCount() : qint64(outcome.affectedRows),
+                     outcome.returnedRows ? ui::counted(std::uint64_t(MySQLDataSet2_->rowCount()), "row")
+                                          : commandOutcome(outcome));
+        return;
+    }
+    const bool opened = showQuery(ran);
+    reportDroppedResults();
+    remember(sql.statement(), MySQLDataSet2_->ElapsedMs(), opened ? MySQLDataSet2_->rowCount() : -1,
+             opened ? ui::counted(std::uint64_t(MySQLDataSet2_->rowCount()), "row")
+                    : connection_.connection().errorText());
+    if (!opened || !sql.isSelect() || !CheckBox1_->isChecked()) return;
+    // The questions and the file dialog are the user's time, not the server's.
+    busy.reset();
+    saveResult();
 }
 
 void SqlPanel::reportDroppedResults() {
@@ -511,10 +553,7 @@ void SqlPanel::reportDroppedResults() {
                               : QStringLiteral("%1 more result sets were").arg(dropped)));
 }
 
-bool SqlPanel::runQuery(const SqlText& sql) {
-    showGrid(true);
-    MySQLDataSet2_->SetSQL(sql.lines());
-    const ExecOutcome outcome = MySQLDataSet2_->Run();
+bool SqlPanel::showQuery(const ExecOutcome& outcome) {
     if (outcome.cancelled) {
         reportCancel(outcome);
         return false;
@@ -562,14 +601,8 @@ QString SqlPanel::serverWarnings() {
     return RunReport::warnings(count, c.warnings().value_or(std::vector<db::ServerWarning>{}));
 }
 
-ExecOutcome SqlPanel::runCommand(const SqlText& sql) {
-    showGrid(false);
-    MemoResult_->clear();
-    if (sql.isEmpty()) return {};
-    // Run on the dataset, on the same connection: a statement that answers with rows shows
-    // them whatever its first word, and nothing is sent twice.
-    MySQLDataSet2_->SetSQL(sql.lines());
-    const ExecOutcome outcome = MySQLDataSet2_->Run();
+ExecOutcome SqlPanel::showCommand(const SqlText& sql, const ExecOutcome& outcome) {
+    if (!outcome.sent) return outcome;
     if (outcome.cancelled) {
         reportCancel(outcome);
         return outcome;
@@ -616,6 +649,7 @@ void SqlPanel::SpeedButton8Click() {
         return;
     }
     MemoSQL_->setPlainText(text);
+    Q_EMIT fileChosen(resolve(chosen));
 }
 
 void SqlPanel::SpeedButton9Click() {
@@ -625,6 +659,7 @@ void SqlPanel::SpeedButton9Click() {
     if (chosen.isEmpty()) return;
     try {
         ScriptFile::save(resolve(chosen), text);
+        Q_EMIT fileChosen(resolve(chosen));
     } catch (const files::WriteError& e) {
         prompts_.message(this, e.text());
     }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "db/Result.h"
 #include "panels/ResultGrid.h"
@@ -28,8 +29,10 @@ class TMySQLDataSet;
 class ResultRows;
 class ResultFooter;
 class GridEditing;
+class TabSession;
 
 namespace ui {
+class BusyCursor;
 class ElidedLabel;
 class Prompts;
 }
@@ -49,6 +52,11 @@ public:
     SqlPanel(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
              const QString& programDir, QWidget* parent = nullptr);
     ~SqlPanel() override;
+
+    // Exec runs its statement on the tab's own session, without the window waiting for it;
+    // scripts run on that session's connection too. Set once, before the first run.
+    void RunAsideOn(TabSession* session);
+    TabSession* Session() const { return session_; }
 
     // Sets the label to "Use DB : " and the name.
     void SetUseDb(const QString& name);
@@ -112,6 +120,8 @@ Q_SIGNALS:
     // The connection was lost and the user wants it back (the window connects the server
     // again); nothing is sent again.
     void reconnectRequested();
+    // The editor text was just loaded from, or saved to, the file at `path`.
+    void fileChosen(const QString& path);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -129,8 +139,10 @@ private:
     void showResultGrid(QWidget* page);
     // The selection when there is one, else the whole text.
     QString editorText() const;
+    // Shows what Exec's statement answered (run here or on the tab's session).
+    void finishExec(const SqlText& sql, const ExecOutcome& ran, std::optional<ui::BusyCursor>& busy);
     // False when the dataset refused to open (it has reported why).
-    bool runQuery(const SqlText& sql);
+    bool showQuery(const ExecOutcome& outcome);
     // Says in the status line how many result sets the last statement answered with beyond
     // the one shown.
     void reportDroppedResults();
@@ -140,7 +152,7 @@ private:
     // After a run that lost the connection: says why and offers to connect again. True when
     // the connection was lost.
     bool offerReconnect(const QString& reason);
-    ExecOutcome runCommand(const SqlText& sql);
+    ExecOutcome showCommand(const SqlText& sql, const ExecOutcome& outcome);
     HistoryEntry historyEntry(QString statement, qint64 ms, qint64 rows, QString outcome) const;
     // The quoting rules of the connection's SQL mode into the colouring and the completion:
     // after the connect and after each statement, which may have changed the mode.
@@ -177,5 +189,7 @@ private:
     SqlHighlighter* highlighter_ = nullptr;
     EditorCompletion* completion_ = nullptr;
     std::unique_ptr<QueryHistory> history_;
+    TabSession* session_ = nullptr;
+    QString asideText_;  // the editor text of the statement running on the session
     HistoryPane* historyPane_ = nullptr;
 };

@@ -1123,6 +1123,11 @@ TEST_F(ServerWaitTest, ASecondTabRunsWhileTheTreeGoesOnAndTheTabsComeBack) {
     w->TreeView1Click();
     EXPECT_EQ(w->SelectedDb, db.name());
     ASSERT_TRUE(tabs.Session(1)->running());  // the tree did not wait for the tab
+    prompts.answerYesNo(false);  // closing the window asks first, naming the tab
+    EXPECT_FALSE(w->close());
+    ASSERT_FALSE(prompts.shown().empty());
+    EXPECT_EQ(prompts.shown().back().text.toStdString(),
+              "A statement runs in " + tabs.TabName(1).toStdString() + ". Stop it and close the window?");
     EXPECT_EQ(tab.LUseDb()->text(), QStringLiteral("Use DB : ") + db.name());
     EXPECT_EQ(tabs.Panel(0).LUseDb()->text(), tab.LUseDb()->text());  // the window's session
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs.Session(1)->running(); }, 5000));

@@ -127,6 +127,14 @@ TEST(QueryTabStoreDelay, AChangeIsWrittenWithinTheDelayAndAFailingWriteIsSaidOnc
 
 // ---- The tabs -------------------------------------------------------------------------------
 
+// The answer to the question before an unsaved tab closes.
+void answerCloseQuestion(ScriptedPrompts& prompts, QMessageBox::StandardButton answer) {
+    prompts.onDialog([answer](QDialog* dialog) {
+        qobject_cast<QMessageBox*>(dialog)->button(answer)->click();
+        return 0;
+    });
+}
+
 class QueryTabsTest : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_TRUE(prompts.allAnswersUsed()); }
@@ -144,12 +152,7 @@ protected:
         return out;
     }
     QPlainTextEdit* editor() const { return tabs->Current().MemoSQL(); }
-    void answerClose(QMessageBox::StandardButton answer) {
-        prompts.onDialog([answer](QDialog* dialog) {
-            qobject_cast<QMessageBox*>(dialog)->button(answer)->click();
-            return 0;
-        });
-    }
+    void answerClose(QMessageBox::StandardButton answer) { answerCloseQuestion(prompts, answer); }
     QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
     QString storePath() const { return path(QueryTabStore::kFileName); }
 
@@ -391,6 +394,28 @@ TEST_P(TabCancel, StopsThatTabsStatementAndLeavesTheOtherTabUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, TabCancel, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "escape" : "button"; });
+
+// Closing a tab whose statement runs asks first; agreed, the statement is stopped on the
+// server, not only left by the client (an UPDATE would otherwise change its rows after all).
+TEST_F(TabSessionsTest, ClosingATabWhileItsStatementRunsAsksAndStopsItOnTheServer) {
+    ScratchDatabase db(QStringLiteral("tabs"));
+    db.exec("CREATE TABLE t (id INT PRIMARY KEY, v INT) ENGINE=InnoDB");
+    db.exec("INSERT INTO t VALUES (1, 0), (2, 0)");
+    const QString update = QStringLiteral("UPDATE %1.t SET v = 1 + SLEEP(1)").arg(db.name());
+    exec(*a, update);
+    QTest::qWait(300);  // the statement is on the server
+    prompts.answerYesNo(false);
+    EXPECT_FALSE(tabs->CloseTab(tabs->indexOf(a)));
+    ASSERT_TRUE(a->Session()->running());
+    ASSERT_EQ(prompts.shown().size(), 1u);
+    EXPECT_TRUE(prompts.shown()[0].text.startsWith(QStringLiteral("A statement runs in")))
+        << prompts.shown()[0].text.toStdString();
+    prompts.answerYesNo(true);
+    answerCloseQuestion(prompts, QMessageBox::No);  // its text is not kept
+    ASSERT_TRUE(tabs->CloseTab(tabs->indexOf(a)));
+    QTest::qWait(2500);  // past the time the UPDATE would have taken
+    EXPECT_EQ(db.scalar("SELECT SUM(v) FROM t"), QStringLiteral("0"));
+}
 
 TEST_F(TabSessionsTest, ATabUsesTheDatabaseOfItsLabelAndScriptsRunOnItsSession) {
     ScratchDatabase db(QStringLiteral("tabs"));

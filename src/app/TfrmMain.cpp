@@ -413,6 +413,16 @@ void TfrmMain::reportSettingsError(const IniFileError& error) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    // A tab's statement would be stopped with its session: the user says whether it may.
+    const QStringList running = queryTabs_->RunningTabs();
+    if (!running.isEmpty() &&
+        !prompts_.yesNo(this,
+                        QStringLiteral("A statement runs in %1. Stop it and close the window?")
+                            .arg(running.join(QStringLiteral(", "))),
+                        QStringLiteral("Close"))) {
+        event->ignore();
+        return;
+    }
     FormCloseQuery();
     event->accept();
 }

@@ -195,7 +195,23 @@ bool QueryTabs::CloseTab(int index) {
     return true;
 }
 
+QStringList QueryTabs::RunningTabs() const {
+    QStringList names;
+    for (int i = 0; i < count(); ++i) {
+        const TabSession* session = states_.at(widget(i)).session.get();
+        if (session && session->running()) names << TabName(i);
+    }
+    return names;
+}
+
 bool QueryTabs::mayClose(int index) {
+    const TabSession* session = states_.at(widget(index)).session.get();
+    if (session && session->running() &&
+        !prompts_.yesNo(this,
+                        QStringLiteral("A statement runs in \"%1\". Stop it and close the tab?")
+                            .arg(TabName(index)),
+                        QStringLiteral("Close Tab")))
+        return false;
     if (!Modified(index)) return true;
     // Cancel keeps the tab: Escape and closing the box answer that too.
     QMessageBox box(QMessageBox::Question, QStringLiteral("Close Tab"),

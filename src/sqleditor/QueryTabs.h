@@ -61,6 +61,8 @@ public:
     SqlPanel& NewTab();
     // False when the tab stays (the user cancelled, or the save failed).
     bool CloseTab(int index);
+    // The names of the tabs whose statement runs on a session of their own.
+    QStringList RunningTabs() const;
 
     // The database the tree chose, for the current tab (and the window's tab, whose
     // connection the window moves to it).

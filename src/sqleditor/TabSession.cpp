@@ -138,13 +138,18 @@ void TabSession::cancel() {
         own_.connection().abandonNow();
         return;
     }
+    sendKill(id, true);
+}
+
+void TabSession::sendKill(unsigned long id, bool report) {
     const db::ConnectParams params = main_.connection().params();
     QPointer<TabSession> self(this);
     // Off the window's thread: reaching the server may take its 2 s.
-    (void)QtConcurrent::run(&sessionThreads(), [self, params, id] {
+    (void)QtConcurrent::run(&sessionThreads(), [self, params, id, report] {
         try {
             db::cancelQuery(params, id);
         } catch (const db::DbError& e) {
+            if (!report) return;
             const QString text = QString::fromUtf8(e.what());
             QMetaObject::invokeMethod(qApp, [self, text] {
                 if (self) Q_EMIT self->cancelFailed(text);
@@ -156,8 +161,10 @@ void TabSession::cancel() {
 void TabSession::close() {
     db::Connection& c = own_.connection();
     if (running_) {
-        // Given up rather than waited for: the socket is shut under the statement, which
-        // ends at once.
+        // The server goes on with a statement whose client has gone (an UPDATE would still
+        // change every row): it is stopped there too. Given up here rather than waited
+        // for: the socket is shut under the statement, which ends at once.
+        if (const unsigned long id = threadId_; id != 0 && !cancelAsked_) sendKill(id, false);
         if (watcher_.isRunning()) c.abandonNow();
         watcher_.waitForFinished();
         if (watcher_.future().isValid()) answer_ = watcher_.future().takeResult();

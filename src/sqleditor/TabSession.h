@@ -57,6 +57,9 @@ Q_SIGNALS:
 
 private:
     void done();
+    // KILL QUERY for the session over a connection of its own; `report`: a failure is said
+    // (cancelFailed).
+    void sendKill(unsigned long id, bool report);
     db::ConnectParams params() const;
 
     TMySQLConnection& main_;

@@ -347,6 +347,12 @@ TEST(NameColumnWidth, FitsTheWidestShownNodeAndNarrowsWhenItIsHidden) {
         folder->setExpanded(false);
         QApplication::processEvents();
         EXPECT_LT(tree.header()->sectionSize(0), needed);
+        folder->setExpanded(true);
+        QApplication::processEvents();
+        EXPECT_GE(tree.header()->sectionSize(0), needed);
+        delete widest;  // gone from a branch still shown
+        QApplication::processEvents();
+        EXPECT_LT(tree.header()->sectionSize(0), needed);
     }
 }
 

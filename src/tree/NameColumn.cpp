@@ -13,11 +13,6 @@ namespace {
 // Exactly measured: the widest few by estimate, which kerning alone cannot reorder much.
 constexpr std::size_t kMeasured = 8;
 
-struct Shown {
-    int estimate;
-    QTreeWidgetItem* item;
-};
-
 // Estimates for the tree's font and for the few fonts of single nodes (views, a server
 // given up).
 class Estimates {
@@ -45,11 +40,22 @@ NameColumn::NameColumn(QTreeWidget& tree) : QObject(&tree), tree_(tree) {
     tree_.header()->setStretchLastSection(false);
     tree_.header()->setSectionResizeMode(0, QHeaderView::Fixed);
     QAbstractItemModel* model = tree_.model();
-    connect(model, &QAbstractItemModel::rowsInserted, this, &NameColumn::schedule);
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
+        forget(parent);
+        schedule();
+    });
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &NameColumn::forgetRemoved);
     connect(model, &QAbstractItemModel::rowsRemoved, this, &NameColumn::schedule);
-    connect(model, &QAbstractItemModel::dataChanged, this, &NameColumn::schedule);
-    connect(model, &QAbstractItemModel::layoutChanged, this, &NameColumn::schedule);
-    connect(model, &QAbstractItemModel::modelReset, this, &NameColumn::schedule);
+    connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& first) {
+        forget(first.parent());
+        schedule();
+    });
+    const auto all = [this] {
+        widths_.clear();
+        schedule();
+    };
+    connect(model, &QAbstractItemModel::layoutChanged, this, all);
+    connect(model, &QAbstractItemModel::modelReset, this, all);
     connect(&tree_, &QTreeView::expanded, this, &NameColumn::schedule);
     connect(&tree_, &QTreeView::collapsed, this, &NameColumn::schedule);
     tree_.installEventFilter(this);
@@ -59,8 +65,10 @@ NameColumn::NameColumn(QTreeWidget& tree) : QObject(&tree), tree_(tree) {
 bool NameColumn::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &tree_ && (event->type() == QEvent::FontChange ||
                               event->type() == QEvent::StyleChange ||
-                              event->type() == QEvent::Polish))
+                              event->type() == QEvent::Polish)) {
+        widths_.clear();
         schedule();
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -70,39 +78,66 @@ void NameColumn::schedule() {
     QMetaObject::invokeMethod(this, &NameColumn::fit, Qt::QueuedConnection);
 }
 
+QTreeWidgetItem* NameColumn::itemOf(const QModelIndex& index) const {
+    return index.isValid() ? tree_.itemFromIndex(index) : tree_.invisibleRootItem();
+}
+
+void NameColumn::forget(const QModelIndex& parent) { widths_.remove(itemOf(parent)); }
+
+void NameColumn::forgetRemoved(const QModelIndex& parent, int first, int last) {
+    QTreeWidgetItem* item = itemOf(parent);
+    widths_.remove(item);
+    std::vector<QTreeWidgetItem*> gone;
+    for (int i = first; item && i <= last && i < item->childCount(); ++i) gone.push_back(item->child(i));
+    while (!gone.empty()) {
+        QTreeWidgetItem* node = gone.back();
+        gone.pop_back();
+        if (node->childCount() == 0) continue;
+        widths_.remove(node);
+        for (int i = 0; i < node->childCount(); ++i) gone.push_back(node->child(i));
+    }
+}
+
 void NameColumn::fit() {
     pending_ = false;
     const int width = neededWidth();
     if (width > 0 && width != tree_.header()->sectionSize(0)) tree_.header()->resizeSection(0, width);
 }
 
-int NameColumn::neededWidth() const {
+int NameColumn::childrenWidth(QTreeWidgetItem* parent) const {
     Estimates estimate(tree_.font());
+    std::vector<std::pair<int, QTreeWidgetItem*>> ranked;
+    ranked.reserve(std::size_t(parent->childCount()));
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QTreeWidgetItem* child = parent->child(i);
+        ranked.emplace_back(estimate(child), child);
+    }
+    const std::size_t measured = std::min(kMeasured, ranked.size());
+    std::partial_sort(ranked.begin(), ranked.begin() + std::ptrdiff_t(measured), ranked.end(),
+                      [](const auto& a, const auto& b) { return a.first > b.first; });
+    int width = 0;
+    for (std::size_t i = 0; i < measured; ++i)
+        width = std::max(width, tree_.sizeHintForIndex(tree_.indexFromItem(ranked[i].second)).width());
+    return width;
+}
+
+int NameColumn::neededWidth() {
     const int indent = tree_.indentation();
-    std::vector<Shown> shown;
-    // The nodes of the expanded branches, each estimate with its indentation.
-    std::vector<std::pair<QTreeWidgetItem*, int>> open{{tree_.invisibleRootItem(), 0}};
     const int rootLevel = tree_.rootIsDecorated() ? 1 : 0;
+    int width = 0;
+    // The expanded branches: each parent's children are shown at its depth plus one.
+    std::vector<std::pair<QTreeWidgetItem*, int>> open{{tree_.invisibleRootItem(), 0}};
     while (!open.empty()) {
         const auto [parent, depth] = open.back();
         open.pop_back();
-        const int offset = indent * (depth + rootLevel);
+        if (parent->childCount() == 0) continue;
+        auto known = widths_.constFind(parent);
+        if (known == widths_.constEnd()) known = widths_.insert(parent, childrenWidth(parent));
+        width = std::max(width, *known + indent * (depth + rootLevel));
         for (int i = 0; i < parent->childCount(); ++i) {
-            QTreeWidgetItem* item = parent->child(i);
-            shown.push_back({estimate(item) + offset, item});
-            if (item->childCount() > 0 && item->isExpanded()) open.emplace_back(item, depth + 1);
+            QTreeWidgetItem* child = parent->child(i);
+            if (child->childCount() > 0 && child->isExpanded()) open.emplace_back(child, depth + 1);
         }
-    }
-    if (shown.empty()) return 0;
-    const std::size_t ranked = std::min(kMeasured, shown.size());
-    std::partial_sort(shown.begin(), shown.begin() + std::ptrdiff_t(ranked), shown.end(),
-                      [](const Shown& a, const Shown& b) { return a.estimate > b.estimate; });
-    int width = 0;
-    for (std::size_t i = 0; i < ranked; ++i) {
-        int depth = 0;
-        for (QTreeWidgetItem* p = shown[i].item->parent(); p; p = p->parent()) ++depth;
-        width = std::max(width, tree_.sizeHintForIndex(tree_.indexFromItem(shown[i].item)).width() +
-                                    indent * (depth + rootLevel));
     }
     return width;
 }

@@ -1,22 +1,26 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 
+class QModelIndex;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // Keeps a tree's one column as wide as its widest shown node, so that names are never cut
 // and a narrow tree scrolls sideways. The header's ResizeToContents did this by laying out
 // up to a thousand rows through the style each time the tree laid itself out or painted:
-// more than listing a large folder cost otherwise. Here the shown names are ranked by the
-// advances of their characters and only the widest few are measured, once for each batch
-// of changes, when control is back in the event loop.
+// more than listing a large folder cost otherwise. Here each parent's children are ranked
+// by the advances of their characters and only the widest few are measured, once after the
+// children changed; the widths of the parents shown make the column's.
 class NameColumn : public QObject {
 public:
     explicit NameColumn(QTreeWidget& tree);
 
     // The width the nodes shown now need.
-    int neededWidth() const;
-    // Sizes the column at once.
+    int neededWidth();
+    // Sizes the column at once (changes are otherwise applied once for each batch, when
+    // control is back in the event loop).
     void fit();
 
 protected:
@@ -24,7 +28,14 @@ protected:
 
 private:
     void schedule();
+    QTreeWidgetItem* itemOf(const QModelIndex& index) const;
+    void forget(const QModelIndex& parent);
+    // The subtrees about to go: their parents' widths must not outlive them.
+    void forgetRemoved(const QModelIndex& parent, int first, int last);
+    // The width the widest child of `parent` needs, its indentation not counted.
+    int childrenWidth(QTreeWidgetItem* parent) const;
 
     QTreeWidget& tree_;
+    QHash<const QTreeWidgetItem*, int> widths_;  // parent -> childrenWidth
     bool pending_ = false;
 };

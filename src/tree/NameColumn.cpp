@@ -42,24 +42,24 @@ NameColumn::NameColumn(QTreeWidget& tree) : QObject(&tree), tree_(tree) {
     QAbstractItemModel* model = tree_.model();
     connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
         forget(parent);
-        schedule();
+        fit();
     });
     connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &NameColumn::forgetRemoved);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, &NameColumn::schedule);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &NameColumn::fit);
     connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& first) {
         forget(first.parent());
-        schedule();
+        fit();
     });
     const auto all = [this] {
         widths_.clear();
-        schedule();
+        fit();
     };
     connect(model, &QAbstractItemModel::layoutChanged, this, all);
     connect(model, &QAbstractItemModel::modelReset, this, all);
-    connect(&tree_, &QTreeView::expanded, this, &NameColumn::schedule);
-    connect(&tree_, &QTreeView::collapsed, this, &NameColumn::schedule);
+    connect(&tree_, &QTreeView::expanded, this, &NameColumn::fit);
+    connect(&tree_, &QTreeView::collapsed, this, &NameColumn::fit);
     tree_.installEventFilter(this);
-    schedule();
+    fit();
 }
 
 bool NameColumn::eventFilter(QObject* watched, QEvent* event) {
@@ -67,15 +67,9 @@ bool NameColumn::eventFilter(QObject* watched, QEvent* event) {
                               event->type() == QEvent::StyleChange ||
                               event->type() == QEvent::Polish)) {
         widths_.clear();
-        schedule();
+        fit();
     }
     return QObject::eventFilter(watched, event);
-}
-
-void NameColumn::schedule() {
-    if (pending_) return;
-    pending_ = true;
-    QMetaObject::invokeMethod(this, &NameColumn::fit, Qt::QueuedConnection);
 }
 
 QTreeWidgetItem* NameColumn::itemOf(const QModelIndex& index) const {
@@ -99,7 +93,6 @@ void NameColumn::forgetRemoved(const QModelIndex& parent, int first, int last) {
 }
 
 void NameColumn::fit() {
-    pending_ = false;
     const int width = neededWidth();
     if (width > 0 && width != tree_.header()->sectionSize(0)) tree_.header()->resizeSection(0, width);
 }

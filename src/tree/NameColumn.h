@@ -12,22 +12,22 @@ class QTreeWidgetItem;
 // up to a thousand rows through the style each time the tree laid itself out or painted:
 // more than listing a large folder cost otherwise. Here each parent's children are ranked
 // by the advances of their characters and only the widest few are measured, once after the
-// children changed; the widths of the parents shown make the column's.
+// children changed; the widths of the parents shown make the column's. Sized at once after
+// each change: a resize put off to the event loop now and then left the tree without a
+// current node after an arrow key.
 class NameColumn : public QObject {
 public:
     explicit NameColumn(QTreeWidget& tree);
 
     // The width the nodes shown now need.
     int neededWidth();
-    // Sizes the column at once (changes are otherwise applied once for each batch, when
-    // control is back in the event loop).
+    // Sizes the column to it.
     void fit();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void schedule();
     QTreeWidgetItem* itemOf(const QModelIndex& index) const;
     void forget(const QModelIndex& parent);
     // The subtrees about to go: their parents' widths must not outlive them.
@@ -37,5 +37,4 @@ private:
 
     QTreeWidget& tree_;
     QHash<const QTreeWidgetItem*, int> widths_;  // parent -> childrenWidth
-    bool pending_ = false;
 };

@@ -4,11 +4,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <set>
 
 #include "db/Connection.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -24,6 +27,7 @@
 #include "support/TestNames.h"
 #include "support/Failures.h"
 #include "support/TestServer.h"
+#include "ui/ServerWait.h"
 
 namespace {
 
@@ -284,6 +288,40 @@ TEST_P(CsvImportMethods, RefusedLineByItsFileLineRolledBackOrKept) {
         << r.summary().toStdString();
 }
 
+// A duplicate key named by its line after the header and a value with a line break, though
+// LOAD DATA's warning about it names no row; a value refused after it keeps its own line.
+TEST_P(CsvImportMethods, ADuplicateKeyIsNamedByItsLine) {
+    writeFile(path("dup.csv"), "id,s,n,txt\n1,\"one\ntwo\",1,a\n2,b,2,b\n1,c,3,c\n3,X,x,d\n4,d,4,d\n");
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "kept" : "rolled back");
+        db.exec("TRUNCATE copy");
+        const dump::CsvImportResult r = import(path("dup.csv"), GetParam(), keep);
+        ASSERT_EQ(r.problems.size(), 2u) << r.summary().toStdString();
+        EXPECT_EQ(r.problems[0].line, 5u);
+        EXPECT_TRUE(r.problems[0].reason.startsWith(QLatin1String("Duplicate entry '1'")))
+            << r.problems[0].reason.toStdString();
+        EXPECT_EQ(r.problems[1].line, 6u);
+        EXPECT_TRUE(r.problems[1].reason.contains(QLatin1String("'x'"))) << r.problems[1].reason.toStdString();
+        EXPECT_EQ(r.rolledBack, !keep);
+        EXPECT_EQ(r.refused, 2u);
+        EXPECT_EQ(db.scalar("SELECT GROUP_CONCAT(CONCAT(id, s) ORDER BY id) FROM copy"),
+                  keep ? QStringLiteral("1one\ntwo,2b,4d") : QString());
+    }
+}
+
+// Where the server names no row for a refused line, the summary says the line is unknown.
+TEST(CsvSummary, ALineTheServerDidNotNameIsSaidUnknown) {
+    dump::CsvImportResult r;
+    r.records = 3;
+    r.loaded = 1;
+    r.refused = 2;
+    r.problems = {{4, QStringLiteral("Data truncated for column 's'")},
+                  {0, QStringLiteral("Duplicate entry '1' for key 'PRIMARY'")}};
+    EXPECT_EQ(r.summary().toStdString(),
+              "Loaded 1 of 3 rows; 2 refused:\nline 4: Data truncated for column 's'\n"
+              "line unknown (the server did not say): Duplicate entry '1' for key 'PRIMARY'");
+}
+
 TEST_P(CsvImportMethods, CancelRollsBack) {
     QByteArray rows = "id,s\n";
     for (int i = 1; i <= 100000; ++i) rows += QByteArray::number(i) + ",row\n";
@@ -357,6 +395,37 @@ TEST_F(CsvImportTest, DialogPreviewsMapsAndImports) {
     EXPECT_EQ(outcome, QStringLiteral("Loaded 2 of 2 rows."));
     EXPECT_EQ(db.scalar("SELECT GROUP_CONCAT(CONCAT_WS(':', id, s, REPLACE(txt, '\\n', '/')) ORDER BY id) FROM copy"),
               QStringLiteral("1:x:a/b,2:y:q"));
+}
+
+// Through the window's waiter: the bar moves while the file loads, and Cancel mid-way rolls
+// the InnoDB table back and says so.
+TEST_F(CsvImportTest, TheDialogShowsProgressAndCancelRollsBack) {
+    QByteArray rows = "id,s\n";
+    for (int i = 1; i <= 1500000; ++i) rows += QByteArray::number(i) + ",row\n";
+    writeFile(path("big.csv"), rows);
+    ScriptedPrompts prompts;
+    ui::ServerWait wait{prompts};
+    session.setWaiter(&wait);
+    TfrmCsvImport dialog(session, prompts);
+    dialog.SetTable(db.name(), QStringLiteral("copy"));
+    dialog.LoadFile(path("big.csv"));
+    // Cancelled once the bar has shown two steps of the import.
+    std::set<int> shown;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (const int value = dialog.progressBar()->value(); value > 0) shown.insert(value);
+        if (shown.size() == 2 && dialog.cancelButton()->isEnabled()) dialog.cancelButton()->click();
+    });
+    watch.start(20);
+    dialog.importButton()->click();
+    watch.stop();
+    session.setWaiter(nullptr);
+    EXPECT_GE(shown.size(), 2u);
+    EXPECT_LT(*shown.rbegin(), 1000);
+    EXPECT_EQ(dialog.outcome()->toPlainText(),
+              QStringLiteral("Cancelled: nothing was loaded (the import was rolled back)."));
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM copy"), QStringLiteral("0"));
+    EXPECT_TRUE(dialog.importButton()->isEnabled());
 }
 
 TEST_F(CsvImportTest, CommandLine) {

@@ -398,6 +398,42 @@ TEST_F(ObjectCommandsTest, NewAndDropListTheFolderAgain) {
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'\n').toStdString();
 }
 
+// A new object made in a folder never listed (or listed while empty) is listed there and
+// selected; a function beside a procedure of the same name is told apart by its kind.
+TEST_F(ObjectCommandsTest, ANewObjectIsSelectedInAFolderNotListedYet) {
+    struct Case {
+        const char* folder;
+        bool listFirst;
+        bool function;
+        const char* text;  // null: the template
+        const char* name;
+        TNodeLevel level;
+    } const cases[] = {
+        {"Views", false, false, nullptr, "new_view", nlView},
+        {"Routines", false, true, "CREATE FUNCTION p() RETURNS INT RETURN 1", "p", nlFunction},
+        {"Triggers", true, false, nullptr, "new_trigger", nlTrigger},
+        {"Events", false, false, nullptr, "new_event", nlEvent},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        TreeNode* folder = find({"DB", scratch.name(), c.folder});
+        ASSERT_NE(folder, nullptr);
+        if (c.listFirst) doubleClick(folder);
+        ASSERT_EQ(folder->childCount(), 0);
+        widget.setCurrentItem(folder);
+        commands->NewObject(c.function);
+        if (c.text) panel->Editor()->setPlainText(QString::fromLatin1(c.text));
+        commands->Apply();
+        TreeNode* selected = tree->selectedNode();
+        ASSERT_NE(selected, nullptr);
+        EXPECT_EQ(selected->parentNode(), folder);
+        EXPECT_EQ(selected->text().toStdString(), c.name);
+        EXPECT_EQ(selected->level(), c.level);
+        ASSERT_TRUE(panel->shownObject());
+        EXPECT_EQ(panel->shownObject()->name.toStdString(), c.name);
+    }
+}
+
 TEST_F(ObjectCommandsTest, RunAsksForTheValuesAndShowsEachResultInItsTab) {
     scratch.exec("CREATE PROCEDURE echo(IN a INT, INOUT b INT) BEGIN SELECT a; SELECT b; "
                  "SET b = b * 10; END");

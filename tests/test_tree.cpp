@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QHeaderView>
+
 #include "support/TreeFixture.h"
+#include "tree/NameColumn.h"
 
 namespace {
 
@@ -298,6 +302,60 @@ TEST_F(ObjectTreeTest, NothingExpandedGivesEmptyListsAndMarkersRestoreNothing) {
 namespace {
 
 // The database a click makes current, for every level of a hand-built branch.
+// The column fits every shown name as the style draws it, whatever its letters, font or
+// depth, and narrows again when the widest goes out of sight.
+TEST(NameColumnWidth, FitsTheWidestShownNodeAndNarrowsWhenItIsHidden) {
+    struct Case {
+        const char* name;
+        QString widest;  // below the folder, beside a longer run of narrow letters
+        bool view;
+        int depth;
+    } const cases[] = {
+        {"wide letters", QString(12, u'W'), false, 1},
+        {"hangul", QStringLiteral("한국어로 지은 아주 긴 이름"), false, 1},
+        {"italic view", QStringLiteral("a_view_with_a_rather_long_name"), true, 1},
+        {"deep", QStringLiteral("column_name_far_down"), false, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTreeWidget tree;
+        tree.setRootIsDecorated(false);
+        new NameColumn(tree);
+        auto* folder = new TreeNode(QStringLiteral("folder"), TNodeData{nlTablesFolder, {}});
+        tree.addTopLevelItem(folder);
+        QTreeWidgetItem* parent = folder;
+        for (int d = 1; d < c.depth; ++d) {
+            auto* level = new TreeNode(QStringLiteral("n"), TNodeData{nlTable, {}});
+            parent->addChild(level);
+            parent->setExpanded(true);
+            parent = level;
+        }
+        QList<QTreeWidgetItem*> nodes;
+        for (int i = 0; i < 50; ++i)
+            nodes << new TreeNode(QStringLiteral("iiiiiiiiiiiiiiii_%1").arg(i), TNodeData{nlTable, {}});
+        auto* widest = new TreeNode(c.widest, TNodeData{nlTable, {}});
+        if (c.view) widest->markAsView();
+        nodes << widest;
+        parent->addChildren(nodes);
+        parent->setExpanded(true);
+        tree.show();
+        QApplication::processEvents();
+        const int needed = tree.sizeHintForIndex(tree.indexFromItem(widest)).width() +
+                           tree.indentation() * c.depth;
+        EXPECT_GE(tree.header()->sectionSize(0), needed);
+        EXPECT_GE(tree.header()->sectionSize(0), tree.sizeHintForIndex(tree.indexFromItem(nodes[0])).width());
+        folder->setExpanded(false);
+        QApplication::processEvents();
+        EXPECT_LT(tree.header()->sectionSize(0), needed);
+        folder->setExpanded(true);
+        QApplication::processEvents();
+        EXPECT_GE(tree.header()->sectionSize(0), needed);
+        delete widest;  // gone from a branch still shown
+        QApplication::processEvents();
+        EXPECT_LT(tree.header()->sectionSize(0), needed);
+    }
+}
+
 TEST(TreeNodeDatabase, EachLevelFindsItsDatabaseAndOthersHaveNone) {
     auto add = [](QTreeWidgetItem* parent, const char* text, TNodeLevel level) {
         auto* node = new TreeNode(QString::fromLatin1(text), TNodeData{level, {}});

@@ -72,7 +72,7 @@ QString CsvImportResult::summary() const {
     }
     for (const CsvProblem& p : problems)
         text += p.line ? QStringLiteral("\nline %1: %2").arg(p.line).arg(p.reason)
-                       : QStringLiteral("\n%1").arg(p.reason);
+                       : QStringLiteral("\nline unknown (the server did not say): %1").arg(p.reason);
     if (moreProblems) text += QStringLiteral("\n... and %1 more").arg(number(moreProblems));
     return text;
 }

@@ -117,6 +117,9 @@ private:
     void readWarnings(Pass& p, std::uint64_t firstRow, const OffsetMap* lines,
                       const std::vector<std::uint64_t>* batchLines,
                       const std::vector<std::uint64_t>* batchRecords);
+    // Fills in the rows (from 1) of the warnings whose message names none, where the server
+    // keeps them in its diagnostics area; `wanted` marks the warnings to look up.
+    void diagnosticRows(std::vector<std::uint64_t>& rows, const std::vector<bool>& wanted);
     void addProblem(std::uint64_t line, const QString& reason);
     void exec(const std::string& statement) { c_.exec(statement); }
 
@@ -135,6 +138,7 @@ private:
     std::vector<std::pair<std::uint64_t, CsvProblem>> ownProblems_;
     bool firstPass_ = true;
     std::uint64_t records_ = 0;
+    bool diagnosticRows_ = false;  // GET DIAGNOSTICS gives ROW_NUMBER
 };
 
 void Run::prepare() {
@@ -159,6 +163,9 @@ void Run::prepare() {
         db::Result r = c_.select("SELECT @@max_allowed_packet");
         if (r.next()) batchBytes_ = std::min<std::size_t>(batchBytes_, r.text(0).toULongLong() / 2);
     }
+    // A duplicate key's warning names no row: MariaDB 10.7 and later keep the row of every
+    // condition, which GET DIAGNOSTICS reads (with nothing to read it only warns).
+    diagnosticRows_ = c_.query("GET DIAGNOSTICS CONDITION 1 @lorvex_row = ROW_NUMBER");
     // Strict, so that the INSERT statements refuse what LOAD DATA warns about; every warning
     // kept, so that every refused line can be named.
     exec("SET SESSION sql_mode = CONCAT(@@sql_mode, ',STRICT_ALL_TABLES'), "
@@ -256,10 +263,21 @@ void Run::readWarnings(Pass& p, std::uint64_t firstRow, const OffsetMap* lines,
     if (c_.warningCount() == 0) return;
     const auto warnings = c_.warnings();
     if (!warnings) return;
-    for (const db::ServerWarning& w : *warnings) {
+    const std::size_t n = warnings->size();
+    std::vector<QString> reasons(n);
+    std::vector<std::uint64_t> rows(n, 0);
+    std::vector<bool> refusals(n, false);
+    for (std::size_t i = 0; i < n; ++i) {
+        const db::ServerWarning& w = (*warnings)[i];
         if (w.level == QLatin1String("Note")) continue;
-        QString reason = w.message;
-        const std::uint64_t row = warningRow(reason);
+        refusals[i] = true;
+        reasons[i] = w.message;
+        rows[i] = warningRow(reasons[i]);
+    }
+    diagnosticRows(rows, refusals);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!refusals[i]) continue;
+        const std::uint64_t row = rows[i];
         std::uint64_t line = 0, record = UINT64_MAX;
         if (row > 0) {
             const std::uint64_t index = firstRow + row - 1;
@@ -271,8 +289,29 @@ void Run::readWarnings(Pass& p, std::uint64_t firstRow, const OffsetMap* lines,
                 record = (*batchRecords)[row - 1];
             }
         }
-        p.serverProblems.push_back({record, {line, reason}});
+        p.serverProblems.push_back({record, {line, reasons[i]}});
     }
+}
+
+void Run::diagnosticRows(std::vector<std::uint64_t>& rows, const std::vector<bool>& wanted) {
+    if (!diagnosticRows_) return;
+    // One variable per condition, read by one SELECT at the end: any statement but SHOW
+    // WARNINGS and GET DIAGNOSTICS clears the conditions. Beyond the problems listed, a
+    // line would not be shown anyway.
+    std::vector<std::size_t> asked;
+    std::string select;
+    for (std::size_t i = 0; i < rows.size() && asked.size() < CsvImport::kMaxProblems; ++i) {
+        if (!wanted[i] || rows[i] != 0) continue;
+        const std::string variable = "@lorvex_row_" + std::to_string(asked.size());
+        exec("GET DIAGNOSTICS CONDITION " + std::to_string(i + 1) + ' ' + variable +
+             " = ROW_NUMBER");
+        select += (select.empty() ? "SELECT " : ", ") + variable;
+        asked.push_back(i);
+    }
+    if (asked.empty()) return;
+    db::Result r = c_.select(select);
+    if (!r.next()) return;
+    for (std::size_t k = 0; k < asked.size(); ++k) rows[asked[k]] = r.text(unsigned(k)).toULongLong();
 }
 
 void Run::passLocal(Pass& p, files::CsvReader& reader, const std::set<std::uint64_t>& skip) {

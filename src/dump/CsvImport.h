@@ -39,7 +39,7 @@ struct CsvImportOptions {
 };
 
 // A line of the file the server (or the import) refused; line 0: the server did not say
-// which (a duplicate key).
+// which (a duplicate key's warning, on servers before MariaDB 10.7).
 struct CsvProblem {
     std::uint64_t line = 0;
     QString reason;

@@ -49,6 +49,8 @@ public:
     QCheckBox* keepLoaded() const { return keepLoaded_; }
     QPlainTextEdit* outcome() const { return outcome_; }
     QPushButton* importButton() const { return import_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QProgressBar* progressBar() const { return bar_; }
 
 public Q_SLOTS:
     void ImportClick();

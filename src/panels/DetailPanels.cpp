@@ -27,6 +27,7 @@
 #include "ui/GridLineDelegate.h"
 #include "ui/Named.h"
 #include "ui/Prompts.h"
+#include "ui/TextAdvance.h"
 
 using panels::ShownColumn;
 
@@ -68,22 +69,7 @@ void fitColumns(QTreeWidget* list) {
     constexpr int kMaxWidth = 400;
     constexpr int kPadding = 8;
     constexpr std::size_t kMeasured = 8;
-    const QFontMetrics metrics(list->font());
-    std::array<int, 128> asciiAdvance{};
-    asciiAdvance.fill(-1);
-    const auto estimate = [&](const QString& text) {
-        int width = 0;
-        for (const QChar ch : text) {
-            const char16_t u = ch.unicode();
-            if (u >= asciiAdvance.size()) {
-                width += metrics.horizontalAdvance(ch);
-                continue;
-            }
-            if (asciiAdvance[u] < 0) asciiAdvance[u] = metrics.horizontalAdvance(ch);
-            width += asciiAdvance[u];
-        }
-        return width;
-    };
+    ui::TextAdvance estimate(list->font());
     QAbstractItemModel* model = list->model();
     const int rows = list->topLevelItemCount();
     std::vector<std::pair<int, int>> ranked;  // estimated width, row

@@ -43,6 +43,10 @@ std::optional<ObjectKind> kindOfLevel(TNodeLevel level) {
     }
 }
 
+QString nodeKey(TNodeLevel level, const QString& name) {
+    return QString::number(level) + u':' + name;
+}
+
 QString capitalized(QString text) {
     if (!text.isEmpty()) text[0] = text[0].toUpper();
     return text;
@@ -133,14 +137,16 @@ void ObjectCommands::Apply() {
                 panel_.showDefinition(*ref, *now);
             relist(ref->database, folderLevelOf(ref->kind), ref->name);
         } else {
+            const TNodeLevel folder = folderLevelOf(panel_.kind());
+            QSet<QString> before;
             {
                 ui::BusyCursor busy;
+                before = contents(database, folder);
                 outcome = definitions.create(database, text);
             }
             // The new object is shown as the server keeps it, so that a second Apply
             // replaces it instead of creating it again.
-            if (TreeNode* created = relist(database, folderLevelOf(panel_.kind())))
-                ShowObject(created);
+            if (TreeNode* created = relist(database, folder, {}, &before)) ShowObject(created);
         }
         if (!outcome.note.isEmpty()) prompts_.message(window_, outcome.note);
     } catch (const std::exception& error) {
@@ -248,26 +254,38 @@ TreeNode* ObjectCommands::folderNode(const QString& database, TNodeLevel folder)
     return nullptr;
 }
 
+QSet<QString> ObjectCommands::contents(const QString& database, TNodeLevel folderLevel) {
+    QSet<QString> keys;
+    TreeNode* folder = folderNode(database, folderLevel);
+    if (!folder) return keys;
+    for (int i = 0; i < folder->childCount(); ++i)
+        if (TreeNode* node = TreeNode::cast(folder->child(i)))
+            keys.insert(nodeKey(node->level(), node->text()));
+    if (!keys.isEmpty()) return keys;
+    // Not listed, or listed when it was empty: an object made since by another session must
+    // not pass for the new one.
+    db::Connection& c = session_.MainConnection();
+    db::Result rows = c.select(objects::listingStatement(c, folderLevel, database));
+    while (rows.next()) keys.insert(nodeKey(objects::objectLevel(folderLevel, rows), rows.text(0)));
+    return keys;
+}
+
 TreeNode* ObjectCommands::relist(const QString& database, TNodeLevel folderLevel,
-                                 const QString& select) {
+                                 const QString& select, const QSet<QString>* before) {
     TreeNode* folder = folderNode(database, folderLevel);
     if (!folder) return nullptr;
-    QSet<QString> before;
-    for (int i = 0; i < folder->childCount(); ++i) before.insert(folder->child(i)->text(0));
-    const bool wasListed = folder->childCount() > 0;
     {
         ui::BusyCursor busy;
         tree_.ListObjectFolder(folder);
     }
     // The node to select: the one named, else the one the change added.
     TreeNode* chosen = nullptr;
-    for (int i = 0; i < folder->childCount(); ++i) {
+    for (int i = 0; i < folder->childCount() && !chosen; ++i) {
         TreeNode* child = TreeNode::cast(folder->child(i));
         if (!child) continue;
-        if (select.isEmpty() ? wasListed && !before.contains(child->text()) : child->text() == select) {
+        if (select.isEmpty() ? before && !before->contains(nodeKey(child->level(), child->text()))
+                             : child->text() == select)
             chosen = child;
-            break;
-        }
     }
     if (chosen) tree_.widget().setCurrentItem(chosen);
     return chosen;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -49,9 +50,13 @@ Q_SIGNALS:
 
 private:
     TreeNode* folderNode(const QString& database, TNodeLevel folder) const;
+    // What a folder holds before a change, as keys of level and name: its nodes, or for a
+    // folder not listed yet the server's listing, so that a new object can be told apart.
+    QSet<QString> contents(const QString& database, TNodeLevel folder);
     // Lists the folder again and selects the node named `select` there (without a name, the
-    // one node the change added), which it returns; null when there is none.
-    TreeNode* relist(const QString& database, TNodeLevel folder, const QString& select = {});
+    // node that is not in `before`), which it returns; null when there is none.
+    TreeNode* relist(const QString& database, TNodeLevel folder, const QString& select = {},
+                     const QSet<QString>* before = nullptr);
     void loadViewRowsIfShown();
     void report(const std::exception& error, const QString& what);
 

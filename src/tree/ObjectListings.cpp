@@ -63,20 +63,21 @@ std::string listingStatement(db::Connection& connection, TNodeLevel folder,
     }
 }
 
+TNodeLevel objectLevel(TNodeLevel folder, db::Result& row) {
+    switch (folder) {
+        case nlRoutinesFolder:
+            // A procedure and a function may share a name; the type tells them apart.
+            return row.text(1) == QLatin1String("FUNCTION") ? nlFunction : nlProcedure;
+        case nlTriggersFolder: return nlTrigger;
+        case nlEventsFolder: return nlEvent;
+        default: return nlView;
+    }
+}
+
 void addObjectNodes(TreeNode* folder, db::Result& rows) {
     const TNodeLevel kind = folder->level();
     addRowNodes(folder, rows, [kind](db::Result& row) {
-        TNodeLevel level = nlView;
-        switch (kind) {
-            case nlRoutinesFolder:
-                // A procedure and a function may share a name; the type tells them apart.
-                level = row.text(1) == QLatin1String("FUNCTION") ? nlFunction : nlProcedure;
-                break;
-            case nlTriggersFolder: level = nlTrigger; break;
-            case nlEventsFolder: level = nlEvent; break;
-            default: break;
-        }
-        return new TreeNode(row.text(0), TNodeData{level, {}});
+        return new TreeNode(row.text(0), TNodeData{objectLevel(kind, row), {}});
     });
 }
 

@@ -30,6 +30,8 @@ TNodeLevel folderOf(TNodeLevel object);
 // database is.
 std::string listingStatement(db::Connection& connection, TNodeLevel folder,
                              const QString& database);
+// The level of the object a row of the folder's listing stands for.
+TNodeLevel objectLevel(TNodeLevel folder, db::Result& row);
 // One node per row of the folder's listing, added under it in one batch.
 void addObjectNodes(TreeNode* folder, db::Result& rows);
 

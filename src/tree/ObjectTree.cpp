@@ -1,6 +1,5 @@
 #include "tree/ObjectTree.h"
 
-#include <QHeaderView>
 #include <algorithm>
 #include <QThread>
 #include <QTimer>
@@ -9,6 +8,7 @@
 #include "db/Connection.h"
 #include "files/CommaText.h"
 #include "tree/GrantListings.h"
+#include "tree/NameColumn.h"
 #include "tree/ObjectListings.h"
 #include "tree/RowNodes.h"
 #include "tree/ServerSession.h"
@@ -74,8 +74,7 @@ ObjectTree::ObjectTree(QTreeWidget& tree, ServerSession& session, ui::Prompts& p
     tree_.setHeaderHidden(true);
     // Names are never cut: the one column is as wide as its widest shown node, and a narrow
     // tree scrolls sideways instead.
-    tree_.header()->setStretchLastSection(false);
-    tree_.header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    new NameColumn(tree_);
     tree_.setTextElideMode(Qt::ElideNone);
     tree_.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     tree_.setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);

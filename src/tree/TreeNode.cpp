@@ -5,9 +5,12 @@
 #include "tree/NodeImages.h"
 
 TreeNode::TreeNode(const QString& text, TNodeData data)
-    : QTreeWidgetItem(QStringList{text}, Type), data_(std::move(data)) {
+    : QTreeWidgetItem(QStringList{text}, Type), data_(std::move(data)) {}
+
+QIcon TreeNode::levelIcon() const {
+    if (view_) return NodeImages::viewIcon();
     const QIcon own = NodeImages::objectIcon(data_.level);
-    setIcon(0, own.isNull() ? NodeImages::icon(imageIndexOf(data_.level)) : own);
+    return own.isNull() ? NodeImages::icon(imageIndexOf(data_.level)) : own;
 }
 
 int TreeNode::depth() const {
@@ -46,7 +49,6 @@ TreeNode* TreeNode::databaseNode() const {
 
 void TreeNode::markAsView() {
     view_ = true;
-    setIcon(0, NodeImages::viewIcon());
     QFont italic = font(0);
     italic.setItalic(true);
     setFont(0, italic);
@@ -60,6 +62,12 @@ bool isViewType(const QString& tableType) {
 QVariant TreeNode::data(int column, int role) const {
     if (role == Qt::ToolTipRole && column == 0)
         return view_ ? text() + QStringLiteral(" (view)") : text();
+    // The image follows from the level and is looked up as the node is drawn: a listing of
+    // thousands of nodes need not store it with each of them.
+    if (role == Qt::DecorationRole && column == 0) {
+        const QVariant own = QTreeWidgetItem::data(column, role);
+        return own.isValid() ? own : QVariant(levelIcon());
+    }
     return QTreeWidgetItem::data(column, role);
 }
 

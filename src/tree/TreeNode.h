@@ -91,6 +91,8 @@ public:
     }
 
 private:
+    QIcon levelIcon() const;
+
     TNodeData data_;
     bool view_ = false;
 };

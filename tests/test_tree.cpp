@@ -209,6 +209,17 @@ TEST_F(ObjectTreeTest, ObjectFoldersListTheirKindAndRelist) {
     TreeNode* routines = find({"DB", scratch.name(), "Routines"});
     EXPECT_NE(routines->child(1)->icon(0).cacheKey(), routines->child(2)->icon(0).cacheKey());
 
+    // A refresh that finds nothing changed keeps the nodes (and so the one selected); a
+    // routine that changed its kind under the same name is a change.
+    QTreeWidgetItem* kept = routines->child(1);
+    widget.setCurrentItem(routines);
+    tree->RefreshObjects();
+    EXPECT_EQ(routines->child(1), kept);
+    scratch.exec("DROP PROCEDURE `p``q`");
+    scratch.exec("CREATE FUNCTION `p``q`() RETURNS INT RETURN 1");
+    tree->RefreshObjects();
+    EXPECT_EQ(TreeNode::cast(routines->child(0))->level(), nlFunction);
+
     // Changes show after Refresh on the folder, and a failed listing keeps what it showed.
     scratch.exec("DROP VIEW v0");
     widget.setCurrentItem(find({"DB", scratch.name(), "Views"}));

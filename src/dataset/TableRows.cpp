@@ -251,8 +251,7 @@ void TableRows::letGo(int start, int end) {
 std::optional<TableRows::Window> TableRows::fetch(const std::string& statement, bool reversed,
                                                   bool exact) {
     db::Connection& c = *connection_;
-    db::Result r;
-    if (c.query(statement)) r = c.storeResult();
+    db::Result r = c.queryResult(statement);
     if (!r) {
         lastError_ = c.errorText();
         return std::nullopt;

@@ -389,6 +389,15 @@ Result Connection::storeResult() {
         true);
 }
 
+Result Connection::queryResult(std::string_view statement) {
+    if (!mysql_) return {};
+    if (!modeInStatus_ && sqllex::maySetSqlMode(statement)) sqlModeStale_ = true;
+    return blocking(statement, Result(), [&] {
+        if (mysql_real_query(mysql_, statement.data(), statement.size()) != 0) return Result();
+        return Result(mysql_store_result(mysql_), true);
+    });
+}
+
 Result Connection::storeResult(std::uint64_t limit) {
     if (!mysql_) return {};
     return blocking(
@@ -501,8 +510,7 @@ void Connection::exec(std::string_view statement) {
 }
 
 Result Connection::select(std::string_view statement) {
-    if (!query(statement)) throw lastError(statement);
-    Result result = storeResult();
+    Result result = queryResult(statement);
     if (!result && errorNumber() != 0) throw lastError(statement);
     if (!result)
         throw DbError(0, "HY000", "The statement returned no rows.", std::string(statement));

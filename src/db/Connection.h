@@ -112,6 +112,10 @@ public:
     bool selectDb(const QString& name);
     bool query(std::string_view statement);
     Result storeResult();
+    // query() and storeResult() in one wait: a statement that answers with rows is sent
+    // and its rows read in a single hand-off to the waiter. Empty with errorNumber() set
+    // when the statement failed; empty with none when it answered no rows.
+    Result queryResult(std::string_view statement);
     // The result with at most `limit` rows kept (Result::keepFirst); the rows past them are
     // read from the server and counted, so memory stays bounded whatever the statement returns.
     Result storeResult(std::uint64_t limit);

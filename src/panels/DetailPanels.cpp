@@ -422,11 +422,9 @@ void DetailPanels::SetPanel(int level, TreeNode* selected) {
 // A refused listing leaves the panel empty; a lost connection is said, with how to reconnect.
 db::Result DetailPanels::list(const std::string& statement) {
     db::Connection& connection = session_.MainConnection();
-    if (!connection.query(statement)) {
-        if (connection.connectionLost()) throw connection.lastError();
-        return {};
-    }
-    return connection.storeResult();
+    db::Result rows = connection.queryResult(statement);
+    if (!rows && connection.connectionLost()) throw connection.lastError();
+    return rows;
 }
 
 bool DetailPanels::use(const QString& database) {

@@ -74,6 +74,16 @@ TNodeLevel objectLevel(TNodeLevel folder, db::Result& row) {
     }
 }
 
+bool showsRows(const TreeNode* folder, db::Result& rows) {
+    bool same = std::uint64_t(folder->childCount()) == rows.rowCount();
+    for (int i = 0; same && rows.next(); ++i) {
+        const auto* node = static_cast<const TreeNode*>(folder->child(i));
+        same = node->level() == objectLevel(folder->level(), rows) && node->text() == rows.text(0);
+    }
+    rows.seek(0);
+    return same;
+}
+
 void addObjectNodes(TreeNode* folder, db::Result& rows) {
     const TNodeLevel kind = folder->level();
     addRowNodes(folder, rows, [kind](db::Result& row) {

@@ -34,5 +34,8 @@ std::string listingStatement(db::Connection& connection, TNodeLevel folder,
 TNodeLevel objectLevel(TNodeLevel folder, db::Result& row);
 // One node per row of the folder's listing, added under it in one batch.
 void addObjectNodes(TreeNode* folder, db::Result& rows);
+// Whether the folder's nodes are the listing's rows already, in order (then a refresh keeps
+// them, and the node selected stays selected). The rows are read again from the start after.
+bool showsRows(const TreeNode* folder, db::Result& rows);
 
 }  // namespace objects

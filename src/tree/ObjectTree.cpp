@@ -36,8 +36,7 @@ TreeNode* folderNode(const char* text, TNodeLevel level) {
 // Runs a listing statement; throws db::DbError when it fails, so that a lost connection is
 // reported instead of showing as an empty folder.
 db::Result listing(db::Connection& c, const std::string& statement) {
-    if (!c.query(statement)) throw c.lastError(statement);
-    db::Result rows = c.storeResult();
+    db::Result rows = c.queryResult(statement);
     if (!rows) throw c.lastError(statement);
     return rows;
 }
@@ -325,6 +324,7 @@ void ObjectTree::ListObjectFolder(TreeNode* folder) {
     db::Result rows = listing(session_.MainConnection(),
                               objects::listingStatement(session_.MainConnection(), folder->level(),
                                                         database->text()));
+    if (objects::showsRows(folder, rows)) return;
     removeChildren(folder);
     objects::addObjectNodes(folder, rows);
 }

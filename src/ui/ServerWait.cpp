@@ -21,8 +21,10 @@
 #include <QTabBar>
 #include <QTextEdit>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <memory>
 
 #include "db/Connection.h"
 #include "ui/Prompts.h"
@@ -112,6 +114,20 @@ db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view
         connection.params().label.isEmpty() ? connection.params().host : connection.params().label;
     runningLine_ = runningText(server, what);
     clock_.start();
+
+    // Most calls are answered within a few milliseconds: such an answer is taken without
+    // spinning an event loop for it, which would cost about as much again. The window
+    // stands still for no longer than kQuickMs.
+    const auto answered = std::make_shared<QSemaphore>();
+    call_ = QtConcurrent::run(&pool_, [&call, answered] {
+        call();
+        answered->release();
+    });
+    if (answered->tryAcquire(1, kQuickMs)) {
+        call_.waitForFinished();
+        running_ = nullptr;
+        return Outcome::Done;
+    }
     qApp->installEventFilter(this);
 
     QTimer show;
@@ -122,7 +138,6 @@ db::Waiter::Outcome ServerWait::run(db::Connection& connection, std::string_view
     connect(&tick, &QTimer::timeout, this, &ServerWait::updateIndicator);
     tick.start(kTickMs);
 
-    call_ = QtConcurrent::run(&pool_, [&call] { call(); });
     waitFor(call_);
     // A KILL still on its way would stop the next statement of the session; a session
     // given up has none.

@@ -44,6 +44,8 @@ class ServerWait : public QObject, public db::Waiter {
 
 public:
     static constexpr int kShowAfterMs = 300;
+    // A call answered within this is waited for without an event loop.
+    static constexpr int kQuickMs = 3;
 
     explicit ServerWait(Prompts& prompts, QObject* parent = nullptr);
     ~ServerWait() override;

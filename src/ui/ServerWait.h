@@ -32,6 +32,9 @@ class Prompts;
 // is refused by the connection's lease. The command itself keeps its order: its next line
 // runs when the call has ended, as before.
 //
+// A call answered within kQuickMs is taken without the event loop: the window stands
+// still no longer than that, and a quick answer costs no more than the answer.
+//
 // After kShowAfterMs an indicator names the server, the statement and the seconds spent,
 // with a Cancel button; Escape presses it. Cancel sends KILL QUERY for the session over a
 // short-lived connection of its own; the call ends with the server's interruption, which

@@ -558,6 +558,15 @@ TEST_F(TableRowsTest, TheGridsFrameMovesThroughTheWholeTable) {
     EXPECT_FALSE(view.rows().hasEdits()) << prompts.messages().join(u'\n').toStdString();
     EXPECT_EQ(scratch.scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM t WHERE v IN ('deep', 'new')"),
               QStringLiteral("2501,5000"));
+
+    // Rows read again from the start (a filter, a sort) show from their first.
+    bar.setValue(2000);
+    view.filterBox().setText(QStringLiteral("id > 10"));
+    QTest::keyClick(&view.filterBox(), Qt::Key_Return);
+    EXPECT_EQ(frame.start() + grid.rowAt(0), 0);
+    EXPECT_EQ(editing.currentRow(), 0);
+    EXPECT_EQ(bar.value(), 0);
+    EXPECT_EQ(shownValue(0), "v11");
     EXPECT_TRUE(prompts.allAnswersUsed());
 }
 

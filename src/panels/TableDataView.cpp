@@ -73,6 +73,7 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
         try {
             rows_->sort(column, order);
             header->setSortIndicator(column, order);
+            showTop();
         } catch (const std::exception& error) {
             reportFailure(error);
         }
@@ -263,10 +264,15 @@ bool TableDataView::openTable() {
     DBGrid1_->resizeColumnsToContents();
     for (int c = 0; c < rows_->columnCount(); ++c)
         DBGrid1_->setColumnWidth(c, std::min(DBGrid1_->columnWidth(c), 320));
-    frame_->moveTo(0);
-    if (rows_->rowCount() > 0) editing_->selectRow(0);
+    showTop();
     updateState();
     return true;
+}
+
+// Rows read again from the start are shown from their first, wherever the grid was.
+void TableDataView::showTop() {
+    frame_->moveTo(0);
+    if (rows_->rowCount() > 0) editing_->selectRow(0);
 }
 
 void TableDataView::refresh() {
@@ -279,6 +285,7 @@ void TableDataView::refresh() {
     ui::BusyCursor busy;
     try {
         rows_->reload();
+        showTop();
     } catch (const std::exception& error) {
         reportFailure(error);
     }
@@ -291,6 +298,7 @@ void TableDataView::applyFilter() {
     try {
         rows_->setFilter(filter_->text());
         filterError_->hide();
+        showTop();
     } catch (const db::DbError& error) {
         if (error.connectionLost()) {
             reportLostConnection();

@@ -63,6 +63,7 @@ public:
 
 private:
     bool openTable();
+    void showTop();
     void updateState();
     void reportFailure(const std::exception& error);
     bool reportLostConnection();

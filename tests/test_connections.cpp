@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "db/Connection.h"
 #include "registry/ServerAccess.h"
@@ -11,6 +12,7 @@
 #include "support/PrivateServer.h"
 #include "support/TestServer.h"
 #include "dataset/TMySQLConnection.h"
+#include "sqleditor/TabSession.h"
 #include "tree/ServerSession.h"
 
 namespace {
@@ -139,6 +141,13 @@ TEST_F(TlsServer, TheStatusBarTellsHowTheServerIsReached) {
         << session.ConnectionSummary().toStdString();
     // The grids' connection is encrypted the same way.
     EXPECT_EQ(dataset.connection().tlsDescription(), session.TlsDescription());
+    // And a query tab's session of its own.
+    TabSession tab(dataset);
+    ASSERT_TRUE(tab.start(QStringLiteral("SELECT 1"), 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tab.running(); }, 10000));
+    EXPECT_TRUE(tab.takeAnswer().failure.isEmpty());
+    EXPECT_EQ(tab.connection().connection().tlsDescription(), session.TlsDescription());
+    tab.close();
     entry.options.tls = {};
     session.Disconnect();
     EXPECT_EQ(session.ConnectionSummary(), QString());

@@ -76,9 +76,17 @@ QTreeWidgetItem* NameColumn::itemOf(const QModelIndex& index) const {
     return index.isValid() ? tree_.itemFromIndex(index) : tree_.invisibleRootItem();
 }
 
-void NameColumn::forget(const QModelIndex& parent) { widths_.remove(itemOf(parent)); }
+// The tree's model is cleared while the tree is destroyed, when only its QWidget part is
+// left: its signals then find no tree to measure. (The type seen during a destructor is
+// the class being destroyed, so the cast tells.)
+bool NameColumn::treeGone() const { return qobject_cast<const QTreeWidget*>(&tree_) == nullptr; }
+
+void NameColumn::forget(const QModelIndex& parent) {
+    if (!treeGone()) widths_.remove(itemOf(parent));
+}
 
 void NameColumn::forgetRemoved(const QModelIndex& parent, int first, int last) {
+    if (treeGone()) return;
     QTreeWidgetItem* item = itemOf(parent);
     widths_.remove(item);
     std::vector<QTreeWidgetItem*> gone;
@@ -93,6 +101,7 @@ void NameColumn::forgetRemoved(const QModelIndex& parent, int first, int last) {
 }
 
 void NameColumn::fit() {
+    if (treeGone()) return;
     const int width = neededWidth();
     if (width > 0 && width != tree_.header()->sectionSize(0)) tree_.header()->resizeSection(0, width);
 }

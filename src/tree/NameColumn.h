@@ -28,6 +28,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool treeGone() const;
     QTreeWidgetItem* itemOf(const QModelIndex& index) const;
     void forget(const QModelIndex& parent);
     // The subtrees about to go: their parents' widths must not outlive them.

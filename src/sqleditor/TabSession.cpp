@@ -19,7 +19,9 @@ QString useFailure(const QString& database, const QString& reason) {
 // whose few threads two long statements would take, leaving a cancel queued behind them.
 QThreadPool& sessionThreads() {
     static QThreadPool pool;
-    static const bool sized = (pool.setMaxThreadCount(256), true);
+    // A thread ends as soon as it is idle: one kept to the end of the process would hold
+    // the TLS library's state for its thread past the process's last checks.
+    static const bool sized = (pool.setMaxThreadCount(256), pool.setExpiryTimeout(0), true);
     (void)sized;
     return pool;
 }

@@ -524,6 +524,7 @@ TEST_F(TableRowsTest, TheGridsFrameMovesThroughTheWholeTable) {
         }
     };
     grid.setFocus();  // the grid's shortcuts
+    const int idWidth = grid.columnWidth(0);  // fitted to the first rows' ids
     QScrollBar& bar = view.rowScrollBar();
     EXPECT_FALSE(bar.isHidden());
     EXPECT_EQ(bar.maximum(), 3000 - grid.verticalScrollBar()->pageStep());
@@ -534,6 +535,13 @@ TEST_F(TableRowsTest, TheGridsFrameMovesThroughTheWholeTable) {
     check("the bar moved within the frame", -1, 1510);
     editing.selectRow(2900);
     check("a row selected far away", 2900, -1);
+    // The ids shown there are wider than the first rows' were: their column widened.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return grid.columnWidth(0) > idWidth; }, 2000));
+    grid.horizontalHeader()->resizeSection(0, idWidth / 2);  // the user's width stays
+    const int userWidth = grid.columnWidth(0);
+    bar.setValue(2990);
+    QTest::qWait(2 * TableDataView::kWidenAfterMs);
+    EXPECT_EQ(grid.columnWidth(0), userWidth);
     QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
     check("Ctrl+Home", 0, 0);
     QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QStyle>
 #include <QTableView>
+#include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -81,6 +83,13 @@ TableDataView::TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& p
     });
     editing_ = new GridEditing(*rows_, *DBGrid1_, prompts_);
     scroll_ = new RowScroll(*DBGrid1_, *frame_, this);
+    // Columns were fitted to the first rows: values further down may be wider.
+    connect(frame_, &QAbstractItemModel::dataChanged, this, &TableDataView::widenLater);
+    connect(frame_, &RowFrame::moved, this, &TableDataView::widenLater);
+    connect(DBGrid1_->verticalScrollBar(), &QScrollBar::valueChanged, this, &TableDataView::widenLater);
+    connect(DBGrid1_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+        if (!sizing_) userSized_.insert(column);
+    });
     connect(editing_, &GridEditing::note, this, [this](const QString& why) { status_->setText(why); });
     connect(DBGrid1_, &QAbstractItemView::doubleClicked, editing_, &GridEditing::openValue);
 
@@ -261,9 +270,12 @@ bool TableDataView::openTable() {
         updateState();
         return false;
     }
+    userSized_.clear();
+    sizing_ = true;
     DBGrid1_->resizeColumnsToContents();
     for (int c = 0; c < rows_->columnCount(); ++c)
-        DBGrid1_->setColumnWidth(c, std::min(DBGrid1_->columnWidth(c), 320));
+        DBGrid1_->setColumnWidth(c, std::min(DBGrid1_->columnWidth(c), kMaxColumnWidth));
+    sizing_ = false;
     showTop();
     updateState();
     return true;
@@ -345,3 +357,30 @@ void TableDataView::countRows() {
 }
 
 QScrollBar& TableDataView::rowScrollBar() { return scroll_->bar(); }
+
+void TableDataView::widenLater() {
+    if (widenQueued_) return;
+    widenQueued_ = true;
+    // Once for a burst of scrolling: measuring the rows shown costs about a millisecond.
+    QTimer::singleShot(kWidenAfterMs, this, &TableDataView::widenColumns);
+}
+
+// A column widens to what the rows on screen need, so that a number further down is never
+// cut; it never narrows, and one the user sized stays as the user left it.
+void TableDataView::widenColumns() {
+    widenQueued_ = false;
+    // A grid not shown would measure every row of its frame.
+    if (!rows_->isOpen() || !DBGrid1_->isVisible()) return;
+    QHeaderView* header = DBGrid1_->horizontalHeader();
+    const int precision = header->resizeContentsPrecision();
+    header->setResizeContentsPrecision(0);  // the rows shown only: no read for rows unseen
+    sizing_ = true;
+    for (int c = 0; c < frame_->columnCount(); ++c) {
+        if (userSized_.contains(c)) continue;
+        const int wanted = std::min(
+            static_cast<const QAbstractItemView*>(DBGrid1_)->sizeHintForColumn(c), kMaxColumnWidth);
+        if (wanted > header->sectionSize(c)) header->resizeSection(c, wanted);
+    }
+    sizing_ = false;
+    header->setResizeContentsPrecision(precision);
+}

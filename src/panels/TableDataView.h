@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QWidget>
 
 class GridEditing;
@@ -27,6 +28,9 @@ class TableDataView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kSampledRows = 100;
+    static constexpr int kMaxColumnWidth = 320;
+    // Columns widen to the rows shown this long after the grid last scrolled or read.
+    static constexpr int kWidenAfterMs = 100;
 
     TableDataView(TMySQLConnection& datasetConnection, ui::Prompts& prompts,
                   QWidget* parent = nullptr);
@@ -64,6 +68,8 @@ public:
 private:
     bool openTable();
     void showTop();
+    void widenLater();
+    void widenColumns();
     void updateState();
     void reportFailure(const std::exception& error);
     bool reportLostConnection();
@@ -80,6 +86,9 @@ private:
     QLabel* filterError_ = nullptr;
     QLabel* status_ = nullptr;
     QList<QToolButton*> navigator_;
+    QSet<int> userSized_;  // columns the user resized: never widened
+    bool sizing_ = false;  // the view sizes a column itself (not the user)
+    bool widenQueued_ = false;
     QString database_;  // the table shown, or the one that could not be opened
     QString table_;
 };

@@ -196,12 +196,12 @@ std::optional<ObjectDefinition> ObjectDefinitions::find(const ObjectRef& ref) {
 
     const std::string show = std::string("SHOW CREATE ") + showWord(ref.kind) + " " +
                              db::qualifiedName(ref.database, ref.name);
-    if (!connection_.query(show)) {
+    db::Result created = connection_.queryResult(show);
+    if (!created && connection_.errorNumber() != 0) {
         // Dropped between the two statements.
         if (isMissingObject(connection_.errorNumber())) return std::nullopt;
         throw connection_.lastError(show);
     }
-    db::Result created = connection_.storeResult();
     if (!created || !created.next() || created.columnCount() <= textColumn(ref.kind))
         throw connection_.lastError(show);
     const db::Value text = created.value(textColumn(ref.kind));

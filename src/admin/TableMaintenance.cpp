@@ -123,8 +123,7 @@ std::vector<TableMaintenance::Kind> TableMaintenance::kindsOf(const QStringList&
         "SELECT TABLE_NAME, ENGINE, TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA = " +
         connection_.quoteValue(database_) + " AND TABLE_NAME IN (" + names + ")";
     // Not knowing, every table is sent, and the server says what it cannot repair.
-    if (!connection_.query(statement)) return out;
-    db::Result rows = connection_.storeResult();
+    db::Result rows = connection_.queryResult(statement);
     while (rows && rows.next())
         out.push_back({rows.text(0), rows.text(1), rows.text(2).contains(QLatin1String("VIEW"))});
     return out;
@@ -160,8 +159,7 @@ TableOutcome TableMaintenance::runOne(const QString& table, bool& lost) {
         out.rows.push_back({label(table), op, QStringLiteral("Error"), connection_.errorText(), {}});
         return out;
     };
-    if (!connection_.query(statementFor(op_, database_, table))) return failed();
-    db::Result result = connection_.storeResult();
+    db::Result result = connection_.queryResult(statementFor(op_, database_, table));
     if (!result) return failed();
     // A statement the user's cancel stopped answers with rows saying so, not with an error.
     if (connection_.waiter() && connection_.waiter()->cancelRequested())

@@ -23,8 +23,6 @@ public:
     // The source row of the frame's first row.
     int start() const { return start_; }
     int sourceRowCount() const;
-    // Whether the frame holds every source row (then the frame is the source).
-    bool whole() const { return rows_ == sourceRowCount(); }
     // Starts the frame at `first`, kept inside the source.
     void moveTo(int first);
     // Moves the frame so that it holds the source row, centred, unless it holds it already.

@@ -514,8 +514,7 @@ void DetailPanels::LoadAccount(const TUserKey& key) {
     if (!connection.selectDb(grantsDb_)) throw connection.lastError();
     const std::string statement = panels::accountFillStatement(
         connection, grantsDb_, session_.traits().userHasPasswordColumn, key.User, key.Host);
-    if (!connection.query(statement)) throw connection.lastError(statement);
-    db::Result row = connection.storeResult();
+    db::Result row = connection.select(statement);
     if (!seekExactRow(row, key.User, key.Host))
         throw std::runtime_error("the account is no longer on the server");
 
@@ -540,8 +539,7 @@ void DetailPanels::fillHostEntry(TreeNode* entry) {
     if (!connection.selectDb(grantsDb_)) throw connection.lastError();
     const std::string statement =
         panels::hostEntryFillStatement(connection, grantsDb_, key->Host, key->Db);
-    if (!connection.query(statement)) throw connection.lastError(statement);
-    db::Result row = connection.storeResult();
+    db::Result row = connection.select(statement);
     if (!seekExactRow(row, key->Host, key->Db))
         throw std::runtime_error("the host entry is no longer on the server");
 

@@ -21,11 +21,10 @@ RowScroll::RowScroll(QTableView& grid, RowFrame& frame, QWidget* barParent)
     connect(own, &QScrollBar::rangeChanged, this, &RowScroll::updateRange);
     connect(bar_, &QScrollBar::valueChanged, this, &RowScroll::barMoved);
     connect(&frame_, &QAbstractItemModel::modelReset, this, &RowScroll::updateRange);
-    connect(&frame_, &QAbstractItemModel::rowsInserted, this, &RowScroll::updateRange);
-    connect(&frame_, &QAbstractItemModel::rowsRemoved, this, &RowScroll::updateRange);
     connect(&frame_, &RowFrame::moved, this, &RowScroll::updateRange);
     if (QAbstractItemModel* source = frame_.sourceModel()) {
-        // The source's count changes (an estimate met its end) without the frame's changing.
+        // Rows come and go in the source, whether or not the frame's change (an estimate met
+        // its end far below): the frame has followed them by then.
         connect(source, &QAbstractItemModel::rowsInserted, this, &RowScroll::updateRange);
         connect(source, &QAbstractItemModel::rowsRemoved, this, &RowScroll::updateRange);
     }

@@ -283,8 +283,7 @@ bool TableDataView::openTable() {
 
 // Rows read again from the start are shown from their first, wherever the grid was.
 void TableDataView::showTop() {
-    frame_->moveTo(0);
-    if (rows_->rowCount() > 0) editing_->selectRow(0);
+    if (rows_->rowCount() > 0) editing_->selectRow(0);  // the frame moves to it
 }
 
 void TableDataView::refresh() {

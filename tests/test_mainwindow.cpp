@@ -857,7 +857,9 @@ TEST_F(ServerWaitTest, WhileACallRunsTypingGoesOnCommandsAreRefusedAndEscapeCanc
     unsigned code = 0;
     QString text, note;
     QPlainTextEdit* editor = w->sqlPanel().MemoSQL();
-    const Watched run = runSql("SELECT SLEEP(5)", after(100), [&] {
+    // Once the indicator is up the SLEEP itself runs: a fixed delay could land in one of the
+    // short calls before it on a loaded machine, whose cancel ends the command silently.
+    const Watched run = runSql("SELECT SLEEP(5)", [&] { return indicatorShown(); }, [&] {
         db::Connection& main = w->session().MainConnection();
         refused = !main.query("SELECT 1");
         code = main.errorNumber();
